@@ -1,0 +1,212 @@
+// The platform seam: every call into the operating system that the provider makes goes through
+// this header. platform_win32.cpp implements it on the Win32 API, platform_posix.cpp on POSIX.
+//
+// Paths are composed by the portable code exactly as the store lays them out on Windows, with
+// backslashes; the POSIX side turns every backslash into a slash (and a leading "Z:" drive, which
+// Wine maps to the file-system root, into nothing) before it calls the system, so that one store
+// configuration serves both builds. Directory searches match names without regard to case on both
+// sides, as Windows does.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace cv {
+
+// Win32 error codes, the vocabulary in which the portable code reasons about failures. The POSIX
+// side maps errno onto them.
+enum SystemError : uint32_t {
+    kErrorSuccess = 0,
+    kErrorFileNotFound = 2,
+    kErrorPathNotFound = 3,
+    kErrorAccessDenied = 5,
+    kErrorInvalidHandle = 6,
+    kErrorNotEnoughMemory = 8,
+    kErrorNoMoreFiles = 18,
+    kErrorWriteFault = 29,
+    kErrorReadFault = 30,
+    kErrorSharingViolation = 32,
+    kErrorFileExists = 80,
+    kErrorInvalidParameter = 87,
+    kErrorDiskFull = 112,
+    kErrorInvalidName = 123,
+    kErrorDirNotEmpty = 145,
+    kErrorAlreadyExists = 183,
+    kErrorFilenameTooLong = 206,
+    kErrorNotOwner = 288,
+};
+
+// The calling thread's last system error, as GetLastError reports it.
+uint32_t LastSystemError();
+void SetLastSystemError(uint32_t error);
+
+// File attributes, with the Win32 bit values.
+enum : uint32_t {
+    kAttributeReadOnly = 0x01,
+    kAttributeDirectory = 0x10,
+    kAttributeNormal = 0x80,
+};
+
+// Windows FILETIME: 100-nanosecond ticks since 1601-01-01 00:00 UTC.
+using FileTime = uint64_t;
+constexpr FileTime kFileTimeUnixEpoch = 116444736000000000ULL;
+
+// An open file. Reads and writes are unbuffered: callers build what they write in memory and hand
+// it over in one piece. Other parties may read, write, delete and rename the file while it is
+// open, as on a shared disk where a reader must never keep a writer from replacing a file.
+class File {
+  public:
+    enum class Mode {
+        kRead,           // existing file, read only
+        kWriteTruncate,  // created or cut to zero length, write only
+        kAppend,         // created when missing, every write goes to the end
+    };
+
+    File() = default;
+    ~File() { Close(); }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    bool Open(const char* path, Mode mode);
+    bool IsOpen() const { return handle_ != kInvalid; }
+    // Bytes read (0 at the end of the file); -1 on a read error.
+    int64_t Read(void* buffer, size_t size);
+    // True when every byte was written.
+    bool Write(const void* data, size_t size);
+    bool Seek(int64_t offset);
+    // Size of the open file in bytes, -1 on failure.
+    int64_t Size();
+    // Forces written data to the disk.
+    bool Sync();
+    // Last-write time of the open file.
+    bool LastWriteTime(FileTime* time);
+    // False when closing reported an error (for a written file: data may not have reached the
+    // disk).
+    bool Close();
+
+  private:
+    static constexpr intptr_t kInvalid = -1;
+    intptr_t handle_ = kInvalid;
+};
+
+// Creates the file only when it does not exist yet (write access, no sharing) and closes it at
+// once. The atomic create-if-new is what the blocking files rest on.
+bool CreateNewFile(const char* path);
+bool RemoveFile(const char* path);
+// Copies a file, replacing the target unless fail_if_exists is set.
+bool CopyFileTo(const char* from, const char* to, bool fail_if_exists);
+// Renames a file; fails when the target exists.
+bool MoveFileTo(const char* from, const char* to);
+// Renames a file over an existing target in one atomic step (the target is never missing).
+bool ReplaceFileWith(const char* from, const char* to);
+// Creates one directory level; fails when it exists already.
+bool MakeDirectory(const char* path);
+bool RemoveFolder(const char* path);
+bool SetAttributes(const char* path, uint32_t attributes);
+// Sets creation (where the system keeps one), last-access and last-write time of a file.
+bool SetFileTimes(const char* path, FileTime time);
+// The current time as a FileTime.
+FileTime CurrentFileTime();
+
+// One entry of a directory search.
+struct FindData {
+    std::string name;  // the entry's own name, without its folder
+    uint32_t attributes = 0;
+    FileTime last_write = 0;
+    FileTime last_access = 0;
+    uint64_t size = 0;
+};
+
+// A directory search over a path whose last component may hold the wildcards '*' and '?'. The
+// search handle is closed when the object goes.
+class DirectorySearch {
+  public:
+    DirectorySearch() = default;
+    ~DirectorySearch();
+    DirectorySearch(const DirectorySearch&) = delete;
+    DirectorySearch& operator=(const DirectorySearch&) = delete;
+
+    // The first match; false when nothing matches (the last system error tells why: 2 when the
+    // folder holds no match, 3 when the folder is missing).
+    bool First(const char* pattern, FindData* entry);
+    // The next match; false at the end (last system error 18) or on failure.
+    bool Next(FindData* entry);
+    void Close();
+
+  private:
+    void* state_ = nullptr;
+};
+
+// MS-DOS date (high 16 bits) and time (low 16 bits) of a UTC file time; 0 when the time cannot be
+// expressed (before 1980).
+uint32_t FileTimeToDosStamp(FileTime time);
+
+void SleepMilliseconds(uint32_t milliseconds);
+
+// A thread-local slot holding one 32-bit value per thread, 0 for a thread that never set it.
+class ThreadSlot {
+  public:
+    bool Allocate();
+    void Free();
+    int32_t Get() const;
+    void Set(int32_t value);
+
+  private:
+    uintptr_t key_ = 0;
+    bool allocated_ = false;
+};
+
+// The zone information that date conversion needs, in GetTimeZoneInformation's terms: biases in
+// minutes, UTC = local + bias.
+struct TimeZoneInfo {
+    enum State { kInvalid, kUnknown, kStandard, kDaylight };
+    State state = kInvalid;
+    int32_t bias = 0;
+    int32_t standard_bias = 0;
+    int32_t daylight_bias = 0;
+};
+TimeZoneInfo GetTimeZoneInfo();
+
+// A mutex handle as the Win32 API knows it: recursive, owned by a thread, and reported abandoned
+// to the next waiter when its owner ends without releasing it.
+using MutexHandle = void*;
+enum class WaitResult { kFailed, kAcquired, kTimedOut, kAbandoned };
+constexpr uint32_t kWaitInfinite = 0xFFFFFFFFu;
+MutexHandle CreateMutexHandle();
+bool CloseMutexHandle(MutexHandle handle);
+WaitResult WaitForMutex(MutexHandle handle, uint32_t milliseconds);
+bool ReleaseMutexHandle(MutexHandle handle);
+
+// Full path of the running executable, empty when unknown.
+std::string ExecutablePath();
+
+// The system's folder for temporary files, without a trailing separator.
+std::string TemporaryFolder();
+uint32_t CurrentProcessId();
+// Sets (or, with a null value, removes) a variable of the process's environment.
+bool SetProcessEnvironment(const char* name, const char* value);
+
+// A shared library loaded at run time, as a host loads the provider.
+class DynamicLibrary {
+  public:
+    DynamicLibrary() = default;
+    ~DynamicLibrary() { Close(); }
+    DynamicLibrary(const DynamicLibrary&) = delete;
+    DynamicLibrary& operator=(const DynamicLibrary&) = delete;
+
+    bool Open(const char* path);
+    // The address of an export by name, null when missing.
+    void* Symbol(const char* name) const;
+    // The address of an export by ordinal (Windows only; null elsewhere).
+    void* Ordinal(unsigned ordinal) const;
+    // Why the last Open failed, for messages.
+    std::string Error() const { return error_; }
+    void Close();
+
+  private:
+    void* handle_ = nullptr;
+    std::string error_;
+};
+
+}  // namespace cv

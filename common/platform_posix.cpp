@@ -1,0 +1,682 @@
+// POSIX side of the platform seam.
+#include "common/platform.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <set>
+
+namespace cv {
+namespace {
+
+thread_local uint32_t t_last_error = 0;
+
+// The store's paths are composed with backslashes; here they become slashes. "Z:", the drive that
+// Wine maps to the root, is dropped, so that a configuration written for the Windows build under
+// Wine names the same folders natively.
+std::string NativePath(const char* path) {
+    std::string native(path ? path : "");
+    if (native.size() >= 2 && (native[0] == 'Z' || native[0] == 'z') && native[1] == ':') {
+        native.erase(0, 2);
+    }
+    for (char& c : native) {
+        if (c == '\\') c = '/';
+    }
+    return native;
+}
+
+// Windows tells a missing file (2) from a missing folder on the way to it (3); errno says ENOENT
+// for both, so look at the parent.
+uint32_t MissingPathError(const std::string& native) {
+    std::string::size_type slash = native.find_last_of('/');
+    if (slash == std::string::npos || slash == 0) return kErrorFileNotFound;
+    struct stat st;
+    if (stat(native.substr(0, slash).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        return kErrorPathNotFound;
+    }
+    return kErrorFileNotFound;
+}
+
+uint32_t TranslateErrno(int error, const std::string& native) {
+    switch (error) {
+        case 0:
+            return kErrorSuccess;
+        case ENOENT:
+            return MissingPathError(native);
+        case ENOTDIR:
+            return kErrorPathNotFound;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case EISDIR:
+            return kErrorAccessDenied;
+        case EEXIST:
+            return kErrorFileExists;
+        case ENOTEMPTY:
+            return kErrorDirNotEmpty;
+        case ENAMETOOLONG:
+            return kErrorFilenameTooLong;
+        case EINVAL:
+            return kErrorInvalidName;
+        case EBUSY:
+        case ETXTBSY:
+            return kErrorSharingViolation;
+        case ENOSPC:
+        case EDQUOT:
+            return kErrorDiskFull;
+        case ENOMEM:
+            return kErrorNotEnoughMemory;
+        case EBADF:
+            return kErrorInvalidHandle;
+        case EIO:
+            return kErrorWriteFault;
+        default:
+            return kErrorAccessDenied;
+    }
+}
+
+bool Fail(const std::string& native) {
+    t_last_error = TranslateErrno(errno, native);
+    return false;
+}
+
+bool Succeed() {
+    t_last_error = kErrorSuccess;
+    return true;
+}
+
+FileTime ToFileTime(const struct timespec& ts) {
+    return kFileTimeUnixEpoch +
+           static_cast<uint64_t>(static_cast<int64_t>(ts.tv_sec) * 10000000 + ts.tv_nsec / 100);
+}
+
+int OpenRetryingSignals(const char* path, int flags, mode_t mode) {
+    int fd;
+    do {
+        fd = open(path, flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+bool CopyContents(int in, int out) {
+    char buffer[64 * 1024];
+    for (;;) {
+        ssize_t got = read(in, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return false;
+        if (got == 0) return true;
+        for (ssize_t done = 0; done < got;) {
+            ssize_t put = write(out, buffer + done, static_cast<size_t>(got - done));
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) return false;
+            done += put;
+        }
+    }
+}
+
+// '*' and '?' as a Windows directory search reads them, letters compared without regard to case.
+// "*.*" matches every name, with or without a dot.
+bool WildcardMatch(const char* pattern, const char* name) {
+    if (std::strcmp(pattern, "*.*") == 0) return true;
+    const char* star = nullptr;
+    const char* resume = nullptr;
+    while (*name) {
+        if (*pattern == '*') {
+            star = pattern++;
+            resume = name;
+        } else if (*pattern == '?' ||
+                   (*pattern && std::tolower(static_cast<unsigned char>(*pattern)) ==
+                                    std::tolower(static_cast<unsigned char>(*name)))) {
+            ++pattern;
+            ++name;
+        } else if (star) {
+            pattern = star + 1;
+            name = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == '*') ++pattern;
+    return *pattern == '\0';
+}
+
+struct SearchState {
+    DIR* dir = nullptr;
+    std::string folder;
+    std::string pattern;
+};
+
+bool FillEntry(const SearchState& search, const char* name, FindData* entry) {
+    std::string full = search.folder + "/" + name;
+    struct stat st;
+    if (lstat(full.c_str(), &st) != 0) return false;  // vanished since readdir
+    entry->name = name;
+    entry->attributes = S_ISDIR(st.st_mode) ? uint32_t{kAttributeDirectory} : 0u;
+    if ((st.st_mode & S_IWUSR) == 0) entry->attributes |= kAttributeReadOnly;
+    if (entry->attributes == 0) entry->attributes = kAttributeNormal;
+    entry->last_write = ToFileTime(st.st_mtim);
+    entry->last_access = ToFileTime(st.st_atim);
+    entry->size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
+bool NextMatch(SearchState* search, FindData* entry) {
+    for (;;) {
+        errno = 0;
+        struct dirent* d = readdir(search->dir);
+        if (d == nullptr) {
+            t_last_error = errno == 0 ? kErrorNoMoreFiles : TranslateErrno(errno, search->folder);
+            return false;
+        }
+        if (!WildcardMatch(search->pattern.c_str(), d->d_name)) continue;
+        if (FillEntry(*search, d->d_name, entry)) return Succeed();
+    }
+}
+
+}  // namespace
+
+uint32_t LastSystemError() {
+    return t_last_error;
+}
+void SetLastSystemError(uint32_t error) {
+    t_last_error = error;
+}
+
+bool File::Open(const char* path, Mode mode) {
+    Close();
+    std::string native = NativePath(path);
+    int flags = 0;
+    switch (mode) {
+        case Mode::kRead:
+            flags = O_RDONLY;
+            break;
+        case Mode::kWriteTruncate:
+            flags = O_WRONLY | O_CREAT | O_TRUNC;
+            break;
+        case Mode::kAppend:
+            flags = O_WRONLY | O_CREAT | O_APPEND;
+            break;
+    }
+    int fd = OpenRetryingSignals(native.c_str(), flags, 0666);
+    if (fd < 0) return Fail(native);
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {  // Windows does not open folders as files
+        close(fd);
+        t_last_error = kErrorAccessDenied;
+        return false;
+    }
+    handle_ = fd;
+    return Succeed();
+}
+
+int64_t File::Read(void* buffer, size_t size) {
+    if (handle_ == kInvalid) return -1;
+    size_t done = 0;
+    while (done < size) {
+        ssize_t got =
+            read(static_cast<int>(handle_), static_cast<char*>(buffer) + done, size - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            t_last_error = kErrorReadFault;
+            return -1;
+        }
+        if (got == 0) break;
+        done += static_cast<size_t>(got);
+    }
+    return static_cast<int64_t>(done);
+}
+
+bool File::Write(const void* data, size_t size) {
+    if (handle_ == kInvalid) return false;
+    size_t done = 0;
+    while (done < size) {
+        ssize_t put =
+            write(static_cast<int>(handle_), static_cast<const char*>(data) + done, size - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return Fail("");
+        done += static_cast<size_t>(put);
+    }
+    return true;
+}
+
+bool File::Seek(int64_t offset) {
+    if (handle_ == kInvalid) return false;
+    return lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) >= 0 || Fail("");
+}
+
+int64_t File::Size() {
+    struct stat st;
+    if (handle_ == kInvalid || fstat(static_cast<int>(handle_), &st) != 0) return -1;
+    return static_cast<int64_t>(st.st_size);
+}
+
+bool File::Sync() {
+    return handle_ != kInvalid && fsync(static_cast<int>(handle_)) == 0;
+}
+
+bool File::LastWriteTime(FileTime* time) {
+    struct stat st;
+    if (handle_ == kInvalid || fstat(static_cast<int>(handle_), &st) != 0) return false;
+    *time = ToFileTime(st.st_mtim);
+    return true;
+}
+
+bool File::Close() {
+    if (handle_ == kInvalid) return true;
+    int result = close(static_cast<int>(handle_));
+    handle_ = kInvalid;
+    return result == 0;
+}
+
+bool CreateNewFile(const char* path) {
+    std::string native = NativePath(path);
+    int fd = OpenRetryingSignals(native.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+    if (fd < 0) return Fail(native);
+    close(fd);
+    return Succeed();
+}
+
+bool RemoveFile(const char* path) {
+    std::string native = NativePath(path);
+    struct stat st;
+    if (lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        t_last_error = kErrorAccessDenied;  // DeleteFileA refuses folders
+        return false;
+    }
+    return unlink(native.c_str()) == 0 ? Succeed() : Fail(native);
+}
+
+bool CopyFileTo(const char* from, const char* to, bool fail_if_exists) {
+    std::string source = NativePath(from);
+    std::string target = NativePath(to);
+    int in = OpenRetryingSignals(source.c_str(), O_RDONLY, 0);
+    if (in < 0) return Fail(source);
+    struct stat st;
+    if (fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
+        close(in);
+        t_last_error = kErrorAccessDenied;
+        return false;
+    }
+    int flags = O_WRONLY | O_CREAT | (fail_if_exists ? O_EXCL : O_TRUNC);
+    int out = OpenRetryingSignals(target.c_str(), flags, st.st_mode & 0777);
+    if (out < 0) {
+        Fail(target);
+        close(in);
+        return false;
+    }
+    bool copied = CopyContents(in, out);
+    int saved = errno;
+    close(in);
+    if (close(out) != 0) copied = false;
+    if (!copied) {
+        errno = saved;
+        return Fail(target);
+    }
+    return Succeed();
+}
+
+bool MoveFileTo(const char* from, const char* to) {
+    std::string source = NativePath(from);
+    std::string target = NativePath(to);
+    // rename() would silently replace an existing target; MoveFileA does not.
+    if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+        return Succeed();
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return Fail(errno == EEXIST ? target : source);
+    }
+    // File systems without RENAME_NOREPLACE: a hard link refuses an existing target too.
+    if (link(source.c_str(), target.c_str()) != 0) return Fail(errno == EEXIST ? target : source);
+    unlink(source.c_str());
+    return Succeed();
+}
+
+bool ReplaceFileWith(const char* from, const char* to) {
+    std::string source = NativePath(from);
+    std::string target = NativePath(to);
+    return rename(source.c_str(), target.c_str()) == 0 ? Succeed() : Fail(source);
+}
+
+bool MakeDirectory(const char* path) {
+    std::string native = NativePath(path);
+    if (mkdir(native.c_str(), 0777) == 0) return Succeed();
+    if (errno == EEXIST) {
+        t_last_error = kErrorAlreadyExists;
+        return false;
+    }
+    return Fail(native);
+}
+
+bool RemoveFolder(const char* path) {
+    std::string native = NativePath(path);
+    return rmdir(native.c_str()) == 0 ? Succeed() : Fail(native);
+}
+
+bool SetAttributes(const char* path, uint32_t attributes) {
+    std::string native = NativePath(path);
+    struct stat st;
+    if (stat(native.c_str(), &st) != 0) return Fail(native);
+    mode_t mode = st.st_mode & 07777;
+    if (attributes & kAttributeReadOnly) {
+        mode &= static_cast<mode_t>(~0222);
+    } else {
+        mode |= S_IWUSR;
+    }
+    return chmod(native.c_str(), mode) == 0 ? Succeed() : Fail(native);
+}
+
+bool SetFileTimes(const char* path, FileTime time) {
+    std::string native = NativePath(path);
+    int64_t ticks = static_cast<int64_t>(time - kFileTimeUnixEpoch);
+    struct timespec times[2];
+    times[0].tv_sec = static_cast<time_t>(ticks / 10000000);
+    times[0].tv_nsec = static_cast<long>(ticks % 10000000) * 100;
+    times[1] = times[0];
+    return utimensat(AT_FDCWD, native.c_str(), times, 0) == 0 ? Succeed() : Fail(native);
+}
+
+FileTime CurrentFileTime() {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return ToFileTime(now);
+}
+
+DirectorySearch::~DirectorySearch() {
+    Close();
+}
+
+bool DirectorySearch::First(const char* pattern, FindData* entry) {
+    Close();
+    std::string native = NativePath(pattern);
+    std::string::size_type slash = native.find_last_of('/');
+    auto* search = new SearchState;
+    if (slash == std::string::npos) {
+        search->folder = ".";
+        search->pattern = native;
+    } else {
+        search->folder = slash == 0 ? "/" : native.substr(0, slash);
+        search->pattern = native.substr(slash + 1);
+    }
+    if (search->pattern.empty()) {  // "folder\" names no entry
+        delete search;
+        t_last_error = kErrorFileNotFound;
+        return false;
+    }
+    search->dir = opendir(search->folder.c_str());
+    if (search->dir == nullptr) {
+        t_last_error = errno == ENOENT || errno == ENOTDIR ? kErrorPathNotFound
+                                                           : TranslateErrno(errno, native);
+        delete search;
+        return false;
+    }
+    state_ = search;
+    if (NextMatch(search, entry)) return true;
+    uint32_t error = LastSystemError();
+    Close();
+    t_last_error = error == kErrorNoMoreFiles ? kErrorFileNotFound : error;
+    return false;
+}
+
+bool DirectorySearch::Next(FindData* entry) {
+    if (state_ == nullptr) {
+        t_last_error = kErrorInvalidHandle;
+        return false;
+    }
+    return NextMatch(static_cast<SearchState*>(state_), entry);
+}
+
+void DirectorySearch::Close() {
+    auto* search = static_cast<SearchState*>(state_);
+    if (search == nullptr) return;
+    if (search->dir) closedir(search->dir);
+    delete search;
+    state_ = nullptr;
+}
+
+uint32_t FileTimeToDosStamp(FileTime time) {
+    if (time < kFileTimeUnixEpoch) return 0;
+    time_t seconds = static_cast<time_t>((time - kFileTimeUnixEpoch) / 10000000);
+    struct tm utc;
+    if (gmtime_r(&seconds, &utc) == nullptr) return 0;
+    int year = utc.tm_year + 1900;
+    if (year < 1980 || year > 2107) return 0;
+    uint32_t date =
+        static_cast<uint32_t>(((year - 1980) << 9) | ((utc.tm_mon + 1) << 5) | utc.tm_mday);
+    uint32_t clock =
+        static_cast<uint32_t>((utc.tm_hour << 11) | (utc.tm_min << 5) | (utc.tm_sec / 2));
+    return (date << 16) | clock;
+}
+
+void SleepMilliseconds(uint32_t milliseconds) {
+    struct timespec wait = {static_cast<time_t>(milliseconds / 1000),
+                            static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+    }
+}
+
+bool ThreadSlot::Allocate() {
+    pthread_key_t key;
+    if (pthread_key_create(&key, nullptr) != 0) return false;
+    key_ = static_cast<uintptr_t>(key);
+    allocated_ = true;
+    return true;
+}
+
+void ThreadSlot::Free() {
+    if (!allocated_) return;
+    pthread_key_delete(static_cast<pthread_key_t>(key_));
+    allocated_ = false;
+}
+
+int32_t ThreadSlot::Get() const {
+    if (!allocated_) return 0;
+    return static_cast<int32_t>(
+        reinterpret_cast<intptr_t>(pthread_getspecific(static_cast<pthread_key_t>(key_))));
+}
+
+void ThreadSlot::Set(int32_t value) {
+    if (!allocated_) return;
+    pthread_setspecific(static_cast<pthread_key_t>(key_),
+                        reinterpret_cast<void*>(static_cast<intptr_t>(value)));
+}
+
+TimeZoneInfo GetTimeZoneInfo() {
+    TimeZoneInfo info;
+    tzset();
+    time_t now = time(nullptr);
+    struct tm local;
+    if (localtime_r(&now, &local) == nullptr) return info;
+    // timezone: seconds west of UTC in standard time, which is the Win32 Bias in seconds.
+    info.bias = static_cast<int32_t>(timezone / 60);
+    info.standard_bias = 0;
+    info.daylight_bias = 0;
+    if (daylight) {
+        // The zone's daylight shift: compare a daylight instant's offset with standard time. Look
+        // at now when it is in daylight time, else half a year on, else a quarter.
+        const time_t probes[] = {now, now + 182 * 86400, now + 91 * 86400, now + 273 * 86400};
+        for (time_t probe : probes) {
+            struct tm t;
+            if (localtime_r(&probe, &t) && t.tm_isdst > 0) {
+                info.daylight_bias = static_cast<int32_t>(-(t.tm_gmtoff + timezone) / 60);
+                break;
+            }
+        }
+    }
+    info.state = local.tm_isdst > 0 ? TimeZoneInfo::kDaylight
+                                    : (daylight ? TimeZoneInfo::kStandard : TimeZoneInfo::kUnknown);
+    return info;
+}
+
+namespace {
+
+// A Win32 mutex in POSIX terms: recursive, and robust, so that a holder that ends without releasing
+// it hands the next waiter EOWNERDEAD, which is what Windows calls abandoned. Handles are checked
+// against the set of live ones, so that a closed or invented handle fails with error 6 instead of
+// touching freed memory.
+struct NativeMutex {
+    pthread_mutex_t mutex;
+};
+
+std::mutex g_handles_guard;
+std::set<MutexHandle>& LiveHandles() {
+    static std::set<MutexHandle> handles;
+    return handles;
+}
+
+NativeMutex* Lookup(MutexHandle handle) {
+    std::lock_guard<std::mutex> hold(g_handles_guard);
+    return LiveHandles().count(handle) ? static_cast<NativeMutex*>(handle) : nullptr;
+}
+
+}  // namespace
+
+MutexHandle CreateMutexHandle() {
+    auto* m = new NativeMutex;
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
+    int result = pthread_mutex_init(&m->mutex, &attributes);
+    pthread_mutexattr_destroy(&attributes);
+    if (result != 0) {
+        delete m;
+        t_last_error = kErrorNotEnoughMemory;
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> hold(g_handles_guard);
+    LiveHandles().insert(m);
+    return m;
+}
+
+bool CloseMutexHandle(MutexHandle handle) {
+    NativeMutex* m;
+    {
+        std::lock_guard<std::mutex> hold(g_handles_guard);
+        if (LiveHandles().erase(handle) == 0) {
+            t_last_error = kErrorInvalidHandle;
+            return false;
+        }
+        m = static_cast<NativeMutex*>(handle);
+    }
+    pthread_mutex_destroy(&m->mutex);
+    delete m;
+    return true;
+}
+
+WaitResult WaitForMutex(MutexHandle handle, uint32_t milliseconds) {
+    NativeMutex* m = Lookup(handle);
+    if (m == nullptr) {
+        t_last_error = kErrorInvalidHandle;
+        return WaitResult::kFailed;
+    }
+    int result;
+    if (milliseconds == kWaitInfinite) {
+        result = pthread_mutex_lock(&m->mutex);
+    } else if (milliseconds == 0) {
+        result = pthread_mutex_trylock(&m->mutex);
+    } else {
+        struct timespec deadline;
+        clock_gettime(CLOCK_REALTIME, &deadline);
+        deadline.tv_sec += milliseconds / 1000;
+        deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+        if (deadline.tv_nsec >= 1000000000L) {
+            deadline.tv_sec += 1;
+            deadline.tv_nsec -= 1000000000L;
+        }
+        result = pthread_mutex_timedlock(&m->mutex, &deadline);
+    }
+    switch (result) {
+        case 0:
+            return WaitResult::kAcquired;
+        case EBUSY:
+        case ETIMEDOUT:
+            return WaitResult::kTimedOut;
+        case EOWNERDEAD:
+            pthread_mutex_consistent(&m->mutex);
+            return WaitResult::kAbandoned;
+        default:
+            t_last_error = TranslateErrno(result, "");
+            return WaitResult::kFailed;
+    }
+}
+
+bool ReleaseMutexHandle(MutexHandle handle) {
+    NativeMutex* m = Lookup(handle);
+    if (m == nullptr) {
+        t_last_error = kErrorInvalidHandle;
+        return false;
+    }
+    int result = pthread_mutex_unlock(&m->mutex);
+    if (result != 0) {
+        t_last_error = result == EPERM ? kErrorNotOwner : TranslateErrno(result, "");
+        return false;
+    }
+    return true;
+}
+
+std::string ExecutablePath() {
+    char buffer[4096];
+    ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0) return std::string();
+    return std::string(buffer, static_cast<size_t>(length));
+}
+
+}  // namespace cv
+
+#include <dlfcn.h>
+
+namespace cv {
+
+std::string TemporaryFolder() {
+    const char* folder = std::getenv("TMPDIR");
+    std::string result = folder && folder[0] ? folder : "/tmp";
+    while (result.size() > 1 && result.back() == '/') result.pop_back();
+    return result;
+}
+
+uint32_t CurrentProcessId() {
+    return static_cast<uint32_t>(getpid());
+}
+
+bool SetProcessEnvironment(const char* name, const char* value) {
+    return (value ? setenv(name, value, 1) : unsetenv(name)) == 0;
+}
+
+bool DynamicLibrary::Open(const char* path) {
+    Close();
+    handle_ = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr) {
+        const char* why = dlerror();
+        error_ = why ? why : "dlopen failed";
+        return false;
+    }
+    error_.clear();
+    return true;
+}
+
+void* DynamicLibrary::Symbol(const char* name) const {
+    return handle_ ? dlsym(handle_, name) : nullptr;
+}
+
+void* DynamicLibrary::Ordinal(unsigned) const {
+    return nullptr;
+}
+
+void DynamicLibrary::Close() {
+    if (handle_) dlclose(handle_);
+    handle_ = nullptr;
+}
+
+}  // namespace cv

@@ -1,0 +1,354 @@
+// Win32 side of the platform seam.
+#include "common/platform.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+
+namespace cv {
+namespace {
+
+HANDLE AsHandle(intptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+FileTime ToFileTime(const FILETIME& ft) {
+    return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+void FillEntry(const WIN32_FIND_DATAA& data, FindData* entry) {
+    entry->name = data.cFileName;
+    entry->attributes = data.dwFileAttributes;
+    entry->last_write = ToFileTime(data.ftLastWriteTime);
+    entry->last_access = ToFileTime(data.ftLastAccessTime);
+    entry->size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+}  // namespace
+
+uint32_t LastSystemError() {
+    return GetLastError();
+}
+void SetLastSystemError(uint32_t error) {
+    SetLastError(error);
+}
+
+bool File::Open(const char* path, Mode mode) {
+    Close();
+    DWORD access = GENERIC_READ;
+    DWORD disposition = OPEN_EXISTING;
+    switch (mode) {
+        case Mode::kRead:
+            break;
+        case Mode::kWriteTruncate:
+            access = GENERIC_WRITE;
+            disposition = CREATE_ALWAYS;
+            break;
+        case Mode::kAppend:
+            access = FILE_APPEND_DATA;
+            disposition = OPEN_ALWAYS;
+            break;
+    }
+    HANDLE h = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    handle_ = reinterpret_cast<intptr_t>(h);
+    return true;
+}
+
+int64_t File::Read(void* buffer, size_t size) {
+    if (handle_ == kInvalid) return -1;
+    size_t done = 0;
+    while (done < size) {
+        DWORD chunk = static_cast<DWORD>(size - done > 0x10000000 ? 0x10000000 : size - done);
+        DWORD got = 0;
+        if (!ReadFile(AsHandle(handle_), static_cast<char*>(buffer) + done, chunk, &got, nullptr)) {
+            return -1;
+        }
+        if (got == 0) break;
+        done += got;
+    }
+    return static_cast<int64_t>(done);
+}
+
+bool File::Write(const void* data, size_t size) {
+    if (handle_ == kInvalid) return false;
+    size_t done = 0;
+    while (done < size) {
+        DWORD chunk = static_cast<DWORD>(size - done > 0x10000000 ? 0x10000000 : size - done);
+        DWORD put = 0;
+        if (!WriteFile(AsHandle(handle_), static_cast<const char*>(data) + done, chunk, &put,
+                       nullptr) ||
+            put == 0) {
+            return false;
+        }
+        done += put;
+    }
+    return true;
+}
+
+bool File::Seek(int64_t offset) {
+    if (handle_ == kInvalid) return false;
+    LARGE_INTEGER distance;
+    distance.QuadPart = offset;
+    return SetFilePointerEx(AsHandle(handle_), distance, nullptr, FILE_BEGIN) != 0;
+}
+
+int64_t File::Size() {
+    LARGE_INTEGER size;
+    if (handle_ == kInvalid || !GetFileSizeEx(AsHandle(handle_), &size)) return -1;
+    return size.QuadPart;
+}
+
+bool File::Sync() {
+    return handle_ != kInvalid && FlushFileBuffers(AsHandle(handle_)) != 0;
+}
+
+bool File::LastWriteTime(FileTime* time) {
+    FILETIME written;
+    if (handle_ == kInvalid || !GetFileTime(AsHandle(handle_), nullptr, nullptr, &written)) {
+        return false;
+    }
+    *time = ToFileTime(written);
+    return true;
+}
+
+bool File::Close() {
+    if (handle_ == kInvalid) return true;
+    BOOL closed = CloseHandle(AsHandle(handle_));
+    handle_ = kInvalid;
+    return closed != 0;
+}
+
+bool CreateNewFile(const char* path) {
+    HANDLE h =
+        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    return true;
+}
+
+bool RemoveFile(const char* path) {
+    return DeleteFileA(path) != 0;
+}
+
+bool CopyFileTo(const char* from, const char* to, bool fail_if_exists) {
+    return CopyFileA(from, to, fail_if_exists ? TRUE : FALSE) != 0;
+}
+
+bool MoveFileTo(const char* from, const char* to) {
+    return MoveFileA(from, to) != 0;
+}
+
+bool ReplaceFileWith(const char* from, const char* to) {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool MakeDirectory(const char* path) {
+    return CreateDirectoryA(path, nullptr) != 0;
+}
+
+bool RemoveFolder(const char* path) {
+    return RemoveDirectoryA(path) != 0;
+}
+
+bool SetAttributes(const char* path, uint32_t attributes) {
+    return SetFileAttributesA(path, attributes) != 0;
+}
+
+bool SetFileTimes(const char* path, FileTime time) {
+    HANDLE h = CreateFileA(path, FILE_WRITE_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    FILETIME stamp;
+    stamp.dwLowDateTime = static_cast<DWORD>(time);
+    stamp.dwHighDateTime = static_cast<DWORD>(time >> 32);
+    BOOL set = SetFileTime(h, &stamp, &stamp, &stamp);
+    CloseHandle(h);
+    return set != 0;
+}
+
+FileTime CurrentFileTime() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return ToFileTime(now);
+}
+
+DirectorySearch::~DirectorySearch() {
+    Close();
+}
+
+bool DirectorySearch::First(const char* pattern, FindData* entry) {
+    Close();
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA(pattern, &data);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    state_ = h;
+    FillEntry(data, entry);
+    return true;
+}
+
+bool DirectorySearch::Next(FindData* entry) {
+    if (state_ == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    WIN32_FIND_DATAA data;
+    if (!FindNextFileA(static_cast<HANDLE>(state_), &data)) return false;
+    FillEntry(data, entry);
+    return true;
+}
+
+void DirectorySearch::Close() {
+    if (state_ == nullptr) return;
+    DWORD error = GetLastError();  // closing must not hide why the search ended
+    FindClose(static_cast<HANDLE>(state_));
+    SetLastError(error);
+    state_ = nullptr;
+}
+
+uint32_t FileTimeToDosStamp(FileTime time) {
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(time);
+    ft.dwHighDateTime = static_cast<DWORD>(time >> 32);
+    WORD date = 0;
+    WORD clock = 0;
+    if (!FileTimeToDosDateTime(&ft, &date, &clock)) return 0;
+    return (static_cast<uint32_t>(date) << 16) | clock;
+}
+
+void SleepMilliseconds(uint32_t milliseconds) {
+    Sleep(milliseconds);
+}
+
+bool ThreadSlot::Allocate() {
+    DWORD index = TlsAlloc();
+    if (index == TLS_OUT_OF_INDEXES) return false;
+    key_ = index;
+    allocated_ = true;
+    return true;
+}
+
+void ThreadSlot::Free() {
+    if (!allocated_) return;
+    TlsFree(static_cast<DWORD>(key_));
+    allocated_ = false;
+}
+
+int32_t ThreadSlot::Get() const {
+    if (!allocated_) return 0;
+    return static_cast<int32_t>(reinterpret_cast<intptr_t>(TlsGetValue(static_cast<DWORD>(key_))));
+}
+
+void ThreadSlot::Set(int32_t value) {
+    if (!allocated_) return;
+    TlsSetValue(static_cast<DWORD>(key_), reinterpret_cast<void*>(static_cast<intptr_t>(value)));
+}
+
+TimeZoneInfo GetTimeZoneInfo() {
+    TIME_ZONE_INFORMATION zone;
+    TimeZoneInfo info;
+    DWORD state = GetTimeZoneInformation(&zone);
+    switch (state) {
+        case TIME_ZONE_ID_UNKNOWN:
+            info.state = TimeZoneInfo::kUnknown;
+            break;
+        case TIME_ZONE_ID_STANDARD:
+            info.state = TimeZoneInfo::kStandard;
+            break;
+        case TIME_ZONE_ID_DAYLIGHT:
+            info.state = TimeZoneInfo::kDaylight;
+            break;
+        default:
+            return info;
+    }
+    info.bias = zone.Bias;
+    info.standard_bias = zone.StandardBias;
+    info.daylight_bias = zone.DaylightBias;
+    return info;
+}
+
+MutexHandle CreateMutexHandle() {
+    return CreateMutexA(nullptr, FALSE, nullptr);
+}
+
+bool CloseMutexHandle(MutexHandle handle) {
+    return CloseHandle(handle) != 0;
+}
+
+WaitResult WaitForMutex(MutexHandle handle, uint32_t milliseconds) {
+    switch (WaitForSingleObject(handle, milliseconds)) {
+        case WAIT_OBJECT_0:
+            return WaitResult::kAcquired;
+        case WAIT_ABANDONED:
+            return WaitResult::kAbandoned;
+        case WAIT_TIMEOUT:
+            return WaitResult::kTimedOut;
+        default:
+            return WaitResult::kFailed;
+    }
+}
+
+bool ReleaseMutexHandle(MutexHandle handle) {
+    return ReleaseMutex(handle) != 0;
+}
+
+std::string ExecutablePath() {
+    char buffer[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+    if (length == 0 || length >= sizeof buffer) return std::string();
+    return std::string(buffer, length);
+}
+
+}  // namespace cv
+
+namespace cv {
+
+std::string TemporaryFolder() {
+    char buffer[MAX_PATH + 1];
+    DWORD length = GetTempPathA(sizeof buffer, buffer);
+    if (length == 0 || length > sizeof buffer) return ".";
+    std::string result(buffer, length);
+    while (result.size() > 3 && (result.back() == '\\' || result.back() == '/')) result.pop_back();
+    return result;
+}
+
+uint32_t CurrentProcessId() {
+    return GetCurrentProcessId();
+}
+
+bool SetProcessEnvironment(const char* name, const char* value) {
+    // Both the system's copy and the C runtime's, so that getenv sees the change too.
+    std::string assignment = std::string(name) + "=" + (value ? value : "");
+    return SetEnvironmentVariableA(name, value) != 0 && _putenv(assignment.c_str()) == 0;
+}
+
+bool DynamicLibrary::Open(const char* path) {
+    Close();
+    handle_ = LoadLibraryA(path);
+    if (handle_ == nullptr) {
+        error_ = "LoadLibrary failed with error " + std::to_string(GetLastError());
+        return false;
+    }
+    error_.clear();
+    return true;
+}
+
+void* DynamicLibrary::Symbol(const char* name) const {
+    return handle_ ? reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name))
+                   : nullptr;
+}
+
+void* DynamicLibrary::Ordinal(unsigned ordinal) const {
+    return handle_ ? reinterpret_cast<void*>(
+                         GetProcAddress(static_cast<HMODULE>(handle_), MAKEINTRESOURCEA(ordinal)))
+                   : nullptr;
+}
+
+void DynamicLibrary::Close() {
+    if (handle_) FreeLibrary(static_cast<HMODULE>(handle_));
+    handle_ = nullptr;
+}
+
+}  // namespace cv

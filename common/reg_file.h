@@ -1,0 +1,48 @@
+// The Windows ".reg" text format: what the native build reads its configuration from, and what
+// cvcal writes. Both "Windows Registry Editor Version 5.00" and "REGEDIT4" files are read, as
+// UTF-8 (or UTF-16 with a byte-order mark). Key and value names compare without regard to case.
+// Lines that cannot be understood are skipped.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/registry.h"
+
+namespace cv {
+
+class RegFile {
+  public:
+    struct Value {
+        std::string name;  // "" for the key's default value ("@")
+        uint32_t type = kRegBinary;
+        std::string data;  // raw bytes, as the registry would return them
+    };
+
+    static RegFile Parse(std::string_view text);
+    std::string Serialize() const;
+
+    // Null when the key or the value is missing.
+    const Value* Find(Hive hive, std::string_view key, std::string_view name) const;
+    bool HasKey(Hive hive, std::string_view key) const;
+    void Set(Hive hive, std::string_view key, std::string_view name, uint32_t type,
+             std::string data);
+    bool Remove(Hive hive, std::string_view key, std::string_view name);
+
+  private:
+    struct Key {
+        Hive hive;
+        std::string path;  // below the hive, without leading or trailing backslashes
+        std::vector<Value> values;
+    };
+
+    Key* FindKey(Hive hive, std::string_view path);
+    const Key* FindKey(Hive hive, std::string_view path) const;
+    void RemoveKeyTree(Hive hive, std::string_view path);
+
+    std::vector<Key> keys_;
+};
+
+}  // namespace cv

@@ -1,0 +1,93 @@
+#include "common/text_helpers.h"
+
+#include <cctype>
+#include <cstring>
+
+namespace cv {
+
+int CountFields(const char* text, const char* separator) {
+    if (text == nullptr || text[0] == '\0') return 0;
+    if (separator == nullptr || separator[0] == '\0') return 1;
+    int count = 1;
+    for (const char* hit = std::strstr(text + 1, separator); hit != nullptr && count < 1000;
+         hit = hit[1] ? std::strstr(hit + 1, separator) : nullptr) {
+        ++count;
+    }
+    return count;
+}
+
+const char* FindNoCase(const char* text, const char* pattern) {
+    if (text == nullptr || pattern == nullptr || pattern[0] == '\0') return nullptr;
+    size_t text_length = std::strlen(text);
+    size_t pattern_length = std::strlen(pattern);
+    if (pattern_length > text_length) return nullptr;
+    for (size_t start = 0; start + pattern_length <= text_length; ++start) {
+        size_t i = 0;
+        while (i < pattern_length && std::tolower(static_cast<unsigned char>(text[start + i])) ==
+                                         std::tolower(static_cast<unsigned char>(pattern[i]))) {
+            ++i;
+        }
+        if (i == pattern_length) return text + start;
+    }
+    return nullptr;
+}
+
+int CopyBounded(char* dest, const char* src, size_t size) {
+    if (size == 0) return 0;
+    size_t length = std::strlen(src);
+    if (length < size) {
+        std::memcpy(dest, src, length + 1);
+        return 1;
+    }
+    std::memcpy(dest, src, size - 1);
+    dest[size - 1] = '\0';
+    return 0;
+}
+
+int AppendBounded(char* dest, const char* src, size_t size) {
+    if (size == 0) return 0;
+    size_t used = strnlen(dest, size);
+    if (used >= size) {  // not even terminated inside its buffer: end it and append nothing
+        dest[size - 1] = '\0';
+        return 0;
+    }
+    size_t length = std::strlen(src);
+    if (used + length < size) {
+        std::memcpy(dest + used, src, length + 1);
+        return 1;
+    }
+    size_t room = size - 1 - used;
+    std::memcpy(dest + used, src, room);
+    dest[size - 1] = '\0';
+    return 0;
+}
+
+int CompareNoCase(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        int ca = std::tolower(static_cast<unsigned char>(*a));
+        int cb = std::tolower(static_cast<unsigned char>(*b));
+        if (ca != cb || ca == 0) return ca - cb;
+    }
+}
+
+}  // namespace cv
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace cv {
+
+bool FormatBounded(char* out, size_t size, const char* format, ...) {
+    if (size == 0) return false;
+    va_list args;
+    va_start(args, format);
+    int written = std::vsnprintf(out, size, format, args);
+    va_end(args);
+    if (written < 0 || static_cast<size_t>(written) >= size) {
+        out[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+}  // namespace cv

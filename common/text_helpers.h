@@ -1,0 +1,41 @@
+// String helpers over NUL-terminated 8-bit texts in fixed buffers.
+#pragma once
+
+#include <cstddef>
+
+namespace cv {
+
+// Number of fields the separator divides the text into: 0 for an empty text, else 1 plus the
+// separators found, each search starting one character past the previous hit (so a separator at
+// the very start does not count). At most 1000.
+int CountFields(const char* text, const char* separator);
+
+// First occurrence of the pattern in the text, letters compared without regard to case; null for
+// an absent or empty pattern or one longer than the text.
+const char* FindNoCase(const char* text, const char* pattern);
+
+// Copies src into dest of the given size. Non-zero when it fit; otherwise dest holds the first
+// size - 1 characters and the result is 0.
+int CopyBounded(char* dest, const char* src, size_t size);
+
+// Appends src to the text in dest of the given size. Non-zero when it fit whole; otherwise as much
+// as fits is appended, dest stays NUL-terminated, and the result is 0.
+int AppendBounded(char* dest, const char* src, size_t size);
+
+// Compares two texts without regard to case (the C runtime's locale-aware folding).
+int CompareNoCase(const char* a, const char* b);
+
+}  // namespace cv
+
+namespace cv {
+
+// snprintf into a fixed buffer that refuses to cut: false (and an empty buffer) when the text
+// does not fit. Paths are composed this way, so that an over-long name fails instead of naming
+// another file.
+bool FormatBounded(char* out, size_t size, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 3, 4)))
+#endif
+    ;
+
+}  // namespace cv

@@ -1,0 +1,55 @@
+#include "provider/calendar_paths.h"
+
+#include <cstring>
+
+#include "common/platform.h"
+#include "common/text_helpers.h"
+#include "provider/module.h"
+
+namespace cv {
+
+const char* FieldText(const char* field, size_t size) {
+    return std::memchr(field, '\0', size) != nullptr ? field : nullptr;
+}
+
+bool IsPathComponent(const char* field, size_t size) {
+    const char* text = FieldText(field, size);
+    if (text == nullptr || text[0] == '\0') return false;
+    if (std::strcmp(text, ".") == 0 || std::strcmp(text, "..") == 0) return false;
+    return std::strpbrk(text, "\\/:") == nullptr;
+}
+
+int BuildCalendarPaths(const AppointmentRequest& request, char* out) {
+    char folder[kPathSize];
+    if (!FormatBounded(folder, sizeof folder, "%s\\%s\\MAILROOT\\%s\\Calendar", MailRoot(),
+                       request.Postoffice, request.Mailbox)) {
+        return 0;
+    }
+    char period_path[kPeriodPathSize];
+    if (!FormatBounded(period_path, sizeof period_path, "%s\\MAILROOT\\%s\\Calendar\\%s",
+                       request.Postoffice, request.Mailbox, request.PeriodName)) {
+        return 0;
+    }
+    MakeDirectory(folder);  // usually there already; a missing mailbox folder is not made
+    std::memcpy(out, period_path, std::strlen(period_path) + 1);
+    return 1;
+}
+
+bool CalendarFilePath(char* out, size_t size, const char* postoffice, const char* mailbox,
+                      const char* file_name) {
+    return FormatBounded(out, size, "%s\\%s\\MAILROOT\\%s\\Calendar\\%s", MailRoot(), postoffice,
+                         mailbox, file_name);
+}
+
+int MarkCalendarChanged(const AppointmentRequest& request) {
+    char path[kPathSize];
+    if (!CalendarFilePath(path, sizeof path, request.Postoffice, request.Mailbox, "_CHANGE.DTY")) {
+        return 1;
+    }
+    static const char kLine[] = "This file has been written to denote configuration change\r\n";
+    File marker;
+    if (marker.Open(path, File::Mode::kWriteTruncate)) marker.Write(kLine, sizeof kLine - 1);
+    return 1;
+}
+
+}  // namespace cv

@@ -1,0 +1,61 @@
+/* CVAICP: the calendar provider library of the mail server.
+ *
+ * The C boundary: the records a host fills and the functions it calls. Every record is a fixed
+ * byte layout (32-bit little-endian integers, NUL-terminated 8-bit texts inside their fields), the
+ * same in both builds and the same on the wire when a call is forwarded to a remote server. Every
+ * function returns a 32-bit integer, as a rule 1 for success and 0 for failure. */
+#ifndef CVAICP_H
+#define CVAICP_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define CVAPI __stdcall
+#else
+#define CVAPI
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#pragma pack(push, 1)
+
+/* One appointment: the line "start<TAB>finish<TAB>id" of a period file. 648 bytes. */
+typedef struct AppointmentRequest {
+    char Mailbox[256];    /* the folder below MAILROOT */
+    char Postoffice[256]; /* the folder below the mail root; never empty */
+    int32_t StartTime;    /* seconds since 1970-01-01 00:00 UTC */
+    int32_t FinishTime;   /* same unit */
+    char ItemId[64];      /* the appointment's id: a filter on input, an output when reading */
+    char PeriodName[64];  /* the period file's base name (without ".CAL") */
+} AppointmentRequest;
+
+/* One chunk of an appointment's item file. 8772 bytes. */
+typedef struct AppointmentItemRequest {
+    char Mailbox[256];
+    char Postoffice[256];
+    char ItemFileName[64]; /* the item file's name inside the Calendar folder */
+    char Data[8192];       /* one chunk of the body */
+    int32_t DataLength;    /* bytes of Data in use */
+} AppointmentItemRequest;
+
+/* The busy days of a period. 8776 bytes. */
+typedef struct FreeBusyRequest {
+    char Mailbox[256];
+    char Postoffice[256];
+    char NamePrefix[68];    /* beginning of the period names to look at, e.g. a month's name */
+    char BusyDays[8192];    /* output: day numbers joined by "," */
+    int32_t BusyDaysLength; /* output: length of BusyDays */
+} FreeBusyRequest;
+
+#pragma pack(pop)
+
+/* Always 0: no function keeps an error code. */
+int32_t CVAPI AppointmentGetLastError(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* CVAICP_H */

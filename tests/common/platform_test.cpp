@@ -1,0 +1,168 @@
+// What the portable code relies on from the platform seam, pinned down in both builds.
+#include "common/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "tests/support/test_store.h"
+
+namespace cv {
+namespace {
+
+using testing::ReadFileOrEmpty;
+using testing::WriteFileBytes;
+
+class PlatformTest : public ::testing::Test {
+  protected:
+    testing::TempFolder folder_;
+};
+
+TEST_F(PlatformTest, CreateNewFileIsExclusive) {
+    std::string path = folder_.Join("P.BLK");
+    EXPECT_TRUE(CreateNewFile(path.c_str()));
+    EXPECT_FALSE(CreateNewFile(path.c_str()));
+    EXPECT_EQ(kErrorFileExists, LastSystemError());
+    EXPECT_EQ("", ReadFileOrEmpty(path));
+    EXPECT_FALSE(CreateNewFile(folder_.Join("missing\\P.BLK").c_str()));
+    EXPECT_EQ(kErrorPathNotFound, LastSystemError());
+}
+
+TEST_F(PlatformTest, RemoveFileTellsMissingFileFromMissingFolder) {
+    EXPECT_FALSE(RemoveFile(folder_.Join("absent").c_str()));
+    EXPECT_EQ(kErrorFileNotFound, LastSystemError());
+    EXPECT_FALSE(RemoveFile(folder_.Join("absent\\file").c_str()));
+    EXPECT_EQ(kErrorPathNotFound, LastSystemError());
+}
+
+TEST_F(PlatformTest, MoveRefusesAnExistingTargetAndReplaceDoesNot) {
+    std::string a = folder_.Join("a"), b = folder_.Join("b");
+    ASSERT_TRUE(WriteFileBytes(a, "new"));
+    ASSERT_TRUE(WriteFileBytes(b, "old"));
+    EXPECT_FALSE(MoveFileTo(a.c_str(), b.c_str()));
+    EXPECT_EQ("old", ReadFileOrEmpty(b));
+    EXPECT_TRUE(ReplaceFileWith(a.c_str(), b.c_str()));
+    EXPECT_EQ("new", ReadFileOrEmpty(b));
+    EXPECT_FALSE(testing::PathExists(a));
+    EXPECT_TRUE(MoveFileTo(b.c_str(), a.c_str()));
+    EXPECT_EQ("new", ReadFileOrEmpty(a));
+}
+
+TEST_F(PlatformTest, ReplaceNeverLeavesTheTargetMissing) {
+    // POSIX replaces under an open reader; Windows may refuse while the reader is there. Either
+    // way the target is whole, old or new, and the replacement goes through once it is closed.
+    std::string a = folder_.Join("a"), b = folder_.Join("b");
+    ASSERT_TRUE(WriteFileBytes(a, "new"));
+    ASSERT_TRUE(WriteFileBytes(b, "old"));
+    File reader;
+    ASSERT_TRUE(reader.Open(b.c_str(), File::Mode::kRead));
+    bool replaced = ReplaceFileWith(a.c_str(), b.c_str());
+    EXPECT_EQ(replaced ? "new" : "old", ReadFileOrEmpty(b));
+    char buffer[8] = {};
+    EXPECT_EQ(3, reader.Read(buffer, sizeof buffer));  // the reader keeps what it opened
+    EXPECT_STREQ("old", buffer);
+    reader.Close();
+    if (!replaced) {
+        EXPECT_TRUE(ReplaceFileWith(a.c_str(), b.c_str()));
+    }
+    EXPECT_EQ("new", ReadFileOrEmpty(b));
+}
+
+TEST_F(PlatformTest, CopyOverwritesUnlessAskedNotTo) {
+    std::string a = folder_.Join("a"), b = folder_.Join("b");
+    ASSERT_TRUE(WriteFileBytes(a, "one"));
+    ASSERT_TRUE(WriteFileBytes(b, "two-two"));
+    EXPECT_FALSE(CopyFileTo(a.c_str(), b.c_str(), true));
+    EXPECT_EQ("two-two", ReadFileOrEmpty(b));
+    EXPECT_TRUE(CopyFileTo(a.c_str(), b.c_str(), false));
+    EXPECT_EQ("one", ReadFileOrEmpty(b));
+    EXPECT_FALSE(CopyFileTo(folder_.Join("absent").c_str(), b.c_str(), false));
+}
+
+TEST_F(PlatformTest, FilesReadWriteAppendAndSeek) {
+    std::string path = folder_.Join("item");
+    File file;
+    ASSERT_TRUE(file.Open(path.c_str(), File::Mode::kAppend));
+    ASSERT_TRUE(file.Write("abc", 3));
+    file.Close();
+    ASSERT_TRUE(file.Open(path.c_str(), File::Mode::kAppend));
+    ASSERT_TRUE(file.Write("de\0f", 4));
+    file.Close();
+    ASSERT_TRUE(file.Open(path.c_str(), File::Mode::kRead));
+    EXPECT_EQ(7, file.Size());
+    ASSERT_TRUE(file.Seek(3));
+    char buffer[16];
+    EXPECT_EQ(4, file.Read(buffer, sizeof buffer));
+    EXPECT_EQ(std::string("de\0f", 4), std::string(buffer, 4));
+    EXPECT_EQ(0, file.Read(buffer, sizeof buffer));
+    ASSERT_TRUE(file.Seek(100));  // past the end: reads nothing
+    EXPECT_EQ(0, file.Read(buffer, sizeof buffer));
+    file.Close();
+    ASSERT_TRUE(file.Open(path.c_str(), File::Mode::kWriteTruncate));
+    file.Close();
+    EXPECT_EQ("", ReadFileOrEmpty(path));
+    EXPECT_FALSE(file.Open(folder_.Join("absent").c_str(), File::Mode::kRead));
+    EXPECT_EQ(kErrorFileNotFound, LastSystemError());
+}
+
+TEST_F(PlatformTest, DirectorySearchMatchesWildcardsWithoutCase) {
+    for (const char* name : {"Y.CAL", "Y09M03.CAL", "y09m03d05.cal", "item", "_index.xml"}) {
+        ASSERT_TRUE(WriteFileBytes(folder_.Join(name), "x"));
+    }
+    ASSERT_TRUE(MakeDirectory(folder_.Join("sub").c_str()));
+    auto names = [&](const char* pattern) {
+        std::set<std::string> found;
+        DirectorySearch search;
+        FindData entry;
+        if (search.First(folder_.Join(pattern).c_str(), &entry)) {
+            do found.insert(entry.name);
+            while (search.Next(&entry));
+            EXPECT_EQ(kErrorNoMoreFiles, LastSystemError());
+        }
+        return found;
+    };
+    EXPECT_EQ((std::set<std::string>{"Y.CAL", "Y09M03.CAL", "y09m03d05.cal"}), names("Y*.CAL"));
+    EXPECT_EQ((std::set<std::string>{"Y09M03.CAL", "y09m03d05.cal"}), names("y09M03*.cal"));
+    EXPECT_EQ((std::set<std::string>{"Y.CAL"}), names("?.cal"));
+    EXPECT_EQ((std::set<std::string>{"_index.xml"}), names("_INDEX.XML"));
+    std::set<std::string> all = names("*.*");
+    EXPECT_TRUE(all.count("item") && all.count("sub") && all.count("Y.CAL"));
+
+    DirectorySearch search;
+    FindData entry;
+    EXPECT_FALSE(search.First(folder_.Join("Z*.CAL").c_str(), &entry));
+    EXPECT_EQ(kErrorFileNotFound, LastSystemError());
+    EXPECT_FALSE(search.First(folder_.Join("absent\\*.CAL").c_str(), &entry));
+    EXPECT_EQ(kErrorPathNotFound, LastSystemError());
+    ASSERT_TRUE(search.First(folder_.Join("sub").c_str(), &entry));
+    EXPECT_TRUE(entry.attributes & kAttributeDirectory);
+}
+
+TEST(ThreadSlotTest, EachThreadHasItsOwnValueStartingAtZero) {
+    ThreadSlot slot;
+    ASSERT_TRUE(slot.Allocate());
+    slot.Set(42);
+    int32_t seen_by_other = -1;
+    std::thread([&] {
+        seen_by_other = slot.Get();
+        slot.Set(7);
+    }).join();
+    EXPECT_EQ(0, seen_by_other);
+    EXPECT_EQ(42, slot.Get());
+    slot.Set(-5);
+    EXPECT_EQ(-5, slot.Get());
+    slot.Free();
+}
+
+TEST(TimeZoneTest, ReportsAValidZone) {
+    TimeZoneInfo zone = GetTimeZoneInfo();
+    EXPECT_NE(TimeZoneInfo::kInvalid, zone.state);
+    EXPECT_GE(zone.bias, -14 * 60);
+    EXPECT_LE(zone.bias, 12 * 60);
+}
+
+}  // namespace
+}  // namespace cv

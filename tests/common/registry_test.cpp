@@ -1,0 +1,127 @@
+// The four readers, against the real registry in the Windows build and the .reg file natively.
+#include "common/registry.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "tests/support/test_store.h"
+
+namespace cv {
+namespace {
+
+constexpr const char* kKey = "SOFTWARE\\CvaicpTests\\Registry";
+
+class RegistryTest : public ::testing::Test {
+  protected:
+    testing::TestRegistry registry_;
+};
+
+TEST_F(RegistryTest, TextUpTo1024BytesIsRead) {
+    std::string exact(1023, 'x');  // 1023 characters and the NUL: 1024 bytes
+    registry_.SetString(Hive::kLocalMachine, kKey, "Exact", exact);
+    registry_.SetString(Hive::kLocalMachine, kKey, "Over", exact + "y");
+    char out[kRegistryTextSize] = "preset";
+    EXPECT_EQ(1, GetRegistryString(kKey, "Exact", out));
+    EXPECT_EQ(exact, out);
+    std::strcpy(out, "preset");
+    EXPECT_EQ(0, GetRegistryString(kKey, "Over", out));
+    EXPECT_STREQ("", out);
+}
+
+TEST_F(RegistryTest, TextFillingTheBufferWithoutNulCountsAsMissing) {
+    registry_.SetBinary(Hive::kLocalMachine, kKey, "Full", std::string(1024, 'z'));
+    registry_.SetBinary(Hive::kCurrentUser, kKey, "Full", std::string(1024, 'z'));
+    char out[kRegistryTextSize] = "preset";
+    EXPECT_EQ(0, GetRegistryString(kKey, "Full", out));
+    EXPECT_STREQ("", out);
+    std::strcpy(out, "preset");
+    EXPECT_EQ(0, GetUserRegistryString(kKey, "Full", out));
+    EXPECT_STREQ("preset", out);
+}
+
+TEST_F(RegistryTest, MissingTextClearsMachineOutputButKeepsUserOutput) {
+    registry_.SetString(Hive::kLocalMachine, kKey, "Present", "v");
+    registry_.SetString(Hive::kCurrentUser, kKey, "Present", "v");
+    char out[kRegistryTextSize] = "preset";
+    EXPECT_EQ(0, GetRegistryString(kKey, "Absent", out));
+    EXPECT_STREQ("", out);
+    std::strcpy(out, "preset");
+    EXPECT_EQ(0, GetUserRegistryString(kKey, "Absent", out));
+    EXPECT_STREQ("preset", out);
+    // A key that cannot be opened leaves both alone.
+    std::strcpy(out, "preset");
+    EXPECT_EQ(0, GetRegistryString("SOFTWARE\\CvaicpTests\\NoSuchKey", "Present", out));
+    EXPECT_STREQ("preset", out);
+}
+
+TEST_F(RegistryTest, EmptyTextFailsForMachineAndReadsEmptyForUser) {
+    registry_.SetBinary(Hive::kLocalMachine, kKey, "Empty", "");
+    registry_.SetBinary(Hive::kCurrentUser, kKey, "Empty", "");
+    char out[kRegistryTextSize] = "preset";
+    EXPECT_EQ(0, GetRegistryString(kKey, "Empty", out));
+    EXPECT_STREQ("", out);
+    std::strcpy(out, "preset");
+    EXPECT_EQ(1, GetUserRegistryString(kKey, "Empty", out));
+    EXPECT_STREQ("", out);
+}
+
+TEST_F(RegistryTest, TextEndsAtItsFirstNul) {
+    registry_.SetBinary(Hive::kCurrentUser, kKey, "Embedded", std::string("ab\0cd", 5));
+    char out[kRegistryTextSize];
+    EXPECT_EQ(1, GetUserRegistryString(kKey, "Embedded", out));
+    EXPECT_STREQ("ab", out);
+}
+
+TEST_F(RegistryTest, DwordAcceptsAnyDataUpToFourBytes) {
+    registry_.SetDword(Hive::kLocalMachine, kKey, "Number", 0x1f);
+    registry_.SetString(Hive::kLocalMachine, kKey, "Digit", "7");
+    registry_.SetBinary(Hive::kLocalMachine, kKey, "Eight", std::string(8, '\1'));
+    registry_.SetDword(Hive::kCurrentUser, kKey, "Number", 8081);
+    uint32_t value = 99;
+    EXPECT_EQ(1, GetRegistryDword(kKey, "Number", &value));
+    EXPECT_EQ(0x1fu, value);
+    EXPECT_EQ(1, GetRegistryDword(kKey, "Digit", &value));
+    EXPECT_EQ(0x37u, value);  // '7' and its NUL, zero-extended
+    value = 99;
+    EXPECT_EQ(0, GetRegistryDword(kKey, "Eight", &value));
+    EXPECT_EQ(99u, value);
+    EXPECT_EQ(0, GetRegistryDword(kKey, "Absent", &value));
+    EXPECT_EQ(99u, value);
+    EXPECT_EQ(0, GetRegistryDword("", "Number", &value));
+    EXPECT_EQ(99u, value);
+    EXPECT_EQ(1, GetUserRegistryDword(kKey, "Number", &value));
+    EXPECT_EQ(8081u, value);
+}
+
+TEST_F(RegistryTest, HivesAreSeparate) {
+    registry_.SetDword(Hive::kLocalMachine, kKey, "OnlyMachine", 1);
+    uint32_t value = 5;
+    EXPECT_EQ(0, GetUserRegistryDword(kKey, "OnlyMachine", &value));
+    EXPECT_EQ(5u, value);
+}
+
+TEST_F(RegistryTest, ChangesAreSeenAtTheNextReading) {
+    uint32_t value = 0;
+    registry_.SetDword(Hive::kLocalMachine, kKey, "Changing", 1);
+    EXPECT_EQ(1, GetRegistryDword(kKey, "Changing", &value));
+    EXPECT_EQ(1u, value);
+    registry_.SetDword(Hive::kLocalMachine, kKey, "Changing", 2);
+    EXPECT_EQ(1, GetRegistryDword(kKey, "Changing", &value));
+    EXPECT_EQ(2u, value);
+    registry_.Delete(Hive::kLocalMachine, kKey, "Changing");
+    value = 7;
+    EXPECT_EQ(0, GetRegistryDword(kKey, "Changing", &value));
+    EXPECT_EQ(7u, value);
+}
+
+TEST_F(RegistryTest, KeyAndValueNamesIgnoreCase) {
+    registry_.SetString(Hive::kLocalMachine, kKey, "Mixed Case", "yes");
+    char out[kRegistryTextSize];
+    EXPECT_EQ(1, GetRegistryString("software\\cvaicptests\\REGISTRY", "MIXED case", out));
+    EXPECT_STREQ("yes", out);
+}
+
+}  // namespace
+}  // namespace cv

@@ -1,0 +1,144 @@
+#include "tests/support/test_store.h"
+
+#include <atomic>
+#include <cstdio>
+
+#include "common/file_helpers.h"
+#include "common/module_hooks.h"
+#include "common/platform.h"
+
+namespace cv {
+namespace testing {
+namespace {
+
+std::atomic<unsigned> g_folder_counter{0};
+
+}  // namespace
+
+TempFolder::TempFolder() {
+    for (;;) {
+        char name[128];
+        std::snprintf(name, sizeof name, "cvaicp-test-%u-%u-%llu", CurrentProcessId(),
+                      g_folder_counter++,
+                      static_cast<unsigned long long>(CurrentFileTime() % 100000));
+        path_ = TemporaryFolder() + "\\" + name;
+        if (MakeDirectory(path_.c_str())) return;
+    }
+}
+
+TempFolder::~TempFolder() {
+    DeleteFolderTree(path_.c_str(), nullptr);
+}
+
+std::string TempFolder::Join(const std::string& name) const {
+    return path_ + "\\" + name;
+}
+
+TestRegistry::TestRegistry() {
+    std::string file = folder_.Join("registry.reg");
+    // Natively this is where the registry lives; the Windows build ignores the variable.
+    std::string native = file;
+    for (char& c : native) {
+        if (c == '\\') c = '/';
+    }
+    SetProcessEnvironment("CVAICP_REGISTRY", native.c_str());
+}
+
+TestRegistry::~TestRegistry() {
+    for (const Entry& e : written_) DeleteRegistryValue(e.hive, e.key.c_str(), e.name.c_str());
+    SetProcessEnvironment("CVAICP_REGISTRY", nullptr);
+}
+
+void TestRegistry::Remember(Hive hive, const char* key, const char* name) {
+    written_.push_back(Entry{hive, key, name});
+}
+
+void TestRegistry::SetString(Hive hive, const char* key, const char* name,
+                             const std::string& value) {
+    Remember(hive, key, name);
+    SetRegistryString(hive, key, name, value);
+}
+
+void TestRegistry::SetDword(Hive hive, const char* key, const char* name, uint32_t value) {
+    Remember(hive, key, name);
+    SetRegistryDword(hive, key, name, value);
+}
+
+void TestRegistry::SetBinary(Hive hive, const char* key, const char* name,
+                             const std::string& bytes) {
+    Remember(hive, key, name);
+    SetRegistryBinary(hive, key, name, bytes.data(), bytes.size());
+}
+
+void TestRegistry::Delete(Hive hive, const char* key, const char* name) {
+    DeleteRegistryValue(hive, key, name);
+}
+
+void TestRegistry::SetWaits(uint32_t seconds) {
+    for (const char* name :
+         {"Write Wait Timeout", "Read Wait Timeout", "UnBlock Timeout", "Apply Timeout"}) {
+        SetDword(Hive::kLocalMachine, kProvidersKey, name, seconds);
+    }
+}
+
+TestStore::TestStore() {
+    registry_.SetString(Hive::kLocalMachine, kStoreKey, "Mail Root", folder_.path());
+    registry_.Delete(Hive::kLocalMachine, kStoreKey, "Data Directory");
+    OnProcessAttach();
+}
+
+TestStore::~TestStore() {
+    OnProcessDetach();
+}
+
+void TestStore::Reattach() {
+    OnProcessDetach();
+    OnProcessAttach();
+}
+
+std::string TestStore::CalendarFolder(const std::string& postoffice,
+                                      const std::string& mailbox) const {
+    return root() + "\\" + postoffice + "\\MAILROOT\\" + mailbox + "\\Calendar";
+}
+
+std::string TestStore::CreateMailbox(const std::string& postoffice, const std::string& mailbox) {
+    std::string path = root() + "\\" + postoffice;
+    MakeDirectory(path.c_str());
+    path += "\\MAILROOT";
+    MakeDirectory(path.c_str());
+    path += "\\" + mailbox;
+    MakeDirectory(path.c_str());
+    return CalendarFolder(postoffice, mailbox);
+}
+
+bool ReadFileBytes(const std::string& path, std::string* bytes) {
+    File file;
+    if (!file.Open(path.c_str(), File::Mode::kRead)) return false;
+    bytes->clear();
+    char buffer[8192];
+    for (;;) {
+        int64_t got = file.Read(buffer, sizeof buffer);
+        if (got < 0) return false;
+        if (got == 0) return true;
+        bytes->append(buffer, static_cast<size_t>(got));
+    }
+}
+
+std::string ReadFileOrEmpty(const std::string& path) {
+    std::string bytes;
+    ReadFileBytes(path, &bytes);
+    return bytes;
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+    File file;
+    return file.Open(path.c_str(), File::Mode::kWriteTruncate) &&
+           file.Write(bytes.data(), bytes.size()) && file.Close();
+}
+
+bool PathExists(const std::string& path) {
+    return FileExists(path.c_str()) != 0;
+}
+
+}  // namespace testing
+}  // namespace cv

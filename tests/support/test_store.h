@@ -1,0 +1,79 @@
+// Test scaffolding: a private configuration, a fresh folder per test, and a module attached to it
+// as a host would have it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/registry.h"
+
+namespace cv {
+namespace testing {
+
+// A folder of its own below the system's temporary folder, removed with everything in it.
+class TempFolder {
+  public:
+    TempFolder();
+    ~TempFolder();
+    const std::string& path() const { return path_; }
+    // path() + "\" + name
+    std::string Join(const std::string& name) const;
+
+  private:
+    std::string path_;
+};
+
+// The configuration a test runs under. Natively it is a private ".reg" file that CVAICP_REGISTRY
+// points at; in the Windows build it is the (Wine prefix's) registry, where every value set here is
+// deleted again at the end.
+class TestRegistry {
+  public:
+    TestRegistry();
+    ~TestRegistry();
+    void SetString(Hive hive, const char* key, const char* name, const std::string& value);
+    void SetDword(Hive hive, const char* key, const char* name, uint32_t value);
+    void SetBinary(Hive hive, const char* key, const char* name, const std::string& bytes);
+    void Delete(Hive hive, const char* key, const char* name);
+
+    // The four waits of the blocking files, all at once.
+    void SetWaits(uint32_t seconds);
+
+  private:
+    void Remember(Hive hive, const char* key, const char* name);
+    TempFolder folder_;
+    struct Entry {
+        Hive hive;
+        std::string key;
+        std::string name;
+    };
+    std::vector<Entry> written_;
+};
+
+// A mail root in a fresh folder, configured as "Mail Root", with the module attached to it.
+class TestStore {
+  public:
+    TestStore();
+    ~TestStore();
+    TestRegistry& registry() { return registry_; }
+    const std::string& root() const { return folder_.path(); }
+    // Makes <root>\<postoffice>\MAILROOT\<mailbox> (the Calendar folder below it is left to the
+    // provider) and returns the Calendar folder's path.
+    std::string CreateMailbox(const std::string& postoffice, const std::string& mailbox);
+    std::string CalendarFolder(const std::string& postoffice, const std::string& mailbox) const;
+    // Re-reads the configuration as a new load of the library would.
+    void Reattach();
+
+  private:
+    TestRegistry registry_;
+    TempFolder folder_;
+};
+
+// Whole-file helpers (binary).
+bool ReadFileBytes(const std::string& path, std::string* bytes);
+std::string ReadFileOrEmpty(const std::string& path);
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+bool PathExists(const std::string& path);
+
+}  // namespace testing
+}  // namespace cv
