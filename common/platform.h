@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace cv {
 
@@ -181,6 +182,9 @@ bool ReleaseMutexHandle(MutexHandle handle);
 // Full path of the running executable, empty when unknown.
 std::string ExecutablePath();
 
+// What executables' file names end with: ".exe" on Windows, nothing elsewhere.
+const char* ExecutableSuffix();
+
 // The system's folder for temporary files, without a trailing separator.
 std::string TemporaryFolder();
 uint32_t CurrentProcessId();
@@ -207,6 +211,26 @@ class DynamicLibrary {
   private:
     void* handle_ = nullptr;
     std::string error_;
+};
+
+// A child process started from an argument list (no shell). Tests and tools use it to run
+// several hosts of the library at once.
+class ChildProcess {
+  public:
+    ChildProcess() = default;
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool Start(const std::vector<std::string>& arguments);
+    // Waits for the end; the exit code, or -1 when it could not be had.
+    int Wait();
+    // Ends the process at once, as a crash would (SIGKILL; TerminateProcess).
+    void Kill();
+    bool running() const { return handle_ != 0; }
+
+  private:
+    intptr_t handle_ = 0;
 };
 
 }  // namespace cv

@@ -51,6 +51,14 @@ typedef struct FreeBusyRequest {
 
 #pragma pack(pop)
 
+/* Appointments (lines of period files). 1 for success, 0 for failure. */
+int32_t CVAPI AppointmentAdd(AppointmentRequest* request);
+int32_t CVAPI AppointmentRemove(AppointmentRequest* request);
+int32_t CVAPI AppointmentEdit(AppointmentRequest* old_request, AppointmentRequest* new_request);
+int32_t CVAPI AppointmentGet(AppointmentRequest* request);
+int32_t CVAPI AppointmentFindFirst(AppointmentRequest* request);
+int32_t CVAPI AppointmentFindNext(AppointmentRequest* request);
+
 /* Always 0: no function keeps an error code. */
 int32_t CVAPI AppointmentGetLastError(void);
 

@@ -111,6 +111,30 @@ std::string TestStore::CreateMailbox(const std::string& postoffice, const std::s
     return CalendarFolder(postoffice, mailbox);
 }
 
+namespace {
+
+// A file in the folder of the running executable.
+std::string SiblingFile(const std::string& name) {
+    std::string self = ExecutablePath();
+    std::string::size_type slash = self.find_last_of("\\/");
+    if (slash == std::string::npos) return name;
+    return self.substr(0, slash + 1) + name;
+}
+
+}  // namespace
+
+std::string ProviderLibraryPath() {
+#if defined(CVAICP_LIBRARY)
+    return CVAICP_LIBRARY;
+#else
+    return SiblingFile("CVAICP.DLL");
+#endif
+}
+
+std::string SiblingExecutable(const std::string& name) {
+    return SiblingFile(name + ExecutableSuffix());
+}
+
 bool ReadFileBytes(const std::string& path, std::string* bytes) {
     File file;
     if (!file.Open(path.c_str(), File::Mode::kRead)) return false;

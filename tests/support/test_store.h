@@ -69,6 +69,11 @@ class TestStore {
     TempFolder folder_;
 };
 
+// The provider library as the tests' hosts load it (libcvaicp.so, or CVAICP.DLL beside the
+// executables), and another executable of the build beside the running one.
+std::string ProviderLibraryPath();
+std::string SiblingExecutable(const std::string& name);
+
 // Whole-file helpers (binary).
 bool ReadFileBytes(const std::string& path, std::string* bytes);
 std::string ReadFileOrEmpty(const std::string& path);

@@ -1,0 +1,46 @@
+// Blocking files: how writers of a period file keep out of each other's way, across threads and
+// processes, with nothing but the file system.
+//
+// A writer owns a period while the empty file "<period>.BLK" exists beside it; the atomic
+// create-if-new of that file decides between racing writers. The new content is written to
+// "<period>.TMP" and put in place by CommitPeriod, which keeps the previous content as
+// "<period>.BAK". Readers wait while a blocking file exists. A blocking file whose owner died is
+// broken after a wait that the registry configures (values under kProvidersKey, counted in
+// seconds, read afresh at every comparison so that a change applies at once).
+//
+// Every operation takes the period path: <Postoffice>\MAILROOT\<Mailbox>\Calendar\<PeriodName>,
+// relative to the mail root.
+#pragma once
+
+namespace cv {
+
+// Takes the period's blocking file, waiting for another writer to finish (and breaking a blocking
+// file that outlives "Write Wait Timeout"). 1 when the caller owns the period now, 0 when not.
+int LockPeriod(const char* period_path);
+
+// Deletes the period's blocking file, retrying for "UnBlock Timeout" when the system refuses.
+// 1 when it was deleted; 0 when there was none or it could not be deleted.
+int UnlockPeriod(const char* period_path);
+
+// Returns once no blocking file exists for the period, breaking one that outlives
+// "Read Wait Timeout".
+void WaitWhileLocked(const char* period_path);
+
+// What CommitPeriod does with the period file.
+enum class CommitAction {
+    kReplace,  // the temporary copy replaces the period file
+    kDelete,   // the period is empty now: the period file goes, the temporary copy is discarded
+};
+
+// Ends a writer's work under the blocking file it owns: copies the period file to the backup, then
+// replaces the period file with the temporary copy in one atomic step (or deletes it), retrying for
+// "Apply Timeout" while the system refuses, and releases the blocking file. The period file is
+// never missing in between. 1 when the change is in place; 0 when it was dropped, in which case the
+// period file keeps its old content and the temporary copy is gone.
+int CommitPeriod(const char* period_path, CommitAction action = CommitAction::kReplace);
+
+// The path of one of the period's files: the mail root, the period path and the extension
+// (".CAL", ".TMP", ".BAK", ".BLK"). False when it would not fit kPathSize bytes.
+bool PeriodFilePath(char* out, const char* period_path, const char* extension);
+
+}  // namespace cv

@@ -1,0 +1,264 @@
+#include "provider/appointments.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "common/platform.h"
+#include "filelock/blocking_file.h"
+#include "provider/calendar_paths.h"
+#include "provider/module.h"
+#include "provider/period_file.h"
+
+namespace cv {
+namespace {
+
+// The names of a record that reach the file system, and the id it filters on: every one must end
+// inside its field; the names must be single path components.
+bool IsUsableRecord(const AppointmentRequest& request) {
+    return HasValidMailbox(request) &&
+           IsPathComponent(request.PeriodName, sizeof request.PeriodName) &&
+           FieldText(request.ItemId, sizeof request.ItemId) != nullptr;
+}
+
+// An id that is written into a period file: a tab or a line break would split it into extra
+// fields or extra lines.
+bool IsWritableId(const char (&id)[64]) {
+    const char* text = FieldText(id, sizeof id);
+    return text != nullptr && std::strpbrk(text, "\t\r\n") == nullptr;
+}
+
+// The paths one operation works on.
+struct PeriodPaths {
+    char period_path[kPeriodPathSize];
+    char period[kPathSize];
+    char temporary[kPathSize];
+};
+
+bool ResolvePaths(const AppointmentRequest& request, PeriodPaths* paths) {
+    return BuildCalendarPaths(request, paths->period_path) &&
+           PeriodFilePath(paths->period, paths->period_path, ".CAL") &&
+           PeriodFilePath(paths->temporary, paths->period_path, ".TMP");
+}
+
+PeriodLine Parse(std::string_view piece) {
+    char text[kLineSize];
+    size_t length = piece.size() < sizeof text ? piece.size() : sizeof text - 1;
+    std::memcpy(text, piece.data(), length);
+    text[length] = '\0';
+    return ParsePeriodLine(text);
+}
+
+void CopyId(char (&out)[64], const char* id) {
+    size_t length = std::strlen(id);
+    if (length >= sizeof out) length = sizeof out - 1;  // longer ids do not fit the record
+    std::memcpy(out, id, length);
+    out[length] = '\0';
+}
+
+// Writes the new content as the temporary copy and puts it in place. On a failed write nothing
+// changes: the copy is removed and the period released.
+int WriteAndCommit(const PeriodPaths& paths, const PeriodFileWriter& writer) {
+    if (!writer.WriteTo(paths.temporary)) {
+        RemoveFile(paths.temporary);
+        UnlockPeriod(paths.period_path);
+        return 0;
+    }
+    return CommitPeriod(paths.period_path, CommitAction::kReplace);
+}
+
+}  // namespace
+
+int32_t AddAppointment(const AppointmentRequest& request) {
+    PeriodPaths paths;
+    if (!IsUsableRecord(request) || !IsWritableId(request.ItemId)) return 0;
+    if (!ResolvePaths(request, &paths)) return 0;
+    if (!LockPeriod(paths.period_path)) return 0;
+
+    PeriodFileReader reader;
+    PeriodFileWriter writer;
+    if (!reader.Open(paths.period)) {
+        // Only a period file that is really not there is started anew; one that exists but cannot
+        // be read must not be overwritten.
+        if (LastSystemError() != kErrorFileNotFound) {
+            UnlockPeriod(paths.period_path);
+            return 0;
+        }
+        writer.Add(request.StartTime, request.FinishTime, request.ItemId);
+        int32_t created = WriteAndCommit(paths, writer);
+        if (created) MarkCalendarChanged(request);
+        return created;
+    }
+
+    bool duplicate = false;
+    std::string_view piece;
+    while (reader.Next(&piece)) {
+        if (piece.empty()) continue;
+        PeriodLine line = Parse(piece);
+        if (MatchesId(line.id, request.ItemId)) duplicate = true;
+        writer.Add(line.start, line.finish, line.id);
+    }
+    if (!duplicate) writer.Add(request.StartTime, request.FinishTime, request.ItemId);
+    // A duplicate still rewrites the file, so that it is normalised and backed up as any change.
+    int32_t committed = WriteAndCommit(paths, writer);
+    return committed && !duplicate ? 1 : 0;
+}
+
+int32_t RemoveAppointment(const AppointmentRequest& request) {
+    PeriodPaths paths;
+    if (!IsUsableRecord(request)) return 0;
+    if (!ResolvePaths(request, &paths)) return 0;
+    if (!LockPeriod(paths.period_path)) return 0;
+
+    PeriodFileReader reader;
+    if (!reader.Open(paths.period)) {
+        UnlockPeriod(paths.period_path);
+        return 0;
+    }
+    PeriodFileWriter writer;
+    bool found = false;
+    std::string_view piece;
+    while (reader.Next(&piece)) {
+        if (piece.empty()) continue;
+        PeriodLine line = Parse(piece);
+        if (MatchesId(line.id, request.ItemId)) {
+            found = true;
+        } else {
+            writer.Add(line.start, line.finish, line.id);
+        }
+    }
+    int32_t committed;
+    if (found && writer.lines() == 0) {
+        // The period is empty now: its file goes while the period is still blocked, so that a
+        // writer coming next starts a new file rather than losing its line to a late delete.
+        committed = CommitPeriod(paths.period_path, CommitAction::kDelete);
+    } else {
+        committed = WriteAndCommit(paths, writer);
+    }
+    MarkCalendarChanged(request);
+    return found && committed ? 1 : 0;
+}
+
+int32_t EditAppointment(const AppointmentRequest& old_request,
+                        const AppointmentRequest& new_request) {
+    PeriodPaths paths;
+    if (!IsUsableRecord(old_request) || !IsWritableId(new_request.ItemId)) return 0;
+    if (!ResolvePaths(old_request, &paths)) return 0;
+    if (!LockPeriod(paths.period_path)) return 0;
+
+    PeriodFileReader reader;
+    if (!reader.Open(paths.period)) {
+        UnlockPeriod(paths.period_path);
+        return 0;
+    }
+    PeriodFileWriter writer;
+    std::string_view piece;
+    while (reader.Next(&piece)) {
+        if (piece.empty()) continue;
+        PeriodLine line = Parse(piece);
+        if (MatchesId(line.id, old_request.ItemId)) {
+            writer.Add(new_request.StartTime, new_request.FinishTime, new_request.ItemId);
+        } else {
+            writer.Add(line.start, line.finish, line.id);
+        }
+    }
+    int32_t committed = WriteAndCommit(paths, writer);
+    if (committed) MarkCalendarChanged(old_request);
+    return committed;
+}
+
+int32_t GetAppointment(AppointmentRequest* request) {
+    PeriodPaths paths;
+    if (!IsUsableRecord(*request)) return 0;
+    if (!ResolvePaths(*request, &paths)) return 0;
+    WaitWhileLocked(paths.period_path);
+
+    PeriodFileReader reader;
+    if (!reader.Open(paths.period)) return 0;
+    int32_t result = 0;
+    std::string_view piece;
+    while (reader.Next(&piece)) {
+        if (piece.empty()) continue;
+        PeriodLine line = Parse(piece);
+        // The record's id is updated on every match, so the last line with the id wins and an
+        // empty id takes the first line (and then later lines with that same id).
+        if (MatchesId(line.id, request->ItemId)) {
+            CopyId(request->ItemId, line.id);
+            request->StartTime = line.start;
+            request->FinishTime = line.finish;
+            result = 1;
+        }
+    }
+    return result;
+}
+
+int32_t FindFirstAppointment(AppointmentRequest* request) {
+    SetEnumerationSlot(0);
+    return FindNextAppointment(request);
+}
+
+int32_t FindNextAppointment(AppointmentRequest* request) {
+    PeriodPaths paths;
+    if (!IsUsableRecord(*request)) return 0;
+    if (!ResolvePaths(*request, &paths)) return 0;
+    // The cursor is the number of the last line examined on this thread, whatever file it was in.
+    int32_t cursor = GetEnumerationSlot();
+    WaitWhileLocked(paths.period_path);
+
+    PeriodFileReader reader;
+    if (!reader.Open(paths.period)) return 0;
+    int32_t line_number = 0;
+    int32_t result = 0;
+    std::string_view piece;
+    while (reader.Next(&piece)) {
+        ++line_number;
+        if (line_number <= cursor) continue;
+        cursor = line_number;
+        if (piece.empty()) continue;  // counted, but there is nothing to hand out
+        PeriodLine line = Parse(piece);
+        if (MatchesId(line.id, request->ItemId)) {
+            CopyId(request->ItemId, line.id);
+            request->StartTime = line.start;
+            request->FinishTime = line.finish;
+            result = 1;
+            break;
+        }
+    }
+    SetEnumerationSlot(cursor);
+    return result;
+}
+
+}  // namespace cv
+
+extern "C" {
+
+int32_t CVAPI AppointmentAdd(AppointmentRequest* request) {
+    if (request == nullptr) return 0;
+    return cv::AddAppointment(*request);
+}
+
+int32_t CVAPI AppointmentRemove(AppointmentRequest* request) {
+    if (request == nullptr) return 0;
+    return cv::RemoveAppointment(*request);
+}
+
+int32_t CVAPI AppointmentEdit(AppointmentRequest* old_request, AppointmentRequest* new_request) {
+    if (old_request == nullptr || new_request == nullptr) return 0;
+    return cv::EditAppointment(*old_request, *new_request);
+}
+
+int32_t CVAPI AppointmentGet(AppointmentRequest* request) {
+    if (request == nullptr) return 0;
+    return cv::GetAppointment(request);
+}
+
+int32_t CVAPI AppointmentFindFirst(AppointmentRequest* request) {
+    if (request == nullptr) return 0;
+    return cv::FindFirstAppointment(request);
+}
+
+int32_t CVAPI AppointmentFindNext(AppointmentRequest* request) {
+    if (request == nullptr) return 0;
+    return cv::FindNextAppointment(request);
+}
+
+}  // extern "C"

@@ -1,0 +1,176 @@
+#include "provider/period_file.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "common/text_helpers.h"
+
+namespace cv {
+namespace {
+
+// Days since 1970-01-01 to a civil date (proleptic Gregorian), for any 64-bit day count.
+void CivilFromDays(int64_t days, int64_t* year, int* month, int* day) {
+    days += 719468;
+    int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    int64_t day_of_era = days - era * 146097;
+    int64_t year_of_era =
+        (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+    int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+    int64_t shifted_month = (5 * day_of_year + 2) / 153;
+    *day = static_cast<int>(day_of_year - (153 * shifted_month + 2) / 5 + 1);
+    *month = static_cast<int>(shifted_month < 10 ? shifted_month + 3 : shifted_month - 9);
+    *year = year_of_era + era * 400 + (*month <= 2 ? 1 : 0);
+}
+
+struct UtcDate {
+    int64_t year;
+    int month;
+    int day;
+};
+
+UtcDate DateOf(int32_t time) {
+    int64_t seconds = time;
+    int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+    UtcDate date;
+    CivilFromDays(days, &date.year, &date.month, &date.day);
+    return date;
+}
+
+// The decimal conversion of the line fields: leading white space, a sign and digits; no digits
+// give 0; values beyond 32 bits are held at the nearest bound.
+int32_t ReadNumber(const char* text) {
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
+    bool negative = *text == '-';
+    if (*text == '-' || *text == '+') ++text;
+    int64_t value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        value = value * 10 + (*text - '0');
+        if (value > 0x80000000LL) value = 0x80000000LL;
+    }
+    if (negative) value = -value;
+    if (value > INT32_MAX) value = INT32_MAX;
+    return static_cast<int32_t>(value);
+}
+
+}  // namespace
+
+std::string GetPeriodName(int32_t start, int32_t finish) {
+    UtcDate a = DateOf(start);
+    UtcDate b = DateOf(finish);
+    char name[kPeriodNameSize];
+    if (a.year != b.year) {
+        std::snprintf(name, sizeof name, "Y");
+    } else if (a.month != b.month) {
+        std::snprintf(name, sizeof name, "Y%lld", static_cast<long long>(a.year - 2000));
+    } else if (a.day != b.day) {
+        std::snprintf(name, sizeof name, "Y%02lldM%02d", static_cast<long long>(a.year - 2000),
+                      a.month);
+    } else {
+        std::snprintf(name, sizeof name, "Y%02lldM%02dD%02d", static_cast<long long>(a.year - 2000),
+                      a.month, a.day);
+    }
+    return name;
+}
+
+int GetDelimitedField(const char* text, const char* delimiter, int n, char* out, size_t out_size) {
+    size_t delimiter_length = std::strlen(delimiter);
+    const char* first = delimiter_length ? std::strstr(text, delimiter) : nullptr;
+    if (first == nullptr) {
+        if (n > 1) return 0;
+        CopyBounded(out, text, out_size);
+        return 1;
+    }
+    const char* field = text;
+    const char* end = first;
+    for (int k = 1; k < n; ++k) {
+        if (end == nullptr) {  // fewer than n fields
+            if (out_size) out[0] = '\0';
+            return 1;
+        }
+        field = end + delimiter_length;
+        end = std::strstr(field, delimiter);
+    }
+    size_t length = end ? static_cast<size_t>(end - field) : std::strlen(field);
+    if (out_size == 0) return 1;
+    if (length >= out_size) length = out_size - 1;
+    std::memcpy(out, field, length);
+    out[length] = '\0';
+    return 1;
+}
+
+PeriodLine ParsePeriodLine(const char* text) {
+    PeriodLine line;
+    char field[kLineSize];
+    field[0] = '\0';
+    if (GetDelimitedField(text, "\t", 1, field, sizeof field)) line.start = ReadNumber(field);
+    field[0] = '\0';
+    if (GetDelimitedField(text, "\t", 2, field, sizeof field)) line.finish = ReadNumber(field);
+    GetDelimitedField(text, "\t", 3, line.id, sizeof line.id);
+    return line;
+}
+
+bool MatchesId(const char* line_id, const char* request_id) {
+    return request_id[0] == '\0' || CompareNoCase(line_id, request_id) == 0;
+}
+
+bool PeriodFileReader::Open(const char* path) {
+    File file;
+    if (!file.Open(path, File::Mode::kRead)) return false;
+    content_.clear();
+    position_ = 0;
+    char buffer[16384];
+    for (;;) {
+        int64_t got = file.Read(buffer, sizeof buffer);
+        if (got < 0) return false;
+        if (got == 0) return true;
+        content_.append(buffer, static_cast<size_t>(got));
+    }
+}
+
+bool PeriodFileReader::Next(std::string_view* line) {
+    if (position_ >= content_.size()) return false;
+    // A piece holds up to kLineSize - 1 characters, its line break (CR LF as one) included.
+    size_t start = position_;
+    size_t counted = 0;
+    size_t end = start;
+    bool broke = false;
+    while (end < content_.size() && counted < kLineSize - 1) {
+        if (content_[end] == '\n') {
+            broke = true;
+            break;
+        }
+        if (content_[end] == '\r' && end + 1 < content_.size() && content_[end + 1] == '\n') {
+            broke = true;
+            break;
+        }
+        ++end;
+        ++counted;
+    }
+    *line = std::string_view(content_.data() + start, end - start);
+    if (broke) {
+        end += content_[end] == '\r' ? 2 : 1;
+    }
+    position_ = end;
+    return true;
+}
+
+void PeriodFileWriter::Add(int32_t start, int32_t finish, const char* id) {
+    char line[kLineSize + 32];
+    int written = std::snprintf(line, sizeof line, lines_ ? "\r\n%d\t%d\t%s" : "%d\t%d\t%s", start,
+                                finish, id);
+    if (written > 0)
+        content_.append(line, static_cast<size_t>(written) < sizeof line
+                                  ? static_cast<size_t>(written)
+                                  : sizeof line - 1);
+    ++lines_;
+}
+
+bool PeriodFileWriter::WriteTo(const char* path) const {
+    File file;
+    if (!file.Open(path, File::Mode::kWriteTruncate)) return false;
+    bool written = file.Write(content_.data(), content_.size());
+    return file.Close() && written;
+}
+
+}  // namespace cv

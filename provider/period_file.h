@@ -1,0 +1,71 @@
+// Period files: the appointments of one calendar period, one line "start<TAB>finish<TAB>id" each,
+// lines separated by CR LF with no line break after the last.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "common/platform.h"
+
+namespace cv {
+
+constexpr size_t kLineSize = 1024;  // lines are read in pieces of at most kLineSize - 1
+constexpr size_t kPeriodNameSize = 64;
+
+// The period file's base name for an appointment, from the UTC dates of start and finish: "Y" when
+// the years differ, "Y<year-2000>" when the months differ, "Y<yy>M<mm>" when the days differ, and
+// "Y<yy>M<mm>D<dd>" for one day. Every 32-bit time has a date (a proleptic calendar, before 1970
+// too), so every pair has a name.
+std::string GetPeriodName(int32_t start, int32_t finish);
+
+// Field n (counted from 1) of a text split by a delimiter of one or more characters, copied into
+// out (out_size bytes, cut to fit). Without any delimiter in the text, field 1 (or less) is the
+// whole text and a later field fails (0, out untouched); with delimiters, a field beyond the last
+// is the empty text.
+int GetDelimitedField(const char* text, const char* delimiter, int n, char* out, size_t out_size);
+
+// One parsed line. Missing fields read as 0 and the empty text.
+struct PeriodLine {
+    int32_t start = 0;
+    int32_t finish = 0;
+    char id[kLineSize] = {};
+};
+
+// Parses a line whose line break has been removed.
+PeriodLine ParsePeriodLine(const char* text);
+
+// Whether a line belongs to a request's id: an empty id matches every line, otherwise the ids are
+// compared without regard to case.
+bool MatchesId(const char* line_id, const char* request_id);
+
+// Reads a period file line by line as the C runtime's fgets would read it in text mode with a
+// kLineSize buffer: CR LF counts as one line break, a longer line arrives in pieces of at most
+// kLineSize - 1 characters. The whole file is read at Open (period files are small).
+class PeriodFileReader {
+  public:
+    bool Open(const char* path);
+    // The next piece without its line break; false at the end.
+    bool Next(std::string_view* line);
+
+  private:
+    std::string content_;
+    size_t position_ = 0;
+};
+
+// Builds the new content of a period file: lines joined by CR LF, none after the last.
+class PeriodFileWriter {
+  public:
+    void Add(int32_t start, int32_t finish, const char* id);
+    size_t lines() const { return lines_; }
+    const std::string& content() const { return content_; }
+    // Writes the content to a new or truncated file. False on any failure.
+    bool WriteTo(const char* path) const;
+
+  private:
+    std::string content_;
+    size_t lines_ = 0;
+};
+
+}  // namespace cv

@@ -1,0 +1,130 @@
+#include "provider/period_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_store.h"
+
+namespace cv {
+namespace {
+
+int32_t Utc(int year, int month, int day, int hour = 0, int minute = 0) {
+    // Days from civil, for the test's own reference.
+    int y = year - (month <= 2);
+    int era = (y >= 0 ? y : y - 399) / 400;
+    int yoe = y - era * 400;
+    int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    int64_t days = static_cast<int64_t>(era) * 146097 + doe - 719468;
+    return static_cast<int32_t>(days * 86400 + hour * 3600 + minute * 60);
+}
+
+TEST(GetPeriodName, PicksTheSmallestPeriodHoldingBothDates) {
+    EXPECT_EQ("Y09M03D15", GetPeriodName(Utc(2009, 3, 15, 10), Utc(2009, 3, 15, 11)));
+    EXPECT_EQ("Y09M03", GetPeriodName(Utc(2009, 3, 15), Utc(2009, 3, 17)));
+    EXPECT_EQ("Y9", GetPeriodName(Utc(2009, 3, 15), Utc(2009, 4, 2)));  // year level: no padding
+    EXPECT_EQ("Y12", GetPeriodName(Utc(2012, 3, 15), Utc(2012, 4, 2)));
+    EXPECT_EQ("Y", GetPeriodName(Utc(2009, 12, 31), Utc(2010, 1, 1)));
+    EXPECT_EQ("Y26M12D07", GetPeriodName(Utc(2026, 12, 7, 0, 0), Utc(2026, 12, 7, 23, 59)));
+}
+
+TEST(GetPeriodName, UsesUtcDatesForEveryThirtyTwoBitTime) {
+    EXPECT_EQ("Y-30M01D01", GetPeriodName(0, 3600));
+    EXPECT_EQ("Y-31M12D31", GetPeriodName(-1, -1));  // before 1970: still a date
+    EXPECT_EQ("Y-1", GetPeriodName(Utc(1999, 1, 5), Utc(1999, 2, 5)));
+    EXPECT_EQ("Y-99M12D13", GetPeriodName(INT32_MIN, INT32_MIN));  // 1901-12-13
+    EXPECT_EQ("Y38M01D19", GetPeriodName(INT32_MAX, INT32_MAX));
+    EXPECT_EQ("Y", GetPeriodName(INT32_MIN, INT32_MAX));
+}
+
+TEST(GetDelimitedField, SplitsOnEveryOccurrenceOfTheDelimiter) {
+    char out[32] = "untouched";
+    EXPECT_EQ(1, GetDelimitedField("no-tab", "\t", 1, out, sizeof out));
+    EXPECT_STREQ("no-tab", out);
+    EXPECT_EQ(1, GetDelimitedField("no-tab", "\t", 0, out, sizeof out));
+    EXPECT_STREQ("no-tab", out);
+    std::strcpy(out, "untouched");
+    EXPECT_EQ(0, GetDelimitedField("no-tab", "\t", 2, out, sizeof out));
+    EXPECT_STREQ("untouched", out);
+
+    EXPECT_EQ(1, GetDelimitedField("1\t2\tid", "\t", 3, out, sizeof out));
+    EXPECT_STREQ("id", out);
+    EXPECT_EQ(1, GetDelimitedField("1\t\tid", "\t", 2, out, sizeof out));
+    EXPECT_STREQ("", out);
+    EXPECT_EQ(1, GetDelimitedField("1\t2", "\t", 5, out, sizeof out));  // beyond the last field
+    EXPECT_STREQ("", out);
+    EXPECT_EQ(1, GetDelimitedField("a, b, c", ", ", 2, out, sizeof out));
+    EXPECT_STREQ("b", out);
+    EXPECT_EQ(1, GetDelimitedField("Y09M03.CAL", ".", 1, out, sizeof out));
+    EXPECT_STREQ("Y09M03", out);
+    char small[4];
+    EXPECT_EQ(1, GetDelimitedField("abcdef\tx", "\t", 1, small, sizeof small));
+    EXPECT_STREQ("abc", small);  // cut to its buffer
+}
+
+TEST(ParsePeriodLine, ReadsMissingAndMalformedFieldsAsZeroAndEmpty) {
+    PeriodLine full = ParsePeriodLine("-5\t+12\tABC");
+    EXPECT_EQ(-5, full.start);
+    EXPECT_EQ(12, full.finish);
+    EXPECT_STREQ("ABC", full.id);
+    PeriodLine one = ParsePeriodLine("42");
+    EXPECT_EQ(42, one.start);
+    EXPECT_EQ(0, one.finish);
+    EXPECT_STREQ("", one.id);
+    PeriodLine two = ParsePeriodLine("x\t 7z");
+    EXPECT_EQ(0, two.start);
+    EXPECT_EQ(7, two.finish);
+    EXPECT_STREQ("", two.id);
+    PeriodLine huge = ParsePeriodLine("99999999999\t-99999999999\tid\textra");
+    EXPECT_EQ(INT32_MAX, huge.start);
+    EXPECT_EQ(INT32_MIN, huge.finish);
+    EXPECT_STREQ("id", huge.id);
+}
+
+TEST(MatchesId, EmptyMatchesAllAndCaseIsIgnored) {
+    EXPECT_TRUE(MatchesId("ABC", ""));
+    EXPECT_TRUE(MatchesId("ABC", "abc"));
+    EXPECT_FALSE(MatchesId("ABC", "abcd"));
+}
+
+std::vector<std::string> ReadPieces(const std::string& bytes) {
+    testing::TempFolder folder;
+    std::string path = folder.Join("P.CAL");
+    EXPECT_TRUE(testing::WriteFileBytes(path, bytes));
+    PeriodFileReader reader;
+    std::vector<std::string> pieces;
+    if (!reader.Open(path.c_str())) return {"<cannot open>"};
+    std::string_view piece;
+    while (reader.Next(&piece)) pieces.emplace_back(piece);
+    return pieces;
+}
+
+TEST(PeriodFileReader, SplitsLinesAsTextModeReadingDoes) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ((V{"a", "b", "c"}), ReadPieces("a\r\nb\nc"));
+    EXPECT_EQ((V{"a", "", "b"}), ReadPieces("a\r\n\r\nb\r\n"));
+    EXPECT_EQ((V{"a\rb"}), ReadPieces("a\rb"));  // a lone CR is data
+    EXPECT_EQ(V{}, ReadPieces(""));
+    std::string long_line(1500, 'x');
+    EXPECT_EQ((V{std::string(1023, 'x'), std::string(477, 'x'), "y"}),
+              ReadPieces(long_line + "\r\ny"));
+    // 1023 characters fill a piece; the line break then comes as an empty piece of its own.
+    EXPECT_EQ((V{std::string(1023, 'x'), "", "y"}), ReadPieces(std::string(1023, 'x') + "\r\ny"));
+    EXPECT_EQ((V{std::string(1022, 'x'), "y"}), ReadPieces(std::string(1022, 'x') + "\r\ny"));
+}
+
+TEST(PeriodFileWriter, JoinsLinesWithCrLfAndNoTrailingBreak) {
+    PeriodFileWriter writer;
+    EXPECT_EQ("", writer.content());
+    writer.Add(1, 2, "a");
+    EXPECT_EQ("1\t2\ta", writer.content());
+    writer.Add(-3, 4, "");
+    EXPECT_EQ("1\t2\ta\r\n-3\t4\t", writer.content());
+    EXPECT_EQ(2u, writer.lines());
+}
+
+}  // namespace
+}  // namespace cv
