@@ -91,3 +91,24 @@ bool FormatBounded(char* out, size_t size, const char* format, ...) {
 }
 
 }  // namespace cv
+
+namespace cv {
+
+const char* ExtractBetween(const char* text, const char* start, const char* end, char* out,
+                           size_t out_size) {
+    const char* from = text;
+    if (start[0] != '\0') {
+        from = std::strstr(text, start);
+        if (from == nullptr) return nullptr;
+        from += std::strlen(start);
+    }
+    const char* to = std::strstr(from, end);
+    if (to == nullptr || out_size == 0) return nullptr;
+    size_t length = static_cast<size_t>(to - from);
+    if (length >= out_size) length = out_size - 1;
+    std::memcpy(out, from, length);
+    out[length] = '\0';
+    return to + std::strlen(end);
+}
+
+}  // namespace cv

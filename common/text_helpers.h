@@ -39,3 +39,13 @@ bool FormatBounded(char* out, size_t size, const char* format, ...)
     ;
 
 }  // namespace cv
+
+namespace cv {
+
+// The text between the first occurrence of start (the beginning of the text when start is empty)
+// and the next occurrence of end after it, copied into out (cut to out_size). The position just
+// after the end marker, or null when either marker is missing (out untouched).
+const char* ExtractBetween(const char* text, const char* start, const char* end, char* out,
+                           size_t out_size);
+
+}  // namespace cv

@@ -16,7 +16,9 @@ bool IsPathComponent(const char* field, size_t size) {
     const char* text = FieldText(field, size);
     if (text == nullptr || text[0] == '\0') return false;
     if (std::strcmp(text, ".") == 0 || std::strcmp(text, "..") == 0) return false;
-    return std::strpbrk(text, "\\/:") == nullptr;
+    // Separators and drive colons would leave the folder; wildcards would make a directory search
+    // answer for other files.
+    return std::strpbrk(text, "\\/:*?") == nullptr;
 }
 
 int BuildCalendarPaths(const AppointmentRequest& request, char* out) {

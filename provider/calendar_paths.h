@@ -20,7 +20,7 @@ constexpr size_t kPeriodPathSize = 516;  // period paths, relative to the mail r
 const char* FieldText(const char* field, size_t size);
 
 // True when the field holds a usable single path component: terminated inside the field,
-// not empty, not "." or "..", and free of '\', '/' and ':'.
+// not empty, not "." or "..", and free of '\', '/', ':', '*' and '?'.
 bool IsPathComponent(const char* field, size_t size);
 
 // True when Mailbox and Postoffice of a record may name folders.

@@ -59,6 +59,21 @@ int32_t CVAPI AppointmentGet(AppointmentRequest* request);
 int32_t CVAPI AppointmentFindFirst(AppointmentRequest* request);
 int32_t CVAPI AppointmentFindNext(AppointmentRequest* request);
 
+/* Item files: an appointment's body in chunks of up to 8192 bytes. The reads answer 1 while they
+ * deliver bytes; the writes and the delete always answer 1; GetSize answers 0 and reports the size
+ * in DataLength; GetCurrentOffset answers the position of the last byte read (-1 before any). */
+int32_t CVAPI AppointmentItemGetFirstChunk(AppointmentItemRequest* request);
+int32_t CVAPI AppointmentItemGetNextChunk(AppointmentItemRequest* request);
+int32_t CVAPI AppointmentItemGetSize(AppointmentItemRequest* request);
+int32_t CVAPI AppointmentItemGetCurrentOffset(AppointmentItemRequest* request);
+int32_t CVAPI AppointmentItemWriteFirstChunk(AppointmentItemRequest* request);
+int32_t CVAPI AppointmentItemWriteNextChunk(AppointmentItemRequest* request);
+int32_t CVAPI AppointmentItemDelete(AppointmentItemRequest* request);
+
+/* The busy days of a period: day numbers of the day-level period files whose names begin with
+ * NamePrefix. Always 1. */
+int32_t CVAPI GetFreeBusyData(FreeBusyRequest* request);
+
 /* Always 0: no function keeps an error code. */
 int32_t CVAPI AppointmentGetLastError(void);
 
