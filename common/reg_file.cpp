@@ -336,6 +336,14 @@ std::string RegFile::Serialize() const {
     return out;
 }
 
+std::vector<RegFile::Entry> RegFile::Entries() const {
+    std::vector<Entry> entries;
+    for (const Key& key : keys_) {
+        for (const Value& value : key.values) entries.push_back(Entry{key.hive, key.path, value});
+    }
+    return entries;
+}
+
 RegFile::Key* RegFile::FindKey(Hive hive, std::string_view path) {
     path = CleanKeyPath(path);
     for (Key& key : keys_) {

@@ -21,7 +21,15 @@ class RegFile {
         std::string data;  // raw bytes, as the registry would return them
     };
 
+    struct Entry {
+        Hive hive;
+        std::string key;
+        Value value;
+    };
+
     static RegFile Parse(std::string_view text);
+    // Every value, key by key in the order of the file.
+    std::vector<Entry> Entries() const;
     std::string Serialize() const;
 
     // Null when the key or the value is missing.

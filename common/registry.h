@@ -46,6 +46,11 @@ enum RegistryType : uint32_t { kRegSz = 1, kRegBinary = 3, kRegDword = 4 };
 bool WriteRegistryValue(Hive hive, const char* key, const char* name, RegistryType type,
                         const void* data, size_t size);
 
+// Where the values live: natively the ".reg" file named by CVAICP_REGISTRY (empty when none is
+// named), in the Windows build the registry itself.
+bool RegistryIsFile();
+std::string RegistryLocation();
+
 // The key that holds the store's settings, and its Providers subkey.
 constexpr const char* kStoreKey = "SOFTWARE\\Corvane\\Corvane";
 constexpr const char* kProvidersKey = "SOFTWARE\\Corvane\\Corvane\\Providers";

@@ -122,6 +122,15 @@ bool WriteRegistryValue(Hive hive, const char* key, const char* name, RegistryTy
     });
 }
 
+bool RegistryIsFile() {
+    return true;
+}
+
+std::string RegistryLocation() {
+    const char* path = RegistryPath();
+    return path ? path : "";
+}
+
 bool DeleteRegistryValue(Hive hive, const char* key, const char* name) {
     return Rewrite([&](RegFile* file) { return file->Remove(hive, key, name ? name : ""); });
 }

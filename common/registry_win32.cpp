@@ -53,6 +53,14 @@ bool WriteRegistryValue(Hive hive, const char* key, const char* name, RegistryTy
                           static_cast<DWORD>(size)) == ERROR_SUCCESS;
 }
 
+bool RegistryIsFile() {
+    return false;
+}
+
+std::string RegistryLocation() {
+    return "the Windows registry";
+}
+
 bool DeleteRegistryValue(Hive hive, const char* key, const char* name) {
     ScopedKey opened;
     if (RegOpenKeyExA(Root(hive), key, 0, KEY_SET_VALUE, opened.out()) != ERROR_SUCCESS) {

@@ -1,0 +1,22 @@
+// What a host of the library must do on each thread that calls it: the provider initialises
+// neither COM (for its XML index) nor Windows Sockets (for its remote channel). Our own hosts,
+// cvcal and cvadmind, call this once per thread. Elsewhere than Windows there is nothing to do.
+#pragma once
+
+namespace cv {
+
+class HostThread {
+  public:
+    HostThread();
+    ~HostThread();
+    HostThread(const HostThread&) = delete;
+    HostThread& operator=(const HostThread&) = delete;
+    bool ok() const { return ok_; }
+
+  private:
+    bool ok_ = false;
+    bool com_ = false;
+    bool sockets_ = false;
+};
+
+}  // namespace cv
