@@ -143,6 +143,11 @@ class DirectorySearch {
 // expressed (before 1980).
 uint32_t FileTimeToDosStamp(FileTime time);
 
+// The calendar date of an instant (seconds since 1970-01-01 00:00 UTC) in the machine's zone, as
+// the C runtime's localtime gives it: year (e.g. 2005), month 1-12, day 1-31. False when the
+// runtime has no date for it; the Windows runtime has none before 1970, so neither has this.
+bool LocalDate(int64_t utc_seconds, int* year, int* month, int* day);
+
 void SleepMilliseconds(uint32_t milliseconds);
 
 // A thread-local slot holding one 32-bit value per thread, 0 for a thread that never set it.
@@ -168,6 +173,10 @@ struct TimeZoneInfo {
     int32_t daylight_bias = 0;
 };
 TimeZoneInfo GetTimeZoneInfo();
+// Whether daylight-saving time is in force at an instant (seconds since 1970-01-01 00:00 UTC) by
+// the rules of the machine's zone: the C library's zone data natively, the rules that
+// GetTimeZoneInformation reports on Windows.
+bool IsDaylightTimeAt(int64_t utc_seconds);
 
 // A mutex handle as the Win32 API knows it: recursive, owned by a thread, and reported abandoned
 // to the next waiter when its owner ends without releasing it.

@@ -459,6 +459,19 @@ uint32_t FileTimeToDosStamp(FileTime time) {
     return (date << 16) | clock;
 }
 
+bool LocalDate(int64_t utc_seconds, int* year, int* month, int* day) {
+    if (utc_seconds < 0) return false;  // as the Windows runtime
+    const time_t t = static_cast<time_t>(utc_seconds);
+    if (static_cast<int64_t>(t) != utc_seconds) return false;
+    tzset();  // localtime_r need not look at TZ again by itself
+    struct tm local;
+    if (localtime_r(&t, &local) == nullptr) return false;
+    *year = local.tm_year + 1900;
+    *month = local.tm_mon + 1;
+    *day = local.tm_mday;
+    return true;
+}
+
 void SleepMilliseconds(uint32_t milliseconds) {
     struct timespec wait = {static_cast<time_t>(milliseconds / 1000),
                             static_cast<long>(milliseconds % 1000) * 1000000L};
@@ -517,6 +530,14 @@ TimeZoneInfo GetTimeZoneInfo() {
     info.state = local.tm_isdst > 0 ? TimeZoneInfo::kDaylight
                                     : (daylight ? TimeZoneInfo::kStandard : TimeZoneInfo::kUnknown);
     return info;
+}
+
+bool IsDaylightTimeAt(int64_t utc_seconds) {
+    tzset();  // localtime_r need not look at TZ again by itself
+    const time_t t = static_cast<time_t>(utc_seconds);
+    if (static_cast<int64_t>(t) != utc_seconds) return false;  // beyond a narrow time_t
+    struct tm local;
+    return localtime_r(&t, &local) != nullptr && local.tm_isdst > 0;
 }
 
 namespace {

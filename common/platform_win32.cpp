@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <ctime>
 
 namespace cv {
 namespace {
@@ -218,6 +219,17 @@ uint32_t FileTimeToDosStamp(FileTime time) {
     return (static_cast<uint32_t>(date) << 16) | clock;
 }
 
+bool LocalDate(int64_t utc_seconds, int* year, int* month, int* day) {
+    _tzset();  // the runtime reads TZ (or the system's zone) again
+    const __time64_t t = utc_seconds;
+    struct tm local;
+    if (_localtime64_s(&local, &t) != 0) return false;
+    *year = local.tm_year + 1900;
+    *month = local.tm_mon + 1;
+    *day = local.tm_mday;
+    return true;
+}
+
 void SleepMilliseconds(uint32_t milliseconds) {
     Sleep(milliseconds);
 }
@@ -267,6 +279,33 @@ TimeZoneInfo GetTimeZoneInfo() {
     info.standard_bias = zone.StandardBias;
     info.daylight_bias = zone.DaylightBias;
     return info;
+}
+
+bool IsDaylightTimeAt(int64_t utc_seconds) {
+    TIME_ZONE_INFORMATION zone;
+    DWORD state = GetTimeZoneInformation(&zone);
+    if (state != TIME_ZONE_ID_STANDARD && state != TIME_ZONE_ID_DAYLIGHT) return false;
+    if (zone.DaylightDate.wMonth == 0 || zone.DaylightBias == zone.StandardBias) return false;
+    constexpr int64_t kTicksPerSecond = 10000000;
+    constexpr int64_t kEarliest = -static_cast<int64_t>(kFileTimeUnixEpoch / kTicksPerSecond);
+    constexpr int64_t kLatest = 28000LL * 365 * 86400;  // well inside what SYSTEMTIME can hold
+    if (utc_seconds < kEarliest || utc_seconds > kLatest) return false;
+    const uint64_t utc_ticks = kFileTimeUnixEpoch + utc_seconds * kTicksPerSecond;
+    FILETIME utc_file;
+    utc_file.dwLowDateTime = static_cast<DWORD>(utc_ticks);
+    utc_file.dwHighDateTime = static_cast<DWORD>(utc_ticks >> 32);
+    SYSTEMTIME utc, local;
+    FILETIME local_file;
+    if (!FileTimeToSystemTime(&utc_file, &utc) ||
+        !SystemTimeToTzSpecificLocalTime(&zone, &utc, &local) ||
+        !SystemTimeToFileTime(&local, &local_file)) {
+        return false;
+    }
+    // The system applies the zone's rules; the offset it chose tells which time was in force.
+    const int64_t offset_minutes =
+        (static_cast<int64_t>(ToFileTime(local_file)) - static_cast<int64_t>(utc_ticks)) /
+        (60 * kTicksPerSecond);
+    return offset_minutes == -(static_cast<int64_t>(zone.Bias) + zone.DaylightBias);
 }
 
 MutexHandle CreateMutexHandle() {

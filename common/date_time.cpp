@@ -1,0 +1,330 @@
+#include "common/date_time.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "common/platform.h"
+#include "common/text_helpers.h"
+
+namespace cv {
+namespace {
+
+// Each text field of a date holds at most 31 characters; longer ones are cut.
+constexpr size_t kFieldSize = 32;
+constexpr int64_t kLatestTime = INT32_MAX;  // 2038-01-19 03:14:07 UTC
+constexpr int64_t kFailed = -1;
+constexpr int64_t kSecondsPerDay = 86400;
+
+bool InTimeRange(int64_t t) {
+    return t >= 0 && t <= kLatestTime;
+}
+
+// A number as atoi reads it (leading white space, a sign, digits up to the first other
+// character, 0 without digits), except that it saturates instead of overflowing.
+int ReadNumber(const char* text) {
+    const char* p = text;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    int64_t value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        if (value <= static_cast<int64_t>(INT_MAX) + 1) value = value * 10 + (*p - '0');
+    }
+    if (negative) return value > static_cast<int64_t>(INT_MAX) ? INT_MIN : static_cast<int>(-value);
+    return value > INT_MAX ? INT_MAX : static_cast<int>(value);
+}
+
+// Out-of-range numbers never fail a date: they are replaced by a fixed value.
+int Checked(int value, int low, int high, int fallback) {
+    return value >= low && value <= high ? value : fallback;
+}
+
+// Headers written with two-digit years ("05") mean this century; so does any year up to 1900.
+int YearFromNumber(int number) {
+    return number <= 1900 ? number + 2000 : number;
+}
+
+int64_t FloorDivide(int64_t a, int64_t b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
+
+int64_t FloorModulo(int64_t a, int64_t b) {
+    return a - FloorDivide(a, b) * b;
+}
+
+// Days since 1970-01-01 of a date in the proleptic Gregorian calendar (month 1-12). Done here
+// rather than through the C library so that every year works the same whatever time_t is.
+int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
+    year -= month <= 2;
+    const int64_t era = FloorDivide(year, 400);
+    const int64_t year_of_era = year - era * 400;
+    const int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int64_t day_of_era =
+        year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    return era * 146097 + day_of_era - 719468;
+}
+
+// The record's fields counted as seconds since 1970 as if they were UTC. Fields out of their
+// usual range carry over as the C library's local conversion lets them.
+int64_t FieldsAsUtc(const std::tm& fields) {
+    int64_t year = static_cast<int64_t>(fields.tm_year) + 1900;
+    year += FloorDivide(fields.tm_mon, 12);
+    const int64_t month = FloorModulo(fields.tm_mon, 12) + 1;
+    const int64_t days = DaysFromCivil(year, month, 1) + fields.tm_mday - 1;
+    return days * kSecondsPerDay + static_cast<int64_t>(fields.tm_hour) * 3600 +
+           static_cast<int64_t>(fields.tm_min) * 60 + fields.tm_sec;
+}
+
+// The UTC breakdown of seconds since 1970.
+std::tm BreakDown(int64_t seconds) {
+    const int64_t days = FloorDivide(seconds, kSecondsPerDay);
+    const int64_t rest = FloorModulo(seconds, kSecondsPerDay);
+    const int64_t shifted = days + 719468;
+    const int64_t era = FloorDivide(shifted, 146097);
+    const int64_t day_of_era = shifted - era * 146097;
+    const int64_t year_of_era =
+        (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+    const int64_t day_of_year =
+        day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+    const int64_t mp = (5 * day_of_year + 2) / 153;
+    const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+    const int64_t year = year_of_era + era * 400 + (month <= 2);
+
+    std::tm record{};
+    record.tm_year = static_cast<int>(year - 1900);
+    record.tm_mon = static_cast<int>(month - 1);
+    record.tm_mday = static_cast<int>(day_of_year - (153 * mp + 2) / 5 + 1);
+    record.tm_hour = static_cast<int>(rest / 3600);
+    record.tm_min = static_cast<int>(rest % 3600 / 60);
+    record.tm_sec = static_cast<int>(rest % 60);
+    record.tm_wday = static_cast<int>(FloorModulo(days + 4, 7));  // 1970-01-01 was a Thursday
+    record.tm_yday = static_cast<int>(days - DaysFromCivil(year, 1, 1));
+    return record;
+}
+
+// The machine's zone as the local conversions see it: one standard and one daylight offset, and
+// the zone's rules to tell which is in force at an instant. This is how GetTimeZoneInformation
+// describes a zone, and it keeps both builds on the same arithmetic.
+class LocalZone {
+  public:
+    explicit LocalZone(const TimeZoneInfo& info)
+        : has_daylight_(info.state == TimeZoneInfo::kStandard ||
+                        info.state == TimeZoneInfo::kDaylight),
+          standard_offset_(-60 * (static_cast<int64_t>(info.bias) + info.standard_bias)),
+          daylight_offset_(-60 * (static_cast<int64_t>(info.bias) + info.daylight_bias)) {}
+
+    bool DaylightAt(int64_t t) const { return has_daylight_ && IsDaylightTimeAt(t); }
+    // What the clocks move by when daylight-saving time starts (an hour in nearly every zone).
+    int64_t DaylightShift() const { return daylight_offset_ - standard_offset_; }
+
+    // Local fields (counted as seconds) to a time value, as the C library's local conversion
+    // does it: read as daylight time when the flag is set, as standard time when it is clear, by
+    // the zone's rules when it is negative. kFailed outside the 32-bit range.
+    int64_t ToTime(int64_t local, int daylight_flag) const {
+        int64_t t = local - (daylight_flag > 0 ? daylight_offset_ : standard_offset_);
+        if (daylight_flag < 0 && DaylightAt(t)) t = local - daylight_offset_;
+        return InTimeRange(t) ? t : kFailed;
+    }
+
+    // The local breakdown of a time value, with its daylight flag.
+    std::tm BreakDownLocal(int64_t t) const {
+        const bool daylight = DaylightAt(t);
+        std::tm record = BreakDown(t + (daylight ? daylight_offset_ : standard_offset_));
+        record.tm_isdst = daylight ? 1 : 0;
+        return record;
+    }
+
+  private:
+    bool has_daylight_;
+    int64_t standard_offset_;  // seconds east of UTC
+    int64_t daylight_offset_;
+};
+
+void WriteIso(char* out, int year, int month_number, int day, int hour, int minute, int second) {
+    std::snprintf(out, kIsoDateSize, "%4d-%02d-%02dT%02d:%02d:%02d", year, month_number, day, hour,
+                  minute, second);
+}
+
+void WriteIso(char* out, const std::tm& record) {
+    WriteIso(out, record.tm_year + 1900, record.tm_mon + 1, record.tm_mday, record.tm_hour,
+             record.tm_min, record.tm_sec);
+}
+
+// The numbers of a date's text fields, each through its range check, as a broken-down record
+// with weekday, day of year and daylight flag 0.
+std::tm RecordFromFields(const char* second, const char* minute, const char* hour, const char* day,
+                         const char* month, const char* year) {
+    std::tm record{};
+    record.tm_sec = Checked(ReadNumber(second), 0, 59, 0);
+    record.tm_min = Checked(ReadNumber(minute), 0, 59, 0);
+    record.tm_hour = Checked(ReadNumber(hour), 0, 24, 0);
+    record.tm_mday = Checked(ReadNumber(day), 1, 31, 1);
+    record.tm_mon = Checked(MonthFromName(month), 0, 11, 0);
+    record.tm_year =
+        static_cast<int>(static_cast<int64_t>(YearFromNumber(ReadNumber(year))) - 1900);
+    return record;
+}
+
+// The numeric zone of a message-header date in seconds east of UTC: "+0100" is 3600, "-0530" is
+// -19800, "GMT" and names such as "EST" are 0.
+int64_t ZoneOffset(const char* zone) {
+    if (CompareNoCase(zone, "GMT") == 0) return 0;
+    const int64_t number = ReadNumber(zone);
+    return number / 100 * 3600 + number % 100 * 60;
+}
+
+}  // namespace
+
+const char* ExtractField(const char* text, const char* start, const char* end, char* out,
+                         size_t size) {
+    if (text == nullptr) return nullptr;
+    const size_t start_length = start ? std::strlen(start) : 0;
+    const char* match = start_length ? std::strstr(text, start) : text;
+    if (match == nullptr) return nullptr;
+
+    const char* field = match;
+    const char* stop = nullptr;
+    if (end != nullptr) {
+        if (match[0] == '\0') return nullptr;  // nothing left to search one character in
+        stop = std::strstr(match + 1, end);
+        if (stop == nullptr) return nullptr;
+        field = match + start_length;
+    }
+    size_t length =
+        stop ? (stop > field ? static_cast<size_t>(stop - field) : 0) : std::strlen(field);
+    if (size != 0 && length >= size) length = size - 1;
+    std::memcpy(out, field, length);
+    out[length] = '\0';
+    return stop ? stop + std::strlen(end) : nullptr;
+}
+
+int MonthFromName(const char* name) {
+    static const char* const kNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov"};
+    for (int i = 0; name != nullptr && i < 11; ++i) {
+        if (CompareNoCase(name, kNames[i]) == 0) return i;
+    }
+    return 11;
+}
+
+int32_t UtcFieldsToTime(const std::tm& fields) {
+    const TimeZoneInfo info = GetTimeZoneInfo();
+    if (info.state == TimeZoneInfo::kInvalid) return 0;
+    const LocalZone zone(info);
+
+    // The zone as it stands now goes in with the local conversion and comes out again with the
+    // correction, so the fields end up read as UTC.
+    int64_t correction = static_cast<int64_t>(info.bias) * 60;
+    int daylight_flag = fields.tm_isdst;
+    if (info.state == TimeZoneInfo::kDaylight) {
+        daylight_flag = 1;
+        correction += static_cast<int64_t>(info.daylight_bias) * 60;
+    }
+    const int64_t local = zone.ToTime(FieldsAsUtc(fields), daylight_flag);
+    const int64_t result = local - correction;  // kFailed - correction when the conversion failed
+    return result >= INT32_MIN && result <= INT32_MAX ? static_cast<int32_t>(result) : -1;
+}
+
+int ParseMessageDate(const char* text, char* out) {
+    if (text == nullptr || out == nullptr) return 0;
+    char weekday[kFieldSize], day[kFieldSize], month[kFieldSize], year[kFieldSize];
+    char hour[kFieldSize], minute[kFieldSize], second[kFieldSize], zone_text[kFieldSize];
+
+    // "Tue, 07 Mar 2005 ..." or "7 Mar 2005 ...". Some writers pad a one-digit day with a second
+    // space after the comma; the empty field between the two spaces is passed over.
+    const char* p;
+    if (CountFields(text, ",") >= 2) {
+        p = ExtractField(text, "", ",", weekday, kFieldSize);
+        if (p) p = ExtractField(p, " ", " ", day, kFieldSize);
+        if (p && day[0] == '\0') p = ExtractField(p, "", " ", day, kFieldSize);
+    } else {
+        p = ExtractField(text, "", " ", day, kFieldSize);
+    }
+    if (p) p = ExtractField(p, "", " ", month, kFieldSize);
+    if (p) p = ExtractField(p, "", " ", year, kFieldSize);
+    if (p) p = ExtractField(p, "", ":", hour, kFieldSize);
+    if (p) p = ExtractField(p, "", ":", minute, kFieldSize);
+    if (p) p = ExtractField(p, "", " ", second, kFieldSize);
+    if (p == nullptr) return 0;
+    // The zone ends at the next space ("+0100 (CET)") or with the text.
+    if (ExtractField(p, "", " ", zone_text, kFieldSize) == nullptr) {
+        ExtractField(p, "", nullptr, zone_text, kFieldSize);
+    }
+
+    const std::tm fields = RecordFromFields(second, minute, hour, day, month, year);
+    const int64_t as_utc = FieldsAsUtc(fields);
+
+    if (zone_text[0] == '\0') {
+        // No zone at all: the fields are taken as UTC. Reading them as local time would make the
+        // result depend on where the server stands, and the index only needs a valid date.
+        if (InTimeRange(as_utc)) {
+            WriteIso(out, BreakDown(as_utc));
+        } else {
+            WriteIso(out, fields);
+        }
+        return 1;
+    }
+
+    const LocalZone zone(GetTimeZoneInfo());
+    const int64_t local = zone.ToTime(as_utc, 0);
+    if (local == kFailed) {
+        // Outside the 32-bit range: the date as written, without a zone shift.
+        WriteIso(out, fields);
+        return 1;
+    }
+    // The fields went in as standard time; where the date falls in daylight-saving time, the
+    // local breakdown below adds the daylight shift back, so it is taken off here. The local
+    // conversion and the local breakdown then cancel, and what remains is the written time less
+    // the zone in the text: the UTC time of the instant. Only near a changeover, where the two
+    // fall on different sides of it, is the result off by the shift.
+    int64_t t = local;
+    if (zone.DaylightAt(local)) t -= zone.DaylightShift();
+    t -= ZoneOffset(zone_text);
+    // A shifted time outside the range keeps the record as the local conversion normalised it.
+    WriteIso(out, zone.BreakDownLocal(t > 0 && t <= kLatestTime ? t : local));
+    return 1;
+}
+
+int ParseShortDate(const char* text, char* out) {
+    if (text == nullptr || out == nullptr) return 0;
+    char hour[kFieldSize], minute[kFieldSize], day[kFieldSize], month[kFieldSize];
+    char year[kFieldSize];
+    // "14:30 07 Mar, 2005"; a seconds part ("14:30:45") stays in the minute field, whose number
+    // reading stops at the colon.
+    const char* p = ExtractField(text, "", ":", hour, kFieldSize);
+    if (p) p = ExtractField(p, "", " ", minute, kFieldSize);
+    if (p) p = ExtractField(p, "", " ", day, kFieldSize);
+    if (p) p = ExtractField(p, "", ", ", month, kFieldSize);
+    if (p == nullptr) return 0;
+    ExtractField(p, "", nullptr, year, kFieldSize);
+
+    const std::tm fields = RecordFromFields("0", minute, hour, day, month, year);
+    WriteIso(out, fields.tm_year + 1900, Checked(fields.tm_mon + 1, 1, 12, 1), fields.tm_mday,
+             fields.tm_hour, fields.tm_min, 0);
+    return 1;
+}
+
+int32_t ParseShortDateToTime(const char* text) {
+    if (text == nullptr) return 0;
+    // A field that the text does not give reads as 0.
+    char hour[kFieldSize] = "0", minute[kFieldSize] = "0", second[kFieldSize] = "0";
+    char day[kFieldSize] = "0", month[kFieldSize] = "0", year[kFieldSize] = "0";
+
+    const char* p = ExtractField(text, "", ":", hour, kFieldSize);
+    if (p == nullptr) return 0;
+    if (std::strchr(p, ':') != nullptr) {
+        p = ExtractField(p, "", ":", minute, kFieldSize);
+        if (p) p = ExtractField(p, "", " ", second, kFieldSize);
+    } else {
+        p = ExtractField(p, "", " ", minute, kFieldSize);
+    }
+    if (p) p = ExtractField(p, "", " ", day, kFieldSize);
+    if (p) p = ExtractField(p, "", ", ", month, kFieldSize);
+    if (p == nullptr) return 0;
+    ExtractField(p, "", nullptr, year, kFieldSize);
+
+    return UtcFieldsToTime(RecordFromFields(second, minute, hour, day, month, year));
+}
+
+}  // namespace cv

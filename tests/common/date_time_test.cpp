@@ -1,0 +1,244 @@
+// Header dates must convert the same whatever the server's zone and season, so the zone-dependent
+// conversions are checked under several zones. Natively the test selects each zone through TZ.
+// Wine takes a process's zone from the Unix environment it was started with, which a Windows
+// parent cannot change for a Windows child; there the checks run in a copy of this program that a
+// Unix helper starts with TZ set.
+#include "common/date_time.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <ostream>
+#include <string>
+
+#include "common/platform.h"
+#include "tests/support/test_store.h"
+
+namespace cv {
+namespace {
+
+constexpr char kNoOutput[] = "(untouched)";
+
+std::string MessageDate(const char* text) {
+    char out[kIsoDateSize] = "(untouched)";
+    int result = ParseMessageDate(text, out);
+    EXPECT_EQ(result == 1, std::strcmp(out, kNoOutput) != 0) << text;
+    return out;
+}
+
+std::string ShortDate(const char* text) {
+    char out[kIsoDateSize] = "(untouched)";
+    int result = ParseShortDate(text, out);
+    EXPECT_EQ(result == 1, std::strcmp(out, kNoOutput) != 0) << text;
+    return out;
+}
+
+// Everything that depends on the zone, for a process whose zone has the given standard bias
+// (minutes, UTC = local + bias). The expectations are the same in every zone except at the edges
+// of the 32-bit range, where the local reading of the date decides.
+void CheckConversions(int bias) {
+    struct Row {
+        const char* text;
+        const char* iso;
+    };
+    const Row rows[] = {
+        {"Tue, 07 Mar 2005 14:30:10 +0100", "2005-03-07T13:30:10"},
+        {"7 Mar 2005 14:30:10 GMT", "2005-03-07T14:30:10"},
+        {"Tue, 07 Mar 2005 14:30:10 -0530", "2005-03-07T20:00:10"},
+        {"Tue, 07 Mar 2005 14:30:10 +0100 (CET)", "2005-03-07T13:30:10"},
+        {"Tue, 07 Mar 2005 14:30:10", kNoOutput},
+        {"Tue,  7 Mar 05 14:30:10 EST", "2005-03-07T14:30:10"},
+        {"Tue, 07 Mar 2099 14:30:10 +0100", "2099-03-07T14:30:10"},
+        // Northern and southern summer: the daylight shift must cancel out.
+        {"Thu, 07 Jul 2005 14:30:10 +0200", "2005-07-07T12:30:10"},
+        {"Fri, 07 Jan 2005 23:30:00 -0800", "2005-01-08T07:30:00"},
+        {"Mon, 07 Mar 2005 24:00:00 gmt", "2005-03-08T00:00:00"},
+        // No zone text: the fields as UTC, in summer too.
+        {"Thu, 07 Jul 2005 14:30:10 ", "2005-07-07T14:30:10"},
+        // Outside the 32-bit range in every zone: as written, no shift.
+        {"Fri, 07 Mar 1969 14:30:10 +0100", "1969-03-07T14:30:10"},
+        {"Wed, 20 Jan 2038 12:00:00 +0100", "2038-01-20T12:00:00"},
+        {"Fri, 01 Jan 2038 12:00:00 +0100", "2038-01-01T11:00:00"},
+    };
+    for (const Row& row : rows) EXPECT_EQ(row.iso, MessageDate(row.text)) << row.text;
+
+    // The exact edges: the date read as local standard time must lie in 1970 to 2038-01-19
+    // 03:14:07 UTC.
+    EXPECT_EQ(bias <= -60 ? "2038-01-19T03:14:07" : "2038-01-19T04:14:07",
+              MessageDate("Tue, 19 Jan 2038 04:14:07 +0100"));
+    EXPECT_EQ(bias <= -61 ? "2038-01-19T03:14:08" : "2038-01-19T04:14:08",
+              MessageDate("Tue, 19 Jan 2038 04:14:08 +0100"));
+    EXPECT_EQ(bias > 0 ? "1969-12-31T23:00:00" : "1970-01-01T00:00:00",
+              MessageDate("Thu, 01 Jan 1970 00:00:00 +0100"));
+
+    EXPECT_EQ(1110205810, ParseShortDateToTime("14:30:10 07 Mar, 2005"));
+    EXPECT_EQ(1120746600, ParseShortDateToTime("14:30 07 Jul, 2005"));
+    EXPECT_EQ(1105099200, ParseShortDateToTime("12:00 07 Jan, 2005"));
+}
+
+TEST(ExtractFieldTest, TakesTheFieldBetweenTheDelimiters) {
+    char out[32];
+    const char* text = "Tue, 07 Mar";
+    EXPECT_EQ(text + 4, ExtractField(text, "", ",", out, sizeof out));
+    EXPECT_STREQ("Tue", out);
+    EXPECT_EQ(text + 8, ExtractField(text, " ", " ", out, sizeof out));
+    EXPECT_STREQ("07", out);
+    // The end is searched from one character in, so a leading space stays in the field.
+    EXPECT_NE(nullptr, ExtractField(" 07 Mar", "", " ", out, sizeof out));
+    EXPECT_STREQ(" 07", out);
+    // Without an end: the rest from the start delimiter on.
+    EXPECT_EQ(nullptr, ExtractField("14:30 +0100 (CET)", " ", nullptr, out, sizeof out));
+    EXPECT_STREQ(" +0100 (CET)", out);
+    EXPECT_NE(nullptr, ExtractField("abcdef:", "", ":", out, 4));
+    EXPECT_STREQ("abc", out);
+}
+
+TEST(ExtractFieldTest, MissingDelimiterLeavesTheOutputAlone) {
+    char out[32] = "keep";
+    EXPECT_EQ(nullptr, ExtractField("abc", "x", ":", out, sizeof out));
+    EXPECT_EQ(nullptr, ExtractField("abc", "", ":", out, sizeof out));
+    EXPECT_EQ(nullptr, ExtractField(":abc", "", ":", out, sizeof out));
+    EXPECT_EQ(nullptr, ExtractField("", "", " ", out, sizeof out));
+    EXPECT_STREQ("keep", out);
+}
+
+TEST(MonthFromNameTest, KnowsJanuaryToNovemberAndTakesAnythingElseAsDecember) {
+    EXPECT_EQ(0, MonthFromName("Jan"));
+    EXPECT_EQ(2, MonthFromName("mar"));
+    EXPECT_EQ(10, MonthFromName("NOV"));
+    for (const char* other : {"Dec", "xyz", "March", ""}) EXPECT_EQ(11, MonthFromName(other));
+}
+
+TEST(ParseShortDateTest, CopiesTheFieldsThroughTheirRangeChecks) {
+    EXPECT_EQ("2005-03-07T14:30:00", ShortDate("14:30 07 Mar, 2005"));
+    EXPECT_EQ("2005-03-07T14:30:00", ShortDate("14:30:45 07 Mar, 2005"));
+    EXPECT_EQ("2005-01-07T14:30:00", ShortDate("14:30 07 Jan, 2005"));
+    EXPECT_EQ("2005-12-07T14:30:00", ShortDate("14:30 07 Dec, 2005"));
+    EXPECT_EQ("2005-12-07T14:30:00", ShortDate("14:30 07 March, 2005"));
+    EXPECT_EQ("2005-03-01T00:00:00", ShortDate("25:60 00 Mar, 05"));
+    EXPECT_EQ("2005-02-31T24:00:00", ShortDate("24:00 31 Feb, 2005"));  // no calendar check
+    // Fields are cut to 31 characters: the year's digits fall off behind 31 spaces.
+    EXPECT_EQ("2000-03-07T14:30:00",
+              ShortDate(("14:30 07 Mar, " + std::string(31, ' ') + "2006").c_str()));
+    EXPECT_EQ(kNoOutput, ShortDate("14:30 07 Mar 2005"));
+    EXPECT_EQ(kNoOutput, ShortDate("1430 07 Mar, 2005"));
+}
+
+TEST(ParseShortDateToTimeTest, FailsOnAMissingDelimiter) {
+    EXPECT_EQ(0, ParseShortDateToTime("14:30 07 Mar 2005"));
+    EXPECT_EQ(0, ParseShortDateToTime("14:30:10 07Mar, 2005"));
+    EXPECT_EQ(0, ParseShortDateToTime("1430 07 Mar, 2005"));
+}
+
+TEST(ParseMessageDateTest, CutsLongFields) {
+    // 32 characters of day: the cut leaves 31 zeros, which read as day 0 and become the 1st.
+    std::string text = "Tue, " + std::string(30, '0') + "07 Mar 2005 14:30:10 GMT";
+    EXPECT_EQ("2005-03-01T14:30:10", MessageDate(text.c_str()));
+}
+
+// Runs in whatever zone the process has. A copy started for one zone is told that zone's bias and
+// makes sure it got it.
+TEST(DateTimeMachineZoneTest, ConversionsHold) {
+    const TimeZoneInfo zone = GetTimeZoneInfo();
+    ASSERT_NE(TimeZoneInfo::kInvalid, zone.state);
+    if (const char* expected = std::getenv("CV_TEST_ZONE_BIAS")) {
+        ASSERT_EQ(std::atoi(expected), zone.bias) << "the zone was not selected";
+    }
+    CheckConversions(zone.bias);
+}
+
+struct Zone {
+    const char* name;
+    int bias;  // standard time, minutes, UTC = local + bias
+};
+
+void PrintTo(const Zone& zone, std::ostream* os) {
+    *os << zone.name;
+}
+
+const Zone kZones[] = {
+    {"UTC", 0},
+    {"Europe/Berlin", -60},
+    {"America/New_York", 300},
+    {"Asia/Kolkata", -330},
+    {"Australia/Lord_Howe", -630},  // a daylight shift of 30 minutes (60 under Wine)
+};
+
+// Sets an environment variable for the scope, then puts back what was there.
+class ScopedVariable {
+  public:
+    ScopedVariable(const char* name, const std::string& value) : name_(name) {
+        const char* old = std::getenv(name);
+        had_ = old != nullptr;
+        if (had_) old_ = old;
+        SetProcessEnvironment(name, value.c_str());
+    }
+    ~ScopedVariable() { SetProcessEnvironment(name_, had_ ? old_.c_str() : nullptr); }
+
+  private:
+    const char* name_;
+    bool had_;
+    std::string old_;
+};
+
+bool UnderWine() {
+    DynamicLibrary ntdll;
+    return ntdll.Open("ntdll.dll") && ntdll.Symbol("wine_get_version") != nullptr;
+}
+
+// Under Wine: runs DateTimeMachineZoneTest in a copy of this program whose Unix environment names
+// the zone. Wine passes a Windows process's environment on to a Unix program it starts, so the copy
+// is started through env(1) with Wine's loader. Such a child gives back no process to wait for;
+// the copy's report file shows when it is done.
+void CheckInCopyUnderWine(const Zone& zone) {
+    const char* loader_variable = std::getenv("WINELOADER");
+    ASSERT_NE(nullptr, loader_variable);
+    const std::string loader = loader_variable;  // changes to the environment may move it
+    testing::TempFolder folder;
+    const std::string report = folder.Join("report.xml");
+    {
+        ScopedVariable tz("TZ", zone.name);
+        ScopedVariable bias("CV_TEST_ZONE_BIAS", std::to_string(zone.bias));
+        ChildProcess copy;
+        // Wine keeps its loader's name out of the environment it passes on; the copy needs it.
+        ASSERT_TRUE(copy.Start({"Z:\\usr\\bin\\env", "WINELOADER=" + loader, loader,
+                                ExecutablePath(), "--gtest_filter=DateTimeMachineZoneTest.*",
+                                "--gtest_brief=1", "--gtest_output=xml:" + report}));
+    }
+    std::string xml;
+    for (int waited = 0; waited < 60000 && xml.find("</testsuites>") == std::string::npos;
+         waited += 50) {
+        SleepMilliseconds(50);
+        xml = testing::ReadFileOrEmpty(report);
+    }
+    ASSERT_NE(std::string::npos, xml.find("</testsuites>")) << "no report from " << zone.name;
+    EXPECT_NE(std::string::npos, xml.find("<testsuites tests=\"1\" failures=\"0\"")) << xml;
+    EXPECT_NE(std::string::npos, xml.find("result=\"completed\"")) << xml;
+}
+
+class DateTimeZoneTest : public ::testing::TestWithParam<Zone> {};
+
+TEST_P(DateTimeZoneTest, ConversionsHold) {
+    const Zone& zone = GetParam();
+    if (UnderWine()) {
+        CheckInCopyUnderWine(zone);
+        return;
+    }
+    ScopedVariable tz("TZ", zone.name);
+    ASSERT_EQ(zone.bias, GetTimeZoneInfo().bias) << zone.name << " could not be selected";
+    CheckConversions(zone.bias);
+}
+
+INSTANTIATE_TEST_SUITE_P(Zones, DateTimeZoneTest, ::testing::ValuesIn(kZones),
+                         [](const ::testing::TestParamInfo<Zone>& info) {
+                             std::string name = info.param.name;
+                             for (char& c : name) {
+                                 if (c == '/') c = '_';
+                             }
+                             return name;
+                         });
+
+}  // namespace
+}  // namespace cv
