@@ -49,6 +49,29 @@ typedef struct FreeBusyRequest {
     int32_t BusyDaysLength; /* output: length of BusyDays */
 } FreeBusyRequest;
 
+/* The request of a list enumeration: the appointments of a mailbox inside a time range, optionally
+ * sorted or filtered by a stylesheet. Input only. 5388 bytes. */
+typedef struct ListContext {
+    char Reserved[1024];
+    int32_t RangeStart; /* seconds since 1970-01-01 00:00 UTC; its local date picks the periods */
+    int32_t RangeEnd;   /* same unit */
+    char Postoffice[128];
+    char Mailbox[128];
+    char Stylesheet[4096]; /* XSL stylesheet as XML text; empty: no stylesheet */
+    char Reserved2[4];
+} ListContext;
+
+/* One listed appointment. Its first 584 bytes are laid out as an AppointmentRequest. 8780 bytes. */
+typedef struct ListItem {
+    char Mailbox[256];
+    char Postoffice[256];
+    int32_t StartTime;  /* seconds since 1970-01-01 00:00 UTC */
+    int32_t FinishTime; /* same unit */
+    char ItemId[64];
+    char ItemXml[8192];     /* the appointment's index element as XML text */
+    uint32_t ItemXmlLength; /* bytes of ItemXml, without the NUL */
+} ListItem;
+
 #pragma pack(pop)
 
 /* Appointments (lines of period files). 1 for success, 0 for failure. */

@@ -27,3 +27,25 @@ static_assert(offsetof(FreeBusyRequest, Postoffice) == 256, "FreeBusyRequest lay
 static_assert(offsetof(FreeBusyRequest, NamePrefix) == 512, "FreeBusyRequest layout");
 static_assert(offsetof(FreeBusyRequest, BusyDays) == 580, "FreeBusyRequest layout");
 static_assert(offsetof(FreeBusyRequest, BusyDaysLength) == 8772, "FreeBusyRequest layout");
+
+static_assert(sizeof(ListContext) == 5388, "ListContext layout");
+static_assert(offsetof(ListContext, RangeStart) == 1024, "ListContext layout");
+static_assert(offsetof(ListContext, RangeEnd) == 1028, "ListContext layout");
+static_assert(offsetof(ListContext, Postoffice) == 1032, "ListContext layout");
+static_assert(offsetof(ListContext, Mailbox) == 1160, "ListContext layout");
+static_assert(offsetof(ListContext, Stylesheet) == 1288, "ListContext layout");
+static_assert(offsetof(ListContext, Reserved2) == 5384, "ListContext layout");
+
+static_assert(sizeof(ListItem) == 8780, "ListItem layout");
+static_assert(offsetof(ListItem, Mailbox) == offsetof(AppointmentRequest, Mailbox),
+              "ListItem layout");
+static_assert(offsetof(ListItem, Postoffice) == offsetof(AppointmentRequest, Postoffice),
+              "ListItem layout");
+static_assert(offsetof(ListItem, StartTime) == offsetof(AppointmentRequest, StartTime),
+              "ListItem layout");
+static_assert(offsetof(ListItem, FinishTime) == offsetof(AppointmentRequest, FinishTime),
+              "ListItem layout");
+static_assert(offsetof(ListItem, ItemId) == offsetof(AppointmentRequest, ItemId),
+              "ListItem layout");
+static_assert(offsetof(ListItem, ItemXml) == 584, "ListItem layout");
+static_assert(offsetof(ListItem, ItemXmlLength) == 8776, "ListItem layout");

@@ -1,0 +1,378 @@
+#include "index/calendar_scan.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "common/date_time.h"
+#include "common/file_helpers.h"
+#include "common/platform.h"
+#include "common/text_helpers.h"
+#include "common/xMutexLock.h"
+#include "provider/appointments.h"
+#include "provider/calendar_paths.h"
+#include "provider/period_file.h"
+
+namespace cv {
+namespace {
+
+// Header lines are read as pieces of at most kHeaderLineSize - 1 bytes, and no more than
+// kMaxHeaderLines of them: an item file without an empty line is not read to its end.
+constexpr size_t kHeaderLineSize = 2047;
+constexpr int kMaxHeaderLines = 201;
+// A sender text this long is not believed.
+constexpr size_t kMaxFromLine = 512;
+
+// Header names and the elements they feed, in the order in which a line is tested.
+struct HeaderRow {
+    const char* header;
+    const char* element;
+};
+constexpr HeaderRow kHeaderRows[] = {
+    {"Subject", "SUBJECT"},
+    {"X-CVLabel", "LABEL"},
+    {"X-Location", "LOCATION"},
+    {"X-RecurrenceInterval", "RECURRENCEINTERVAL"},
+    {"X-RecurrenceType", "RECURRENCETYPE"},
+    {"X-RecurrenceInstance", "RECURRENCEINSTANCE"},
+    {"X-RecurrenceState", "RECURRENCESTATE"},
+    {"X-AllDayEvent", "ALLDAYEVENT"},
+    {"X-BusyStatus", "BUSYSTATUS"},
+    {"X-Importance", "IMPORTANCE"},
+    {"X-IsRecurring", "ISRECURRING"},
+    {"X-Attendees", "ATTENDEES"},
+    {"X-Resources", "RESOURCES"},
+    {"X-Class", "CLASS"},
+    {"X-OptionalAttendees", "OPTIONALATTENDEES"},
+    {"X-ReminderSet", "REMINDERSET"},
+    {"X-NoEndDate", "NOENDDATE"},
+    {"X-PatternStartDate", "PATTERNSTARTDATE"},
+    {"X-PatternEndDate", "PATTERNENDDATE"},
+    {"X-ReminderMinutesBeforeStart", "REMINDERMINUTESBEFORESTART"},
+    {"X-Occurences", "OCCURRENCES"},  // the header is spelled so by the writers of item files
+    {"X-RecurrenceDayOfMonth", "RECURRENCEDAYOFMONTH"},
+    {"X-RecurrenceDayOfWeekMask", "RECURRENCEDAYOFWEEKMASK"},
+    {"X-RecurrenceMonthOfYear", "RECURRENCEMONTHOFYEAR"},
+};
+
+// Header lines whose value is a short-form date, as ISO text.
+constexpr HeaderRow kShortDateRows[] = {
+    {"X-CVReminderTime: ", "REMINDERTIME"},
+    {"X-CVRecurrenceRangeStart: ", "RECURRENCESTART"},
+    {"X-CVRecurrenceRangeEnd: ", "RECURRENCEEND"},
+};
+// Header lines whose value is a short-form date, as seconds since 1970.
+constexpr HeaderRow kShortTimeRows[] = {
+    {"X-StartTime: ", "STARTIME"},
+    {"X-FinishTime: ", "FINISHTIME"},
+};
+
+bool StartsWithNoCase(const char* text, const char* prefix) {
+    for (; *prefix != '\0'; ++text, ++prefix) {
+        if (std::tolower(static_cast<unsigned char>(*text)) !=
+            std::tolower(static_cast<unsigned char>(*prefix))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool AppendTextChild(XmlDocument& document, XmlNode& element, const char* name, const char* text) {
+    XmlNode child;
+    return document.CreateElement(name, &child) && child.SetText(text) &&
+           element.AppendChild(child);
+}
+
+bool AppendNumberChild(XmlDocument& document, XmlNode& element, const char* name, long number) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%ld", number);
+    return AppendTextChild(document, element, name, text);
+}
+
+// A failed conversion gives an empty text, never an earlier value.
+std::string MessageDate(const char* text) {
+    char iso[kIsoDateSize] = "";
+    if (!ParseMessageDate(text, iso)) iso[0] = '\0';
+    return iso;
+}
+
+std::string ShortDate(const char* text) {
+    char iso[kIsoDateSize] = "";
+    if (!ParseShortDate(text, iso)) iso[0] = '\0';
+    return iso;
+}
+
+// Reads an item file as fgets would with a kHeaderLineSize buffer: a piece ends after a line
+// feed or when the buffer is full.
+class HeaderLineReader {
+  public:
+    explicit HeaderLineReader(File* file) : file_(file) {}
+
+    // The next piece, NUL-terminated in line (kHeaderLineSize bytes); false at the end of the
+    // file or on a read error.
+    bool Next(char* line) {
+        size_t length = 0;
+        while (length < kHeaderLineSize - 1) {
+            if (position_ == end_ && !Fill()) break;
+            char c = buffer_[position_++];
+            line[length++] = c;
+            if (c == '\n') break;
+        }
+        line[length] = '\0';
+        return length > 0 && !failed_;
+    }
+
+  private:
+    bool Fill() {
+        int64_t got = file_->Read(buffer_, sizeof buffer_);
+        if (got < 0) failed_ = true;
+        if (got <= 0) return false;
+        position_ = 0;
+        end_ = static_cast<size_t>(got);
+        return true;
+    }
+
+    File* file_;
+    char buffer_[8192];
+    size_t position_ = 0;
+    size_t end_ = 0;
+    bool failed_ = false;
+};
+
+// Tests one header line against every row, in order; each row that matches adds its child.
+class HeaderScan {
+  public:
+    HeaderScan(XmlDocument& document, XmlNode& element) : document_(document), element_(element) {}
+
+    void Line(const char* line) {
+        if (StartsWithNoCase(line, "From: ")) From(line);
+        for (const HeaderRow& row : kHeaderRows) {
+            AddHeaderElement(document_, element_, line, row.header, row.element);
+        }
+        if (StartsWithNoCase(line, "X-Read: 1")) Add("READ", "1");
+        if (StartsWithNoCase(line, "Date: ")) {
+            std::string date = MessageDate(line + 6);
+            Add("DATE", date.c_str());
+            Add("CREATED", date.c_str());
+        }
+        if (!received_) {
+            if (StartsWithNoCase(line, "Received: ")) {
+                // The date follows the first "; "; a line without one has no date to give.
+                const char* separator = std::strstr(line, "; ");
+                std::string date = separator != nullptr ? MessageDate(separator + 2) : "";
+                received_ = Add("RECEIVED", date.c_str());
+            } else if (StartsWithNoCase(line, "Date: ")) {
+                received_ = Add("RECEIVED", MessageDate(line + 6).c_str());
+            }
+        }
+        for (const HeaderRow& row : kShortDateRows) {
+            if (StartsWithNoCase(line, row.header)) {
+                Add(row.element, ShortDate(line + std::strlen(row.header)).c_str());
+            }
+        }
+        for (const HeaderRow& row : kShortTimeRows) {
+            if (StartsWithNoCase(line, row.header)) {
+                AppendNumberChild(document_, element_, row.element,
+                                  ParseShortDateToTime(line + std::strlen(row.header)));
+            }
+        }
+        if (StartsWithNoCase(line, "X-CVDueBy: ")) Add("DUEBY", ShortDate(line + 11).c_str());
+    }
+
+  private:
+    bool Add(const char* name, const char* text) {
+        return AppendTextChild(document_, element_, name, text);
+    }
+
+    void From(const char* line) {
+        if (std::strlen(line) >= kMaxFromLine) {
+            Add("FROM", "Unknown");
+            return;
+        }
+        std::string sender(line + 6);
+        if (!sender.empty() && sender.back() == ' ') sender.pop_back();
+        Add("FROM", sender.c_str());
+    }
+
+    XmlDocument& document_;
+    XmlNode& element_;
+    bool received_ = false;
+};
+
+void ReadHeaders(File* file, HeaderScan* scan) {
+    HeaderLineReader reader(file);
+    char line[kHeaderLineSize];
+    for (int count = 0; count < kMaxHeaderLines && reader.Next(line); ++count) {
+        if (line[0] == '\r' || line[0] == '\n') break;  // the empty line after the headers
+        size_t length = std::strlen(line);
+        if (std::strstr(line, "\r\n") != nullptr) {
+            length -= 2;
+            line[length] = '\0';
+        }
+        if (std::strchr(line, '\n') != nullptr) line[--length] = '\0';
+        scan->Line(line);
+    }
+}
+
+// The appointments' window of a range scan.
+struct Range {
+    int32_t start;
+    int32_t end;
+};
+
+// Walks one period file and builds an element for each appointment, inside the range when one
+// is given.
+void IndexPeriod(StoreIndex* index, const char* mailbox, const char* postoffice, const char* period,
+                 const Range* range) {
+    AppointmentRequest request;
+    std::memset(&request, 0, sizeof request);
+    if (!CopyBounded(request.Mailbox, mailbox, sizeof request.Mailbox) ||
+        !CopyBounded(request.Postoffice, postoffice, sizeof request.Postoffice) ||
+        !CopyBounded(request.PeriodName, period, sizeof request.PeriodName)) {
+        return;  // a name cut short would be another mailbox's or another period's
+    }
+    ListItem item;
+    std::memset(&item, 0, sizeof item);
+    CopyBounded(item.Mailbox, mailbox, sizeof item.Mailbox);
+    CopyBounded(item.Postoffice, postoffice, sizeof item.Postoffice);
+
+    // The walk filters on the ID left in the record, so it is emptied before every call.
+    request.ItemId[0] = '\0';
+    for (int32_t found = FindFirstAppointment(&request); found;
+         found = FindNextAppointment(&request)) {
+        if (range == nullptr ||
+            (request.StartTime >= range->start && request.FinishTime <= range->end)) {
+            item.StartTime = request.StartTime;
+            item.FinishTime = request.FinishTime;
+            CopyBounded(item.ItemId, request.ItemId, sizeof item.ItemId);
+            item.ItemXml[0] = '\0';
+            item.ItemXmlLength = 0;
+            BuildCalendarElement(index->FolderIndex, index->IndexNode.IndexNode, item);
+        }
+        request.ItemId[0] = '\0';
+    }
+}
+
+// The scan's result does not depend on the save; a lock that cannot be had leaves the file as
+// it was.
+void SaveIndex(StoreIndex* index) {
+    try {
+        StoreIndex_Save(index);
+    } catch (const xMutexLock::Exception&) {
+    }
+}
+
+int ScanWholeFolder(StoreIndex* index) {
+    char pattern[kPathSize];
+    char index_file[kPathSize];
+    DirectorySearch search;
+    FindData entry;
+    bool any = FormatBounded(pattern, sizeof pattern, "%s\\Y*.CAL", index->FolderPath) &&
+               search.First(pattern, &entry);
+    if (!any) {
+        if (FormatBounded(index_file, sizeof index_file, "%s\\_index.xml", index->FolderPath) &&
+            FileExists(index_file)) {
+            return 1;  // the index on disk stands
+        }
+        CreateIndexRoot(index->FolderIndex);
+        return 1;
+    }
+    CreateIndexRoot(index->FolderIndex);
+    // The period files stay: they are the calendar itself, the index only mirrors them.
+    do {
+        if (entry.attributes & kAttributeDirectory) continue;
+        if (entry.name.empty() || entry.name[0] == '_' || entry.name[0] == '.') continue;
+        if (entry.name.find('.') >= kPeriodNameSize) continue;  // no period has such a name
+        char period[kPeriodNameSize];
+        if (!GetDelimitedField(entry.name.c_str(), ".", 1, period, sizeof period)) continue;
+        IndexPeriod(index, index->MailboxName, index->PostofficeName, period, nullptr);
+    } while (search.Next(&entry));
+    search.Close();
+    SaveIndex(index);
+    return 1;
+}
+
+}  // namespace
+
+int AddHeaderElement(XmlDocument& document, XmlNode& element, const char* line, const char* header,
+                     const char* element_name) {
+    const char* found = FindNoCase(line, header);
+    if (found == nullptr) return 0;
+    const char* value = found + std::strlen(header);
+    if (*value != ':') return 0;
+    ++value;
+    while (*value == ' ') ++value;
+    return AppendTextChild(document, element, element_name, value) ? 1 : 0;
+}
+
+XmlNode BuildCalendarElement(XmlDocument& document, const XmlNode& parent, const ListItem& item) {
+    XmlNode target = parent;
+    if (target.IsNull() && !document.DocumentElement(&target)) return XmlNode();
+    const char* id = FieldText(item.ItemId, sizeof item.ItemId);
+    if (id == nullptr) return XmlNode();
+
+    XmlNode element;
+    XmlNode id_attribute;
+    if (!document.CreateNode(XmlNodeType::kElement, "ELEMENT", &element) ||
+        !document.CreateNode(XmlNodeType::kAttribute, "ID", &id_attribute) ||
+        !id_attribute.SetText(id) || !element.SetAttributeNode(id_attribute)) {
+        return XmlNode();
+    }
+
+    // Only a name that stays inside the mailbox's Calendar folder names an item file.
+    char path[kPathSize];
+    bool named = HasValidMailbox(item) && IsPathComponent(item.ItemId, sizeof item.ItemId) &&
+                 CalendarFilePath(path, sizeof path, item.Postoffice, item.Mailbox, id);
+    uint32_t stamp = named ? GetFileDosStamp(path) : 0;
+    if (!AppendNumberChild(document, element, "START", item.StartTime) ||
+        !AppendNumberChild(document, element, "END", item.FinishTime) ||
+        !AppendNumberChild(document, element, "MODIFIEDDATE", static_cast<int32_t>(stamp))) {
+        return XmlNode();
+    }
+
+    File file;
+    if (!named || !file.Open(path, File::Mode::kRead)) return XmlNode();
+    HeaderScan scan(document, element);
+    ReadHeaders(&file, &scan);
+    file.Close();
+    if (!target.AppendChild(element)) return XmlNode();
+    return element;
+}
+
+int ScanPeriodFiles(StoreIndex* index, const ListContext* context) {
+    const char* mailbox = FieldText(context->Mailbox, sizeof context->Mailbox);
+    const char* postoffice = FieldText(context->Postoffice, sizeof context->Postoffice);
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    if (mailbox == nullptr || postoffice == nullptr ||
+        !LocalDate(context->RangeStart, &year, &month, &day)) {
+        return 1;  // no period file to read
+    }
+    // Only the periods of the range start's date are read, whatever the range's end. The year
+    // has two digits here.
+    const int yy = year - 2000;
+    char periods[4][kPeriodNameSize];
+    std::snprintf(periods[0], kPeriodNameSize, "Y");
+    std::snprintf(periods[1], kPeriodNameSize, "Y%02d", yy);
+    std::snprintf(periods[2], kPeriodNameSize, "Y%02dM%02d", yy, month);
+    std::snprintf(periods[3], kPeriodNameSize, "Y%02dM%02dD%02d", yy, month, day);
+    const Range range{context->RangeStart, context->RangeEnd};
+    for (const char* period : periods) IndexPeriod(index, mailbox, postoffice, period, &range);
+    return 1;
+}
+
+int ScanCalendarIndex(StoreIndex* index, const ListContext* context) {
+    if (index == nullptr) return 0;
+    StoreIndex_SetPaths(index);
+    if (index->FolderIndex.IsNull() && !CreateIndexDocument(&index->FolderIndex)) return 0;
+    if (index->FolderIndex.IsNull()) return 0;
+    if (context == nullptr) return ScanWholeFolder(index);
+    CreateIndexRoot(index->FolderIndex);
+    ScanPeriodFiles(index, context);
+    SaveIndex(index);
+    return 1;
+}
+
+}  // namespace cv

@@ -1,0 +1,37 @@
+// The calendar's folder index: one element "ELEMENT" per appointment under the root, with the
+// appointment's ID, its times and the values of its item file's header lines.
+//
+// The period files are read only through the appointment walk, which honours the blocking files
+// and moves the calling thread's enumeration slot: on return the slot holds the position of the
+// last period file read.
+#pragma once
+
+#include <cstdint>
+
+#include "index/store_index.h"
+#include "index/xml_document.h"
+#include "provider/cvaicp.h"
+
+namespace cv {
+
+// Builds the index into a fresh root of the record's document (made when it has none). With a
+// list context: the range scan, then the index is saved. Without one: every period file of the
+// folder, saved when there was any; a folder without period files but with "_index.xml" is left
+// alone. 0 only when no document could be had.
+int ScanCalendarIndex(StoreIndex* index, const ListContext* context);
+
+// The range scan proper: the period files named after the local date of RangeStart (the whole
+// span, the year, the month, the day), keeping the appointments that lie wholly inside the range.
+int ScanPeriodFiles(StoreIndex* index, const ListContext* context);
+
+// The calendar element of one appointment (Mailbox, Postoffice, StartTime, FinishTime and ItemId
+// of the record), appended to the parent or, with a null parent, to the document element. A null
+// node, and nothing appended, when the item file cannot be opened.
+XmlNode BuildCalendarElement(XmlDocument& document, const XmlNode& parent, const ListItem& item);
+
+// Appends element_name with the header's value when the line carries "header:" (the first
+// occurrence of the name, anywhere in the line, letters in any case). 1 when a child was appended.
+int AddHeaderElement(XmlDocument& document, XmlNode& element, const char* line, const char* header,
+                     const char* element_name);
+
+}  // namespace cv

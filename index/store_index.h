@@ -1,0 +1,97 @@
+// The folder index: an XML document with one element per item of a folder, kept in the file
+// "_index.xml" in the folder's directory, and the lock file "_index.blk" beside it.
+//
+// The document's only top-level node is the root element "BASEELEMENT"; each item is a child
+// "ELEMENT" with an attribute "ID" and one child element per property.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "common/platform.h"
+#include "index/xml_document.h"
+
+namespace cv {
+
+constexpr size_t kIndexTextSize = 1024;
+
+// A node of an index document with the store's state for it. Of that state only the item's class
+// number is used (by the property map, as "!CLASS"); the rest is an opaque, zeroed block.
+struct IndexNodeSlot {
+    XmlNode IndexNode;
+    unsigned char StoreState[4104] = {};
+
+    int32_t ClassNumber() const;
+    void SetClassNumber(int32_t number);
+};
+
+struct StoreIndex {
+    StoreIndex() = default;
+    // Gives back the references still held: the current node, the index node, the sorted view,
+    // the index document.
+    ~StoreIndex();
+    StoreIndex(const StoreIndex&) = delete;
+    StoreIndex& operator=(const StoreIndex&) = delete;
+
+    char PostofficeName[kIndexTextSize] = {};
+    char MailboxName[kIndexTextSize] = {};
+    char FolderName[kIndexTextSize] = {};
+    XmlDocument FolderIndex;
+    XmlDocument SortedIndex;  // the sorted view that the list enumeration makes and walks
+    char FolderPath[kIndexTextSize] = {};
+    int32_t Dirty = 0;        // cleared by a successful save; nothing sets it
+    uint32_t IndexStamp = 0;  // MS-DOS stamp of the last write of "_index.xml", 0 when unknown
+    IndexNodeSlot IndexNode;  // handed to the scan as the parent of new elements; never set
+    IndexNodeSlot CurrentSortedIndexNode;
+    // Serialises writers of "_index.xml" when set; nothing in the provider sets it.
+    MutexHandle LockHandle = nullptr;
+};
+
+// The provider's one folder index, made when the library loads and gone when it unloads.
+StoreIndex& ProviderStoreIndex();
+
+// Resolves FolderPath from the mail root and the three names, once: a path already set is kept.
+// Creates the directories that the folder's form calls for. 0 only without a record.
+int StoreIndex_SetPaths(StoreIndex* index);
+
+// Makes a new, empty document when *document holds none. 0 (after "CoInitialize not called") when
+// the DOM cannot be had on this thread.
+int CreateIndexDocument(XmlDocument* document);
+int CreateIndexDocument(StoreIndex* index);
+
+// Appends an empty root element "BASEELEMENT". 0 when the document refuses it (it has a root).
+int CreateIndexRoot(XmlDocument& document);
+
+// Writes the index document to FolderPath\_index.xml (creating the folder's last level) and
+// notes the file's stamp. 1 when written or when there is no path to write to. A LockHandle that
+// cannot be taken throws xMutexLock::Exception, and nothing is written.
+int StoreIndex_Save(StoreIndex* index);
+int SaveIndexDocument(XmlDocument& document, const char* path);
+
+// MS-DOS stamp of folder\_index.xml, 0 when it is not there.
+uint32_t GetIndexFileStamp(const char* folder);
+
+// Loads the file into the document. A missing file gives 0 silently; any other failure prints
+// its report.
+int LoadIndexDocument(XmlDocument& document, const char* path);
+
+// The index lock: a file that only one party can create. Taking it waits while it exists, and
+// takes over a lock that has stood for over a minute as abandoned.
+int LockIndexFile(const char* path);
+int UnlockIndexFile(const char* path);
+// 1 when folder\_index.xml exists, looked for while holding folder\_index.blk.
+int IndexFileExists(const char* folder);
+
+// Gives back the record's references (each once) and forgets the stamp; names and FolderPath stay.
+int StoreIndex_Release(StoreIndex* index);
+// StoreIndex_Release, and closes the LockHandle when there is one.
+int StoreIndex_Close(StoreIndex* index);
+
+// "Public Folders Enabled", 1 when it cannot be read.
+uint32_t IsPublicFoldersEnabled();
+
+// How the index lock waits its one-second steps. Tests put a function here that does not sleep.
+using IndexLockSleep = void (*)(uint32_t milliseconds);
+void SetIndexLockSleep(IndexLockSleep sleep);
+
+}  // namespace cv

@@ -1,0 +1,748 @@
+// The XML DOM seam over libxml2 and libxslt.
+//
+// libxml2 frees a node only with its tree, while the DOM keeps every node alive as long as a
+// reference holds it. So a document's state owns everything the document ever made: the nodes it
+// created (those still unattached at the end are freed with it), the children that SetText took
+// away, and earlier trees that a load or a transform replaced. Nothing is freed while a handle to
+// the document or to one of its nodes remains.
+//
+// Documents are parsed without a name dictionary (XML_PARSE_NODICT), so that nodes can move
+// between trees and be freed with any of them. Files are read and written through the platform
+// seam, which maps the store's backslash paths; libxml2 never touches the file system or the
+// network, and a stylesheet may neither write files nor reach the network.
+#include "index/xml_document.h"
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/xmlerror.h>
+#include <libxslt/security.h>
+#include <libxslt/transform.h>
+#include <libxslt/xslt.h>
+#include <libxslt/xsltInternals.h>
+#include <libxslt/xsltutils.h>
+
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "common/platform.h"
+
+namespace cv {
+namespace detail {
+
+struct XmlDocumentState {
+    xmlDocPtr doc = nullptr;
+    std::vector<xmlDocPtr> retired;
+    std::vector<xmlNodePtr> created;
+
+    ~XmlDocumentState() {
+        // Unattached nodes first, found before anything is freed: freeing one subtree must not
+        // leave a dangling node to look at.
+        std::vector<xmlNodePtr> loose;
+        for (xmlNodePtr node : created) {
+            if (node->parent == nullptr) loose.push_back(node);
+        }
+        for (xmlNodePtr node : loose) {
+            if (node->type == XML_ATTRIBUTE_NODE) {
+                xmlFreeProp(reinterpret_cast<xmlAttrPtr>(node));
+            } else {
+                xmlFreeNode(node);
+            }
+        }
+        for (xmlDocPtr old : retired) xmlFreeDoc(old);
+        if (doc != nullptr) xmlFreeDoc(doc);
+    }
+
+    // Puts a new tree in place of the current one, keeping the old one for nodes still held.
+    void Replace(xmlDocPtr fresh) {
+        if (doc != nullptr) retired.push_back(doc);
+        doc = fresh;
+    }
+};
+
+struct XmlNodeState {
+    std::shared_ptr<XmlDocumentState> document;
+    xmlNodePtr node = nullptr;  // null: the document itself, whatever tree it holds now
+
+    xmlNodePtr Resolve() const {
+        return node != nullptr ? node : reinterpret_cast<xmlNodePtr>(document->doc);
+    }
+};
+
+struct XmlAccess {
+    static const std::shared_ptr<XmlDocumentState>& State(const XmlDocument& document) {
+        return document.state_;
+    }
+    static void SetState(XmlDocument* document, std::shared_ptr<XmlDocumentState> state) {
+        document->state_ = std::move(state);
+    }
+    static const std::shared_ptr<XmlNodeState>& State(const XmlNode& node) { return node.state_; }
+    static void SetNode(XmlNode* out, const std::shared_ptr<XmlDocumentState>& document,
+                        xmlNodePtr node) {
+        auto state = std::make_shared<XmlNodeState>();
+        state->document = document;
+        state->node = node;
+        out->state_ = std::move(state);
+    }
+};
+
+}  // namespace detail
+
+namespace {
+
+using detail::XmlAccess;
+using detail::XmlDocumentState;
+using detail::XmlNodeState;
+
+constexpr uint32_t kUnspecifiedError = 0x80004005u;  // E_FAIL
+constexpr const char* kErrorSource = "libxml2";
+
+// ---- Text conversion between the ANSI code page (Windows-1252) and UTF-8 --------------------
+
+// Windows-1252 0x80-0x9F; the five bytes the code page leaves open map to the C1 controls, as the
+// system's conversion does.
+constexpr uint16_t kHighControls[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+void AppendUtf8(std::string* out, uint32_t code) {
+    if (code < 0x80) {
+        out->push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+        out->push_back(static_cast<char>(0xC0 | (code >> 6)));
+        out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+        out->push_back(static_cast<char>(0xE0 | (code >> 12)));
+        out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+}
+
+std::string AnsiToUtf8(const char* text) {
+    std::string out;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text ? text : ""); *p;
+         ++p) {
+        uint32_t code = *p;
+        if (code >= 0x80 && code < 0xA0) code = kHighControls[code - 0x80];
+        AppendUtf8(&out, code);
+    }
+    return out;
+}
+
+char AnsiFromCode(uint32_t code) {
+    if (code < 0x80 || (code >= 0xA0 && code <= 0xFF)) return static_cast<char>(code);
+    for (int i = 0; i < 32; ++i) {
+        if (kHighControls[i] == code) return static_cast<char>(0x80 + i);
+    }
+    return '?';
+}
+
+std::string Utf8ToAnsi(const xmlChar* text) {
+    std::string out;
+    if (text == nullptr) return out;
+    const unsigned char* p = text;
+    while (*p) {
+        uint32_t code = *p;
+        int extra = code < 0x80 ? 0 : code >= 0xF0 ? 3 : code >= 0xE0 ? 2 : code >= 0xC0 ? 1 : -1;
+        if (extra < 0) {
+            out.push_back('?');
+            ++p;
+            continue;
+        }
+        code &= extra == 0 ? 0x7F : (0x3F >> extra);
+        ++p;
+        bool broken = false;
+        for (int i = 0; i < extra; ++i, ++p) {
+            if ((*p & 0xC0) != 0x80) {
+                broken = true;
+                break;
+            }
+            code = (code << 6) | (*p & 0x3F);
+        }
+        out.push_back(broken ? '?' : AnsiFromCode(code));
+    }
+    return out;
+}
+
+const xmlChar* AsXmlChars(const std::string& text) {
+    return reinterpret_cast<const xmlChar*>(text.c_str());
+}
+
+// ---- Errors -----------------------------------------------------------------------------------
+
+std::string Trimmed(const char* text) {
+    std::string out(text ? text : "");
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) {
+        out.pop_back();
+    }
+    return out;
+}
+
+// Collects what libxml2 and libxslt report while it is in scope on this thread, instead of the
+// libraries printing it.
+class ErrorCapture {
+  public:
+    ErrorCapture()
+        : previous_(xmlStructuredError),
+          previous_context_(xmlStructuredErrorContext),
+          previous_generic_(xmlGenericError),
+          previous_generic_context_(xmlGenericErrorContext) {
+        xmlSetStructuredErrorFunc(this, OnXmlError);
+        // Some messages (XPath's among them) bypass the structured channel.
+        xmlSetGenericErrorFunc(nullptr, OnPrintfError);
+        outer_ = t_active;
+        t_active = this;
+    }
+    ~ErrorCapture() {
+        t_active = outer_;
+        xmlSetGenericErrorFunc(previous_generic_context_, previous_generic_);
+        xmlSetStructuredErrorFunc(previous_context_, previous_);
+    }
+    ErrorCapture(const ErrorCapture&) = delete;
+    ErrorCapture& operator=(const ErrorCapture&) = delete;
+
+    bool has_error() const { return has_error_; }
+    int code() const { return code_; }
+    int line() const { return line_; }
+    int column() const { return column_; }
+    const std::string& message() const { return message_; }
+
+    // The printf-style channels (libxml2's generic one, libxslt's global one and a
+    // transformation's), routed to the capture active on this thread.
+    static void OnPrintfError(void*, const char* format, ...) {
+        ErrorCapture* self = t_active;
+        if (self == nullptr || self->has_error_) return;
+        char text[1024];
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(text, sizeof text, format, args);
+        va_end(args);
+        // A message may come in pieces; it is complete with its line break.
+        self->pending_ += text;
+        if (self->pending_.find('\n') != std::string::npos) {
+            self->Record(0, 0, 0, self->pending_.c_str());
+        }
+    }
+
+  private:
+    static void OnXmlError(void* context, xmlErrorPtr error) {
+        auto* self = static_cast<ErrorCapture*>(context);
+        if (error == nullptr || error->level < XML_ERR_ERROR) return;
+        self->Record(error->code, error->line, error->int2, error->message);
+    }
+    void Record(int code, int line, int column, const char* message) {
+        if (has_error_) return;  // the first error is the cause; the rest follow from it
+        has_error_ = true;
+        code_ = code;
+        line_ = line;
+        column_ = column;
+        message_ = Trimmed(message);
+    }
+
+    static thread_local ErrorCapture* t_active;
+    xmlStructuredErrorFunc previous_;
+    void* previous_context_;
+    xmlGenericErrorFunc previous_generic_;
+    void* previous_generic_context_;
+    ErrorCapture* outer_ = nullptr;
+    bool has_error_ = false;
+    int code_ = 0;
+    int line_ = 0;
+    int column_ = 0;
+    std::string message_;
+    std::string pending_;
+};
+
+thread_local ErrorCapture* ErrorCapture::t_active = nullptr;
+
+bool Fail(XmlError* error, const std::string& description) {
+    if (error != nullptr) {
+        error->code = kUnspecifiedError;
+        error->meaning = "Unspecified error";
+        error->source = kErrorSource;
+        error->description = description;
+    }
+    return false;
+}
+
+bool Absent(XmlError* error) {
+    if (error != nullptr) *error = XmlError();
+    return false;
+}
+
+void InitializeLibraries() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        xmlInitParser();
+        xsltInit();
+        xsltSetGenericErrorFunc(nullptr, ErrorCapture::OnPrintfError);
+    });
+}
+
+xmlDocPtr NewEmptyDocument() {
+    return xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0"));
+}
+
+// ---- Nodes --------------------------------------------------------------------------------
+
+const XmlNodeState* StateOf(const XmlNode& node) {
+    return XmlAccess::State(node).get();
+}
+
+bool IsValidName(const std::string& name) {
+    return !name.empty() && xmlValidateName(AsXmlChars(name), 0) == 0;
+}
+
+std::string NodeXml(xmlDocPtr doc, xmlNodePtr node) {
+    xmlBufferPtr buffer = xmlBufferCreate();
+    if (buffer == nullptr) return std::string();
+    std::string out;
+    if (node->type == XML_DOCUMENT_NODE) {
+        for (xmlNodePtr child = node->children; child != nullptr; child = child->next) {
+            xmlNodeDump(buffer, doc, child, 0, 0);
+        }
+    } else {
+        xmlNodeDump(buffer, doc, node, 0, 0);
+    }
+    out = Utf8ToAnsi(xmlBufferContent(buffer));
+    xmlBufferFree(buffer);
+    return out;
+}
+
+bool IsXmlSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// The text of a node and everything below it. The text of an element (or of the document) comes
+// without white space at its ends, as the platform's DOM gives it; an attribute's value and a text
+// node come as they are.
+std::string NodeText(xmlNodePtr node) {
+    const bool trimmed = node->type == XML_ELEMENT_NODE || node->type == XML_DOCUMENT_NODE;
+    if (node->type == XML_DOCUMENT_NODE) node = xmlDocGetRootElement(node->doc);
+    if (node == nullptr) return std::string();
+    xmlChar* content = xmlNodeGetContent(node);
+    std::string out = Utf8ToAnsi(content);
+    xmlFree(content);
+    if (trimmed) {
+        size_t begin = 0;
+        size_t end = out.size();
+        while (begin < end && IsXmlSpace(out[begin])) ++begin;
+        while (end > begin && IsXmlSpace(out[end - 1])) --end;
+        out = out.substr(begin, end - begin);
+    }
+    return out;
+}
+
+bool IsInside(xmlNodePtr node, xmlNodePtr ancestor) {
+    for (; node != nullptr; node = node->parent) {
+        if (node == ancestor) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+XmlNodeType XmlNode::Type() const {
+    if (IsNull()) return XmlNodeType::kOther;
+    switch (state_->Resolve()->type) {
+        case XML_ELEMENT_NODE:
+            return XmlNodeType::kElement;
+        case XML_ATTRIBUTE_NODE:
+            return XmlNodeType::kAttribute;
+        case XML_TEXT_NODE:
+            return XmlNodeType::kText;
+        case XML_DOCUMENT_NODE:
+            return XmlNodeType::kDocument;
+        default:
+            return XmlNodeType::kOther;
+    }
+}
+
+bool XmlNode::Name(std::string* name, XmlError* error) const {
+    if (IsNull()) return Fail(error, "No node");
+    xmlNodePtr node = state_->Resolve();
+    if (node->type == XML_DOCUMENT_NODE) {
+        *name = "#document";
+    } else if (node->type == XML_TEXT_NODE) {
+        *name = "#text";
+    } else {
+        *name = Utf8ToAnsi(node->name);
+    }
+    return true;
+}
+
+bool XmlNode::Text(std::string* text, XmlError* error) const {
+    if (IsNull()) return Fail(error, "No node");
+    *text = NodeText(state_->Resolve());
+    return true;
+}
+
+bool XmlNode::Xml(std::string* xml, XmlError* error) const {
+    if (IsNull()) return Fail(error, "No node");
+    ErrorCapture capture;
+    *xml = NodeXml(state_->document->doc, state_->Resolve());
+    return true;
+}
+
+bool XmlNode::SetText(const char* text, XmlError* error) {
+    if (IsNull()) return Fail(error, "No node");
+    xmlNodePtr node = state_->Resolve();
+    if (node->type == XML_DOCUMENT_NODE) return Fail(error, "A document holds no text");
+    XmlDocumentState& document = *state_->document;
+    std::string utf8 = AnsiToUtf8(detail::XmlCarriableText(text).c_str());
+    if (node->type == XML_TEXT_NODE) {
+        xmlNodeSetContent(node, AsXmlChars(utf8));  // a text node's content is taken as it stands
+        return true;
+    }
+    // The old children may still be held by someone: they leave the tree but live on.
+    while (node->children != nullptr) {
+        xmlNodePtr child = node->children;
+        xmlUnlinkNode(child);
+        document.created.push_back(child);
+    }
+    xmlNodePtr text_node = xmlNewDocText(node->doc, AsXmlChars(utf8));
+    if (text_node == nullptr) return Fail(error, "Out of memory");
+    if (node->type == XML_ATTRIBUTE_NODE) {
+        // An attribute's value is its one text child.
+        text_node->parent = node;
+        node->children = node->last = text_node;
+    } else if (xmlAddChild(node, text_node) == nullptr) {
+        xmlFreeNode(text_node);
+        return Fail(error, "The node cannot hold text");
+    }
+    return true;
+}
+
+bool XmlNode::AppendChild(const XmlNode& child, XmlError* error) {
+    const XmlNodeState* other = StateOf(child);
+    if (IsNull() || other == nullptr) return Fail(error, "No node");
+    if (other->document != state_->document) {
+        return Fail(error, "The node belongs to another document");
+    }
+    xmlNodePtr parent = state_->Resolve();
+    xmlNodePtr node = other->Resolve();
+    if (node->type != XML_ELEMENT_NODE && node->type != XML_TEXT_NODE) {
+        return Fail(error, "This kind of node cannot be appended");
+    }
+    if (IsInside(parent, node)) return Fail(error, "A node cannot be appended below itself");
+    if (parent->type == XML_DOCUMENT_NODE) {
+        xmlNodePtr root = xmlDocGetRootElement(reinterpret_cast<xmlDocPtr>(parent));
+        if (node->type != XML_ELEMENT_NODE || (root != nullptr && root != node)) {
+            return Fail(error, "A document has only one root element");
+        }
+    } else if (parent->type != XML_ELEMENT_NODE) {
+        return Fail(error, "This node takes no children");
+    }
+    // As in the DOM, appending moves a node that sits elsewhere. The node's content is never
+    // merged into a neighbour (xmlAddChild would merge adjacent texts and free the node).
+    xmlUnlinkNode(node);
+    if (node->doc != parent->doc) xmlSetTreeDoc(node, parent->doc);
+    node->parent = parent;
+    node->prev = parent->last;
+    node->next = nullptr;
+    if (parent->last != nullptr) {
+        parent->last->next = node;
+    } else {
+        parent->children = node;
+    }
+    parent->last = node;
+    return true;
+}
+
+bool XmlNode::SetAttributeNode(const XmlNode& attribute, XmlError* error) {
+    const XmlNodeState* other = StateOf(attribute);
+    if (IsNull() || other == nullptr) return Fail(error, "No node");
+    if (other->document != state_->document) {
+        return Fail(error, "The node belongs to another document");
+    }
+    xmlNodePtr element = state_->Resolve();
+    xmlNodePtr node = other->Resolve();
+    if (element->type != XML_ELEMENT_NODE || node->type != XML_ATTRIBUTE_NODE) {
+        return Fail(error, "Only an attribute can be set on an element");
+    }
+    if (node->parent == element) return true;
+    if (node->parent != nullptr) return Fail(error, "The attribute belongs to another element");
+    xmlAttrPtr old = xmlHasProp(element, node->name);
+    if (old != nullptr) {
+        xmlUnlinkNode(reinterpret_cast<xmlNodePtr>(old));
+        state_->document->created.push_back(reinterpret_cast<xmlNodePtr>(old));
+    }
+    xmlAttrPtr attr = reinterpret_cast<xmlAttrPtr>(node);
+    attr->parent = element;
+    attr->doc = element->doc;
+    attr->next = nullptr;
+    attr->prev = nullptr;
+    if (element->properties == nullptr) {
+        element->properties = attr;
+    } else {
+        xmlAttrPtr last = element->properties;
+        while (last->next != nullptr) last = last->next;
+        last->next = attr;
+        attr->prev = last;
+    }
+    return true;
+}
+
+bool XmlNode::Attribute(const char* name, std::string* value, XmlError* error) const {
+    if (IsNull()) return Fail(error, "No node");
+    xmlNodePtr element = state_->Resolve();
+    if (element->type != XML_ELEMENT_NODE) return Absent(error);
+    xmlAttrPtr attr = xmlHasProp(element, AsXmlChars(AnsiToUtf8(name)));
+    if (attr == nullptr || attr->type != XML_ATTRIBUTE_NODE) return Absent(error);
+    *value = NodeText(reinterpret_cast<xmlNodePtr>(attr));
+    return true;
+}
+
+bool XmlNode::ChildCount(int32_t* count, XmlError* error) const {
+    if (IsNull()) return Fail(error, "No node");
+    int32_t n = 0;
+    for (xmlNodePtr child = state_->Resolve()->children; child != nullptr; child = child->next) {
+        ++n;
+    }
+    *count = n;
+    return true;
+}
+
+bool XmlNode::ChildAt(int32_t index, XmlNode* child, XmlError* error) const {
+    if (IsNull()) return Fail(error, "No node");
+    if (index < 0) return Absent(error);
+    xmlNodePtr node = state_->Resolve()->children;
+    for (int32_t i = 0; node != nullptr && i < index; ++i) node = node->next;
+    if (node == nullptr) return Absent(error);
+    XmlAccess::SetNode(child, state_->document, node);
+    return true;
+}
+
+bool XmlNode::ChildElementText(const char* name, std::string* text, XmlError* error) const {
+    if (IsNull()) return Fail(error, "No node");
+    std::string wanted = AnsiToUtf8(name);
+    for (xmlNodePtr child = state_->Resolve()->children; child != nullptr; child = child->next) {
+        if (child->type == XML_ELEMENT_NODE &&
+            std::strcmp(reinterpret_cast<const char*>(child->name), wanted.c_str()) == 0) {
+            *text = NodeText(child);
+            return true;
+        }
+    }
+    return Absent(error);
+}
+
+// ---- Documents ----------------------------------------------------------------------------
+
+namespace {
+
+const std::shared_ptr<XmlDocumentState>& StateOf(const XmlDocument& document) {
+    return XmlAccess::State(document);
+}
+
+// Parses a text into a new tree. Null when the text is refused, with the parse error filled.
+xmlDocPtr Parse(const char* data, size_t size, bool utf8_given, XmlParseError* parse_error) {
+    ErrorCapture capture;
+    if (size > static_cast<size_t>(INT_MAX)) {
+        if (parse_error != nullptr) {
+            *parse_error = XmlParseError();
+            parse_error->code = kUnspecifiedError;
+            parse_error->reason = "The document is too large";
+        }
+        return nullptr;
+    }
+    int options = XML_PARSE_NODICT | XML_PARSE_NOBLANKS | XML_PARSE_NONET;
+    if (utf8_given) options |= XML_PARSE_IGNORE_ENC;
+    xmlDocPtr doc = xmlReadMemory(data, static_cast<int>(size), nullptr,
+                                  utf8_given ? "UTF-8" : nullptr, options);
+    if (doc == nullptr && parse_error != nullptr) {
+        *parse_error = XmlParseError();
+        parse_error->code =
+            capture.has_error() ? static_cast<uint32_t>(capture.code()) : kUnspecifiedError;
+        parse_error->line = capture.line();
+        parse_error->position = capture.column();
+        parse_error->reason = capture.has_error() ? capture.message() : "The text is no document";
+    }
+    return doc;
+}
+
+XmlLoadResult Loaded(XmlDocumentState* state, xmlDocPtr doc) {
+    if (doc != nullptr) {
+        state->Replace(doc);
+        return XmlLoadResult::kLoaded;
+    }
+    state->Replace(NewEmptyDocument());
+    return XmlLoadResult::kRejected;
+}
+
+}  // namespace
+
+bool XmlDocument::Create(XmlDocument* document, XmlError* error) {
+    InitializeLibraries();
+    auto state = std::make_shared<XmlDocumentState>();
+    state->doc = NewEmptyDocument();
+    if (state->doc == nullptr) return Fail(error, "Out of memory");
+    XmlAccess::SetState(document, std::move(state));
+    return true;
+}
+
+bool XmlDocument::AsNode(XmlNode* node, XmlError* error) const {
+    if (IsNull()) return Fail(error, "No document");
+    XmlAccess::SetNode(node, state_, nullptr);
+    return true;
+}
+
+bool XmlDocument::CreateNode(XmlNodeType type, const char* name, XmlNode* node,
+                             XmlError* error) const {
+    if (IsNull()) return Fail(error, "No document");
+    std::string utf8 = AnsiToUtf8(name);
+    if (!IsValidName(utf8)) return Fail(error, "The name is not a valid XML name");
+    xmlNodePtr made = nullptr;
+    if (type == XmlNodeType::kElement) {
+        made = xmlNewDocNode(state_->doc, nullptr, AsXmlChars(utf8), nullptr);
+    } else if (type == XmlNodeType::kAttribute) {
+        made = reinterpret_cast<xmlNodePtr>(xmlNewDocProp(state_->doc, AsXmlChars(utf8), nullptr));
+    } else {
+        return Fail(error, "Only elements and attributes are made here");
+    }
+    if (made == nullptr) return Fail(error, "Out of memory");
+    state_->created.push_back(made);
+    XmlAccess::SetNode(node, state_, made);
+    return true;
+}
+
+bool XmlDocument::CreateElement(const char* name, XmlNode* node, XmlError* error) const {
+    return CreateNode(XmlNodeType::kElement, name, node, error);
+}
+
+bool XmlDocument::DocumentElement(XmlNode* element, XmlError* error) const {
+    if (IsNull()) return Fail(error, "No document");
+    xmlNodePtr root = xmlDocGetRootElement(state_->doc);
+    if (root == nullptr) return Absent(error);
+    XmlAccess::SetNode(element, state_, root);
+    return true;
+}
+
+bool XmlDocument::Save(const char* path, XmlError* error) const {
+    if (IsNull()) return Fail(error, "No document");
+    xmlChar* text = nullptr;
+    int size = 0;
+    {
+        ErrorCapture capture;
+        xmlDocDumpFormatMemoryEnc(state_->doc, &text, &size, "UTF-8", 1);
+        if (text == nullptr) {
+            return Fail(error, capture.has_error() ? capture.message()
+                                                   : "The document could not be written out");
+        }
+    }
+    File file;
+    bool written =
+        file.Open(path, File::Mode::kWriteTruncate) && file.Write(text, static_cast<size_t>(size));
+    uint32_t system_error = LastSystemError();
+    bool closed = file.Close();
+    xmlFree(text);
+    if (!written || !closed) {
+        char description[1200];
+        std::snprintf(description, sizeof description, "Cannot write the file %s (system error %u)",
+                      path, static_cast<unsigned>(system_error));
+        return Fail(error, description);
+    }
+    return true;
+}
+
+XmlLoadResult XmlDocument::Load(const char* path, XmlParseError* parse_error, XmlError* error) {
+    if (IsNull()) {
+        Fail(error, "No document");
+        return XmlLoadResult::kFailed;
+    }
+    File file;
+    std::string content;
+    bool read = file.Open(path, File::Mode::kRead);
+    uint32_t system_error = LastSystemError();
+    if (read) {
+        char buffer[64 * 1024];
+        for (;;) {
+            int64_t got = file.Read(buffer, sizeof buffer);
+            if (got <= 0) {
+                read = got == 0;
+                system_error = LastSystemError();
+                break;
+            }
+            content.append(buffer, static_cast<size_t>(got));
+        }
+    }
+    if (!read) {
+        if (parse_error != nullptr) {
+            *parse_error = XmlParseError();
+            bool missing = system_error == kErrorFileNotFound || system_error == kErrorPathNotFound;
+            // Other failures in the COM-style form of a system error.
+            parse_error->code =
+                missing ? kXmlFileNotFound : (0x80070000u | (system_error & 0xFFFF));
+            parse_error->reason = missing ? "The file was not found" : "The file could not be read";
+        }
+        state_->Replace(NewEmptyDocument());
+        return XmlLoadResult::kRejected;
+    }
+    return Loaded(state_.get(), Parse(content.data(), content.size(), false, parse_error));
+}
+
+XmlLoadResult XmlDocument::LoadText(const char* text, XmlParseError* parse_error, XmlError* error) {
+    if (IsNull()) {
+        Fail(error, "No document");
+        return XmlLoadResult::kFailed;
+    }
+    InitializeLibraries();
+    std::string utf8 = AnsiToUtf8(text);
+    return Loaded(state_.get(), Parse(utf8.data(), utf8.size(), true, parse_error));
+}
+
+bool XmlDocument::TransformInto(const XmlDocument& stylesheet, XmlDocument* output,
+                                XmlError* error) const {
+    if (IsNull() || stylesheet.IsNull() || output == nullptr || output->IsNull()) {
+        return Fail(error, "No document");
+    }
+    InitializeLibraries();
+    ErrorCapture capture;
+    // libxslt takes the stylesheet's tree for its own: give it a copy.
+    xmlDocPtr sheet_tree = xmlCopyDoc(StateOf(stylesheet)->doc, 1);
+    if (sheet_tree == nullptr) return Fail(error, "Out of memory");
+    xsltStylesheetPtr sheet = xsltParseStylesheetDoc(sheet_tree);
+    if (sheet == nullptr) {
+        xmlFreeDoc(sheet_tree);
+        return Fail(error, capture.has_error() ? capture.message()
+                                               : "The stylesheet is not a valid stylesheet");
+    }
+    xsltTransformContextPtr context = xsltNewTransformContext(sheet, state_->doc);
+    xsltSecurityPrefsPtr prefs = xsltNewSecurityPrefs();
+    if (context == nullptr || prefs == nullptr) {
+        if (prefs != nullptr) xsltFreeSecurityPrefs(prefs);
+        if (context != nullptr) xsltFreeTransformContext(context);
+        xsltFreeStylesheet(sheet);
+        return Fail(error, "Out of memory");
+    }
+    // A caller's stylesheet sorts and filters; it has no business writing files or going out.
+    for (xsltSecurityOption option : {XSLT_SECPREF_WRITE_FILE, XSLT_SECPREF_CREATE_DIRECTORY,
+                                      XSLT_SECPREF_READ_NETWORK, XSLT_SECPREF_WRITE_NETWORK}) {
+        xsltSetSecurityPrefs(prefs, option, xsltSecurityForbid);
+    }
+    xsltSetCtxtSecurityPrefs(prefs, context);
+    xsltSetTransformErrorFunc(context, nullptr, ErrorCapture::OnPrintfError);
+    xmlDocPtr result =
+        xsltApplyStylesheetUser(sheet, state_->doc, nullptr, nullptr, nullptr, context);
+    bool failed = result == nullptr || context->state == XSLT_STATE_ERROR ||
+                  context->state == XSLT_STATE_STOPPED;
+    xsltFreeTransformContext(context);
+    xsltFreeSecurityPrefs(prefs);
+    xsltFreeStylesheet(sheet);
+    if (failed) {
+        if (result != nullptr) xmlFreeDoc(result);
+        return Fail(error, capture.has_error() ? capture.message() : "The transformation failed");
+    }
+    // The result lives in libxslt's name dictionary; a plain copy can join the output's trees.
+    xmlDocPtr copy = xmlCopyDoc(result, 1);
+    xmlFreeDoc(result);
+    if (copy == nullptr) return Fail(error, "Out of memory");
+    StateOf(*output)->Replace(copy);
+    return true;
+}
+
+}  // namespace cv

@@ -1,0 +1,30 @@
+// What the index tests share: a COM-ready main thread, tree shapes for comparing documents across
+// DOMs, and the item files and period files of a test mailbox.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "index/xml_document.h"
+
+namespace cv {
+namespace testing {
+
+// A subtree written out so that DOMs that differ in white space, declarations and empty text
+// nodes give the same text: name[ID=..] followed by ="text" for an element holding only text
+// (or nothing), else by its children in parentheses.
+std::string Shape(const XmlNode& node);
+// The shape of the document element, "(no root)" without one.
+std::string Shape(const XmlDocument& document);
+
+// The element children of an element as name and text pairs, in order.
+using Children = std::vector<std::pair<std::string, std::string>>;
+Children ChildrenOf(const XmlNode& element);
+
+// A path in the backslash form, on drive Z: (which Wine maps to the root): the form in which
+// both builds reach a file of the source tree.
+std::string SourceTreePath(const std::string& unix_path);
+
+}  // namespace testing
+}  // namespace cv

@@ -1,0 +1,413 @@
+// The folder index record: its folder path, its document's root, save and load with their
+// reports, the index lock, and releasing.
+#include "index/store_index.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/file_helpers.h"
+#include "common/platform.h"
+#include "common/registry.h"
+#include "index/calendar_scan.h"
+#include "tests/index/index_test_support.h"
+#include "tests/support/test_store.h"
+
+namespace cv {
+namespace {
+
+using testing::Shape;
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string::size_type start = 0;
+    for (std::string::size_type end; (end = text.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    if (start < text.size()) lines.push_back(text.substr(start));
+    return lines;
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+class StoreIndexTest : public ::testing::Test {
+  protected:
+    StoreIndexTest() { store_.CreateMailbox("office1", "anna"); }
+    ~StoreIndexTest() override { SetIndexLockSleep(nullptr); }
+
+    std::unique_ptr<StoreIndex> Named(const char* folder) {
+        auto index = std::make_unique<StoreIndex>();
+        std::snprintf(index->PostofficeName, sizeof index->PostofficeName, "office1");
+        std::snprintf(index->MailboxName, sizeof index->MailboxName, "anna");
+        std::snprintf(index->FolderName, sizeof index->FolderName, "%s", folder);
+        return index;
+    }
+    std::string Resolved(const char* folder) {
+        auto index = Named(folder);
+        EXPECT_EQ(1, StoreIndex_SetPaths(index.get()));
+        return index->FolderPath;
+    }
+    std::string Root(const std::string& tail) { return store_.root() + "\\office1\\" + tail; }
+    bool IsFolder(const std::string& path) { return FolderExists(path.c_str()) != 0; }
+
+    // A document with a root and one item.
+    XmlDocument SmallIndex() {
+        XmlDocument document;
+        EXPECT_EQ(1, CreateIndexDocument(&document));
+        EXPECT_EQ(1, CreateIndexRoot(document));
+        XmlNode root;
+        XmlNode element;
+        XmlNode start;
+        EXPECT_TRUE(document.DocumentElement(&root));
+        EXPECT_TRUE(document.CreateElement("ELEMENT", &element));
+        EXPECT_TRUE(document.CreateElement("START", &start));
+        EXPECT_TRUE(start.SetText("42"));
+        EXPECT_TRUE(element.AppendChild(start));
+        EXPECT_TRUE(root.AppendChild(element));
+        return document;
+    }
+
+    testing::TestStore store_;
+};
+
+TEST_F(StoreIndexTest, FolderNamesResolveByTheirForm) {
+    EXPECT_EQ(Root("MAILROOT\\anna\\Contacts"), Resolved("Contacts"));
+    EXPECT_FALSE(IsFolder(Root("MAILROOT\\anna\\Contacts")));
+    EXPECT_EQ(Root("MAILROOT\\anna\\INBOX"), Resolved(""));
+    EXPECT_FALSE(IsFolder(Root("MAILROOT\\anna\\INBOX")));
+
+    EXPECT_EQ(Root("PUBROOT"), Resolved("PublicX"));
+    EXPECT_TRUE(IsFolder(Root("PUBROOT")));
+    EXPECT_EQ(Root("PUBROOT\\Sales"), Resolved("/Public/Sales"));
+    EXPECT_TRUE(IsFolder(Root("PUBROOT\\Sales")));
+    EXPECT_EQ(Root("PUBROOT\\Team"), Resolved("\\\\public\\Team"));
+
+    EXPECT_EQ(Root("VCFROOT\\cards"), Resolved("$VCFROOT/cards"));
+    EXPECT_FALSE(IsFolder(Root("VCFROOT\\cards")));  // one level only: VCFROOT is not there yet
+    EXPECT_EQ(Root("VCFROOT"), Resolved("$vcfroot"));
+    EXPECT_TRUE(IsFolder(Root("VCFROOT")));
+    EXPECT_EQ(Root("VCFROOT\\cards"), Resolved("$VCFROOT/cards"));
+    EXPECT_TRUE(IsFolder(Root("VCFROOT\\cards")));
+
+    EXPECT_EQ(Root("FILEROOT\\anna\\docs"), Resolved("$FILEROOT/docs"));
+    EXPECT_TRUE(IsFolder(Root("FILEROOT\\anna\\docs")));
+    EXPECT_EQ(Root("FILEROOT\\anna"), Resolved("$FILEROOT"));
+}
+
+TEST_F(StoreIndexTest, PublicFoldersCanBeSwitchedOff) {
+    EXPECT_EQ(1u, IsPublicFoldersEnabled());
+    store_.registry().SetDword(Hive::kLocalMachine, kStoreKey, "Public Folders Enabled", 0);
+    EXPECT_EQ(0u, IsPublicFoldersEnabled());
+    EXPECT_EQ(Root("MAILROOT\\anna\\/Public/Sales"), Resolved("/Public/Sales"));
+    EXPECT_FALSE(IsFolder(Root("PUBROOT")));
+}
+
+TEST_F(StoreIndexTest, APathOnceSetStays) {
+    auto index = Named("Contacts");
+    ASSERT_EQ(1, StoreIndex_SetPaths(index.get()));
+    std::snprintf(index->MailboxName, sizeof index->MailboxName, "bert");
+    std::snprintf(index->FolderName, sizeof index->FolderName, "$FILEROOT/x");
+    EXPECT_EQ(1, StoreIndex_SetPaths(index.get()));
+    EXPECT_EQ(Root("MAILROOT\\anna\\Contacts"), index->FolderPath);
+
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(0, StoreIndex_SetPaths(nullptr));
+    EXPECT_EQ("WARNING!: StoreIndex is NULL when passed to StoreIndex_SetPaths\n",
+              ::testing::internal::GetCapturedStdout());
+}
+
+TEST_F(StoreIndexTest, ADocumentGetsOneRoot) {
+    XmlDocument document;
+    ASSERT_EQ(1, CreateIndexDocument(&document));
+    EXPECT_EQ(1, CreateIndexRoot(document));
+    EXPECT_EQ("BASEELEMENT=\"\"", Shape(document));
+    XmlNode root;
+    ASSERT_TRUE(document.DocumentElement(&root));
+    std::string xml;
+    ASSERT_TRUE(root.Xml(&xml));
+    EXPECT_EQ("<BASEELEMENT/>", xml);
+
+    EXPECT_EQ(0, CreateIndexRoot(document));
+    EXPECT_EQ("BASEELEMENT=\"\"", Shape(document));
+
+    // A record's document is made once.
+    StoreIndex index;
+    ASSERT_EQ(1, CreateIndexDocument(&index));
+    XmlDocument first = index.FolderIndex;
+    ASSERT_EQ(1, CreateIndexRoot(first));
+    ASSERT_EQ(1, CreateIndexDocument(&index));
+    EXPECT_EQ("BASEELEMENT=\"\"", Shape(index.FolderIndex));
+}
+
+TEST_F(StoreIndexTest, SavesIntoANewFolderAndLoadsBack) {
+    auto index = Named("Contacts");
+    ASSERT_EQ(1, StoreIndex_SetPaths(index.get()));
+    index->FolderIndex = SmallIndex();
+    index->Dirty = 1;
+    ::testing::internal::CaptureStdout();
+    ASSERT_EQ(1, StoreIndex_Save(index.get()));
+    EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
+    std::string file = std::string(index->FolderPath) + "\\_index.xml";
+    EXPECT_TRUE(testing::PathExists(file));
+    EXPECT_EQ(0, index->Dirty);
+    EXPECT_NE(0u, index->IndexStamp);
+    EXPECT_EQ(GetIndexFileStamp(index->FolderPath), index->IndexStamp);
+    EXPECT_EQ(0u, GetIndexFileStamp(Root("MAILROOT\\anna").c_str()));
+
+    XmlDocument loaded;
+    ASSERT_EQ(1, CreateIndexDocument(&loaded));
+    ASSERT_EQ(1, LoadIndexDocument(loaded, file.c_str()));
+    EXPECT_EQ("BASEELEMENT(ELEMENT(START=\"42\"))", Shape(loaded));
+}
+
+TEST_F(StoreIndexTest, SavesNothingWithoutADocumentOrAPath) {
+    auto index = Named("Contacts");
+    ASSERT_EQ(1, StoreIndex_SetPaths(index.get()));
+    EXPECT_EQ(0, StoreIndex_Save(index.get()));
+    EXPECT_FALSE(IsFolder(index->FolderPath));
+    EXPECT_EQ(0, StoreIndex_Save(nullptr));
+
+    index->FolderPath[0] = '\0';
+    index->FolderIndex = SmallIndex();
+    index->Dirty = 1;
+    EXPECT_EQ(1, StoreIndex_Save(index.get()));  // there is nowhere to write to
+    EXPECT_EQ(0, index->Dirty);
+}
+
+TEST_F(StoreIndexTest, AFailedSavePrintsTheErrorReport) {
+    auto index = Named("Contacts");
+    std::snprintf(index->FolderPath, sizeof index->FolderPath, "%s",
+                  Root("MAILROOT\\nobody\\Contacts").c_str());
+    index->FolderIndex = SmallIndex();
+    index->Dirty = 1;
+    index->IndexStamp = 77;
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(0, StoreIndex_Save(index.get()));
+    std::vector<std::string> lines = Lines(::testing::internal::GetCapturedStdout());
+    ASSERT_EQ(6u, lines.size());
+    EXPECT_EQ("Context: Saving Index File to Folder", lines[0]);
+    EXPECT_EQ("Error:", lines[1]);
+    EXPECT_TRUE(StartsWith(lines[2], "Code = ") && lines[2].size() == 15) << lines[2];
+    EXPECT_TRUE(StartsWith(lines[3], "Code meaning = ")) << lines[3];
+    EXPECT_TRUE(StartsWith(lines[4], "Source = ")) << lines[4];
+    EXPECT_TRUE(StartsWith(lines[5], "Error Description = ")) << lines[5];
+    EXPECT_EQ(1, index->Dirty);
+    EXPECT_EQ(77u, index->IndexStamp);
+    EXPECT_FALSE(IsFolder(Root("MAILROOT\\nobody")));
+}
+
+TEST_F(StoreIndexTest, LoadIsSilentForAMissingFileAndReportsAMalformedOne) {
+    XmlDocument document;
+    ASSERT_EQ(1, CreateIndexDocument(&document));
+    testing::TempFolder folder;
+    std::string missing = folder.Join("_index.xml");
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(0, LoadIndexDocument(document, missing.c_str()));
+    EXPECT_EQ(0, LoadIndexDocument(document, folder.Join("gone\\_index.xml").c_str()));
+    EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
+
+    ASSERT_TRUE(testing::WriteFileBytes(missing, "<BASEELEMENT>\n<ELEMENT>\n</BASEELEMENT>"));
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(0, LoadIndexDocument(document, missing.c_str()));
+    std::vector<std::string> lines = Lines(::testing::internal::GetCapturedStdout());
+    ASSERT_EQ(4u, lines.size());
+    EXPECT_EQ("Error:", lines[0]);
+    EXPECT_TRUE(StartsWith(lines[1], "Code = 0x")) << lines[1];
+#if defined(_WIN32)  // Wine's DOM gives no position (the platform's does)
+    EXPECT_TRUE(StartsWith(lines[2], "Source = Line : ")) << lines[2];
+#else
+    EXPECT_TRUE(StartsWith(lines[2], "Source = Line : 3; Char : ")) << lines[2];
+#endif
+    EXPECT_TRUE(StartsWith(lines[3], "Error Description = ")) << lines[3];
+}
+
+TEST_F(StoreIndexTest, ReleaseGivesEveryReferenceBackOnce) {
+    auto index = Named("Contacts");
+    ASSERT_EQ(1, StoreIndex_SetPaths(index.get()));
+    std::string path = index->FolderPath;
+    index->FolderIndex = SmallIndex();
+    index->SortedIndex = SmallIndex();
+    XmlNode held;
+    ASSERT_TRUE(index->FolderIndex.DocumentElement(&held));
+    index->CurrentSortedIndexNode.IndexNode = held;
+    index->IndexStamp = 5;
+
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(1, StoreIndex_Release(index.get()));
+    EXPECT_EQ(1, StoreIndex_Release(index.get()));
+    EXPECT_EQ(0, StoreIndex_Release(nullptr));  // a warning for the trace, nothing printed
+    EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
+    EXPECT_TRUE(index->FolderIndex.IsNull());
+    EXPECT_TRUE(index->SortedIndex.IsNull());
+    EXPECT_TRUE(index->CurrentSortedIndexNode.IndexNode.IsNull());
+    EXPECT_EQ(0u, index->IndexStamp);
+    EXPECT_EQ(path, index->FolderPath);
+    EXPECT_EQ("BASEELEMENT(ELEMENT(START=\"42\"))", Shape(held));  // our own reference stands
+    EXPECT_EQ(0, index->IndexNode.ClassNumber());
+}
+
+TEST_F(StoreIndexTest, TheWriteTakesAndReleasesTheLockHandle) {
+    auto index = Named("Contacts");
+    ASSERT_EQ(1, StoreIndex_SetPaths(index.get()));
+    index->FolderIndex = SmallIndex();
+    index->LockHandle = CreateMutexHandle();
+    ASSERT_NE(nullptr, index->LockHandle);
+    ASSERT_EQ(1, StoreIndex_Save(index.get()));
+    WaitResult elsewhere = WaitResult::kFailed;
+    std::thread other([&] {
+        elsewhere = WaitForMutex(index->LockHandle, 0);
+        if (elsewhere == WaitResult::kAcquired) ReleaseMutexHandle(index->LockHandle);
+    });
+    other.join();
+    EXPECT_EQ(WaitResult::kAcquired, elsewhere);
+
+    EXPECT_EQ(1, StoreIndex_Close(index.get()));
+    EXPECT_EQ(nullptr, index->LockHandle);
+    EXPECT_TRUE(index->FolderIndex.IsNull());
+}
+
+// The index lock's one-second steps, counted instead of slept; a step may act as another party.
+int g_steps = 0;
+std::string g_release_at_step_path;
+int g_release_at_step = 0;
+void CountStep(uint32_t milliseconds) {
+    EXPECT_EQ(1000u, milliseconds);
+    if (++g_steps == g_release_at_step) RemoveFile(g_release_at_step_path.c_str());
+}
+
+TEST_F(StoreIndexTest, ALockFileIsMadeOnceAndWaitedFor) {
+    SetIndexLockSleep(CountStep);
+    g_steps = 0;
+    testing::TempFolder folder;
+    std::string lock = folder.Join("_index.blk");
+    EXPECT_EQ(1, LockIndexFile(lock.c_str()));
+    EXPECT_TRUE(testing::PathExists(lock));
+    EXPECT_EQ(0, g_steps);
+
+    // Another party lets go after three steps.
+    g_release_at_step_path = lock;
+    g_release_at_step = 3;
+    EXPECT_EQ(1, LockIndexFile(lock.c_str()));
+    EXPECT_EQ(3, g_steps);
+    EXPECT_TRUE(testing::PathExists(lock));
+
+    EXPECT_EQ(1, UnlockIndexFile(lock.c_str()));
+    EXPECT_FALSE(testing::PathExists(lock));
+    EXPECT_EQ(0, UnlockIndexFile(lock.c_str()));
+    EXPECT_EQ(0, LockIndexFile(folder.Join("missing\\_index.blk").c_str()));
+    EXPECT_EQ(3, g_steps);  // neither waited
+}
+
+TEST_F(StoreIndexTest, ALockThatIsNeverRemovedIsTakenOverAfterAMinute) {
+    SetIndexLockSleep(CountStep);
+    g_steps = 0;
+    g_release_at_step = 0;
+    testing::TempFolder folder;
+    std::string lock = folder.Join("_index.blk");
+    ASSERT_TRUE(testing::WriteFileBytes(lock, ""));
+    EXPECT_EQ(1, LockIndexFile(lock.c_str()));
+    EXPECT_EQ(61, g_steps);
+    EXPECT_TRUE(testing::PathExists(lock));
+}
+
+TEST_F(StoreIndexTest, IndexFileExistsLooksUnderTheLock) {
+    testing::TempFolder folder;
+    EXPECT_EQ(0, IndexFileExists(folder.path().c_str()));
+    ASSERT_TRUE(testing::WriteFileBytes(folder.Join("_index.xml"), "<BASEELEMENT/>"));
+    EXPECT_EQ(1, IndexFileExists(folder.path().c_str()));
+    EXPECT_FALSE(testing::PathExists(folder.Join("_index.blk")));
+}
+
+// The fixtures were saved by each build's DOM (see WritesTheFixture); both builds must read each
+// into the same tree.
+constexpr char kFixtureShape[] =
+    "BASEELEMENT(ELEMENT[ID=A1.EML](START=\"1110186000\",END=\"1110189600\","
+    "MODIFIEDDATE=\"843733000\",SUBJECT=\"Caf\xE9 & <friends> \"1\"\",FROM=\"anna@example.com\"),"
+    "ELEMENT[ID=B2.EML](START=\"-5\",END=\"0\",MODIFIEDDATE=\"0\",LOCATION=\"\"))";
+
+TEST_F(StoreIndexTest, IndexesSavedByEitherBuildLoadInBoth) {
+    for (const char* name : {"native_index.xml", "win32_index.xml"}) {
+        std::string path = testing::SourceTreePath(std::string(CV_INDEX_FIXTURES) + "/" + name);
+        XmlDocument document;
+        ASSERT_EQ(1, CreateIndexDocument(&document));
+        ::testing::internal::CaptureStdout();
+        EXPECT_EQ(1, LoadIndexDocument(document, path.c_str())) << path;
+        EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
+        EXPECT_EQ(kFixtureShape, Shape(document)) << name;
+    }
+}
+
+// Not a test: writes the fixture tree with this build's DOM to $CV_FIXTURE_OUT (run with
+// --gtest_also_run_disabled_tests).
+TEST_F(StoreIndexTest, DISABLED_WritesTheFixture) {
+    const char* out = std::getenv("CV_FIXTURE_OUT");
+    ASSERT_NE(nullptr, out);
+    XmlDocument document;
+    ASSERT_EQ(1, CreateIndexDocument(&document));
+    ASSERT_EQ(1, CreateIndexRoot(document));
+    XmlNode root;
+    ASSERT_TRUE(document.DocumentElement(&root));
+    const std::vector<std::vector<std::pair<const char*, const char*>>> items = {
+        {{"ID", "A1.EML"},
+         {"START", "1110186000"},
+         {"END", "1110189600"},
+         {"MODIFIEDDATE", "843733000"},
+         {"SUBJECT", "Caf\xE9 & <friends> \"1\""},
+         {"FROM", "anna@example.com"}},
+        {{"ID", "B2.EML"}, {"START", "-5"}, {"END", "0"}, {"MODIFIEDDATE", "0"}, {"LOCATION", ""}},
+    };
+    for (const auto& item : items) {
+        XmlNode element;
+        XmlNode id;
+        ASSERT_TRUE(document.CreateNode(XmlNodeType::kElement, "ELEMENT", &element));
+        ASSERT_TRUE(document.CreateNode(XmlNodeType::kAttribute, "ID", &id));
+        ASSERT_TRUE(id.SetText(item[0].second));
+        ASSERT_TRUE(element.SetAttributeNode(id));
+        for (size_t i = 1; i < item.size(); ++i) {
+            XmlNode child;
+            ASSERT_TRUE(document.CreateElement(item[i].first, &child));
+            ASSERT_TRUE(child.SetText(item[i].second));
+            ASSERT_TRUE(element.AppendChild(child));
+        }
+        ASSERT_TRUE(root.AppendChild(element));
+    }
+    EXPECT_EQ(kFixtureShape, Shape(document));
+    ASSERT_EQ(1, SaveIndexDocument(document, out));
+}
+
+// The library starts no COM of its own: a thread that has not started it gets no document.
+TEST_F(StoreIndexTest, AThreadWithoutComGetsNoDocument) {
+    int created = -1;
+    int scanned = -1;
+    auto index = Named("Contacts");
+    ListContext context{};
+    ::testing::internal::CaptureStdout();
+    std::thread bare([&] {
+        XmlDocument document;
+        created = CreateIndexDocument(&document);
+        scanned = ScanCalendarIndex(index.get(), &context);
+        StoreIndex_Release(index.get());  // on the thread that made them
+    });
+    bare.join();
+    std::string said = ::testing::internal::GetCapturedStdout();
+#if defined(_WIN32)
+    EXPECT_EQ(0, created);
+    EXPECT_EQ(0, scanned);
+    EXPECT_EQ("CoInitialize not called\nCoInitialize not called\n", said);
+#else
+    EXPECT_EQ(1, created);  // natively there is no COM to start
+    EXPECT_EQ(1, scanned);
+    EXPECT_EQ("", said);
+#endif
+}
+
+}  // namespace
+}  // namespace cv
