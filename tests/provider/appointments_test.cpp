@@ -73,6 +73,9 @@ TEST_F(AddTest, MissingMailboxFailsWithoutCreatingIt) {
 }
 
 TEST_F(AddTest, ThreadsAddingToOnePeriodLoseNoLine) {
+    // Real waits: with waits of 0 a writer that waits a second takes the period over from one
+    // that is merely slow, as it would from a dead one.
+    store_.registry().SetWaits(80);
     constexpr int kThreads = 4, kEach = 15;
     std::vector<std::thread> threads;
     int failures = 0;
@@ -103,6 +106,7 @@ TEST_F(AddTest, ThreadsAddingToOnePeriodLoseNoLine) {
 }
 
 TEST_F(AddTest, ProcessesAddingToOnePeriodLoseNoLine) {
+    store_.registry().SetWaits(80);
     constexpr int kProcesses = 4;
     constexpr int kEach = 25;
     std::vector<std::unique_ptr<ChildProcess>> children;
