@@ -20,21 +20,6 @@ bool InTimeRange(int64_t t) {
     return t >= 0 && t <= kLatestTime;
 }
 
-// A number as atoi reads it (leading white space, a sign, digits up to the first other
-// character, 0 without digits), except that it saturates instead of overflowing.
-int ReadNumber(const char* text) {
-    const char* p = text;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-    bool negative = *p == '-';
-    if (*p == '-' || *p == '+') ++p;
-    int64_t value = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        if (value <= static_cast<int64_t>(INT_MAX) + 1) value = value * 10 + (*p - '0');
-    }
-    if (negative) return value > static_cast<int64_t>(INT_MAX) ? INT_MIN : static_cast<int>(-value);
-    return value > INT_MAX ? INT_MAX : static_cast<int>(value);
-}
-
 // Out-of-range numbers never fail a date: they are replaced by a fixed value.
 int Checked(int value, int low, int high, int fallback) {
     return value >= low && value <= high ? value : fallback;
@@ -156,13 +141,13 @@ void WriteIso(char* out, const std::tm& record) {
 std::tm RecordFromFields(const char* second, const char* minute, const char* hour, const char* day,
                          const char* month, const char* year) {
     std::tm record{};
-    record.tm_sec = Checked(ReadNumber(second), 0, 59, 0);
-    record.tm_min = Checked(ReadNumber(minute), 0, 59, 0);
-    record.tm_hour = Checked(ReadNumber(hour), 0, 24, 0);
-    record.tm_mday = Checked(ReadNumber(day), 1, 31, 1);
+    record.tm_sec = Checked(ReadDecimal(second), 0, 59, 0);
+    record.tm_min = Checked(ReadDecimal(minute), 0, 59, 0);
+    record.tm_hour = Checked(ReadDecimal(hour), 0, 24, 0);
+    record.tm_mday = Checked(ReadDecimal(day), 1, 31, 1);
     record.tm_mon = Checked(MonthFromName(month), 0, 11, 0);
     record.tm_year =
-        static_cast<int>(static_cast<int64_t>(YearFromNumber(ReadNumber(year))) - 1900);
+        static_cast<int>(static_cast<int64_t>(YearFromNumber(ReadDecimal(year))) - 1900);
     return record;
 }
 
@@ -170,7 +155,7 @@ std::tm RecordFromFields(const char* second, const char* minute, const char* hou
 // -19800, "GMT" and names such as "EST" are 0.
 int64_t ZoneOffset(const char* zone) {
     if (CompareNoCase(zone, "GMT") == 0) return 0;
-    const int64_t number = ReadNumber(zone);
+    const int64_t number = ReadDecimal(zone);
     return number / 100 * 3600 + number % 100 * 60;
 }
 

@@ -65,4 +65,24 @@ uint32_t GetFileDosStamp(const char* path) {
     return 0;
 }
 
+bool ReadWholeFile(const char* path, std::string* bytes) {
+    File file;
+    if (!file.Open(path, File::Mode::kRead)) return false;
+    bytes->clear();
+    char buffer[16384];
+    for (;;) {
+        int64_t got = file.Read(buffer, sizeof buffer);
+        if (got < 0) return false;
+        if (got == 0) return true;
+        bytes->append(buffer, static_cast<size_t>(got));
+    }
+}
+
+bool WriteWholeFile(const char* path, const std::string& bytes) {
+    File file;
+    if (!file.Open(path, File::Mode::kWriteTruncate)) return false;
+    bool written = file.Write(bytes.data(), bytes.size());
+    return file.Close() && written;
+}
+
 }  // namespace cv

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace cv {
 
@@ -23,5 +24,10 @@ int FolderExists(const char* path);
 // Last-write time of the file (UTC) as an MS-DOS stamp, date in the high 16 bits; 0 when the file
 // can be neither opened nor found.
 uint32_t GetFileDosStamp(const char* path);
+
+// A whole file in one string, and a whole string as a file (created or replaced). Our programs
+// take their file arguments through these, so that paths mean the same as in the store.
+bool ReadWholeFile(const char* path, std::string* bytes);
+bool WriteWholeFile(const char* path, const std::string& bytes);
 
 }  // namespace cv

@@ -37,7 +37,10 @@ bool SendAll(SocketHandle socket, const void* data, size_t size);
 SocketHandle ListenTcp(const char* address, uint16_t port, uint16_t* bound_port);
 // The next connection, or kNoSocket (also when the listening socket was closed or shut down).
 SocketHandle AcceptConnection(SocketHandle listener, std::string* peer);
-// Wakes a thread blocked in AcceptConnection or ReceiveOnce on this socket.
+// Wakes a thread blocked in ReceiveOnce on this socket (the peer sees the connection end).
 void ShutdownSocket(SocketHandle socket);
+// Wakes a thread blocked in AcceptConnection on this listening socket: a shutdown does that on
+// POSIX, not on Windows, so a connection is made to it as well. The socket still needs closing.
+void WakeListener(SocketHandle listener);
 
 }  // namespace cv

@@ -76,17 +76,6 @@ int ReceiveOnce(SocketHandle socket, void* buffer, size_t size) {
     return got < 0 ? -1 : static_cast<int>(got);
 }
 
-bool SendAll(SocketHandle socket, const void* data, size_t size) {
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        int sent = SendOnce(socket, bytes, size);
-        if (sent <= 0) return false;
-        bytes += sent;
-        size -= static_cast<size_t>(sent);
-    }
-    return true;
-}
-
 SocketHandle ListenTcp(const char* address, uint16_t port, uint16_t* bound_port) {
     int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (s < 0) return kNoSocket;
@@ -128,6 +117,11 @@ SocketHandle AcceptConnection(SocketHandle listener, std::string* peer) {
 
 void ShutdownSocket(SocketHandle socket) {
     if (socket != kNoSocket) shutdown(static_cast<int>(socket), SHUT_RDWR);
+}
+
+void WakeListener(SocketHandle listener) {
+    if (listener == kNoSocket) return;
+    shutdown(static_cast<int>(listener), SHUT_RDWR);
 }
 
 }  // namespace cv

@@ -65,17 +65,6 @@ int ReceiveOnce(SocketHandle socket, void* buffer, size_t size) {
     return got == SOCKET_ERROR ? -1 : got;
 }
 
-bool SendAll(SocketHandle socket, const void* data, size_t size) {
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        int sent = SendOnce(socket, bytes, size);
-        if (sent <= 0) return false;
-        bytes += sent;
-        size -= static_cast<size_t>(sent);
-    }
-    return true;
-}
-
 SocketHandle ListenTcp(const char* address, uint16_t port, uint16_t* bound_port) {
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) return kNoSocket;
@@ -114,6 +103,20 @@ SocketHandle AcceptConnection(SocketHandle listener, std::string* peer) {
 
 void ShutdownSocket(SocketHandle socket) {
     if (socket != kNoSocket) shutdown(AsSocket(socket), SD_BOTH);
+}
+
+void WakeListener(SocketHandle listener) {
+    if (listener == kNoSocket) return;
+    struct sockaddr_in local;
+    int length = sizeof local;
+    if (getsockname(AsSocket(listener), reinterpret_cast<struct sockaddr*>(&local), &length) != 0) {
+        return;
+    }
+    if (local.sin_addr.s_addr == htonl(INADDR_ANY)) local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET) return;
+    connect(s, reinterpret_cast<struct sockaddr*>(&local), sizeof local);
+    closesocket(s);
 }
 
 }  // namespace cv

@@ -62,6 +62,20 @@ int AppendBounded(char* dest, const char* src, size_t size) {
     return 0;
 }
 
+int32_t ReadDecimal(const char* text) {
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
+    bool negative = *text == '-';
+    if (*text == '-' || *text == '+') ++text;
+    int64_t value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        if (value <= static_cast<int64_t>(INT32_MAX) + 1) value = value * 10 + (*text - '0');
+    }
+    if (negative) value = -value;
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
 int CompareNoCase(const char* a, const char* b) {
     for (;; ++a, ++b) {
         int ca = std::tolower(static_cast<unsigned char>(*a));

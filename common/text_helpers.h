@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace cv {
 
@@ -21,6 +22,10 @@ int CopyBounded(char* dest, const char* src, size_t size);
 // Appends src to the text in dest of the given size. Non-zero when it fit whole; otherwise as much
 // as fits is appended, dest stays NUL-terminated, and the result is 0.
 int AppendBounded(char* dest, const char* src, size_t size);
+
+// A decimal number as atoi reads it (leading white space, a sign, the digits up to the first other
+// character; 0 without digits), held at the 32-bit bounds instead of overflowing.
+int32_t ReadDecimal(const char* text);
 
 // Compares two texts without regard to case (the C runtime's locale-aware folding).
 int CompareNoCase(const char* a, const char* b);

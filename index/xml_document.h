@@ -87,6 +87,8 @@ class XmlNode {
     bool ChildCount(int32_t* count, XmlError* error = nullptr) const;
     // The child at a 0-based position.
     bool ChildAt(int32_t index, XmlNode* child, XmlError* error = nullptr) const;
+    // The node after this one under the same parent: a walk over many children in constant steps.
+    bool NextSibling(XmlNode* next, XmlError* error = nullptr) const;
     // The text of the first child element with that name.
     bool ChildElementText(const char* name, std::string* text, XmlError* error = nullptr) const;
 

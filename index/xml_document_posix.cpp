@@ -518,6 +518,14 @@ bool XmlNode::ChildAt(int32_t index, XmlNode* child, XmlError* error) const {
     return true;
 }
 
+bool XmlNode::NextSibling(XmlNode* next, XmlError* error) const {
+    if (IsNull()) return Fail(error, "No node");
+    xmlNodePtr node = state_->Resolve()->next;
+    if (node == nullptr) return Absent(error);
+    XmlAccess::SetNode(next, state_->document, node);
+    return true;
+}
+
 bool XmlNode::ChildElementText(const char* name, std::string* text, XmlError* error) const {
     if (IsNull()) return Fail(error, "No node");
     std::string wanted = AnsiToUtf8(name);

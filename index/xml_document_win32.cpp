@@ -369,6 +369,17 @@ bool XmlNode::ChildAt(int32_t index, XmlNode* child, XmlError* error) const {
     return true;
 }
 
+bool XmlNode::NextSibling(XmlNode* next, XmlError* error) const {
+    IXMLDOMNode* node = XmlAccess::Get(*this);
+    if (node == nullptr) return Fail(E_POINTER, error, kNoNode);
+    ComRef<IXMLDOMNode> sibling;
+    HRESULT hr = node->get_nextSibling(sibling.out());
+    if (FAILED(hr)) return Fail(hr, error);
+    if (sibling.get() == nullptr) return Absent(error);
+    XmlAccess::Set(next, sibling.release());
+    return true;
+}
+
 bool XmlNode::ChildElementText(const char* name, std::string* text, XmlError* error) const {
     int32_t count = 0;
     if (!ChildCount(&count, error)) return false;

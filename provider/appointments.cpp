@@ -6,6 +6,7 @@
 #include "common/platform.h"
 #include "filelock/blocking_file.h"
 #include "provider/calendar_paths.h"
+#include "provider/forwarding.h"
 #include "provider/module.h"
 #include "provider/period_file.h"
 
@@ -229,36 +230,48 @@ int32_t FindNextAppointment(AppointmentRequest* request) {
 
 }  // namespace cv
 
+using cv::RemoteExport;
+using cv::RemoteOrLocal;
+
 extern "C" {
+
+// Each export turns away a missing record, offers the call to the remote host, and otherwise does
+// its local work.
 
 int32_t CVAPI AppointmentAdd(AppointmentRequest* request) {
     if (request == nullptr) return 0;
-    return cv::AddAppointment(*request);
+    return RemoteOrLocal(RemoteExport::kAppointmentAdd, request, nullptr,
+                         [&] { return cv::AddAppointment(*request); });
 }
 
 int32_t CVAPI AppointmentRemove(AppointmentRequest* request) {
     if (request == nullptr) return 0;
-    return cv::RemoveAppointment(*request);
+    return RemoteOrLocal(RemoteExport::kAppointmentRemove, request, nullptr,
+                         [&] { return cv::RemoveAppointment(*request); });
 }
 
 int32_t CVAPI AppointmentEdit(AppointmentRequest* old_request, AppointmentRequest* new_request) {
     if (old_request == nullptr || new_request == nullptr) return 0;
-    return cv::EditAppointment(*old_request, *new_request);
+    return RemoteOrLocal(RemoteExport::kAppointmentEdit, old_request, new_request,
+                         [&] { return cv::EditAppointment(*old_request, *new_request); });
 }
 
 int32_t CVAPI AppointmentGet(AppointmentRequest* request) {
     if (request == nullptr) return 0;
-    return cv::GetAppointment(request);
+    return RemoteOrLocal(RemoteExport::kAppointmentGet, request, nullptr,
+                         [&] { return cv::GetAppointment(request); });
 }
 
 int32_t CVAPI AppointmentFindFirst(AppointmentRequest* request) {
     if (request == nullptr) return 0;
-    return cv::FindFirstAppointment(request);
+    return RemoteOrLocal(RemoteExport::kAppointmentFindFirst, request, nullptr,
+                         [&] { return cv::FindFirstAppointment(request); });
 }
 
 int32_t CVAPI AppointmentFindNext(AppointmentRequest* request) {
     if (request == nullptr) return 0;
-    return cv::FindNextAppointment(request);
+    return RemoteOrLocal(RemoteExport::kAppointmentFindNext, request, nullptr,
+                         [&] { return cv::FindNextAppointment(request); });
 }
 
 }  // extern "C"

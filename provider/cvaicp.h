@@ -97,6 +97,15 @@ int32_t CVAPI AppointmentItemDelete(AppointmentItemRequest* request);
  * NamePrefix. Always 1. */
 int32_t CVAPI GetFreeBusyData(FreeBusyRequest* request);
 
+/* The list enumeration: FindFirst, FindNext until it answers 0, then FindClose; one listing at a
+ * time in the process, on one thread. 1 while an item is delivered. */
+int32_t CVAPI AppointmentListItemFindFirst(ListContext* context, ListItem* item);
+int32_t CVAPI AppointmentListItemFindNext(ListContext* context, ListItem* item);
+int32_t CVAPI AppointmentListItemFindClose(ListContext* context);
+
+/* Chooses the remote host that the calls of this process go to ("" for none: local). 1. */
+int32_t CVAPI SetCurrentHost(const char* host);
+
 /* Always 0: no function keeps an error code. */
 int32_t CVAPI AppointmentGetLastError(void);
 

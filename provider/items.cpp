@@ -5,6 +5,7 @@
 
 #include "common/platform.h"
 #include "provider/calendar_paths.h"
+#include "provider/forwarding.h"
 
 namespace cv {
 namespace {
@@ -93,35 +94,44 @@ int32_t ItemDelete(const AppointmentItemRequest& request) {
 
 }  // namespace cv
 
+using cv::RemoteExport;
+using cv::RemoteOrLocal;
+
 extern "C" {
 
 int32_t CVAPI AppointmentItemGetFirstChunk(AppointmentItemRequest* request) {
     if (request == nullptr) return 0;
-    return cv::ItemGetFirstChunk(request);
+    return RemoteOrLocal(RemoteExport::kAppointmentItemGetFirstChunk, request, nullptr,
+                         [&] { return cv::ItemGetFirstChunk(request); });
 }
 
 int32_t CVAPI AppointmentItemGetNextChunk(AppointmentItemRequest* request) {
     if (request == nullptr) return 0;
-    return cv::ItemGetNextChunk(request);
+    return RemoteOrLocal(RemoteExport::kAppointmentItemGetNextChunk, request, nullptr,
+                         [&] { return cv::ItemGetNextChunk(request); });
 }
 
 int32_t CVAPI AppointmentItemGetSize(AppointmentItemRequest* request) {
     if (request == nullptr) return 0;
-    return cv::ItemGetSize(request);
-}
-
-int32_t CVAPI AppointmentItemGetCurrentOffset(AppointmentItemRequest*) {
-    return cv::ItemGetCurrentOffset();
+    return RemoteOrLocal(RemoteExport::kAppointmentItemGetSize, request, nullptr,
+                         [&] { return cv::ItemGetSize(request); });
 }
 
 int32_t CVAPI AppointmentItemWriteFirstChunk(AppointmentItemRequest* request) {
     if (request == nullptr) return 1;
-    return cv::ItemWriteFirstChunk(request);
+    return RemoteOrLocal(RemoteExport::kAppointmentItemWriteFirstChunk, request, nullptr,
+                         [&] { return cv::ItemWriteFirstChunk(request); });
 }
 
 int32_t CVAPI AppointmentItemWriteNextChunk(AppointmentItemRequest* request) {
     if (request == nullptr) return 1;
-    return cv::ItemWriteNextChunk(request);
+    return RemoteOrLocal(RemoteExport::kAppointmentItemWriteNextChunk, request, nullptr,
+                         [&] { return cv::ItemWriteNextChunk(request); });
+}
+
+// The offset and the delete always act locally, also while other calls go to a remote host.
+int32_t CVAPI AppointmentItemGetCurrentOffset(AppointmentItemRequest*) {
+    return cv::ItemGetCurrentOffset();
 }
 
 int32_t CVAPI AppointmentItemDelete(AppointmentItemRequest* request) {

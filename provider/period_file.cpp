@@ -37,22 +37,6 @@ UtcDate DateOf(int32_t time) {
     return date;
 }
 
-// The decimal conversion of the line fields: leading white space, a sign and digits; no digits
-// give 0; values beyond 32 bits are held at the nearest bound.
-int32_t ReadNumber(const char* text) {
-    while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
-    bool negative = *text == '-';
-    if (*text == '-' || *text == '+') ++text;
-    int64_t value = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) {
-        value = value * 10 + (*text - '0');
-        if (value > 0x80000000LL) value = 0x80000000LL;
-    }
-    if (negative) value = -value;
-    if (value > INT32_MAX) value = INT32_MAX;
-    return static_cast<int32_t>(value);
-}
-
 }  // namespace
 
 std::string GetPeriodName(int32_t start, int32_t finish) {
@@ -103,9 +87,9 @@ PeriodLine ParsePeriodLine(const char* text) {
     PeriodLine line;
     char field[kLineSize];
     field[0] = '\0';
-    if (GetDelimitedField(text, "\t", 1, field, sizeof field)) line.start = ReadNumber(field);
+    if (GetDelimitedField(text, "\t", 1, field, sizeof field)) line.start = ReadDecimal(field);
     field[0] = '\0';
-    if (GetDelimitedField(text, "\t", 2, field, sizeof field)) line.finish = ReadNumber(field);
+    if (GetDelimitedField(text, "\t", 2, field, sizeof field)) line.finish = ReadDecimal(field);
     GetDelimitedField(text, "\t", 3, line.id, sizeof line.id);
     return line;
 }

@@ -2,8 +2,10 @@
 # The walk-through behind './run demo': a demo store under build/, a week of appointments for two
 # mailboxes, and the things an operator does with them, all through cvcal.
 #
-#   tools/demo.sh CVCAL_COMMAND... -- DEMO_FOLDER MAIL_ROOT_AS_THE_LIBRARY_SEES_IT
+#   DEMO_CVADMIND=... DEMO_PROVIDER=... tools/demo.sh CVCAL_COMMAND... -- DEMO_FOLDER MAIL_ROOT
 #
+# DEMO_CVADMIND is the native cvadmind and DEMO_PROVIDER the native library it serves (the remote
+# part runs natively also when cvcal is the Windows build: one wire, two builds).
 # The command may be more than one word (under Wine: the runner, then cvcal.exe). Natively the
 # configuration is a .reg file in the demo folder; the Windows build keeps it in the registry.
 set -euo pipefail
@@ -28,10 +30,18 @@ step=0
 say() { step=$((step + 1)); printf '\n%s%d. %s%s\n' "$bold" "$step" "$*" "$plain"; }
 run() {
     printf '   $ cvcal %s\n' "$*"
-    "${cvcal[@]}" "${registry[@]}" "$@" | sed 's/^/     /'
+    # cvcal keeps the library's own diagnostics (remote packing) on standard error: kept aside.
+    "${cvcal[@]}" "${registry[@]}" "$@" 2>>"$demo/diagnostics.log" | sed 's/^/     /'
     return "${PIPESTATUS[0]}"
 }
-box() { run "$@" --mailbox "$mailbox" --postoffice example; }
+box() {
+    # Global options (--host) stay before the command.
+    if [ "$1" = --host ]; then
+        run "$1" "$2" "${@:3}" --mailbox "$mailbox" --postoffice example
+    else
+        run "$@" --mailbox "$mailbox" --postoffice example
+    fi
+}
 
 say "A new store: the mail root and short waits go into $where"
 run config set-root "$root"
@@ -59,6 +69,21 @@ added=$((added + 2))
 say "Read one back"
 box get --id anna-review --start 2026-12-08T14:00Z --end 2026-12-08T15:30Z
 
+say "List Tuesday through a stylesheet that sorts the latest appointment first"
+cat > "$demo/latest-first.xsl" <<'XSL'
+<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+  <xsl:template match="/BASEELEMENT">
+    <BASEELEMENT>
+      <xsl:for-each select="ELEMENT">
+        <xsl:sort select="START" data-type="number" order="descending"/>
+        <xsl:copy-of select="."/>
+      </xsl:for-each>
+    </BASEELEMENT>
+  </xsl:template>
+</xsl:stylesheet>
+XSL
+box list --from 2026-12-08T00:00Z --to 2026-12-08T23:59Z --xsl "$demo/latest-first.xsl"
+
 say "The review's item file, read back in chunks"
 box item get --id anna-review
 
@@ -82,9 +107,37 @@ mailbox=ben
 box remove --id ben-standup-11 --period Y26M12D11
 box freebusy --month 2026-12
 
+say "Remote mode: a second store, served by cvadmind on loopback"
+remote="$demo/remote-store"
+mkdir -p "$remote/example/MAILROOT/carol"
+printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Corvane]\n"Mail Root"="%s"\n' \
+    "$remote" > "$demo/server.reg"
+printf 'credentials = demo-secret\nprotocol = PLAIN\nlibrary = CVAICP.DLL %s\n' \
+    "$DEMO_PROVIDER" > "$demo/cvadmind.conf"
+CVAICP_REGISTRY="$demo/server.reg" "$DEMO_CVADMIND" --config "$demo/cvadmind.conf" \
+    --listen 127.0.0.1:0 --port-file "$demo/port" 2> "$demo/cvadmind.log" &
+service=$!
+trap 'kill $service 2>/dev/null || true' EXIT
+for _ in $(seq 100); do [ -s "$demo/port" ] && break; sleep 0.1; done
+port=$(cat "$demo/port")
+printf '   cvadmind (the service) listens on 127.0.0.1:%s and serves %s\n' "$port" "$remote"
+run config host far --address 127.0.0.1 --port "$port" --credentials demo-secret --protocol PLAIN
+mailbox=carol
+box --host far add --id carol-call --subject "Call with anna" \
+    --start 2026-12-09T16:00Z --end 2026-12-09T16:30Z
+box --host far walk --period Y26M12D09
+printf '   on the second store, written by the service:\n'
+(cd "$remote/example/MAILROOT/carol/Calendar" && ls -1 | sed 's/^/     /')
+kill "$service"
+wait "$service" 2>/dev/null || true
+trap - EXIT
+printf '   the service'"'"'s log:\n'
+sed 's/^/     /' "$demo/cvadmind.log"
+printf '   (the library'"'"'s packing diagnostics of these calls are in %s)\n' "$demo/diagnostics.log"
+
 say "What is on disk"
 (cd "$demo/store/example/MAILROOT/anna/Calendar" && ls -1 | sed 's/^/     /')
 
 printf '\n%sSummary%s: %d appointments added for 2 mailboxes, 1 read, 1 edited, 1 duplicate refused,\n' \
     "$bold" "$plain" "$added"
-printf '1 removed; the store is in %s.\n' "$demo/store"
+printf '1 removed, 1 added remotely; the stores are in %s and %s.\n' "$demo/store" "$remote"

@@ -40,6 +40,10 @@ constexpr Export kExports[] = {
     {"AppointmentItemGetNextChunk", 13, 1},
     {"AppointmentItemDelete", 15, 1},
     {"GetFreeBusyData", 16, 1},
+    {"SetCurrentHost", 14, 1},
+    {"AppointmentListItemFindFirst", 17, 2},
+    {"AppointmentListItemFindNext", 18, 2},
+    {"AppointmentListItemFindClose", 19, 1},
 };
 
 #if defined(_WIN32) && defined(__i386__)

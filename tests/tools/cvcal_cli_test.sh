@@ -41,6 +41,9 @@ expect_output 'start_seconds: *1796634000' get "${mb[@]}" --id a1 --period Y26M1
 expect_output 'Subject: Hello' item get "${mb[@]}" --id a1
 expect_output 'busy_days: *07' freebusy "${mb[@]}" --month 2026-12
 expect_output 'Y26M12' period-name --start 2026-12-07T09:00Z --end 2026-12-08T09:00Z
+expect_output 'a1 *Hello' list "${mb[@]}" --from 2026-12-07T00:00Z --to 2026-12-07T23:00Z
+expect_output '<SUBJECT>Hello</SUBJECT>' list "${mb[@]}" --from 2026-12-07T00:00Z \
+    --to 2026-12-07T23:00Z --xml
 expect_status 2 edit "${mb[@]}" --id a1 --period Y26M12D07 --new-start 2026-12-08T09:00Z \
     --new-end 2026-12-08T10:00Z
 expect_status 0 edit "${mb[@]}" --id a1 --period Y26M12D07 --new-start 2026-12-07T11:00Z \

@@ -49,6 +49,7 @@ struct Context {
     ProviderLibrary& library;
     bool json;
     Output output;
+    FILE* results;  // where the command's results go (the library's diagnostics do not)
 };
 
 struct Command {
@@ -63,6 +64,7 @@ struct Command {
 std::vector<Command> AppointmentCommands();
 std::vector<Command> ItemCommands();
 std::vector<Command> ConfigCommands();
+std::vector<Command> ListCommands();
 
 // Record builders shared by the commands: the names are copied into their fields, refusing what
 // does not fit.

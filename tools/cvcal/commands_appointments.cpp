@@ -1,10 +1,9 @@
 // add, get, edit, remove, walk and period-name: the appointment exports, one call each.
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <random>
-#include <sstream>
 
+#include "common/file_helpers.h"
 #include "common/platform.h"
 #include "provider/period_file.h"
 #include "tools/cvcal/command_line.h"
@@ -52,11 +51,10 @@ std::string NewId() {
 }
 
 std::string ReadBodyFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw UsageError("--body-file: cannot read " + path);
-    std::ostringstream body;
-    body << in.rdbuf();
-    std::string text = body.str();
+    std::string text;
+    if (!cv::ReadWholeFile(path.c_str(), &text)) {
+        throw UsageError("--body-file: cannot read " + path);
+    }
     if (text.find('\0') != std::string::npos) {
         throw UsageError("--body-file: item bodies are text; " + path + " holds NUL bytes");
     }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "common/registry.h"
+#include "remote/channel.h"
 #include "tools/cvcal/command_line.h"
 
 namespace cvcal {
@@ -53,6 +54,46 @@ int SetWaits(Context& context, const CommandLine& line) {
     return kExitOk;
 }
 
+// The Hosts key values that a remote host is reached and authenticated with.
+int Host(Context& context, const CommandLine& line) {
+    if (line.words().size() != 1 || line.words()[0].empty()) {
+        throw UsageError("config host: expects one host name");
+    }
+    const std::string& name = line.words()[0];
+    if (name.find('\\') != std::string::npos || name.size() >= 1024) {
+        throw UsageError("config host: not a host name: " + name);
+    }
+    RequireWritableRegistry();
+    std::string key = std::string(cv::kHostsKey) + "\\" + name;
+    bool written = cv::SetRegistryString(cv::Hive::kCurrentUser, key.c_str(), "Address",
+                                         line.Required("address"));
+    for (const char* option : {"credentials", "protocol"}) {
+        if (!line.Has(option)) continue;
+        const char* value_name =
+            std::string(option) == "credentials" ? "Credentials" : "Authentication Protocol";
+        if (line.Required(option).size() > 255) {
+            throw UsageError(std::string("--") + option + ": longer than 255 characters");
+        }
+        written = written && cv::SetRegistryString(cv::Hive::kCurrentUser, key.c_str(), value_name,
+                                                   line.Required(option));
+    }
+    if (line.Has("port")) {
+        char* end = nullptr;
+        unsigned long port = std::strtoul(line.Required("port").c_str(), &end, 10);
+        if (*end != '\0' || port == 0 || port > 65535) throw UsageError("--port: 1 to 65535");
+        written = written && cv::SetRegistryDword(cv::Hive::kCurrentUser, key.c_str(), "Port",
+                                                  static_cast<uint32_t>(port));
+    }
+    if (!written) {
+        context.output.Say("could not write " + cv::RegistryLocation());
+        return kExitRefused;
+    }
+    context.output.Field("host", Output::Text(name));
+    context.output.Field("address", Output::Text(line.Required("address")));
+    context.output.Field("written_to", Output::Text(cv::RegistryLocation()));
+    return kExitOk;
+}
+
 int Show(Context& context, const CommandLine&) {
     char text[cv::kRegistryTextSize] = "";
     context.output.Field("registry", Output::Text(cv::RegistryLocation()));
@@ -83,6 +124,13 @@ std::vector<Command> ConfigCommands() {
          "  SECONDS",
          {},
          SetWaits},
+        {"config host",
+         "say how to reach a remote host (for --host NAME)",
+         "  NAME --address A [--port N] [--credentials C] [--protocol P]\n"
+         "Written under the current user's Hosts key: the host's remote admin service, and the\n"
+         "credentials and protocol sent to it.",
+         {{"address", true}, {"port", true}, {"credentials", true}, {"protocol", true}},
+         Host},
         {"config show", "show the store's configuration", "", {}, Show},
     };
 }

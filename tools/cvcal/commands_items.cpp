@@ -2,11 +2,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <iterator>
 #include <sstream>
 
+#include "common/file_helpers.h"
 #include "tools/cvcal/command_line.h"
 #include "tools/cvcal/item_io.h"
 
@@ -27,8 +27,7 @@ int ItemGet(Context& context, const CommandLine& line) {
         return kExitRefused;
     }
     if (line.Has("file")) {
-        std::ofstream out(line.Required("file"), std::ios::binary);
-        if (!out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
+        if (!cv::WriteWholeFile(line.Required("file").c_str(), bytes)) {
             throw UsageError("--file: cannot write " + line.Required("file"));
         }
         context.output.Field("id", Output::Text(id));
@@ -39,7 +38,7 @@ int ItemGet(Context& context, const CommandLine& line) {
         context.output.Field("bytes", Output::Number(static_cast<int64_t>(bytes.size())));
         context.output.Field("content", Output::Text(bytes));
     } else {
-        std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+        std::fwrite(bytes.data(), 1, bytes.size(), context.results);
     }
     return kExitOk;
 }
@@ -48,9 +47,9 @@ int ItemPut(Context& context, const CommandLine& line) {
     std::string id = line.Required("id");
     std::string text;
     if (line.Has("file")) {
-        std::ifstream in(line.Required("file"), std::ios::binary);
-        if (!in) throw UsageError("--file: cannot read " + line.Required("file"));
-        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (!cv::ReadWholeFile(line.Required("file").c_str(), &text)) {
+            throw UsageError("--file: cannot read " + line.Required("file"));
+        }
     } else {
         text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
     }

@@ -1,11 +1,11 @@
 // cvcal: a command-line host of the calendar provider. It loads the library as the mail server
 // does and lets a person (or a script) run every calendar operation against a store.
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "common/console.h"
+#include "common/file_helpers.h"
 #include "common/host_thread.h"
 #include "common/platform.h"
 #include "common/reg_file.h"
@@ -34,7 +34,7 @@ const char kToolUsage[] =
 
 std::vector<Command> AllCommands() {
     std::vector<Command> all = AppointmentCommands();
-    for (auto group : {ItemCommands(), ConfigCommands()}) {
+    for (auto group : {ListCommands(), ItemCommands(), ConfigCommands()}) {
         all.insert(all.end(), group.begin(), group.end());
     }
     return all;
@@ -61,9 +61,10 @@ void ApplyRegistryFile(const std::string& path) {
         cv::SetProcessEnvironment("CVAICP_REGISTRY", path.c_str());
         return;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw UsageError("--registry: cannot read " + path);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text;
+    if (!cv::ReadWholeFile(path.c_str(), &text)) {
+        throw UsageError("--registry: cannot read " + path);
+    }
     for (const cv::RegFile::Entry& e : cv::RegFile::Parse(text).Entries()) {
         cv::WriteRegistryValue(e.hive, e.key.c_str(), e.value.name.c_str(),
                                static_cast<cv::RegistryType>(e.value.type), e.value.data.data(),
@@ -139,9 +140,10 @@ int Run(const std::vector<std::string>& arguments) {
         }
         library.set_current_host(host.c_str());
     }
-    Context context{library, json, Output()};
+    Context context{library, json, Output(), cv::SeparateLibraryDiagnostics()};
     int status = command->run(context, line);
-    context.output.Print(json);
+    context.output.Print(json, context.results);
+    std::fflush(context.results);
     return status;
 }
 

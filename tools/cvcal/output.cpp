@@ -53,7 +53,7 @@ std::string JsonQuote(const std::string& text) {
     return out + "\"";
 }
 
-void Output::Print(bool json) const {
+void Output::Print(bool json, FILE* to) const {
     if (json) {
         std::string out = "{";
         for (size_t i = 0; i < fields_.size(); ++i) {
@@ -69,19 +69,19 @@ void Output::Print(bool json) const {
             }
             out += "]";
         }
-        std::printf("%s}\n", out.c_str());
+        std::fprintf(to, "%s}\n", out.c_str());
         return;
     }
-    for (const std::string& line : lines_) std::printf("%s\n", line.c_str());
+    for (const std::string& line : lines_) std::fprintf(to, "%s\n", line.c_str());
     size_t width = 0;
     for (const auto& field : fields_) width = std::max(width, field.first.size() + 1);
     for (const auto& field : fields_) {
-        std::printf("%-*s  %s\n", static_cast<int>(width), (field.first + ":").c_str(),
-                    field.second.text.c_str());
+        std::fprintf(to, "%-*s  %s\n", static_cast<int>(width), (field.first + ":").c_str(),
+                     field.second.text.c_str());
     }
     if (!has_rows_) return;
     if (rows_.empty()) {
-        std::printf("(no %s)\n", rows_name_.c_str());
+        std::fprintf(to, "(no %s)\n", rows_name_.c_str());
         return;
     }
     // A table: one column per field of the first row, each as wide as its widest cell.
@@ -99,7 +99,7 @@ void Output::Print(bool json) const {
             line += cell;
             if (c + 1 < widths.size()) line += std::string(widths[c] - cell.size() + 2, ' ');
         }
-        std::printf("%s\n", line.c_str());
+        std::fprintf(to, "%s\n", line.c_str());
     };
     print_row([&](size_t c) { return rows_[0][c].first; });
     for (const Fields& row : rows_) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,7 +30,7 @@ class Output {
         rows_ = std::move(rows);
         has_rows_ = true;
     }
-    void Print(bool json) const;
+    void Print(bool json, FILE* to) const;
 
   private:
     std::vector<std::string> lines_;

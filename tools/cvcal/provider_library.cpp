@@ -1,19 +1,9 @@
 #include "tools/cvcal/provider_library.h"
 
-#include "common/file_helpers.h"
+#include "common/library_location.h"
 
 namespace cvcal {
 namespace {
-
-std::string ExecutableFolder() {
-    std::string self = cv::ExecutablePath();
-    std::string::size_type slash = self.find_last_of("\\/");
-    return slash == std::string::npos ? std::string(".") : self.substr(0, slash);
-}
-
-bool Exists(const std::string& path) {
-    return cv::FileExists(path.c_str()) != 0;
-}
 
 template <typename Fn>
 bool Bind(const cv::DynamicLibrary& library, const char* name, Fn* fn, std::string* missing) {
@@ -25,13 +15,7 @@ bool Bind(const cv::DynamicLibrary& library, const char* name, Fn* fn, std::stri
 }  // namespace
 
 std::string DefaultLibraryPath() {
-    std::string folder = ExecutableFolder();
-    const char* suffix = cv::ExecutableSuffix();
-    if (suffix[0] != '\0') return folder + "\\CVAICP.DLL";
-    // Natively the library sits in lib/ beside bin/, or right beside the executable.
-    std::string beside = folder + "/libcvaicp.so";
-    if (Exists(beside)) return beside;
-    return folder + "/../lib/libcvaicp.so";
+    return cv::ProviderLibraryBesideExecutable();
 }
 
 bool ProviderLibrary::Load(const std::string& path) {
@@ -54,6 +38,9 @@ bool ProviderLibrary::Load(const std::string& path) {
     Bind(library_, "AppointmentItemWriteNextChunk", &item_write_next, &missing);
     Bind(library_, "AppointmentItemDelete", &item_delete, &missing);
     Bind(library_, "GetFreeBusyData", &free_busy, &missing);
+    Bind(library_, "AppointmentListItemFindFirst", &list_find_first, &missing);
+    Bind(library_, "AppointmentListItemFindNext", &list_find_next, &missing);
+    Bind(library_, "AppointmentListItemFindClose", &list_find_close, &missing);
     if (!missing.empty()) {
         error_ = path_ + " does not export " + missing;
         return false;

@@ -16,6 +16,8 @@ class ProviderLibrary {
     using ItemFn = int32_t(CVAPI*)(AppointmentItemRequest*);
     using FreeBusyFn = int32_t(CVAPI*)(FreeBusyRequest*);
     using HostFn = int32_t(CVAPI*)(const char*);
+    using ListFn = int32_t(CVAPI*)(ListContext*, ListItem*);
+    using ListCloseFn = int32_t(CVAPI*)(ListContext*);
 
     // Loads the library from the path given, or from beside this executable when it is empty.
     bool Load(const std::string& path);
@@ -35,6 +37,9 @@ class ProviderLibrary {
     ItemFn item_write_next = nullptr;
     ItemFn item_delete = nullptr;
     FreeBusyFn free_busy = nullptr;
+    ListFn list_find_first = nullptr;
+    ListFn list_find_next = nullptr;
+    ListCloseFn list_find_close = nullptr;
     HostFn set_current_host = nullptr;  // absent from libraries without a remote mode
 
   private:

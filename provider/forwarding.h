@@ -1,0 +1,46 @@
+// The remote branch of the exports: when the current host is remote, an export's records travel
+// as the parameters of an EXEC request to that host's remote admin service, which runs the same
+// export on its own store; the result and the records it changed come back.
+#pragma once
+
+#include <cstdint>
+
+namespace cv {
+
+// The forwarded exports. Each has a row in the table of forwarding.cpp.
+enum class RemoteExport {
+    kAppointmentAdd,
+    kAppointmentRemove,
+    kAppointmentEdit,
+    kAppointmentGet,
+    kAppointmentFindFirst,
+    kAppointmentFindNext,
+    kAppointmentItemGetFirstChunk,
+    kAppointmentItemGetNextChunk,
+    kAppointmentItemGetSize,
+    kAppointmentItemWriteFirstChunk,
+    kAppointmentItemWriteNextChunk,
+    kAppointmentListItemFindFirst,
+    kAppointmentListItemFindNext,
+    kAppointmentListItemFindClose,
+};
+
+// Offers a call to the remote host. False when the current host is local: the export then does
+// its local work. True when the call went remote (or had to and failed): *result holds the remote
+// answer, 0 when the exchange failed, and the records the export changes have been copied back.
+// The records are the export's arguments in order (second may be null).
+bool ForwardToRemote(RemoteExport which, void* first, void* second, int32_t* result);
+
+// The frame of a forwarded export: the remote host's answer when the call goes remote, otherwise
+// what the local work answers.
+template <typename LocalWork>
+int32_t RemoteOrLocal(RemoteExport which, void* first, void* second, LocalWork local_work) {
+    int32_t result = 0;
+    if (ForwardToRemote(which, first, second, &result)) return result;
+    return local_work();
+}
+
+// SetCurrentHost: chooses the host of the next calls, in step with calls under way. 1.
+int32_t ChooseRemoteHost(const char* host);
+
+}  // namespace cv

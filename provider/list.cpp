@@ -1,0 +1,171 @@
+#include "provider/list.h"
+
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "common/text_helpers.h"
+#include "index/calendar_scan.h"
+#include "index/store_index.h"
+#include "provider/calendar_paths.h"
+#include "provider/forwarding.h"
+#include "provider/module.h"
+
+namespace cv {
+namespace {
+
+// The list index is one object for the whole process. Callers run one listing at a time; the lock
+// makes sure that two threads that do not cannot free each other's documents mid-call.
+std::mutex g_list_guard;
+
+// The node handed out last, and its position, so that the next call steps to its sibling instead
+// of walking the children from the first (which makes a long listing quadratic).
+int32_t g_cached_position = -1;
+
+constexpr size_t kItemXmlLimit = 2047;  // ItemXml carries at most this many bytes and a NUL
+
+bool IsUsableContext(const ListContext& context) {
+    return IsPathComponent(context.Postoffice, sizeof context.Postoffice) &&
+           IsPathComponent(context.Mailbox, sizeof context.Mailbox) &&
+           FieldText(context.Stylesheet, sizeof context.Stylesheet) != nullptr;
+}
+
+void ForgetPosition(StoreIndex& index) {
+    index.CurrentSortedIndexNode.IndexNode.Reset();
+    g_cached_position = -1;
+}
+
+// The SortedIndex: the scanned index itself, or what the stylesheet makes of it.
+bool ApplyStylesheet(StoreIndex& index, const char* stylesheet) {
+    if (stylesheet[0] == '\0') {
+        index.SortedIndex = index.FolderIndex;
+        return true;
+    }
+    if (index.SortedIndex.IsNull() && !CreateIndexDocument(&index.SortedIndex)) return false;
+    XmlDocument sheet;
+    XmlParseError parse_error;
+    if (!XmlDocument::Create(&sheet) ||
+        sheet.LoadText(stylesheet, &parse_error) != XmlLoadResult::kLoaded) {
+        return false;
+    }
+    return index.FolderIndex.TransformInto(sheet, &index.SortedIndex);
+}
+
+void CopyText(char* field, size_t size, const std::string& text) {
+    size_t length = text.size() < size ? text.size() : size - 1;
+    std::memcpy(field, text.data(), length);
+    field[length] = '\0';
+}
+
+int32_t NextItem(ListItem* item) {
+    StoreIndex& index = ProviderStoreIndex();
+    int32_t position = GetEnumerationSlot();
+    XmlNode root;
+    if (position < 0 || index.SortedIndex.IsNull() || !index.SortedIndex.DocumentElement(&root)) {
+        return 0;
+    }
+    XmlNode child;
+    XmlNode& last = index.CurrentSortedIndexNode.IndexNode;
+    bool stepped = g_cached_position == position - 1 && !last.IsNull() && last.NextSibling(&child);
+    if (!stepped && (g_cached_position == position - 1 && !last.IsNull())) {
+        ForgetPosition(index);  // the last child was handed out: the end
+        return 0;
+    }
+    if (!stepped && !root.ChildAt(position, &child)) {
+        ForgetPosition(index);
+        return 0;
+    }
+    last = child;
+    g_cached_position = position;
+
+    std::string id;
+    if (!child.Attribute("ID", &id)) return 0;
+    std::string text;
+    int32_t start = child.ChildElementText("START", &text) ? ReadDecimal(text.c_str()) : 0;
+    int32_t finish = child.ChildElementText("END", &text) ? ReadDecimal(text.c_str()) : 0;
+    std::string xml;
+    if (!child.Xml(&xml)) xml.clear();
+    CopyText(item->ItemId, sizeof item->ItemId, id);  // longer ids are cut to their field
+    item->StartTime = start;
+    item->FinishTime = finish;
+    // An element too long for its window goes out without its text, so that the walk goes on.
+    if (xml.size() > kItemXmlLimit) xml.clear();
+    CopyText(item->ItemXml, sizeof item->ItemXml, xml);
+    item->ItemXmlLength = static_cast<uint32_t>(xml.size());
+    SetEnumerationSlot(position + 1);
+    return 1;
+}
+
+}  // namespace
+
+int32_t ListFindFirst(const ListContext& context, ListItem* item) {
+    std::lock_guard<std::mutex> hold(g_list_guard);
+    SetEnumerationSlot(0);
+    if (!IsUsableContext(context)) return 0;
+    std::memcpy(item->Postoffice, context.Postoffice, sizeof context.Postoffice);
+    std::memcpy(item->Mailbox, context.Mailbox, sizeof context.Mailbox);
+    std::memset(item->Postoffice + sizeof context.Postoffice, 0,
+                sizeof item->Postoffice - sizeof context.Postoffice);
+    std::memset(item->Mailbox + sizeof context.Mailbox, 0,
+                sizeof item->Mailbox - sizeof context.Mailbox);
+
+    // A fresh index for every listing, built in memory only: a listing writes no file, so that no
+    // folder's own index is replaced by it.
+    StoreIndex& index = ProviderStoreIndex();
+    StoreIndex_Release(&index);
+    ForgetPosition(index);
+    CopyBounded(index.PostofficeName, context.Postoffice, sizeof index.PostofficeName);
+    CopyBounded(index.MailboxName, context.Mailbox, sizeof index.MailboxName);
+    CopyBounded(index.FolderName, "Contacts", sizeof index.FolderName);
+    if (!CreateIndexDocument(&index.FolderIndex) || !CreateIndexRoot(index.FolderIndex)) {
+        StoreIndex_Release(&index);
+        return 0;
+    }
+    ScanPeriodFiles(&index, &context);
+    if (!ApplyStylesheet(index, context.Stylesheet)) {
+        index.SortedIndex.Reset();
+        return 0;
+    }
+    SetEnumerationSlot(0);  // the scan walked period files on this thread's slot
+    return NextItem(item);
+}
+
+int32_t ListFindNext(ListItem* item) {
+    std::lock_guard<std::mutex> hold(g_list_guard);
+    return NextItem(item);
+}
+
+int32_t ListFindClose() {
+    std::lock_guard<std::mutex> hold(g_list_guard);
+    StoreIndex& index = ProviderStoreIndex();
+    ForgetPosition(index);
+    StoreIndex_Close(&index);
+    return 1;
+}
+
+}  // namespace cv
+
+using cv::RemoteExport;
+using cv::RemoteOrLocal;
+
+extern "C" {
+
+int32_t CVAPI AppointmentListItemFindFirst(ListContext* context, ListItem* item) {
+    if (context == nullptr || item == nullptr) return 0;
+    return RemoteOrLocal(RemoteExport::kAppointmentListItemFindFirst, context, item,
+                         [&] { return cv::ListFindFirst(*context, item); });
+}
+
+int32_t CVAPI AppointmentListItemFindNext(ListContext* context, ListItem* item) {
+    if (context == nullptr || item == nullptr) return 0;
+    return RemoteOrLocal(RemoteExport::kAppointmentListItemFindNext, context, item,
+                         [&] { return cv::ListFindNext(item); });
+}
+
+int32_t CVAPI AppointmentListItemFindClose(ListContext* context) {
+    if (context == nullptr) return 1;
+    return RemoteOrLocal(RemoteExport::kAppointmentListItemFindClose, context, nullptr,
+                         [&] { return cv::ListFindClose(); });
+}
+
+}  // extern "C"

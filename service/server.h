@@ -1,0 +1,49 @@
+// cvadmind's network side: one listening socket, one thread per client, requests read until they
+// end with "</DATA>" (at most kRemoteBufferSize - 1 bytes, within the idle time-out).
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "common/socket.h"
+#include "service/service_config.h"
+#include "service/session.h"
+
+namespace cvadmind {
+
+class Server {
+  public:
+    // log receives one line per connection event (null: silent).
+    Server(const ServiceConfig& config, std::function<void(const std::string&)> log);
+    ~Server();
+
+    // Binds the listening socket. False with a reason.
+    bool Listen(std::string* error);
+    uint16_t port() const { return port_; }
+    // Serves clients until Stop is called (from any thread, or a signal handler).
+    void Run();
+    // Safe to call from a signal handler: only a flag and a socket shutdown.
+    void Stop();
+
+  private:
+    void Serve(cv::SocketHandle client, std::string peer);
+    // Reads one request; false when the client left, sent too much or took too long.
+    bool ReadRequest(cv::SocketHandle client, std::string* request);
+    void Log(const std::string& line);
+
+    const ServiceConfig& config_;
+    std::function<void(const std::string&)> log_;
+    LibraryCache libraries_;
+    cv::SocketHandle listener_ = cv::kNoSocket;
+    uint16_t port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::mutex clients_guard_;
+    std::set<cv::SocketHandle> clients_;
+    std::atomic<unsigned> active_{0};
+    std::mutex log_guard_;
+};
+
+}  // namespace cvadmind

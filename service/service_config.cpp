@@ -1,0 +1,93 @@
+#include "service/service_config.h"
+
+#include <cstdlib>
+#include "common/file_helpers.h"
+#include <sstream>
+
+namespace cvadmind {
+namespace {
+
+std::string Trim(const std::string& text) {
+    size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return "";
+    size_t last = text.find_last_not_of(" \t\r");
+    return text.substr(first, last - first + 1);
+}
+
+bool ParseNumber(const std::string& text, uint32_t low, uint32_t high, uint32_t* value) {
+    char* end = nullptr;
+    unsigned long number = std::strtoul(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || number < low || number > high) return false;
+    *value = static_cast<uint32_t>(number);
+    return true;
+}
+
+}  // namespace
+
+bool ParseListenAddress(const std::string& text, std::string* address, uint16_t* port) {
+    std::string::size_type colon = text.rfind(':');
+    uint32_t number = 0;
+    if (colon == std::string::npos || colon == 0 ||
+        !ParseNumber(text.substr(colon + 1), 0, 65535, &number)) {
+        return false;
+    }
+    *address = text.substr(0, colon);
+    *port = static_cast<uint16_t>(number);
+    return true;
+}
+
+bool LoadServiceConfig(const std::string& path, ServiceConfig* config, std::string* error) {
+    std::string text;
+    if (!cv::ReadWholeFile(path.c_str(), &text)) {
+        *error = "cannot read " + path;
+        return false;
+    }
+    std::istringstream in(text);
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        line = Trim(line);
+        if (line.empty() || line[0] == '#') continue;
+        std::string::size_type equals = line.find('=');
+        std::string where = path + ":" + std::to_string(number) + ": ";
+        if (equals == std::string::npos) {
+            *error = where + "expected NAME = VALUE";
+            return false;
+        }
+        std::string name = Trim(line.substr(0, equals));
+        std::string value = Trim(line.substr(equals + 1));
+        bool ok = true;
+        if (name == "listen") {
+            ok = ParseListenAddress(value, &config->listen_address, &config->listen_port);
+        } else if (name == "protocol") {
+            config->protocol = value;
+        } else if (name == "credentials") {
+            config->credentials = value;
+        } else if (name == "library") {
+            std::istringstream words(value);
+            ServiceConfig::Library library;
+            words >> library.name;
+            std::getline(words, library.path);
+            library.path = Trim(library.path);
+            ok = !library.name.empty() && !library.path.empty();
+            if (ok) config->libraries.push_back(library);
+        } else if (name == "idle-timeout") {
+            ok = ParseNumber(value, 1, 3600, &config->idle_timeout_seconds);
+        } else if (name == "max-connections") {
+            ok = ParseNumber(value, 1, 4096, &config->max_connections);
+        } else {
+            *error = where + "unknown setting '" + name + "'";
+            return false;
+        }
+        if (!ok) {
+            *error = where + "bad value for '" + name + "'";
+            return false;
+        }
+    }
+    if (config->credentials.empty()) {
+        *error = path + ": credentials must be set";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace cvadmind

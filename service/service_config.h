@@ -1,0 +1,39 @@
+// cvadmind's configuration file: "name = value" lines, '#' comments.
+//
+//   listen = 127.0.0.1:8081            address and port to listen on
+//   protocol = PLAIN                   the authentication protocol a client must name
+//   credentials = s3cret               the credentials a client must send (required)
+//   library = CVAICP.DLL /path/lib.so  a library LOAD may name, and the file it loads (repeatable;
+//                                      without any line: CVAICP.DLL, found beside cvadmind)
+//   idle-timeout = 60                  seconds a client may take for one request
+//   max-connections = 64               clients served at once
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cvadmind {
+
+struct ServiceConfig {
+    std::string listen_address = "127.0.0.1";
+    uint16_t listen_port = 8081;
+    std::string protocol;
+    std::string credentials;
+    struct Library {
+        std::string name;  // as LOAD names it, compared without regard to case
+        std::string path;  // the file loaded for it
+    };
+    std::vector<Library> libraries;
+    uint32_t idle_timeout_seconds = 60;
+    uint32_t max_connections = 64;
+};
+
+// Reads the file; false with a one-line reason for a file that cannot be read or a line that
+// makes no sense.
+bool LoadServiceConfig(const std::string& path, ServiceConfig* config, std::string* error);
+
+// Parses "ADDRESS:PORT" (an IPv4 address).
+bool ParseListenAddress(const std::string& text, std::string* address, uint16_t* port);
+
+}  // namespace cvadmind

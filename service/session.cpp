@@ -1,0 +1,255 @@
+#include "service/session.h"
+
+#include <cstring>
+#include <vector>
+
+#include "common/text_helpers.h"
+#include "provider/cvaicp.h"
+#include "remote/channel.h"
+#include "remote/packing.h"
+
+namespace cvadmind {
+namespace {
+
+constexpr size_t kListContextSize = 5388;
+constexpr size_t kListItemSize = 8780;
+
+// The exports a client may run, with the size of each record they take and whether the client
+// reads that record back.
+struct ServedExport {
+    const char* name;
+    int records;
+    size_t sizes[2];
+    bool read_back[2];
+};
+
+constexpr ServedExport kServed[] = {
+    {"AppointmentAdd", 1, {sizeof(AppointmentRequest), 0}, {true, false}},
+    {"AppointmentRemove", 1, {sizeof(AppointmentRequest), 0}, {true, false}},
+    {"AppointmentEdit",
+     2,
+     {sizeof(AppointmentRequest), sizeof(AppointmentRequest)},
+     {false, false}},
+    {"AppointmentGet", 1, {sizeof(AppointmentRequest), 0}, {true, false}},
+    {"AppointmentFindFirst", 1, {sizeof(AppointmentRequest), 0}, {true, false}},
+    {"AppointmentFindNext", 1, {sizeof(AppointmentRequest), 0}, {true, false}},
+    {"AppointmentItemGetFirstChunk", 1, {sizeof(AppointmentItemRequest), 0}, {true, false}},
+    {"AppointmentItemGetNextChunk", 1, {sizeof(AppointmentItemRequest), 0}, {true, false}},
+    {"AppointmentItemGetSize", 1, {sizeof(AppointmentItemRequest), 0}, {true, false}},
+    {"AppointmentItemWriteFirstChunk", 1, {sizeof(AppointmentItemRequest), 0}, {false, false}},
+    {"AppointmentItemWriteNextChunk", 1, {sizeof(AppointmentItemRequest), 0}, {false, false}},
+    {"AppointmentListItemFindFirst", 2, {kListContextSize, kListItemSize}, {false, true}},
+    {"AppointmentListItemFindNext", 2, {kListContextSize, kListItemSize}, {false, true}},
+    {"AppointmentListItemFindClose", 1, {kListContextSize, 0}, {false, false}},
+};
+
+// The text between open and close, or false when either is missing.
+bool Between(const std::string& text, const char* open, const char* close, std::string* out) {
+    std::string::size_type start = text.find(open);
+    if (start == std::string::npos) return false;
+    start += std::strlen(open);
+    std::string::size_type end = text.find(close, start);
+    if (end == std::string::npos) return false;
+    *out = text.substr(start, end - start);
+    return true;
+}
+
+// Compares without leaking, through the time it takes, where the texts differ.
+bool SameSecret(const std::string& given, const std::string& expected) {
+    unsigned char difference = given.size() == expected.size() ? 0 : 1;
+    for (size_t i = 0; i < given.size(); ++i) {
+        difference |= static_cast<unsigned char>(given[i] ^ expected[i % (expected.size() + 1)]);
+    }
+    return difference == 0;
+}
+
+// A record's packed text: the dictionary coder, then Base64.
+bool Pack(const void* data, size_t size, std::string* text) {
+    std::vector<unsigned char> stream(2 * size + 2);
+    size_t length = cv::DictCompress(data, size, stream.data());
+    std::vector<char> encoded(cv::kRemoteBufferSize);
+    int written = cv::Base64Encode(stream.data(), length, encoded.data(), encoded.size());
+    if (written < 0) return false;
+    text->assign(encoded.data(), static_cast<size_t>(written));
+    return true;
+}
+
+// Unpacks a packed text that must decode to exactly size bytes.
+bool UnpackExactly(const std::string& text, void* out, size_t size) {
+    std::vector<unsigned char> stream(text.size() + 4);
+    int length = cv::Base64Decode(text.c_str(), stream.data(), stream.size());
+    if (length < 2) return false;
+    size_t produced = 0;
+    return cv::DictDecompress(stream.data(), static_cast<size_t>(length), out, size, &produced) &&
+           produced == size;
+}
+
+// Parameter `number` of a request: its SIZE attribute and its packed content.
+bool FindParameter(const std::string& request, int number, long* size, std::string* content) {
+    std::string open = "<PARAMETER" + std::to_string(number) + " SIZE=";
+    std::string close = "</PARAMETER" + std::to_string(number) + ">";
+    std::string::size_type start = request.find(open);
+    if (start == std::string::npos) return false;
+    start += open.size();
+    std::string::size_type end_of_tag = request.find('>', start);
+    if (end_of_tag == std::string::npos || end_of_tag - start > 10) return false;
+    std::string size_text = request.substr(start, end_of_tag - start);
+    if (size_text.empty() || size_text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    *size = std::atol(size_text.c_str());
+    std::string::size_type end = request.find(close, end_of_tag + 1);
+    if (end == std::string::npos) return false;
+    *content = request.substr(end_of_tag + 1, end - end_of_tag - 1);
+    return true;
+}
+
+std::string Element(int number, size_t size, const std::string& packed) {
+    return "<PARAMETER" + std::to_string(number) + " SIZE=" + std::to_string(size) + ">" + packed +
+           "</PARAMETER" + std::to_string(number) + ">";
+}
+
+}  // namespace
+
+std::string Refusal(const std::string& reason) {
+    return "<DATA><STATUS>FAILURE</STATUS><ERROR>" + reason + "</ERROR></DATA>";
+}
+
+const cv::DynamicLibrary* LibraryCache::Get(const std::string& name, std::string* canonical,
+                                            std::string* error) {
+    const ServiceConfig::Library* entry = nullptr;
+    for (const ServiceConfig::Library& library : config_.libraries) {
+        if (cv::CompareNoCase(library.name.c_str(), name.c_str()) == 0) entry = &library;
+    }
+    if (entry == nullptr) {
+        *error = "library not allowed";
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> hold(guard_);
+    std::unique_ptr<cv::DynamicLibrary>& slot = loaded_[entry->name];
+    if (!slot) {
+        auto library = std::make_unique<cv::DynamicLibrary>();
+        if (!library->Open(entry->path.c_str())) {
+            *error = "library did not load";
+            loaded_.erase(entry->name);
+            return nullptr;
+        }
+        slot = std::move(library);
+    }
+    *canonical = entry->name;
+    return slot.get();
+}
+
+std::string Session::Answer(const std::string& request, bool* close) {
+    *close = false;
+    event_.clear();
+    std::string method;
+    if (request.compare(0, 6, "<DATA>") != 0 ||
+        !Between(request, "<METHOD>", "</METHOD>", &method)) {
+        event_ = "malformed request";
+        return Refusal("malformed request");
+    }
+    if (method == "PING") return cv::kSuccessText;
+    if (method == "QUIT") {
+        *close = true;
+        return "";
+    }
+    if (method == "AUTH") return Authenticate(request);
+    if (method == "LOAD") return Load(request);
+    if (method == "EXEC") return Exec(request);
+    event_ = "unknown method";
+    return Refusal("unknown method");
+}
+
+std::string Session::Authenticate(const std::string& request) {
+    std::string protocol, credentials;
+    bool complete = Between(request, "<PROTOCOL>", "</PROTOCOL>", &protocol) &&
+                    Between(request, "<CREDENTIALS>", "</CREDENTIALS>", &credentials);
+    // Both compared whole, whatever the first gave, so that the time does not tell which failed.
+    bool protocol_ok = SameSecret(protocol, config_.protocol);
+    bool credentials_ok = SameSecret(credentials, config_.credentials);
+    authenticated_ = complete && protocol_ok && credentials_ok;
+    library_ = nullptr;
+    loaded_name_.clear();
+    event_ = authenticated_ ? "authenticated" : "authentication refused";
+    return authenticated_ ? cv::kSuccessText : Refusal("authentication failed");
+}
+
+std::string Session::Load(const std::string& request) {
+    if (!authenticated_) {
+        event_ = "LOAD before AUTH refused";
+        return Refusal("not authenticated");
+    }
+    std::string name, error, canonical;
+    if (!Between(request, "<LIBRARY>", "</LIBRARY>", &name)) return Refusal("no library named");
+    const cv::DynamicLibrary* library = libraries_.Get(name, &canonical, &error);
+    if (library == nullptr) {
+        event_ = "LOAD of '" + name.substr(0, 64) + "' refused: " + error;
+        return Refusal(error);
+    }
+    library_ = library;
+    loaded_name_ = canonical;
+    event_ = "loaded " + canonical;
+    return cv::kSuccessText;
+}
+
+std::string Session::Exec(const std::string& request) {
+    if (!authenticated_ || library_ == nullptr) {
+        event_ = "EXEC before AUTH and LOAD refused";
+        return Refusal("not authenticated");
+    }
+    std::string function;
+    if (!Between(request, "<FUNCTION>", "</FUNCTION>", &function)) return Refusal("no function");
+    const ServedExport* served = nullptr;
+    for (const ServedExport& e : kServed) {
+        if (function == e.name) served = &e;
+    }
+    if (served == nullptr) {
+        event_ = "EXEC of unknown function refused";
+        return Refusal("unknown function");
+    }
+    void* entry = library_->Symbol(served->name);
+    if (entry == nullptr) return Refusal("function not available");
+
+    std::vector<unsigned char> records[2];
+    for (int i = 0; i < served->records; ++i) {
+        long size = 0;
+        std::string content;
+        records[i].assign(served->sizes[i], 0);
+        if (!FindParameter(request, i + 1, &size, &content) ||
+            static_cast<size_t>(size) != served->sizes[i] ||
+            !UnpackExactly(content, records[i].data(), served->sizes[i])) {
+            event_ = "EXEC of " + function + " refused: parameter " + std::to_string(i + 1);
+            return Refusal("bad parameter " + std::to_string(i + 1));
+        }
+    }
+    int32_t result;
+    {
+        std::lock_guard<std::mutex> hold(libraries_.exec_guard());
+        if (served->records == 1) {
+            result = reinterpret_cast<int32_t(CVAPI*)(void*)>(entry)(records[0].data());
+        } else {
+            result = reinterpret_cast<int32_t(CVAPI*)(void*, void*)>(entry)(records[0].data(),
+                                                                            records[1].data());
+        }
+    }
+    // Every record goes back; should that not fit one reply, only those the client reads.
+    for (bool only_read_back : {false, true}) {
+        std::string packed;
+        if (!Pack(&result, sizeof result, &packed)) break;
+        std::string reply = std::string("<DATA><STATUS>SUCCESS</STATUS><PARAMETERS>") +
+                            Element(0, sizeof result, packed);
+        bool packed_all = true;
+        for (int i = 0; i < served->records; ++i) {
+            if (only_read_back && !served->read_back[i]) continue;
+            if (!Pack(records[i].data(), records[i].size(), &packed)) packed_all = false;
+            reply += Element(i + 1, records[i].size(), packed);
+        }
+        reply += "</PARAMETERS></DATA>";
+        if (packed_all && reply.size() < cv::kRemoteBufferSize) return reply;
+    }
+    event_ = "reply of " + function + " too large";
+    return Refusal("reply too large");
+}
+
+}  // namespace cvadmind
