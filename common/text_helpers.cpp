@@ -76,6 +76,16 @@ int32_t ReadDecimal(const char* text) {
     return static_cast<int32_t>(value);
 }
 
+bool StartsWithNoCase(const char* text, const char* prefix) {
+    for (; *prefix != '\0'; ++text, ++prefix) {
+        if (std::tolower(static_cast<unsigned char>(*text)) !=
+            std::tolower(static_cast<unsigned char>(*prefix))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 int CompareNoCase(const char* a, const char* b) {
     for (;; ++a, ++b) {
         int ca = std::tolower(static_cast<unsigned char>(*a));

@@ -27,6 +27,9 @@ int AppendBounded(char* dest, const char* src, size_t size);
 // character; 0 without digits), held at the 32-bit bounds instead of overflowing.
 int32_t ReadDecimal(const char* text);
 
+// Whether the text begins with the prefix, letters compared without regard to case.
+bool StartsWithNoCase(const char* text, const char* prefix);
+
 // Compares two texts without regard to case (the C runtime's locale-aware folding).
 int CompareNoCase(const char* a, const char* b);
 

@@ -68,16 +68,6 @@ constexpr HeaderRow kShortTimeRows[] = {
     {"X-FinishTime: ", "FINISHTIME"},
 };
 
-bool StartsWithNoCase(const char* text, const char* prefix) {
-    for (; *prefix != '\0'; ++text, ++prefix) {
-        if (std::tolower(static_cast<unsigned char>(*text)) !=
-            std::tolower(static_cast<unsigned char>(*prefix))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool AppendTextChild(XmlDocument& document, XmlNode& element, const char* name, const char* text) {
     XmlNode child;
     return document.CreateElement(name, &child) && child.SetText(text) &&

@@ -60,16 +60,6 @@ void PrintComError(const XmlError& error) {
     std::printf("Error Description = %s\n", error.description.c_str());
 }
 
-bool StartsWithNoCase(const char* text, const char* prefix) {
-    for (; *prefix != '\0'; ++text, ++prefix) {
-        if (std::tolower(static_cast<unsigned char>(*text)) !=
-            std::tolower(static_cast<unsigned char>(*prefix))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 void CreateWhenMissing(const char* path) {
     if (!FolderExists(path)) MakeDirectory(path);  // one level; a failure shows at the first use
 }
