@@ -82,6 +82,9 @@ class File {
     bool Sync();
     // Last-write time of the open file.
     bool LastWriteTime(FileTime* time);
+    // A number that tells this file from any other on the machine while it exists (device and
+    // inode; volume and file index). A file replaced by another under the same name gets another.
+    bool Identity(uint64_t* identity);
     // False when closing reported an error (for a written file: data may not have reached the
     // disk).
     bool Close();

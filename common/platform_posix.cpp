@@ -273,6 +273,13 @@ bool File::LastWriteTime(FileTime* time) {
     return true;
 }
 
+bool File::Identity(uint64_t* identity) {
+    struct stat st;
+    if (handle_ == kInvalid || fstat(static_cast<int>(handle_), &st) != 0) return false;
+    *identity = (static_cast<uint64_t>(st.st_dev) << 40) ^ static_cast<uint64_t>(st.st_ino);
+    return true;
+}
+
 bool File::Close() {
     if (handle_ == kInvalid) return true;
     int result = close(static_cast<int>(handle_));

@@ -114,6 +114,14 @@ bool File::LastWriteTime(FileTime* time) {
     return true;
 }
 
+bool File::Identity(uint64_t* identity) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (handle_ == kInvalid || !GetFileInformationByHandle(AsHandle(handle_), &info)) return false;
+    uint64_t index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    *identity = (static_cast<uint64_t>(info.dwVolumeSerialNumber) << 40) ^ index;
+    return true;
+}
+
 bool File::Close() {
     if (handle_ == kInvalid) return true;
     BOOL closed = CloseHandle(AsHandle(handle_));

@@ -1,6 +1,7 @@
 #include "provider/appointments.h"
 
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "common/platform.h"
@@ -67,6 +68,38 @@ int WriteAndCommit(const PeriodPaths& paths, const PeriodFileWriter& writer) {
     return CommitPeriod(paths.period_path, CommitAction::kReplace);
 }
 
+// A period file that could not be read whole is not rewritten: the period is released unchanged.
+int32_t Abandon(const PeriodPaths& paths) {
+    UnlockPeriod(paths.period_path);
+    return 0;
+}
+
+// Where the last walk on this thread stopped: the file, as it was then, and the byte offset after
+// the cursor's line. A walk that goes on over the same, unchanged file starts there instead of
+// reading from the first line again, so walking a file costs its length once, not its square.
+struct WalkPosition {
+    bool valid = false;
+    std::string path;
+    uint64_t identity = 0;
+    int64_t size = -1;
+    FileTime written = 0;
+    int32_t line = 0;
+    uint64_t offset = 0;
+};
+thread_local WalkPosition t_walk;
+
+struct FileState {
+    uint64_t identity = 0;
+    int64_t size = -1;
+    FileTime written = 0;
+};
+
+bool StateOf(File& file, FileState* state) {
+    state->size = file.Size();
+    return state->size >= 0 && file.Identity(&state->identity) &&
+           file.LastWriteTime(&state->written);
+}
+
 }  // namespace
 
 int32_t AddAppointment(const AppointmentRequest& request) {
@@ -98,6 +131,7 @@ int32_t AddAppointment(const AppointmentRequest& request) {
         if (MatchesId(line.id, request.ItemId)) duplicate = true;
         writer.Add(line.start, line.finish, line.id);
     }
+    if (reader.failed()) return Abandon(paths);
     if (!duplicate) writer.Add(request.StartTime, request.FinishTime, request.ItemId);
     // A duplicate still rewrites the file, so that it is normalised and backed up as any change.
     int32_t committed = WriteAndCommit(paths, writer);
@@ -127,6 +161,7 @@ int32_t RemoveAppointment(const AppointmentRequest& request) {
             writer.Add(line.start, line.finish, line.id);
         }
     }
+    if (reader.failed()) return Abandon(paths);
     int32_t committed;
     if (found && writer.lines() == 0) {
         // The period is empty now: its file goes while the period is still blocked, so that a
@@ -162,6 +197,7 @@ int32_t EditAppointment(const AppointmentRequest& old_request,
             writer.Add(line.start, line.finish, line.id);
         }
     }
+    if (reader.failed()) return Abandon(paths);
     int32_t committed = WriteAndCommit(paths, writer);
     if (committed) MarkCalendarChanged(old_request);
     return committed;
@@ -207,7 +243,16 @@ int32_t FindNextAppointment(AppointmentRequest* request) {
 
     PeriodFileReader reader;
     if (!reader.Open(paths.period)) return 0;
+    FileState state;
+    bool known = StateOf(reader.file(), &state);
     int32_t line_number = 0;
+    bool resume = known && t_walk.valid && t_walk.line == cursor && t_walk.path == paths.period &&
+                  t_walk.identity == state.identity && t_walk.size == state.size &&
+                  t_walk.written == state.written;
+    if (resume) {
+        if (!reader.SeekTo(t_walk.offset)) return 0;
+        line_number = cursor;
+    }
     int32_t result = 0;
     std::string_view piece;
     while (reader.Next(&piece)) {
@@ -225,6 +270,15 @@ int32_t FindNextAppointment(AppointmentRequest* request) {
         }
     }
     SetEnumerationSlot(cursor);
+    t_walk.valid = known && !reader.failed() && line_number == cursor;
+    if (t_walk.valid) {
+        t_walk.path = paths.period;
+        t_walk.identity = state.identity;
+        t_walk.size = state.size;
+        t_walk.written = state.written;
+        t_walk.line = cursor;
+        t_walk.offset = reader.position();
+    }
     return result;
 }
 

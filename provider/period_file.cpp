@@ -99,43 +99,61 @@ bool MatchesId(const char* line_id, const char* request_id) {
 }
 
 bool PeriodFileReader::Open(const char* path) {
-    File file;
-    if (!file.Open(path, File::Mode::kRead)) return false;
-    content_.clear();
+    window_.clear();
+    start_ = 0;
     position_ = 0;
-    char buffer[16384];
-    for (;;) {
-        int64_t got = file.Read(buffer, sizeof buffer);
-        if (got < 0) return false;
-        if (got == 0) return true;
-        content_.append(buffer, static_cast<size_t>(got));
+    end_ = failed_ = false;
+    return file_.Open(path, File::Mode::kRead);
+}
+
+bool PeriodFileReader::SeekTo(uint64_t offset) {
+    window_.clear();
+    start_ = 0;
+    end_ = false;
+    if (!file_.Seek(static_cast<int64_t>(offset))) {
+        failed_ = true;
+        return false;
+    }
+    position_ = offset;
+    return true;
+}
+
+// Keeps at least a whole piece and the two bytes of a line break after it in the window, so that
+// every piece is decided as a reading from the start would decide it.
+void PeriodFileReader::Fill() {
+    while (!end_ && window_.size() - start_ < kLineSize + 1) {
+        window_.erase(0, start_);
+        start_ = 0;
+        char buffer[16384];
+        int64_t got = file_.Read(buffer, sizeof buffer);
+        if (got < 0) failed_ = true;
+        if (got <= 0) {
+            end_ = true;
+            break;
+        }
+        window_.append(buffer, static_cast<size_t>(got));
     }
 }
 
 bool PeriodFileReader::Next(std::string_view* line) {
-    if (position_ >= content_.size()) return false;
-    // A piece holds up to kLineSize - 1 characters, its line break (CR LF as one) included.
-    size_t start = position_;
+    Fill();
+    if (failed_ || start_ >= window_.size()) return false;
+    size_t end = start_;
     size_t counted = 0;
-    size_t end = start;
     bool broke = false;
-    while (end < content_.size() && counted < kLineSize - 1) {
-        if (content_[end] == '\n') {
-            broke = true;
-            break;
-        }
-        if (content_[end] == '\r' && end + 1 < content_.size() && content_[end + 1] == '\n') {
+    while (end < window_.size() && counted < kLineSize - 1) {
+        if (window_[end] == '\n' ||
+            (window_[end] == '\r' && end + 1 < window_.size() && window_[end + 1] == '\n')) {
             broke = true;
             break;
         }
         ++end;
         ++counted;
     }
-    *line = std::string_view(content_.data() + start, end - start);
-    if (broke) {
-        end += content_[end] == '\r' ? 2 : 1;
-    }
-    position_ = end;
+    *line = std::string_view(window_.data() + start_, end - start_);
+    if (broke) end += window_[end] == '\r' ? 2 : 1;
+    position_ += end - start_;
+    start_ = end;
     return true;
 }
 

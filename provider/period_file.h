@@ -42,16 +42,30 @@ bool MatchesId(const char* line_id, const char* request_id);
 
 // Reads a period file line by line as the C runtime's fgets would read it in text mode with a
 // kLineSize buffer: CR LF counts as one line break, a longer line arrives in pieces of at most
-// kLineSize - 1 characters. The whole file is read at Open (period files are small).
+// kLineSize - 1 characters. It reads as it goes, so a walk that stops early reads only what it
+// needed, and it can start at any piece boundary an earlier reading reported.
 class PeriodFileReader {
   public:
     bool Open(const char* path);
-    // The next piece without its line break; false at the end.
+    // Continues at a byte offset that position() gave for this same file.
+    bool SeekTo(uint64_t offset);
+    // The next piece without its line break; false at the end, or when reading failed.
     bool Next(std::string_view* line);
+    // True when a read failed: what was read is not the whole file.
+    bool failed() const { return failed_; }
+    // The byte offset of the next piece.
+    uint64_t position() const { return position_; }
+    File& file() { return file_; }
 
   private:
-    std::string content_;
-    size_t position_ = 0;
+    void Fill();
+
+    File file_;
+    std::string window_;
+    size_t start_ = 0;
+    uint64_t position_ = 0;
+    bool end_ = false;
+    bool failed_ = false;
 };
 
 // Builds the new content of a period file: lines joined by CR LF, none after the last.

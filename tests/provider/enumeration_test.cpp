@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/platform.h"
 #include "provider/cvaicp.h"
 #include "provider/module.h"
 #include "tests/provider/appointment_fixture.h"
@@ -82,6 +83,36 @@ TEST_F(EnumerationTest, TheCursorIsNotTiedToAFile) {
     AppointmentRequest b = MakeRequest("", 0, 0, "B");
     ASSERT_EQ(1, AppointmentFindNext(&b));
     EXPECT_STREQ("b3", b.ItemId);
+}
+
+TEST_F(EnumerationTest, AFileReplacedBetweenCallsIsReadFromItsStart) {
+    Put("Y09M03D15.CAL", "1\t1\ta1\r\n2\t2\ta2\r\n3\t3\ta3");
+    AppointmentRequest request = MakeRequest("", 0, 0);
+    ASSERT_EQ(1, AppointmentFindFirst(&request));
+    request.ItemId[0] = '\0';
+    ASSERT_EQ(1, AppointmentFindNext(&request));
+    EXPECT_STREQ("a2", request.ItemId);
+    // A writer puts a new file in place with a line before the others: the cursor (line 2) now
+    // points at a1, so the next line is a2 again.
+    Put("new", "0\t0\ta0\r\n1\t1\ta1\r\n2\t2\ta2\r\n3\t3\ta3");
+    ASSERT_TRUE(ReplaceFileWith(PathOf("new").c_str(), PathOf("Y09M03D15.CAL").c_str()));
+    request.ItemId[0] = '\0';
+    ASSERT_EQ(1, AppointmentFindNext(&request));
+    EXPECT_STREQ("a2", request.ItemId);
+    request.ItemId[0] = '\0';
+    ASSERT_EQ(1, AppointmentFindNext(&request));
+    EXPECT_STREQ("a3", request.ItemId);
+    EXPECT_EQ(0, AppointmentFindNext(&request));
+}
+
+TEST_F(EnumerationTest, LongLinesResumeAtTheSamePieces) {
+    std::string long_id(1500, 'x');  // arrives as pieces of 1023 and 477+ characters
+    Put("Y09M03D15.CAL", "1\t1\ta\r\n2\t2\t" + long_id + "\r\n3\t3\tz");
+    std::vector<std::string> ids = WalkAll("Y09M03D15");
+    ASSERT_EQ(4u, ids.size());
+    EXPECT_EQ("a", ids[0]);
+    EXPECT_EQ(std::string(63, 'x'), ids[1]);
+    EXPECT_EQ("z", ids[3]);
 }
 
 TEST_F(EnumerationTest, ThreadsWalkIndependently) {
