@@ -132,6 +132,7 @@ int32_t AddAppointment(const AppointmentRequest& request) {
         writer.Add(line.start, line.finish, line.id);
     }
     if (reader.failed()) return Abandon(paths);
+    reader.Close();
     if (!duplicate) writer.Add(request.StartTime, request.FinishTime, request.ItemId);
     // A duplicate still rewrites the file, so that it is normalised and backed up as any change.
     int32_t committed = WriteAndCommit(paths, writer);
@@ -162,6 +163,7 @@ int32_t RemoveAppointment(const AppointmentRequest& request) {
         }
     }
     if (reader.failed()) return Abandon(paths);
+    reader.Close();
     int32_t committed;
     if (found && writer.lines() == 0) {
         // The period is empty now: its file goes while the period is still blocked, so that a
@@ -198,6 +200,7 @@ int32_t EditAppointment(const AppointmentRequest& old_request,
         }
     }
     if (reader.failed()) return Abandon(paths);
+    reader.Close();
     int32_t committed = WriteAndCommit(paths, writer);
     if (committed) MarkCalendarChanged(old_request);
     return committed;

@@ -55,6 +55,8 @@ class PeriodFileReader {
     bool failed() const { return failed_; }
     // The byte offset of the next piece.
     uint64_t position() const { return position_; }
+    // Lets go of the file: Windows does not replace a file that is still open.
+    void Close() { file_.Close(); }
     File& file() { return file_; }
 
   private:
