@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/civil_time.h"
 #include "common/platform.h"
 #include "common/text_helpers.h"
 
@@ -38,18 +39,6 @@ int64_t FloorModulo(int64_t a, int64_t b) {
     return a - FloorDivide(a, b) * b;
 }
 
-// Days since 1970-01-01 of a date in the proleptic Gregorian calendar (month 1-12). Done here
-// rather than through the C library so that every year works the same whatever time_t is.
-int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
-    year -= month <= 2;
-    const int64_t era = FloorDivide(year, 400);
-    const int64_t year_of_era = year - era * 400;
-    const int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const int64_t day_of_era =
-        year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-    return era * 146097 + day_of_era - 719468;
-}
-
 // The record's fields counted as seconds since 1970 as if they were UTC. Fields out of their
 // usual range carry over as the C library's local conversion lets them.
 int64_t FieldsAsUtc(const std::tm& fields) {
@@ -63,28 +52,16 @@ int64_t FieldsAsUtc(const std::tm& fields) {
 
 // The UTC breakdown of seconds since 1970.
 std::tm BreakDown(int64_t seconds) {
-    const int64_t days = FloorDivide(seconds, kSecondsPerDay);
-    const int64_t rest = FloorModulo(seconds, kSecondsPerDay);
-    const int64_t shifted = days + 719468;
-    const int64_t era = FloorDivide(shifted, 146097);
-    const int64_t day_of_era = shifted - era * 146097;
-    const int64_t year_of_era =
-        (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-    const int64_t day_of_year =
-        day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-    const int64_t mp = (5 * day_of_year + 2) / 153;
-    const int64_t month = mp < 10 ? mp + 3 : mp - 9;
-    const int64_t year = year_of_era + era * 400 + (month <= 2);
-
+    const CivilTime t = UtcCivilTime(seconds);
     std::tm record{};
-    record.tm_year = static_cast<int>(year - 1900);
-    record.tm_mon = static_cast<int>(month - 1);
-    record.tm_mday = static_cast<int>(day_of_year - (153 * mp + 2) / 5 + 1);
-    record.tm_hour = static_cast<int>(rest / 3600);
-    record.tm_min = static_cast<int>(rest % 3600 / 60);
-    record.tm_sec = static_cast<int>(rest % 60);
-    record.tm_wday = static_cast<int>(FloorModulo(days + 4, 7));  // 1970-01-01 was a Thursday
-    record.tm_yday = static_cast<int>(days - DaysFromCivil(year, 1, 1));
+    record.tm_year = static_cast<int>(t.year - 1900);
+    record.tm_mon = t.month - 1;
+    record.tm_mday = t.day;
+    record.tm_hour = t.hour;
+    record.tm_min = t.minute;
+    record.tm_sec = t.second;
+    record.tm_wday = t.weekday;
+    record.tm_yday = t.year_day;
     return record;
 }
 

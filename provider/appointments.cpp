@@ -79,7 +79,7 @@ int32_t Abandon(const PeriodPaths& paths) {
 // reading from the first line again, so walking a file costs its length once, not its square.
 struct WalkPosition {
     bool valid = false;
-    std::string path;
+    char path[kPathSize];
     uint64_t identity = 0;
     int64_t size = -1;
     FileTime written = 0;
@@ -249,7 +249,8 @@ int32_t FindNextAppointment(AppointmentRequest* request) {
     FileState state;
     bool known = StateOf(reader.file(), &state);
     int32_t line_number = 0;
-    bool resume = known && t_walk.valid && t_walk.line == cursor && t_walk.path == paths.period &&
+    bool resume = known && t_walk.valid && t_walk.line == cursor &&
+                  std::strcmp(t_walk.path, paths.period) == 0 &&
                   t_walk.identity == state.identity && t_walk.size == state.size &&
                   t_walk.written == state.written;
     if (resume) {
@@ -275,7 +276,7 @@ int32_t FindNextAppointment(AppointmentRequest* request) {
     SetEnumerationSlot(cursor);
     t_walk.valid = known && !reader.failed() && line_number == cursor;
     if (t_walk.valid) {
-        t_walk.path = paths.period;
+        std::memcpy(t_walk.path, paths.period, sizeof t_walk.path);
         t_walk.identity = state.identity;
         t_walk.size = state.size;
         t_walk.written = state.written;

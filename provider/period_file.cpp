@@ -4,24 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/civil_time.h"
 #include "common/text_helpers.h"
 
 namespace cv {
 namespace {
-
-// Days since 1970-01-01 to a civil date (proleptic Gregorian), for any 64-bit day count.
-void CivilFromDays(int64_t days, int64_t* year, int* month, int* day) {
-    days += 719468;
-    int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    int64_t day_of_era = days - era * 146097;
-    int64_t year_of_era =
-        (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-    int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-    int64_t shifted_month = (5 * day_of_year + 2) / 153;
-    *day = static_cast<int>(day_of_year - (153 * shifted_month + 2) / 5 + 1);
-    *month = static_cast<int>(shifted_month < 10 ? shifted_month + 3 : shifted_month - 9);
-    *year = year_of_era + era * 400 + (*month <= 2 ? 1 : 0);
-}
 
 struct UtcDate {
     int64_t year;
@@ -30,11 +17,8 @@ struct UtcDate {
 };
 
 UtcDate DateOf(int32_t time) {
-    int64_t seconds = time;
-    int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
-    UtcDate date;
-    CivilFromDays(days, &date.year, &date.month, &date.day);
-    return date;
+    CivilTime t = UtcCivilTime(time);
+    return UtcDate{t.year, t.month, t.day};
 }
 
 }  // namespace

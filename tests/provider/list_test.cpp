@@ -92,10 +92,11 @@ TEST_F(ListTest, DeliversTheElementAndItsFields) {
     EXPECT_STREQ("example", item_.Postoffice);
     EXPECT_STREQ("anna", item_.Mailbox);
     EXPECT_STREQ("a", item_.ItemId);
-    EXPECT_EQ(kNoon, item_.StartTime);
-    EXPECT_EQ(kNoon + 3600, item_.FinishTime);
+    // The record is packed: its fields are compared as copies (+), never bound by reference.
+    EXPECT_EQ(kNoon, +item_.StartTime);
+    EXPECT_EQ(kNoon + 3600, +item_.FinishTime);
     std::string xml = item_.ItemXml;
-    EXPECT_EQ(xml.size(), item_.ItemXmlLength);
+    EXPECT_EQ(xml.size(), +item_.ItemXmlLength);
     EXPECT_EQ(0u, xml.find("<ELEMENT ID=\"a\">"));
     EXPECT_NE(std::string::npos, xml.find("<SUBJECT>about a</SUBJECT>"));
     EXPECT_NE(std::string::npos, xml.find("<LOCATION>Room 4</LOCATION>"));
@@ -161,12 +162,12 @@ TEST_F(ListTest, StylesheetOutputIsCutToTheRecord) {
     ListContext context = Context(kNoon, kNoon + 3600, sheet.c_str());
     ASSERT_EQ(1, AppointmentListItemFindFirst(&context, &item_));
     EXPECT_EQ(std::string(63, 'L'), item_.ItemId);
-    EXPECT_EQ(12, item_.StartTime);
-    EXPECT_EQ(0u, item_.ItemXmlLength);  // too long for its window: handed out without it
+    EXPECT_EQ(12, +item_.StartTime);
+    EXPECT_EQ(0u, +item_.ItemXmlLength);  // too long for its window: handed out without it
     EXPECT_STREQ("", item_.ItemXml);
     ASSERT_EQ(1, AppointmentListItemFindNext(&context, &item_));
     EXPECT_STREQ("next", item_.ItemId);
-    EXPECT_EQ(0, item_.StartTime);
+    EXPECT_EQ(0, +item_.StartTime);
 }
 
 TEST_F(ListTest, WritesNoIndexFileAnywhere) {

@@ -65,6 +65,9 @@ std::vector<Command> AppointmentCommands();
 std::vector<Command> ItemCommands();
 std::vector<Command> ConfigCommands();
 std::vector<Command> ListCommands();
+// The calendar index (props, reindex, index): run in cvcal itself, not through the library.
+std::vector<Command> IndexCommands();
+bool WorksOnStoreDirectly(const std::string& command);
 
 // Record builders shared by the commands: the names are copied into their fields, refusing what
 // does not fit.

@@ -34,7 +34,7 @@ const char kToolUsage[] =
 
 std::vector<Command> AllCommands() {
     std::vector<Command> all = AppointmentCommands();
-    for (auto group : {ListCommands(), ItemCommands(), ConfigCommands()}) {
+    for (auto group : {ListCommands(), ItemCommands(), ConfigCommands(), IndexCommands()}) {
         all.insert(all.end(), group.begin(), group.end());
     }
     return all;
@@ -52,7 +52,7 @@ void PrintCommandUsage(const Command& c) {
 }
 
 bool IsGroup(const std::string& word) {
-    return word == "item" || word == "config";
+    return word == "item" || word == "config" || word == "props" || word == "index";
 }
 
 // The Windows build has no file to point the library at: the file's values go into the registry.
@@ -129,7 +129,8 @@ int Run(const std::vector<std::string>& arguments) {
     if (!registry.empty()) ApplyRegistryFile(registry);
     cv::HostThread thread;  // COM and sockets, for the library's sake
     ProviderLibrary library;
-    bool needs_library = name.compare(0, 6, "config") != 0 && name != "period-name";
+    bool needs_library =
+        name.compare(0, 6, "config") != 0 && name != "period-name" && !WorksOnStoreDirectly(name);
     if (needs_library && !library.Load(library_path)) {
         std::fprintf(stderr, "cvcal: %s\n", library.error().c_str());
         return kExitUsage;

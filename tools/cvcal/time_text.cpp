@@ -1,5 +1,7 @@
 #include "tools/cvcal/time_text.h"
 
+#include "common/civil_time.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -10,39 +12,6 @@ namespace {
 const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 const char* const kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-
-int64_t DaysFromCivil(int64_t year, int month, int day) {
-    year -= month <= 2;
-    int64_t era = (year >= 0 ? year : year - 399) / 400;
-    int64_t year_of_era = year - era * 400;
-    int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-    return era * 146097 + day_of_era - 719468;
-}
-
-struct UtcFields {
-    int year, month, day, hour, minute, second, weekday;
-};
-
-UtcFields Breakdown(int64_t seconds) {
-    int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
-    int64_t rest = seconds - days * 86400;
-    UtcFields f;
-    f.hour = static_cast<int>(rest / 3600);
-    f.minute = static_cast<int>(rest / 60 % 60);
-    f.second = static_cast<int>(rest % 60);
-    f.weekday = static_cast<int>(((days % 7) + 11) % 7);  // 1970-01-01 was a Thursday
-    int64_t z = days + 719468;
-    int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    int64_t doe = z - era * 146097;
-    int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    int64_t mp = (5 * doy + 2) / 153;
-    f.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    f.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    f.year = static_cast<int>(yoe + era * 400 + (f.month <= 2));
-    return f;
-}
 
 bool Digits(const std::string& text, size_t at, size_t count, int* value) {
     if (at + count > text.size()) return false;
@@ -96,7 +65,7 @@ bool ParseTimeArgument(const std::string& text, int32_t* seconds, std::string* r
     }
     std::string zone = text.substr(at);
     int64_t fields_as_utc =
-        DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+        cv::DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
     int64_t value;
     if (zone == "Z" || zone == "z") {
         value = fields_as_utc;
@@ -151,18 +120,19 @@ std::string LocalTimeText(int32_t seconds) {
 }
 
 std::string ShortDateText(int32_t seconds) {
-    UtcFields f = Breakdown(seconds);
+    cv::CivilTime f = cv::UtcCivilTime(seconds);
     char text[64];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d %02d %s, %04d", f.hour, f.minute, f.second,
-                  f.day, kMonths[f.month - 1], f.year);
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d %02d %s, %04lld", f.hour, f.minute, f.second,
+                  f.day, kMonths[f.month - 1], static_cast<long long>(f.year));
     return text;
 }
 
 std::string MessageDateText(int64_t seconds) {
-    UtcFields f = Breakdown(seconds);
+    cv::CivilTime f = cv::UtcCivilTime(seconds);
     char text[64];
-    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d +0000", kWeekdays[f.weekday],
-                  f.day, kMonths[f.month - 1], f.year, f.hour, f.minute, f.second);
+    std::snprintf(text, sizeof text, "%s, %02d %s %04lld %02d:%02d:%02d +0000",
+                  kWeekdays[f.weekday], f.day, kMonths[f.month - 1], static_cast<long long>(f.year),
+                  f.hour, f.minute, f.second);
     return text;
 }
 

@@ -1,0 +1,188 @@
+// Opening a calendar folder's index as the store layer does: dirty markers, the reindex mode, and
+// whether the index is rebuilt or loaded.
+#include "index/calendar_folder_index.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/platform.h"
+#include "common/registry.h"
+#include "tests/support/test_store.h"
+
+namespace cv {
+namespace {
+
+class CalendarFolderIndexTest : public ::testing::Test {
+  protected:
+    CalendarFolderIndexTest() : calendar_(store_.CreateMailbox("office1", "anna")) {
+        store_.registry().SetWaits(0);
+        MakeDirectory(calendar_.c_str());
+        // Appointments in the period files; an index on disk that says something else.
+        Put("Y05M03D07.CAL", "100\t200\tscanned1\r\n300\t400\tscanned2");
+        Put("scanned1", "Subject: one\r\n\r\n");
+        Put("scanned2", "Subject: two\r\n\r\n");
+        ForgetCalendarReIndexMode();
+    }
+    ~CalendarFolderIndexTest() override {
+        StoreIndex_Close(index_.get());
+        ForgetCalendarReIndexMode();
+    }
+
+    std::string PathOf(const std::string& name) const { return calendar_ + "\\" + name; }
+    void Put(const std::string& name, const std::string& bytes) {
+        ASSERT_TRUE(testing::WriteFileBytes(PathOf(name), bytes));
+    }
+    void PutIndexOnDisk() {
+        Put("_index.xml", "<BASEELEMENT><ELEMENT ID=\"on-disk\"/></BASEELEMENT>");
+    }
+    void SetMode(uint32_t mode) {
+        store_.registry().SetDword(Hive::kLocalMachine, kStoreKey, "Calendar ReIndex Mode", mode);
+        ForgetCalendarReIndexMode();
+    }
+
+    // Opens the folder's index; how it was opened and the IDs it holds, sorted.
+    std::string Open(std::vector<std::string>* ids, bool reuse = false) {
+        CalendarIndexOpenReport report;
+        StoreIndex* opened = OpenCalendarFolderIndex(index_.get(), reuse, &report);
+        markers_ = report.dirty_markers;
+        ids->clear();
+        XmlNode root;
+        int32_t count = 0;
+        if (opened != nullptr && opened->FolderIndex.DocumentElement(&root)) {
+            root.ChildCount(&count);
+        }
+        for (int32_t i = 0; i < count; ++i) {
+            XmlNode child;
+            std::string id;
+            root.ChildAt(i, &child);
+            child.Attribute("ID", &id);
+            ids->push_back(id);
+        }
+        std::sort(ids->begin(), ids->end());
+        switch (report.opening) {
+            case CalendarIndexOpening::kReused:
+                return "reused";
+            case CalendarIndexOpening::kRebuilt:
+                return "rebuilt";
+            case CalendarIndexOpening::kLoaded:
+                return "loaded";
+            default:
+                return opened == nullptr ? "none" : "?";
+        }
+    }
+
+    static std::unique_ptr<StoreIndex> Calendar(const char* mailbox) {
+        auto index = std::make_unique<StoreIndex>();
+        std::strcpy(index->PostofficeName, "office1");
+        std::strcpy(index->MailboxName, mailbox);
+        std::strcpy(index->FolderName, "Calendar");
+        return index;
+    }
+
+    testing::TestStore store_;
+    std::string calendar_;
+    std::unique_ptr<StoreIndex> index_ = Calendar("anna");
+    int markers_ = -1;
+    const std::vector<std::string> scanned_{"scanned1", "scanned2"};
+    const std::vector<std::string> on_disk_{"on-disk"};
+};
+
+TEST_F(CalendarFolderIndexTest, TheModeIsReadOnceAndMissingMeansZero) {
+    store_.registry().Delete(Hive::kLocalMachine, kStoreKey, "Calendar ReIndex Mode");
+    EXPECT_EQ(0u, CalendarReIndexMode());
+    SetMode(3);
+    EXPECT_EQ(3u, CalendarReIndexMode());
+    store_.registry().SetDword(Hive::kLocalMachine, kStoreKey, "Calendar ReIndex Mode", 0);
+    EXPECT_EQ(3u, CalendarReIndexMode());  // kept for the life of the process
+    ForgetCalendarReIndexMode();
+    EXPECT_EQ(0u, CalendarReIndexMode());
+}
+
+TEST_F(CalendarFolderIndexTest, AMissingIndexIsRebuiltInEitherMode) {
+    for (uint32_t mode : {0u, 1u}) {
+        SetMode(mode);
+        RemoveFile(PathOf("_index.xml").c_str());
+        std::vector<std::string> ids;
+        EXPECT_EQ("rebuilt", Open(&ids)) << mode;
+        EXPECT_EQ(scanned_, ids);
+        EXPECT_EQ(0, markers_);
+        EXPECT_TRUE(testing::PathExists(PathOf("_index.xml")));
+        EXPECT_FALSE(testing::PathExists(PathOf("_index.blk")));
+    }
+}
+
+TEST_F(CalendarFolderIndexTest, ADirtyMarkerRebuildsOnlyInModeOneAndIsConsumedEitherWay) {
+    std::vector<std::string> ids;
+    for (uint32_t mode : {0u, 1u}) {
+        SetMode(mode);
+        PutIndexOnDisk();
+        Put("_CHANGE.DTY", "changed");
+        Put("_other.dty", "changed");
+        EXPECT_EQ(mode == 0 ? "loaded" : "rebuilt", Open(&ids)) << mode;
+        EXPECT_EQ(mode == 0 ? on_disk_ : scanned_, ids);
+        EXPECT_EQ(2, markers_);
+        EXPECT_FALSE(testing::PathExists(PathOf("_CHANGE.DTY")));
+        EXPECT_FALSE(testing::PathExists(PathOf("_other.dty")));
+    }
+    // Without a marker an index on disk is loaded, whatever the mode.
+    PutIndexOnDisk();
+    EXPECT_EQ("loaded", Open(&ids));
+    EXPECT_EQ(on_disk_, ids);
+    EXPECT_EQ(0, markers_);
+}
+
+TEST_F(CalendarFolderIndexTest, AnOpenIndexIsReusedOnlyWhenAskedAndNeverDoubled) {
+    SetMode(1);
+    std::vector<std::string> ids;
+    EXPECT_EQ("rebuilt", Open(&ids));
+    Put("_CHANGE.DTY", "changed");
+    EXPECT_EQ("reused", Open(&ids, true));
+    EXPECT_EQ(scanned_, ids);
+    EXPECT_TRUE(testing::PathExists(PathOf("_CHANGE.DTY")));
+    // A second rebuild starts from a fresh document.
+    EXPECT_EQ("rebuilt", Open(&ids));
+    EXPECT_EQ(scanned_, ids);
+}
+
+TEST_F(CalendarFolderIndexTest, AFolderWithoutPeriodFilesKeepsItsIndex) {
+    SetMode(1);
+    RemoveFile(PathOf("Y05M03D07.CAL").c_str());
+    PutIndexOnDisk();
+    Put("_CHANGE.DTY", "changed");
+    std::vector<std::string> ids;
+    EXPECT_EQ("loaded", Open(&ids));
+    EXPECT_EQ(on_disk_, ids);
+
+    // Nothing on disk at all: an empty index.
+    RemoveFile(PathOf("_index.xml").c_str());
+    EXPECT_EQ("rebuilt", Open(&ids));
+    EXPECT_TRUE(ids.empty());
+}
+
+TEST_F(CalendarFolderIndexTest, AnIndexThatCannotBeLoadedIsNone) {
+    Put("_index.xml", "<BASEELEMENT><ELEMENT");
+    std::vector<std::string> ids;
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ("none", Open(&ids));
+    EXPECT_NE("", ::testing::internal::GetCapturedStdout());  // the parse report
+}
+
+TEST_F(CalendarFolderIndexTest, NamesOutsideTheMailRootAreRefused) {
+    // A marker where ".." would lead must stay.
+    std::string outside = store_.root() + "\\office1\\MAILROOT\\_CHANGE.DTY";
+    ASSERT_TRUE(testing::WriteFileBytes(outside, "x"));
+    for (const char* mailbox : {"..", "anna\\..", ""}) {
+        auto index = Calendar(mailbox);
+        EXPECT_EQ(nullptr, OpenCalendarFolderIndex(index.get(), false)) << mailbox;
+    }
+    EXPECT_TRUE(testing::PathExists(outside));
+    EXPECT_EQ(nullptr, OpenCalendarFolderIndex(nullptr, true));
+}
+
+}  // namespace
+}  // namespace cv
