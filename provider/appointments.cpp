@@ -68,6 +68,27 @@ int WriteAndCommit(const PeriodPaths& paths, const PeriodFileWriter& writer) {
     return CommitPeriod(paths.period_path, CommitAction::kReplace);
 }
 
+// Takes the period and opens its file. False, with the period released, when the period cannot be
+// had or its file cannot be opened.
+bool LockAndOpen(const PeriodPaths& paths, PeriodFileReader* reader) {
+    if (!LockPeriod(paths.period_path)) return false;
+    if (reader->Open(paths.period)) return true;
+    UnlockPeriod(paths.period_path);
+    return false;
+}
+
+// Hands every non-empty line of the file, parsed, to visit, then lets go of the file (Windows
+// does not replace a file that is open). False when the file could not be read whole.
+template <typename Visit>
+bool ForEachLine(PeriodFileReader* reader, Visit visit) {
+    std::string_view piece;
+    while (reader->Next(&piece)) {
+        if (!piece.empty()) visit(Parse(piece));
+    }
+    reader->Close();
+    return !reader->failed();
+}
+
 // A period file that could not be read whole is not rewritten: the period is released unchanged.
 int32_t Abandon(const PeriodPaths& paths) {
     UnlockPeriod(paths.period_path);
@@ -124,15 +145,11 @@ int32_t AddAppointment(const AppointmentRequest& request) {
     }
 
     bool duplicate = false;
-    std::string_view piece;
-    while (reader.Next(&piece)) {
-        if (piece.empty()) continue;
-        PeriodLine line = Parse(piece);
+    bool whole = ForEachLine(&reader, [&](const PeriodLine& line) {
         if (MatchesId(line.id, request.ItemId)) duplicate = true;
         writer.Add(line.start, line.finish, line.id);
-    }
-    if (reader.failed()) return Abandon(paths);
-    reader.Close();
+    });
+    if (!whole) return Abandon(paths);
     if (!duplicate) writer.Add(request.StartTime, request.FinishTime, request.ItemId);
     // A duplicate still rewrites the file, so that it is normalised and backed up as any change.
     int32_t committed = WriteAndCommit(paths, writer);
@@ -142,28 +159,18 @@ int32_t AddAppointment(const AppointmentRequest& request) {
 int32_t RemoveAppointment(const AppointmentRequest& request) {
     PeriodPaths paths;
     if (!IsUsableRecord(request)) return 0;
-    if (!ResolvePaths(request, &paths)) return 0;
-    if (!LockPeriod(paths.period_path)) return 0;
-
     PeriodFileReader reader;
-    if (!reader.Open(paths.period)) {
-        UnlockPeriod(paths.period_path);
-        return 0;
-    }
+    if (!ResolvePaths(request, &paths) || !LockAndOpen(paths, &reader)) return 0;
     PeriodFileWriter writer;
     bool found = false;
-    std::string_view piece;
-    while (reader.Next(&piece)) {
-        if (piece.empty()) continue;
-        PeriodLine line = Parse(piece);
+    bool whole = ForEachLine(&reader, [&](const PeriodLine& line) {
         if (MatchesId(line.id, request.ItemId)) {
             found = true;
         } else {
             writer.Add(line.start, line.finish, line.id);
         }
-    }
-    if (reader.failed()) return Abandon(paths);
-    reader.Close();
+    });
+    if (!whole) return Abandon(paths);
     int32_t committed;
     if (found && writer.lines() == 0) {
         // The period is empty now: its file goes while the period is still blocked, so that a
@@ -180,27 +187,17 @@ int32_t EditAppointment(const AppointmentRequest& old_request,
                         const AppointmentRequest& new_request) {
     PeriodPaths paths;
     if (!IsUsableRecord(old_request) || !IsWritableId(new_request.ItemId)) return 0;
-    if (!ResolvePaths(old_request, &paths)) return 0;
-    if (!LockPeriod(paths.period_path)) return 0;
-
     PeriodFileReader reader;
-    if (!reader.Open(paths.period)) {
-        UnlockPeriod(paths.period_path);
-        return 0;
-    }
+    if (!ResolvePaths(old_request, &paths) || !LockAndOpen(paths, &reader)) return 0;
     PeriodFileWriter writer;
-    std::string_view piece;
-    while (reader.Next(&piece)) {
-        if (piece.empty()) continue;
-        PeriodLine line = Parse(piece);
+    bool whole = ForEachLine(&reader, [&](const PeriodLine& line) {
         if (MatchesId(line.id, old_request.ItemId)) {
             writer.Add(new_request.StartTime, new_request.FinishTime, new_request.ItemId);
         } else {
             writer.Add(line.start, line.finish, line.id);
         }
-    }
-    if (reader.failed()) return Abandon(paths);
-    reader.Close();
+    });
+    if (!whole) return Abandon(paths);
     int32_t committed = WriteAndCommit(paths, writer);
     if (committed) MarkCalendarChanged(old_request);
     return committed;
@@ -215,19 +212,16 @@ int32_t GetAppointment(AppointmentRequest* request) {
     PeriodFileReader reader;
     if (!reader.Open(paths.period)) return 0;
     int32_t result = 0;
-    std::string_view piece;
-    while (reader.Next(&piece)) {
-        if (piece.empty()) continue;
-        PeriodLine line = Parse(piece);
-        // The record's id is updated on every match, so the last line with the id wins and an
-        // empty id takes the first line (and then later lines with that same id).
+    // The record's id is updated on every match, so the last line with the id wins and an empty
+    // id takes the first line (and then later lines with that same id).
+    ForEachLine(&reader, [&](const PeriodLine& line) {
         if (MatchesId(line.id, request->ItemId)) {
             CopyId(request->ItemId, line.id);
             request->StartTime = line.start;
             request->FinishTime = line.finish;
             result = 1;
         }
-    }
+    });
     return result;
 }
 

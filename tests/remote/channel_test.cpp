@@ -127,6 +127,7 @@ TEST_F(ChannelTest, ChangingHostPingsTheOldOneAndQuitsOnlyWhenItIsDead) {
     // The PING waits for the receive time-out; make that short for the test.
     SetReceiveTimeout(TheRemoteChannel().ChannelSocket, 200);
     EXPECT_EQ(1, CheckRemoteMode(kProviderLibraryName));
+    other.WaitForRequests(2);
     EXPECT_EQ((std::vector<std::string>{kPing, kQuit}), other.requests());
 }
 

@@ -53,6 +53,12 @@ void ScriptedPeer::ClearRequests() {
     requests_.clear();
 }
 
+void ScriptedPeer::WaitForRequests(size_t count) const {
+    for (int i = 0; i < 1000 && requests().size() < count; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
 void ScriptedPeer::DropConnection() {
     std::lock_guard<std::mutex> hold(guard_);
     ShutdownSocket(current_);

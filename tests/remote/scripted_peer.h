@@ -38,6 +38,9 @@ class ScriptedPeer {
     std::vector<std::string> requests() const;
     int connections() const { return connections_; }
     void ClearRequests();
+    // Waits (up to ten seconds) until at least `count` requests have arrived: a request the client
+    // sends without waiting for an answer (QUIT) reaches the peer in its own time.
+    void WaitForRequests(size_t count) const;
     // Closes the connection being served (as a peer that died would).
     void DropConnection();
 

@@ -23,12 +23,12 @@ CommandLine::CommandLine(const std::vector<std::string>& arguments,
             name = name.substr(0, equals);
             inline_value = true;
         }
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* option = nullptr;
         for (const OptionSpec& s : known) {
-            if (name == s.name) spec = &s;
+            if (name == s.name) option = &s;
         }
-        if (spec == nullptr) throw UsageError("--" + name + ": unknown option");
-        if (!spec->takes_value) {
+        if (option == nullptr) throw UsageError("--" + name + ": unknown option");
+        if (!option->takes_value) {
             if (inline_value) throw UsageError("--" + name + ": takes no value");
             flags_.insert(name);
             continue;
