@@ -9,27 +9,7 @@ mkdir -p "$work/store/po/MAILROOT/anna"
 failures=0 checks=0
 
 c() { "$cvcal" --registry "$work/r.reg" "$@"; }
-expect_status() {
-    local want=$1; shift
-    checks=$((checks + 1))
-    local out
-    out=$(c "$@" 2>&1)
-    local got=$?
-    if [ "$got" != "$want" ]; then
-        echo "FAIL: cvcal $* exited $got, expected $want: $out"
-        failures=$((failures + 1))
-    fi
-}
-expect_output() {
-    local pattern=$1; shift
-    checks=$((checks + 1))
-    local out
-    out=$(c "$@" 2>&1)
-    if ! grep -q -- "$pattern" <<<"$out"; then
-        echo "FAIL: cvcal $* did not print '$pattern': $out"
-        failures=$((failures + 1))
-    fi
-}
+source "$(dirname "$0")/cli_checks.sh"
 
 expect_status 0 config set-root "$work/store"
 expect_status 0 config set-waits 0

@@ -27,29 +27,7 @@ Windows Registry Editor Version 5.00
 EOF
 }
 c() { "$cvcal" --registry "$work/r.reg" "$@"; }
-expect_status() {
-    local want=$1
-    shift
-    checks=$((checks + 1))
-    local out
-    out=$(c "$@" 2>&1)
-    local got=$?
-    if [ "$got" != "$want" ]; then
-        echo "FAIL: cvcal $* exited $got, expected $want: $out"
-        failures=$((failures + 1))
-    fi
-}
-expect_output() {
-    local pattern=$1
-    shift
-    checks=$((checks + 1))
-    local out
-    out=$(c "$@" 2>&1)
-    if ! grep -q -- "$pattern" <<<"$out"; then
-        echo "FAIL: cvcal $* did not print '$pattern': $out"
-        failures=$((failures + 1))
-    fi
-}
+source "$(dirname "$0")/cli_checks.sh"
 expect_file() {
     checks=$((checks + 1))
     if ! cmp -s "$1" "$2"; then
