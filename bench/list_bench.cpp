@@ -1,0 +1,131 @@
+// The list enumeration over a day of 100 and 1,000 appointments, with no stylesheet and with one
+// that sorts latest-first: FindFirst (which scans the day), and then every FindNext, whose cost per
+// item must not grow with the position (each steps to the next element instead of counting from
+// the first).
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "common/file_helpers.h"
+#include "common/host_thread.h"
+#include "common/module_hooks.h"
+#include "common/platform.h"
+#include "common/registry.h"
+#include "provider/cvaicp.h"
+
+namespace {
+
+constexpr int32_t kNoon = 1796601600 + 12 * 3600;  // 2026-12-07 12:00 UTC
+
+const char kLatestFirst[] =
+    "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+    "<xsl:template match=\"/BASEELEMENT\"><BASEELEMENT>"
+    "<xsl:for-each select=\"ELEMENT\"><xsl:sort select=\"START\" data-type=\"number\" "
+    "order=\"descending\"/><xsl:copy-of select=\".\"/></xsl:for-each>"
+    "</BASEELEMENT></xsl:template></xsl:stylesheet>";
+
+// A store whose mailbox has `count` appointments on one day, each with its item file.
+class DayStore {
+  public:
+    explicit DayStore(int count) {
+        root_ =
+            cv::TemporaryFolder() + "/cvaicp-list-bench-" + std::to_string(cv::CurrentProcessId());
+        registry_ = root_ + ".reg";
+        std::string calendar = root_ + "/po/MAILROOT/mb/Calendar";
+        for (std::string part :
+             {root_, root_ + "/po", root_ + "/po/MAILROOT", root_ + "/po/MAILROOT/mb", calendar}) {
+            cv::MakeDirectory(part.c_str());
+        }
+        std::string lines;
+        for (int i = 0; i < count; ++i) {
+            char line[96], id[32];
+            std::snprintf(id, sizeof id, "item-%05d", i);
+            std::snprintf(line, sizeof line, "%s%d\t%d\t%s", i ? "\r\n" : "", kNoon + i * 30,
+                          kNoon + i * 30 + 20, id);
+            lines += line;
+            cv::WriteWholeFile(
+                (calendar + "/" + id).c_str(),
+                "Subject: meeting " + std::to_string(i) + "\r\nX-Location: Room 1\r\n\r\nbody\r\n");
+        }
+        cv::WriteWholeFile((calendar + "/Y26M12D07.CAL").c_str(), lines);
+        cv::SetProcessEnvironment("CVAICP_REGISTRY", registry_.c_str());
+        cv::SetRegistryString(cv::Hive::kLocalMachine, cv::kStoreKey, "Mail Root", root_);
+        cv::OnProcessAttach();
+    }
+    ~DayStore() {
+        cv::OnProcessDetach();
+        cv::DeleteFolderTree(root_.c_str(), nullptr);
+        cv::RemoveFile(registry_.c_str());
+    }
+
+  private:
+    std::string root_;
+    std::string registry_;
+};
+
+ListContext DayContext(const char* stylesheet) {
+    ListContext context;
+    std::memset(&context, 0, sizeof context);
+    std::strcpy(context.Postoffice, "po");
+    std::strcpy(context.Mailbox, "mb");
+    std::strcpy(context.Stylesheet, stylesheet);
+    context.RangeStart = kNoon;
+    context.RangeEnd = kNoon + 86400 / 2 - 1;
+    return context;
+}
+
+// FindFirst: the scan of the day's period files and item files, the stylesheet, the first item.
+void FindFirst(benchmark::State& state, const char* stylesheet) {
+    cv::HostThread host;
+    DayStore store(static_cast<int>(state.range(0)));
+    ListContext context = DayContext(stylesheet);
+    ListItem item;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(AppointmentListItemFindFirst(&context, &item));
+        AppointmentListItemFindClose(&context);
+    }
+}
+
+// Every FindNext after it: this is what must cost the same per item at any position.
+void FindNext(benchmark::State& state, const char* stylesheet) {
+    cv::HostThread host;
+    DayStore store(static_cast<int>(state.range(0)));
+    ListContext context = DayContext(stylesheet);
+    ListItem item;
+    int64_t items = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        AppointmentListItemFindFirst(&context, &item);
+        state.ResumeTiming();
+        while (AppointmentListItemFindNext(&context, &item)) ++items;
+        state.PauseTiming();
+        AppointmentListItemFindClose(&context);
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(items);
+    state.counters["time_per_item"] = benchmark::Counter(
+        static_cast<double>(items), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void BM_ListFindFirst(benchmark::State& state) {
+    FindFirst(state, "");
+}
+void BM_ListFindFirstSorted(benchmark::State& state) {
+    FindFirst(state, kLatestFirst);
+}
+void BM_ListFindNext(benchmark::State& state) {
+    FindNext(state, "");
+}
+void BM_ListFindNextSorted(benchmark::State& state) {
+    FindNext(state, kLatestFirst);
+}
+BENCHMARK(BM_ListFindFirst)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListFindFirstSorted)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListFindNext)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ListFindNextSorted)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
