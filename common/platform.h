@@ -113,6 +113,10 @@ bool SetFileTimes(const char* path, FileTime time);
 // The current time as a FileTime.
 FileTime CurrentFileTime();
 
+// Whether a file or folder of exactly this name exists: one look-up, no search. (Natively the name
+// is looked up in its own letter case, as files are opened; a directory search ignores case.)
+bool EntryExists(const char* path);
+
 // One entry of a directory search.
 struct FindData {
     std::string name;  // the entry's own name, without its folder

@@ -400,6 +400,11 @@ FileTime CurrentFileTime() {
     return ToFileTime(now);
 }
 
+bool EntryExists(const char* path) {
+    struct stat st;
+    return lstat(NativePath(path).c_str(), &st) == 0;
+}
+
 DirectorySearch::~DirectorySearch() {
     Close();
 }

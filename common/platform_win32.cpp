@@ -184,6 +184,10 @@ FileTime CurrentFileTime() {
     return ToFileTime(now);
 }
 
+bool EntryExists(const char* path) {
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
 DirectorySearch::~DirectorySearch() {
     Close();
 }

@@ -114,7 +114,9 @@ void WaitWhileLocked(const char* period_path) {
     char blocking[kPathSize];
     if (!PeriodFilePath(blocking, period_path, ".BLK")) return;
     WaitCounter counter;
-    while (FileExists(blocking)) {
+    // Checked by name, not by a directory search: this runs before every read, and a search costs
+    // as much as the folder is large (every item file of the mailbox).
+    while (EntryExists(blocking)) {
         counter.Sleep();
         if (counter.seconds() > ReadWait()) {
             // A reader takes no lock, so it need not wait for a blocking file that cannot be
