@@ -8,11 +8,9 @@
 #include <cstring>
 #include <string>
 
+#include "bench/bench_store.h"
 #include "common/file_helpers.h"
 #include "common/host_thread.h"
-#include "common/module_hooks.h"
-#include "common/platform.h"
-#include "common/registry.h"
 #include "provider/cvaicp.h"
 
 namespace {
@@ -26,44 +24,21 @@ const char kLatestFirst[] =
     "order=\"descending\"/><xsl:copy-of select=\".\"/></xsl:for-each>"
     "</BASEELEMENT></xsl:template></xsl:stylesheet>";
 
-// A store whose mailbox has `count` appointments on one day, each with its item file.
-class DayStore {
-  public:
-    explicit DayStore(int count) {
-        root_ =
-            cv::TemporaryFolder() + "/cvaicp-list-bench-" + std::to_string(cv::CurrentProcessId());
-        registry_ = root_ + ".reg";
-        std::string calendar = root_ + "/po/MAILROOT/mb/Calendar";
-        for (std::string part :
-             {root_, root_ + "/po", root_ + "/po/MAILROOT", root_ + "/po/MAILROOT/mb", calendar}) {
-            cv::MakeDirectory(part.c_str());
-        }
-        std::string lines;
-        for (int i = 0; i < count; ++i) {
-            char line[96], id[32];
-            std::snprintf(id, sizeof id, "item-%05d", i);
-            std::snprintf(line, sizeof line, "%s%d\t%d\t%s", i ? "\r\n" : "", kNoon + i * 30,
-                          kNoon + i * 30 + 20, id);
-            lines += line;
-            cv::WriteWholeFile(
-                (calendar + "/" + id).c_str(),
-                "Subject: meeting " + std::to_string(i) + "\r\nX-Location: Room 1\r\n\r\nbody\r\n");
-        }
-        cv::WriteWholeFile((calendar + "/Y26M12D07.CAL").c_str(), lines);
-        cv::SetProcessEnvironment("CVAICP_REGISTRY", registry_.c_str());
-        cv::SetRegistryString(cv::Hive::kLocalMachine, cv::kStoreKey, "Mail Root", root_);
-        cv::OnProcessAttach();
+// `count` appointments on one day, each with its item file.
+void WriteDay(const cvbench::BenchStore& store, int count) {
+    std::string lines;
+    for (int i = 0; i < count; ++i) {
+        char line[96], id[32];
+        std::snprintf(id, sizeof id, "item-%05d", i);
+        std::snprintf(line, sizeof line, "%s%d\t%d\t%s", i ? "\r\n" : "", kNoon + i * 30,
+                      kNoon + i * 30 + 20, id);
+        lines += line;
+        cv::WriteWholeFile(
+            (store.calendar() + "/" + id).c_str(),
+            "Subject: meeting " + std::to_string(i) + "\r\nX-Location: Room 1\r\n\r\nbody\r\n");
     }
-    ~DayStore() {
-        cv::OnProcessDetach();
-        cv::DeleteFolderTree(root_.c_str(), nullptr);
-        cv::RemoveFile(registry_.c_str());
-    }
-
-  private:
-    std::string root_;
-    std::string registry_;
-};
+    cv::WriteWholeFile((store.calendar() + "/Y26M12D07.CAL").c_str(), lines);
+}
 
 ListContext DayContext(const char* stylesheet) {
     ListContext context;
@@ -79,7 +54,8 @@ ListContext DayContext(const char* stylesheet) {
 // FindFirst: the scan of the day's period files and item files, the stylesheet, the first item.
 void FindFirst(benchmark::State& state, const char* stylesheet) {
     cv::HostThread host;
-    DayStore store(static_cast<int>(state.range(0)));
+    cvbench::BenchStore store("list-bench");
+    WriteDay(store, static_cast<int>(state.range(0)));
     ListContext context = DayContext(stylesheet);
     ListItem item;
     for (auto _ : state) {
@@ -91,7 +67,8 @@ void FindFirst(benchmark::State& state, const char* stylesheet) {
 // Every FindNext after it: this is what must cost the same per item at any position.
 void FindNext(benchmark::State& state, const char* stylesheet) {
     cv::HostThread host;
-    DayStore store(static_cast<int>(state.range(0)));
+    cvbench::BenchStore store("list-bench");
+    WriteDay(store, static_cast<int>(state.range(0)));
     ListContext context = DayContext(stylesheet);
     ListItem item;
     int64_t items = 0;

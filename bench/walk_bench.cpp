@@ -6,52 +6,28 @@
 #include <cstring>
 #include <string>
 
+#include "bench/bench_store.h"
 #include "common/file_helpers.h"
-#include "common/module_hooks.h"
-#include "common/platform.h"
-#include "common/registry.h"
 #include "provider/cvaicp.h"
 
 namespace {
 
-// A store in a temporary folder holding one period file of `lines` appointments.
-class WalkStore {
-  public:
-    explicit WalkStore(int lines) {
-        root_ = cv::TemporaryFolder() + "/cvaicp-walk-bench-" +
-                std::to_string(cv::CurrentProcessId()) + "-" + std::to_string(lines);
-        registry_ = root_ + ".reg";
-        std::string calendar = root_ + "/po/MAILROOT/mb/Calendar";
-        for (std::string part :
-             {root_, root_ + "/po", root_ + "/po/MAILROOT", root_ + "/po/MAILROOT/mb", calendar}) {
-            cv::MakeDirectory(part.c_str());
-        }
-        std::string content;
-        for (int i = 0; i < lines; ++i) {
-            char line[96];
-            std::snprintf(line, sizeof line, "%s%d\t%d\tappointment-%06d", i ? "\r\n" : "",
-                          1000000 + i, 1000060 + i, i);
-            content += line;
-        }
-        cv::WriteWholeFile((calendar + "/P.CAL").c_str(), content);
-        cv::SetProcessEnvironment("CVAICP_REGISTRY", registry_.c_str());
-        cv::SetRegistryString(cv::Hive::kLocalMachine, cv::kStoreKey, "Mail Root", root_);
-        cv::OnProcessAttach();
+// A period file of `lines` appointments.
+void WritePeriodFile(const cvbench::BenchStore& store, int lines) {
+    std::string content;
+    for (int i = 0; i < lines; ++i) {
+        char line[96];
+        std::snprintf(line, sizeof line, "%s%d\t%d\tappointment-%06d", i ? "\r\n" : "", 1000000 + i,
+                      1000060 + i, i);
+        content += line;
     }
-    ~WalkStore() {
-        cv::OnProcessDetach();
-        cv::DeleteFolderTree(root_.c_str(), nullptr);
-        cv::RemoveFile(registry_.c_str());
-    }
-
-  private:
-    std::string root_;
-    std::string registry_;
-};
+    cv::WriteWholeFile((store.calendar() + "/P.CAL").c_str(), content);
+}
 
 void BM_WalkPeriodFile(benchmark::State& state) {
     const int lines = static_cast<int>(state.range(0));
-    WalkStore store(lines);
+    cvbench::BenchStore store("walk-bench");
+    WritePeriodFile(store, lines);
     AppointmentRequest request;
     std::memset(&request, 0, sizeof request);
     std::strcpy(request.Postoffice, "po");
