@@ -202,18 +202,22 @@ bool FindItem(Context& context, const cv::StoreIndex& index, const std::string& 
     return false;
 }
 
+// The calendar folder's index, opened by the rule, and the entry of the item --id names.
+bool OpenItem(Context& context, const CommandLine& line, FolderIndex* index,
+              cv::IndexNodeSlot* item) {
+    cv::CalendarIndexOpenReport report;
+    return OpenIndex(context, line, index->record.get(), &report) &&
+           FindItem(context, *index->record, line.Required("id"), item);
+}
+
 int PropsGet(Context& context, const CommandLine& line) {
     AttachedStore store;
     cv::IndexFieldDescriptor field;
     if (!Describe(context, line, &field)) return kExitRefused;
     FolderIndex index;
-    cv::CalendarIndexOpenReport report;
     cv::IndexNodeSlot item;
     const std::string& id = line.Required("id");
-    if (!OpenIndex(context, line, index.record.get(), &report) ||
-        !FindItem(context, *index.record, id, &item)) {
-        return kExitRefused;
-    }
+    if (!OpenItem(context, line, &index, &item)) return kExitRefused;
     std::vector<unsigned char> value;
     int result =
         cv::GetCalendarProperty(*index.record, item, line.Required("name").c_str(), &value);
@@ -241,13 +245,9 @@ int PropsSet(Context& context, const CommandLine& line) {
     std::vector<unsigned char> value = ValueFromText(field.PropertyType, text);
 
     FolderIndex index;
-    cv::CalendarIndexOpenReport report;
     cv::IndexNodeSlot item;
     const std::string& id = line.Required("id");
-    if (!OpenIndex(context, line, index.record.get(), &report) ||
-        !FindItem(context, *index.record, id, &item)) {
-        return kExitRefused;
-    }
+    if (!OpenItem(context, line, &index, &item)) return kExitRefused;
     int result = cv::SetCalendarProperty(index.record.get(), &item, line.Required("name").c_str(),
                                          value.data(), value.size());
     context.output.Field("result", Output::Number(result));
