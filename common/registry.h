@@ -46,10 +46,6 @@ enum RegistryType : uint32_t { kRegSz = 1, kRegBinary = 3, kRegDword = 4 };
 bool WriteRegistryValue(Hive hive, const char* key, const char* name, RegistryType type,
                         const void* data, size_t size);
 
-// Lets go of what the readers keep between calls (natively: the parsed file). The module calls it
-// when the library is unloaded, so that an unload leaves nothing behind.
-void ReleaseRegistryCache();
-
 // Where the values live: natively the ".reg" file named by CVAICP_REGISTRY (empty when none is
 // named), in the Windows build the registry itself.
 bool RegistryIsFile();

@@ -27,7 +27,14 @@ struct Snapshot {
 };
 
 std::mutex g_snapshot_guard;
-Snapshot g_snapshot;
+
+// Constructed on first use: the library's load hook reads the registry before the dynamic
+// initialisers of its globals have all run, and a global Snapshot would then be constructed over
+// the values already read (losing them).
+Snapshot& TheSnapshot() {
+    static Snapshot snapshot;
+    return snapshot;
+}
 
 const char* RegistryPath() {
     const char* path = std::getenv("CVAICP_REGISTRY");
@@ -53,7 +60,7 @@ std::shared_ptr<const RegFile> Current() {
     struct stat st;
     if (stat(path, &st) != 0) return nullptr;
     std::lock_guard<std::mutex> hold(g_snapshot_guard);
-    Snapshot& s = g_snapshot;
+    Snapshot& s = TheSnapshot();
     if (s.file && s.path == path && s.device == st.st_dev && s.inode == st.st_ino &&
         s.size == st.st_size && s.modified.tv_sec == st.st_mtim.tv_sec &&
         s.modified.tv_nsec == st.st_mtim.tv_nsec) {
