@@ -7,9 +7,9 @@
 
 namespace cvbench {
 
-BenchStore::BenchStore(const std::string& name) {
-    root_ =
-        cv::TemporaryFolder() + "/cvaicp-" + name + "-" + std::to_string(cv::CurrentProcessId());
+BenchStore::BenchStore(const std::string& name, const std::string& parent) {
+    root_ = (parent.empty() ? cv::TemporaryFolder() : parent) + "/cvaicp-" + name + "-" +
+            std::to_string(cv::CurrentProcessId());
     registry_ = root_ + ".reg";
     calendar_ = root_ + "/po/MAILROOT/mb/Calendar";
     for (const std::string& part :
@@ -25,6 +25,7 @@ BenchStore::~BenchStore() {
     cv::OnProcessDetach();
     cv::DeleteFolderTree(root_.c_str(), nullptr);
     cv::RemoveFile(registry_.c_str());
+    cv::RemoveFile((registry_ + ".lock").c_str());  // left by the registry's writers
 }
 
 }  // namespace cvbench

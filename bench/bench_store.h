@@ -8,11 +8,14 @@ namespace cvbench {
 
 class BenchStore {
   public:
-    explicit BenchStore(const std::string& name);
+    // The store lives in the system's temporary folder, or below `parent` when one is given.
+    explicit BenchStore(const std::string& name, const std::string& parent = "");
     ~BenchStore();
     BenchStore(const BenchStore&) = delete;
     BenchStore& operator=(const BenchStore&) = delete;
 
+    // The mail root, which the store removes with everything in it.
+    const std::string& root() const { return root_; }
     // The Calendar folder of po\mb.
     const std::string& calendar() const { return calendar_; }
 

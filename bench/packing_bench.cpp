@@ -15,11 +15,11 @@
 #include <cstdio>
 #include <iostream>
 #include <map>
-#include <streambuf>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench/report_stream.h"
 #include "remote/packing.h"
 #include "tests/remote/reference_coder.h"
 
@@ -231,27 +231,6 @@ void Register() {
     benchmark::RegisterBenchmark("base64_decode/32000", Base64Decode);
 }
 
-// An output stream onto a stdio file: the report goes to the original standard output through a
-// duplicate of its descriptor, which shares its position (so "./run bench > log" keeps what the
-// script wrote before).
-class FileBuffer : public std::streambuf {
-  public:
-    explicit FileBuffer(FILE* file) : file_(file) {}
-
-  protected:
-    int_type overflow(int_type c) override {
-        if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
-        return std::fputc(c, file_) == EOF ? traits_type::eof() : c;
-    }
-    std::streamsize xsputn(const char* s, std::streamsize n) override {
-        return static_cast<std::streamsize>(std::fwrite(s, 1, static_cast<size_t>(n), file_));
-    }
-    int sync() override { return std::fflush(file_) == 0 ? 0 : -1; }
-
-  private:
-    FILE* file_;
-};
-
 // The console report, and at its end the figures the coder is held to.
 class TargetReporter : public benchmark::ConsoleReporter {
   public:
@@ -323,7 +302,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "packing_bench: cannot set standard output aside\n");
         return 1;
     }
-    FileBuffer report_buffer(report_file);
+    cvbench::FileBuffer report_buffer(report_file);
     std::ostream report(&report_buffer);
     TargetReporter console(isatty(report_fd) ? benchmark::ConsoleReporter::OO_Color
                                              : benchmark::ConsoleReporter::OO_None);

@@ -15,8 +15,9 @@ class HostThread {
 
   private:
     bool ok_ = false;
-    bool com_ = false;
-    bool sockets_ = false;
+    // What this thread started and must end: only the Windows build has anything to start.
+    [[maybe_unused]] bool com_ = false;
+    [[maybe_unused]] bool sockets_ = false;
 };
 
 }  // namespace cv

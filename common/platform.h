@@ -71,7 +71,8 @@ class File {
 
     bool Open(const char* path, Mode mode);
     bool IsOpen() const { return handle_ != kInvalid; }
-    // Bytes read (0 at the end of the file); -1 on a read error.
+    // Bytes read (0 at the end of the file); -1 on a read error. Reads until the buffer is full
+    // or the end of the file is met, so a short count means the end.
     int64_t Read(void* buffer, size_t size);
     // True when every byte was written.
     bool Write(const void* data, size_t size);
@@ -244,6 +245,8 @@ class ChildProcess {
     // Ends the process at once, as a crash would (SIGKILL; TerminateProcess).
     void Kill();
     bool running() const { return handle_ != 0; }
+    // The system's id of the running process (0 when none), for tools that look at it from outside.
+    unsigned id() const;
 
   private:
     intptr_t handle_ = 0;

@@ -1,6 +1,8 @@
 // POSIX side of the platform seam.
 #include "common/platform.h"
 
+#include "common/fault_injection.h"
+
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -94,6 +96,14 @@ bool Fail(const std::string& native) {
 
 bool Succeed() {
     t_last_error = kErrorSuccess;
+    return true;
+}
+
+// The fault switch of the test build (the constant false in the product): true when this
+// operation is to fail, with the system error set as a real failure would set it.
+bool Injected(fault::Operation operation) {
+    if (!fault::ShouldFail(operation)) return false;
+    t_last_error = fault::InjectedError(operation);
     return true;
 }
 
@@ -196,6 +206,10 @@ void SetLastSystemError(uint32_t error) {
 
 bool File::Open(const char* path, Mode mode) {
     Close();
+    if (Injected(mode == Mode::kRead ? fault::Operation::kOpenRead
+                                     : fault::Operation::kOpenWrite)) {
+        return false;
+    }
     std::string native = NativePath(path);
     int flags = 0;
     switch (mode) {
@@ -223,6 +237,7 @@ bool File::Open(const char* path, Mode mode) {
 
 int64_t File::Read(void* buffer, size_t size) {
     if (handle_ == kInvalid) return -1;
+    if (Injected(fault::Operation::kRead)) return -1;
     size_t done = 0;
     while (done < size) {
         ssize_t got =
@@ -240,6 +255,7 @@ int64_t File::Read(void* buffer, size_t size) {
 
 bool File::Write(const void* data, size_t size) {
     if (handle_ == kInvalid) return false;
+    if (Injected(fault::Operation::kWrite)) return false;
     size_t done = 0;
     while (done < size) {
         ssize_t put =
@@ -282,12 +298,14 @@ bool File::Identity(uint64_t* identity) {
 
 bool File::Close() {
     if (handle_ == kInvalid) return true;
+    bool injected = Injected(fault::Operation::kClose);  // the handle goes all the same
     int result = close(static_cast<int>(handle_));
     handle_ = kInvalid;
-    return result == 0;
+    return result == 0 && !injected;
 }
 
 bool CreateNewFile(const char* path) {
+    if (Injected(fault::Operation::kCreateNew)) return false;
     std::string native = NativePath(path);
     int fd = OpenRetryingSignals(native.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
     if (fd < 0) return Fail(native);
@@ -296,6 +314,7 @@ bool CreateNewFile(const char* path) {
 }
 
 bool RemoveFile(const char* path) {
+    if (Injected(fault::Operation::kRemove)) return false;
     std::string native = NativePath(path);
     struct stat st;
     if (lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -306,6 +325,7 @@ bool RemoveFile(const char* path) {
 }
 
 bool CopyFileTo(const char* from, const char* to, bool fail_if_exists) {
+    if (Injected(fault::Operation::kCopy)) return false;
     std::string source = NativePath(from);
     std::string target = NativePath(to);
     int in = OpenRetryingSignals(source.c_str(), O_RDONLY, 0);
@@ -335,6 +355,7 @@ bool CopyFileTo(const char* from, const char* to, bool fail_if_exists) {
 }
 
 bool MoveFileTo(const char* from, const char* to) {
+    if (Injected(fault::Operation::kMove)) return false;
     std::string source = NativePath(from);
     std::string target = NativePath(to);
     // rename() would silently replace an existing target; MoveFileA does not.
@@ -351,12 +372,14 @@ bool MoveFileTo(const char* from, const char* to) {
 }
 
 bool ReplaceFileWith(const char* from, const char* to) {
+    if (Injected(fault::Operation::kReplace)) return false;
     std::string source = NativePath(from);
     std::string target = NativePath(to);
     return rename(source.c_str(), target.c_str()) == 0 ? Succeed() : Fail(source);
 }
 
 bool MakeDirectory(const char* path) {
+    if (Injected(fault::Operation::kMakeDirectory)) return false;
     std::string native = NativePath(path);
     if (mkdir(native.c_str(), 0777) == 0) return Succeed();
     if (errno == EEXIST) {
@@ -367,11 +390,13 @@ bool MakeDirectory(const char* path) {
 }
 
 bool RemoveFolder(const char* path) {
+    if (Injected(fault::Operation::kRemove)) return false;
     std::string native = NativePath(path);
     return rmdir(native.c_str()) == 0 ? Succeed() : Fail(native);
 }
 
 bool SetAttributes(const char* path, uint32_t attributes) {
+    if (Injected(fault::Operation::kAttributes)) return false;
     std::string native = NativePath(path);
     struct stat st;
     if (stat(native.c_str(), &st) != 0) return Fail(native);
@@ -385,6 +410,7 @@ bool SetAttributes(const char* path, uint32_t attributes) {
 }
 
 bool SetFileTimes(const char* path, FileTime time) {
+    if (Injected(fault::Operation::kAttributes)) return false;
     std::string native = NativePath(path);
     int64_t ticks = static_cast<int64_t>(time - kFileTimeUnixEpoch);
     struct timespec times[2];
@@ -401,6 +427,7 @@ FileTime CurrentFileTime() {
 }
 
 bool EntryExists(const char* path) {
+    if (Injected(fault::Operation::kLookup)) return false;
     struct stat st;
     return lstat(NativePath(path).c_str(), &st) == 0;
 }
@@ -411,6 +438,7 @@ DirectorySearch::~DirectorySearch() {
 
 bool DirectorySearch::First(const char* pattern, FindData* entry) {
     Close();
+    if (Injected(fault::Operation::kSearch)) return false;
     std::string native = NativePath(pattern);
     std::string::size_type slash = native.find_last_of('/');
     auto* search = new SearchState;
@@ -446,6 +474,7 @@ bool DirectorySearch::Next(FindData* entry) {
         t_last_error = kErrorInvalidHandle;
         return false;
     }
+    if (Injected(fault::Operation::kSearch)) return false;
     return NextMatch(static_cast<SearchState*>(state_), entry);
 }
 
@@ -485,6 +514,7 @@ bool LocalDate(int64_t utc_seconds, int* year, int* month, int* day) {
 }
 
 void SleepMilliseconds(uint32_t milliseconds) {
+    if (fault::SleepsSkipped()) return;
     struct timespec wait = {static_cast<time_t>(milliseconds / 1000),
                             static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
@@ -755,6 +785,10 @@ int ChildProcess::Wait() {
 
 void ChildProcess::Kill() {
     if (handle_ != 0) kill(static_cast<pid_t>(handle_), SIGKILL);
+}
+
+unsigned ChildProcess::id() const {
+    return static_cast<unsigned>(handle_);
 }
 
 }  // namespace cv

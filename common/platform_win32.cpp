@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "common/fault_injection.h"
+
 #include <cstdlib>
 #include <ctime>
 
@@ -15,6 +17,14 @@ HANDLE AsHandle(intptr_t handle) {
 
 FileTime ToFileTime(const FILETIME& ft) {
     return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+// The fault switch of the test build (the constant false in the product): true when this
+// operation is to fail, with the last error set as a real failure would set it.
+bool Injected(fault::Operation operation) {
+    if (!fault::ShouldFail(operation)) return false;
+    SetLastError(fault::InjectedError(operation));
+    return true;
 }
 
 void FillEntry(const WIN32_FIND_DATAA& data, FindData* entry) {
@@ -36,6 +46,10 @@ void SetLastSystemError(uint32_t error) {
 
 bool File::Open(const char* path, Mode mode) {
     Close();
+    if (Injected(mode == Mode::kRead ? fault::Operation::kOpenRead
+                                     : fault::Operation::kOpenWrite)) {
+        return false;
+    }
     DWORD access = GENERIC_READ;
     DWORD disposition = OPEN_EXISTING;
     switch (mode) {
@@ -59,6 +73,7 @@ bool File::Open(const char* path, Mode mode) {
 
 int64_t File::Read(void* buffer, size_t size) {
     if (handle_ == kInvalid) return -1;
+    if (Injected(fault::Operation::kRead)) return -1;
     size_t done = 0;
     while (done < size) {
         DWORD chunk = static_cast<DWORD>(size - done > 0x10000000 ? 0x10000000 : size - done);
@@ -74,6 +89,7 @@ int64_t File::Read(void* buffer, size_t size) {
 
 bool File::Write(const void* data, size_t size) {
     if (handle_ == kInvalid) return false;
+    if (Injected(fault::Operation::kWrite)) return false;
     size_t done = 0;
     while (done < size) {
         DWORD chunk = static_cast<DWORD>(size - done > 0x10000000 ? 0x10000000 : size - done);
@@ -124,12 +140,15 @@ bool File::Identity(uint64_t* identity) {
 
 bool File::Close() {
     if (handle_ == kInvalid) return true;
+    bool injected = Injected(fault::Operation::kClose);  // the handle goes all the same
     BOOL closed = CloseHandle(AsHandle(handle_));
     handle_ = kInvalid;
-    return closed != 0;
+    if (injected) SetLastError(fault::InjectedError(fault::Operation::kClose));
+    return closed != 0 && !injected;
 }
 
 bool CreateNewFile(const char* path) {
+    if (Injected(fault::Operation::kCreateNew)) return false;
     HANDLE h =
         CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
@@ -138,34 +157,42 @@ bool CreateNewFile(const char* path) {
 }
 
 bool RemoveFile(const char* path) {
+    if (Injected(fault::Operation::kRemove)) return false;
     return DeleteFileA(path) != 0;
 }
 
 bool CopyFileTo(const char* from, const char* to, bool fail_if_exists) {
+    if (Injected(fault::Operation::kCopy)) return false;
     return CopyFileA(from, to, fail_if_exists ? TRUE : FALSE) != 0;
 }
 
 bool MoveFileTo(const char* from, const char* to) {
+    if (Injected(fault::Operation::kMove)) return false;
     return MoveFileA(from, to) != 0;
 }
 
 bool ReplaceFileWith(const char* from, const char* to) {
+    if (Injected(fault::Operation::kReplace)) return false;
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
 bool MakeDirectory(const char* path) {
+    if (Injected(fault::Operation::kMakeDirectory)) return false;
     return CreateDirectoryA(path, nullptr) != 0;
 }
 
 bool RemoveFolder(const char* path) {
+    if (Injected(fault::Operation::kRemove)) return false;
     return RemoveDirectoryA(path) != 0;
 }
 
 bool SetAttributes(const char* path, uint32_t attributes) {
+    if (Injected(fault::Operation::kAttributes)) return false;
     return SetFileAttributesA(path, attributes) != 0;
 }
 
 bool SetFileTimes(const char* path, FileTime time) {
+    if (Injected(fault::Operation::kAttributes)) return false;
     HANDLE h = CreateFileA(path, FILE_WRITE_ATTRIBUTES,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -185,6 +212,7 @@ FileTime CurrentFileTime() {
 }
 
 bool EntryExists(const char* path) {
+    if (Injected(fault::Operation::kLookup)) return false;
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
 
@@ -194,6 +222,7 @@ DirectorySearch::~DirectorySearch() {
 
 bool DirectorySearch::First(const char* pattern, FindData* entry) {
     Close();
+    if (Injected(fault::Operation::kSearch)) return false;
     WIN32_FIND_DATAA data;
     HANDLE h = FindFirstFileA(pattern, &data);
     if (h == INVALID_HANDLE_VALUE) return false;
@@ -207,6 +236,7 @@ bool DirectorySearch::Next(FindData* entry) {
         SetLastError(ERROR_INVALID_HANDLE);
         return false;
     }
+    if (Injected(fault::Operation::kSearch)) return false;
     WIN32_FIND_DATAA data;
     if (!FindNextFileA(static_cast<HANDLE>(state_), &data)) return false;
     FillEntry(data, entry);
@@ -243,6 +273,7 @@ bool LocalDate(int64_t utc_seconds, int* year, int* month, int* day) {
 }
 
 void SleepMilliseconds(uint32_t milliseconds) {
+    if (fault::SleepsSkipped()) return;
     Sleep(milliseconds);
 }
 
@@ -472,6 +503,10 @@ int ChildProcess::Wait() {
 
 void ChildProcess::Kill() {
     if (handle_ != 0) TerminateProcess(reinterpret_cast<HANDLE>(handle_), 137);
+}
+
+unsigned ChildProcess::id() const {
+    return handle_ != 0 ? GetProcessId(reinterpret_cast<HANDLE>(handle_)) : 0;
 }
 
 }  // namespace cv

@@ -76,6 +76,9 @@ int ReceiveOnce(SocketHandle socket, void* buffer, size_t size) {
     return got < 0 ? -1 : static_cast<int>(got);
 }
 
+// The deepest accept queue the system allows: with a shallow one a burst of connections makes the
+// system drop the attempts that find it full, and each such client waits a second or more for
+// its retry, however quickly the service accepts.
 SocketHandle ListenTcp(const char* address, uint16_t port, uint16_t* bound_port) {
     int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (s < 0) return kNoSocket;
@@ -87,7 +90,7 @@ SocketHandle ListenTcp(const char* address, uint16_t port, uint16_t* bound_port)
     local.sin_port = htons(port);
     if (inet_pton(AF_INET, address, &local.sin_addr) != 1 ||
         bind(s, reinterpret_cast<struct sockaddr*>(&local), sizeof local) != 0 ||
-        listen(s, 64) != 0) {
+        listen(s, SOMAXCONN) != 0) {
         close(s);
         return kNoSocket;
     }

@@ -65,6 +65,9 @@ int ReceiveOnce(SocketHandle socket, void* buffer, size_t size) {
     return got == SOCKET_ERROR ? -1 : got;
 }
 
+// The deepest accept queue the system allows: with a shallow one a burst of connections makes the
+// system drop the attempts that find it full, and each such client waits a second or more for
+// its retry, however quickly the service accepts.
 SocketHandle ListenTcp(const char* address, uint16_t port, uint16_t* bound_port) {
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) return kNoSocket;
@@ -78,7 +81,7 @@ SocketHandle ListenTcp(const char* address, uint16_t port, uint16_t* bound_port)
         return kNoSocket;
     }
     if (bind(s, reinterpret_cast<struct sockaddr*>(&local), sizeof local) != 0 ||
-        listen(s, 64) != 0) {
+        listen(s, SOMAXCONN) != 0) {
         closesocket(s);
         return kNoSocket;
     }
@@ -102,7 +105,11 @@ SocketHandle AcceptConnection(SocketHandle listener, std::string* peer) {
 }
 
 void ShutdownSocket(SocketHandle socket) {
-    if (socket != kNoSocket) shutdown(AsSocket(socket), SD_BOTH);
+    if (socket == kNoSocket) return;
+    shutdown(AsSocket(socket), SD_BOTH);
+    // The shutdown alone leaves a thread blocked in recv on this socket waiting for its time-out;
+    // cancelling the socket's pending operations makes that recv fail at once.
+    CancelIoEx(reinterpret_cast<HANDLE>(AsSocket(socket)), nullptr);
 }
 
 void WakeListener(SocketHandle listener) {

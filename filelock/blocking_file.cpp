@@ -140,7 +140,9 @@ int CommitPeriod(const char* period_path, CommitAction action) {
         } else {
             applied = RetryForApply([&] { return RemoveFile(period); });
         }
-        RemoveFile(temporary);  // gone already when it replaced the period file
+        // A copy that replaced the period file is gone already; one that did not, or a stale one
+        // beside a deleted period, goes now.
+        if (!applied || action == CommitAction::kDelete) RemoveFile(temporary);
     }
     UnlockPeriod(period_path);
     return applied ? 1 : 0;

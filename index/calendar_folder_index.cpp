@@ -103,7 +103,12 @@ StoreIndex* OpenCalendarFolderIndex(StoreIndex* folder, bool reuse,
     // Store names compare without regard to case: "_INDEX.XML" is "_index.xml".
     const bool due = report->dirty_markers > 0 || !FileExists(index_file);
     if (due && (!IndexFileExists(folder->FolderPath) || CalendarReIndexMode() != 0)) {
+        folder->Dirty = 0;
         if (!ScanCalendarIndex(folder, nullptr)) return nullptr;
+        // The markers are gone, but the rebuilt index has not replaced the one on disk (it could
+        // not be written, or the scan could not read the whole folder): the folder is marked
+        // again, so that the next opening scans it again instead of loading the stale file.
+        if (folder->Dirty != 0 && report->dirty_markers > 0) MarkFolderChanged(folder->FolderPath);
         // A folder without period files keeps the index it has on disk; that one is loaded.
         if (HasRoot(folder->FolderIndex)) {
             SetFileTimes(index_file, CurrentFileTime());

@@ -24,6 +24,14 @@ constexpr int kMaxHeaderLines = 201;
 // A sender text this long is not believed.
 constexpr size_t kMaxFromLine = 512;
 
+// Whether the scan under way on this thread met a file it should have read and could not (as
+// opposed to one that is not there): its document then lacks what the folder holds.
+thread_local bool t_unread = false;
+
+bool IsMissing(uint32_t error) {
+    return error == kErrorFileNotFound || error == kErrorPathNotFound;
+}
+
 // Header names and the elements they feed, in the order in which a line is tested.
 struct HeaderRow {
     const char* header;
@@ -112,6 +120,7 @@ class HeaderLineReader {
         line[length] = '\0';
         return length > 0 && !failed_;
     }
+    bool failed() const { return failed_; }
 
   private:
     bool Fill() {
@@ -190,7 +199,8 @@ class HeaderScan {
     bool received_ = false;
 };
 
-void ReadHeaders(File* file, HeaderScan* scan) {
+// False when a read failed before the headers' end.
+bool ReadHeaders(File* file, HeaderScan* scan) {
     HeaderLineReader reader(file);
     char line[kHeaderLineSize];
     for (int count = 0; count < kMaxHeaderLines && reader.Next(line); ++count) {
@@ -203,6 +213,7 @@ void ReadHeaders(File* file, HeaderScan* scan) {
         if (std::strchr(line, '\n') != nullptr) line[--length] = '\0';
         scan->Line(line);
     }
+    return !reader.failed();
 }
 
 // The appointments' window of a range scan.
@@ -242,11 +253,16 @@ void IndexPeriod(StoreIndex* index, const char* mailbox, const char* postoffice,
         }
         request.ItemId[0] = '\0';
     }
+    if (LastWalkStepFailed()) t_unread = true;
 }
 
 // The scan's result does not depend on the save; a lock that cannot be had leaves the file as
-// it was.
+// it was. The document is dirty until a save clears it, and one that lacks what could not be read
+// is not saved as the folder's index at all: it stays dirty, which tells the opening of the
+// folder's index that the folder still needs a scan.
 void SaveIndex(StoreIndex* index) {
+    index->Dirty = 1;
+    if (t_unread) return;
     try {
         StoreIndex_Save(index);
     } catch (const xMutexLock::Exception&) {
@@ -258,8 +274,12 @@ int ScanWholeFolder(StoreIndex* index) {
     char index_file[kPathSize];
     DirectorySearch search;
     FindData entry;
-    bool any = FormatBounded(pattern, sizeof pattern, "%s\\Y*.CAL", index->FolderPath) &&
-               search.First(pattern, &entry);
+    bool named = FormatBounded(pattern, sizeof pattern, "%s\\Y*.CAL", index->FolderPath);
+    bool any = named && search.First(pattern, &entry);
+    if (named && !any && !IsMissing(LastSystemError())) {
+        t_unread = true;  // the folder could not be searched: nothing is known of its periods
+        index->Dirty = 1;
+    }
     if (!any) {
         if (FormatBounded(index_file, sizeof index_file, "%s\\_index.xml", index->FolderPath) &&
             FileExists(index_file)) {
@@ -278,6 +298,7 @@ int ScanWholeFolder(StoreIndex* index) {
         if (!GetDelimitedField(entry.name.c_str(), ".", 1, period, sizeof period)) continue;
         IndexPeriod(index, index->MailboxName, index->PostofficeName, period, nullptr);
     } while (search.Next(&entry));
+    if (LastSystemError() != kErrorNoMoreFiles) t_unread = true;  // the search broke off
     search.Close();
     SaveIndex(index);
     return 1;
@@ -322,9 +343,15 @@ XmlNode BuildCalendarElement(XmlDocument& document, const XmlNode& parent, const
     }
 
     File file;
-    if (!named || !file.Open(path, File::Mode::kRead)) return XmlNode();
+    if (!named) return XmlNode();
+    if (!file.Open(path, File::Mode::kRead)) {
+        // An appointment without an item file has no element; one whose item file is there but
+        // cannot be read leaves the scan short of it.
+        if (!IsMissing(LastSystemError())) t_unread = true;
+        return XmlNode();
+    }
     HeaderScan scan(document, element);
-    ReadHeaders(&file, &scan);
+    if (!ReadHeaders(&file, &scan)) t_unread = true;
     file.Close();
     if (!target.AppendChild(element)) return XmlNode();
     return element;
@@ -355,6 +382,7 @@ int ScanPeriodFiles(StoreIndex* index, const ListContext* context) {
 
 int ScanCalendarIndex(StoreIndex* index, const ListContext* context) {
     if (index == nullptr) return 0;
+    t_unread = false;
     StoreIndex_SetPaths(index);
     if (index->FolderIndex.IsNull() && !CreateIndexDocument(&index->FolderIndex)) return 0;
     if (index->FolderIndex.IsNull()) return 0;

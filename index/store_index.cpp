@@ -1,5 +1,6 @@
 #include "index/store_index.h"
 
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -58,6 +59,15 @@ void PrintComError(const XmlError& error) {
     std::printf("Code meaning = %s\n", error.meaning.c_str());
     std::printf("Source = %s\n", error.source.c_str());
     std::printf("Error Description = %s\n", error.description.c_str());
+}
+
+// Where a save writes the document before it replaces "_index.xml": a name of this process and
+// this save, so that two processes (or threads with records of their own) saving the same folder
+// at once never write into one copy.
+bool TemporaryIndexPath(char (&out)[kIndexTextSize], const char* folder) {
+    static std::atomic<unsigned> saves{0};
+    return FormatBounded(out, sizeof out, "%s\\_index.%u.%u.tmp", folder, CurrentProcessId(),
+                         saves++);
 }
 
 void CreateWhenMissing(const char* path) {
@@ -208,10 +218,17 @@ int StoreIndex_Save(StoreIndex* index) {
         attempted = true;
         MakeDirectory(index->FolderPath);  // an existing folder is no error
         char file[kIndexTextSize];
+        char temporary[kIndexTextSize];
         // A file name cut short would be another file: such a path is not written.
-        if (FormatBounded(file, sizeof file, "%s%s", index->FolderPath, kIndexFile)) {
+        if (FormatBounded(file, sizeof file, "%s%s", index->FolderPath, kIndexFile) &&
+            TemporaryIndexPath(temporary, index->FolderPath)) {
             xMutexLock lock(index->LockHandle, kIndexLockWait);
-            written = SaveIndexDocument(index->FolderIndex, file) != 0;
+            // The document goes to a copy of its own that then takes the index's place in one
+            // step: a save that fails part way leaves the index as it was, never a cut-off file
+            // that no opening could load again (and that nothing would rebuild while it exists).
+            written = SaveIndexDocument(index->FolderIndex, temporary) != 0 &&
+                      ReplaceFileWith(temporary, file);
+            if (!written) RemoveFile(temporary);
         }
     }
     if (index->FolderIndex.IsNull()) return 0;

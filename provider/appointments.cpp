@@ -36,8 +36,9 @@ struct PeriodPaths {
     char temporary[kPathSize];
 };
 
-bool ResolvePaths(const AppointmentRequest& request, PeriodPaths* paths) {
-    return BuildCalendarPaths(request, paths->period_path) &&
+bool ResolvePaths(const AppointmentRequest& request, PeriodPaths* paths,
+                  bool create_folder = true) {
+    return BuildCalendarPaths(request, paths->period_path, create_folder) &&
            PeriodFilePath(paths->period, paths->period_path, ".CAL") &&
            PeriodFilePath(paths->temporary, paths->period_path, ".TMP");
 }
@@ -77,16 +78,29 @@ bool LockAndOpen(const PeriodPaths& paths, PeriodFileReader* reader) {
     return false;
 }
 
-// Hands every non-empty line of the file, parsed, to visit, then lets go of the file (Windows
-// does not replace a file that is open). False when the file could not be read whole.
+// Hands every non-empty line of the file to visit, as read and as seen in place (its id, and
+// whether it is written as the writer writes it), then lets go of the file (Windows does not
+// replace a file that is open). False when the file could not be read whole. A line is parsed
+// only where the operation needs its numbers: a file of a thousand lines is read at every call.
 template <typename Visit>
 bool ForEachLine(PeriodFileReader* reader, Visit visit) {
     std::string_view piece;
     while (reader->Next(&piece)) {
-        if (!piece.empty()) visit(Parse(piece));
+        if (!piece.empty()) visit(piece, ViewPeriodPiece(piece));
     }
     reader->Close();
     return !reader->failed();
+}
+
+// Writes a line that stays: its own bytes when they are what the writer would write, else the
+// line parsed and written in the normal form.
+void Keep(PeriodFileWriter* writer, std::string_view piece, const PeriodPiece& view) {
+    if (view.AsWritten()) {
+        writer->AddAsWritten(piece);
+        return;
+    }
+    PeriodLine line = Parse(piece);
+    writer->Add(line.start, line.finish, line.id);
 }
 
 // A period file that could not be read whole is not rewritten: the period is released unchanged.
@@ -108,6 +122,10 @@ struct WalkPosition {
     uint64_t offset = 0;
 };
 thread_local WalkPosition t_walk;
+
+// Whether the last walk step on this thread stopped because the period file could not be read,
+// rather than at its end or because there is no such file.
+thread_local bool t_walk_failed = false;
 
 struct FileState {
     uint64_t identity = 0;
@@ -145,9 +163,9 @@ int32_t AddAppointment(const AppointmentRequest& request) {
     }
 
     bool duplicate = false;
-    bool whole = ForEachLine(&reader, [&](const PeriodLine& line) {
-        if (MatchesId(line.id, request.ItemId)) duplicate = true;
-        writer.Add(line.start, line.finish, line.id);
+    bool whole = ForEachLine(&reader, [&](std::string_view piece, const PeriodPiece& view) {
+        if (MatchesId(view.id, request.ItemId)) duplicate = true;
+        Keep(&writer, piece, view);
     });
     if (!whole) return Abandon(paths);
     if (!duplicate) writer.Add(request.StartTime, request.FinishTime, request.ItemId);
@@ -163,11 +181,11 @@ int32_t RemoveAppointment(const AppointmentRequest& request) {
     if (!ResolvePaths(request, &paths) || !LockAndOpen(paths, &reader)) return 0;
     PeriodFileWriter writer;
     bool found = false;
-    bool whole = ForEachLine(&reader, [&](const PeriodLine& line) {
-        if (MatchesId(line.id, request.ItemId)) {
+    bool whole = ForEachLine(&reader, [&](std::string_view piece, const PeriodPiece& view) {
+        if (MatchesId(view.id, request.ItemId)) {
             found = true;
         } else {
-            writer.Add(line.start, line.finish, line.id);
+            Keep(&writer, piece, view);
         }
     });
     if (!whole) return Abandon(paths);
@@ -190,11 +208,11 @@ int32_t EditAppointment(const AppointmentRequest& old_request,
     PeriodFileReader reader;
     if (!ResolvePaths(old_request, &paths) || !LockAndOpen(paths, &reader)) return 0;
     PeriodFileWriter writer;
-    bool whole = ForEachLine(&reader, [&](const PeriodLine& line) {
-        if (MatchesId(line.id, old_request.ItemId)) {
+    bool whole = ForEachLine(&reader, [&](std::string_view piece, const PeriodPiece& view) {
+        if (MatchesId(view.id, old_request.ItemId)) {
             writer.Add(new_request.StartTime, new_request.FinishTime, new_request.ItemId);
         } else {
-            writer.Add(line.start, line.finish, line.id);
+            Keep(&writer, piece, view);
         }
     });
     if (!whole) return Abandon(paths);
@@ -206,16 +224,22 @@ int32_t EditAppointment(const AppointmentRequest& old_request,
 int32_t GetAppointment(AppointmentRequest* request) {
     PeriodPaths paths;
     if (!IsUsableRecord(*request)) return 0;
-    if (!ResolvePaths(*request, &paths)) return 0;
+    if (!ResolvePaths(*request, &paths, false)) return 0;
     WaitWhileLocked(paths.period_path);
 
     PeriodFileReader reader;
-    if (!reader.Open(paths.period)) return 0;
+    if (!reader.Open(paths.period)) {
+        // The Calendar folder is made as by every operation, but only now: a read that finds its
+        // period file need not ask for the folder first.
+        BuildCalendarPaths(*request, paths.period_path);
+        return 0;
+    }
     int32_t result = 0;
     // The record's id is updated on every match, so the last line with the id wins and an empty
     // id takes the first line (and then later lines with that same id).
-    ForEachLine(&reader, [&](const PeriodLine& line) {
-        if (MatchesId(line.id, request->ItemId)) {
+    ForEachLine(&reader, [&](std::string_view piece, const PeriodPiece& view) {
+        if (MatchesId(view.id, request->ItemId)) {
+            PeriodLine line = Parse(piece);
             CopyId(request->ItemId, line.id);
             request->StartTime = line.start;
             request->FinishTime = line.finish;
@@ -225,12 +249,17 @@ int32_t GetAppointment(AppointmentRequest* request) {
     return result;
 }
 
+bool LastWalkStepFailed() {
+    return t_walk_failed;
+}
+
 int32_t FindFirstAppointment(AppointmentRequest* request) {
     SetEnumerationSlot(0);
     return FindNextAppointment(request);
 }
 
 int32_t FindNextAppointment(AppointmentRequest* request) {
+    t_walk_failed = false;
     PeriodPaths paths;
     if (!IsUsableRecord(*request)) return 0;
     if (!ResolvePaths(*request, &paths)) return 0;
@@ -239,7 +268,11 @@ int32_t FindNextAppointment(AppointmentRequest* request) {
     WaitWhileLocked(paths.period_path);
 
     PeriodFileReader reader;
-    if (!reader.Open(paths.period)) return 0;
+    if (!reader.Open(paths.period)) {
+        uint32_t why = LastSystemError();
+        t_walk_failed = why != kErrorFileNotFound && why != kErrorPathNotFound;
+        return 0;
+    }
     FileState state;
     bool known = StateOf(reader.file(), &state);
     int32_t line_number = 0;
@@ -248,7 +281,10 @@ int32_t FindNextAppointment(AppointmentRequest* request) {
                   t_walk.identity == state.identity && t_walk.size == state.size &&
                   t_walk.written == state.written;
     if (resume) {
-        if (!reader.SeekTo(t_walk.offset)) return 0;
+        if (!reader.SeekTo(t_walk.offset)) {
+            t_walk_failed = true;
+            return 0;
+        }
         line_number = cursor;
     }
     int32_t result = 0;
@@ -268,6 +304,7 @@ int32_t FindNextAppointment(AppointmentRequest* request) {
         }
     }
     SetEnumerationSlot(cursor);
+    t_walk_failed = reader.failed();
     t_walk.valid = known && !reader.failed() && line_number == cursor;
     if (t_walk.valid) {
         std::memcpy(t_walk.path, paths.period, sizeof t_walk.path);

@@ -16,5 +16,9 @@ int32_t EditAppointment(const AppointmentRequest& old_request,
 int32_t GetAppointment(AppointmentRequest* request);
 int32_t FindFirstAppointment(AppointmentRequest* request);
 int32_t FindNextAppointment(AppointmentRequest* request);
+// Whether the last FindFirstAppointment or FindNextAppointment on this thread answered 0 because
+// the period file could not be read (rather than at its end, or because there is no such file):
+// the walk has not seen every line.
+bool LastWalkStepFailed();
 
 }  // namespace cv

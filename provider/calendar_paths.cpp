@@ -21,7 +21,7 @@ bool IsPathComponent(const char* field, size_t size) {
     return std::strpbrk(text, "\\/:*?") == nullptr;
 }
 
-int BuildCalendarPaths(const AppointmentRequest& request, char* out) {
+int BuildCalendarPaths(const AppointmentRequest& request, char* out, bool create_folder) {
     char folder[kPathSize];
     if (!FormatBounded(folder, sizeof folder, "%s\\%s\\MAILROOT\\%s\\Calendar", MailRoot(),
                        request.Postoffice, request.Mailbox)) {
@@ -32,7 +32,8 @@ int BuildCalendarPaths(const AppointmentRequest& request, char* out) {
                        request.Postoffice, request.Mailbox, request.PeriodName)) {
         return 0;
     }
-    MakeDirectory(folder);  // usually there already; a missing mailbox folder is not made
+    // Usually there already; a missing mailbox folder is not made.
+    if (create_folder) MakeDirectory(folder);
     std::memcpy(out, period_path, std::strlen(period_path) + 1);
     return 1;
 }
@@ -44,14 +45,29 @@ bool CalendarFilePath(char* out, size_t size, const char* postoffice, const char
 }
 
 int MarkCalendarChanged(const AppointmentRequest& request) {
-    char path[kPathSize];
-    if (!CalendarFilePath(path, sizeof path, request.Postoffice, request.Mailbox, "_CHANGE.DTY")) {
-        return 1;
+    char folder[kPathSize];
+    if (FormatBounded(folder, sizeof folder, "%s\\%s\\MAILROOT\\%s\\Calendar", MailRoot(),
+                      request.Postoffice, request.Mailbox)) {
+        MarkFolderChanged(folder);
     }
+    return 1;
+}
+
+void MarkFolderChanged(const char* folder) {
+    char path[kPathSize];
+    if (!FormatBounded(path, sizeof path, "%s\\_CHANGE.DTY", folder)) return;
     static const char kLine[] = "This file has been written to denote configuration change\r\n";
     File marker;
+    // Readers go by the marker's existence; one that holds its line already says all there is to
+    // say. Cutting a file and writing it anew is not free: some file systems then wait for the
+    // disk before they let go of it.
+    if (marker.Open(path, File::Mode::kRead)) {
+        char held[sizeof kLine];
+        int64_t got = marker.Read(held, sizeof held);
+        marker.Close();
+        if (got == sizeof kLine - 1 && std::memcmp(held, kLine, sizeof kLine - 1) == 0) return;
+    }
     if (marker.Open(path, File::Mode::kWriteTruncate)) marker.Write(kLine, sizeof kLine - 1);
-    return 1;
 }
 
 }  // namespace cv

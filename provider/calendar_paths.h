@@ -33,8 +33,9 @@ bool HasValidMailbox(const Record& record) {
 // Composes the record's Calendar folder, creates it when missing (one level: a missing mailbox
 // folder is not made), then writes the period path, <Postoffice>\MAILROOT\<Mailbox>\Calendar
 // followed by a backslash and <PeriodName>, into out (kPeriodPathSize bytes). 0 when a path would
-// not fit; nothing is created then.
-int BuildCalendarPaths(const AppointmentRequest& request, char* out);
+// not fit; nothing is created then. With create_folder false the folder is left as it is: a
+// reader whose period file opens has no need to ask, and makes the folder only when it does not.
+int BuildCalendarPaths(const AppointmentRequest& request, char* out, bool create_folder = true);
 
 // Full path of a file in a mailbox's Calendar folder. False when it would not fit.
 bool CalendarFilePath(char* out, size_t size, const char* postoffice, const char* mailbox,
@@ -43,5 +44,7 @@ bool CalendarFilePath(char* out, size_t size, const char* postoffice, const char
 // Writes the dirty marker "_CHANGE.DTY" into the record's Calendar folder. Always 1: a marker that
 // cannot be written is skipped.
 int MarkCalendarChanged(const AppointmentRequest& request);
+// The same marker in a folder given by its path.
+void MarkFolderChanged(const char* folder);
 
 }  // namespace cv

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/platform.h"
+#include "common/text_helpers.h"
 #include "provider/calendar_paths.h"
 #include "provider/forwarding.h"
 
@@ -24,15 +25,43 @@ bool ItemPath(const AppointmentItemRequest& request, char (&path)[kPathSize]) {
                             request.ItemFileName);
 }
 
-// Writes the text in Data (up to its first NUL, at most 8191 bytes) and sets DataLength to it.
-void WriteChunk(AppointmentItemRequest* request, File::Mode mode) {
-    char path[kPathSize];
-    if (!ItemPath(*request, path)) return;
+// Writes the text in Data (up to its first NUL, at most 8191 bytes) to the file and sets
+// DataLength to it once the file is open. False when the file could not be opened or written.
+bool WriteChunkTo(const char* path, File::Mode mode, AppointmentItemRequest* request) {
     File file;
-    if (!file.Open(path, mode)) return;
+    if (!file.Open(path, mode)) return false;
     size_t length = strnlen(request->Data, sizeof request->Data - 1);
     request->DataLength = static_cast<int32_t>(length);
-    file.Write(request->Data, length);
+    bool written = file.Write(request->Data, length);
+    return file.Close() && written;
+}
+
+// A further chunk goes to the end of the body.
+void AppendChunk(AppointmentItemRequest* request) {
+    char path[kPathSize];
+    if (ItemPath(*request, path)) WriteChunkTo(path, File::Mode::kAppend, request);
+}
+
+// A first chunk replaces the body. The writes report nothing to the caller, so a failed one must
+// not cost the body it was to replace: the chunk is written beside the item, "<item>.TMP", and
+// put in its place in one step. A chunk that cannot be written leaves the old body. Only when the
+// step is refused (another program holds the item open) is the item cut and written in place, as
+// the only way left to store the chunk.
+void ReplaceWithChunk(AppointmentItemRequest* request) {
+    char path[kPathSize];
+    char temporary[kPathSize];
+    if (!ItemPath(*request, path)) return;
+    if (!FormatBounded(temporary, sizeof temporary, "%s.TMP", path)) {
+        WriteChunkTo(path, File::Mode::kWriteTruncate, request);  // no room for the copy's name
+        return;
+    }
+    if (!WriteChunkTo(temporary, File::Mode::kWriteTruncate, request)) {
+        RemoveFile(temporary);
+        return;
+    }
+    if (ReplaceFileWith(temporary, path)) return;
+    RemoveFile(temporary);
+    WriteChunkTo(path, File::Mode::kWriteTruncate, request);
 }
 
 }  // namespace
@@ -77,12 +106,12 @@ int32_t ItemGetCurrentOffset() {
 }
 
 int32_t ItemWriteFirstChunk(AppointmentItemRequest* request) {
-    WriteChunk(request, File::Mode::kWriteTruncate);
+    ReplaceWithChunk(request);
     return 1;
 }
 
 int32_t ItemWriteNextChunk(AppointmentItemRequest* request) {
-    WriteChunk(request, File::Mode::kAppend);
+    AppendChunk(request);
     return 1;
 }
 

@@ -1,6 +1,7 @@
 #include "provider/period_file.h"
 
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -67,19 +68,121 @@ int GetDelimitedField(const char* text, const char* delimiter, int n, char* out,
     return 1;
 }
 
+namespace {
+
+// A field of a tab-separated line, [begin, end).
+struct Span {
+    const char* begin;
+    const char* end;
+};
+
+// Copies a field into out (kLineSize bytes), cut to fit, NUL-terminated.
+void CopySpan(Span span, char* out) {
+    size_t length = static_cast<size_t>(span.end - span.begin);
+    if (length > kLineSize - 1) length = kLineSize - 1;
+    std::memcpy(out, span.begin, length);
+    out[length] = '\0';
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+}  // namespace
+
+// The fields as GetDelimitedField with a tab gives them, found in one pass: field 1 up to the
+// first tab (or the whole line), field 2 only when there is a tab, field 3 only when there are
+// two, each ending at the next tab or at the end of the line.
 PeriodLine ParsePeriodLine(const char* text) {
     PeriodLine line;
+    const char* end = text + std::strlen(text);
+    const char* tabs[3] = {nullptr, nullptr, nullptr};
+    const char* from = text;
+    for (int k = 0; k < 3; ++k) {
+        tabs[k] =
+            static_cast<const char*>(std::memchr(from, '\t', static_cast<size_t>(end - from)));
+        if (tabs[k] == nullptr) break;
+        from = tabs[k] + 1;
+    }
     char field[kLineSize];
-    field[0] = '\0';
-    if (GetDelimitedField(text, "\t", 1, field, sizeof field)) line.start = ReadDecimal(field);
-    field[0] = '\0';
-    if (GetDelimitedField(text, "\t", 2, field, sizeof field)) line.finish = ReadDecimal(field);
-    GetDelimitedField(text, "\t", 3, line.id, sizeof line.id);
+    CopySpan(Span{text, tabs[0] ? tabs[0] : end}, field);
+    line.start = ReadDecimal(field);
+    line.id[0] = '\0';
+    if (tabs[0] == nullptr) return line;
+    CopySpan(Span{tabs[0] + 1, tabs[1] ? tabs[1] : end}, field);
+    line.finish = ReadDecimal(field);
+    if (tabs[1] == nullptr) return line;
+    CopySpan(Span{tabs[1] + 1, tabs[2] ? tabs[2] : end}, line.id);
     return line;
 }
 
 bool MatchesId(const char* line_id, const char* request_id) {
-    return request_id[0] == '\0' || CompareNoCase(line_id, request_id) == 0;
+    return MatchesId(std::string_view(line_id), request_id);
+}
+
+// The same letter in another case counts as the same (as the C runtime's case mapping has it);
+// equal bytes are the rule, and the mapping is asked only where they differ.
+bool MatchesId(std::string_view line_id, const char* request_id) {
+    if (request_id[0] == '\0') return true;
+    for (size_t i = 0; i < line_id.size(); ++i) {
+        char a = line_id[i], b = request_id[i];  // b is NUL where the request's id is shorter
+        if (a == b) continue;
+        // Ids tend to differ in digits, which no case mapping touches: no need to ask it then.
+        if (IsDigit(a) || IsDigit(b) ||
+            std::tolower(static_cast<unsigned char>(a)) !=
+                std::tolower(static_cast<unsigned char>(b))) {
+            return false;
+        }
+    }
+    return request_id[line_id.size()] == '\0';
+}
+
+namespace {
+
+// Whether a field is a number as "%d" writes it: an optional minus, digits without a leading
+// zero (0 alone), within the 32-bit range, "-0" excepted.
+bool IsPlainNumber(std::string_view field) {
+    bool negative = !field.empty() && field[0] == '-';
+    std::string_view digits = field.substr(negative ? 1 : 0);
+    if (digits.empty() || digits.size() > 10) return false;
+    if (digits[0] == '0') return digits.size() == 1 && !negative;
+    int64_t value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    return value <= (negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX);
+}
+
+}  // namespace
+
+PeriodPiece ViewPeriodPiece(std::string_view piece) {
+    // One pass over the piece, as ParsePeriodLine reads it: a C text, which ends at a NUL, of at
+    // most kLineSize - 1 characters (as the reader hands pieces out).
+    const size_t whole = piece.size();
+    piece = piece.substr(0, kLineSize - 1);
+    size_t tabs[3];
+    size_t found = 0;
+    size_t end = 0;
+    for (; end < piece.size() && piece[end] != '\0'; ++end) {
+        if (piece[end] != '\t') continue;
+        tabs[found++] = end;
+        if (found == 3) break;  // the id ends here; the line is not as written
+    }
+    PeriodPiece view;
+    if (found < 2) return view;  // no third field: the id is empty
+    size_t id_end = found == 3 ? tabs[2] : end;
+    view.id = piece.substr(tabs[1] + 1, id_end - tabs[1] - 1);
+    if (found == 2 && end == whole) {
+        view.start_field = piece.substr(0, tabs[0]);
+        view.finish_field = piece.substr(tabs[0] + 1, tabs[1] - tabs[0] - 1);
+        view.three_fields = true;
+    }
+    return view;
+}
+
+bool PeriodPiece::AsWritten() const {
+    return three_fields && IsPlainNumber(start_field) && IsPlainNumber(finish_field);
 }
 
 bool PeriodFileReader::Open(const char* path) {
@@ -116,39 +219,62 @@ void PeriodFileReader::Fill() {
             break;
         }
         window_.append(buffer, static_cast<size_t>(got));
+        // A read that fills less than its buffer has met the end of the file: asking again
+        // would only cost another call to learn it.
+        if (static_cast<size_t>(got) < sizeof buffer) end_ = true;
     }
 }
 
 bool PeriodFileReader::Next(std::string_view* line) {
     Fill();
     if (failed_ || start_ >= window_.size()) return false;
-    size_t end = start_;
-    size_t counted = 0;
-    bool broke = false;
-    while (end < window_.size() && counted < kLineSize - 1) {
-        if (window_[end] == '\n' ||
-            (window_[end] == '\r' && end + 1 < window_.size() && window_[end + 1] == '\n')) {
-            broke = true;
-            break;
-        }
-        ++end;
-        ++counted;
+    // A line break (LF, or CR LF) ends the piece when it begins within its first kLineSize - 1
+    // characters; otherwise the piece is those characters and the break comes as a piece of its
+    // own. Fill keeps the byte after any such break in the window.
+    const char* begin = window_.data() + start_;
+    size_t available = window_.size() - start_;
+    size_t searched = available < kLineSize ? available : kLineSize;
+    const char* lf = static_cast<const char*>(std::memchr(begin, '\n', searched));
+    size_t length, consumed;
+    size_t at = lf ? static_cast<size_t>(lf - begin) : searched;
+    if (lf && at > 0 && begin[at - 1] == '\r') {
+        length = at - 1;
+        consumed = at + 1;
+    } else if (lf && at < kLineSize - 1) {
+        length = at;
+        consumed = at + 1;
+    } else {
+        length = consumed = available < kLineSize - 1 ? available : kLineSize - 1;
     }
-    *line = std::string_view(window_.data() + start_, end - start_);
-    if (broke) end += window_[end] == '\r' ? 2 : 1;
-    position_ += end - start_;
-    start_ = end;
+    *line = std::string_view(begin, length);
+    position_ += consumed;
+    start_ += consumed;
     return true;
 }
 
 void PeriodFileWriter::Add(int32_t start, int32_t finish, const char* id) {
-    char line[kLineSize + 32];
-    int written = std::snprintf(line, sizeof line, lines_ ? "\r\n%d\t%d\t%s" : "%d\t%d\t%s", start,
-                                finish, id);
-    if (written > 0)
-        content_.append(line, static_cast<size_t>(written) < sizeof line
-                                  ? static_cast<size_t>(written)
-                                  : sizeof line - 1);
+    // The line as "%d\t%d\t%s" gives it, after "\r\n" for every line but the first, cut to
+    // kLineSize + 31 characters; composed by hand, since every change rewrites every line.
+    constexpr size_t kMostCharacters = kLineSize + 31;
+    constexpr int kDigits = 11;  // "-2147483648"
+    char head[2 + 2 * (kDigits + 1)];
+    char* at = head;
+    if (lines_) {
+        *at++ = '\r';
+        *at++ = '\n';
+    }
+    at = std::to_chars(at, at + kDigits, start).ptr;
+    *at++ = '\t';
+    at = std::to_chars(at, at + kDigits, finish).ptr;
+    *at++ = '\t';
+    size_t head_length = static_cast<size_t>(at - head);
+    content_.append(head, head_length).append(id, strnlen(id, kMostCharacters - head_length));
+    ++lines_;
+}
+
+void PeriodFileWriter::AddAsWritten(std::string_view piece) {
+    if (lines_) content_.append("\r\n", 2);
+    content_.append(piece.data(), piece.size());
     ++lines_;
 }
 

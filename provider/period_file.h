@@ -26,11 +26,12 @@ std::string GetPeriodName(int32_t start, int32_t finish);
 // is the empty text.
 int GetDelimitedField(const char* text, const char* delimiter, int n, char* out, size_t out_size);
 
-// One parsed line. Missing fields read as 0 and the empty text.
+// One parsed line. Missing fields read as 0 and the empty text. (The id is set by
+// ParsePeriodLine rather than zeroed at construction: lines are parsed by the thousand.)
 struct PeriodLine {
     int32_t start = 0;
     int32_t finish = 0;
-    char id[kLineSize] = {};
+    char id[kLineSize];
 };
 
 // Parses a line whose line break has been removed.
@@ -39,6 +40,21 @@ PeriodLine ParsePeriodLine(const char* text);
 // Whether a line belongs to a request's id: an empty id matches every line, otherwise the ids are
 // compared without regard to case.
 bool MatchesId(const char* line_id, const char* request_id);
+bool MatchesId(std::string_view line_id, const char* request_id);
+
+// A piece seen in place, without parsing it: the id that ParsePeriodLine would give, and whether
+// the writer would give the piece's own bytes back for the parsed line (AsWritten: both numbers
+// in their plain decimal form, exactly three fields, no NUL). Most lines of a file are such lines,
+// and a rewrite can then copy them instead of parsing and formatting each.
+struct PeriodPiece {
+    std::string_view id;
+    bool AsWritten() const;
+
+    // What AsWritten looks at: the number fields of a piece of exactly three fields and no NUL.
+    std::string_view start_field, finish_field;
+    bool three_fields = false;
+};
+PeriodPiece ViewPeriodPiece(std::string_view piece);
 
 // Reads a period file line by line as the C runtime's fgets would read it in text mode with a
 // kLineSize buffer: CR LF counts as one line break, a longer line arrives in pieces of at most
@@ -74,6 +90,8 @@ class PeriodFileReader {
 class PeriodFileWriter {
   public:
     void Add(int32_t start, int32_t finish, const char* id);
+    // A piece that ViewPeriodPiece found as written, as it is.
+    void AddAsWritten(std::string_view piece);
     size_t lines() const { return lines_; }
     const std::string& content() const { return content_; }
     // Writes the content to a new or truncated file. False on any failure.

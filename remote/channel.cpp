@@ -34,12 +34,19 @@ void ReadHostValue(const char* name, char (&out)[kHostValueSize]) {
 // The process runs locally when its executable's file name begins with "CV" and ends in ".EXE".
 // The system reports a full path, so in practice this never holds; it is kept as the service
 // processes have always been told apart.
-bool IsLocalOnlyProcess() {
+bool ExecutableIsLocalOnly() {
     std::string path = ExecutablePath();
     if (path.size() >= 260) path.resize(259);
     if (path.size() < 2 || CompareNoCase(path.substr(0, 2).c_str(), "CV") != 0) return false;
     std::string::size_type dot = path.find('.');
     return dot != std::string::npos && CompareNoCase(path.c_str() + dot, ".EXE") == 0;
+}
+
+// Asked at the start of every call; a process keeps its executable for life, so the system is
+// asked once.
+bool IsLocalOnlyProcess() {
+    static const bool local_only = ExecutableIsLocalOnly();
+    return local_only;
 }
 
 bool SameText(const char* a, const char* b) {

@@ -1,6 +1,7 @@
 #include "service/server.h"
 
 #include <chrono>
+#include <exception>
 #include <thread>
 
 #include "common/host_thread.h"
@@ -46,25 +47,79 @@ void Server::Run() {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));  // e.g. out of handles
             continue;
         }
-        if (active_ >= config_.max_connections) {
+        if (!Admit(client, peer)) {
             Log(peer + " turned away: " + std::to_string(config_.max_connections) +
                 " clients already");
             cv::CloseSocket(client);
             continue;
         }
-        {
-            std::lock_guard<std::mutex> hold(clients_guard_);
-            clients_.insert(client);
-        }
         ++active_;
-        std::thread(&Server::Serve, this, client, peer).detach();
+        try {
+            std::thread(&Server::Serve, this, client, peer).detach();
+        } catch (const std::exception&) {
+            // Out of threads (or memory for one): this client is turned away, the service goes on.
+            Forget(client);
+            --active_;
+            Log(peer + " turned away: no thread for it");
+            cv::CloseSocket(client);
+        }
     }
     // Wake every client thread and wait for them to finish.
     {
         std::lock_guard<std::mutex> hold(clients_guard_);
-        for (cv::SocketHandle client : clients_) cv::ShutdownSocket(client);
+        for (const auto& entry : clients_) cv::ShutdownSocket(entry.first);
     }
     while (active_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+bool Server::Admit(cv::SocketHandle client, const std::string& peer) {
+    std::unique_lock<std::mutex> hold(clients_guard_);
+    for (int attempt = 0;; ++attempt) {
+        size_t live = 0;
+        auto oldest = clients_.end();
+        for (auto it = clients_.begin(); it != clients_.end(); ++it) {
+            if (it->second.dropped) continue;
+            ++live;
+            if (!it->second.trusted &&
+                (oldest == clients_.end() || it->second.order < oldest->second.order)) {
+                oldest = it;
+            }
+        }
+        if (live < config_.max_connections) break;
+        // Turning the newcomer away would let anyone who opens connections and leaves them idle
+        // lock every client out until the idle time-out. Instead the connection that has waited
+        // longest without authenticating makes room. Clients that have authenticated keep their
+        // places, so a limit full of them still turns newcomers away.
+        if (oldest == clients_.end()) return false;
+        // Dropped connections hold their threads until those wake and end, which is at once;
+        // during a burst the newcomer waits for that rather than more threads being started.
+        if (clients_.size() < 2 * size_t{config_.max_connections}) {
+            oldest->second.dropped = true;
+            cv::ShutdownSocket(oldest->first);  // its thread wakes, sees the end and closes it
+            Log(peer + " takes the place of a connection that did not authenticate");
+            break;
+        }
+        if (attempt > 0) return false;
+        client_ended_.wait_for(hold, std::chrono::seconds(1));
+    }
+    clients_[client] = Client{++accepted_};
+    return true;
+}
+
+void Server::SetTrusted(cv::SocketHandle client, bool trusted) {
+    std::lock_guard<std::mutex> hold(clients_guard_);
+    auto it = clients_.find(client);
+    if (it != clients_.end()) it->second.trusted = trusted;
+}
+
+bool Server::Forget(cv::SocketHandle client) {
+    std::lock_guard<std::mutex> hold(clients_guard_);
+    auto it = clients_.find(client);
+    if (it == clients_.end()) return false;
+    bool dropped = it->second.dropped;
+    clients_.erase(it);
+    client_ended_.notify_all();
+    return dropped;
 }
 
 bool Server::ReadRequest(cv::SocketHandle client, std::string* request) {
@@ -94,6 +149,7 @@ void Server::Serve(cv::SocketHandle client, std::string peer) {
     Log(peer + " connected");
     std::string request;
     const char* why = "left";
+    bool trusted = false;
     while (!stopping_) {
         if (!ReadRequest(client, &request)) {
             why = request.size() > cv::kRemoteBufferSize - 1 ? "closed: request too large"
@@ -104,6 +160,10 @@ void Server::Serve(cv::SocketHandle client, std::string peer) {
         bool close = false;
         std::string answer = session.Answer(request, &close);
         if (!session.event().empty()) Log(peer + " " + session.event());
+        if (session.authenticated() != trusted) {
+            trusted = session.authenticated();
+            SetTrusted(client, trusted);
+        }
         if (close) {
             why = "quit";
             break;
@@ -113,11 +173,10 @@ void Server::Serve(cv::SocketHandle client, std::string peer) {
             break;
         }
     }
+    // Forgotten before it is closed: until then Admit may still shut it down, and afterwards the
+    // handle may come back for another connection.
+    if (Forget(client)) why = "dropped to make room";
     Log(peer + " " + why);
-    {
-        std::lock_guard<std::mutex> hold(clients_guard_);
-        clients_.erase(client);
-    }
     cv::CloseSocket(client);
     --active_;
 }

@@ -1,11 +1,13 @@
 // cvadmind's network side: one listening socket, one thread per client, requests read until they
-// end with "</DATA>" (at most kRemoteBufferSize - 1 bytes, within the idle time-out).
+// end with "</DATA>" (at most kRemoteBufferSize - 1 bytes, within the idle time-out). At the
+// connection limit a newcomer takes the place of the oldest client that has not authenticated.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <map>
 #include <mutex>
-#include <set>
 #include <string>
 
 #include "common/socket.h"
@@ -29,6 +31,12 @@ class Server {
     void Stop();
 
   private:
+    // Registers a new connection, making room for it when needed; false when it is turned away.
+    bool Admit(cv::SocketHandle client, const std::string& peer);
+    // The client authenticated (or lost that with a failed AUTH).
+    void SetTrusted(cv::SocketHandle client, bool trusted);
+    // Forgets the connection; true when it ended because Admit dropped it.
+    bool Forget(cv::SocketHandle client);
     void Serve(cv::SocketHandle client, std::string peer);
     // Reads one request; false when the client left, sent too much or took too long.
     bool ReadRequest(cv::SocketHandle client, std::string* request);
@@ -40,8 +48,15 @@ class Server {
     cv::SocketHandle listener_ = cv::kNoSocket;
     uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
+    struct Client {
+        uint64_t order;        // when it was accepted
+        bool trusted = false;  // has authenticated
+        bool dropped = false;  // shut down by Admit to make room; its thread is ending
+    };
     std::mutex clients_guard_;
-    std::set<cv::SocketHandle> clients_;
+    std::map<cv::SocketHandle, Client> clients_;  // one per thread, dropped ones included
+    std::condition_variable client_ended_;        // a connection was forgotten
+    uint64_t accepted_ = 0;
     std::atomic<unsigned> active_{0};
     std::mutex log_guard_;
 };

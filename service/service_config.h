@@ -6,7 +6,8 @@
 //   library = CVAICP.DLL /path/lib.so  a library LOAD may name, and the file it loads (repeatable;
 //                                      without any line: CVAICP.DLL, found beside cvadmind)
 //   idle-timeout = 60                  seconds a client may take for one request
-//   max-connections = 64               clients served at once
+//   max-connections = 64               clients served at once; at the limit a newcomer takes
+//                                      the place of the oldest one that has not authenticated
 #pragma once
 
 #include <cstdint>

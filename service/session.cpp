@@ -14,33 +14,79 @@ namespace {
 constexpr size_t kListContextSize = 5388;
 constexpr size_t kListItemSize = 8780;
 
-// The exports a client may run, with the size of each record they take and whether the client
-// reads that record back.
+// Runs an export through a pointer of the type it is declared with: a call through any other
+// function type (say, one taking void*) is undefined, even where the calling convention happens
+// to pass the same bytes.
+using Invoker = int32_t (*)(void* entry, unsigned char* first, unsigned char* second);
+
+template <typename Record>
+int32_t CallOne(void* entry, unsigned char* first, unsigned char*) {
+    return reinterpret_cast<int32_t(CVAPI*)(Record*)>(entry)(reinterpret_cast<Record*>(first));
+}
+
+template <typename First, typename Second>
+int32_t CallTwo(void* entry, unsigned char* first, unsigned char* second) {
+    return reinterpret_cast<int32_t(CVAPI*)(First*, Second*)>(entry)(
+        reinterpret_cast<First*>(first), reinterpret_cast<Second*>(second));
+}
+
+// The exports a client may run, with the size of each record they take, whether the client
+// reads that record back, and how the export is called.
 struct ServedExport {
     const char* name;
     int records;
     size_t sizes[2];
     bool read_back[2];
+    Invoker call;
 };
 
+constexpr Invoker kAppointmentCall = CallOne<AppointmentRequest>;
+constexpr Invoker kItemCall = CallOne<AppointmentItemRequest>;
+constexpr Invoker kListCall = CallTwo<ListContext, ListItem>;
+
 constexpr ServedExport kServed[] = {
-    {"AppointmentAdd", 1, {sizeof(AppointmentRequest), 0}, {true, false}},
-    {"AppointmentRemove", 1, {sizeof(AppointmentRequest), 0}, {true, false}},
+    {"AppointmentAdd", 1, {sizeof(AppointmentRequest), 0}, {true, false}, kAppointmentCall},
+    {"AppointmentRemove", 1, {sizeof(AppointmentRequest), 0}, {true, false}, kAppointmentCall},
     {"AppointmentEdit",
      2,
      {sizeof(AppointmentRequest), sizeof(AppointmentRequest)},
-     {false, false}},
-    {"AppointmentGet", 1, {sizeof(AppointmentRequest), 0}, {true, false}},
-    {"AppointmentFindFirst", 1, {sizeof(AppointmentRequest), 0}, {true, false}},
-    {"AppointmentFindNext", 1, {sizeof(AppointmentRequest), 0}, {true, false}},
-    {"AppointmentItemGetFirstChunk", 1, {sizeof(AppointmentItemRequest), 0}, {true, false}},
-    {"AppointmentItemGetNextChunk", 1, {sizeof(AppointmentItemRequest), 0}, {true, false}},
-    {"AppointmentItemGetSize", 1, {sizeof(AppointmentItemRequest), 0}, {true, false}},
-    {"AppointmentItemWriteFirstChunk", 1, {sizeof(AppointmentItemRequest), 0}, {false, false}},
-    {"AppointmentItemWriteNextChunk", 1, {sizeof(AppointmentItemRequest), 0}, {false, false}},
-    {"AppointmentListItemFindFirst", 2, {kListContextSize, kListItemSize}, {false, true}},
-    {"AppointmentListItemFindNext", 2, {kListContextSize, kListItemSize}, {false, true}},
-    {"AppointmentListItemFindClose", 1, {kListContextSize, 0}, {false, false}},
+     {false, false},
+     CallTwo<AppointmentRequest, AppointmentRequest>},
+    {"AppointmentGet", 1, {sizeof(AppointmentRequest), 0}, {true, false}, kAppointmentCall},
+    {"AppointmentFindFirst", 1, {sizeof(AppointmentRequest), 0}, {true, false}, kAppointmentCall},
+    {"AppointmentFindNext", 1, {sizeof(AppointmentRequest), 0}, {true, false}, kAppointmentCall},
+    {"AppointmentItemGetFirstChunk",
+     1,
+     {sizeof(AppointmentItemRequest), 0},
+     {true, false},
+     kItemCall},
+    {"AppointmentItemGetNextChunk",
+     1,
+     {sizeof(AppointmentItemRequest), 0},
+     {true, false},
+     kItemCall},
+    {"AppointmentItemGetSize", 1, {sizeof(AppointmentItemRequest), 0}, {true, false}, kItemCall},
+    {"AppointmentItemWriteFirstChunk",
+     1,
+     {sizeof(AppointmentItemRequest), 0},
+     {false, false},
+     kItemCall},
+    {"AppointmentItemWriteNextChunk",
+     1,
+     {sizeof(AppointmentItemRequest), 0},
+     {false, false},
+     kItemCall},
+    {"AppointmentListItemFindFirst",
+     2,
+     {kListContextSize, kListItemSize},
+     {false, true},
+     kListCall},
+    {"AppointmentListItemFindNext", 2, {kListContextSize, kListItemSize}, {false, true}, kListCall},
+    {"AppointmentListItemFindClose",
+     1,
+     {kListContextSize, 0},
+     {false, false},
+     CallOne<ListContext>},
 };
 
 // The text between open and close, or false when either is missing.
@@ -92,12 +138,16 @@ bool FindParameter(const std::string& request, int number, long* size, std::stri
     if (start == std::string::npos) return false;
     start += open.size();
     std::string::size_type end_of_tag = request.find('>', start);
-    if (end_of_tag == std::string::npos || end_of_tag - start > 10) return false;
-    std::string size_text = request.substr(start, end_of_tag - start);
-    if (size_text.empty() || size_text.find_first_not_of("0123456789") != std::string::npos) {
-        return false;
+    if (end_of_tag == std::string::npos || end_of_tag == start) return false;
+    // Read digit by digit, giving up beyond any record's size: a conversion that overflows (a
+    // 32-bit long takes 4294967944 for 648) would let a size be claimed that is not the one sent.
+    long value = 0;
+    for (std::string::size_type at = start; at < end_of_tag; ++at) {
+        if (request[at] < '0' || request[at] > '9') return false;
+        value = value * 10 + (request[at] - '0');
+        if (value > static_cast<long>(cv::kRemoteBufferSize)) return false;
     }
-    *size = std::atol(size_text.c_str());
+    *size = value;
     std::string::size_type end = request.find(close, end_of_tag + 1);
     if (end == std::string::npos) return false;
     *content = request.substr(end_of_tag + 1, end - end_of_tag - 1);
@@ -119,7 +169,11 @@ const cv::DynamicLibrary* LibraryCache::Get(const std::string& name, std::string
                                             std::string* error) {
     const ServiceConfig::Library* entry = nullptr;
     for (const ServiceConfig::Library& library : config_.libraries) {
-        if (cv::CompareNoCase(library.name.c_str(), name.c_str()) == 0) entry = &library;
+        // The whole name: one with a NUL inside is not the name before the NUL.
+        if (library.name.size() == name.size() &&
+            cv::CompareNoCase(library.name.c_str(), name.c_str()) == 0) {
+            entry = &library;
+        }
     }
     if (entry == nullptr) {
         *error = "library not allowed";
@@ -226,12 +280,7 @@ std::string Session::Exec(const std::string& request) {
     int32_t result;
     {
         std::lock_guard<std::mutex> hold(libraries_.exec_guard());
-        if (served->records == 1) {
-            result = reinterpret_cast<int32_t(CVAPI*)(void*)>(entry)(records[0].data());
-        } else {
-            result = reinterpret_cast<int32_t(CVAPI*)(void*, void*)>(entry)(records[0].data(),
-                                                                            records[1].data());
-        }
+        result = served->call(entry, records[0].data(), records[1].data());
     }
     // Every record goes back; should that not fit one reply, only those the client reads.
     for (bool only_read_back : {false, true}) {

@@ -226,6 +226,13 @@ TEST_F(GetTest, MissesLeaveTheRecordAlone) {
     EXPECT_EQ(0, AppointmentGet(&other_period));
 }
 
+TEST_F(GetTest, AMailboxWithoutCalendarFolderGetsOneAsFromEveryOperation) {
+    ASSERT_FALSE(testing::PathExists(calendar_));
+    AppointmentRequest request = MakeRequest("a");
+    EXPECT_EQ(0, AppointmentGet(&request));
+    EXPECT_TRUE(testing::PathExists(calendar_));
+}
+
 TEST_F(GetTest, OverlongIdsAndShortLinesAreReadSafely) {
     std::string long_id(100, 'L');
     Put("Y09M03D15.CAL", "1\t2\t" + long_id + "\r\n9\r\n7\t8");

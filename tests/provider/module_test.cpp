@@ -113,6 +113,14 @@ TEST_F(CalendarPathsTest, DirtyMarkerHoldsItsOneLine) {
     EXPECT_EQ(1, MarkCalendarChanged(request));
     EXPECT_EQ("This file has been written to denote configuration change\r\n",
               ReadFileOrEmpty(calendar + "\\_CHANGE.DTY"));
+    // A marker that holds anything but its line (another line, or its line and more) gets it.
+    for (const char* held :
+         {"x", "This file has been written to denote configuration change\r\nx"}) {
+        ASSERT_TRUE(testing::WriteFileBytes(calendar + "\\_CHANGE.DTY", held));
+        EXPECT_EQ(1, MarkCalendarChanged(request));
+        EXPECT_EQ("This file has been written to denote configuration change\r\n",
+                  ReadFileOrEmpty(calendar + "\\_CHANGE.DTY"));
+    }
 }
 
 TEST(PathComponentTest, AcceptsOnlyOneTerminatedComponent) {

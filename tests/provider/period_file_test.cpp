@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -82,12 +83,45 @@ TEST(ParsePeriodLine, ReadsMissingAndMalformedFieldsAsZeroAndEmpty) {
     EXPECT_EQ(INT32_MAX, huge.start);
     EXPECT_EQ(INT32_MIN, huge.finish);
     EXPECT_STREQ("id", huge.id);
+    // A number never reads on into the next field, though blanks before it are skipped.
+    PeriodLine empty_first = ParsePeriodLine("\t5\t\t9");
+    EXPECT_EQ(0, empty_first.start);
+    EXPECT_EQ(5, empty_first.finish);
+    EXPECT_STREQ("", empty_first.id);
+    PeriodLine blanks = ParsePeriodLine(" 7\r\t\v8\t x ");
+    EXPECT_EQ(7, blanks.start);
+    EXPECT_EQ(8, blanks.finish);
+    EXPECT_STREQ(" x ", blanks.id);
 }
 
 TEST(MatchesId, EmptyMatchesAllAndCaseIsIgnored) {
     EXPECT_TRUE(MatchesId("ABC", ""));
     EXPECT_TRUE(MatchesId("ABC", "abc"));
     EXPECT_FALSE(MatchesId("ABC", "abcd"));
+}
+
+// A rewrite copies the lines that are written as the writer writes them and matches ids without
+// parsing: both must agree with parsing, for any bytes a line can hold.
+TEST(ViewPeriodPiece, AgreesWithParsingAndWriting) {
+    const char alphabet[] = {'0', '1', '9', '-', '+', ' ', '\t', '\r', 'a', 'A', '\0'};
+    std::mt19937 random(20261207);
+    std::vector<std::string> pieces = {
+        "0\t0\tx",          "-0\t1\tx",   "01\t1\tx", "2147483647\t-2147483648\tid",
+        "2147483648\t1\tx", "1\t2\tx\ty", "1\t2\t",   "\t\t"};
+    for (int i = 0; i < 20000; ++i) {
+        std::string piece(random() % 24, ' ');
+        for (char& c : piece) c = alphabet[random() % sizeof alphabet];
+        pieces.push_back(piece);
+    }
+    for (const std::string& piece : pieces) {
+        PeriodLine line = ParsePeriodLine(piece.c_str());
+        PeriodPiece view = ViewPeriodPiece(piece);
+        ASSERT_EQ(std::string(line.id), std::string(view.id)) << piece;
+        PeriodFileWriter writer;
+        writer.Add(line.start, line.finish, line.id);
+        ASSERT_EQ(writer.content() == piece, view.AsWritten()) << piece;
+        EXPECT_EQ(MatchesId(line.id, "aA"), MatchesId(view.id, "aA")) << piece;
+    }
 }
 
 std::vector<std::string> ReadPieces(const std::string& bytes) {
@@ -124,6 +158,8 @@ TEST(PeriodFileWriter, JoinsLinesWithCrLfAndNoTrailingBreak) {
     writer.Add(-3, 4, "");
     EXPECT_EQ("1\t2\ta\r\n-3\t4\t", writer.content());
     EXPECT_EQ(2u, writer.lines());
+    writer.Add(INT32_MIN, INT32_MAX, "b");
+    EXPECT_EQ("1\t2\ta\r\n-3\t4\t\r\n-2147483648\t2147483647\tb", writer.content());
 }
 
 }  // namespace

@@ -2,13 +2,11 @@
 // must give what the same call gives locally on that store.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
-#include <thread>
 
 #include "common/host_thread.h"
 #include "common/platform.h"
@@ -93,22 +91,11 @@ class EndToEndTest : public ::testing::Test {
         ASSERT_TRUE(testing::WriteFileBytes(
             config, "credentials = s3cret\nprotocol = PLAIN\nlibrary = CVAICP.DLL " +
                         testing::ProviderLibraryPath() + "\n"));
-        ASSERT_TRUE(
-            service_.Start({testing::SiblingExecutable("cvadmind"), "--config", config, "--listen",
-                            "127.0.0.1:0", "--port-file", port_file, "--quiet"}));
-        std::string port;
-        for (int i = 0; i < 1000 && port.empty(); ++i) {
-            port = testing::ReadFileOrEmpty(port_file);
-            if (port.empty() || port.back() != '\n') {
-                port.clear();
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-        }
-        ASSERT_FALSE(port.empty()) << "cvadmind did not start";
+        uint16_t port = testing::StartAdminService(&service_, config, port_file);
+        ASSERT_NE(0, port) << "cvadmind did not start";
         std::string key = std::string(kHostsKey) + "\\far";
         local_.registry().SetString(Hive::kCurrentUser, key.c_str(), "Address", "127.0.0.1");
-        local_.registry().SetDword(Hive::kCurrentUser, key.c_str(), "Port",
-                                   static_cast<uint32_t>(std::stoul(port)));
+        local_.registry().SetDword(Hive::kCurrentUser, key.c_str(), "Port", port);
         local_.registry().SetString(Hive::kCurrentUser, key.c_str(), "Credentials", "s3cret");
         local_.registry().SetString(Hive::kCurrentUser, key.c_str(), "Authentication Protocol",
                                     "PLAIN");

@@ -162,6 +162,40 @@ TEST_F(SessionTest, RefusesUnknownFunctionsAndRecordsOfTheWrongSize) {
     EXPECT_FALSE(cv::testing::PathExists(calendar_ + "\\Y26M12D07.CAL"));
 }
 
+// Each export is called through its own declared type (a call through another function type is
+// undefined, which clang's UB sanitizer reports), and each answers with its result.
+TEST_F(SessionTest, EveryServedExportRunsWithItsOwnRecords) {
+    ASSERT_TRUE(Succeeded(Ask(kAuth)));
+    ASSERT_TRUE(Succeeded(Ask(kLoad)));
+    AppointmentRequest a = Record("a");
+    AppointmentRequest b = Record("b");
+    AppointmentItemRequest item;
+    std::memset(&item, 0, sizeof item);
+    std::strcpy(item.Mailbox, "anna");
+    std::strcpy(item.Postoffice, "po");
+    std::strcpy(item.ItemFileName, "a.eml");
+    ListContext context;
+    std::memset(&context, 0, sizeof context);
+    std::strcpy(context.Mailbox, "anna");
+    std::strcpy(context.Postoffice, "po");
+    ListItem listed;
+    std::memset(&listed, 0, sizeof listed);
+    const std::vector<std::pair<const char*, std::vector<std::pair<const void*, size_t>>>> calls = {
+        {"AppointmentAdd", {{&a, sizeof a}}},
+        {"AppointmentEdit", {{&a, sizeof a}, {&b, sizeof b}}},
+        {"AppointmentItemWriteFirstChunk", {{&item, sizeof item}}},
+        {"AppointmentItemGetSize", {{&item, sizeof item}}},
+        {"AppointmentListItemFindFirst", {{&context, sizeof context}, {&listed, sizeof listed}}},
+        {"AppointmentListItemFindClose", {{&context, sizeof context}}},
+    };
+    for (const auto& call : calls) {
+        std::string answer = Ask(Exec(call.first, call.second));
+        int32_t result = -1;
+        EXPECT_EQ(1, cv::ReadReplyParameter(answer.c_str(), 0, &result, sizeof result))
+            << call.first;
+    }
+}
+
 TEST_F(SessionTest, QuitEndsTheConversation) {
     bool close = false;
     EXPECT_EQ("", session_.Answer("<DATA><METHOD>QUIT</METHOD></DATA>", &close));

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 
 #include "common/file_helpers.h"
 #include "common/module_hooks.h"
@@ -162,6 +163,23 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
 
 bool PathExists(const std::string& path) {
     return FileExists(path.c_str()) != 0;
+}
+
+uint16_t StartAdminService(ChildProcess* service, const std::string& config,
+                           const std::string& port_file) {
+    if (!service->Start({SiblingExecutable("cvadmind"), "--config", config, "--listen",
+                         "127.0.0.1:0", "--port-file", port_file, "--quiet"})) {
+        return 0;
+    }
+    // The file is complete once its line break is there.
+    for (int i = 0; i < 1000; ++i) {
+        std::string port = ReadFileOrEmpty(port_file);
+        if (!port.empty() && port.back() == '\n') {
+            return static_cast<uint16_t>(std::strtoul(port.c_str(), nullptr, 10));
+        }
+        SleepMilliseconds(10);
+    }
+    return 0;
 }
 
 }  // namespace testing

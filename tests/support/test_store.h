@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/platform.h"
 #include "common/registry.h"
 
 namespace cv {
@@ -79,6 +80,11 @@ bool ReadFileBytes(const std::string& path, std::string* bytes);
 std::string ReadFileOrEmpty(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool PathExists(const std::string& path);
+
+// Starts the cvadmind beside the tests with a configuration file, listening on a free loopback
+// port that it writes to `port_file`. The port, or 0 when the service did not come up.
+uint16_t StartAdminService(ChildProcess* service, const std::string& config,
+                           const std::string& port_file);
 
 }  // namespace testing
 }  // namespace cv

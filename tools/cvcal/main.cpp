@@ -5,11 +5,9 @@
 #include <vector>
 
 #include "common/console.h"
-#include "common/file_helpers.h"
 #include "common/host_thread.h"
 #include "common/platform.h"
-#include "common/reg_file.h"
-#include "common/registry.h"
+#include "common/registry_import.h"
 #include "tools/cvcal/command_line.h"
 
 namespace cvcal {
@@ -53,23 +51,6 @@ void PrintCommandUsage(const Command& c) {
 
 bool IsGroup(const std::string& word) {
     return word == "item" || word == "config" || word == "props" || word == "index";
-}
-
-// The Windows build has no file to point the library at: the file's values go into the registry.
-void ApplyRegistryFile(const std::string& path) {
-    if (cv::RegistryIsFile()) {
-        cv::SetProcessEnvironment("CVAICP_REGISTRY", path.c_str());
-        return;
-    }
-    std::string text;
-    if (!cv::ReadWholeFile(path.c_str(), &text)) {
-        throw UsageError("--registry: cannot read " + path);
-    }
-    for (const cv::RegFile::Entry& e : cv::RegFile::Parse(text).Entries()) {
-        cv::WriteRegistryValue(e.hive, e.key.c_str(), e.value.name.c_str(),
-                               static_cast<cv::RegistryType>(e.value.type), e.value.data.data(),
-                               e.value.data.size());
-    }
 }
 
 int Run(const std::vector<std::string>& arguments) {
@@ -126,7 +107,9 @@ int Run(const std::vector<std::string>& arguments) {
     }
     CommandLine line(rest, command->options);
 
-    if (!registry.empty()) ApplyRegistryFile(registry);
+    if (!registry.empty() && !cv::ImportRegistryFile(registry)) {
+        throw UsageError("--registry: cannot read " + registry);
+    }
     cv::HostThread thread;  // COM and sockets, for the library's sake
     ProviderLibrary library;
     bool needs_library =

@@ -1,0 +1,90 @@
+// Writers of one period in several processes at once: four hosts adding 100 appointments each,
+// beside one host adding all 400. The blocking file lets one writer in at a time, so the work
+// cannot spread; what the comparison shows is what the contention itself costs (the polling
+// waits, the processes' turns). Each host is the test suite's appointment driver, which loads the
+// library as the mail server does; the waits of the blocking files are at their defaults.
+//
+// Both runs happen in every iteration, one after the other and timed apart (see paired_timing.h),
+// each from an empty period. The reported time is the four hosts' mean; the counters give the
+// medians and their ratio.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/bench_store.h"
+#include "bench/paired_timing.h"
+#include "common/file_helpers.h"
+#include "common/platform.h"
+
+namespace {
+
+using Clock = cvbench::PairedTiming::Clock;
+
+constexpr int kAppointments = 400;
+
+// Starts `hosts` drivers that add kAppointments / hosts appointments each to the period P, and
+// waits for all of them. False when one could not start or had an addition refused.
+bool RunHosts(int hosts) {
+    std::vector<std::unique_ptr<cv::ChildProcess>> children;
+    bool started = true;
+    for (int i = 0; i < hosts && started; ++i) {
+        children.push_back(std::make_unique<cv::ChildProcess>());
+        started = children.back()->Start({CV_APPOINTMENT_DRIVER, CV_PROVIDER_LIBRARY, "po", "mb",
+                                          "P", "host" + std::to_string(i),
+                                          std::to_string(kAppointments / hosts)});
+    }
+    bool refused = false;
+    for (auto& child : children) {
+        int status = child->running() ? child->Wait() : -1;
+        if (status != 0) {
+            std::fprintf(stderr, "contention_bench: a host ended with %d\n", status);
+            refused = true;
+        }
+    }
+    return started && !refused;
+}
+
+// The period file's lines; the driver's ids are all different, so one per addition.
+int CountLines(const std::string& path) {
+    std::string content;
+    if (!cv::ReadWholeFile(path.c_str(), &content)) return -1;
+    int lines = content.empty() ? 0 : 1;
+    for (char c : content) lines += c == '\n';
+    return lines;
+}
+
+void StartEmpty(const std::string& period) {
+    for (const char* extension : {".CAL", ".BAK"}) cv::RemoveFile((period + extension).c_str());
+}
+
+void BM_ContendedWriters(benchmark::State& state) {
+    cvbench::BenchStore store("contention-bench");
+    const std::string period = store.calendar() + "/P";
+    cvbench::PairedTiming timing;
+    for (auto _ : state) {
+        StartEmpty(period);
+        Clock::time_point start = Clock::now();
+        bool done = RunHosts(1);
+        Clock::time_point middle = Clock::now();
+        done = done && CountLines(period + ".CAL") == kAppointments;
+        StartEmpty(period);
+        Clock::time_point restart = Clock::now();
+        done = RunHosts(4) && done;
+        Clock::time_point end = Clock::now();
+        done = done && CountLines(period + ".CAL") == kAppointments;
+        if (!done) {
+            state.SkipWithError("a host failed or appointments are missing");
+            break;
+        }
+        timing.Add(state, end - restart, middle - start);
+    }
+    timing.Report(state, "one_host");
+}
+BENCHMARK(BM_ContendedWriters)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

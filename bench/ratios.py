@@ -1,0 +1,92 @@
+#!/usr/bin/env python3
+"""The ratios the benchmarks are held to, as a short table, from their JSON output.
+
+usage: ratios.py RESULT.json...
+
+Each paired benchmark (an operation timed beside its baseline) reports its own "ratio" counter,
+the median operation over the median baseline. The whole listing of a day is reported in total
+and per item, without a target. Missing benchmarks are left out; a benchmark that failed is listed
+with its error.
+"""
+import json
+import sys
+
+# Paired benchmarks: name as Google Benchmark reports it (without its /manual_time or similar
+# suffix) -> (what it compares, the limit of its ratio).
+PAIRED = [
+    (f"BM_Appointment{operation}{storage}/{lines}",
+     f"Appointment{operation}, {lines:,} lines{where} / its file work", 1.3)
+    for storage, where in (("", ""), ("InMemory", " in memory"))
+    for operation in ("Add", "Get", "Remove")
+    for lines in (10, 100, 1000)
+] + [
+    ("BM_ContendedWriters", "4 hosts adding 100 / 1 host adding 400", 3.0),
+    ("BM_RemoteGet", "remote AppointmentGet / 2 TCP exchanges", 3.0),
+    # FindNext must not cost more the further it is into a listing; a step that counted from the
+    # first item would make the last 100 of 1,000 cost about 19 times the first 100.
+    ("BM_ListFindNextByPosition", "FindNext, last 100 / first 100 of 1,000", 1.5),
+    ("BM_ListFindNextByPositionSorted", "FindNext, last 100 / first 100 of 1,000 (sorted)", 1.5),
+]
+
+
+def base_name(name):
+    parts = [p for p in name.split("/")
+             if not p.startswith(("manual_time", "real_time", "iterations:"))]
+    return "/".join(parts)
+
+
+def load(paths):
+    runs = {}
+    for path in paths:
+        try:
+            with open(path) as f:
+                data = json.load(f)
+        except (OSError, ValueError) as e:
+            print(f"  (cannot read {path}: {e})")
+            continue
+        for run in data.get("benchmarks", []):
+            if run.get("run_type", "iteration") == "iteration":
+                runs[base_name(run["name"])] = run
+    return runs
+
+
+def seconds(run, key):
+    """A counter in seconds, or a time per item, as a readable text."""
+    value = run.get(key)
+    if value is None:
+        return "?"
+    for unit, scale in (("s", 1), ("ms", 1e-3), ("us", 1e-6)):
+        if value >= scale:
+            return f"{value / scale:.3g} {unit}"
+    return f"{value / 1e-9:.3g} ns"
+
+
+def row(what, ratio, limit, detail):
+    verdict = "ok" if ratio <= limit else "ABOVE"
+    print(f"  {what:<56} {ratio:6.2f}  <= {limit:<4g} {verdict:<5}  {detail}")
+
+
+def main(paths):
+    runs = load(paths)
+    print(f"  {'ratio':<56} {'value':>6}  {'target':<7} {'':<5}  operation / baseline (medians)")
+    for name, what, limit in PAIRED:
+        run = runs.get(name)
+        if run is None:
+            continue
+        if run.get("error_occurred"):
+            print(f"  {what:<56} failed: {run.get('error_message', '')}")
+            continue
+        baseline_key = next(k for k in ("one_host", "first_100", "baseline") if k in run)
+        row(what, run["ratio"], limit,
+            f"{seconds(run, 'median')} / {seconds(run, baseline_key)}")
+    for suffix, label in (("", "unsorted"), ("Sorted", "sorted")):
+        run = runs.get(f"BM_ListWholeDay{suffix}/1000")
+        if run and not run.get("error_occurred"):
+            total = run["real_time"] * {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1}[run["time_unit"]]
+            print(f"  {'listing a day of 1,000 (' + label + ')':<56} total "
+                  f"{seconds({'t': total}, 't')}, per item {seconds(run, 'time_per_item')}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

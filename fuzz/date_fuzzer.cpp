@@ -1,0 +1,188 @@
+// The header date parsers. The first byte picks the machine's time zone and the parser; the rest
+// is the header value. Whatever the text: the ISO outputs are well-formed dates within their
+// buffer and untouched on failure, the short forms do not depend on the machine's zone, and the
+// field extractor and month names do what their contracts say.
+#include <cctype>
+#include <climits>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "fuzz/fuzz_check.h"
+#include "common/date_time.h"
+
+namespace {
+
+// Zones in the POSIX TZ form, so that no zone database is read: UTC, both hemispheres with their
+// daylight-saving rules, odd offsets, half-hour shifts and the far ends of the clock.
+const char* const kZones[] = {
+    "UTC0",
+    "CET-1CEST,M3.5.0,M10.5.0/3",
+    "EST5EDT,M3.2.0,M11.1.0",
+    "AEST-10AEDT,M10.1.0,M4.1.0/3",
+    "<+0545>-5:45",
+    "<-0930>9:30",
+    "LHST-10:30LHDT-11,M10.1.0,M4.1.0",
+    "<+14>-14",
+};
+
+void UseZone(const char* zone) {
+    setenv("TZ", zone, 1);
+    tzset();
+}
+
+// "YYYY-MM-DDTHH:MM:SS" (the year possibly wider, shorter or signed); the numbers in fields.
+bool IsIsoDate(const char* text, int fields[6]) {
+    const size_t length = strnlen(text, cv::kIsoDateSize);
+    if (length >= cv::kIsoDateSize || length < 19) return false;
+    const char* tail = text + length - 15;  // "-MM-DDTHH:MM:SS"
+    const char* shape = "-99-99T99:99:99";
+    for (int i = 0; i < 15; ++i) {
+        if (shape[i] == '9' ? !std::isdigit(static_cast<unsigned char>(tail[i]))
+                            : tail[i] != shape[i]) {
+            return false;
+        }
+    }
+    // The year as "%4d" writes it: padded with spaces to four characters, perhaps with a sign.
+    const char* p = text;
+    while (p < tail && *p == ' ') ++p;
+    if (p < tail && *p == '-') ++p;
+    if (p == tail || tail - text < 4) return false;
+    for (; p < tail; ++p) {
+        if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
+    }
+    for (int i = 0; i < 5; ++i) fields[i + 1] = std::atoi(tail + 1 + 3 * i);
+    fields[0] = std::atoi(text);
+    return true;
+}
+
+void MessageDate(const char* text) {
+    char out[cv::kIsoDateSize];
+    std::memset(out, 0x5A, sizeof out);
+    int fields[6];
+    if (cv::ParseMessageDate(text, out)) {
+        FUZZ_CHECK(IsIsoDate(out, fields));
+    } else {
+        for (char c : out) FUZZ_CHECK(c == 0x5A);
+    }
+}
+
+void ShortDate(const char* text, const char* zone) {
+    char out[cv::kIsoDateSize];
+    std::memset(out, 0x5A, sizeof out);
+    int fields[6];
+    const int result = cv::ParseShortDate(text, out);
+    if (!result) {
+        for (char c : out) FUZZ_CHECK(c == 0x5A);
+        return;
+    }
+    // Every field went through its range check, and the seconds are never taken.
+    FUZZ_CHECK(IsIsoDate(out, fields));
+    FUZZ_CHECK(fields[1] >= 1 && fields[1] <= 12 && fields[2] >= 1 && fields[2] <= 31);
+    FUZZ_CHECK(fields[3] >= 0 && fields[3] <= 24 && fields[4] >= 0 && fields[4] <= 59);
+    FUZZ_CHECK(fields[5] == 0);
+    // Copied field by field: no zone comes into it.
+    char again[cv::kIsoDateSize];
+    UseZone("UTC0");
+    FUZZ_CHECK(cv::ParseShortDate(text, again) == 1 && std::strcmp(out, again) == 0);
+    UseZone(zone);
+}
+
+void ShortDateToTime(const char* text, const char* zone) {
+    const int32_t here = cv::ParseShortDateToTime(text);
+    UseZone("UTC0");
+    const int32_t utc = cv::ParseShortDateToTime(text);
+    UseZone(zone);
+    // The fields are read as UTC whatever the zone and its season, except where the local
+    // conversion itself leaves the 32-bit range.
+    constexpr int32_t kMargin = 2 * 86400;
+    if (utc >= kMargin && utc <= INT32_MAX - kMargin) FUZZ_CHECK(here == utc);
+}
+
+// text, start and end separated by 0x01 bytes; without a second separator there is no end.
+void Field(const std::string& input) {
+    const size_t a = input.find('\x01');
+    const size_t b = a == std::string::npos ? a : input.find('\x01', a + 1);
+    const std::string text = input.substr(0, a).c_str();
+    const std::string start = a == std::string::npos ? "" : input.substr(a + 1, b - a - 1).c_str();
+    const bool has_end = b != std::string::npos;
+    const std::string end = has_end ? input.substr(b + 1).c_str() : "";
+
+    for (size_t size : {size_t{0}, size_t{8}}) {
+        char out[1024];
+        std::memset(out, 0x5A, sizeof out);
+        const char* result = cv::ExtractField(text.c_str(), start.c_str(),
+                                              has_end ? end.c_str() : nullptr, out, size);
+        const size_t match = start.empty() ? 0 : text.find(start);
+        std::string expected;
+        size_t after = std::string::npos;
+        bool written = false;
+        if (match != std::string::npos) {
+            if (!has_end) {
+                expected = text.substr(match);
+                written = true;
+            } else if (match < text.size()) {
+                const size_t stop = text.find(end, match + 1);
+                if (stop != std::string::npos) {
+                    const size_t field = match + start.size();
+                    expected = stop > field ? text.substr(field, stop - field) : "";
+                    after = stop + end.size();
+                    written = true;
+                }
+            }
+        }
+        if (size != 0 && expected.size() >= size) expected.resize(size - 1);
+        FUZZ_CHECK(result == (after == std::string::npos ? nullptr : text.c_str() + after));
+        if (written) {
+            FUZZ_CHECK(expected == out);
+        } else {
+            for (char c : out) FUZZ_CHECK(c == 0x5A);
+        }
+    }
+}
+
+void Month(const char* text) {
+    static const char* const kNames[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                         "jul", "aug", "sep", "oct", "nov"};
+    int expected = 11;
+    for (int i = 0; i < 11 && expected == 11; ++i) {
+        if (std::strlen(text) == 3 &&
+            std::tolower(static_cast<unsigned char>(text[0])) == kNames[i][0] &&
+            std::tolower(static_cast<unsigned char>(text[1])) == kNames[i][1] &&
+            std::tolower(static_cast<unsigned char>(text[2])) == kNames[i][2]) {
+            expected = i;
+        }
+    }
+    FUZZ_CHECK(cv::MonthFromName(text) == expected);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    const char* zone = kZones[data[0] % 8];
+    const int parser = (data[0] >> 3) % 5;
+    const std::string input(reinterpret_cast<const char*>(data + 1), size - 1);
+    const char* text = input.c_str();  // a header value ends at a NUL
+    UseZone(zone);
+    switch (parser) {
+        case 0:
+            MessageDate(text);
+            break;
+        case 1:
+            ShortDate(text, zone);
+            break;
+        case 2:
+            ShortDateToTime(text, zone);
+            break;
+        case 3:
+            Field(input);
+            break;
+        default:
+            Month(text);
+            break;
+    }
+    return 0;
+}

@@ -1,0 +1,75 @@
+// The index element built from an item file's headers: any bytes in an item file give an element
+// with its three fixed children followed by what the headers feed, and the index document that
+// holds it saves and loads back, whatever the header values carry.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "fuzz/fuzz_check.h"
+#include "common/platform.h"
+#include "fuzz/fuzz_folder.h"
+#include "index/calendar_scan.h"
+#include "index/store_index.h"
+#include "index/xml_document.h"
+#include "provider/cvaicp.h"
+
+namespace {
+
+std::string g_calendar;
+
+ListItem Item() {
+    ListItem item;
+    std::memset(&item, 0, sizeof item);
+    std::strcpy(item.Mailbox, "anna");
+    std::strcpy(item.Postoffice, "po");
+    std::strcpy(item.ItemId, "item.eml");
+    item.StartTime = 1110196800;
+    item.FinishTime = 1110200400;
+    return item;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    g_calendar = cv::fuzzing::AttachMailRoot("po", "anna");
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string item_path = g_calendar + "\\item.eml";
+    {
+        cv::File file;
+        FUZZ_CHECK(file.Open(item_path.c_str(), cv::File::Mode::kWriteTruncate));
+        FUZZ_CHECK(file.Write(data, size) && file.Close());
+    }
+    cv::XmlDocument document;
+    FUZZ_CHECK(cv::CreateIndexDocument(&document) == 1 && cv::CreateIndexRoot(document) == 1);
+    const ListItem item = Item();
+    cv::XmlNode element = cv::BuildCalendarElement(document, cv::XmlNode(), item);
+    FUZZ_CHECK(!element.IsNull());
+    int32_t children = 0;
+    FUZZ_CHECK(element.ChildCount(&children) && children >= 3);
+    std::string id;
+    FUZZ_CHECK(element.Attribute("ID", &id) && id == "item.eml");
+
+    // The element as XML text loads as a document of its own, with the same children.
+    std::string xml;
+    FUZZ_CHECK(element.Xml(&xml));
+    cv::XmlDocument copy;
+    cv::XmlParseError parse_error;
+    FUZZ_CHECK(cv::XmlDocument::Create(&copy));
+    FUZZ_CHECK(copy.LoadText(xml.c_str(), &parse_error) == cv::XmlLoadResult::kLoaded);
+    cv::XmlNode root;
+    int32_t copied = 0;
+    FUZZ_CHECK(copy.DocumentElement(&root) && root.ChildCount(&copied) && copied == children);
+
+    // And so does the index file it is saved in.
+    const std::string index_path = g_calendar + "\\_index.xml";
+    FUZZ_CHECK(cv::SaveIndexDocument(document, index_path.c_str()) == 1);
+    cv::XmlDocument loaded;
+    FUZZ_CHECK(cv::XmlDocument::Create(&loaded));
+    FUZZ_CHECK(loaded.Load(index_path.c_str(), &parse_error) == cv::XmlLoadResult::kLoaded);
+    return 0;
+}

@@ -1,0 +1,168 @@
+// Appointment changes with each of their file operations failing in turn: whatever fails, the
+// period holds exactly the appointments it held before the call or those it holds after it (the
+// latter whenever the call says it succeeded), no blocking file is left for the next writer to
+// wait out, and the next change goes through.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/file_helpers.h"
+#include "common/platform.h"
+#include "provider/cvaicp.h"
+#include "tests/faults/fault_sweep.h"
+#include "tests/support/test_store.h"
+
+namespace cv {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+constexpr char kPeriod[] = "Y09M03D15";
+
+AppointmentRequest Request(const char* id, int32_t start, int32_t finish,
+                           const char* period = kPeriod) {
+    AppointmentRequest request;
+    std::memset(&request, 0, sizeof request);
+    std::strcpy(request.Postoffice, "example");
+    std::strcpy(request.Mailbox, "anna");
+    std::strncpy(request.PeriodName, period, sizeof request.PeriodName - 1);
+    std::strncpy(request.ItemId, id, sizeof request.ItemId - 1);
+    request.StartTime = start;
+    request.FinishTime = finish;
+    return request;
+}
+
+class AppointmentFaultsTest : public ::testing::Test {
+  protected:
+    AppointmentFaultsTest() : calendar_(store_.CreateMailbox("example", "anna")) {
+        store_.registry().SetWaits(0);
+    }
+
+    std::string PathOf(const std::string& name) const { return calendar_ + "\\" + name; }
+
+    // The Calendar folder afresh: with the period file's content, or without a period file (or,
+    // with make_folder false, without the folder itself).
+    void Fresh(const char* content, bool make_folder = true) {
+        DeleteFolderTree(calendar_.c_str(), nullptr);
+        if (!make_folder) return;
+        ASSERT_TRUE(MakeDirectory(calendar_.c_str()));
+        if (content != nullptr) {
+            ASSERT_TRUE(testing::WriteFileBytes(PathOf(std::string(kPeriod) + ".CAL"), content));
+        }
+    }
+
+    // Sweeps a change of kPeriod from the state that setup makes (holding before) to after.
+    // A result of 1 must mean after; 0 must mean before: a call that reports failure changed
+    // nothing, so that its caller may simply try again.
+    long Sweep(const std::function<void()>& setup, const std::function<int32_t()>& change,
+               const Lines& before, const Lines& after, testing::FaultKind kind) {
+        setup();
+        EXPECT_EQ(before, testing::StoredAppointments(kPeriod)) << "the setup is not as described";
+        return testing::SweepFaults(
+            setup, change,
+            [&](const testing::FaultPoint&, int32_t result) {
+                // A hiccup is retried and gets over: no blocking file may stay behind, or every
+                // writer of the period would wait "Write Wait Timeout" seconds for nothing.
+                if (kind == testing::FaultKind::kOnce) {
+                    EXPECT_FALSE(testing::PathExists(PathOf(std::string(kPeriod) + ".BLK")));
+                }
+                Lines stored = testing::StoredAppointments(kPeriod);
+                if (result == 1) {
+                    EXPECT_EQ(after, stored) << "reported done, but the change is not there whole";
+                } else {
+                    EXPECT_EQ(before, stored) << "reported failed, but the period changed";
+                }
+                // The period is not wedged: the next writer gets in and its line is kept.
+                AppointmentRequest next = Request("next", 900, 950);
+                EXPECT_EQ(1, AppointmentAdd(&next));
+                stored.push_back("900 950 next");
+                EXPECT_EQ(stored, testing::StoredAppointments(kPeriod));
+            },
+            kind);
+    }
+
+    void Report(const char* scenario, long once, long from_then_on) {
+        std::printf("[ faults   ] %s: %ld fault points once, %ld from then on\n", scenario, once,
+                    from_then_on);
+    }
+
+    testing::TestStore store_;
+    std::string calendar_;
+};
+
+constexpr char kThreeLines[] = "100\t200\tfirst\r\n300\t400\tsecond\r\n500\t600\tthird";
+const Lines kThree = {"100 200 first", "300 400 second", "500 600 third"};
+
+TEST_F(AppointmentFaultsTest, AddToAPeriodThatHasAFile) {
+    Lines after = kThree;
+    after.push_back("700 800 added");
+    auto setup = [&] { Fresh(kThreeLines); };
+    auto add = [] {
+        AppointmentRequest request = Request("added", 700, 800);
+        return AppointmentAdd(&request);
+    };
+    long once = Sweep(setup, add, kThree, after, testing::FaultKind::kOnce);
+    long gone = Sweep(setup, add, kThree, after, testing::FaultKind::kFromThenOn);
+    Report("add to an existing period", once, gone);
+}
+
+TEST_F(AppointmentFaultsTest, AddStartingANewPeriod) {
+    const Lines after = {"700 800 added"};
+    auto add = [] {
+        AppointmentRequest request = Request("added", 700, 800);
+        return AppointmentAdd(&request);
+    };
+    // With the Calendar folder there, and with the folder still to be made.
+    auto setup = [&] { Fresh(nullptr); };
+    auto setup_folder = [&] { Fresh(nullptr, false); };
+    long once = Sweep(setup, add, {}, after, testing::FaultKind::kOnce) +
+                Sweep(setup_folder, add, {}, after, testing::FaultKind::kOnce);
+    long gone = Sweep(setup, add, {}, after, testing::FaultKind::kFromThenOn) +
+                Sweep(setup_folder, add, {}, after, testing::FaultKind::kFromThenOn);
+    Report("add starting a new period", once, gone);
+}
+
+TEST_F(AppointmentFaultsTest, Edit) {
+    const Lines after = {"100 200 first", "350 450 changed", "500 600 third"};
+    auto setup = [&] { Fresh(kThreeLines); };
+    auto edit = [] {
+        AppointmentRequest old_request = Request("SECOND", 0, 0);
+        AppointmentRequest new_request = Request("changed", 350, 450);
+        return AppointmentEdit(&old_request, &new_request);
+    };
+    long once = Sweep(setup, edit, kThree, after, testing::FaultKind::kOnce);
+    long gone = Sweep(setup, edit, kThree, after, testing::FaultKind::kFromThenOn);
+    Report("edit", once, gone);
+}
+
+TEST_F(AppointmentFaultsTest, Remove) {
+    const Lines after = {"100 200 first", "500 600 third"};
+    auto setup = [&] { Fresh(kThreeLines); };
+    auto remove = [] {
+        AppointmentRequest request = Request("second", 0, 0);
+        return AppointmentRemove(&request);
+    };
+    long once = Sweep(setup, remove, kThree, after, testing::FaultKind::kOnce);
+    long gone = Sweep(setup, remove, kThree, after, testing::FaultKind::kFromThenOn);
+    Report("remove", once, gone);
+}
+
+// The last appointment of a period takes the period file with it.
+TEST_F(AppointmentFaultsTest, RemoveTheLastAppointment) {
+    const Lines before = {"100 200 only"};
+    auto setup = [&] { Fresh("100\t200\tonly"); };
+    auto remove = [] {
+        AppointmentRequest request = Request("only", 0, 0);
+        return AppointmentRemove(&request);
+    };
+    long once = Sweep(setup, remove, before, {}, testing::FaultKind::kOnce);
+    long gone = Sweep(setup, remove, before, {}, testing::FaultKind::kFromThenOn);
+    Report("remove the last appointment", once, gone);
+}
+
+}  // namespace
+}  // namespace cv

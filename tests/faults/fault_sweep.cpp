@@ -1,0 +1,100 @@
+#include "tests/faults/fault_sweep.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "provider/cvaicp.h"
+
+namespace cv {
+namespace testing {
+
+std::string FaultPoint::Describe() const {
+    char text[160];
+    std::snprintf(text, sizeof text, "operation %ld of %ld (%s) fails%s", number, total,
+                  fault::OperationName(operation),
+                  kind == FaultKind::kFromThenOn ? ", and every one after it" : "");
+    return text;
+}
+
+long SweepFaults(const std::function<void()>& setup, const std::function<int32_t()>& call,
+                 const std::function<void(const FaultPoint&, int32_t)>& check, FaultKind kind) {
+    fault::SkipSleeps(true);
+    setup();
+    fault::FailNthOperation(0);
+    call();
+    const long total = fault::OperationsSoFar();
+    // No operation counted: the executable was linked against the product core, not the variant
+    // with the switch, and every point below would pass without testing anything.
+    EXPECT_GT(total, 0) << "the call made no counted file operation";
+
+    long tried = 0;
+    for (long n = 1; n <= total; ++n) {
+        setup();
+        if (kind == FaultKind::kOnce) {
+            fault::FailNthOperation(n);
+        } else {
+            fault::FailFromOperation(n);
+        }
+        int32_t result = call();
+        fault::Disarm();
+        FaultPoint point;
+        point.number = n;
+        point.total = total;
+        point.kind = kind;
+        point.operation = fault::FirstFailedOperation();
+        ++tried;
+        SCOPED_TRACE(point.Describe());
+        // The undisturbed run reached operation n, and the disturbed one runs the same way up to
+        // it: the fault must have fired.
+        EXPECT_GE(fault::FaultsInjected(), 1);
+        check(point, result);
+    }
+    fault::SkipSleeps(false);
+    return tried;
+}
+
+namespace {
+
+AppointmentRequest Walker(const char* period) {
+    AppointmentRequest request;
+    std::memset(&request, 0, sizeof request);
+    std::strcpy(request.Postoffice, "example");
+    std::strcpy(request.Mailbox, "anna");
+    std::strncpy(request.PeriodName, period, sizeof request.PeriodName - 1);
+    return request;
+}
+
+}  // namespace
+
+std::vector<std::string> StoredAppointments(const char* period) {
+    std::vector<std::string> lines;
+    AppointmentRequest request = Walker(period);
+    for (int32_t found = AppointmentFindFirst(&request); found;
+         found = AppointmentFindNext(&request)) {
+        char line[160];
+        std::snprintf(line, sizeof line, "%d %d %s", request.StartTime, request.FinishTime,
+                      request.ItemId);
+        lines.push_back(line);
+        request.ItemId[0] = '\0';  // the walk filters on the id left in the record
+    }
+    return lines;
+}
+
+std::string StoredItem(const char* name) {
+    AppointmentItemRequest request;
+    std::memset(&request, 0, sizeof request);
+    std::strcpy(request.Postoffice, "example");
+    std::strcpy(request.Mailbox, "anna");
+    std::strncpy(request.ItemFileName, name, sizeof request.ItemFileName - 1);
+    std::string body;
+    for (int32_t more = AppointmentItemGetFirstChunk(&request); more;
+         more = AppointmentItemGetNextChunk(&request)) {
+        body.append(request.Data, static_cast<size_t>(request.DataLength));
+    }
+    return body;
+}
+
+}  // namespace testing
+}  // namespace cv

@@ -1,0 +1,180 @@
+// Opening a calendar folder's index, which rebuilds it from the period files and saves it, with
+// each file operation failing in turn: the period and item files are only read, "_index.xml" is
+// the old file or a whole new one, and the next opening yields the whole calendar, so that a
+// failed save cannot leave a folder with an index that never comes right again.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/file_helpers.h"
+#include "common/host_thread.h"
+#include "common/platform.h"
+#include "common/registry.h"
+#include "index/calendar_folder_index.h"
+#include "index/store_index.h"
+#include "tests/faults/fault_sweep.h"
+#include "tests/support/test_store.h"
+
+namespace cv {
+namespace {
+
+// The DOM needs COM on the calling thread in the Windows build.
+class HostEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override { host_ = std::make_unique<HostThread>(); }
+    void TearDown() override {
+        StoreIndex_Close(&ProviderStoreIndex());
+        host_.reset();
+    }
+
+  private:
+    std::unique_ptr<HostThread> host_;
+};
+::testing::Environment* const g_host = ::testing::AddGlobalTestEnvironment(new HostEnvironment);
+
+using Ids = std::vector<std::string>;
+const Ids kAllIds = {"scanned1", "scanned2", "scanned3"};
+
+// The IDs of a document's elements, sorted.
+Ids IdsOf(const XmlDocument& document) {
+    Ids ids;
+    XmlNode root;
+    if (document.IsNull() || !document.DocumentElement(&root)) return ids;
+    XmlNode child;
+    for (bool more = root.ChildAt(0, &child); more; more = child.NextSibling(&child)) {
+        std::string id;
+        if (child.Attribute("ID", &id)) ids.push_back(id);
+    }
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+class IndexFaultsTest : public ::testing::Test {
+  protected:
+    IndexFaultsTest() : calendar_(store_.CreateMailbox("example", "anna")) {
+        store_.registry().SetWaits(0);
+        ForgetCalendarReIndexMode();
+    }
+    ~IndexFaultsTest() override { ForgetCalendarReIndexMode(); }
+
+    std::string PathOf(const std::string& name) const { return calendar_ + "\\" + name; }
+
+    void SetMode(uint32_t mode) {
+        store_.registry().SetDword(Hive::kLocalMachine, kStoreKey, "Calendar ReIndex Mode", mode);
+        ForgetCalendarReIndexMode();
+    }
+
+    // The Calendar folder afresh: three appointments in two period files, their items, and the
+    // extra files given (an old index, a dirty marker).
+    void Fresh(const std::map<std::string, std::string>& extra) {
+        DeleteFolderTree(calendar_.c_str(), nullptr);
+        ASSERT_TRUE(MakeDirectory(calendar_.c_str()));
+        for (const auto& [name, bytes] : Calendar()) {
+            ASSERT_TRUE(testing::WriteFileBytes(PathOf(name), bytes));
+        }
+        for (const auto& [name, bytes] : extra) {
+            ASSERT_TRUE(testing::WriteFileBytes(PathOf(name), bytes));
+        }
+    }
+
+    static std::map<std::string, std::string> Calendar() {
+        return {{"Y05M03D07.CAL", "100\t200\tscanned1\r\n300\t400\tscanned2"},
+                {"Y5.CAL", "500\t3000000\tscanned3"},
+                {"scanned1", "Subject: one\r\n\r\nbody\r\n"},
+                {"scanned2", "Subject: two\r\n\r\nbody\r\n"},
+                {"scanned3", "Subject: three\r\n\r\nbody\r\n"}};
+    }
+
+    // Opens the folder's index with a record of its own, as the store layer would: 1 when it
+    // gave an index. The IDs it held are kept in opened_.
+    int32_t Open() {
+        auto index = std::make_unique<StoreIndex>();
+        std::strcpy(index->PostofficeName, "example");
+        std::strcpy(index->MailboxName, "anna");
+        std::strcpy(index->FolderName, "Calendar");
+        StoreIndex* opened = OpenCalendarFolderIndex(index.get(), false);
+        opened_ = opened != nullptr ? IdsOf(opened->FolderIndex) : Ids();
+        StoreIndex_Close(index.get());
+        return opened != nullptr ? 1 : 0;
+    }
+
+    // Sweeps an opening that rebuilds the index, from the folder that Fresh(extra) makes; an old
+    // index among the extra files lists old_ids.
+    long Sweep(const std::map<std::string, std::string>& extra, const Ids& old_ids,
+               testing::FaultKind kind) {
+        const std::string index_file = PathOf("_index.xml");
+        auto it = extra.find("_index.xml");
+        const bool had_index = it != extra.end();
+        const std::string old_index = had_index ? it->second : std::string();
+        return testing::SweepFaults(
+            [&] { Fresh(extra); }, [&] { return Open(); },
+            [&](const testing::FaultPoint&, int32_t) {
+                // The calendar itself is only read.
+                for (const auto& [name, bytes] : Calendar()) {
+                    EXPECT_EQ(bytes, testing::ReadFileOrEmpty(PathOf(name))) << name;
+                }
+                // The index on disk is the old one, or a whole new one.
+                std::string now;
+                bool has_index = testing::ReadFileBytes(index_file, &now);
+                if (has_index && !(had_index && now == old_index)) {
+                    XmlDocument document;
+                    ASSERT_TRUE(XmlDocument::Create(&document));
+                    EXPECT_EQ(1, LoadIndexDocument(document, index_file.c_str()))
+                        << "a partial index was left: " << now;
+                    EXPECT_EQ(kAllIds, IdsOf(document));
+                }
+                // And the next opening gives the whole calendar. Once the disk has gone away,
+                // even the folder's dirty marker may not have been put back: the old index may
+                // then stand, as after any change that could not mark the folder.
+                EXPECT_EQ(1, Open());
+                if (kind == testing::FaultKind::kOnce || !had_index) {
+                    EXPECT_EQ(kAllIds, opened_);
+                } else {
+                    EXPECT_TRUE(opened_ == kAllIds || opened_ == old_ids) << opened_.size();
+                }
+            },
+            kind);
+    }
+
+    testing::TestStore store_;
+    std::string calendar_;
+    Ids opened_;
+};
+
+// Reindex mode 0: an index is built when the folder has none.
+TEST_F(IndexFaultsTest, FirstIndexOfAFolder) {
+    SetMode(0);
+    Fresh({});
+    ASSERT_EQ(1, Open());
+    ASSERT_EQ(kAllIds, opened_);
+    long once = Sweep({}, {}, testing::FaultKind::kOnce);
+    long gone = Sweep({}, {}, testing::FaultKind::kFromThenOn);
+    std::printf("[ faults   ] first index of a folder: %ld fault points once, %ld from then on\n",
+                once, gone);
+}
+
+// Reindex mode 1: a dirty marker makes the opening rebuild the index that is on disk.
+TEST_F(IndexFaultsTest, RebuildOfAChangedFolder) {
+    SetMode(1);
+    const std::map<std::string, std::string> extra = {
+        {"_index.xml", "<BASEELEMENT><ELEMENT ID=\"scanned1\"/></BASEELEMENT>"},
+        {"_CHANGE.DTY", "This file has been written to denote configuration change\r\n"}};
+    Fresh(extra);
+    ASSERT_EQ(1, Open());
+    ASSERT_EQ(kAllIds, opened_);
+    long once = Sweep(extra, {"scanned1"}, testing::FaultKind::kOnce);
+    long gone = Sweep(extra, {"scanned1"}, testing::FaultKind::kFromThenOn);
+    std::printf(
+        "[ faults   ] rebuild of a changed folder: %ld fault points once, %ld from then "
+        "on\n",
+        once, gone);
+}
+
+}  // namespace
+}  // namespace cv
