@@ -13,6 +13,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -588,9 +589,21 @@ namespace {
 // it hands the next waiter EOWNERDEAD, which is what Windows calls abandoned. Handles are checked
 // against the set of live ones, so that a closed or invented handle fails with error 6 instead of
 // touching freed memory.
+//
+// The owner is kept beside the mutex: releasing a mutex that the caller does not hold is refused
+// (ERROR_NOT_OWNER, as Windows answers) without asking the system to unlock it, which POSIX leaves
+// undefined for a mutex held by another thread or by nobody.
 struct NativeMutex {
     pthread_mutex_t mutex;
+    std::atomic<pthread_t> owner{0};
+    uint32_t depth = 0;  // recursive acquisitions by the owner; touched only by the owner
 };
+
+// Records the calling thread as the owner of a mutex it has just acquired.
+void TakeOwnership(NativeMutex* m, bool abandoned) {
+    if (abandoned) m->depth = 0;  // the previous owner's count died with it
+    if (m->depth++ == 0) m->owner.store(pthread_self());
+}
 
 std::mutex g_handles_guard;
 std::set<MutexHandle>& LiveHandles() {
@@ -662,12 +675,14 @@ WaitResult WaitForMutex(MutexHandle handle, uint32_t milliseconds) {
     }
     switch (result) {
         case 0:
+            TakeOwnership(m, false);
             return WaitResult::kAcquired;
         case EBUSY:
         case ETIMEDOUT:
             return WaitResult::kTimedOut;
         case EOWNERDEAD:
             pthread_mutex_consistent(&m->mutex);
+            TakeOwnership(m, true);
             return WaitResult::kAbandoned;
         default:
             t_last_error = TranslateErrno(result, "");
@@ -681,6 +696,11 @@ bool ReleaseMutexHandle(MutexHandle handle) {
         t_last_error = kErrorInvalidHandle;
         return false;
     }
+    if (!pthread_equal(m->owner.load(), pthread_self())) {  // then depth is the caller's own
+        t_last_error = kErrorNotOwner;
+        return false;
+    }
+    if (--m->depth == 0) m->owner.store(0);
     int result = pthread_mutex_unlock(&m->mutex);
     if (result != 0) {
         t_last_error = result == EPERM ? kErrorNotOwner : TranslateErrno(result, "");

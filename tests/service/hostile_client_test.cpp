@@ -326,12 +326,18 @@ class HostileClientTest : public ::testing::Test {
     // connection's thread has ended.
     void ExpectThreadsEnd() {
         if (baseline_.threads < 0) return;
+#if defined(__SANITIZE_THREAD__)
+        // The thread sanitizer starts a thread of its own in the service once it has work.
+        const long allowed = baseline_.threads + 1;
+#else
+        const long allowed = baseline_.threads;
+#endif
         Figures now = ReadFigures(service_.id());
-        for (int i = 0; i < 1000 && now.threads > baseline_.threads; ++i) {
+        for (int i = 0; i < 1000 && now.threads > allowed; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             now = ReadFigures(service_.id());
         }
-        EXPECT_LE(now.threads, baseline_.threads) << "connection threads left running";
+        EXPECT_LE(now.threads, allowed) << "connection threads left running";
     }
 
     HostThread host_;
