@@ -306,22 +306,16 @@ BENCHMARK(BM_RemoteGet)->UseManualTime()->Unit(benchmark::kMicrosecond);
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    std::fflush(stdout);
-    const int report_fd = dup(fileno(stdout));
-    FILE* report_file = report_fd >= 0 ? fdopen(report_fd, "w") : nullptr;
-    if (report_file == nullptr || std::freopen("/dev/null", "w", stdout) == nullptr) {
+    cvbench::ReportStream report;
+    if (!report.Open()) {
         std::fprintf(stderr, "remote_bench: cannot set standard output aside\n");
         return 1;
     }
-    cvbench::FileBuffer report_buffer(report_file);
-    std::ostream report(&report_buffer);
-    benchmark::ConsoleReporter console(isatty(report_fd) ? benchmark::ConsoleReporter::OO_Color
+    benchmark::ConsoleReporter console(report.terminal() ? benchmark::ConsoleReporter::OO_Color
                                                          : benchmark::ConsoleReporter::OO_None);
-    console.SetOutputStream(&report);
+    console.SetOutputStream(&report.stream());
     console.SetErrorStream(&std::cerr);
     benchmark::RunSpecifiedBenchmarks(&console);
     benchmark::Shutdown();
-    report.flush();
-    std::fclose(report_file);
     return 0;
 }
