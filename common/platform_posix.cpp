@@ -225,9 +225,10 @@ bool File::Open(const char* path, Mode mode) {
             break;
     }
     int fd = OpenRetryingSignals(native.c_str(), flags, 0666);
-    if (fd < 0) return Fail(native);
+    if (fd < 0) return Fail(native);  // a folder opened for writing: EISDIR, access denied
     struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {  // Windows does not open folders as files
+    // Windows does not open folders as files; POSIX opens them for reading.
+    if (mode == Mode::kRead && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         close(fd);
         t_last_error = kErrorAccessDenied;
         return false;
@@ -316,12 +317,8 @@ bool CreateNewFile(const char* path) {
 
 bool RemoveFile(const char* path) {
     if (Injected(fault::Operation::kRemove)) return false;
+    // DeleteFileA refuses folders, and so does unlink (EISDIR, which reads as access denied).
     std::string native = NativePath(path);
-    struct stat st;
-    if (lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        t_last_error = kErrorAccessDenied;  // DeleteFileA refuses folders
-        return false;
-    }
     return unlink(native.c_str()) == 0 ? Succeed() : Fail(native);
 }
 

@@ -161,14 +161,19 @@ PeriodPiece ViewPeriodPiece(std::string_view piece) {
     // most kLineSize - 1 characters (as the reader hands pieces out).
     const size_t whole = piece.size();
     piece = piece.substr(0, kLineSize - 1);
+    const char* data = piece.data();
+    size_t end = piece.size();
+    if (const void* nul = std::memchr(data, '\0', end)) {
+        end = static_cast<size_t>(static_cast<const char*>(nul) - data);
+    }
     size_t tabs[3];
     size_t found = 0;
-    size_t end = 0;
-    for (; end < piece.size() && piece[end] != '\0'; ++end) {
-        if (piece[end] != '\t') continue;
-        tabs[found++] = end;
-        if (found == 3) break;  // the id ends here; the line is not as written
+    for (size_t from = 0; found < 3; from = tabs[found - 1] + 1) {
+        const void* tab = std::memchr(data + from, '\t', end - from);
+        if (tab == nullptr) break;
+        tabs[found++] = static_cast<size_t>(static_cast<const char*>(tab) - data);
     }
+    if (found == 3) end = tabs[2];  // the id ends here; the line is not as written
     PeriodPiece view;
     if (found < 2) return view;  // no third field: the id is empty
     size_t id_end = found == 3 ? tabs[2] : end;
