@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "common/file_helpers.h"
-#include "common/host_thread.h"
 #include "common/platform.h"
 #include "common/registry.h"
 #include "index/calendar_folder_index.h"
@@ -24,19 +23,7 @@
 namespace cv {
 namespace {
 
-// The DOM needs COM on the calling thread in the Windows build.
-class HostEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override { host_ = std::make_unique<HostThread>(); }
-    void TearDown() override {
-        StoreIndex_Close(&ProviderStoreIndex());
-        host_.reset();
-    }
-
-  private:
-    std::unique_ptr<HostThread> host_;
-};
-::testing::Environment* const g_host = ::testing::AddGlobalTestEnvironment(new HostEnvironment);
+// COM for the DOM on the tests' thread comes from the index tests' support, compiled in.
 
 using Ids = std::vector<std::string>;
 const Ids kAllIds = {"scanned1", "scanned2", "scanned3"};
