@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <functional>
 #include <vector>
 
 #include "common/file_helpers.h"
@@ -85,9 +86,20 @@ class AppointmentFaultsTest : public ::testing::Test {
             kind);
     }
 
-    void Report(const char* scenario, long once, long from_then_on) {
-        std::printf("[ faults   ] %s: %ld fault points once, %ld from then on\n", scenario, once,
-                    from_then_on);
+    // Sweeps the change from each setup, first failing one operation at a time, then every
+    // operation from one on (a disk that has gone), and reports the fault points tried.
+    void SweepBoth(const char* scenario, const std::vector<std::function<void()>>& setups,
+                   const std::function<int32_t()>& change, const Lines& before,
+                   const Lines& after) {
+        const testing::FaultKind kinds[] = {testing::FaultKind::kOnce,
+                                            testing::FaultKind::kFromThenOn};
+        long points[2] = {0, 0};
+        for (int k = 0; k < 2; ++k) {
+            for (const auto& setup : setups)
+                points[k] += Sweep(setup, change, before, after, kinds[k]);
+        }
+        std::printf("[ faults   ] %s: %ld fault points once, %ld from then on\n", scenario,
+                    points[0], points[1]);
     }
 
     testing::TestStore store_;
@@ -105,9 +117,7 @@ TEST_F(AppointmentFaultsTest, AddToAPeriodThatHasAFile) {
         AppointmentRequest request = Request("added", 700, 800);
         return AppointmentAdd(&request);
     };
-    long once = Sweep(setup, add, kThree, after, testing::FaultKind::kOnce);
-    long gone = Sweep(setup, add, kThree, after, testing::FaultKind::kFromThenOn);
-    Report("add to an existing period", once, gone);
+    SweepBoth("add to an existing period", {setup}, add, kThree, after);
 }
 
 TEST_F(AppointmentFaultsTest, AddStartingANewPeriod) {
@@ -119,11 +129,7 @@ TEST_F(AppointmentFaultsTest, AddStartingANewPeriod) {
     // With the Calendar folder there, and with the folder still to be made.
     auto setup = [&] { Fresh(nullptr); };
     auto setup_folder = [&] { Fresh(nullptr, false); };
-    long once = Sweep(setup, add, {}, after, testing::FaultKind::kOnce) +
-                Sweep(setup_folder, add, {}, after, testing::FaultKind::kOnce);
-    long gone = Sweep(setup, add, {}, after, testing::FaultKind::kFromThenOn) +
-                Sweep(setup_folder, add, {}, after, testing::FaultKind::kFromThenOn);
-    Report("add starting a new period", once, gone);
+    SweepBoth("add starting a new period", {setup, setup_folder}, add, {}, after);
 }
 
 TEST_F(AppointmentFaultsTest, Edit) {
@@ -134,9 +140,7 @@ TEST_F(AppointmentFaultsTest, Edit) {
         AppointmentRequest new_request = Request("changed", 350, 450);
         return AppointmentEdit(&old_request, &new_request);
     };
-    long once = Sweep(setup, edit, kThree, after, testing::FaultKind::kOnce);
-    long gone = Sweep(setup, edit, kThree, after, testing::FaultKind::kFromThenOn);
-    Report("edit", once, gone);
+    SweepBoth("edit", {setup}, edit, kThree, after);
 }
 
 TEST_F(AppointmentFaultsTest, Remove) {
@@ -146,9 +150,7 @@ TEST_F(AppointmentFaultsTest, Remove) {
         AppointmentRequest request = Request("second", 0, 0);
         return AppointmentRemove(&request);
     };
-    long once = Sweep(setup, remove, kThree, after, testing::FaultKind::kOnce);
-    long gone = Sweep(setup, remove, kThree, after, testing::FaultKind::kFromThenOn);
-    Report("remove", once, gone);
+    SweepBoth("remove", {setup}, remove, kThree, after);
 }
 
 // The last appointment of a period takes the period file with it.
@@ -159,9 +161,7 @@ TEST_F(AppointmentFaultsTest, RemoveTheLastAppointment) {
         AppointmentRequest request = Request("only", 0, 0);
         return AppointmentRemove(&request);
     };
-    long once = Sweep(setup, remove, before, {}, testing::FaultKind::kOnce);
-    long gone = Sweep(setup, remove, before, {}, testing::FaultKind::kFromThenOn);
-    Report("remove the last appointment", once, gone);
+    SweepBoth("remove the last appointment", {setup}, remove, before, {});
 }
 
 }  // namespace
