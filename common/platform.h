@@ -60,6 +60,10 @@ class File {
   public:
     enum class Mode {
         kRead,           // existing file, read only
+        kReadQuick,      // the same, for a reader that takes a short read for the end of the
+                         // file (regular files give one only there, or before a failing part):
+                         // no further call confirms it, and the open looks at nothing more, so on
+                         // POSIX a folder opens and its first read fails (access denied)
         kWriteTruncate,  // created or cut to zero length, write only
         kAppend,         // created when missing, every write goes to the end
     };
@@ -71,6 +75,9 @@ class File {
 
     bool Open(const char* path, Mode mode);
     bool IsOpen() const { return handle_ != kInvalid; }
+    // The size the file had when it was opened for reading, where opening told it (kRead on
+    // POSIX); -1 where it did not.
+    int64_t SizeAtOpen() const { return size_at_open_; }
     // Bytes read (0 at the end of the file); -1 on a read error. Reads until the buffer is full
     // or the end of the file is met, so a short count means the end.
     int64_t Read(void* buffer, size_t size);
@@ -93,6 +100,12 @@ class File {
   private:
     static constexpr intptr_t kInvalid = -1;
     intptr_t handle_ = kInvalid;
+    // Where the platform tells it when the file is opened for reading (POSIX looks at the file
+    // then anyway): its size at that moment, and the offset reading has reached. A read that stops
+    // short at that size has met the end without a further call to say so. -1: not known.
+    int64_t size_at_open_ = -1;
+    int64_t offset_ = 0;
+    bool short_is_end_ = false;  // kReadQuick
 };
 
 // Creates the file only when it does not exist yet (write access, no sharing) and closes it at

@@ -46,14 +46,15 @@ void SetLastSystemError(uint32_t error) {
 
 bool File::Open(const char* path, Mode mode) {
     Close();
-    if (Injected(mode == Mode::kRead ? fault::Operation::kOpenRead
-                                     : fault::Operation::kOpenWrite)) {
+    const bool reading = mode == Mode::kRead || mode == Mode::kReadQuick;
+    if (Injected(reading ? fault::Operation::kOpenRead : fault::Operation::kOpenWrite)) {
         return false;
     }
     DWORD access = GENERIC_READ;
     DWORD disposition = OPEN_EXISTING;
     switch (mode) {
         case Mode::kRead:
+        case Mode::kReadQuick:
             break;
         case Mode::kWriteTruncate:
             access = GENERIC_WRITE;
@@ -68,6 +69,7 @@ bool File::Open(const char* path, Mode mode) {
                            nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     handle_ = reinterpret_cast<intptr_t>(h);
+    short_is_end_ = mode == Mode::kReadQuick;
     return true;
 }
 
@@ -83,6 +85,7 @@ int64_t File::Read(void* buffer, size_t size) {
         }
         if (got == 0) break;
         done += got;
+        if (short_is_end_ && got < chunk) break;  // the end of the file: no call to confirm it
     }
     return static_cast<int64_t>(done);
 }

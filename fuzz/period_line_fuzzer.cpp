@@ -15,6 +15,7 @@
 #include "common/text_helpers.h"
 #include "fuzz/fuzz_folder.h"
 #include "provider/period_file.h"
+#include "provider/period_search.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ void ReadFile(const std::string& bytes) {
     }
     const std::vector<std::string> expected = FgetsPieces(bytes);
     std::vector<uint64_t> positions;
-    cv::PeriodFileReader reader;
+    cv::PeriodFileReader reader(cv::PeriodFileReader::Purpose::kWalk);
     FUZZ_CHECK(reader.Open(path.c_str()));
     std::string_view piece;
     size_t count = 0;
@@ -70,12 +71,25 @@ void ReadFile(const std::string& bytes) {
     }
     FUZZ_CHECK(!reader.failed() && count == expected.size());
     reader.Close();
+
+    // The search for a line by id agrees with viewing every piece, for the ids the file holds.
+    for (size_t k = 0; k < expected.size() && k < 8; ++k) {
+        const std::string id(cv::ViewPeriodPiece(expected[k]).id);
+        if (id.empty() || id.find('\0') != std::string::npos) continue;
+        std::string_view found;
+        const bool any = cv::FindLastPieceWithId(bytes, id.c_str(), &found);
+        std::string_view last;
+        for (const std::string& p : expected) {
+            if (!p.empty() && cv::MatchesId(cv::ViewPeriodPiece(p).id, id.c_str())) last = p;
+        }
+        FUZZ_CHECK(any == !last.empty() && (!any || found == last));
+    }
     for (const std::string& p : expected) ParseAndWrite(p);
 
     // A walk that stops after some piece and continues later from its position.
     if (positions.empty()) return;
     const size_t resume = bytes.size() % positions.size();
-    cv::PeriodFileReader later;
+    cv::PeriodFileReader later(cv::PeriodFileReader::Purpose::kWalk);
     FUZZ_CHECK(later.Open(path.c_str()) && later.SeekTo(positions[resume]));
     for (size_t k = resume + 1; k < expected.size(); ++k) {
         FUZZ_CHECK(later.Next(&piece) && piece == expected[k]);

@@ -10,6 +10,7 @@
 #include "provider/forwarding.h"
 #include "provider/module.h"
 #include "provider/period_file.h"
+#include "provider/period_search.h"
 
 namespace cv {
 namespace {
@@ -36,11 +37,26 @@ struct PeriodPaths {
     char temporary[kPathSize];
 };
 
-bool ResolvePaths(const AppointmentRequest& request, PeriodPaths* paths,
-                  bool create_folder = true) {
-    return BuildCalendarPaths(request, paths->period_path, create_folder) &&
+// The Calendar folder is not made here: every operation makes it, but only once it has found it
+// missing (it is there for all but the first call on a mailbox, and asking costs a call).
+bool ResolvePaths(const AppointmentRequest& request, PeriodPaths* paths) {
+    return BuildCalendarPaths(request, paths->period_path, false) &&
            PeriodFilePath(paths->period, paths->period_path, ".CAL") &&
            PeriodFilePath(paths->temporary, paths->period_path, ".TMP");
+}
+
+void MakeCalendarFolder(const AppointmentRequest& request) {
+    char period_path[kPeriodPathSize];
+    BuildCalendarPaths(request, period_path, true);
+}
+
+// Takes the period, making the Calendar folder when the blocking file cannot be made for want of
+// it.
+bool LockPeriodOf(const AppointmentRequest& request, const PeriodPaths& paths) {
+    if (LockPeriod(paths.period_path)) return true;
+    if (LastSystemError() != kErrorPathNotFound) return false;
+    MakeCalendarFolder(request);
+    return LockPeriod(paths.period_path) != 0;
 }
 
 PeriodLine Parse(std::string_view piece) {
@@ -71,25 +87,31 @@ int WriteAndCommit(const PeriodPaths& paths, const PeriodFileWriter& writer) {
 
 // Takes the period and opens its file. False, with the period released, when the period cannot be
 // had or its file cannot be opened.
-bool LockAndOpen(const PeriodPaths& paths, PeriodFileReader* reader) {
-    if (!LockPeriod(paths.period_path)) return false;
+bool LockAndOpen(const AppointmentRequest& request, const PeriodPaths& paths,
+                 PeriodFileReader* reader) {
+    if (!LockPeriodOf(request, paths)) return false;
     if (reader->Open(paths.period)) return true;
     UnlockPeriod(paths.period_path);
     return false;
 }
 
 // Hands every non-empty line of the file to visit, as read and as seen in place (its id, and
-// whether it is written as the writer writes it), then lets go of the file (Windows does not
-// replace a file that is open). False when the file could not be read whole. A line is parsed
-// only where the operation needs its numbers: a file of a thousand lines is read at every call.
+// whether it is written as the writer writes it), after letting go of the file (Windows does not
+// replace a file that is open). False, with nothing visited, when the file could not be read
+// whole. A line is parsed only where the operation needs its numbers: a file of a thousand lines
+// is read at every call.
 template <typename Visit>
 bool ForEachLine(PeriodFileReader* reader, Visit visit) {
-    std::string_view piece;
-    while (reader->Next(&piece)) {
+    std::string_view rest;
+    bool whole = reader->ReadRest(&rest);
+    reader->Close();
+    if (!whole) return false;
+    while (!rest.empty()) {
+        std::string_view piece;
+        rest.remove_prefix(CutPiece(rest, &piece));
         if (!piece.empty()) visit(piece, ViewPeriodPiece(piece));
     }
-    reader->Close();
-    return !reader->failed();
+    return true;
 }
 
 // Writes a line that stays: its own bytes when they are what the writer would write, else the
@@ -144,10 +166,9 @@ bool StateOf(File& file, FileState* state) {
 int32_t AddAppointment(const AppointmentRequest& request) {
     PeriodPaths paths;
     if (!IsUsableRecord(request) || !IsWritableId(request.ItemId)) return 0;
-    if (!ResolvePaths(request, &paths)) return 0;
-    if (!LockPeriod(paths.period_path)) return 0;
+    if (!ResolvePaths(request, &paths) || !LockPeriodOf(request, paths)) return 0;
 
-    PeriodFileReader reader;
+    PeriodFileReader reader(PeriodFileReader::Purpose::kChange);
     PeriodFileWriter writer;
     if (!reader.Open(paths.period)) {
         // Only a period file that is really not there is started anew; one that exists but cannot
@@ -177,8 +198,8 @@ int32_t AddAppointment(const AppointmentRequest& request) {
 int32_t RemoveAppointment(const AppointmentRequest& request) {
     PeriodPaths paths;
     if (!IsUsableRecord(request)) return 0;
-    PeriodFileReader reader;
-    if (!ResolvePaths(request, &paths) || !LockAndOpen(paths, &reader)) return 0;
+    PeriodFileReader reader(PeriodFileReader::Purpose::kChange);
+    if (!ResolvePaths(request, &paths) || !LockAndOpen(request, paths, &reader)) return 0;
     PeriodFileWriter writer;
     bool found = false;
     bool whole = ForEachLine(&reader, [&](std::string_view piece, const PeriodPiece& view) {
@@ -205,8 +226,8 @@ int32_t EditAppointment(const AppointmentRequest& old_request,
                         const AppointmentRequest& new_request) {
     PeriodPaths paths;
     if (!IsUsableRecord(old_request) || !IsWritableId(new_request.ItemId)) return 0;
-    PeriodFileReader reader;
-    if (!ResolvePaths(old_request, &paths) || !LockAndOpen(paths, &reader)) return 0;
+    PeriodFileReader reader(PeriodFileReader::Purpose::kChange);
+    if (!ResolvePaths(old_request, &paths) || !LockAndOpen(old_request, paths, &reader)) return 0;
     PeriodFileWriter writer;
     bool whole = ForEachLine(&reader, [&](std::string_view piece, const PeriodPiece& view) {
         if (MatchesId(view.id, old_request.ItemId)) {
@@ -224,29 +245,40 @@ int32_t EditAppointment(const AppointmentRequest& old_request,
 int32_t GetAppointment(AppointmentRequest* request) {
     PeriodPaths paths;
     if (!IsUsableRecord(*request)) return 0;
-    if (!ResolvePaths(*request, &paths, false)) return 0;
+    if (!ResolvePaths(*request, &paths)) return 0;
     WaitWhileLocked(paths.period_path);
 
-    PeriodFileReader reader;
+    PeriodFileReader reader(PeriodFileReader::Purpose::kLookup);
     if (!reader.Open(paths.period)) {
-        // The Calendar folder is made as by every operation, but only now: a read that finds its
-        // period file need not ask for the folder first.
-        BuildCalendarPaths(*request, paths.period_path);
+        MakeCalendarFolder(*request);
         return 0;
     }
-    int32_t result = 0;
-    // The record's id is updated on every match, so the last line with the id wins and an empty
-    // id takes the first line (and then later lines with that same id).
-    ForEachLine(&reader, [&](std::string_view piece, const PeriodPiece& view) {
-        if (MatchesId(view.id, request->ItemId)) {
-            PeriodLine line = Parse(piece);
-            CopyId(request->ItemId, line.id);
-            request->StartTime = line.start;
-            request->FinishTime = line.finish;
-            result = 1;
+    std::string_view text;
+    bool whole = reader.ReadRest(&text);
+    reader.Close();
+    // A file read in part would answer with whatever line the part held: none is given.
+    if (!whole) return 0;
+    std::string_view found;
+    if (request->ItemId[0] != '\0') {
+        // The last line with the id wins.
+        if (!FindLastPieceWithId(text, request->ItemId, &found)) return 0;
+    } else {
+        // An empty id takes the first line, and then the later lines that have that line's id.
+        char id[sizeof request->ItemId] = "";
+        while (!text.empty()) {
+            std::string_view piece;
+            text.remove_prefix(CutPiece(text, &piece));
+            if (piece.empty() || !MatchesId(ViewPeriodPiece(piece).id, id)) continue;
+            found = piece;
+            CopyId(id, Parse(piece).id);
         }
-    });
-    return result;
+        if (found.empty()) return 0;
+    }
+    PeriodLine line = Parse(found);
+    CopyId(request->ItemId, line.id);
+    request->StartTime = line.start;
+    request->FinishTime = line.finish;
+    return 1;
 }
 
 bool LastWalkStepFailed() {
@@ -267,10 +299,11 @@ int32_t FindNextAppointment(AppointmentRequest* request) {
     int32_t cursor = GetEnumerationSlot();
     WaitWhileLocked(paths.period_path);
 
-    PeriodFileReader reader;
+    PeriodFileReader reader(PeriodFileReader::Purpose::kWalk);
     if (!reader.Open(paths.period)) {
         uint32_t why = LastSystemError();
         t_walk_failed = why != kErrorFileNotFound && why != kErrorPathNotFound;
+        MakeCalendarFolder(*request);
         return 0;
     }
     FileState state;

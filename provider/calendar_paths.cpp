@@ -61,7 +61,7 @@ void MarkFolderChanged(const char* folder) {
     // Readers go by the marker's existence; one that holds its line already says all there is to
     // say. Cutting a file and writing it anew is not free: some file systems then wait for the
     // disk before they let go of it.
-    if (marker.Open(path, File::Mode::kRead)) {
+    if (marker.Open(path, File::Mode::kReadQuick)) {
         char held[sizeof kLine];
         int64_t got = marker.Read(held, sizeof held);
         marker.Close();

@@ -190,58 +190,13 @@ bool PeriodPiece::AsWritten() const {
     return three_fields && IsPlainNumber(start_field) && IsPlainNumber(finish_field);
 }
 
-bool PeriodFileReader::Open(const char* path) {
-    window_.clear();
-    start_ = 0;
-    position_ = 0;
-    end_ = failed_ = false;
-    return file_.Open(path, File::Mode::kRead);
-}
-
-bool PeriodFileReader::SeekTo(uint64_t offset) {
-    window_.clear();
-    start_ = 0;
-    end_ = false;
-    if (!file_.Seek(static_cast<int64_t>(offset))) {
-        failed_ = true;
-        return false;
-    }
-    position_ = offset;
-    return true;
-}
-
-// Keeps at least a whole piece and the two bytes of a line break after it in the window, so that
-// every piece is decided as a reading from the start would decide it.
-void PeriodFileReader::Fill() {
-    while (!end_ && window_.size() - start_ < kLineSize + 1) {
-        window_.erase(0, start_);
-        start_ = 0;
-        char buffer[16384];
-        int64_t got = file_.Read(buffer, sizeof buffer);
-        if (got < 0) failed_ = true;
-        if (got <= 0) {
-            end_ = true;
-            break;
-        }
-        window_.append(buffer, static_cast<size_t>(got));
-        // A read that fills less than its buffer has met the end of the file: asking again
-        // would only cost another call to learn it.
-        if (static_cast<size_t>(got) < sizeof buffer) end_ = true;
-    }
-}
-
-bool PeriodFileReader::Next(std::string_view* line) {
-    Fill();
-    if (failed_ || start_ >= window_.size()) return false;
-    // A line break (LF, or CR LF) ends the piece when it begins within its first kLineSize - 1
-    // characters; otherwise the piece is those characters and the break comes as a piece of its
-    // own. Fill keeps the byte after any such break in the window.
-    const char* begin = window_.data() + start_;
-    size_t available = window_.size() - start_;
+size_t CutPiece(std::string_view text, std::string_view* piece) {
+    const char* begin = text.data();
+    size_t available = text.size();
     size_t searched = available < kLineSize ? available : kLineSize;
     const char* lf = static_cast<const char*>(std::memchr(begin, '\n', searched));
-    size_t length, consumed;
     size_t at = lf ? static_cast<size_t>(lf - begin) : searched;
+    size_t length, consumed;
     if (lf && at > 0 && begin[at - 1] == '\r') {
         length = at - 1;
         consumed = at + 1;
@@ -251,10 +206,84 @@ bool PeriodFileReader::Next(std::string_view* line) {
     } else {
         length = consumed = available < kLineSize - 1 ? available : kLineSize - 1;
     }
-    *line = std::string_view(begin, length);
+    *piece = std::string_view(begin, length);
+    return consumed;
+}
+
+PeriodFileReader::PeriodFileReader(Purpose purpose)
+    : mode_(purpose == Purpose::kChange ? File::Mode::kRead : File::Mode::kReadQuick),
+      read_size_(purpose == Purpose::kWalk ? 4 * kLineSize : 64 * kLineSize) {}
+
+bool PeriodFileReader::Open(const char* path) {
+    start_ = end_ = 0;
+    position_ = 0;
+    at_end_ = failed_ = false;
+    return file_.Open(path, mode_);
+}
+
+bool PeriodFileReader::SeekTo(uint64_t offset) {
+    start_ = end_ = 0;
+    at_end_ = false;
+    if (!file_.Seek(static_cast<int64_t>(offset))) {
+        failed_ = true;
+        return false;
+    }
+    position_ = offset;
+    return true;
+}
+
+void PeriodFileReader::ReadMore() {
+    const size_t held = end_ - start_;
+    // A read asks for read_size_ bytes; or, where the file's size is known and less is left, for
+    // what is left and one byte more, which meets the end. A large window for a small file costs
+    // the heap more than the reading.
+    size_t wanted = read_size_;
+    int64_t size = file_.SizeAtOpen();
+    uint64_t offset = position_ + held;
+    if (size >= 0 && static_cast<uint64_t>(size) >= offset &&
+        static_cast<uint64_t>(size) - offset < wanted) {
+        wanted = static_cast<size_t>(static_cast<uint64_t>(size) - offset) + 1;
+    }
+    if (capacity_ - end_ < wanted) {
+        // Room at the front is taken back first; the window grows only when what it holds and
+        // the read do not fit.
+        if (held + wanted > capacity_) {
+            size_t capacity = capacity_ * 2 > held + wanted ? capacity_ * 2 : held + wanted;
+            std::unique_ptr<char[]> grown(new char[capacity]);
+            if (held) std::memcpy(grown.get(), window_.get() + start_, held);
+            window_ = std::move(grown);
+            capacity_ = capacity;
+        } else if (held) {
+            std::memmove(window_.get(), window_.get() + start_, held);
+        }
+        start_ = 0;
+        end_ = held;
+    }
+    size_t asked = capacity_ - end_;
+    int64_t got = file_.Read(window_.get() + end_, asked);
+    if (got < 0) failed_ = true;
+    if (got > 0) end_ += static_cast<size_t>(got);
+    // File::Read fills what it was asked unless the end of the file comes first.
+    if (got < 0 || static_cast<size_t>(got) < asked) at_end_ = true;
+}
+
+bool PeriodFileReader::Next(std::string_view* line) {
+    // A whole piece and the two bytes of a line break after it are in the window before the
+    // piece is cut, so that every piece is decided as a reading from the start would decide it.
+    while (!at_end_ && end_ - start_ < kLineSize + 1) ReadMore();
+    if (failed_ || start_ >= end_) return false;
+    size_t consumed = CutPiece(std::string_view(window_.get() + start_, end_ - start_), line);
     position_ += consumed;
     start_ += consumed;
     return true;
+}
+
+bool PeriodFileReader::ReadRest(std::string_view* rest) {
+    while (!at_end_) ReadMore();
+    *rest = std::string_view(window_.get() + start_, end_ - start_);
+    position_ += end_ - start_;
+    start_ = end_;
+    return !failed_;
 }
 
 void PeriodFileWriter::Add(int32_t start, int32_t finish, const char* id) {

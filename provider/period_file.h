@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -56,17 +57,32 @@ struct PeriodPiece {
 };
 PeriodPiece ViewPeriodPiece(std::string_view piece);
 
-// Reads a period file line by line as the C runtime's fgets would read it in text mode with a
-// kLineSize buffer: CR LF counts as one line break, a longer line arrives in pieces of at most
-// kLineSize - 1 characters. It reads as it goes, so a walk that stops early reads only what it
-// needed, and it can start at any piece boundary an earlier reading reported.
+// Cuts the first piece off a period file's text as the C runtime's fgets would read it in text
+// mode with a kLineSize buffer: up to a line break (LF, or CR LF) that begins within its first
+// kLineSize - 1 characters, without the break; else those characters, and a break just after them
+// comes as a piece of its own. The text must hold kLineSize + 1 bytes or run to the end of the
+// file. Returns the bytes the piece took up, its line break included.
+size_t CutPiece(std::string_view text, std::string_view* piece);
+
+// Reads a period file piece by piece (see CutPiece). It reads as it goes, so a walk that stops
+// early reads only what it needed, and it can start at any piece boundary an earlier reading
+// reported; or it reads the rest of the file at once, for an operation that needs all of it.
 class PeriodFileReader {
   public:
+    // What the file is read for. A walk wants the next line or so, a lookup and a change want
+    // all of the file, in one call if they can. A change writes back what it read, so its reads
+    // go on until the end is certain; the others take a short read for the end.
+    enum class Purpose { kWalk, kLookup, kChange };
+    explicit PeriodFileReader(Purpose purpose);
+
     bool Open(const char* path);
     // Continues at a byte offset that position() gave for this same file.
     bool SeekTo(uint64_t offset);
     // The next piece without its line break; false at the end, or when reading failed.
     bool Next(std::string_view* line);
+    // Everything not handed out yet, to the end of the file, in one text for CutPiece. False when
+    // a read failed: the text is not the whole rest.
+    bool ReadRest(std::string_view* rest);
     // True when a read failed: what was read is not the whole file.
     bool failed() const { return failed_; }
     // The byte offset of the next piece.
@@ -76,13 +92,18 @@ class PeriodFileReader {
     File& file() { return file_; }
 
   private:
-    void Fill();
+    // Reads once more into the window, making room for read_size_ bytes after what it holds.
+    void ReadMore();
 
     File file_;
-    std::string window_;
+    File::Mode mode_;
+    size_t read_size_;
+    std::unique_ptr<char[]> window_;  // [start_, end_) not handed out yet
+    size_t capacity_ = 0;
     size_t start_ = 0;
+    size_t end_ = 0;
     uint64_t position_ = 0;
-    bool end_ = false;
+    bool at_end_ = false;
     bool failed_ = false;
 };
 

@@ -108,6 +108,30 @@ TEST_F(PlatformTest, FilesReadWriteAppendAndSeek) {
     EXPECT_EQ(kErrorFileNotFound, LastSystemError());
 }
 
+// Both ways of reading see a file whole, and neither reads a folder: Windows refuses to open one,
+// POSIX opens it and the quick way learns at the first read.
+TEST_F(PlatformTest, FilesAreReadWholeAndFoldersNotAtAll) {
+    std::string path = folder_.Join("whole");
+    std::string bytes(70000, 'x');
+    ASSERT_TRUE(WriteFileBytes(path, bytes));
+    ASSERT_TRUE(MakeDirectory(folder_.Join("folder").c_str()));
+    for (File::Mode mode : {File::Mode::kRead, File::Mode::kReadQuick}) {
+        File file;
+        ASSERT_TRUE(file.Open(path.c_str(), mode));
+        std::string got(80000, '\0');
+        EXPECT_EQ(70000, file.Read(&got[0], 50000) + file.Read(&got[50000], 30000));
+        EXPECT_EQ(0, file.Read(&got[0], 10));
+        EXPECT_EQ(bytes, got.substr(0, 70000));
+
+        char buffer[8];
+        if (file.Open(folder_.Join("folder").c_str(), mode)) {
+            EXPECT_EQ(File::Mode::kReadQuick, mode);
+            EXPECT_EQ(-1, file.Read(buffer, sizeof buffer));
+        }
+        EXPECT_EQ(kErrorAccessDenied, LastSystemError());
+    }
+}
+
 TEST_F(PlatformTest, DirectorySearchMatchesWildcardsWithoutCase) {
     for (const char* name : {"Y.CAL", "Y09M03.CAL", "y09m03d05.cal", "item", "_index.xml"}) {
         ASSERT_TRUE(WriteFileBytes(folder_.Join(name), "x"));

@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 #include <string>
 
 #include "tests/support/test_store.h"
@@ -115,6 +119,54 @@ TEST_F(RegistryTest, ChangesAreSeenAtTheNextReading) {
     EXPECT_EQ(0, GetRegistryDword(kKey, "Changing", &value));
     EXPECT_EQ(7u, value);
 }
+
+#ifndef _WIN32
+// The file may be changed by anything, in every way an editor or a script changes a file: written
+// over in place with the same size, replaced by another renamed over it, or taken away with its
+// folder and made again.
+TEST(RegistryFileTest, EveryWayOfChangingTheFileIsSeenAtTheNextReading) {
+    auto text = [](int n) {
+        return "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\" +
+               std::string(kKey) + "]\r\n\"N\"=dword:0000000" + std::to_string(n) + "\r\n";
+    };
+    auto value = [] {
+        uint32_t n = 0;
+        return GetRegistryDword(kKey, "N", &n) ? static_cast<int>(n) : -1;
+    };
+    testing::TempFolder outer;
+    std::string folder = outer.Join("config");
+    std::string file = folder + "/registry.reg";
+    for (char* p : {&folder[0], &file[0]}) {
+        for (; *p; ++p) *p = *p == '\\' ? '/' : *p;
+    }
+    ASSERT_EQ(0, mkdir(folder.c_str(), 0777));
+    ASSERT_TRUE(testing::WriteFileBytes(file, text(1)));
+    SetProcessEnvironment("CVAICP_REGISTRY", file.c_str());
+    EXPECT_EQ(1, value());
+    EXPECT_EQ(1, value());  // read again from what was kept
+
+    ASSERT_TRUE(testing::WriteFileBytes(file, text(2)));  // in place, the same size
+    EXPECT_EQ(2, value());
+
+    ASSERT_TRUE(testing::WriteFileBytes(file + ".new", text(3)));
+    ASSERT_EQ(0, rename((file + ".new").c_str(), file.c_str()));
+    EXPECT_EQ(3, value());
+
+    ASSERT_EQ(0, unlink(file.c_str()));
+    EXPECT_EQ(-1, value());
+    ASSERT_TRUE(testing::WriteFileBytes(file, text(4)));
+    EXPECT_EQ(4, value());
+
+    ASSERT_EQ(0, unlink(file.c_str()));
+    ASSERT_EQ(0, rmdir(folder.c_str()));
+    ASSERT_EQ(0, mkdir(folder.c_str(), 0777));
+    ASSERT_TRUE(testing::WriteFileBytes(file, text(5)));
+    EXPECT_EQ(5, value());
+    ASSERT_TRUE(testing::WriteFileBytes(file, text(6)));  // watched anew
+    EXPECT_EQ(6, value());
+    SetProcessEnvironment("CVAICP_REGISTRY", nullptr);
+}
+#endif
 
 TEST_F(RegistryTest, KeyAndValueNamesIgnoreCase) {
     registry_.SetString(Hive::kLocalMachine, kKey, "Mixed Case", "yes");

@@ -128,11 +128,24 @@ std::vector<std::string> ReadPieces(const std::string& bytes) {
     testing::TempFolder folder;
     std::string path = folder.Join("P.CAL");
     EXPECT_TRUE(testing::WriteFileBytes(path, bytes));
-    PeriodFileReader reader;
+    // Read piece by piece, as a walk reads, and whole, as a lookup or a change reads: the same
+    // pieces either way.
+    PeriodFileReader walk(PeriodFileReader::Purpose::kWalk);
     std::vector<std::string> pieces;
-    if (!reader.Open(path.c_str())) return {"<cannot open>"};
+    if (!walk.Open(path.c_str())) return {"<cannot open>"};
     std::string_view piece;
-    while (reader.Next(&piece)) pieces.emplace_back(piece);
+    while (walk.Next(&piece)) pieces.emplace_back(piece);
+    for (auto purpose : {PeriodFileReader::Purpose::kLookup, PeriodFileReader::Purpose::kChange}) {
+        PeriodFileReader whole(purpose);
+        std::string_view rest;
+        if (!whole.Open(path.c_str()) || !whole.ReadRest(&rest)) return {"<cannot read>"};
+        std::vector<std::string> cut;
+        while (!rest.empty()) {
+            rest.remove_prefix(CutPiece(rest, &piece));
+            cut.emplace_back(piece);
+        }
+        EXPECT_EQ(pieces, cut);
+    }
     return pieces;
 }
 
