@@ -106,13 +106,31 @@ bool ForEachLine(PeriodFileReader* reader, Visit visit) {
     bool whole = reader->ReadRest(&rest);
     reader->Close();
     if (!whole) return false;
+    // Files seldom hold a NUL; one search of the whole text spares one in every line.
+    const bool may_hold_nul =
+        !rest.empty() && std::memchr(rest.data(), '\0', rest.size()) != nullptr;
     while (!rest.empty()) {
         std::string_view piece;
         rest.remove_prefix(CutPiece(rest, &piece));
-        if (!piece.empty()) visit(piece, ViewPeriodPiece(piece));
+        if (!piece.empty()) visit(piece, ViewPeriodPiece(piece, may_hold_nul));
     }
     return true;
 }
+
+// Whether a line's id is a request's, as MatchesId has it; ids of another length are passed over
+// before any byte is compared, since a change looks at every line of the file and most of them
+// are other appointments.
+class IdMatch {
+  public:
+    explicit IdMatch(const char* id) : id_(id), length_(std::strlen(id)) {}
+    bool operator()(std::string_view line_id) const {
+        return length_ == 0 || (line_id.size() == length_ && MatchesId(line_id, id_));
+    }
+
+  private:
+    const char* id_;
+    size_t length_;
+};
 
 // Writes a line that stays: its own bytes when they are what the writer would write, else the
 // line parsed and written in the normal form.
@@ -184,8 +202,9 @@ int32_t AddAppointment(const AppointmentRequest& request) {
     }
 
     bool duplicate = false;
+    IdMatch matches(request.ItemId);
     bool whole = ForEachLine(&reader, [&](std::string_view piece, const PeriodPiece& view) {
-        if (MatchesId(view.id, request.ItemId)) duplicate = true;
+        if (matches(view.id)) duplicate = true;
         Keep(&writer, piece, view);
     });
     if (!whole) return Abandon(paths);
@@ -202,8 +221,9 @@ int32_t RemoveAppointment(const AppointmentRequest& request) {
     if (!ResolvePaths(request, &paths) || !LockAndOpen(request, paths, &reader)) return 0;
     PeriodFileWriter writer;
     bool found = false;
+    IdMatch matches(request.ItemId);
     bool whole = ForEachLine(&reader, [&](std::string_view piece, const PeriodPiece& view) {
-        if (MatchesId(view.id, request.ItemId)) {
+        if (matches(view.id)) {
             found = true;
         } else {
             Keep(&writer, piece, view);
@@ -229,8 +249,9 @@ int32_t EditAppointment(const AppointmentRequest& old_request,
     PeriodFileReader reader(PeriodFileReader::Purpose::kChange);
     if (!ResolvePaths(old_request, &paths) || !LockAndOpen(old_request, paths, &reader)) return 0;
     PeriodFileWriter writer;
+    IdMatch matches(old_request.ItemId);
     bool whole = ForEachLine(&reader, [&](std::string_view piece, const PeriodPiece& view) {
-        if (MatchesId(view.id, old_request.ItemId)) {
+        if (matches(view.id)) {
             writer.Add(new_request.StartTime, new_request.FinishTime, new_request.ItemId);
         } else {
             Keep(&writer, piece, view);

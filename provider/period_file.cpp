@@ -156,14 +156,14 @@ bool IsPlainNumber(std::string_view field) {
 
 }  // namespace
 
-PeriodPiece ViewPeriodPiece(std::string_view piece) {
+PeriodPiece ViewPeriodPiece(std::string_view piece, bool may_hold_nul) {
     // One pass over the piece, as ParsePeriodLine reads it: a C text, which ends at a NUL, of at
     // most kLineSize - 1 characters (as the reader hands pieces out).
     const size_t whole = piece.size();
     piece = piece.substr(0, kLineSize - 1);
     const char* data = piece.data();
     size_t end = piece.size();
-    if (const void* nul = std::memchr(data, '\0', end)) {
+    if (const void* nul = may_hold_nul ? std::memchr(data, '\0', end) : nullptr) {
         end = static_cast<size_t>(static_cast<const char*>(nul) - data);
     }
     size_t tabs[3];
@@ -287,35 +287,58 @@ bool PeriodFileReader::ReadRest(std::string_view* rest) {
 }
 
 void PeriodFileWriter::Add(int32_t start, int32_t finish, const char* id) {
-    // The line as "%d\t%d\t%s" gives it, after "\r\n" for every line but the first, cut to
-    // kLineSize + 31 characters; composed by hand, since every change rewrites every line.
+    // The line as "%d\t%d\t%s" gives it, cut to kLineSize + 31 characters; composed by hand,
+    // since every change rewrites every line.
     constexpr size_t kMostCharacters = kLineSize + 31;
     constexpr int kDigits = 11;  // "-2147483648"
-    char head[2 + 2 * (kDigits + 1)];
-    char* at = head;
-    if (lines_) {
-        *at++ = '\r';
-        *at++ = '\n';
-    }
+    char line[kMostCharacters];
+    char* at = line;
     at = std::to_chars(at, at + kDigits, start).ptr;
     *at++ = '\t';
     at = std::to_chars(at, at + kDigits, finish).ptr;
     *at++ = '\t';
-    size_t head_length = static_cast<size_t>(at - head);
-    content_.append(head, head_length).append(id, strnlen(id, kMostCharacters - head_length));
+    size_t head = static_cast<size_t>(at - line);
+    size_t id_length = strnlen(id, kMostCharacters - head);
+    std::memcpy(at, id, id_length);
+    CopyRun();
+    AppendLine(line, head + id_length);
     ++lines_;
 }
 
 void PeriodFileWriter::AddAsWritten(std::string_view piece) {
-    if (lines_) content_.append("\r\n", 2);
-    content_.append(piece.data(), piece.size());
+    const char* run_end = run_.data() + run_.size();
+    if (!run_.empty() && piece.data() == run_end + 2 && run_end[0] == '\r' && run_end[1] == '\n') {
+        run_ = std::string_view(run_.data(), run_.size() + 2 + piece.size());
+    } else {
+        CopyRun();
+        run_ = piece;
+    }
     ++lines_;
+}
+
+void PeriodFileWriter::AppendLine(const char* bytes, size_t size) const {
+    if (appended_) content_.append("\r\n", 2);
+    content_.append(bytes, size);
+    ++appended_;
+}
+
+// The run of pieces becomes one line as far as the separators go: its own CR LFs are in it.
+void PeriodFileWriter::CopyRun() const {
+    if (run_.data() == nullptr) return;
+    AppendLine(run_.data(), run_.size());
+    run_ = std::string_view();
+}
+
+const std::string& PeriodFileWriter::content() const {
+    CopyRun();
+    return content_;
 }
 
 bool PeriodFileWriter::WriteTo(const char* path) const {
     File file;
     if (!file.Open(path, File::Mode::kWriteTruncate)) return false;
-    bool written = file.Write(content_.data(), content_.size());
+    const std::string& bytes = content();
+    bool written = file.Write(bytes.data(), bytes.size());
     return file.Close() && written;
 }
 

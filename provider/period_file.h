@@ -55,7 +55,9 @@ struct PeriodPiece {
     std::string_view start_field, finish_field;
     bool three_fields = false;
 };
-PeriodPiece ViewPeriodPiece(std::string_view piece);
+// `may_hold_nul` false: the caller has found no NUL in the text the piece was cut from, and the
+// piece is not searched for one again.
+PeriodPiece ViewPeriodPiece(std::string_view piece, bool may_hold_nul = true);
 
 // Cuts the first piece off a period file's text as the C runtime's fgets would read it in text
 // mode with a kLineSize buffer: up to a line break (LF, or CR LF) that begins within its first
@@ -111,15 +113,22 @@ class PeriodFileReader {
 class PeriodFileWriter {
   public:
     void Add(int32_t start, int32_t finish, const char* id);
-    // A piece that ViewPeriodPiece found as written, as it is.
+    // A piece that ViewPeriodPiece found as written, as it is. Pieces that follow each other in
+    // the text they were cut from, CR LF between them, are copied in one run: the text must stay
+    // in place until the content is next asked for or written.
     void AddAsWritten(std::string_view piece);
     size_t lines() const { return lines_; }
-    const std::string& content() const { return content_; }
+    const std::string& content() const;
     // Writes the content to a new or truncated file. False on any failure.
     bool WriteTo(const char* path) const;
 
   private:
-    std::string content_;
+    void AppendLine(const char* bytes, size_t size) const;
+    void CopyRun() const;
+
+    mutable std::string content_;
+    mutable size_t appended_ = 0;  // lines in content_, the run not yet copied aside
+    mutable std::string_view run_;
     size_t lines_ = 0;
 };
 

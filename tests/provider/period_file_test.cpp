@@ -117,6 +117,9 @@ TEST(ViewPeriodPiece, AgreesWithParsingAndWriting) {
         PeriodLine line = ParsePeriodLine(piece.c_str());
         PeriodPiece view = ViewPeriodPiece(piece);
         ASSERT_EQ(std::string(line.id), std::string(view.id)) << piece;
+        if (piece.find('\0') == std::string::npos) {
+            EXPECT_EQ(view.id, ViewPeriodPiece(piece, false).id) << piece;
+        }
         PeriodFileWriter writer;
         writer.Add(line.start, line.finish, line.id);
         ASSERT_EQ(writer.content() == piece, view.AsWritten()) << piece;
@@ -161,6 +164,29 @@ TEST(PeriodFileReader, SplitsLinesAsTextModeReadingDoes) {
     // 1023 characters fill a piece; the line break then comes as an empty piece of its own.
     EXPECT_EQ((V{std::string(1023, 'x'), "", "y"}), ReadPieces(std::string(1023, 'x') + "\r\ny"));
     EXPECT_EQ((V{std::string(1022, 'x'), "y"}), ReadPieces(std::string(1022, 'x') + "\r\ny"));
+}
+
+// Pieces copied as written come out as lines joined by CR LF, however they were separated in the
+// text they were cut from, and whatever is added between them.
+TEST(PeriodFileWriter, CopiesPiecesAsLinesJoinedByCrLf) {
+    const std::string text =
+        "1\t2\ta\r\n3\t4\tb\n5\t6\tc\r\n\r\n7\t8\td\r\n" + std::string(1030, 'x');
+    std::vector<std::string_view> pieces;
+    for (std::string_view rest = text; !rest.empty();) {
+        std::string_view piece;
+        rest.remove_prefix(CutPiece(rest, &piece));
+        if (!piece.empty()) pieces.push_back(piece);
+    }
+    ASSERT_EQ(6u, pieces.size());  // the long line comes in two pieces
+    PeriodFileWriter writer;
+    for (size_t k = 0; k < pieces.size(); ++k) {
+        if (k == 2) writer.Add(9, 9, "new");
+        if (k != 3) writer.AddAsWritten(pieces[k]);
+    }
+    EXPECT_EQ("1\t2\ta\r\n3\t4\tb\r\n9\t9\tnew\r\n5\t6\tc\r\n" + std::string(1023, 'x') + "\r\n" +
+                  std::string(7, 'x'),
+              writer.content());
+    EXPECT_EQ(6u, writer.lines());
 }
 
 TEST(PeriodFileWriter, JoinsLinesWithCrLfAndNoTrailingBreak) {
