@@ -130,6 +130,9 @@ FileTime CurrentFileTime();
 // Whether a file or folder of exactly this name exists: one look-up, no search. (Natively the name
 // is looked up in its own letter case, as files are opened; a directory search ignores case.)
 bool EntryExists(const char* path);
+// The size of a file looked up by its name, without opening it; false when there is no file of
+// that name (or it is a folder).
+bool FileSizeByName(const char* path, int64_t* size);
 
 // One entry of a directory search.
 struct FindData {

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <stdio.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <time.h>
@@ -136,23 +137,24 @@ ssize_t CopyThroughBuffer(int in, int out, size_t* asked) {
     return got;
 }
 
-// Whether the kernel cannot copy between these two files itself (an old kernel, two file
-// systems, a file system that does not offer it).
+// Whether the kernel cannot copy between these two files itself (an old kernel, a file system
+// that does not offer it).
 bool CannotCopyInKernel(int error) {
-    return error == ENOSYS || error == EXDEV || error == EINVAL || error == EOPNOTSUPP ||
-           error == EBADF;
+    return error == ENOSYS || error == EINVAL || error == EOPNOTSUPP;
 }
 
-// Copies a regular file whose size was known when it was opened. The kernel copies in place
-// where it can (one call for a period file, where reading and writing take three); elsewhere the
-// bytes pass through a buffer. A step that stops short once that size is reached has met the end.
+// Copies a regular file whose size was known when it was opened. The kernel copies the bytes
+// itself where it can (one call for a period file, where reading and writing take three: sendfile,
+// which copies through the page cache, not copy_file_range, which on file systems that share
+// blocks between copies first writes the source to the disk); elsewhere they pass through a
+// buffer. A step that stops short once that size is reached has met the end.
 bool CopyContents(int in, int out, int64_t size) {
     bool in_kernel = true;
     int64_t copied = 0;
     for (;;) {
         size_t asked = size_t{1} << 30;
-        ssize_t got = in_kernel ? copy_file_range(in, nullptr, out, nullptr, asked, 0)
-                                : CopyThroughBuffer(in, out, &asked);
+        ssize_t got =
+            in_kernel ? sendfile(out, in, nullptr, asked) : CopyThroughBuffer(in, out, &asked);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0 && in_kernel && copied == 0 && CannotCopyInKernel(errno)) {
             in_kernel = false;
@@ -472,6 +474,19 @@ bool EntryExists(const char* path) {
     if (Injected(fault::Operation::kLookup)) return false;
     struct stat st;
     return lstat(NativePath(path).c_str(), &st) == 0;
+}
+
+bool FileSizeByName(const char* path, int64_t* size) {
+    if (Injected(fault::Operation::kLookup)) return false;
+    std::string native = NativePath(path);
+    struct stat st;
+    if (stat(native.c_str(), &st) != 0) return Fail(native);
+    if (S_ISDIR(st.st_mode)) {
+        t_last_error = kErrorAccessDenied;
+        return false;
+    }
+    *size = static_cast<int64_t>(st.st_size);
+    return Succeed();
 }
 
 DirectorySearch::~DirectorySearch() {

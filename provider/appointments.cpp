@@ -111,6 +111,12 @@ bool ForEachLine(PeriodFileReader* reader, Visit visit) {
         !rest.empty() && std::memchr(rest.data(), '\0', rest.size()) != nullptr;
     while (!rest.empty()) {
         std::string_view piece;
+        PeriodPiece view;
+        if (size_t consumed = may_hold_nul ? 0 : CutCommonLine(rest, &piece, &view)) {
+            rest.remove_prefix(consumed);
+            visit(piece, view);
+            continue;
+        }
         rest.remove_prefix(CutPiece(rest, &piece));
         if (!piece.empty()) visit(piece, ViewPeriodPiece(piece, may_hold_nul));
     }

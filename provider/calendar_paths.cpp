@@ -57,16 +57,12 @@ void MarkFolderChanged(const char* folder) {
     char path[kPathSize];
     if (!FormatBounded(path, sizeof path, "%s\\_CHANGE.DTY", folder)) return;
     static const char kLine[] = "This file has been written to denote configuration change\r\n";
+    // Readers go by the marker's existence, and its line is all it ever holds: one of that length
+    // says all there is to say. Cutting a file and writing it anew is not free: some file systems
+    // then wait for the disk before they let go of it.
+    int64_t size = 0;
+    if (FileSizeByName(path, &size) && size == static_cast<int64_t>(sizeof kLine - 1)) return;
     File marker;
-    // Readers go by the marker's existence; one that holds its line already says all there is to
-    // say. Cutting a file and writing it anew is not free: some file systems then wait for the
-    // disk before they let go of it.
-    if (marker.Open(path, File::Mode::kReadQuick)) {
-        char held[sizeof kLine];
-        int64_t got = marker.Read(held, sizeof held);
-        marker.Close();
-        if (got == sizeof kLine - 1 && std::memcmp(held, kLine, sizeof kLine - 1) == 0) return;
-    }
     if (marker.Open(path, File::Mode::kWriteTruncate)) marker.Write(kLine, sizeof kLine - 1);
 }
 

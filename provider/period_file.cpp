@@ -187,7 +187,50 @@ PeriodPiece ViewPeriodPiece(std::string_view piece, bool may_hold_nul) {
 }
 
 bool PeriodPiece::AsWritten() const {
-    return three_fields && IsPlainNumber(start_field) && IsPlainNumber(finish_field);
+    return three_fields &&
+           (plain_numbers || (IsPlainNumber(start_field) && IsPlainNumber(finish_field)));
+}
+
+namespace {
+
+// A plain number (see IsPlainNumber) from `at` up to a tab, which `at` is then moved past.
+bool TakePlainNumber(const char*& at, const char* end) {
+    const char* p = at;
+    const bool negative = p < end && *p == '-';
+    if (negative) ++p;
+    const char* digits = p;
+    while (p < end && IsDigit(*p)) ++p;
+    if (p == end || *p != '\t') return false;
+    const size_t count = static_cast<size_t>(p - digits);
+    if (count == 0 || count > 10) return false;
+    if (*digits == '0' && (count > 1 || negative)) return false;
+    if (count == 10 && std::memcmp(digits, negative ? "2147483648" : "2147483647", 10) > 0) {
+        return false;
+    }
+    at = p + 1;
+    return true;
+}
+
+}  // namespace
+
+size_t CutCommonLine(std::string_view text, std::string_view* piece, PeriodPiece* view) {
+    const char* begin = text.data();
+    const char* limit = begin + (text.size() < kLineSize - 1 ? text.size() : kLineSize - 1);
+    const char* at = begin;
+    if (!TakePlainNumber(at, limit)) return 0;
+    const char* finish = at;
+    if (!TakePlainNumber(at, limit)) return 0;
+    const char* id = at;
+    const char* lf =
+        static_cast<const char*>(std::memchr(id, '\n', static_cast<size_t>(limit - id)));
+    if (lf == nullptr || std::memchr(id, '\t', static_cast<size_t>(lf - id)) != nullptr) return 0;
+    const char* end = lf > id && lf[-1] == '\r' ? lf - 1 : lf;
+    *piece = std::string_view(begin, static_cast<size_t>(end - begin));
+    view->id = std::string_view(id, static_cast<size_t>(end - id));
+    view->start_field = std::string_view(begin, static_cast<size_t>(finish - 1 - begin));
+    view->finish_field = std::string_view(finish, static_cast<size_t>(id - 1 - finish));
+    view->three_fields = view->plain_numbers = true;
+    return static_cast<size_t>(lf + 1 - begin);
 }
 
 size_t CutPiece(std::string_view text, std::string_view* piece) {

@@ -54,10 +54,17 @@ struct PeriodPiece {
     // What AsWritten looks at: the number fields of a piece of exactly three fields and no NUL.
     std::string_view start_field, finish_field;
     bool three_fields = false;
+    bool plain_numbers = false;  // known already: both fields are plain numbers
 };
 // `may_hold_nul` false: the caller has found no NUL in the text the piece was cut from, and the
 // piece is not searched for one again.
 PeriodPiece ViewPeriodPiece(std::string_view piece, bool may_hold_nul = true);
+
+// The common line cut and viewed at once: "<number>\t<number>\t<id>", both numbers plain, an id
+// without a tab, CR LF or LF after it, within kLineSize - 1 characters, from a text that holds no
+// NUL. Gives what CutPiece and ViewPeriodPiece would give (as written, then) and returns the bytes
+// the piece took up; returns 0 for any other piece, which the caller then cuts and views.
+size_t CutCommonLine(std::string_view text, std::string_view* piece, PeriodPiece* view);
 
 // Cuts the first piece off a period file's text as the C runtime's fgets would read it in text
 // mode with a kLineSize buffer: up to a line break (LF, or CR LF) that begins within its first

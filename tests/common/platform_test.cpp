@@ -115,6 +115,13 @@ TEST_F(PlatformTest, FilesAreReadWholeAndFoldersNotAtAll) {
     std::string bytes(70000, 'x');
     ASSERT_TRUE(WriteFileBytes(path, bytes));
     ASSERT_TRUE(MakeDirectory(folder_.Join("folder").c_str()));
+    int64_t size = 0;
+    EXPECT_TRUE(FileSizeByName(path.c_str(), &size));
+    EXPECT_EQ(70000, size);
+    EXPECT_FALSE(FileSizeByName(folder_.Join("folder").c_str(), &size));
+    EXPECT_EQ(kErrorAccessDenied, LastSystemError());
+    EXPECT_FALSE(FileSizeByName(folder_.Join("absent").c_str(), &size));
+    EXPECT_EQ(kErrorFileNotFound, LastSystemError());
     for (File::Mode mode : {File::Mode::kRead, File::Mode::kReadQuick}) {
         File file;
         ASSERT_TRUE(file.Open(path.c_str(), mode));

@@ -166,6 +166,45 @@ TEST(PeriodFileReader, SplitsLinesAsTextModeReadingDoes) {
     EXPECT_EQ((V{std::string(1022, 'x'), "y"}), ReadPieces(std::string(1022, 'x') + "\r\ny"));
 }
 
+// The common line, cut and viewed at once, as cutting and viewing give it; anything else is left.
+TEST(CutCommonLine, AgreesWithCuttingAndViewing) {
+    // Lines of the common shape, with something wrong now and then.
+    const std::vector<std::string> numbers = {
+        "0",  "1",  "907", "2147483647",  "2147483648", "-5", "-2147483648", "-2147483649", "00",
+        "-0", "+1", "",    "12345678901", "1 2",        "x"};
+    const std::vector<std::string> ids = {"id", "", "Id-1", "a\tb", "a\rb", " ", "x\t"};
+    const std::vector<std::string> ends = {"\r\n", "\n", "\r\n", "", "\r", "\t\r\n"};
+    std::mt19937 random(20261208);
+    std::vector<std::string> texts = {std::string(1017, '1') + "\t2\tx\r\n",
+                                      std::string(1016, '1') + "\t2\tx\r\n"};
+    for (int i = 0; i < 20000; ++i) {
+        std::string text = numbers[random() % numbers.size()] + "\t" +
+                           numbers[random() % numbers.size()] + "\t" + ids[random() % ids.size()];
+        if (random() % 50 == 0) text.append(1000 + random() % 30, 'z');
+        text += ends[random() % ends.size()] + "next";
+        texts.push_back(text);
+    }
+    int common = 0;
+    for (const std::string& text : texts) {
+        std::string_view piece, fast;
+        PeriodPiece view;
+        size_t consumed = CutCommonLine(text, &fast, &view);
+        if (consumed == 0) continue;
+        ++common;
+        ASSERT_EQ(CutPiece(text, &piece), consumed) << text;
+        ASSERT_EQ(piece, fast) << text;
+        PeriodPiece slow = ViewPeriodPiece(piece);
+        ASSERT_EQ(slow.id, view.id) << text;
+        ASSERT_TRUE(slow.AsWritten()) << text;
+        ASSERT_TRUE(view.AsWritten()) << text;
+    }
+    EXPECT_LT(500, common);  // the texts try the common line often enough
+    std::string_view piece;
+    PeriodPiece view;
+    EXPECT_EQ(8u, CutCommonLine("1\t2\tid\r\nnext", &piece, &view));
+    EXPECT_EQ(0u, CutCommonLine("1\t2\tid", &piece, &view));  // the end of the file: left
+}
+
 // Pieces copied as written come out as lines joined by CR LF, however they were separated in the
 // text they were cut from, and whatever is added between them.
 TEST(PeriodFileWriter, CopiesPiecesAsLinesJoinedByCrLf) {
