@@ -7,6 +7,7 @@
 
 #include "common/civil_time.h"
 #include "common/text_helpers.h"
+#include "provider/sse2.h"
 
 namespace cv {
 namespace {
@@ -213,24 +214,97 @@ bool TakePlainNumber(const char*& at, const char* end) {
 
 }  // namespace
 
-size_t CutCommonLine(std::string_view text, std::string_view* piece, PeriodPiece* view) {
-    const char* begin = text.data();
-    const char* limit = begin + (text.size() < kLineSize - 1 ? text.size() : kLineSize - 1);
-    const char* at = begin;
-    if (!TakePlainNumber(at, limit)) return 0;
-    const char* finish = at;
-    if (!TakePlainNumber(at, limit)) return 0;
-    const char* id = at;
-    const char* lf =
-        static_cast<const char*>(std::memchr(id, '\n', static_cast<size_t>(limit - id)));
-    if (lf == nullptr || std::memchr(id, '\t', static_cast<size_t>(lf - id)) != nullptr) return 0;
+namespace {
+
+// The rules of a plain number (see IsPlainNumber) for a field known to be an optional minus and
+// digits.
+bool PlainDigits(const char* field, size_t length) {
+    const bool negative = length > 0 && field[0] == '-';
+    const char* digits = field + (negative ? 1 : 0);
+    const size_t count = length - (negative ? 1 : 0);
+    if (count == 0 || count > 10) return false;
+    if (*digits == '0' && (count > 1 || negative)) return false;
+    return count < 10 || std::memcmp(digits, negative ? "2147483648" : "2147483647", 10) <= 0;
+}
+
+// A common line whose tabs and line feed are found: the piece and its view.
+size_t TakeCommonLine(const char* begin, const char* tab1, const char* tab2, const char* lf,
+                      std::string_view* piece, PeriodPiece* view) {
+    const char* id = tab2 + 1;
     const char* end = lf > id && lf[-1] == '\r' ? lf - 1 : lf;
     *piece = std::string_view(begin, static_cast<size_t>(end - begin));
     view->id = std::string_view(id, static_cast<size_t>(end - id));
-    view->start_field = std::string_view(begin, static_cast<size_t>(finish - 1 - begin));
-    view->finish_field = std::string_view(finish, static_cast<size_t>(id - 1 - finish));
+    view->start_field = std::string_view(begin, static_cast<size_t>(tab1 - begin));
+    view->finish_field = std::string_view(tab1 + 1, static_cast<size_t>(tab2 - tab1 - 1));
     view->three_fields = view->plain_numbers = true;
     return static_cast<size_t>(lf + 1 - begin);
+}
+
+#ifdef CVAICP_SSE2
+constexpr size_t kWideLine = 64;
+constexpr size_t kUndecided = ~size_t{0};
+
+// The bytes found equal in the k-th sixteen of a line, as bits of the whole line.
+CVAICP_SSE2_FUNCTION inline uint64_t Bits(__m128i equal, int k) {
+    return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(equal))) << (16 * k);
+}
+
+// A line of fewer than kWideLine bytes, decided from the masks of its tabs, line feeds, digits
+// and minus signs, sixteen bytes at a time; kUndecided for a longer one. Needs kWideLine bytes.
+CVAICP_SSE2_FUNCTION size_t CutCommonLineWide(const char* begin, std::string_view* piece,
+                                              PeriodPiece* view) {
+    const __m128i tab = _mm_set1_epi8('\t'), lf = _mm_set1_epi8('\n');
+    const __m128i zero = _mm_set1_epi8('0'), nine = _mm_set1_epi8(9), minus = _mm_set1_epi8('-');
+    uint64_t tabs = 0, lfs = 0, digits = 0, signs = 0;
+    for (int k = 0; k < 4; ++k) {
+        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin + 16 * k));
+        __m128i value = _mm_sub_epi8(x, zero);  // a digit's value, anything else 10 or more
+        tabs |= Bits(_mm_cmpeq_epi8(x, tab), k);
+        lfs |= Bits(_mm_cmpeq_epi8(x, lf), k);
+        digits |= Bits(_mm_cmpeq_epi8(_mm_min_epu8(value, nine), value), k);
+        signs |= Bits(_mm_cmpeq_epi8(x, minus), k);
+    }
+    if (lfs == 0) return kUndecided;
+    const int at = __builtin_ctzll(lfs);
+    uint64_t line_tabs = tabs & ((uint64_t{1} << at) - 1);
+    if (line_tabs == 0) return 0;
+    const int tab1 = __builtin_ctzll(line_tabs);
+    line_tabs &= line_tabs - 1;
+    if (line_tabs == 0) return 0;
+    const int tab2 = __builtin_ctzll(line_tabs);
+    if ((line_tabs & (line_tabs - 1)) != 0) return 0;  // a third tab
+    // Both numbers hold digits only, but for a minus where each begins.
+    const uint64_t numbers = ((uint64_t{1} << tab2) - 1) & ~(uint64_t{1} << tab1);
+    const uint64_t allowed = digits | (signs & (uint64_t{1} | uint64_t{1} << (tab1 + 1)));
+    if ((numbers & ~allowed) != 0) return 0;
+    if (!PlainDigits(begin, static_cast<size_t>(tab1)) ||
+        !PlainDigits(begin + tab1 + 1, static_cast<size_t>(tab2 - tab1 - 1))) {
+        return 0;
+    }
+    return TakeCommonLine(begin, begin + tab1, begin + tab2, begin + at, piece, view);
+}
+#endif
+
+}  // namespace
+
+size_t CutCommonLine(std::string_view text, std::string_view* piece, PeriodPiece* view) {
+    const char* begin = text.data();
+#ifdef CVAICP_SSE2
+    if (text.size() >= kWideLine && HasSse2()) {
+        size_t consumed = CutCommonLineWide(begin, piece, view);
+        if (consumed != kUndecided) return consumed;
+    }
+#endif
+    const char* limit = begin + (text.size() < kLineSize - 1 ? text.size() : kLineSize - 1);
+    const char* at = begin;
+    if (!TakePlainNumber(at, limit)) return 0;
+    const char* tab1 = at - 1;
+    if (!TakePlainNumber(at, limit)) return 0;
+    const char* tab2 = at - 1;
+    const char* lf =
+        static_cast<const char*>(std::memchr(at, '\n', static_cast<size_t>(limit - at)));
+    if (lf == nullptr || std::memchr(at, '\t', static_cast<size_t>(lf - at)) != nullptr) return 0;
+    return TakeCommonLine(begin, tab1, tab2, lf, piece, view);
 }
 
 size_t CutPiece(std::string_view text, std::string_view* piece) {

@@ -4,11 +4,7 @@
 #include <cstring>
 
 #include "provider/period_file.h"
-
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-#include <emmintrin.h>
-#define CVAICP_WIDE_SEARCH 1
-#endif
+#include "provider/sse2.h"
 
 // A get reads a whole period file to find the last line with an id. Cutting every line into a
 // piece and viewing it costs far more than reading the file; but a piece whose id matches holds a
@@ -131,20 +127,12 @@ void CheckEveryPiece(std::string_view text, Search* search) {
     }
 }
 
-#ifdef CVAICP_WIDE_SEARCH
-bool HasWideCompare() {
-#ifdef __x86_64__
-    return true;
-#else
-    return __builtin_cpu_supports("sse2");
-#endif
-}
-
+#ifdef CVAICP_SSE2
 // Sixteen places at a time: where the text holds a tab, and where it holds a form of the anchor
 // `shift` bytes further on. Returns where it stopped: the places left have no sixteen bytes
 // after their anchor to compare.
-__attribute__((target("sse2"))) size_t ConsiderWide(std::string_view text, const Needle& needle,
-                                                    Search* search) {
+CVAICP_SSE2_FUNCTION size_t ConsiderWide(std::string_view text, const Needle& needle,
+                                         Search* search) {
     const char* data = text.data();
     const __m128i tab = _mm_set1_epi8('\t');
     const __m128i form0 = _mm_set1_epi8(static_cast<char>(needle.forms[0]));
@@ -174,8 +162,8 @@ bool FindLastPieceWithId(std::string_view text, const char* id, std::string_view
         CheckEveryPiece(text, &search);
     } else {
         size_t from = 0;
-#ifdef CVAICP_WIDE_SEARCH
-        if (HasWideCompare()) from = ConsiderWide(text, needle, &search);
+#ifdef CVAICP_SSE2
+        if (HasSse2()) from = ConsiderWide(text, needle, &search);
 #endif
         search.ConsiderEach(from, text.size());
     }

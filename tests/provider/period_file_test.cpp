@@ -171,7 +171,7 @@ TEST(CutCommonLine, AgreesWithCuttingAndViewing) {
     // Lines of the common shape, with something wrong now and then.
     const std::vector<std::string> numbers = {
         "0",  "1",  "907", "2147483647",  "2147483648", "-5", "-2147483648", "-2147483649", "00",
-        "-0", "+1", "",    "12345678901", "1 2",        "x"};
+        "-0", "+1", "",    "12345678901", "1 2",        "x",  "1-2",         "7-"};
     const std::vector<std::string> ids = {"id", "", "Id-1", "a\tb", "a\rb", " ", "x\t"};
     const std::vector<std::string> ends = {"\r\n", "\n", "\r\n", "", "\r", "\t\r\n"};
     std::mt19937 random(20261208);
@@ -180,8 +180,10 @@ TEST(CutCommonLine, AgreesWithCuttingAndViewing) {
     for (int i = 0; i < 20000; ++i) {
         std::string text = numbers[random() % numbers.size()] + "\t" +
                            numbers[random() % numbers.size()] + "\t" + ids[random() % ids.size()];
+        text.append(random() % 48, 'i');  // lines of every length about sixteen-byte steps
         if (random() % 50 == 0) text.append(1000 + random() % 30, 'z');
         text += ends[random() % ends.size()] + "next";
+        if (random() % 2) text.append(64, 'n');
         texts.push_back(text);
     }
     int common = 0;
