@@ -79,6 +79,13 @@ def main(paths):
         baseline_key = next(k for k in ("one_host", "first_100", "baseline") if k in run)
         row(what, run["ratio"], limit,
             f"{seconds(run, 'median')} / {seconds(run, baseline_key)}")
+    # The walk is held to its cost per line: a walk that read the file from its first line at
+    # every step would make the 1,000-line walk cost about 10 times the 100-line one per line.
+    short, long = runs.get("BM_WalkPeriodFile/100"), runs.get("BM_WalkPeriodFile/1000")
+    if short and long and "time_per_line" in short and "time_per_line" in long:
+        row("walk, per line: 1,000 lines / 100 lines",
+            long["time_per_line"] / short["time_per_line"], 3.0,
+            f"{seconds(long, 'time_per_line')} / {seconds(short, 'time_per_line')}")
     for suffix, label in (("", "unsorted"), ("Sorted", "sorted")):
         run = runs.get(f"BM_ListWholeDay{suffix}/1000")
         if run and not run.get("error_occurred"):

@@ -56,6 +56,15 @@ constexpr FileTime kFileTimeUnixEpoch = 116444736000000000ULL;
 // An open file. Reads and writes are unbuffered: callers build what they write in memory and hand
 // it over in one piece. Other parties may read, write, delete and rename the file while it is
 // open, as on a shared disk where a reader must never keep a writer from replacing a file.
+// What tells one state of a file from another: a number that tells the file from any other on the
+// machine while it exists (device and inode; volume and file index: a file replaced by another
+// under the same name gets another), its size and its last-write time.
+struct FileState {
+    uint64_t identity = 0;
+    int64_t size = -1;
+    FileTime written = 0;
+};
+
 class File {
   public:
     enum class Mode {
@@ -90,9 +99,8 @@ class File {
     bool Sync();
     // Last-write time of the open file.
     bool LastWriteTime(FileTime* time);
-    // A number that tells this file from any other on the machine while it exists (device and
-    // inode; volume and file index). A file replaced by another under the same name gets another.
-    bool Identity(uint64_t* identity);
+    // Which file this is and how it stands, in one call (see FileState).
+    bool GetState(FileState* state);
     // False when closing reported an error (for a written file: data may not have reached the
     // disk).
     bool Close();

@@ -336,10 +336,12 @@ bool File::LastWriteTime(FileTime* time) {
     return true;
 }
 
-bool File::Identity(uint64_t* identity) {
+bool File::GetState(FileState* state) {
     struct stat st;
     if (handle_ == kInvalid || fstat(static_cast<int>(handle_), &st) != 0) return false;
-    *identity = (static_cast<uint64_t>(st.st_dev) << 40) ^ static_cast<uint64_t>(st.st_ino);
+    state->identity = (static_cast<uint64_t>(st.st_dev) << 40) ^ static_cast<uint64_t>(st.st_ino);
+    state->size = static_cast<int64_t>(st.st_size);
+    state->written = ToFileTime(st.st_mtim);
     return true;
 }
 

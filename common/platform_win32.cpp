@@ -133,11 +133,14 @@ bool File::LastWriteTime(FileTime* time) {
     return true;
 }
 
-bool File::Identity(uint64_t* identity) {
+bool File::GetState(FileState* state) {
     BY_HANDLE_FILE_INFORMATION info;
     if (handle_ == kInvalid || !GetFileInformationByHandle(AsHandle(handle_), &info)) return false;
     uint64_t index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    *identity = (static_cast<uint64_t>(info.dwVolumeSerialNumber) << 40) ^ index;
+    state->identity = (static_cast<uint64_t>(info.dwVolumeSerialNumber) << 40) ^ index;
+    state->size =
+        static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    state->written = ToFileTime(info.ftLastWriteTime);
     return true;
 }
 

@@ -173,18 +173,6 @@ thread_local WalkPosition t_walk;
 // rather than at its end or because there is no such file.
 thread_local bool t_walk_failed = false;
 
-struct FileState {
-    uint64_t identity = 0;
-    int64_t size = -1;
-    FileTime written = 0;
-};
-
-bool StateOf(File& file, FileState* state) {
-    state->size = file.Size();
-    return state->size >= 0 && file.Identity(&state->identity) &&
-           file.LastWriteTime(&state->written);
-}
-
 }  // namespace
 
 int32_t AddAppointment(const AppointmentRequest& request) {
@@ -334,7 +322,7 @@ int32_t FindNextAppointment(AppointmentRequest* request) {
         return 0;
     }
     FileState state;
-    bool known = StateOf(reader.file(), &state);
+    bool known = reader.file().GetState(&state);
     int32_t line_number = 0;
     bool resume = known && t_walk.valid && t_walk.line == cursor &&
                   std::strcmp(t_walk.path, paths.period) == 0 &&

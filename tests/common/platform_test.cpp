@@ -139,6 +139,32 @@ TEST_F(PlatformTest, FilesAreReadWholeAndFoldersNotAtAll) {
     }
 }
 
+// A walk resumes only in the file it left, as it left it: the state tells a file replaced under
+// the same name, and a change of size, from the file as it was.
+TEST_F(PlatformTest, FileStateTellsAReplacedFileFromTheSameOne) {
+    std::string path = folder_.Join("state");
+    ASSERT_TRUE(WriteFileBytes(path, "abc"));
+    FileState first, again, replaced;
+    File file;
+    ASSERT_TRUE(file.Open(path.c_str(), File::Mode::kReadQuick));
+    ASSERT_TRUE(file.GetState(&first));
+    file.Close();
+    EXPECT_EQ(3, first.size);
+    EXPECT_NE(0u, first.written);
+    ASSERT_TRUE(file.Open(path.c_str(), File::Mode::kRead));
+    ASSERT_TRUE(file.GetState(&again));
+    file.Close();
+    EXPECT_EQ(first.identity, again.identity);
+    EXPECT_EQ(first.written, again.written);
+    std::string other = folder_.Join("other");
+    ASSERT_TRUE(WriteFileBytes(other, "abcd"));
+    ASSERT_TRUE(ReplaceFileWith(other.c_str(), path.c_str()));
+    ASSERT_TRUE(file.Open(path.c_str(), File::Mode::kRead));
+    ASSERT_TRUE(file.GetState(&replaced));
+    EXPECT_NE(first.identity, replaced.identity);
+    EXPECT_EQ(4, replaced.size);
+}
+
 TEST_F(PlatformTest, DirectorySearchMatchesWildcardsWithoutCase) {
     for (const char* name : {"Y.CAL", "Y09M03.CAL", "y09m03d05.cal", "item", "_index.xml"}) {
         ASSERT_TRUE(WriteFileBytes(folder_.Join(name), "x"));
