@@ -122,16 +122,25 @@ bool Server::Forget(cv::SocketHandle client) {
     return dropped;
 }
 
-bool Server::ReadRequest(cv::SocketHandle client, std::string* request) {
+bool Server::ReadRequest(cv::SocketHandle client, std::string* request, uint32_t* timeout_set) {
     using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::seconds(config_.idle_timeout_seconds);
+    const auto idle = std::chrono::seconds(config_.idle_timeout_seconds);
+    const auto deadline = Clock::now() + idle;
     request->clear();
     char buffer[4096];
     const std::string end = "</DATA>";
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    for (bool first = true;; first = false) {
+        // A request has the idle time-out from its first byte on: the first read waits all of
+        // it, later reads what is left. The socket keeps the time-out it was given, so a client
+        // whose requests come whole is not asked to take the same one again at every request.
+        auto left =
+            first ? std::chrono::duration_cast<std::chrono::milliseconds>(idle)
+                  : std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) return false;
-        cv::SetReceiveTimeout(client, static_cast<uint32_t>(left.count()));
+        const uint32_t timeout = static_cast<uint32_t>(left.count());
+        if (timeout != *timeout_set && cv::SetReceiveTimeout(client, timeout)) {
+            *timeout_set = timeout;
+        }
         int got = cv::ReceiveOnce(client, buffer, sizeof buffer);
         if (got <= 0) return false;
         request->append(buffer, static_cast<size_t>(got));
@@ -150,8 +159,9 @@ void Server::Serve(cv::SocketHandle client, std::string peer) {
     std::string request;
     const char* why = "left";
     bool trusted = false;
+    uint32_t timeout_set = 0;  // none yet
     while (!stopping_) {
-        if (!ReadRequest(client, &request)) {
+        if (!ReadRequest(client, &request, &timeout_set)) {
             why = request.size() > cv::kRemoteBufferSize - 1 ? "closed: request too large"
                   : request.empty()                          ? "left"
                                                              : "closed: incomplete request";

@@ -39,7 +39,8 @@ class Server {
     bool Forget(cv::SocketHandle client);
     void Serve(cv::SocketHandle client, std::string peer);
     // Reads one request; false when the client left, sent too much or took too long.
-    bool ReadRequest(cv::SocketHandle client, std::string* request);
+    // timeout_set: the receive time-out the socket has, in milliseconds (0: none set yet).
+    bool ReadRequest(cv::SocketHandle client, std::string* request, uint32_t* timeout_set);
     void Log(const std::string& line);
 
     const ServiceConfig& config_;
