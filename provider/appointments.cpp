@@ -101,11 +101,13 @@ bool LockAndOpen(const AppointmentRequest& request, const PeriodPaths& paths,
 // whole. A line is parsed only where the operation needs its numbers: a file of a thousand lines
 // is read at every call.
 template <typename Visit>
-bool ForEachLine(PeriodFileReader* reader, Visit visit) {
+bool ForEachLine(PeriodFileReader* reader, PeriodFileWriter* writer, Visit visit) {
     std::string_view rest;
     bool whole = reader->ReadRest(&rest);
     reader->Close();
     if (!whole) return false;
+    // The new content is about as long as the old, and one line more at most.
+    writer->Reserve(rest.size() + kLineSize + 64);
     // Files seldom hold a NUL; one search of the whole text spares one in every line.
     const bool may_hold_nul =
         !rest.empty() && std::memchr(rest.data(), '\0', rest.size()) != nullptr;
@@ -197,10 +199,11 @@ int32_t AddAppointment(const AppointmentRequest& request) {
 
     bool duplicate = false;
     IdMatch matches(request.ItemId);
-    bool whole = ForEachLine(&reader, [&](std::string_view piece, const PeriodPiece& view) {
-        if (matches(view.id)) duplicate = true;
-        Keep(&writer, piece, view);
-    });
+    bool whole =
+        ForEachLine(&reader, &writer, [&](std::string_view piece, const PeriodPiece& view) {
+            if (matches(view.id)) duplicate = true;
+            Keep(&writer, piece, view);
+        });
     if (!whole) return Abandon(paths);
     if (!duplicate) writer.Add(request.StartTime, request.FinishTime, request.ItemId);
     // A duplicate still rewrites the file, so that it is normalised and backed up as any change.
@@ -216,13 +219,14 @@ int32_t RemoveAppointment(const AppointmentRequest& request) {
     PeriodFileWriter writer;
     bool found = false;
     IdMatch matches(request.ItemId);
-    bool whole = ForEachLine(&reader, [&](std::string_view piece, const PeriodPiece& view) {
-        if (matches(view.id)) {
-            found = true;
-        } else {
-            Keep(&writer, piece, view);
-        }
-    });
+    bool whole =
+        ForEachLine(&reader, &writer, [&](std::string_view piece, const PeriodPiece& view) {
+            if (matches(view.id)) {
+                found = true;
+            } else {
+                Keep(&writer, piece, view);
+            }
+        });
     if (!whole) return Abandon(paths);
     int32_t committed;
     if (found && writer.lines() == 0) {
@@ -244,13 +248,14 @@ int32_t EditAppointment(const AppointmentRequest& old_request,
     if (!ResolvePaths(old_request, &paths) || !LockAndOpen(old_request, paths, &reader)) return 0;
     PeriodFileWriter writer;
     IdMatch matches(old_request.ItemId);
-    bool whole = ForEachLine(&reader, [&](std::string_view piece, const PeriodPiece& view) {
-        if (matches(view.id)) {
-            writer.Add(new_request.StartTime, new_request.FinishTime, new_request.ItemId);
-        } else {
-            Keep(&writer, piece, view);
-        }
-    });
+    bool whole =
+        ForEachLine(&reader, &writer, [&](std::string_view piece, const PeriodPiece& view) {
+            if (matches(view.id)) {
+                writer.Add(new_request.StartTime, new_request.FinishTime, new_request.ItemId);
+            } else {
+                Keep(&writer, piece, view);
+            }
+        });
     if (!whole) return Abandon(paths);
     int32_t committed = WriteAndCommit(paths, writer);
     if (committed) MarkCalendarChanged(old_request);

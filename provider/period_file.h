@@ -124,6 +124,8 @@ class PeriodFileWriter {
     // the text they were cut from, CR LF between them, are copied in one run: the text must stay
     // in place until the content is next asked for or written.
     void AddAsWritten(std::string_view piece);
+    // Room for this many bytes of content, so that it is not copied as it grows.
+    void Reserve(size_t bytes) { content_.reserve(bytes); }
     size_t lines() const { return lines_; }
     const std::string& content() const;
     // Writes the content to a new or truncated file. False on any failure.
