@@ -216,17 +216,6 @@ bool TakePlainNumber(const char*& at, const char* end) {
 
 namespace {
 
-// The rules of a plain number (see IsPlainNumber) for a field known to be an optional minus and
-// digits.
-bool PlainDigits(const char* field, size_t length) {
-    const bool negative = length > 0 && field[0] == '-';
-    const char* digits = field + (negative ? 1 : 0);
-    const size_t count = length - (negative ? 1 : 0);
-    if (count == 0 || count > 10) return false;
-    if (*digits == '0' && (count > 1 || negative)) return false;
-    return count < 10 || std::memcmp(digits, negative ? "2147483648" : "2147483647", 10) <= 0;
-}
-
 // A common line whose tabs and line feed are found: the piece and its view.
 size_t TakeCommonLine(const char* begin, const char* tab1, const char* tab2, const char* lf,
                       std::string_view* piece, PeriodPiece* view) {
@@ -241,6 +230,17 @@ size_t TakeCommonLine(const char* begin, const char* tab1, const char* tab2, con
 }
 
 #ifdef CVAICP_SSE2
+// The rules of a plain number (see IsPlainNumber) for a field known to be an optional minus and
+// digits.
+bool PlainDigits(const char* field, size_t length) {
+    const bool negative = length > 0 && field[0] == '-';
+    const char* digits = field + (negative ? 1 : 0);
+    const size_t count = length - (negative ? 1 : 0);
+    if (count == 0 || count > 10) return false;
+    if (*digits == '0' && (count > 1 || negative)) return false;
+    return count < 10 || std::memcmp(digits, negative ? "2147483648" : "2147483647", 10) <= 0;
+}
+
 constexpr size_t kWideLine = 64;
 constexpr size_t kUndecided = ~size_t{0};
 
