@@ -2,6 +2,7 @@
 #include "common/platform.h"
 
 #include "common/fault_injection.h"
+#include "common/name_case_posix.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -46,10 +47,13 @@ std::string NativePath(const char* path) {
 uint32_t MissingPathError(const std::string& native) {
     std::string::size_type slash = native.find_last_of('/');
     if (slash == std::string::npos || slash == 0) return kErrorFileNotFound;
+    std::string folder = native.substr(0, slash);
     struct stat st;
-    if (stat(native.substr(0, slash).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        return kErrorPathNotFound;
+    if (stat(folder.c_str(), &st) != 0 && errno == ENOENT) {  // held under another case?
+        std::string twin;
+        if (posix::FindCaseTwin(folder, &twin)) folder = twin;
     }
+    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return kErrorPathNotFound;
     return kErrorFileNotFound;
 }
 
@@ -120,6 +124,56 @@ int OpenRetryingSignals(const char* path, int flags, mode_t mode) {
         fd = open(path, flags | O_CLOEXEC, mode);
     } while (fd < 0 && errno == EINTR);
     return fd;
+}
+
+// Store names compare without regard to case (see name_case_posix.h). A call on an existing entry
+// is made on the name as given, and only when that is not there on the entry's case twin: the
+// search costs nothing while the exact name answers. False with errno set as the last call left it.
+template <typename Call>
+bool OnEntry(std::string* native, Call call) {
+    if (call(native->c_str())) return true;
+    if (errno != ENOENT) return false;
+    std::string twin;
+    if (!posix::FindCaseTwin(*native, &twin)) {
+        errno = ENOENT;
+        return false;
+    }
+    *native = twin;
+    return call(native->c_str());
+}
+
+// Opens an existing file, or its case twin.
+int OpenEntry(std::string* native, int flags) {
+    int fd = -1;
+    OnEntry(native,
+            [&](const char* path) { return (fd = OpenRetryingSignals(path, flags, 0)) >= 0; });
+    return fd;
+}
+
+// Opens a file for writing that is created when missing: an existing one (or its case twin) is
+// opened as it is; a new one takes the name as given.
+int OpenForWriting(std::string* native, int flags, mode_t mode) {
+    int fd = OpenEntry(native, flags);
+    if (fd >= 0 || errno != ENOENT) return fd;
+    *native = posix::CreationName(*native);
+    return OpenRetryingSignals(native->c_str(), flags | O_CREAT, mode);
+}
+
+// Creates an entry only when neither it nor a case twin of it exists. The entry is made first and
+// the twin looked for after, so that of two parties racing under different cases neither wins
+// (each tries again later) rather than both.
+template <typename Create, typename Undo>
+bool CreateExclusively(std::string* native, Create create, Undo undo) {
+    if (!create(native->c_str())) {
+        if (errno != ENOENT) return false;
+        // The folder may be held under another case.
+        *native = posix::CreationName(*native);
+        if (!create(native->c_str())) return false;
+    }
+    if (!posix::HasOtherCaseTwin(*native)) return true;
+    undo(native->c_str());
+    errno = EEXIST;
+    return false;
 }
 
 // One step of a copy through a buffer: what was read (and then written whole), 0 at the end, -1
@@ -248,13 +302,13 @@ bool File::Open(const char* path, Mode mode) {
             flags = O_RDONLY;
             break;
         case Mode::kWriteTruncate:
-            flags = O_WRONLY | O_CREAT | O_TRUNC;
+            flags = O_WRONLY | O_TRUNC;
             break;
         case Mode::kAppend:
-            flags = O_WRONLY | O_CREAT | O_APPEND;
+            flags = O_WRONLY | O_APPEND;
             break;
     }
-    int fd = OpenRetryingSignals(native.c_str(), flags, 0666);
+    int fd = reading ? OpenEntry(&native, flags) : OpenForWriting(&native, flags, 0666);
     if (fd < 0) return Fail(native);  // a folder opened for writing: EISDIR, access denied
     struct stat st;
     // Windows does not open folders as files; POSIX opens them for reading.
@@ -357,24 +411,27 @@ bool File::Close() {
 bool CreateNewFile(const char* path) {
     if (Injected(fault::Operation::kCreateNew)) return false;
     std::string native = NativePath(path);
-    int fd = OpenRetryingSignals(native.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
-    if (fd < 0) return Fail(native);
-    close(fd);
-    return Succeed();
+    auto create = [](const char* name) {
+        int fd = OpenRetryingSignals(name, O_WRONLY | O_CREAT | O_EXCL, 0666);
+        if (fd >= 0) close(fd);
+        return fd >= 0;
+    };
+    return CreateExclusively(&native, create, unlink) ? Succeed() : Fail(native);
 }
 
 bool RemoveFile(const char* path) {
     if (Injected(fault::Operation::kRemove)) return false;
     // DeleteFileA refuses folders, and so does unlink (EISDIR, which reads as access denied).
     std::string native = NativePath(path);
-    return unlink(native.c_str()) == 0 ? Succeed() : Fail(native);
+    return OnEntry(&native, [](const char* name) { return unlink(name) == 0; }) ? Succeed()
+                                                                                : Fail(native);
 }
 
 bool CopyFileTo(const char* from, const char* to, bool fail_if_exists) {
     if (Injected(fault::Operation::kCopy)) return false;
     std::string source = NativePath(from);
     std::string target = NativePath(to);
-    int in = OpenRetryingSignals(source.c_str(), O_RDONLY, 0);
+    int in = OpenEntry(&source, O_RDONLY);
     if (in < 0) return Fail(source);
     struct stat st;
     if (fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
@@ -382,8 +439,21 @@ bool CopyFileTo(const char* from, const char* to, bool fail_if_exists) {
         t_last_error = kErrorAccessDenied;
         return false;
     }
-    int flags = O_WRONLY | O_CREAT | (fail_if_exists ? O_EXCL : O_TRUNC);
-    int out = OpenRetryingSignals(target.c_str(), flags, st.st_mode & 0777);
+    int out = -1;
+    if (fail_if_exists) {
+        auto create = [&](const char* name) {
+            return (out = OpenRetryingSignals(name, O_WRONLY | O_CREAT | O_EXCL,
+                                              st.st_mode & 0777)) >= 0;
+        };
+        auto undo = [&](const char* name) {
+            close(out);
+            out = -1;
+            unlink(name);
+        };
+        CreateExclusively(&target, create, undo);
+    } else {
+        out = OpenForWriting(&target, O_WRONLY | O_TRUNC, st.st_mode & 0777);
+    }
     if (out < 0) {
         Fail(target);
         close(in);
@@ -403,17 +473,18 @@ bool CopyFileTo(const char* from, const char* to, bool fail_if_exists) {
 bool MoveFileTo(const char* from, const char* to) {
     if (Injected(fault::Operation::kMove)) return false;
     std::string source = NativePath(from);
-    std::string target = NativePath(to);
-    // rename() would silently replace an existing target; MoveFileA does not.
-    if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-        return Succeed();
-    }
-    if (errno != EINVAL && errno != ENOSYS) {
-        return Fail(errno == EEXIST ? target : source);
-    }
-    // File systems without RENAME_NOREPLACE: a hard link refuses an existing target too.
-    if (link(source.c_str(), target.c_str()) != 0) return Fail(errno == EEXIST ? target : source);
-    unlink(source.c_str());
+    // The target's case twin counts as the target.
+    std::string target = posix::CreationName(NativePath(to));
+    bool linked = false;
+    // rename() would silently replace an existing target; MoveFileA does not. File systems
+    // without RENAME_NOREPLACE: a hard link refuses an existing target too.
+    auto move = [&](const char* name) {
+        if (renameat2(AT_FDCWD, name, AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
+        if (errno != EINVAL && errno != ENOSYS) return false;
+        return linked = link(name, target.c_str()) == 0;
+    };
+    if (!OnEntry(&source, move)) return Fail(errno == EEXIST ? target : source);
+    if (linked) unlink(source.c_str());
     return Succeed();
 }
 
@@ -421,13 +492,18 @@ bool ReplaceFileWith(const char* from, const char* to) {
     if (Injected(fault::Operation::kReplace)) return false;
     std::string source = NativePath(from);
     std::string target = NativePath(to);
-    return rename(source.c_str(), target.c_str()) == 0 ? Succeed() : Fail(source);
+    // A target held under another case is the one replaced: the folder must not end up with both.
+    struct stat st;
+    if (lstat(target.c_str(), &st) != 0 && errno == ENOENT) target = posix::CreationName(target);
+    auto replace = [&](const char* name) { return rename(name, target.c_str()) == 0; };
+    return OnEntry(&source, replace) ? Succeed() : Fail(source);
 }
 
 bool MakeDirectory(const char* path) {
     if (Injected(fault::Operation::kMakeDirectory)) return false;
     std::string native = NativePath(path);
-    if (mkdir(native.c_str(), 0777) == 0) return Succeed();
+    auto create = [](const char* name) { return mkdir(name, 0777) == 0; };
+    if (CreateExclusively(&native, create, rmdir)) return Succeed();
     if (errno == EEXIST) {
         t_last_error = kErrorAlreadyExists;
         return false;
@@ -438,14 +514,17 @@ bool MakeDirectory(const char* path) {
 bool RemoveFolder(const char* path) {
     if (Injected(fault::Operation::kRemove)) return false;
     std::string native = NativePath(path);
-    return rmdir(native.c_str()) == 0 ? Succeed() : Fail(native);
+    return OnEntry(&native, [](const char* name) { return rmdir(name) == 0; }) ? Succeed()
+                                                                               : Fail(native);
 }
 
 bool SetAttributes(const char* path, uint32_t attributes) {
     if (Injected(fault::Operation::kAttributes)) return false;
     std::string native = NativePath(path);
     struct stat st;
-    if (stat(native.c_str(), &st) != 0) return Fail(native);
+    if (!OnEntry(&native, [&](const char* name) { return stat(name, &st) == 0; })) {
+        return Fail(native);
+    }
     mode_t mode = st.st_mode & 07777;
     if (attributes & kAttributeReadOnly) {
         mode &= static_cast<mode_t>(~0222);
@@ -463,7 +542,8 @@ bool SetFileTimes(const char* path, FileTime time) {
     times[0].tv_sec = static_cast<time_t>(ticks / 10000000);
     times[0].tv_nsec = static_cast<long>(ticks % 10000000) * 100;
     times[1] = times[0];
-    return utimensat(AT_FDCWD, native.c_str(), times, 0) == 0 ? Succeed() : Fail(native);
+    auto set = [&](const char* name) { return utimensat(AT_FDCWD, name, times, 0) == 0; };
+    return OnEntry(&native, set) ? Succeed() : Fail(native);
 }
 
 FileTime CurrentFileTime() {
@@ -474,15 +554,18 @@ FileTime CurrentFileTime() {
 
 bool EntryExists(const char* path) {
     if (Injected(fault::Operation::kLookup)) return false;
+    std::string native = NativePath(path);
     struct stat st;
-    return lstat(NativePath(path).c_str(), &st) == 0;
+    return OnEntry(&native, [&](const char* name) { return lstat(name, &st) == 0; });
 }
 
 bool FileSizeByName(const char* path, int64_t* size) {
     if (Injected(fault::Operation::kLookup)) return false;
     std::string native = NativePath(path);
     struct stat st;
-    if (stat(native.c_str(), &st) != 0) return Fail(native);
+    if (!OnEntry(&native, [&](const char* name) { return stat(name, &st) == 0; })) {
+        return Fail(native);
+    }
     if (S_ISDIR(st.st_mode)) {
         t_last_error = kErrorAccessDenied;
         return false;
@@ -513,7 +596,9 @@ bool DirectorySearch::First(const char* pattern, FindData* entry) {
         t_last_error = kErrorFileNotFound;
         return false;
     }
-    search->dir = opendir(search->folder.c_str());
+    search->dir = nullptr;
+    OnEntry(&search->folder,
+            [&](const char* name) { return (search->dir = opendir(name)) != nullptr; });
     if (search->dir == nullptr) {
         t_last_error = errno == ENOENT || errno == ENOTDIR ? kErrorPathNotFound
                                                            : TranslateErrno(errno, native);

@@ -164,6 +164,28 @@ TEST_F(CalendarFolderIndexTest, AFolderWithoutPeriodFilesKeepsItsIndex) {
     EXPECT_TRUE(ids.empty());
 }
 
+TEST_F(CalendarFolderIndexTest, AnIndexHeldUnderAnotherCaseIsTheFoldersIndex) {
+    std::vector<std::string> ids;
+    for (uint32_t mode : {0u, 1u}) {
+        SCOPED_TRACE(mode);
+        SetMode(mode);
+        Put("_INDEX.XML", "<BASEELEMENT><ELEMENT ID=\"on-disk\"/></BASEELEMENT>");
+        EXPECT_EQ("loaded", Open(&ids));
+        EXPECT_EQ(on_disk_, ids);
+        // A rebuild replaces that file rather than writing a second one beside it.
+        Put("_change.dty", "changed");
+        EXPECT_EQ(mode == 0 ? "loaded" : "rebuilt", Open(&ids));
+        EXPECT_EQ(mode == 0 ? on_disk_ : scanned_, ids);
+        DirectorySearch search;
+        FindData entry;
+        ASSERT_TRUE(search.First(PathOf("_index.xml").c_str(), &entry));
+        EXPECT_EQ("_INDEX.XML", entry.name);
+        EXPECT_FALSE(search.Next(&entry));
+        EXPECT_FALSE(testing::PathExists(PathOf("_CHANGE.DTY")));
+        RemoveFile(PathOf("_INDEX.XML").c_str());
+    }
+}
+
 TEST_F(CalendarFolderIndexTest, AnIndexThatCannotBeLoadedIsNone) {
     Put("_index.xml", "<BASEELEMENT><ELEMENT");
     std::vector<std::string> ids;
