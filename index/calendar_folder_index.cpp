@@ -109,7 +109,8 @@ StoreIndex* OpenCalendarFolderIndex(StoreIndex* folder, bool reuse,
         // not be written, or the scan could not read the whole folder): the folder is marked
         // again, so that the next opening scans it again instead of loading the stale file.
         if (folder->Dirty != 0 && report->dirty_markers > 0) MarkFolderChanged(folder->FolderPath);
-        // A folder without period files keeps the index it has on disk; that one is loaded.
+        // Only a folder that could not be searched leaves the document empty: then the index on
+        // disk is loaded.
         if (HasRoot(folder->FolderIndex)) {
             SetFileTimes(index_file, CurrentFileTime());
             report->opening = CalendarIndexOpening::kRebuilt;

@@ -276,16 +276,23 @@ int ScanWholeFolder(StoreIndex* index) {
     FindData entry;
     bool named = FormatBounded(pattern, sizeof pattern, "%s\\Y*.CAL", index->FolderPath);
     bool any = named && search.First(pattern, &entry);
-    if (named && !any && !IsMissing(LastSystemError())) {
-        t_unread = true;  // the folder could not be searched: nothing is known of its periods
-        index->Dirty = 1;
-    }
     if (!any) {
-        if (FormatBounded(index_file, sizeof index_file, "%s\\_index.xml", index->FolderPath) &&
-            FileExists(index_file)) {
-            return 1;  // the index on disk stands
+        const uint32_t why = LastSystemError();
+        if (named && !IsMissing(why)) {
+            // The folder could not be searched: nothing is known of its periods, and an index on
+            // disk is all there is to go by.
+            t_unread = true;
+            index->Dirty = 1;
+            if (FormatBounded(index_file, sizeof index_file, "%s\\_index.xml", index->FolderPath) &&
+                FileExists(index_file)) {
+                return 1;
+            }
         }
+        // No period file: the calendar is empty, whatever an older index on disk still lists (the
+        // last removal deletes the last period file). Where there is no folder at all, nothing
+        // is written: reading a calendar does not make one.
         CreateIndexRoot(index->FolderIndex);
+        if (named && why == kErrorFileNotFound) SaveIndex(index);
         return 1;
     }
     CreateIndexRoot(index->FolderIndex);

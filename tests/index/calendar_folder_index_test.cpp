@@ -12,6 +12,8 @@
 
 #include "common/platform.h"
 #include "common/registry.h"
+#include "provider/appointments.h"
+#include "tests/provider/appointment_fixture.h"
 #include "tests/support/test_store.h"
 
 namespace cv {
@@ -149,19 +151,68 @@ TEST_F(CalendarFolderIndexTest, AnOpenIndexIsReusedOnlyWhenAskedAndNeverDoubled)
     EXPECT_EQ(scanned_, ids);
 }
 
-TEST_F(CalendarFolderIndexTest, AFolderWithoutPeriodFilesKeepsItsIndex) {
+// The last removal of a calendar deletes its last period file and marks the folder: a rebuild
+// then finds no period file, and the calendar is empty whatever the index on disk still lists.
+TEST_F(CalendarFolderIndexTest, TheLastRemovalLeavesAnEmptyIndex) {
     SetMode(1);
-    RemoveFile(PathOf("Y05M03D07.CAL").c_str());
-    PutIndexOnDisk();
-    Put("_CHANGE.DTY", "changed");
+    AppointmentRequest a = testing::MakeRequest("a", 10, 20, "Y05M03D07", "anna", "office1");
+    AppointmentRequest b = testing::MakeRequest("b", 90000, 90100, "Y05M03D08", "anna", "office1");
     std::vector<std::string> ids;
-    EXPECT_EQ("loaded", Open(&ids));
-    EXPECT_EQ(on_disk_, ids);
-
-    // Nothing on disk at all: an empty index.
-    RemoveFile(PathOf("_index.xml").c_str());
+    RemoveFile(PathOf("Y05M03D07.CAL").c_str());
+    ASSERT_EQ(1, AddAppointment(a));
+    ASSERT_EQ(1, AddAppointment(b));
+    Put("a", "Subject: a\r\n\r\n");
+    Put("b", "Subject: b\r\n\r\n");
+    EXPECT_EQ("rebuilt", Open(&ids));
+    EXPECT_EQ((std::vector<std::string>{"a", "b"}), ids);
+    ASSERT_EQ(1, RemoveAppointment(a));
+    EXPECT_EQ("rebuilt", Open(&ids));
+    EXPECT_EQ(std::vector<std::string>{"b"}, ids);
+    ASSERT_EQ(1, RemoveAppointment(b));
     EXPECT_EQ("rebuilt", Open(&ids));
     EXPECT_TRUE(ids.empty());
+    EXPECT_EQ(1, markers_);
+    // Saved: the next opening without a marker loads the same empty index.
+    EXPECT_EQ("loaded", Open(&ids));
+    EXPECT_TRUE(ids.empty());
+    EXPECT_EQ(0, markers_);
+}
+
+TEST_F(CalendarFolderIndexTest, AFolderWithoutPeriodFilesHasAnEmptyIndex) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> left;  // files beside the stale index and the marker
+    };
+    const Case cases[] = {
+        {"nothing", {}},
+        {"a backup and a copy", {"Y05M03D07.BAK", "Y05M03D07.TMP", "Y05M03D07.OLD"}},
+    };
+    std::vector<std::string> ids;
+    for (uint32_t mode : {0u, 1u}) {
+        SetMode(mode);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + ", mode " + std::to_string(mode));
+            RemoveFile(PathOf("Y05M03D07.CAL").c_str());
+            for (const std::string& name : c.left) Put(name, "100\t200\tscanned1");
+            PutIndexOnDisk();
+            Put("_CHANGE.DTY", "changed");
+            // Reindex mode 0 rebuilds only a missing index.
+            EXPECT_EQ(mode == 0 ? "loaded" : "rebuilt", Open(&ids));
+            EXPECT_EQ(mode == 0 ? on_disk_ : std::vector<std::string>{}, ids);
+            EXPECT_FALSE(testing::PathExists(PathOf("_CHANGE.DTY")));
+            RemoveFile(PathOf("_index.xml").c_str());
+            EXPECT_EQ("rebuilt", Open(&ids));
+            EXPECT_TRUE(ids.empty());
+            EXPECT_EQ("loaded", Open(&ids));  // the empty index was saved
+            EXPECT_TRUE(ids.empty());
+        }
+    }
+    // No Calendar folder at all: an empty index, and reading it makes no folder.
+    index_ = Calendar("bert");
+    store_.CreateMailbox("office1", "bert");
+    EXPECT_EQ("rebuilt", Open(&ids));
+    EXPECT_TRUE(ids.empty());
+    EXPECT_FALSE(testing::PathExists(store_.CalendarFolder("office1", "bert")));
 }
 
 TEST_F(CalendarFolderIndexTest, AnIndexHeldUnderAnotherCaseIsTheFoldersIndex) {
