@@ -12,6 +12,8 @@
 // network, and a stylesheet may neither write files nor reach the network.
 #include "index/xml_document.h"
 
+#include "common/code_page.h"
+
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
@@ -100,73 +102,15 @@ using detail::XmlNodeState;
 constexpr uint32_t kUnspecifiedError = 0x80004005u;  // E_FAIL
 constexpr const char* kErrorSource = "libxml2";
 
-// ---- Text conversion between the ANSI code page (Windows-1252) and UTF-8 --------------------
+// ---- Texts: this build's code page is UTF-8 (see common/code_page.h) ---------------------------
 
-// Windows-1252 0x80-0x9F; the five bytes the code page leaves open map to the C1 controls, as the
-// system's conversion does.
-constexpr uint16_t kHighControls[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
-void AppendUtf8(std::string* out, uint32_t code) {
-    if (code < 0x80) {
-        out->push_back(static_cast<char>(code));
-    } else if (code < 0x800) {
-        out->push_back(static_cast<char>(0xC0 | (code >> 6)));
-        out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else {
-        out->push_back(static_cast<char>(0xE0 | (code >> 12)));
-        out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
+std::string ToDomText(const char* text) {
+    return CodePageToUtf8(text ? text : "");
 }
 
-std::string AnsiToUtf8(const char* text) {
-    std::string out;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text ? text : ""); *p;
-         ++p) {
-        uint32_t code = *p;
-        if (code >= 0x80 && code < 0xA0) code = kHighControls[code - 0x80];
-        AppendUtf8(&out, code);
-    }
-    return out;
-}
-
-char AnsiFromCode(uint32_t code) {
-    if (code < 0x80 || (code >= 0xA0 && code <= 0xFF)) return static_cast<char>(code);
-    for (int i = 0; i < 32; ++i) {
-        if (kHighControls[i] == code) return static_cast<char>(0x80 + i);
-    }
-    return '?';
-}
-
-std::string Utf8ToAnsi(const xmlChar* text) {
-    std::string out;
-    if (text == nullptr) return out;
-    const unsigned char* p = text;
-    while (*p) {
-        uint32_t code = *p;
-        int extra = code < 0x80 ? 0 : code >= 0xF0 ? 3 : code >= 0xE0 ? 2 : code >= 0xC0 ? 1 : -1;
-        if (extra < 0) {
-            out.push_back('?');
-            ++p;
-            continue;
-        }
-        code &= extra == 0 ? 0x7F : (0x3F >> extra);
-        ++p;
-        bool broken = false;
-        for (int i = 0; i < extra; ++i, ++p) {
-            if ((*p & 0xC0) != 0x80) {
-                broken = true;
-                break;
-            }
-            code = (code << 6) | (*p & 0x3F);
-        }
-        out.push_back(broken ? '?' : AnsiFromCode(code));
-    }
-    return out;
+// The DOM's UTF-8 is this build's code page already.
+std::string FromDomText(const xmlChar* text) {
+    return text == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(text));
 }
 
 const xmlChar* AsXmlChars(const std::string& text) {
@@ -309,7 +253,7 @@ std::string NodeXml(xmlDocPtr doc, xmlNodePtr node) {
     } else {
         xmlNodeDump(buffer, doc, node, 0, 0);
     }
-    out = Utf8ToAnsi(xmlBufferContent(buffer));
+    out = FromDomText(xmlBufferContent(buffer));
     xmlBufferFree(buffer);
     return out;
 }
@@ -326,7 +270,7 @@ std::string NodeText(xmlNodePtr node) {
     if (node->type == XML_DOCUMENT_NODE) node = xmlDocGetRootElement(node->doc);
     if (node == nullptr) return std::string();
     xmlChar* content = xmlNodeGetContent(node);
-    std::string out = Utf8ToAnsi(content);
+    std::string out = FromDomText(content);
     xmlFree(content);
     if (trimmed) {
         size_t begin = 0;
@@ -371,7 +315,7 @@ bool XmlNode::Name(std::string* name, XmlError* error) const {
     } else if (node->type == XML_TEXT_NODE) {
         *name = "#text";
     } else {
-        *name = Utf8ToAnsi(node->name);
+        *name = FromDomText(node->name);
     }
     return true;
 }
@@ -394,7 +338,7 @@ bool XmlNode::SetText(const char* text, XmlError* error) {
     xmlNodePtr node = state_->Resolve();
     if (node->type == XML_DOCUMENT_NODE) return Fail(error, "A document holds no text");
     XmlDocumentState& document = *state_->document;
-    std::string utf8 = AnsiToUtf8(detail::XmlCarriableText(text).c_str());
+    std::string utf8 = ToDomText(detail::XmlCarriableText(text).c_str());
     if (node->type == XML_TEXT_NODE) {
         xmlNodeSetContent(node, AsXmlChars(utf8));  // a text node's content is taken as it stands
         return true;
@@ -492,7 +436,7 @@ bool XmlNode::Attribute(const char* name, std::string* value, XmlError* error) c
     if (IsNull()) return Fail(error, "No node");
     xmlNodePtr element = state_->Resolve();
     if (element->type != XML_ELEMENT_NODE) return Absent(error);
-    xmlAttrPtr attr = xmlHasProp(element, AsXmlChars(AnsiToUtf8(name)));
+    xmlAttrPtr attr = xmlHasProp(element, AsXmlChars(ToDomText(name)));
     if (attr == nullptr || attr->type != XML_ATTRIBUTE_NODE) return Absent(error);
     *value = NodeText(reinterpret_cast<xmlNodePtr>(attr));
     return true;
@@ -528,7 +472,7 @@ bool XmlNode::NextSibling(XmlNode* next, XmlError* error) const {
 
 bool XmlNode::ChildElementText(const char* name, std::string* text, XmlError* error) const {
     if (IsNull()) return Fail(error, "No node");
-    std::string wanted = AnsiToUtf8(name);
+    std::string wanted = ToDomText(name);
     for (xmlNodePtr child = state_->Resolve()->children; child != nullptr; child = child->next) {
         if (child->type == XML_ELEMENT_NODE &&
             std::strcmp(reinterpret_cast<const char*>(child->name), wanted.c_str()) == 0) {
@@ -602,7 +546,7 @@ bool XmlDocument::AsNode(XmlNode* node, XmlError* error) const {
 bool XmlDocument::CreateNode(XmlNodeType type, const char* name, XmlNode* node,
                              XmlError* error) const {
     if (IsNull()) return Fail(error, "No document");
-    std::string utf8 = AnsiToUtf8(name);
+    std::string utf8 = ToDomText(name);
     if (!IsValidName(utf8)) return Fail(error, "The name is not a valid XML name");
     xmlNodePtr made = nullptr;
     if (type == XmlNodeType::kElement) {
@@ -699,7 +643,7 @@ XmlLoadResult XmlDocument::LoadText(const char* text, XmlParseError* parse_error
         return XmlLoadResult::kFailed;
     }
     InitializeLibraries();
-    std::string utf8 = AnsiToUtf8(text);
+    std::string utf8 = ToDomText(text);
     return Loaded(state_.get(), Parse(utf8.data(), utf8.size(), true, parse_error));
 }
 

@@ -328,9 +328,15 @@ TEST_F(StoreIndexTest, IndexFileExistsLooksUnderTheLock) {
 
 // The fixtures were saved by each build's DOM (see WritesTheFixture); both builds must read each
 // into the same tree.
+#ifdef _WIN32
+#define CV_E_ACUTE "\xE9"  // the ANSI code page
+#else
+#define CV_E_ACUTE "\xC3\xA9"  // UTF-8
+#endif
 constexpr char kFixtureShape[] =
     "BASEELEMENT(ELEMENT[ID=A1.EML](START=\"1110186000\",END=\"1110189600\","
-    "MODIFIEDDATE=\"843733000\",SUBJECT=\"Caf\xE9 & <friends> \"1\"\",FROM=\"anna@example.com\"),"
+    "MODIFIEDDATE=\"843733000\",SUBJECT=\"Caf" CV_E_ACUTE
+    " & <friends> \"1\"\",FROM=\"anna@example.com\"),"
     "ELEMENT[ID=B2.EML](START=\"-5\",END=\"0\",MODIFIEDDATE=\"0\",LOCATION=\"\"))";
 
 TEST_F(StoreIndexTest, IndexesSavedByEitherBuildLoadInBoth) {
@@ -360,7 +366,7 @@ TEST_F(StoreIndexTest, DISABLED_WritesTheFixture) {
          {"START", "1110186000"},
          {"END", "1110189600"},
          {"MODIFIEDDATE", "843733000"},
-         {"SUBJECT", "Caf\xE9 & <friends> \"1\""},
+         {"SUBJECT", "Caf" CV_E_ACUTE " & <friends> \"1\""},
          {"FROM", "anna@example.com"}},
         {{"ID", "B2.EML"}, {"START", "-5"}, {"END", "0"}, {"MODIFIEDDATE", "0"}, {"LOCATION", ""}},
     };

@@ -96,12 +96,34 @@ TEST(XmlDocumentTest, SavedTextsComeBackAsTheyWere) {
     ASSERT_TRUE(document.AsNode(&document_node));
     ASSERT_TRUE(document.CreateElement("ROOT", &root));
     ASSERT_TRUE(document_node.AppendChild(root));
-    // 8-bit texts of the ANSI code page, and control characters no XML document can carry.
-    AddElement(document, root, "LATIN", "Caf\xE9 \x80 5\xB0");
-    AddElement(document, root, "CONTROL", "a\x01z\x1F\tend");
-    AddElement(document, root, "MARKUP", "<x> & ]]> \"q\" 'a'");
-    const std::string expected =
-        "ROOT(LATIN=\"Caf\xE9 \x80 5\xB0\",CONTROL=\"a?z?\tend\",MARKUP=\"<x> & ]]> \"q\" 'a'\")";
+    // 8-bit texts: natively UTF-8 where they are, other bytes as Windows-1252; on Windows the ANSI
+    // code page. Control characters no XML document can carry become '?'.
+    struct Text {
+        const char* name;
+        const char* given;
+        const char* native;  // on Windows: given
+    };
+    const Text texts[] = {
+        {"LATIN", "Caf\xE9 \x80 5\xB0", "Caf\xC3\xA9 \xE2\x82\xAC 5\xC2\xB0"},
+        {"UTF8", "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80",
+         "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+        // A surrogate, an overlong form, U+FFFF and a lone lead byte are not UTF-8.
+        {"BROKEN", "\xED\xA0\x80 \xC0\xAF \xEF\xBF\xBF \xC3",
+         "\xC3\xAD\xC2\xA0\xE2\x82\xAC \xC3\x80\xC2\xAF \xC3\xAF\xC2\xBF\xC2\xBF \xC3\x83"},
+        {"CONTROL", "a\x01z\x1F\tend", "a?z?\tend"},
+        {"MARKUP", "<x> & ]]> \"q\" 'a'", "<x> & ]]> \"q\" 'a'"},
+    };
+    std::string expected = "ROOT(";
+    for (const Text& text : texts) {
+        AddElement(document, root, text.name, text.given);
+#ifdef _WIN32
+        const char* back = std::string(text.name) == "CONTROL" ? text.native : text.given;
+#else
+        const char* back = text.native;
+#endif
+        expected += std::string(expected.size() > 5 ? "," : "") + text.name + "=\"" + back + "\"";
+    }
+    expected += ")";
     EXPECT_EQ(expected, Shape(document));
 
     std::string path = folder.Join("saved.xml");
