@@ -3,73 +3,41 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
+#include "common/code_page.h"
+
 namespace cvcal {
 namespace {
 
-std::string JsonValue(const Output::Value& value) {
-    return value.number ? value.text : JsonQuote(value.text);
+using Json = nlohmann::ordered_json;
+
+// The store's texts are in the library's code page and may hold any byte: JSON carries them as
+// UTF-8, which the library's code page gives its own way.
+Json JsonValue(const Output::Value& value) {
+    if (value.number) return Json(std::stoll(value.text));
+    return Json(cv::CodePageToUtf8(value.text));
 }
 
-std::string JsonObject(const Output::Fields& fields) {
-    std::string out = "{";
-    for (size_t i = 0; i < fields.size(); ++i) {
-        if (i) out += ", ";
-        out += JsonQuote(fields[i].first) + ": " + JsonValue(fields[i].second);
-    }
-    return out + "}";
+Json JsonObject(const Output::Fields& fields) {
+    Json object = Json::object();
+    for (const auto& field : fields)
+        object[cv::CodePageToUtf8(field.first)] = JsonValue(field.second);
+    return object;
 }
 
 }  // namespace
 
-std::string JsonQuote(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    char escape[8];
-                    std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                    out += escape;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
-}
-
 void Output::Print(bool json, FILE* to) const {
     if (json) {
-        std::string out = "{";
-        for (size_t i = 0; i < fields_.size(); ++i) {
-            if (i) out += ", ";
-            out += JsonQuote(fields_[i].first) + ": " + JsonValue(fields_[i].second);
-        }
+        Json out = JsonObject(fields_);
         if (has_rows_) {
-            if (!fields_.empty()) out += ", ";
-            out += JsonQuote(rows_name_) + ": [";
-            for (size_t i = 0; i < rows_.size(); ++i) {
-                if (i) out += ", ";
-                out += JsonObject(rows_[i]);
-            }
-            out += "]";
+            Json rows = Json::array();
+            for (const Fields& row : rows_) rows.push_back(JsonObject(row));
+            out[cv::CodePageToUtf8(rows_name_)] = std::move(rows);
         }
-        std::fprintf(to, "%s}\n", out.c_str());
+        // Nothing is left that is not UTF-8; should anything be, it is replaced, never written raw.
+        std::fprintf(to, "%s\n", out.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
         return;
     }
     for (const std::string& line : lines_) std::fprintf(to, "%s\n", line.c_str());

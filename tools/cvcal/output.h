@@ -40,6 +40,4 @@ class Output {
     bool has_rows_ = false;
 };
 
-std::string JsonQuote(const std::string& text);
-
 }  // namespace cvcal
