@@ -20,7 +20,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <set>
 
 namespace cv {
@@ -97,6 +99,15 @@ uint32_t TranslateErrno(int error, const std::string& native) {
 
 bool Fail(const std::string& native) {
     t_last_error = TranslateErrno(errno, native);
+    return false;
+}
+
+// What a call of the seam answers when the memory it needs cannot be had. Natively, paths and the
+// case-blind look-ups take memory, which the Win32 calls do not ask of their callers; no call of
+// the seam throws, as none does on Windows, since some of its callers run where a throw would end
+// the process (the release of a blocking file while a failed change unwinds).
+bool OutOfMemory() {
+    t_last_error = kErrorNotEnoughMemory;
     return false;
 }
 
@@ -288,7 +299,7 @@ void SetLastSystemError(uint32_t error) {
     t_last_error = error;
 }
 
-bool File::Open(const char* path, Mode mode) {
+bool File::Open(const char* path, Mode mode) try {
     Close();
     const bool reading = mode == Mode::kRead || mode == Mode::kReadQuick;
     if (Injected(reading ? fault::Operation::kOpenRead : fault::Operation::kOpenWrite)) {
@@ -324,6 +335,8 @@ bool File::Open(const char* path, Mode mode) {
     offset_ = 0;
     short_is_end_ = mode == Mode::kReadQuick;
     return Succeed();
+} catch (const std::bad_alloc&) {
+    return OutOfMemory();
 }
 
 int64_t File::Read(void* buffer, size_t size) {
@@ -408,7 +421,7 @@ bool File::Close() {
     return result == 0 && !injected;
 }
 
-bool CreateNewFile(const char* path) {
+bool CreateNewFile(const char* path) try {
     if (Injected(fault::Operation::kCreateNew)) return false;
     std::string native = NativePath(path);
     auto create = [](const char* name) {
@@ -417,17 +430,21 @@ bool CreateNewFile(const char* path) {
         return fd >= 0;
     };
     return CreateExclusively(&native, create, unlink) ? Succeed() : Fail(native);
+} catch (const std::bad_alloc&) {
+    return OutOfMemory();
 }
 
-bool RemoveFile(const char* path) {
+bool RemoveFile(const char* path) try {
     if (Injected(fault::Operation::kRemove)) return false;
     // DeleteFileA refuses folders, and so does unlink (EISDIR, which reads as access denied).
     std::string native = NativePath(path);
     return OnEntry(&native, [](const char* name) { return unlink(name) == 0; }) ? Succeed()
                                                                                 : Fail(native);
+} catch (const std::bad_alloc&) {
+    return OutOfMemory();
 }
 
-bool CopyFileTo(const char* from, const char* to, bool fail_if_exists) {
+bool CopyFileTo(const char* from, const char* to, bool fail_if_exists) try {
     if (Injected(fault::Operation::kCopy)) return false;
     std::string source = NativePath(from);
     std::string target = NativePath(to);
@@ -468,9 +485,11 @@ bool CopyFileTo(const char* from, const char* to, bool fail_if_exists) {
         return Fail(target);
     }
     return Succeed();
+} catch (const std::bad_alloc&) {
+    return OutOfMemory();
 }
 
-bool MoveFileTo(const char* from, const char* to) {
+bool MoveFileTo(const char* from, const char* to) try {
     if (Injected(fault::Operation::kMove)) return false;
     std::string source = NativePath(from);
     // The target's case twin counts as the target.
@@ -486,9 +505,11 @@ bool MoveFileTo(const char* from, const char* to) {
     if (!OnEntry(&source, move)) return Fail(errno == EEXIST ? target : source);
     if (linked) unlink(source.c_str());
     return Succeed();
+} catch (const std::bad_alloc&) {
+    return OutOfMemory();
 }
 
-bool ReplaceFileWith(const char* from, const char* to) {
+bool ReplaceFileWith(const char* from, const char* to) try {
     if (Injected(fault::Operation::kReplace)) return false;
     std::string source = NativePath(from);
     std::string target = NativePath(to);
@@ -497,9 +518,11 @@ bool ReplaceFileWith(const char* from, const char* to) {
     if (lstat(target.c_str(), &st) != 0 && errno == ENOENT) target = posix::CreationName(target);
     auto replace = [&](const char* name) { return rename(name, target.c_str()) == 0; };
     return OnEntry(&source, replace) ? Succeed() : Fail(source);
+} catch (const std::bad_alloc&) {
+    return OutOfMemory();
 }
 
-bool MakeDirectory(const char* path) {
+bool MakeDirectory(const char* path) try {
     if (Injected(fault::Operation::kMakeDirectory)) return false;
     std::string native = NativePath(path);
     auto create = [](const char* name) { return mkdir(name, 0777) == 0; };
@@ -509,16 +532,20 @@ bool MakeDirectory(const char* path) {
         return false;
     }
     return Fail(native);
+} catch (const std::bad_alloc&) {
+    return OutOfMemory();
 }
 
-bool RemoveFolder(const char* path) {
+bool RemoveFolder(const char* path) try {
     if (Injected(fault::Operation::kRemove)) return false;
     std::string native = NativePath(path);
     return OnEntry(&native, [](const char* name) { return rmdir(name) == 0; }) ? Succeed()
                                                                                : Fail(native);
+} catch (const std::bad_alloc&) {
+    return OutOfMemory();
 }
 
-bool SetAttributes(const char* path, uint32_t attributes) {
+bool SetAttributes(const char* path, uint32_t attributes) try {
     if (Injected(fault::Operation::kAttributes)) return false;
     std::string native = NativePath(path);
     struct stat st;
@@ -532,9 +559,11 @@ bool SetAttributes(const char* path, uint32_t attributes) {
         mode |= S_IWUSR;
     }
     return chmod(native.c_str(), mode) == 0 ? Succeed() : Fail(native);
+} catch (const std::bad_alloc&) {
+    return OutOfMemory();
 }
 
-bool SetFileTimes(const char* path, FileTime time) {
+bool SetFileTimes(const char* path, FileTime time) try {
     if (Injected(fault::Operation::kAttributes)) return false;
     std::string native = NativePath(path);
     int64_t ticks = static_cast<int64_t>(time - kFileTimeUnixEpoch);
@@ -544,6 +573,8 @@ bool SetFileTimes(const char* path, FileTime time) {
     times[1] = times[0];
     auto set = [&](const char* name) { return utimensat(AT_FDCWD, name, times, 0) == 0; };
     return OnEntry(&native, set) ? Succeed() : Fail(native);
+} catch (const std::bad_alloc&) {
+    return OutOfMemory();
 }
 
 FileTime CurrentFileTime() {
@@ -552,14 +583,16 @@ FileTime CurrentFileTime() {
     return ToFileTime(now);
 }
 
-bool EntryExists(const char* path) {
+bool EntryExists(const char* path) try {
     if (Injected(fault::Operation::kLookup)) return false;
     std::string native = NativePath(path);
     struct stat st;
     return OnEntry(&native, [&](const char* name) { return lstat(name, &st) == 0; });
+} catch (const std::bad_alloc&) {
+    return OutOfMemory();
 }
 
-bool FileSizeByName(const char* path, int64_t* size) {
+bool FileSizeByName(const char* path, int64_t* size) try {
     if (Injected(fault::Operation::kLookup)) return false;
     std::string native = NativePath(path);
     struct stat st;
@@ -572,18 +605,20 @@ bool FileSizeByName(const char* path, int64_t* size) {
     }
     *size = static_cast<int64_t>(st.st_size);
     return Succeed();
+} catch (const std::bad_alloc&) {
+    return OutOfMemory();
 }
 
 DirectorySearch::~DirectorySearch() {
     Close();
 }
 
-bool DirectorySearch::First(const char* pattern, FindData* entry) {
+bool DirectorySearch::First(const char* pattern, FindData* entry) try {
     Close();
     if (Injected(fault::Operation::kSearch)) return false;
     std::string native = NativePath(pattern);
     std::string::size_type slash = native.find_last_of('/');
-    auto* search = new SearchState;
+    std::unique_ptr<SearchState> search(new SearchState);
     if (slash == std::string::npos) {
         search->folder = ".";
         search->pattern = native;
@@ -592,7 +627,6 @@ bool DirectorySearch::First(const char* pattern, FindData* entry) {
         search->pattern = native.substr(slash + 1);
     }
     if (search->pattern.empty()) {  // "folder\" names no entry
-        delete search;
         t_last_error = kErrorFileNotFound;
         return false;
     }
@@ -602,24 +636,27 @@ bool DirectorySearch::First(const char* pattern, FindData* entry) {
     if (search->dir == nullptr) {
         t_last_error = errno == ENOENT || errno == ENOTDIR ? kErrorPathNotFound
                                                            : TranslateErrno(errno, native);
-        delete search;
         return false;
     }
-    state_ = search;
-    if (NextMatch(search, entry)) return true;
+    state_ = search.release();
+    if (NextMatch(static_cast<SearchState*>(state_), entry)) return true;
     uint32_t error = LastSystemError();
     Close();
     t_last_error = error == kErrorNoMoreFiles ? kErrorFileNotFound : error;
     return false;
+} catch (const std::bad_alloc&) {
+    return OutOfMemory();
 }
 
-bool DirectorySearch::Next(FindData* entry) {
+bool DirectorySearch::Next(FindData* entry) try {
     if (state_ == nullptr) {
         t_last_error = kErrorInvalidHandle;
         return false;
     }
     if (Injected(fault::Operation::kSearch)) return false;
     return NextMatch(static_cast<SearchState*>(state_), entry);
+} catch (const std::bad_alloc&) {
+    return OutOfMemory();
 }
 
 void DirectorySearch::Close() {

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <new>
 
 namespace cv {
 namespace {
@@ -205,7 +206,7 @@ bool Rewrite(Change change) {
 }  // namespace
 
 RegistryRead ReadRegistryValue(Hive hive, const char* key, const char* name, void* data,
-                               uint32_t capacity, uint32_t* size) {
+                               uint32_t capacity, uint32_t* size) try {
     std::shared_ptr<const RegFile> file = Current();
     if (file == nullptr || key == nullptr || !file->HasKey(hive, key)) return RegistryRead::kNoKey;
     const RegFile::Value* value = file->Find(hive, key, name ? name : "");
@@ -214,6 +215,12 @@ RegistryRead ReadRegistryValue(Hive hive, const char* key, const char* name, voi
     std::memcpy(data, value->data.data(), value->data.size());
     *size = static_cast<uint32_t>(value->data.size());
     return RegistryRead::kRead;
+} catch (const std::bad_alloc&) {
+    // Reading the file takes memory, which the Windows registry does not ask of its callers: a
+    // read that cannot have it finds nothing, and the caller takes its default, as it would when
+    // the value is missing. (Readers run where nothing may throw, such as a blocking file's
+    // release while a change unwinds.)
+    return RegistryRead::kNoKey;
 }
 
 bool WriteRegistryValue(Hive hive, const char* key, const char* name, RegistryType type,

@@ -108,8 +108,13 @@ void ShutdownSocket(SocketHandle socket) {
     if (socket == kNoSocket) return;
     shutdown(AsSocket(socket), SD_BOTH);
     // The shutdown alone leaves a thread blocked in recv on this socket waiting for its time-out;
-    // cancelling the socket's pending operations makes that recv fail at once.
-    CancelIoEx(reinterpret_cast<HANDLE>(AsSocket(socket)), nullptr);
+    // cancelling the socket's pending operations makes that recv fail at once. The call came with
+    // Windows Vista, so it is looked up rather than imported: where it is missing, the recv ends
+    // at its time-out.
+    using CancelIoExFunction = BOOL(WINAPI*)(HANDLE, LPOVERLAPPED);
+    static const auto cancel = reinterpret_cast<CancelIoExFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CancelIoEx")));
+    if (cancel != nullptr) cancel(reinterpret_cast<HANDLE>(AsSocket(socket)), nullptr);
 }
 
 void WakeListener(SocketHandle listener) {

@@ -24,10 +24,6 @@ constexpr int kMaxHeaderLines = 201;
 // A sender text this long is not believed.
 constexpr size_t kMaxFromLine = 512;
 
-// Whether the scan under way on this thread met a file it should have read and could not (as
-// opposed to one that is not there): its document then lacks what the folder holds.
-thread_local bool t_unread = false;
-
 bool IsMissing(uint32_t error) {
     return error == kErrorFileNotFound || error == kErrorPathNotFound;
 }
@@ -225,7 +221,7 @@ struct Range {
 // Walks one period file and builds an element for each appointment, inside the range when one
 // is given.
 void IndexPeriod(StoreIndex* index, const char* mailbox, const char* postoffice, const char* period,
-                 const Range* range) {
+                 const Range* range, bool* unread) {
     AppointmentRequest request;
     std::memset(&request, 0, sizeof request);
     if (!CopyBounded(request.Mailbox, mailbox, sizeof request.Mailbox) ||
@@ -240,8 +236,9 @@ void IndexPeriod(StoreIndex* index, const char* mailbox, const char* postoffice,
 
     // The walk filters on the ID left in the record, so it is emptied before every call.
     request.ItemId[0] = '\0';
-    for (int32_t found = FindFirstAppointment(&request); found;
-         found = FindNextAppointment(&request)) {
+    bool failed = false;
+    for (int32_t found = FindFirstAppointment(&request, &failed); found;
+         found = FindNextAppointment(&request, &failed)) {
         if (range == nullptr ||
             (request.StartTime >= range->start && request.FinishTime <= range->end)) {
             item.StartTime = request.StartTime;
@@ -249,20 +246,20 @@ void IndexPeriod(StoreIndex* index, const char* mailbox, const char* postoffice,
             CopyBounded(item.ItemId, request.ItemId, sizeof item.ItemId);
             item.ItemXml[0] = '\0';
             item.ItemXmlLength = 0;
-            BuildCalendarElement(index->FolderIndex, index->IndexNode.IndexNode, item);
+            BuildCalendarElement(index->FolderIndex, index->IndexNode.IndexNode, item, unread);
         }
         request.ItemId[0] = '\0';
     }
-    if (LastWalkStepFailed()) t_unread = true;
+    if (failed) *unread = true;
 }
 
 // The scan's result does not depend on the save; a lock that cannot be had leaves the file as
 // it was. The document is dirty until a save clears it, and one that lacks what could not be read
 // is not saved as the folder's index at all: it stays dirty, which tells the opening of the
 // folder's index that the folder still needs a scan.
-void SaveIndex(StoreIndex* index) {
+void SaveIndex(StoreIndex* index, bool unread) {
     index->Dirty = 1;
-    if (t_unread) return;
+    if (unread) return;
     try {
         StoreIndex_Save(index);
     } catch (const xMutexLock::Exception&) {
@@ -270,6 +267,7 @@ void SaveIndex(StoreIndex* index) {
 }
 
 int ScanWholeFolder(StoreIndex* index) {
+    bool unread = false;
     char pattern[kPathSize];
     char index_file[kPathSize];
     DirectorySearch search;
@@ -281,7 +279,7 @@ int ScanWholeFolder(StoreIndex* index) {
         if (named && !IsMissing(why)) {
             // The folder could not be searched: nothing is known of its periods, and an index on
             // disk is all there is to go by.
-            t_unread = true;
+            unread = true;
             index->Dirty = 1;
             if (FormatBounded(index_file, sizeof index_file, "%s\\_index.xml", index->FolderPath) &&
                 FileExists(index_file)) {
@@ -292,7 +290,7 @@ int ScanWholeFolder(StoreIndex* index) {
         // last removal deletes the last period file). Where there is no folder at all, nothing
         // is written: reading a calendar does not make one.
         CreateIndexRoot(index->FolderIndex);
-        if (named && why == kErrorFileNotFound) SaveIndex(index);
+        if (named && why == kErrorFileNotFound) SaveIndex(index, unread);
         return 1;
     }
     CreateIndexRoot(index->FolderIndex);
@@ -303,11 +301,11 @@ int ScanWholeFolder(StoreIndex* index) {
         if (entry.name.find('.') >= kPeriodNameSize) continue;  // no period has such a name
         char period[kPeriodNameSize];
         if (!GetDelimitedField(entry.name.c_str(), ".", 1, period, sizeof period)) continue;
-        IndexPeriod(index, index->MailboxName, index->PostofficeName, period, nullptr);
+        IndexPeriod(index, index->MailboxName, index->PostofficeName, period, nullptr, &unread);
     } while (search.Next(&entry));
-    if (LastSystemError() != kErrorNoMoreFiles) t_unread = true;  // the search broke off
+    if (LastSystemError() != kErrorNoMoreFiles) unread = true;  // the search broke off
     search.Close();
-    SaveIndex(index);
+    SaveIndex(index, unread);
     return 1;
 }
 
@@ -324,7 +322,10 @@ int AddHeaderElement(XmlDocument& document, XmlNode& element, const char* line, 
     return AppendTextChild(document, element, element_name, value) ? 1 : 0;
 }
 
-XmlNode BuildCalendarElement(XmlDocument& document, const XmlNode& parent, const ListItem& item) {
+XmlNode BuildCalendarElement(XmlDocument& document, const XmlNode& parent, const ListItem& item,
+                             bool* unread) {
+    bool unused;
+    if (unread == nullptr) unread = &unused;
     XmlNode target = parent;
     if (target.IsNull() && !document.DocumentElement(&target)) return XmlNode();
     const char* id = FieldText(item.ItemId, sizeof item.ItemId);
@@ -335,6 +336,7 @@ XmlNode BuildCalendarElement(XmlDocument& document, const XmlNode& parent, const
     if (!document.CreateNode(XmlNodeType::kElement, "ELEMENT", &element) ||
         !document.CreateNode(XmlNodeType::kAttribute, "ID", &id_attribute) ||
         !id_attribute.SetText(id) || !element.SetAttributeNode(id_attribute)) {
+        *unread = true;  // the document refused it: the appointment is missing from it
         return XmlNode();
     }
 
@@ -346,6 +348,7 @@ XmlNode BuildCalendarElement(XmlDocument& document, const XmlNode& parent, const
     if (!AppendNumberChild(document, element, "START", item.StartTime) ||
         !AppendNumberChild(document, element, "END", item.FinishTime) ||
         !AppendNumberChild(document, element, "MODIFIEDDATE", static_cast<int32_t>(stamp))) {
+        *unread = true;
         return XmlNode();
     }
 
@@ -354,17 +357,22 @@ XmlNode BuildCalendarElement(XmlDocument& document, const XmlNode& parent, const
     if (!file.Open(path, File::Mode::kRead)) {
         // An appointment without an item file has no element; one whose item file is there but
         // cannot be read leaves the scan short of it.
-        if (!IsMissing(LastSystemError())) t_unread = true;
+        if (!IsMissing(LastSystemError())) *unread = true;
         return XmlNode();
     }
     HeaderScan scan(document, element);
-    if (!ReadHeaders(&file, &scan)) t_unread = true;
+    if (!ReadHeaders(&file, &scan)) *unread = true;
     file.Close();
-    if (!target.AppendChild(element)) return XmlNode();
+    if (!target.AppendChild(element)) {
+        *unread = true;
+        return XmlNode();
+    }
     return element;
 }
 
-int ScanPeriodFiles(StoreIndex* index, const ListContext* context) {
+int ScanPeriodFiles(StoreIndex* index, const ListContext* context, bool* unread) {
+    bool unused;
+    if (unread == nullptr) unread = &unused;
     const char* mailbox = FieldText(context->Mailbox, sizeof context->Mailbox);
     const char* postoffice = FieldText(context->Postoffice, sizeof context->Postoffice);
     int year = 0;
@@ -383,20 +391,22 @@ int ScanPeriodFiles(StoreIndex* index, const ListContext* context) {
     std::snprintf(periods[2], kPeriodNameSize, "Y%02dM%02d", yy, month);
     std::snprintf(periods[3], kPeriodNameSize, "Y%02dM%02dD%02d", yy, month, day);
     const Range range{context->RangeStart, context->RangeEnd};
-    for (const char* period : periods) IndexPeriod(index, mailbox, postoffice, period, &range);
+    for (const char* period : periods) {
+        IndexPeriod(index, mailbox, postoffice, period, &range, unread);
+    }
     return 1;
 }
 
 int ScanCalendarIndex(StoreIndex* index, const ListContext* context) {
     if (index == nullptr) return 0;
-    t_unread = false;
     StoreIndex_SetPaths(index);
     if (index->FolderIndex.IsNull() && !CreateIndexDocument(&index->FolderIndex)) return 0;
     if (index->FolderIndex.IsNull()) return 0;
     if (context == nullptr) return ScanWholeFolder(index);
     CreateIndexRoot(index->FolderIndex);
-    ScanPeriodFiles(index, context);
-    SaveIndex(index);
+    bool unread = false;
+    ScanPeriodFiles(index, context, &unread);
+    SaveIndex(index, unread);
     return 1;
 }
 

@@ -22,12 +22,18 @@ int ScanCalendarIndex(StoreIndex* index, const ListContext* context);
 
 // The range scan proper: the period files named after the local date of RangeStart (the whole
 // span, the year, the month, the day), keeping the appointments that lie wholly inside the range.
-int ScanPeriodFiles(StoreIndex* index, const ListContext* context);
+// With `unread` given, it is set when an appointment's files could not be read (as opposed to
+// missing): the document then lacks what the folder holds.
+int ScanPeriodFiles(StoreIndex* index, const ListContext* context, bool* unread = nullptr);
 
 // The calendar element of one appointment (Mailbox, Postoffice, StartTime, FinishTime and ItemId
 // of the record), appended to the parent or, with a null parent, to the document element. A null
 // node, and nothing appended, when the item file cannot be opened.
-XmlNode BuildCalendarElement(XmlDocument& document, const XmlNode& parent, const ListItem& item);
+// `unread`, where given, is set when the appointment is missing from the document for a fault
+// rather than for want of an item file: the item file is there but could not be read, or the
+// document refused the element.
+XmlNode BuildCalendarElement(XmlDocument& document, const XmlNode& parent, const ListItem& item,
+                             bool* unread = nullptr);
 
 // Appends element_name with the header's value when the line carries "header:" (the first
 // occurrence of the name, anywhere in the line, letters in any case). 1 when a child was appended.

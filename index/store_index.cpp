@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "common/file_helpers.h"
 #include "common/registry.h"
@@ -39,7 +40,12 @@ constexpr uint32_t kLockStep = 1000;
 constexpr int kLockAttempts = 61;
 constexpr int kUnlockAttempts = 81;
 
-StoreIndex g_provider_index;
+// The provider's index is made when the module loads and never destroyed: a destructor would give
+// back its XML objects while the module unloads, under the loader lock and perhaps after the host's
+// last CoUninitialize has unloaded the XML engine. Listings give their objects back when they end
+// or are closed; those of a listing left open at unload are left to the process.
+alignas(StoreIndex) unsigned char g_provider_index_storage[sizeof(StoreIndex)];
+StoreIndex* const g_provider_index = new (g_provider_index_storage) StoreIndex();
 
 void SleepStep(uint32_t milliseconds) {
     SleepMilliseconds(milliseconds);
@@ -105,7 +111,7 @@ StoreIndex::~StoreIndex() {
 }
 
 StoreIndex& ProviderStoreIndex() {
-    return g_provider_index;
+    return *g_provider_index;
 }
 
 uint32_t IsPublicFoldersEnabled() {

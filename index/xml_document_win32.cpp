@@ -175,12 +175,22 @@ struct XmlAccess {
     static IXMLDOMNode* Get(const XmlNode& node) {
         return node.state_ ? node.state_->node : nullptr;
     }
-    // Takes over the reference.
+    // Takes over the reference; gives it back when no wrapper can be made for it.
     static void Set(XmlDocument* document, IXMLDOMDocument* doc) {
-        document->state_ = std::make_shared<XmlDocumentState>(doc);
+        try {
+            document->state_ = std::make_shared<XmlDocumentState>(doc);
+        } catch (...) {
+            doc->Release();
+            throw;
+        }
     }
     static void Set(XmlNode* out, IXMLDOMNode* node) {
-        out->state_ = std::make_shared<XmlNodeState>(node);
+        try {
+            out->state_ = std::make_shared<XmlNodeState>(node);
+        } catch (...) {
+            node->Release();
+            throw;
+        }
     }
 };
 

@@ -11,6 +11,7 @@
 #include "provider/module.h"
 #include "provider/period_file.h"
 #include "provider/period_search.h"
+#include "provider/walk_memo.h"
 
 namespace cv {
 namespace {
@@ -50,15 +51,6 @@ void MakeCalendarFolder(const AppointmentRequest& request) {
     BuildCalendarPaths(request, period_path, true);
 }
 
-// Takes the period, making the Calendar folder when the blocking file cannot be made for want of
-// it.
-bool LockPeriodOf(const AppointmentRequest& request, const PeriodPaths& paths) {
-    if (LockPeriod(paths.period_path)) return true;
-    if (LastSystemError() != kErrorPathNotFound) return false;
-    MakeCalendarFolder(request);
-    return LockPeriod(paths.period_path) != 0;
-}
-
 PeriodLine Parse(std::string_view piece) {
     char text[kLineSize];
     size_t length = piece.size() < sizeof text ? piece.size() : sizeof text - 1;
@@ -74,25 +66,52 @@ void CopyId(char (&out)[64], const char* id) {
     out[length] = '\0';
 }
 
-// Writes the new content as the temporary copy and puts it in place. On a failed write nothing
-// changes: the copy is removed and the period released.
-int WriteAndCommit(const PeriodPaths& paths, const PeriodFileWriter& writer) {
-    if (!writer.WriteTo(paths.temporary)) {
-        RemoveFile(paths.temporary);
-        UnlockPeriod(paths.period_path);
-        return 0;
+// The period a change holds: its blocking file, taken by Take and given back, with any temporary
+// copy removed, by whatever way the change ends (an exception included) unless Commit has put the
+// change in place, which releases the period itself.
+class HeldPeriod {
+  public:
+    explicit HeldPeriod(const PeriodPaths& paths) : paths_(paths) {}
+    ~HeldPeriod() {
+        if (!held_) return;
+        RemoveFile(paths_.temporary);
+        UnlockPeriod(paths_.period_path);
     }
-    return CommitPeriod(paths.period_path, CommitAction::kReplace);
-}
+    HeldPeriod(const HeldPeriod&) = delete;
+    HeldPeriod& operator=(const HeldPeriod&) = delete;
 
-// Takes the period and opens its file. False, with the period released, when the period cannot be
-// had or its file cannot be opened.
-bool LockAndOpen(const AppointmentRequest& request, const PeriodPaths& paths,
+    // Takes the period, making the Calendar folder when the blocking file cannot be made for want
+    // of it.
+    bool Take(const AppointmentRequest& request) {
+        held_ = LockPeriod(paths_.period_path) != 0;
+        if (!held_ && LastSystemError() == kErrorPathNotFound) {
+            MakeCalendarFolder(request);
+            held_ = LockPeriod(paths_.period_path) != 0;
+        }
+        return held_;
+    }
+
+    // Writes the new content as the temporary copy and puts it in place. On a failed write
+    // nothing changes: the copy is removed and the period released.
+    int32_t Commit(const PeriodFileWriter& writer) {
+        if (!writer.WriteTo(paths_.temporary)) return 0;
+        return Commit(CommitAction::kReplace);
+    }
+    int32_t Commit(CommitAction action) {
+        held_ = false;
+        return CommitPeriod(paths_.period_path, action);
+    }
+
+  private:
+    const PeriodPaths& paths_;
+    bool held_ = false;
+};
+
+// Takes the period and opens its file. False when the period cannot be had or its file cannot be
+// opened (the period is then given back when `period` goes).
+bool TakeAndOpen(const AppointmentRequest& request, HeldPeriod* period, const PeriodPaths& paths,
                  PeriodFileReader* reader) {
-    if (!LockPeriodOf(request, paths)) return false;
-    if (reader->Open(paths.period)) return true;
-    UnlockPeriod(paths.period_path);
-    return false;
+    return period->Take(request) && reader->Open(paths.period);
 }
 
 // Hands every non-empty line of the file to visit, as read and as seen in place (its id, and
@@ -151,48 +170,23 @@ void Keep(PeriodFileWriter* writer, std::string_view piece, const PeriodPiece& v
     writer->Add(line.start, line.finish, line.id);
 }
 
-// A period file that could not be read whole is not rewritten: the period is released unchanged.
-int32_t Abandon(const PeriodPaths& paths) {
-    UnlockPeriod(paths.period_path);
-    return 0;
-}
-
-// Where the last walk on this thread stopped: the file, as it was then, and the byte offset after
-// the cursor's line. A walk that goes on over the same, unchanged file starts there instead of
-// reading from the first line again, so walking a file costs its length once, not its square.
-struct WalkPosition {
-    bool valid = false;
-    char path[kPathSize];
-    uint64_t identity = 0;
-    int64_t size = -1;
-    FileTime written = 0;
-    int32_t line = 0;
-    uint64_t offset = 0;
-};
-thread_local WalkPosition t_walk;
-
-// Whether the last walk step on this thread stopped because the period file could not be read,
-// rather than at its end or because there is no such file.
-thread_local bool t_walk_failed = false;
-
 }  // namespace
 
 int32_t AddAppointment(const AppointmentRequest& request) {
     PeriodPaths paths;
     if (!IsUsableRecord(request) || !IsWritableId(request.ItemId)) return 0;
-    if (!ResolvePaths(request, &paths) || !LockPeriodOf(request, paths)) return 0;
+    if (!ResolvePaths(request, &paths)) return 0;
+    HeldPeriod period(paths);
+    if (!period.Take(request)) return 0;
 
     PeriodFileReader reader(PeriodFileReader::Purpose::kChange);
     PeriodFileWriter writer;
     if (!reader.Open(paths.period)) {
         // Only a period file that is really not there is started anew; one that exists but cannot
         // be read must not be overwritten.
-        if (LastSystemError() != kErrorFileNotFound) {
-            UnlockPeriod(paths.period_path);
-            return 0;
-        }
+        if (LastSystemError() != kErrorFileNotFound) return 0;
         writer.Add(request.StartTime, request.FinishTime, request.ItemId);
-        int32_t created = WriteAndCommit(paths, writer);
+        int32_t created = period.Commit(writer);
         if (created) MarkCalendarChanged(request);
         return created;
     }
@@ -204,18 +198,20 @@ int32_t AddAppointment(const AppointmentRequest& request) {
             if (matches(view.id)) duplicate = true;
             Keep(&writer, piece, view);
         });
-    if (!whole) return Abandon(paths);
+    // A period file that could not be read whole is not rewritten.
+    if (!whole) return 0;
     if (!duplicate) writer.Add(request.StartTime, request.FinishTime, request.ItemId);
     // A duplicate still rewrites the file, so that it is normalised and backed up as any change.
-    int32_t committed = WriteAndCommit(paths, writer);
+    int32_t committed = period.Commit(writer);
     return committed && !duplicate ? 1 : 0;
 }
 
 int32_t RemoveAppointment(const AppointmentRequest& request) {
     PeriodPaths paths;
-    if (!IsUsableRecord(request)) return 0;
+    if (!IsUsableRecord(request) || !ResolvePaths(request, &paths)) return 0;
+    HeldPeriod period(paths);
     PeriodFileReader reader(PeriodFileReader::Purpose::kChange);
-    if (!ResolvePaths(request, &paths) || !LockAndOpen(request, paths, &reader)) return 0;
+    if (!TakeAndOpen(request, &period, paths, &reader)) return 0;
     PeriodFileWriter writer;
     bool found = false;
     IdMatch matches(request.ItemId);
@@ -227,14 +223,14 @@ int32_t RemoveAppointment(const AppointmentRequest& request) {
                 Keep(&writer, piece, view);
             }
         });
-    if (!whole) return Abandon(paths);
+    if (!whole) return 0;
     int32_t committed;
     if (found && writer.lines() == 0) {
         // The period is empty now: its file goes while the period is still blocked, so that a
         // writer coming next starts a new file rather than losing its line to a late delete.
-        committed = CommitPeriod(paths.period_path, CommitAction::kDelete);
+        committed = period.Commit(CommitAction::kDelete);
     } else {
-        committed = WriteAndCommit(paths, writer);
+        committed = period.Commit(writer);
     }
     MarkCalendarChanged(request);
     return found && committed ? 1 : 0;
@@ -244,8 +240,10 @@ int32_t EditAppointment(const AppointmentRequest& old_request,
                         const AppointmentRequest& new_request) {
     PeriodPaths paths;
     if (!IsUsableRecord(old_request) || !IsWritableId(new_request.ItemId)) return 0;
+    if (!ResolvePaths(old_request, &paths)) return 0;
+    HeldPeriod period(paths);
     PeriodFileReader reader(PeriodFileReader::Purpose::kChange);
-    if (!ResolvePaths(old_request, &paths) || !LockAndOpen(old_request, paths, &reader)) return 0;
+    if (!TakeAndOpen(old_request, &period, paths, &reader)) return 0;
     PeriodFileWriter writer;
     IdMatch matches(old_request.ItemId);
     bool whole =
@@ -256,8 +254,8 @@ int32_t EditAppointment(const AppointmentRequest& old_request,
                 Keep(&writer, piece, view);
             }
         });
-    if (!whole) return Abandon(paths);
-    int32_t committed = WriteAndCommit(paths, writer);
+    if (!whole) return 0;
+    int32_t committed = period.Commit(writer);
     if (committed) MarkCalendarChanged(old_request);
     return committed;
 }
@@ -301,17 +299,15 @@ int32_t GetAppointment(AppointmentRequest* request) {
     return 1;
 }
 
-bool LastWalkStepFailed() {
-    return t_walk_failed;
-}
-
-int32_t FindFirstAppointment(AppointmentRequest* request) {
+int32_t FindFirstAppointment(AppointmentRequest* request, bool* failed) {
     SetEnumerationSlot(0);
-    return FindNextAppointment(request);
+    return FindNextAppointment(request, failed);
 }
 
-int32_t FindNextAppointment(AppointmentRequest* request) {
-    t_walk_failed = false;
+int32_t FindNextAppointment(AppointmentRequest* request, bool* failed) {
+    bool unused;
+    if (failed == nullptr) failed = &unused;
+    *failed = false;
     PeriodPaths paths;
     if (!IsUsableRecord(*request)) return 0;
     if (!ResolvePaths(*request, &paths)) return 0;
@@ -322,24 +318,22 @@ int32_t FindNextAppointment(AppointmentRequest* request) {
     PeriodFileReader reader(PeriodFileReader::Purpose::kWalk);
     if (!reader.Open(paths.period)) {
         uint32_t why = LastSystemError();
-        t_walk_failed = why != kErrorFileNotFound && why != kErrorPathNotFound;
+        *failed = why != kErrorFileNotFound && why != kErrorPathNotFound;
         MakeCalendarFolder(*request);
         return 0;
     }
     FileState state;
     bool known = reader.file().GetState(&state);
     int32_t line_number = 0;
-    bool resume = known && t_walk.valid && t_walk.line == cursor &&
-                  std::strcmp(t_walk.path, paths.period) == 0 &&
-                  t_walk.identity == state.identity && t_walk.size == state.size &&
-                  t_walk.written == state.written;
-    if (resume) {
-        if (!reader.SeekTo(t_walk.offset)) {
-            t_walk_failed = true;
+    uint64_t offset = 0;
+    if (known && FindWalkStop(paths.period, state, cursor, &offset)) {
+        if (!reader.SeekTo(offset)) {
+            *failed = true;
             return 0;
         }
         line_number = cursor;
     }
+    const int32_t from_line = line_number;
     int32_t result = 0;
     std::string_view piece;
     while (reader.Next(&piece)) {
@@ -357,15 +351,9 @@ int32_t FindNextAppointment(AppointmentRequest* request) {
         }
     }
     SetEnumerationSlot(cursor);
-    t_walk_failed = reader.failed();
-    t_walk.valid = known && !reader.failed() && line_number == cursor;
-    if (t_walk.valid) {
-        std::memcpy(t_walk.path, paths.period, sizeof t_walk.path);
-        t_walk.identity = state.identity;
-        t_walk.size = state.size;
-        t_walk.written = state.written;
-        t_walk.line = cursor;
-        t_walk.offset = reader.position();
+    *failed = reader.failed();
+    if (known && !reader.failed() && line_number == cursor) {
+        RememberWalkStop(paths.period, state, from_line, cursor, reader.position());
     }
     return result;
 }
@@ -382,37 +370,37 @@ extern "C" {
 
 int32_t CVAPI AppointmentAdd(AppointmentRequest* request) {
     if (request == nullptr) return 0;
-    return RemoteOrLocal(RemoteExport::kAppointmentAdd, request, nullptr,
+    return RemoteOrLocal(RemoteExport::kAppointmentAdd, request, nullptr, 0,
                          [&] { return cv::AddAppointment(*request); });
 }
 
 int32_t CVAPI AppointmentRemove(AppointmentRequest* request) {
     if (request == nullptr) return 0;
-    return RemoteOrLocal(RemoteExport::kAppointmentRemove, request, nullptr,
+    return RemoteOrLocal(RemoteExport::kAppointmentRemove, request, nullptr, 0,
                          [&] { return cv::RemoveAppointment(*request); });
 }
 
 int32_t CVAPI AppointmentEdit(AppointmentRequest* old_request, AppointmentRequest* new_request) {
     if (old_request == nullptr || new_request == nullptr) return 0;
-    return RemoteOrLocal(RemoteExport::kAppointmentEdit, old_request, new_request,
+    return RemoteOrLocal(RemoteExport::kAppointmentEdit, old_request, new_request, 0,
                          [&] { return cv::EditAppointment(*old_request, *new_request); });
 }
 
 int32_t CVAPI AppointmentGet(AppointmentRequest* request) {
     if (request == nullptr) return 0;
-    return RemoteOrLocal(RemoteExport::kAppointmentGet, request, nullptr,
+    return RemoteOrLocal(RemoteExport::kAppointmentGet, request, nullptr, 0,
                          [&] { return cv::GetAppointment(request); });
 }
 
 int32_t CVAPI AppointmentFindFirst(AppointmentRequest* request) {
     if (request == nullptr) return 0;
-    return RemoteOrLocal(RemoteExport::kAppointmentFindFirst, request, nullptr,
+    return RemoteOrLocal(RemoteExport::kAppointmentFindFirst, request, nullptr, 0,
                          [&] { return cv::FindFirstAppointment(request); });
 }
 
 int32_t CVAPI AppointmentFindNext(AppointmentRequest* request) {
     if (request == nullptr) return 0;
-    return RemoteOrLocal(RemoteExport::kAppointmentFindNext, request, nullptr,
+    return RemoteOrLocal(RemoteExport::kAppointmentFindNext, request, nullptr, 0,
                          [&] { return cv::FindNextAppointment(request); });
 }
 

@@ -14,11 +14,10 @@ int32_t RemoveAppointment(const AppointmentRequest& request);
 int32_t EditAppointment(const AppointmentRequest& old_request,
                         const AppointmentRequest& new_request);
 int32_t GetAppointment(AppointmentRequest* request);
-int32_t FindFirstAppointment(AppointmentRequest* request);
-int32_t FindNextAppointment(AppointmentRequest* request);
-// Whether the last FindFirstAppointment or FindNextAppointment on this thread answered 0 because
-// the period file could not be read (rather than at its end, or because there is no such file):
-// the walk has not seen every line.
-bool LastWalkStepFailed();
+// The walk. With `failed` given, it tells whether a step that answered 0 did so because the period
+// file could not be read (rather than at its end, or because there is no such file): the walk has
+// then not seen every line.
+int32_t FindFirstAppointment(AppointmentRequest* request, bool* failed = nullptr);
+int32_t FindNextAppointment(AppointmentRequest* request, bool* failed = nullptr);
 
 }  // namespace cv

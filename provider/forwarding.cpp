@@ -1,9 +1,9 @@
 #include "provider/forwarding.h"
 
 #include <memory>
-#include <mutex>
 #include <new>
 
+#include "common/spin_lock.h"
 #include "provider/cvaicp.h"
 #include "remote/channel.h"
 #include "remote/framing.h"
@@ -61,7 +61,7 @@ constexpr ForwardedCall kCalls[] = {
 
 // The channel has one socket for the whole process: two calls on it at once would read each
 // other's replies. Calls are meant not to overlap; this makes sure they do not.
-std::mutex g_channel_guard;
+SpinLock g_channel_guard;
 
 const ForwardedCall* Find(RemoteExport which) {
     for (const ForwardedCall& call : kCalls) {
@@ -73,7 +73,7 @@ const ForwardedCall* Find(RemoteExport which) {
 }  // namespace
 
 bool ForwardToRemote(RemoteExport which, void* first, void* second, int32_t* result) {
-    std::lock_guard<std::mutex> hold(g_channel_guard);
+    SpinLockHold hold(g_channel_guard);
     if (CheckRemoteMode(kProviderLibraryName) == 0) return false;
     *result = 0;
     const ForwardedCall* call = Find(which);
@@ -100,12 +100,12 @@ bool ForwardToRemote(RemoteExport which, void* first, void* second, int32_t* res
 }
 
 int32_t ChooseRemoteHost(const char* host) {
-    std::lock_guard<std::mutex> hold(g_channel_guard);
+    SpinLockHold hold(g_channel_guard);
     return SetCurrentHostName(host);
 }
 
 }  // namespace cv
 
 extern "C" int32_t CVAPI SetCurrentHost(const char* host) {
-    return cv::ChooseRemoteHost(host);
+    return cv::Guarded(0, [&] { return cv::ChooseRemoteHost(host); });
 }

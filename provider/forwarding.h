@@ -31,13 +31,29 @@ enum class RemoteExport {
 // The records are the export's arguments in order (second may be null).
 bool ForwardToRemote(RemoteExport which, void* first, void* second, int32_t* result);
 
+// The frame of every export: what the work answers, or the export's failure result when the
+// work throws (a failed allocation, above all), since an exception that reached the host would end
+// its process. Whatever the work holds (a blocking file, a lock, a document) is let go by its
+// owners on the way out.
+template <typename Work>
+int32_t Guarded(int32_t failure, Work work) noexcept {
+    try {
+        return work();
+    } catch (...) {
+        return failure;
+    }
+}
+
 // The frame of a forwarded export: the remote host's answer when the call goes remote, otherwise
-// what the local work answers.
+// what the local work answers; the failure result when either throws.
 template <typename LocalWork>
-int32_t RemoteOrLocal(RemoteExport which, void* first, void* second, LocalWork local_work) {
-    int32_t result = 0;
-    if (ForwardToRemote(which, first, second, &result)) return result;
-    return local_work();
+int32_t RemoteOrLocal(RemoteExport which, void* first, void* second, int32_t failure,
+                      LocalWork local_work) noexcept {
+    return Guarded(failure, [&] {
+        int32_t result = failure;
+        if (ForwardToRemote(which, first, second, &result)) return result;
+        return local_work();
+    });
 }
 
 // SetCurrentHost: chooses the host of the next calls, in step with calls under way. 1.

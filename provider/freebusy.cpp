@@ -7,6 +7,7 @@
 #include "common/text_helpers.h"
 #include "provider/calendar_paths.h"
 #include "provider/cvaicp.h"
+#include "provider/forwarding.h"
 
 namespace cv {
 namespace {
@@ -58,5 +59,9 @@ int32_t GetBusyDays(FreeBusyRequest* request) {
 
 extern "C" int32_t CVAPI GetFreeBusyData(FreeBusyRequest* request) {
     if (request == nullptr) return 1;
-    return cv::GetBusyDays(request);
+    int32_t result = cv::Guarded(0, [&] { return cv::GetBusyDays(request); });
+    // A list that a failure cut short is no answer: the caller gets none, and 0 rather than the
+    // usual 1, so that it can tell.
+    if (result == 0) request->BusyDays[0] = '\0';
+    return result;
 }

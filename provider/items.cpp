@@ -130,31 +130,31 @@ extern "C" {
 
 int32_t CVAPI AppointmentItemGetFirstChunk(AppointmentItemRequest* request) {
     if (request == nullptr) return 0;
-    return RemoteOrLocal(RemoteExport::kAppointmentItemGetFirstChunk, request, nullptr,
+    return RemoteOrLocal(RemoteExport::kAppointmentItemGetFirstChunk, request, nullptr, 0,
                          [&] { return cv::ItemGetFirstChunk(request); });
 }
 
 int32_t CVAPI AppointmentItemGetNextChunk(AppointmentItemRequest* request) {
     if (request == nullptr) return 0;
-    return RemoteOrLocal(RemoteExport::kAppointmentItemGetNextChunk, request, nullptr,
+    return RemoteOrLocal(RemoteExport::kAppointmentItemGetNextChunk, request, nullptr, 0,
                          [&] { return cv::ItemGetNextChunk(request); });
 }
 
 int32_t CVAPI AppointmentItemGetSize(AppointmentItemRequest* request) {
     if (request == nullptr) return 0;
-    return RemoteOrLocal(RemoteExport::kAppointmentItemGetSize, request, nullptr,
+    return RemoteOrLocal(RemoteExport::kAppointmentItemGetSize, request, nullptr, 0,
                          [&] { return cv::ItemGetSize(request); });
 }
 
 int32_t CVAPI AppointmentItemWriteFirstChunk(AppointmentItemRequest* request) {
     if (request == nullptr) return 1;
-    return RemoteOrLocal(RemoteExport::kAppointmentItemWriteFirstChunk, request, nullptr,
+    return RemoteOrLocal(RemoteExport::kAppointmentItemWriteFirstChunk, request, nullptr, 1,
                          [&] { return cv::ItemWriteFirstChunk(request); });
 }
 
 int32_t CVAPI AppointmentItemWriteNextChunk(AppointmentItemRequest* request) {
     if (request == nullptr) return 1;
-    return RemoteOrLocal(RemoteExport::kAppointmentItemWriteNextChunk, request, nullptr,
+    return RemoteOrLocal(RemoteExport::kAppointmentItemWriteNextChunk, request, nullptr, 1,
                          [&] { return cv::ItemWriteNextChunk(request); });
 }
 
@@ -165,7 +165,7 @@ int32_t CVAPI AppointmentItemGetCurrentOffset(AppointmentItemRequest*) {
 
 int32_t CVAPI AppointmentItemDelete(AppointmentItemRequest* request) {
     if (request == nullptr) return 1;
-    return cv::ItemDelete(*request);
+    return cv::Guarded(1, [&] { return cv::ItemDelete(*request); });
 }
 
 }  // extern "C"

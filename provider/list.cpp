@@ -1,9 +1,9 @@
 #include "provider/list.h"
 
 #include <cstring>
-#include <mutex>
 #include <string>
 
+#include "common/spin_lock.h"
 #include "common/text_helpers.h"
 #include "index/calendar_scan.h"
 #include "index/store_index.h"
@@ -16,7 +16,7 @@ namespace {
 
 // The list index is one object for the whole process. Callers run one listing at a time; the lock
 // makes sure that two threads that do not cannot free each other's documents mid-call.
-std::mutex g_list_guard;
+SpinLock g_list_guard;
 
 // The node handed out last, and its position, so that the next call steps to its sibling instead
 // of walking the children from the first (which makes a long listing quadratic).
@@ -33,6 +33,15 @@ bool IsUsableContext(const ListContext& context) {
 void ForgetPosition(StoreIndex& index) {
     index.CurrentSortedIndexNode.IndexNode.Reset();
     g_cached_position = -1;
+}
+
+// A listing that answers 0 is over: its documents go at once, on the thread that made them, since
+// hosts seldom close a listing that has ended, and what is still held when the module unloads
+// cannot be given back safely then.
+int32_t EndListing(StoreIndex& index) {
+    ForgetPosition(index);
+    StoreIndex_Release(&index);
+    return 0;
 }
 
 // The SortedIndex: the scanned index itself, or what the stylesheet makes of it.
@@ -62,24 +71,20 @@ int32_t NextItem(ListItem* item) {
     int32_t position = GetEnumerationSlot();
     XmlNode root;
     if (position < 0 || index.SortedIndex.IsNull() || !index.SortedIndex.DocumentElement(&root)) {
-        return 0;
+        return EndListing(index);
     }
     XmlNode child;
     XmlNode& last = index.CurrentSortedIndexNode.IndexNode;
     bool stepped = g_cached_position == position - 1 && !last.IsNull() && last.NextSibling(&child);
     if (!stepped && (g_cached_position == position - 1 && !last.IsNull())) {
-        ForgetPosition(index);  // the last child was handed out: the end
-        return 0;
+        return EndListing(index);  // the last child was handed out: the end
     }
-    if (!stepped && !root.ChildAt(position, &child)) {
-        ForgetPosition(index);
-        return 0;
-    }
+    if (!stepped && !root.ChildAt(position, &child)) return EndListing(index);
     last = child;
     g_cached_position = position;
 
     std::string id;
-    if (!child.Attribute("ID", &id)) return 0;
+    if (!child.Attribute("ID", &id)) return EndListing(index);
     std::string text;
     int32_t start = child.ChildElementText("START", &text) ? ReadDecimal(text.c_str()) : 0;
     int32_t finish = child.ChildElementText("END", &text) ? ReadDecimal(text.c_str()) : 0;
@@ -96,10 +101,7 @@ int32_t NextItem(ListItem* item) {
     return 1;
 }
 
-}  // namespace
-
-int32_t ListFindFirst(const ListContext& context, ListItem* item) {
-    std::lock_guard<std::mutex> hold(g_list_guard);
+int32_t StartListing(const ListContext& context, ListItem* item) {
     SetEnumerationSlot(0);
     if (!IsUsableContext(context)) return 0;
     std::memcpy(item->Postoffice, context.Postoffice, sizeof context.Postoffice);
@@ -118,25 +120,41 @@ int32_t ListFindFirst(const ListContext& context, ListItem* item) {
     CopyBounded(index.MailboxName, context.Mailbox, sizeof index.MailboxName);
     CopyBounded(index.FolderName, "Contacts", sizeof index.FolderName);
     if (!CreateIndexDocument(&index.FolderIndex) || !CreateIndexRoot(index.FolderIndex)) {
-        StoreIndex_Release(&index);
-        return 0;
+        return EndListing(index);
     }
-    ScanPeriodFiles(&index, &context);
-    if (!ApplyStylesheet(index, context.Stylesheet)) {
-        index.SortedIndex.Reset();
-        return 0;
-    }
+    // A listing that lacks an appointment it should hold (a period or item file that could not be
+    // read, memory that ran out) would look complete to the caller: it is no listing.
+    bool unread = false;
+    ScanPeriodFiles(&index, &context, &unread);
+    if (unread || !ApplyStylesheet(index, context.Stylesheet)) return EndListing(index);
     SetEnumerationSlot(0);  // the scan walked period files on this thread's slot
     return NextItem(item);
 }
 
+// A step that throws ends the listing too, so that nothing of it is left for the unload.
+template <typename Step>
+int32_t ListingStep(Step step) {
+    SpinLockHold hold(g_list_guard);
+    try {
+        return step();
+    } catch (...) {
+        EndListing(ProviderStoreIndex());
+        throw;
+    }
+}
+
+}  // namespace
+
+int32_t ListFindFirst(const ListContext& context, ListItem* item) {
+    return ListingStep([&] { return StartListing(context, item); });
+}
+
 int32_t ListFindNext(ListItem* item) {
-    std::lock_guard<std::mutex> hold(g_list_guard);
-    return NextItem(item);
+    return ListingStep([&] { return NextItem(item); });
 }
 
 int32_t ListFindClose() {
-    std::lock_guard<std::mutex> hold(g_list_guard);
+    SpinLockHold hold(g_list_guard);
     StoreIndex& index = ProviderStoreIndex();
     ForgetPosition(index);
     StoreIndex_Close(&index);
@@ -152,19 +170,19 @@ extern "C" {
 
 int32_t CVAPI AppointmentListItemFindFirst(ListContext* context, ListItem* item) {
     if (context == nullptr || item == nullptr) return 0;
-    return RemoteOrLocal(RemoteExport::kAppointmentListItemFindFirst, context, item,
+    return RemoteOrLocal(RemoteExport::kAppointmentListItemFindFirst, context, item, 0,
                          [&] { return cv::ListFindFirst(*context, item); });
 }
 
 int32_t CVAPI AppointmentListItemFindNext(ListContext* context, ListItem* item) {
     if (context == nullptr || item == nullptr) return 0;
-    return RemoteOrLocal(RemoteExport::kAppointmentListItemFindNext, context, item,
+    return RemoteOrLocal(RemoteExport::kAppointmentListItemFindNext, context, item, 0,
                          [&] { return cv::ListFindNext(item); });
 }
 
 int32_t CVAPI AppointmentListItemFindClose(ListContext* context) {
     if (context == nullptr) return 1;
-    return RemoteOrLocal(RemoteExport::kAppointmentListItemFindClose, context, nullptr,
+    return RemoteOrLocal(RemoteExport::kAppointmentListItemFindClose, context, nullptr, 1,
                          [&] { return cv::ListFindClose(); });
 }
 

@@ -68,7 +68,7 @@ class AppointmentFaultsTest : public ::testing::Test {
             [&](const testing::FaultPoint&, int32_t result) {
                 // A hiccup is retried and gets over: no blocking file may stay behind, or every
                 // writer of the period would wait "Write Wait Timeout" seconds for nothing.
-                if (kind == testing::FaultKind::kOnce) {
+                if (kind != testing::FaultKind::kFromThenOn) {
                     EXPECT_FALSE(testing::PathExists(PathOf(std::string(kPeriod) + ".BLK")));
                 }
                 Lines stored = testing::StoredAppointments(kPeriod);
@@ -87,19 +87,21 @@ class AppointmentFaultsTest : public ::testing::Test {
     }
 
     // Sweeps the change from each setup, first failing one operation at a time, then every
-    // operation from one on (a disk that has gone), and reports the fault points tried.
+    // operation from one on (a disk that has gone), then each allocation, and reports the fault
+    // points tried.
     void SweepBoth(const char* scenario, const std::vector<std::function<void()>>& setups,
                    const std::function<int32_t()>& change, const Lines& before,
                    const Lines& after) {
         const testing::FaultKind kinds[] = {testing::FaultKind::kOnce,
-                                            testing::FaultKind::kFromThenOn};
-        long points[2] = {0, 0};
-        for (int k = 0; k < 2; ++k) {
+                                            testing::FaultKind::kFromThenOn,
+                                            testing::FaultKind::kAllocation};
+        long points[3] = {0, 0, 0};
+        for (int k = 0; k < 3; ++k) {
             for (const auto& setup : setups)
                 points[k] += Sweep(setup, change, before, after, kinds[k]);
         }
-        std::printf("[ faults   ] %s: %ld fault points once, %ld from then on\n", scenario,
-                    points[0], points[1]);
+        std::printf("[ faults   ] %s: %ld fault points once, %ld from then on, %ld allocations\n",
+                    scenario, points[0], points[1], points[2]);
     }
 
     testing::TestStore store_;

@@ -15,6 +15,7 @@ namespace testing {
 enum class FaultKind {
     kOnce,        // only the chosen operation fails: a passing hiccup
     kFromThenOn,  // it and every later one fail: the disk has gone away
+    kAllocation,  // the chosen allocation throws, as in a host short of memory
 };
 
 // Where a run was made to fail, for the checks' messages.
@@ -26,8 +27,9 @@ struct FaultPoint {
     std::string Describe() const;
 };
 
-// Sets up, runs the call undisturbed and counts its file operations; then, for each of them, sets
-// up afresh, runs the call with that operation failing, and hands the point and the call's result
+// Sets up, runs the call undisturbed and counts its file operations (or, for kAllocation, its
+// allocations); then, for each of them, sets up afresh, runs the call with that one failing, and
+// hands the point and the call's result
 // to check (with the switch disarmed again, so that the check reads undisturbed). The seam's
 // sleeps are skipped meanwhile: the waits count the steps they asked for, so they end as they
 // would, only sooner. Returns the number of fault points tried.
