@@ -1,0 +1,2 @@
+#include "tests/hosts/host.h"
+int main(void) { return 0; }
