@@ -62,8 +62,8 @@ static int Sweep(long first) {
         int injected = RunCase(at);
         /* The same call again, with nothing failing, must work as if nothing had happened. */
         if (injected) cv_run_case(export_index, "anna", "the normal call after N failed", 0);
-        if (cv_failures != before) printf("  (failure above: %s, %s, N=%ld)\n",
-                                           cv_export_name[export_index], mode, at);
+        if (cv_failures != before)
+            printf("  (failure above: %s, %s, N=%ld)\n", cv_export_name[export_index], mode, at);
         if (cold) cv_unload(module);
         if (!injected) break;
     }

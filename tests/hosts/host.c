@@ -215,7 +215,9 @@ static int ReadBytes(const char* mailbox, const char* name, char* out, int capac
 #define BASE LINE_A "\r\n" LINE_B
 #define BIG_SIZE 9000 /* an item that takes two chunks */
 
-static char BigByte(int i) { return (char)('a' + i % 23); }
+static char BigByte(int i) {
+    return (char)('a' + i % 23);
+}
 
 void cv_reset_mailbox(const char* mailbox) {
     static const char* const levels[] = {"\\example", "\\MAILROOT", "\\%s", "\\Calendar", NULL};
@@ -263,8 +265,8 @@ static void CheckNoLeftovers(const char* mailbox, const char* label) {
     }
 }
 
-static void Request(AppointmentRequest* r, const char* mailbox, const char* id, int32_t start,
-                    int32_t finish) {
+void cv_request(AppointmentRequest* r, const char* mailbox, const char* id, int32_t start,
+                int32_t finish) {
     memset(r, 0, sizeof *r);
     strcpy(r->Mailbox, mailbox);
     strcpy(r->Postoffice, "example");
@@ -301,9 +303,18 @@ static int Listed(const ListItem* item, const char* id, int32_t start, int32_t f
            strstr(item->ItemXml, "ELEMENT") != NULL;
 }
 
+int cv_add_get_remove(const char* mailbox, const char* id) {
+    AppointmentRequest r;
+    cv_request(&r, mailbox, id, 1796659200, 1796662800);
+    if (cv_call(X_ADD, &r, NULL) != 1) return 0;
+    cv_request(&r, mailbox, id, 0, 0);
+    if (cv_call(X_GET, &r, NULL) != 1 || !Found(&r, id, 1796659200, 1796662800)) return 0;
+    return cv_call(X_REMOVE, &r, NULL) == 1;
+}
+
 int cv_walk(const char* mailbox) {
     AppointmentRequest r;
-    Request(&r, mailbox, "", 0, 0);
+    cv_request(&r, mailbox, "", 0, 0);
     if (cv_call(X_FIND_FIRST, &r, NULL) != 1 || !Found(&r, "a", 1796644800, 1796648400)) return 0;
     r.ItemId[0] = 0;
     if (cv_call(X_FIND_NEXT, &r, NULL) != 1 || !Found(&r, "b", 1796652000, 1796655600)) return 0;
@@ -331,10 +342,18 @@ static HGLOBAL(WINAPI* real_global_alloc)(UINT, SIZE_T);
 static BSTR(WINAPI* real_sys_alloc_len)(const OLECHAR*, UINT);
 static BSTR(WINAPI* real_sys_alloc)(const OLECHAR*);
 
-static void* CountedMalloc(size_t n) { return Fails() ? NULL : real_malloc(n); }
-static void* CountedCalloc(size_t n, size_t s) { return Fails() ? NULL : real_calloc(n, s); }
-static void* CountedRealloc(void* p, size_t n) { return Fails() ? NULL : real_realloc(p, n); }
-static char* CountedStrdup(const char* s) { return Fails() ? NULL : real_strdup(s); }
+static void* CountedMalloc(size_t n) {
+    return Fails() ? NULL : real_malloc(n);
+}
+static void* CountedCalloc(size_t n, size_t s) {
+    return Fails() ? NULL : real_calloc(n, s);
+}
+static void* CountedRealloc(void* p, size_t n) {
+    return Fails() ? NULL : real_realloc(p, n);
+}
+static char* CountedStrdup(const char* s) {
+    return Fails() ? NULL : real_strdup(s);
+}
 static void* CountedAlignedMalloc(size_t n, size_t a) {
     return Fails() ? NULL : real_aligned_malloc(n, a);
 }
@@ -389,7 +408,8 @@ void cv_patch_allocators(HMODULE module) {
         IMAGE_THUNK_DATA* slots = (IMAGE_THUNK_DATA*)(base + d->FirstThunk);
         for (; names->u1.AddressOfData; names++, slots++) {
             if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-            const char* name = (const char*)((IMAGE_IMPORT_BY_NAME*)(base + names->u1.AddressOfData))->Name;
+            const char* name =
+                (const char*)((IMAGE_IMPORT_BY_NAME*)(base + names->u1.AddressOfData))->Name;
             for (size_t i = 0; i < ALLOCATORS; i++) {
                 if (_stricmp((const char*)(base + d->Name), allocators[i].dll) ||
                     strcmp(name, allocators[i].name)) {
@@ -418,9 +438,9 @@ int cv_run_case(int x, const char* mailbox, const char* mode, long at) {
     ListItem listed;
     void *a = NULL, *b = NULL;
     int32_t want = 1, failed = 0, got;
-    int right = 1;                                         /* the success's outputs */
-    const char* period = BASE;                             /* the period file after success */
-    const char *item_name = NULL, *item_new = NULL;        /* an item file the call changes */
+    int right = 1;                                  /* the success's outputs */
+    const char* period = BASE;                      /* the period file after success */
+    const char *item_name = NULL, *item_new = NULL; /* an item file the call changes */
     if (at > 0) {
         snprintf(label, sizeof label, "%s, %s, N=%ld", cv_export_name[x], mode, at);
     } else {
@@ -428,7 +448,7 @@ int cv_run_case(int x, const char* mailbox, const char* mode, long at) {
     }
     cv_context("%s", label);
     cv_reset_mailbox(mailbox);
-    Request(&r, mailbox, "", 0, 0);
+    cv_request(&r, mailbox, "", 0, 0);
     Item(&item, mailbox, "big.itm", "");
     Context(&list, mailbox);
     memset(&listed, 0, sizeof listed);
@@ -446,42 +466,67 @@ int cv_run_case(int x, const char* mailbox, const char* mode, long at) {
     r.ItemId[0] = 0;
     a = &r;
     switch (x) {
-        case X_ADD: Request(&r, mailbox, "c", 1796659200, 1796662800);
+        case X_ADD:
+            cv_request(&r, mailbox, "c", 1796659200, 1796662800);
             period = BASE "\r\n1796659200\t1796662800\tc";
             break;
-        case X_EDIT: Request(&r, mailbox, "A", 0, 0);
-            Request(&edited, mailbox, "a2", 1796666400, 1796670000);
+        case X_EDIT:
+            cv_request(&r, mailbox, "A", 0, 0);
+            cv_request(&edited, mailbox, "a2", 1796666400, 1796670000);
             b = &edited;
             period = "1796666400\t1796670000\ta2\r\n" LINE_B;
             break;
-        case X_REMOVE: Request(&r, mailbox, "b", 0, 0); period = LINE_A; break;
-        case X_GET: Request(&r, mailbox, "B", 0, 0); break;
-        case X_LAST_ERROR: want = 0; break;
-        case X_ITEM_WRITE_FIRST: Item(&item, mailbox, "w.itm", "new body");
+        case X_REMOVE:
+            cv_request(&r, mailbox, "b", 0, 0);
+            period = LINE_A;
+            break;
+        case X_GET:
+            cv_request(&r, mailbox, "B", 0, 0);
+            break;
+        case X_LAST_ERROR:
+            want = 0;
+            break;
+        case X_ITEM_WRITE_FIRST:
+            Item(&item, mailbox, "w.itm", "new body");
             item_name = "w.itm", item_new = "new body";
             failed = 1;
             break;
-        case X_ITEM_WRITE_NEXT: Item(&item, mailbox, "w.itm", "+tail");
+        case X_ITEM_WRITE_NEXT:
+            Item(&item, mailbox, "w.itm", "+tail");
             item_name = "w.itm", item_new = "old+tail";
             failed = 1;
             break;
-        case X_ITEM_DELETE: Item(&item, mailbox, "w.itm", "");
+        case X_ITEM_DELETE:
+            Item(&item, mailbox, "w.itm", "");
             item_name = "w.itm";
             failed = 1;
             break;
-        case X_ITEM_OFFSET: want = failed = 8191; break;
-        case X_ITEM_SIZE: want = 0; break;
-        case X_SET_HOST: a = (void*)""; break;
-        case X_FREE_BUSY: memset(&busy, 0, sizeof busy);
+        case X_ITEM_OFFSET:
+            want = failed = 8191;
+            break;
+        case X_ITEM_SIZE:
+            want = 0;
+            break;
+        case X_SET_HOST:
+            a = (void*)"";
+            break;
+        case X_FREE_BUSY:
+            memset(&busy, 0, sizeof busy);
             strcpy(busy.Mailbox, mailbox);
             strcpy(busy.Postoffice, "example");
             strcpy(busy.NamePrefix, "Y26M12");
             busy.BusyDaysLength = -1;
             a = &busy;
             break;
-        case X_LIST_FIRST: case X_LIST_NEXT: a = &list, b = &listed; break;
-        case X_LIST_CLOSE: a = &list; break;
-        default: break;
+        case X_LIST_FIRST:
+        case X_LIST_NEXT:
+            a = &list, b = &listed;
+            break;
+        case X_LIST_CLOSE:
+            a = &list;
+            break;
+        default:
+            break;
     }
     if (x >= X_ITEM_WRITE_FIRST && x <= X_ITEM_DELETE && x != X_SET_HOST) a = &item;
     allocations = 0;
@@ -490,23 +535,41 @@ int cv_run_case(int x, const char* mailbox, const char* mode, long at) {
     fail_at = 0;
     int reached = at > 0 && allocations >= at;
     switch (x) {
-        case X_FIND_FIRST: right = Found(&r, "a", 1796644800, 1796648400); break;
-        case X_FIND_NEXT: right = Found(&r, "b", 1796652000, 1796655600); break;
-        case X_GET: right = Found(&r, "b", 1796652000, 1796655600); break;
-        case X_ITEM_WRITE_FIRST: right = item.DataLength == 8; break;
-        case X_ITEM_SIZE: right = item.DataLength == BIG_SIZE; break;
-        case X_ITEM_GET_FIRST: case X_ITEM_GET_NEXT: {
+        case X_FIND_FIRST:
+            right = Found(&r, "a", 1796644800, 1796648400);
+            break;
+        case X_FIND_NEXT:
+            right = Found(&r, "b", 1796652000, 1796655600);
+            break;
+        case X_GET:
+            right = Found(&r, "b", 1796652000, 1796655600);
+            break;
+        case X_ITEM_WRITE_FIRST:
+            right = item.DataLength == 8;
+            break;
+        case X_ITEM_SIZE:
+            right = item.DataLength == BIG_SIZE;
+            break;
+        case X_ITEM_GET_FIRST:
+        case X_ITEM_GET_NEXT: {
             int first = x == X_ITEM_GET_FIRST ? 0 : 8192;
             right = item.DataLength == (x == X_ITEM_GET_FIRST ? 8192 : BIG_SIZE - 8192);
-            for (int i = 0; right && i < item.DataLength; i++) right = item.Data[i] == BigByte(first + i);
+            for (int i = 0; right && i < item.DataLength; i++)
+                right = item.Data[i] == BigByte(first + i);
             break;
         }
-        case X_FREE_BUSY: right = strcmp(busy.BusyDays, "07") == 0 && busy.BusyDaysLength == 2; break;
-        case X_LIST_FIRST: right = Listed(&listed, "a", 1796644800, 1796648400) &&
-                                   strcmp(listed.Mailbox, mailbox) == 0;
+        case X_FREE_BUSY:
+            right = strcmp(busy.BusyDays, "07") == 0 && busy.BusyDaysLength == 2;
             break;
-        case X_LIST_NEXT: right = Listed(&listed, "b", 1796652000, 1796655600); break;
-        default: break;
+        case X_LIST_FIRST:
+            right = Listed(&listed, "a", 1796644800, 1796648400) &&
+                    strcmp(listed.Mailbox, mailbox) == 0;
+            break;
+        case X_LIST_NEXT:
+            right = Listed(&listed, "b", 1796652000, 1796655600);
+            break;
+        default:
+            break;
     }
     /* Without injection only the success counts; with it, the failure result (nothing changed)
      * or a correct success. */
@@ -532,7 +595,8 @@ int cv_run_case(int x, const char* mailbox, const char* mode, long at) {
     }
     CheckNoLeftovers(mailbox, label);
     int size = ReadBytes(mailbox, PERIOD ".CAL", bytes, sizeof bytes);
-    int old = size >= 0 && strcmp(bytes, BASE) == 0, changed = size >= 0 && strcmp(bytes, period) == 0;
+    int old = size >= 0 && strcmp(bytes, BASE) == 0,
+        changed = size >= 0 && strcmp(bytes, period) == 0;
     /* A write that says it failed changed nothing; one that succeeded left the new lines.
      * AppointmentEdit answers 1 also when it could not make its copy. */
     if (!(succeeded ? changed || (x == X_EDIT && reached && old) : old)) {
@@ -560,8 +624,13 @@ DWORD cv_next_tls(void) {
 }
 
 long cv_handles(void) {
-    DWORD count;
-    return GetProcessHandleCount(GetCurrentProcess(), &count) ? (long)count : -1;
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) return (long)count;
+    /* Wine reports no count. A new handle takes the lowest free slot of the handle table, so its
+     * slot number climbs once leaked handles have filled the holes. */
+    HANDLE probe = CreateEventA(NULL, FALSE, FALSE, NULL);
+    CloseHandle(probe);
+    return (long)((uintptr_t)probe / 4);
 }
 
 long long cv_private_bytes(void) {

@@ -64,13 +64,22 @@ void cv_remove_tree(const char* path);
  * the export's failure result or a correct success. 1 when that allocation was reached. */
 int cv_run_case(int x, const char* mailbox, const char* mode, long fail_at);
 
+/* A record of the base period file of `mailbox`. */
+void cv_request(AppointmentRequest* r, const char* mailbox, const char* id, int32_t start,
+                int32_t finish);
+
+/* AppointmentAdd of `id`, AppointmentGet of it, AppointmentRemove: 1 when each did its part. */
+int cv_add_get_remove(const char* mailbox, const char* id);
+
 /* A full walk (FindFirst, FindNext until 0) of the base period file: 1 when it gave a, b. */
 int cv_walk(const char* mailbox);
 
 /* Allocation failure: replaces the allocators in the module's import table by counting ones. */
 void cv_patch_allocators(HMODULE module);
 
-/* Process resources, for "stays flat" checks. -1 where the system does not tell. */
+/* Process resources, for "stays flat" checks. cv_handles is the handle count, or where the
+ * system does not tell (Wine) the slot a new handle gets; cv_private_bytes is 0 where the system
+ * does not tell (Wine); cv_heap_in_use adds up the busy blocks of every heap. */
 DWORD cv_next_tls(void);
 long cv_handles(void);
 long long cv_heap_in_use(void);
