@@ -30,7 +30,7 @@
 #include "bench/paired_timing.h"
 #include "common/file_helpers.h"
 #include "common/platform.h"
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "bench/bench_store.h"
 
 #include "common/file_helpers.h"
-#include "common/module_hooks.h"
+#include "provider/module_hooks.h"
 #include "common/platform.h"
 #include "common/registry.h"
 

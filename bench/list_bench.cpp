@@ -13,7 +13,7 @@
 #include "bench/paired_timing.h"
 #include "common/file_helpers.h"
 #include "common/host_thread.h"
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 
 namespace {
 

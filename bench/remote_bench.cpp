@@ -32,7 +32,7 @@
 #include "common/file_helpers.h"
 #include "common/platform.h"
 #include "common/registry.h"
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 #include "remote/channel.h"
 #include "remote/framing.h"
 

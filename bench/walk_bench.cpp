@@ -8,7 +8,7 @@
 
 #include "bench/bench_store.h"
 #include "common/file_helpers.h"
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "common/file_helpers.h"
-#include "common/module_hooks.h"
+#include "provider/module_hooks.h"
 #include "common/platform.h"
 #include "common/registry.h"
 

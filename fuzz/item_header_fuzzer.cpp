@@ -13,7 +13,7 @@
 #include "index/calendar_scan.h"
 #include "index/store_index.h"
 #include "index/xml_document.h"
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include "common/platform.h"
 #include "common/text_helpers.h"
 #include "fuzz/fuzz_folder.h"
-#include "provider/period_file.h"
-#include "provider/period_search.h"
+#include "store/period_file.h"
+#include "store/period_search.h"
 
 namespace {
 

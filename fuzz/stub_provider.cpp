@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "common/registry.h"
 #include "common/text_helpers.h"
 #include "index/calendar_scan.h"
-#include "provider/calendar_paths.h"
+#include "store/calendar_paths.h"
 
 namespace cv {
 namespace {

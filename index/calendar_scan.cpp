@@ -10,9 +10,9 @@
 #include "common/platform.h"
 #include "common/text_helpers.h"
 #include "common/xMutexLock.h"
-#include "provider/appointments.h"
-#include "provider/calendar_paths.h"
-#include "provider/period_file.h"
+#include "store/appointments.h"
+#include "store/calendar_paths.h"
+#include "store/period_file.h"
 
 namespace cv {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "index/store_index.h"
 #include "index/xml_document.h"
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 
 namespace cv {
 

@@ -7,7 +7,7 @@
 #include "common/file_helpers.h"
 #include "common/platform.h"
 #include "common/text_helpers.h"
-#include "provider/calendar_paths.h"
+#include "store/calendar_paths.h"
 
 namespace cv {
 namespace {

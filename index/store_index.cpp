@@ -10,7 +10,7 @@
 #include "common/registry.h"
 #include "common/text_helpers.h"
 #include "common/xMutexLock.h"
-#include "provider/module.h"
+#include "store/store_state.h"
 
 namespace cv {
 namespace {

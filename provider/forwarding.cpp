@@ -4,7 +4,7 @@
 #include <new>
 
 #include "common/spin_lock.h"
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 #include "remote/channel.h"
 #include "remote/framing.h"
 
@@ -17,46 +17,22 @@ struct Parameter {
 };
 
 struct ForwardedCall {
-    RemoteExport which;
     const char* function;
     Parameter parameters[2];  // request parameters 1 and 2
+    bool forwarded;
 };
 
-constexpr size_t kRequest = sizeof(AppointmentRequest);
-constexpr size_t kItem = sizeof(AppointmentItemRequest);
-constexpr size_t kContext = sizeof(ListContext);
-constexpr size_t kListItem = sizeof(ListItem);
-
-// What each export sends and what it reads back besides its result (reply parameter 0).
+// What each export sends and what it reads back besides its result (reply parameter 0), in the
+// order of the export table, which RemoteExport follows.
 constexpr ForwardedCall kCalls[] = {
-    {RemoteExport::kAppointmentAdd, "AppointmentAdd", {{kRequest, true}, {0, false}}},
-    {RemoteExport::kAppointmentRemove, "AppointmentRemove", {{kRequest, true}, {0, false}}},
-    {RemoteExport::kAppointmentEdit, "AppointmentEdit", {{kRequest, false}, {kRequest, false}}},
-    {RemoteExport::kAppointmentGet, "AppointmentGet", {{kRequest, true}, {0, false}}},
-    {RemoteExport::kAppointmentFindFirst, "AppointmentFindFirst", {{kRequest, true}, {0, false}}},
-    {RemoteExport::kAppointmentFindNext, "AppointmentFindNext", {{kRequest, true}, {0, false}}},
-    {RemoteExport::kAppointmentItemGetFirstChunk,
-     "AppointmentItemGetFirstChunk",
-     {{kItem, true}, {0, false}}},
-    {RemoteExport::kAppointmentItemGetNextChunk,
-     "AppointmentItemGetNextChunk",
-     {{kItem, true}, {0, false}}},
-    {RemoteExport::kAppointmentItemGetSize, "AppointmentItemGetSize", {{kItem, true}, {0, false}}},
-    {RemoteExport::kAppointmentItemWriteFirstChunk,
-     "AppointmentItemWriteFirstChunk",
-     {{kItem, false}, {0, false}}},
-    {RemoteExport::kAppointmentItemWriteNextChunk,
-     "AppointmentItemWriteNextChunk",
-     {{kItem, false}, {0, false}}},
-    {RemoteExport::kAppointmentListItemFindFirst,
-     "AppointmentListItemFindFirst",
-     {{kContext, false}, {kListItem, true}}},
-    {RemoteExport::kAppointmentListItemFindNext,
-     "AppointmentListItemFindNext",
-     {{kContext, false}, {kListItem, true}}},
-    {RemoteExport::kAppointmentListItemFindClose,
-     "AppointmentListItemFindClose",
-     {{kContext, false}, {0, false}}},
+#define CV_FORWARDED_CALL(Name, Ordinal, Arguments, First, FirstBack, Second, SecondBack, \
+                          Forwarded)                                                      \
+    {#Name,                                                                               \
+     {{cvaicp::RecordSize<First>(), FirstBack != 0},                                      \
+      {cvaicp::RecordSize<Second>(), SecondBack != 0}},                                   \
+     Forwarded != 0},
+    CVAICP_EXPORTS(CV_FORWARDED_CALL)
+#undef CV_FORWARDED_CALL
 };
 
 // The channel has one socket for the whole process: two calls on it at once would read each
@@ -64,10 +40,8 @@ constexpr ForwardedCall kCalls[] = {
 SpinLock g_channel_guard;
 
 const ForwardedCall* Find(RemoteExport which) {
-    for (const ForwardedCall& call : kCalls) {
-        if (call.which == which) return &call;
-    }
-    return nullptr;
+    const ForwardedCall& call = kCalls[static_cast<int>(which)];
+    return call.forwarded ? &call : nullptr;
 }
 
 }  // namespace
@@ -105,7 +79,3 @@ int32_t ChooseRemoteHost(const char* host) {
 }
 
 }  // namespace cv
-
-extern "C" int32_t CVAPI SetCurrentHost(const char* host) {
-    return cv::Guarded(0, [&] { return cv::ChooseRemoteHost(host); });
-}

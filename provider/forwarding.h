@@ -5,24 +5,15 @@
 
 #include <cstdint>
 
+#include "include/cvaicp_exports.h"
+
 namespace cv {
 
-// The forwarded exports. Each has a row in the table of forwarding.cpp.
+// Every export, by its row of the export table; ForwardToRemote takes the forwarded ones.
 enum class RemoteExport {
-    kAppointmentAdd,
-    kAppointmentRemove,
-    kAppointmentEdit,
-    kAppointmentGet,
-    kAppointmentFindFirst,
-    kAppointmentFindNext,
-    kAppointmentItemGetFirstChunk,
-    kAppointmentItemGetNextChunk,
-    kAppointmentItemGetSize,
-    kAppointmentItemWriteFirstChunk,
-    kAppointmentItemWriteNextChunk,
-    kAppointmentListItemFindFirst,
-    kAppointmentListItemFindNext,
-    kAppointmentListItemFindClose,
+#define CV_EXPORT_NAME(Name, ...) k##Name,
+    CVAICP_EXPORTS(CV_EXPORT_NAME)
+#undef CV_EXPORT_NAME
 };
 
 // Offers a call to the remote host. False when the current host is local: the export then does

@@ -1,60 +1,19 @@
-#include "provider/module.h"
-
-#include <cstdio>
-
-#include "common/module_hooks.h"
-#include "common/platform.h"
-#include "common/registry.h"
-#include "provider/cvaicp.h"
+// The module's load and unload, as the platform's entry point (module_entry_*.cpp) reports them.
+#include "provider/module_hooks.h"
+#include "store/store_state.h"
 
 namespace cv {
-namespace {
-
-char g_mail_root[kMailRootSize];
-ThreadSlot g_enumeration_slot;
-
-// "Mail Root", else "Data Directory" followed by "\Postoffices", else empty.
-void ReadMailRoot() {
-    g_mail_root[0] = '\0';
-    if (GetRegistryString(kStoreKey, "Mail Root", g_mail_root)) return;
-    char data_directory[kRegistryTextSize];
-    data_directory[0] = '\0';
-    if (!GetRegistryString(kStoreKey, "Data Directory", data_directory)) return;
-    int written = std::snprintf(g_mail_root, sizeof g_mail_root, "%s\\Postoffices", data_directory);
-    // A root that does not fit would send every path elsewhere: better none at all.
-    if (written < 0 || static_cast<size_t>(written) >= sizeof g_mail_root) g_mail_root[0] = '\0';
-}
-
-}  // namespace
 
 bool OnProcessAttach() {
-    ReadMailRoot();
-    g_enumeration_slot.Free();  // a host that attaches twice (tests do) must not leak slots
-    return g_enumeration_slot.Allocate();
+    return StartStoreState();
 }
 
 void OnThreadAttach() {
-    g_enumeration_slot.Set(0);
+    SetEnumerationSlot(0);
 }
 
 void OnProcessDetach() {
-    g_enumeration_slot.Free();
-}
-
-const char* MailRoot() {
-    return g_mail_root;
-}
-
-int32_t GetEnumerationSlot() {
-    return g_enumeration_slot.Get();
-}
-
-void SetEnumerationSlot(int32_t value) {
-    g_enumeration_slot.Set(value);
+    EndStoreState();
 }
 
 }  // namespace cv
-
-extern "C" int32_t CVAPI AppointmentGetLastError(void) {
-    return 0;
-}

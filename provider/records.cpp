@@ -2,7 +2,7 @@
 // in size or offset breaks hosts and peers, so the compiler checks every one.
 #include <cstddef>
 
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 
 static_assert(sizeof(AppointmentRequest) == 648, "AppointmentRequest layout");
 static_assert(offsetof(AppointmentRequest, Mailbox) == 0, "AppointmentRequest layout");

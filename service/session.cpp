@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "common/text_helpers.h"
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 #include "remote/channel.h"
 #include "remote/packing.h"
 

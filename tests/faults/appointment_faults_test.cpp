@@ -13,7 +13,7 @@
 
 #include "common/file_helpers.h"
 #include "common/platform.h"
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 #include "tests/faults/fault_sweep.h"
 #include "tests/support/test_store.h"
 

@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 #include "tests/faults/fault_sweep.h"
 #include "tests/support/test_store.h"
 

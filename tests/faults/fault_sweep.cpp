@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 #include "tests/faults/allocation_switch.h"
 
 namespace cv {

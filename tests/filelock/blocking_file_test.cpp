@@ -1,5 +1,5 @@
 // The blocking-file protocol: ownership, stale files, and the safe replacement.
-#include "filelock/blocking_file.h"
+#include "store/blocking_file.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include <windows.h>
 #include <stdint.h>
 
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 
 /* The exports in ordinal order: X_... + 1 is the ordinal. */
 enum {

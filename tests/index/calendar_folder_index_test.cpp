@@ -12,7 +12,7 @@
 
 #include "common/platform.h"
 #include "common/registry.h"
-#include "provider/appointments.h"
+#include "store/appointments.h"
 #include "tests/provider/appointment_fixture.h"
 #include "tests/support/test_store.h"
 

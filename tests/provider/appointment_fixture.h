@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "common/platform.h"
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 #include "tests/support/test_store.h"
 
 namespace cv {

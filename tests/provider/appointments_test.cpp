@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 #include "tests/provider/appointment_fixture.h"
 
 namespace cv {

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "common/platform.h"
-#include "provider/cvaicp.h"
-#include "provider/module.h"
+#include "include/cvaicp.h"
+#include "store/store_state.h"
 #include "tests/provider/appointment_fixture.h"
 
 namespace cv {

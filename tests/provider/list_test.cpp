@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "common/host_thread.h"
-#include "provider/cvaicp.h"
-#include "provider/module.h"
+#include "include/cvaicp.h"
+#include "store/store_state.h"
 #include "tests/provider/appointment_fixture.h"
 
 namespace cv {

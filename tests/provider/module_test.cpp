@@ -1,5 +1,5 @@
 // Load-time configuration, the Calendar folder layout and the dirty marker.
-#include "provider/module.h"
+#include "store/store_state.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <string>
 #include <thread>
 
-#include "common/module_hooks.h"
-#include "provider/calendar_paths.h"
-#include "provider/cvaicp.h"
+#include "provider/module_hooks.h"
+#include "store/calendar_paths.h"
+#include "include/cvaicp.h"
 #include "tests/support/test_store.h"
 
 namespace cv {

@@ -1,4 +1,4 @@
-#include "provider/period_file.h"
+#include "store/period_file.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "provider/period_search.h"
+#include "store/period_search.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "provider/period_file.h"
+#include "store/period_file.h"
 
 namespace cv {
 namespace {

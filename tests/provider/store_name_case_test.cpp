@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 #include "tests/provider/appointment_fixture.h"
 
 namespace cv {

@@ -10,7 +10,7 @@
 
 #include "common/host_thread.h"
 #include "common/platform.h"
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 #include "remote/framing.h"
 #include "remote/packing.h"
 #include "tests/remote/scripted_peer.h"

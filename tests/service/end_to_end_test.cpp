@@ -11,7 +11,7 @@
 #include "common/host_thread.h"
 #include "common/platform.h"
 #include "common/registry.h"
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 #include "remote/channel.h"
 #include "tests/support/test_store.h"
 

@@ -21,7 +21,7 @@
 #include "common/host_thread.h"
 #include "common/platform.h"
 #include "common/socket.h"
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 #include "remote/channel.h"
 #include "remote/framing.h"
 #include "remote/packing.h"

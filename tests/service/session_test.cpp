@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/host_thread.h"
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 #include "remote/channel.h"
 #include "remote/framing.h"
 #include "remote/packing.h"

@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "common/platform.h"
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 
 int main(int argc, char** argv) {
     if (argc != 7) {

@@ -31,7 +31,7 @@
 
 #include "common/platform.h"
 #include "common/registry_import.h"
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 
 namespace {
 

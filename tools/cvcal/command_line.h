@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 #include "tools/cvcal/output.h"
 #include "tools/cvcal/provider_library.h"
 

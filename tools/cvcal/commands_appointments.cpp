@@ -5,7 +5,7 @@
 
 #include "common/file_helpers.h"
 #include "common/platform.h"
-#include "provider/period_file.h"
+#include "store/period_file.h"
 #include "tools/cvcal/command_line.h"
 #include "tools/cvcal/item_io.h"
 #include "tools/cvcal/time_text.h"

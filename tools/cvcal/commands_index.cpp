@@ -8,11 +8,11 @@
 
 #include "common/civil_time.h"
 #include "common/file_helpers.h"
-#include "common/module_hooks.h"
+#include "provider/module_hooks.h"
 #include "index/calendar_folder_index.h"
 #include "index/property_map.h"
-#include "provider/calendar_paths.h"
-#include "provider/module.h"
+#include "store/calendar_paths.h"
+#include "store/store_state.h"
 #include "tools/cvcal/command_line.h"
 #include "tools/cvcal/time_text.h"
 

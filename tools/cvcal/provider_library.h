@@ -5,7 +5,7 @@
 #include <string>
 
 #include "common/platform.h"
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 
 namespace cvcal {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 
 namespace cv {
 

@@ -1,13 +1,11 @@
-// Free/busy: the days of a period that have appointments of their own, told by the names of the
-// day-level period files alone.
+#include "store/freebusy.h"
+
 #include <cstdio>
 #include <cstring>
 
 #include "common/platform.h"
 #include "common/text_helpers.h"
-#include "provider/calendar_paths.h"
-#include "provider/cvaicp.h"
-#include "provider/forwarding.h"
+#include "store/calendar_paths.h"
 
 namespace cv {
 namespace {
@@ -17,6 +15,8 @@ bool IsUsablePrefix(const FreeBusyRequest& request) {
     const char* prefix = FieldText(request.NamePrefix, sizeof request.NamePrefix);
     return prefix != nullptr && std::strpbrk(prefix, "\\/:") == nullptr;
 }
+
+}  // namespace
 
 int32_t GetBusyDays(FreeBusyRequest* request) {
     request->BusyDays[0] = '\0';
@@ -54,14 +54,4 @@ int32_t GetBusyDays(FreeBusyRequest* request) {
     return 1;
 }
 
-}  // namespace
 }  // namespace cv
-
-extern "C" int32_t CVAPI GetFreeBusyData(FreeBusyRequest* request) {
-    if (request == nullptr) return 1;
-    int32_t result = cv::Guarded(0, [&] { return cv::GetBusyDays(request); });
-    // A list that a failure cut short is no answer: the caller gets none, and 0 rather than the
-    // usual 1, so that it can tell.
-    if (result == 0) request->BusyDays[0] = '\0';
-    return result;
-}

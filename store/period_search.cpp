@@ -1,10 +1,10 @@
-#include "provider/period_search.h"
+#include "store/period_search.h"
 
 #include <cctype>
 #include <cstring>
 
-#include "provider/period_file.h"
-#include "provider/sse2.h"
+#include "store/period_file.h"
+#include "store/sse2.h"
 
 // A get reads a whole period file to find the last line with an id. Cutting every line into a
 // piece and viewing it costs far more than reading the file; but a piece whose id matches holds a

@@ -1,17 +1,16 @@
-#include "provider/appointments.h"
+#include "store/appointments.h"
 
 #include <cstring>
 #include <string>
 #include <string_view>
 
 #include "common/platform.h"
-#include "filelock/blocking_file.h"
-#include "provider/calendar_paths.h"
-#include "provider/forwarding.h"
-#include "provider/module.h"
-#include "provider/period_file.h"
-#include "provider/period_search.h"
-#include "provider/walk_memo.h"
+#include "store/blocking_file.h"
+#include "store/calendar_paths.h"
+#include "store/store_state.h"
+#include "store/period_file.h"
+#include "store/period_search.h"
+#include "store/walk_memo.h"
 
 namespace cv {
 namespace {
@@ -359,49 +358,3 @@ int32_t FindNextAppointment(AppointmentRequest* request, bool* failed) {
 }
 
 }  // namespace cv
-
-using cv::RemoteExport;
-using cv::RemoteOrLocal;
-
-extern "C" {
-
-// Each export turns away a missing record, offers the call to the remote host, and otherwise does
-// its local work.
-
-int32_t CVAPI AppointmentAdd(AppointmentRequest* request) {
-    if (request == nullptr) return 0;
-    return RemoteOrLocal(RemoteExport::kAppointmentAdd, request, nullptr, 0,
-                         [&] { return cv::AddAppointment(*request); });
-}
-
-int32_t CVAPI AppointmentRemove(AppointmentRequest* request) {
-    if (request == nullptr) return 0;
-    return RemoteOrLocal(RemoteExport::kAppointmentRemove, request, nullptr, 0,
-                         [&] { return cv::RemoveAppointment(*request); });
-}
-
-int32_t CVAPI AppointmentEdit(AppointmentRequest* old_request, AppointmentRequest* new_request) {
-    if (old_request == nullptr || new_request == nullptr) return 0;
-    return RemoteOrLocal(RemoteExport::kAppointmentEdit, old_request, new_request, 0,
-                         [&] { return cv::EditAppointment(*old_request, *new_request); });
-}
-
-int32_t CVAPI AppointmentGet(AppointmentRequest* request) {
-    if (request == nullptr) return 0;
-    return RemoteOrLocal(RemoteExport::kAppointmentGet, request, nullptr, 0,
-                         [&] { return cv::GetAppointment(request); });
-}
-
-int32_t CVAPI AppointmentFindFirst(AppointmentRequest* request) {
-    if (request == nullptr) return 0;
-    return RemoteOrLocal(RemoteExport::kAppointmentFindFirst, request, nullptr, 0,
-                         [&] { return cv::FindFirstAppointment(request); });
-}
-
-int32_t CVAPI AppointmentFindNext(AppointmentRequest* request) {
-    if (request == nullptr) return 0;
-    return RemoteOrLocal(RemoteExport::kAppointmentFindNext, request, nullptr, 0,
-                         [&] { return cv::FindNextAppointment(request); });
-}
-
-}  // extern "C"

@@ -1,4 +1,4 @@
-#include "provider/period_file.h"
+#include "store/period_file.h"
 
 #include <cctype>
 #include <charconv>
@@ -7,7 +7,7 @@
 
 #include "common/civil_time.h"
 #include "common/text_helpers.h"
-#include "provider/sse2.h"
+#include "store/sse2.h"
 
 namespace cv {
 namespace {

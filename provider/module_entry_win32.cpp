@@ -12,7 +12,7 @@
 //           nothing more is done.
 #include <windows.h>
 
-#include "common/module_hooks.h"
+#include "provider/module_hooks.h"
 #include "common/thread_runtime.h"
 
 extern "C" BOOL WINAPI DllMainCRTStartup(HANDLE module, DWORD reason, LPVOID reserved);

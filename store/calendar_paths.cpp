@@ -1,10 +1,10 @@
-#include "provider/calendar_paths.h"
+#include "store/calendar_paths.h"
 
 #include <cstring>
 
 #include "common/platform.h"
 #include "common/text_helpers.h"
-#include "provider/module.h"
+#include "store/store_state.h"
 
 namespace cv {
 

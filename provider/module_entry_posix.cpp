@@ -1,6 +1,6 @@
 // Load and unload of the shared object. New threads need no hook: a POSIX thread-specific value
 // starts out as 0 by itself.
-#include "common/module_hooks.h"
+#include "provider/module_hooks.h"
 
 __attribute__((constructor)) static void CvaicpLoad() {
     cv::OnProcessAttach();

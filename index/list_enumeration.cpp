@@ -1,4 +1,4 @@
-#include "provider/list.h"
+#include "index/list_enumeration.h"
 
 #include <cstring>
 #include <string>
@@ -7,9 +7,8 @@
 #include "common/text_helpers.h"
 #include "index/calendar_scan.h"
 #include "index/store_index.h"
-#include "provider/calendar_paths.h"
-#include "provider/forwarding.h"
-#include "provider/module.h"
+#include "store/calendar_paths.h"
+#include "store/store_state.h"
 
 namespace cv {
 namespace {
@@ -162,28 +161,3 @@ int32_t ListFindClose() {
 }
 
 }  // namespace cv
-
-using cv::RemoteExport;
-using cv::RemoteOrLocal;
-
-extern "C" {
-
-int32_t CVAPI AppointmentListItemFindFirst(ListContext* context, ListItem* item) {
-    if (context == nullptr || item == nullptr) return 0;
-    return RemoteOrLocal(RemoteExport::kAppointmentListItemFindFirst, context, item, 0,
-                         [&] { return cv::ListFindFirst(*context, item); });
-}
-
-int32_t CVAPI AppointmentListItemFindNext(ListContext* context, ListItem* item) {
-    if (context == nullptr || item == nullptr) return 0;
-    return RemoteOrLocal(RemoteExport::kAppointmentListItemFindNext, context, item, 0,
-                         [&] { return cv::ListFindNext(item); });
-}
-
-int32_t CVAPI AppointmentListItemFindClose(ListContext* context) {
-    if (context == nullptr) return 1;
-    return RemoteOrLocal(RemoteExport::kAppointmentListItemFindClose, context, nullptr, 1,
-                         [&] { return cv::ListFindClose(); });
-}
-
-}  // extern "C"

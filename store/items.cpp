@@ -1,12 +1,11 @@
-#include "provider/items.h"
+#include "store/items.h"
 
 #include <atomic>
 #include <cstring>
 
 #include "common/platform.h"
 #include "common/text_helpers.h"
-#include "provider/calendar_paths.h"
-#include "provider/forwarding.h"
+#include "store/calendar_paths.h"
 
 namespace cv {
 namespace {
@@ -122,50 +121,3 @@ int32_t ItemDelete(const AppointmentItemRequest& request) {
 }
 
 }  // namespace cv
-
-using cv::RemoteExport;
-using cv::RemoteOrLocal;
-
-extern "C" {
-
-int32_t CVAPI AppointmentItemGetFirstChunk(AppointmentItemRequest* request) {
-    if (request == nullptr) return 0;
-    return RemoteOrLocal(RemoteExport::kAppointmentItemGetFirstChunk, request, nullptr, 0,
-                         [&] { return cv::ItemGetFirstChunk(request); });
-}
-
-int32_t CVAPI AppointmentItemGetNextChunk(AppointmentItemRequest* request) {
-    if (request == nullptr) return 0;
-    return RemoteOrLocal(RemoteExport::kAppointmentItemGetNextChunk, request, nullptr, 0,
-                         [&] { return cv::ItemGetNextChunk(request); });
-}
-
-int32_t CVAPI AppointmentItemGetSize(AppointmentItemRequest* request) {
-    if (request == nullptr) return 0;
-    return RemoteOrLocal(RemoteExport::kAppointmentItemGetSize, request, nullptr, 0,
-                         [&] { return cv::ItemGetSize(request); });
-}
-
-int32_t CVAPI AppointmentItemWriteFirstChunk(AppointmentItemRequest* request) {
-    if (request == nullptr) return 1;
-    return RemoteOrLocal(RemoteExport::kAppointmentItemWriteFirstChunk, request, nullptr, 1,
-                         [&] { return cv::ItemWriteFirstChunk(request); });
-}
-
-int32_t CVAPI AppointmentItemWriteNextChunk(AppointmentItemRequest* request) {
-    if (request == nullptr) return 1;
-    return RemoteOrLocal(RemoteExport::kAppointmentItemWriteNextChunk, request, nullptr, 1,
-                         [&] { return cv::ItemWriteNextChunk(request); });
-}
-
-// The offset and the delete always act locally, also while other calls go to a remote host.
-int32_t CVAPI AppointmentItemGetCurrentOffset(AppointmentItemRequest*) {
-    return cv::ItemGetCurrentOffset();
-}
-
-int32_t CVAPI AppointmentItemDelete(AppointmentItemRequest* request) {
-    if (request == nullptr) return 1;
-    return cv::Guarded(1, [&] { return cv::ItemDelete(*request); });
-}
-
-}  // extern "C"

@@ -1,4 +1,4 @@
-#include "filelock/blocking_file.h"
+#include "store/blocking_file.h"
 
 #include <cstdio>
 
@@ -6,8 +6,8 @@
 #include "common/platform.h"
 #include "common/registry.h"
 #include "common/text_helpers.h"
-#include "provider/calendar_paths.h"
-#include "provider/module.h"
+#include "store/calendar_paths.h"
+#include "store/store_state.h"
 
 namespace cv {
 namespace {

@@ -1,9 +1,9 @@
-#include "provider/walk_memo.h"
+#include "store/walk_memo.h"
 
 #include <cstring>
 
 #include "common/spin_lock.h"
-#include "provider/calendar_paths.h"
+#include "store/calendar_paths.h"
 
 namespace cv {
 namespace {

@@ -9,7 +9,7 @@
 
 #include <cstddef>
 
-#include "provider/cvaicp.h"
+#include "include/cvaicp.h"
 
 namespace cv {
 
