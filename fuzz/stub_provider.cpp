@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "include/cvaicp.h"
+#include "include/cvaicp_exports.h"
 
 namespace {
 
@@ -18,56 +18,38 @@ int32_t Touch(void* record, size_t size) {
 }
 
 // A list item gets the context's bytes (less compressible than zeros), as far as they go.
-int32_t Fill(ListContext* context, ListItem* item) {
+int32_t Answer(ListContext* context, ListItem* item) {
     std::memcpy(item, context, sizeof *context);
     return Touch(item, sizeof *item);
 }
 
+template <typename Record>
+int32_t Answer(Record* record) {
+    return Touch(record, sizeof *record);
+}
+
+template <typename First, typename Second>
+int32_t Answer(First* first, Second* second) {
+    return Touch(first, sizeof *first) + Touch(second, sizeof *second);
+}
+
 }  // namespace
 
+// The exports that cvadmind serves (those the library forwards), from the export table.
+#define CV_STUB_1_ARGUMENTS(Name, First, Second) \
+    int32_t CVAPI Name(First* a) {               \
+        return Answer(a);                        \
+    }
+#define CV_STUB_2_ARGUMENTS(Name, First, Second) \
+    int32_t CVAPI Name(First* a, Second* b) {    \
+        return Answer(a, b);                     \
+    }
+#define CV_STUB_FORWARDED_0(Name, Arguments, First, Second)
+#define CV_STUB_FORWARDED_1(Name, Arguments, First, Second) \
+    CV_STUB_##Arguments##_ARGUMENTS(Name, First, Second)
+#define CV_STUB(Name, Ordinal, Arguments, First, FirstBack, Second, SecondBack, Forwarded) \
+    CV_STUB_FORWARDED_##Forwarded(Name, Arguments, First, Second)
+
 extern "C" {
-
-int32_t CVAPI AppointmentAdd(AppointmentRequest* r) {
-    return Touch(r, sizeof *r);
-}
-int32_t CVAPI AppointmentRemove(AppointmentRequest* r) {
-    return Touch(r, sizeof *r);
-}
-int32_t CVAPI AppointmentEdit(AppointmentRequest* a, AppointmentRequest* b) {
-    return Touch(a, sizeof *a) + Touch(b, sizeof *b);
-}
-int32_t CVAPI AppointmentGet(AppointmentRequest* r) {
-    return Touch(r, sizeof *r);
-}
-int32_t CVAPI AppointmentFindFirst(AppointmentRequest* r) {
-    return Touch(r, sizeof *r);
-}
-int32_t CVAPI AppointmentFindNext(AppointmentRequest* r) {
-    return Touch(r, sizeof *r);
-}
-int32_t CVAPI AppointmentItemGetFirstChunk(AppointmentItemRequest* r) {
-    return Touch(r, sizeof *r);
-}
-int32_t CVAPI AppointmentItemGetNextChunk(AppointmentItemRequest* r) {
-    return Touch(r, sizeof *r);
-}
-int32_t CVAPI AppointmentItemGetSize(AppointmentItemRequest* r) {
-    return Touch(r, sizeof *r);
-}
-int32_t CVAPI AppointmentItemWriteFirstChunk(AppointmentItemRequest* r) {
-    return Touch(r, sizeof *r);
-}
-int32_t CVAPI AppointmentItemWriteNextChunk(AppointmentItemRequest* r) {
-    return Touch(r, sizeof *r);
-}
-int32_t CVAPI AppointmentListItemFindFirst(ListContext* c, ListItem* i) {
-    return Fill(c, i);
-}
-int32_t CVAPI AppointmentListItemFindNext(ListContext* c, ListItem* i) {
-    return Fill(c, i);
-}
-int32_t CVAPI AppointmentListItemFindClose(ListContext* c) {
-    return Touch(c, sizeof *c);
-}
-
+CVAICP_EXPORTS(CV_STUB)
 }  // extern "C"

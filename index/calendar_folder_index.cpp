@@ -10,6 +10,7 @@
 #include "common/registry.h"
 #include "common/text_helpers.h"
 #include "index/calendar_scan.h"
+#include "index/folder_scan.h"
 #include "store/calendar_paths.h"
 
 namespace cv {

@@ -14,11 +14,16 @@
 
 namespace cv {
 
-// Builds the index into a fresh root of the record's document (made when it has none). With a
-// list context: the range scan, then the index is saved. Without one: every period file of the
-// folder, saved when there was any; a folder without period files but with "_index.xml" is left
-// alone. 0 only when no document could be had.
-int ScanCalendarIndex(StoreIndex* index, const ListContext* context);
+// The appointments' window of a range scan.
+struct Range {
+    int32_t start;
+    int32_t end;
+};
+
+// Walks one period file and builds an element for each appointment, inside the range when one
+// is given. `unread` is set when the walk or an appointment's files could not be read.
+void IndexPeriod(StoreIndex* index, const char* mailbox, const char* postoffice, const char* period,
+                 const Range* range, bool* unread);
 
 // The range scan proper: the period files named after the local date of RangeStart (the whole
 // span, the year, the month, the day), keeping the appointments that lie wholly inside the range.

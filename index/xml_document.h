@@ -5,8 +5,8 @@
 // Texts cross this seam as NUL-terminated 8-bit texts in the system's code page (on Windows the
 // ANSI code page; natively UTF-8, where a byte that is not part of valid UTF-8 is read as its
 // Windows-1252 character); the documents hold Unicode. A character that the code page lacks comes
-// back as '?'. Characters that an XML document cannot carry at all (the control characters other than
-// tab, line feed and carriage return) are stored as '?', so that whatever a header line holds,
+// back as '?'. Characters that an XML document cannot carry at all (the control characters other
+// than tab, line feed and carriage return) are stored as '?', so that whatever a header line holds,
 // the saved index loads back.
 //
 // Documents and nodes are counted references: copies share the object, Reset gives the reference

@@ -4,89 +4,54 @@
 #include <vector>
 
 #include "common/text_helpers.h"
-#include "include/cvaicp.h"
+#include "include/cvaicp_exports.h"
 #include "remote/channel.h"
 #include "remote/packing.h"
 
 namespace cvadmind {
 namespace {
 
-constexpr size_t kListContextSize = 5388;
-constexpr size_t kListItemSize = 8780;
-
 // Runs an export through a pointer of the type it is declared with: a call through any other
 // function type (say, one taking void*) is undefined, even where the calling convention happens
 // to pass the same bytes.
 using Invoker = int32_t (*)(void* entry, unsigned char* first, unsigned char* second);
 
-template <typename Record>
-int32_t CallOne(void* entry, unsigned char* first, unsigned char*) {
-    return reinterpret_cast<int32_t(CVAPI*)(Record*)>(entry)(reinterpret_cast<Record*>(first));
+template <int Arguments, typename First, typename Second>
+int32_t Call(void* entry, unsigned char* first, unsigned char* second) {
+    using Function = typename cvaicp::Function<Arguments, First, Second>::Type;
+    if constexpr (Arguments == 0) {
+        return reinterpret_cast<Function>(entry)();
+    } else if constexpr (Arguments == 1) {
+        return reinterpret_cast<Function>(entry)(reinterpret_cast<First*>(first));
+    } else {
+        return reinterpret_cast<Function>(entry)(reinterpret_cast<First*>(first),
+                                                 reinterpret_cast<Second*>(second));
+    }
 }
 
-template <typename First, typename Second>
-int32_t CallTwo(void* entry, unsigned char* first, unsigned char* second) {
-    return reinterpret_cast<int32_t(CVAPI*)(First*, Second*)>(entry)(
-        reinterpret_cast<First*>(first), reinterpret_cast<Second*>(second));
-}
-
-// The exports a client may run, with the size of each record they take, whether the client
-// reads that record back, and how the export is called.
+// Every export, from the export table: a client may run those that the library forwards, with
+// the size of each record they take, whether the client reads that record back, and how the
+// export is called.
 struct ServedExport {
     const char* name;
+    bool served;
     int records;
     size_t sizes[2];
     bool read_back[2];
     Invoker call;
 };
 
-constexpr Invoker kAppointmentCall = CallOne<AppointmentRequest>;
-constexpr Invoker kItemCall = CallOne<AppointmentItemRequest>;
-constexpr Invoker kListCall = CallTwo<ListContext, ListItem>;
-
 constexpr ServedExport kServed[] = {
-    {"AppointmentAdd", 1, {sizeof(AppointmentRequest), 0}, {true, false}, kAppointmentCall},
-    {"AppointmentRemove", 1, {sizeof(AppointmentRequest), 0}, {true, false}, kAppointmentCall},
-    {"AppointmentEdit",
-     2,
-     {sizeof(AppointmentRequest), sizeof(AppointmentRequest)},
-     {false, false},
-     CallTwo<AppointmentRequest, AppointmentRequest>},
-    {"AppointmentGet", 1, {sizeof(AppointmentRequest), 0}, {true, false}, kAppointmentCall},
-    {"AppointmentFindFirst", 1, {sizeof(AppointmentRequest), 0}, {true, false}, kAppointmentCall},
-    {"AppointmentFindNext", 1, {sizeof(AppointmentRequest), 0}, {true, false}, kAppointmentCall},
-    {"AppointmentItemGetFirstChunk",
-     1,
-     {sizeof(AppointmentItemRequest), 0},
-     {true, false},
-     kItemCall},
-    {"AppointmentItemGetNextChunk",
-     1,
-     {sizeof(AppointmentItemRequest), 0},
-     {true, false},
-     kItemCall},
-    {"AppointmentItemGetSize", 1, {sizeof(AppointmentItemRequest), 0}, {true, false}, kItemCall},
-    {"AppointmentItemWriteFirstChunk",
-     1,
-     {sizeof(AppointmentItemRequest), 0},
-     {false, false},
-     kItemCall},
-    {"AppointmentItemWriteNextChunk",
-     1,
-     {sizeof(AppointmentItemRequest), 0},
-     {false, false},
-     kItemCall},
-    {"AppointmentListItemFindFirst",
-     2,
-     {kListContextSize, kListItemSize},
-     {false, true},
-     kListCall},
-    {"AppointmentListItemFindNext", 2, {kListContextSize, kListItemSize}, {false, true}, kListCall},
-    {"AppointmentListItemFindClose",
-     1,
-     {kListContextSize, 0},
-     {false, false},
-     CallOne<ListContext>},
+#define CV_SERVED_EXPORT(Name, Ordinal, Arguments, First, FirstBack, Second, SecondBack, \
+                         Forwarded)                                                      \
+    {#Name,                                                                              \
+     Forwarded != 0,                                                                     \
+     Arguments,                                                                          \
+     {cvaicp::RecordSize<First>(), cvaicp::RecordSize<Second>()},                        \
+     {FirstBack != 0, SecondBack != 0},                                                  \
+     Call<Arguments, First, Second>},
+    CVAICP_EXPORTS(CV_SERVED_EXPORT)
+#undef CV_SERVED_EXPORT
 };
 
 // The text between open and close, or false when either is missing.
@@ -256,7 +221,7 @@ std::string Session::Exec(const std::string& request) {
     if (!Between(request, "<FUNCTION>", "</FUNCTION>", &function)) return Refusal("no function");
     const ServedExport* served = nullptr;
     for (const ServedExport& e : kServed) {
-        if (function == e.name) served = &e;
+        if (e.served && function == e.name) served = &e;
     }
     if (served == nullptr) {
         event_ = "EXEC of unknown function refused";

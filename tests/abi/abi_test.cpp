@@ -2,10 +2,13 @@
 // ordinal) and called through the declared convention, with the stack left as it was.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <sstream>
 #include <string>
 
 #include "common/platform.h"
-#include "include/cvaicp.h"
+#include "include/cvaicp_exports.h"
+#include "tests/support/test_store.h"
 
 namespace cv {
 namespace {
@@ -25,25 +28,9 @@ struct Export {
     int arguments;
 };
 constexpr Export kExports[] = {
-    {"AppointmentAdd", 1, 1},
-    {"AppointmentEdit", 2, 2},
-    {"AppointmentRemove", 3, 1},
-    {"AppointmentFindFirst", 4, 1},
-    {"AppointmentFindNext", 5, 1},
-    {"AppointmentGet", 6, 1},
-    {"AppointmentGetLastError", 7, 0},
-    {"AppointmentItemWriteFirstChunk", 8, 1},
-    {"AppointmentItemWriteNextChunk", 9, 1},
-    {"AppointmentItemGetCurrentOffset", 10, 1},
-    {"AppointmentItemGetSize", 11, 1},
-    {"AppointmentItemGetFirstChunk", 12, 1},
-    {"AppointmentItemGetNextChunk", 13, 1},
-    {"AppointmentItemDelete", 15, 1},
-    {"GetFreeBusyData", 16, 1},
-    {"SetCurrentHost", 14, 1},
-    {"AppointmentListItemFindFirst", 17, 2},
-    {"AppointmentListItemFindNext", 18, 2},
-    {"AppointmentListItemFindClose", 19, 1},
+#define CV_ABI_EXPORT(Name, Ordinal, Arguments, ...) {#Name, Ordinal, Arguments},
+    CVAICP_EXPORTS(CV_ABI_EXPORT)
+#undef CV_ABI_EXPORT
 };
 
 #if defined(_WIN32) && defined(__i386__)
@@ -86,6 +73,36 @@ TEST_F(AbiTest, ExportsNothingButTheProviderFunctions) {
     EXPECT_EQ(nullptr, library_.Symbol("_AppointmentGetLastError@0"));
     EXPECT_EQ(nullptr, library_.Symbol("_ZN2cv8MailRootEv"));
     EXPECT_EQ(nullptr, library_.Symbol("OnProcessAttach"));
+}
+
+// The .def file fixes the DLL's names and ordinals; the export table, from which the library and
+// its hosts take theirs, must say the same.
+TEST(ExportTableTest, AgreesWithTheDefFile) {
+    std::string def_path = CVAICP_DEF_FILE;
+#if defined(_WIN32)
+    def_path = "Z:" + def_path;  // Wine's drive for the root of the build machine
+    for (char& c : def_path) {
+        if (c == '/') c = '\\';
+    }
+#endif
+    std::string text;
+    ASSERT_TRUE(testing::ReadFileBytes(def_path, &text)) << def_path;
+    std::istringstream lines(text);
+    std::string line;
+    std::string listed;
+    while (std::getline(lines, line)) {
+        std::istringstream words(line);
+        std::string name, ordinal;
+        if (line.empty() || line[0] == ';' || !std::isspace(static_cast<unsigned char>(line[0])) ||
+            !(words >> name >> ordinal) || ordinal[0] != '@') {
+            continue;
+        }
+        listed += name + " " + ordinal.substr(1) + "\n";
+    }
+    std::string table;
+    for (const Export& e : kExports)
+        table += std::string(e.name) + " " + std::to_string(e.ordinal) + "\n";
+    EXPECT_EQ(listed, table);
 }
 
 TEST_F(AbiTest, EveryExportIsFoundByName) {

@@ -11,28 +11,13 @@
 #include <stdlib.h>
 #include <string.h>
 
-const char* const cv_export_name[X_COUNT] = {
-    "AppointmentAdd",
-    "AppointmentEdit",
-    "AppointmentRemove",
-    "AppointmentFindFirst",
-    "AppointmentFindNext",
-    "AppointmentGet",
-    "AppointmentGetLastError",
-    "AppointmentItemWriteFirstChunk",
-    "AppointmentItemWriteNextChunk",
-    "AppointmentItemGetCurrentOffset",
-    "AppointmentItemGetSize",
-    "AppointmentItemGetFirstChunk",
-    "AppointmentItemGetNextChunk",
-    "SetCurrentHost",
-    "AppointmentItemDelete",
-    "GetFreeBusyData",
-    "AppointmentListItemFindFirst",
-    "AppointmentListItemFindNext",
-    "AppointmentListItemFindClose",
-};
-const int cv_export_args[X_COUNT] = {1, 2, 1, 1, 1, 1, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 1};
+/* From the export table, in ordinal order, as the enumeration of host.h. */
+#define CV_HOST_EXPORT_NAME(Name, ...) #Name,
+#define CV_HOST_EXPORT_ARGUMENTS(Name, Ordinal, Arguments, ...) Arguments,
+const char* const cv_export_name[X_COUNT] = {CVAICP_EXPORTS(CV_HOST_EXPORT_NAME)};
+const int cv_export_args[X_COUNT] = {CVAICP_EXPORTS(CV_HOST_EXPORT_ARGUMENTS)};
+#define CV_HOST_EXPORT_COUNT(Name, ...) +1
+_Static_assert(X_COUNT == 0 CVAICP_EXPORTS(CV_HOST_EXPORT_COUNT), "host.h lists every export");
 
 volatile LONG cv_failures;
 static const char* program_name = "host";

@@ -8,9 +8,9 @@
 #include <windows.h>
 #include <stdint.h>
 
-#include "include/cvaicp.h"
+#include "include/cvaicp_exports.h"
 
-/* The exports in ordinal order: X_... + 1 is the ordinal. */
+/* The exports in ordinal order, as in include/cvaicp_exports.h: X_... + 1 is the ordinal. */
 enum {
     X_ADD,
     X_EDIT,

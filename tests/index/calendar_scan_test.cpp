@@ -1,5 +1,6 @@
 // Calendar elements from item files, and the range and full scans over period files.
 #include "index/calendar_scan.h"
+#include "index/folder_scan.h"
 
 #include <gtest/gtest.h>
 

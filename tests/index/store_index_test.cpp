@@ -15,6 +15,7 @@
 #include "common/platform.h"
 #include "common/registry.h"
 #include "index/calendar_scan.h"
+#include "index/folder_scan.h"
 #include "tests/index/index_test_support.h"
 #include "tests/support/test_store.h"
 
