@@ -130,6 +130,9 @@ int Add(Context& context, const CommandLine& line) {
     request.FinishTime = end;
     std::string message = ItemMessage(line, start, end);
     CheckReach(context, line, Access::kWrite);
+    if (InPeriod(context, line, id, period)) {
+        Refused("not added: " + id + " is already in period " + period);
+    }
     // The item file is named by the id alone: another appointment's would be overwritten.
     if (HasItem(context, line, id)) {
         Refused("not added: an item file " + id + " is there already (the id is in use)");

@@ -1,6 +1,7 @@
 #include "tools/cvcal/reg_text.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <random>
 #include <vector>
 
@@ -134,11 +135,14 @@ std::string SetRegValue(const std::string& text, cv::Hive hive, const std::strin
 bool WriteRegValue(const std::string& path, cv::Hive hive, const std::string& key,
                    const std::string& name, const std::string& data, std::string* error) {
     std::string text;
-    if (cv::FolderExists(path.c_str())) {
-        *error = path + " is a folder, not a .reg file";
+    std::error_code failed;
+    std::filesystem::file_status status = std::filesystem::status(path, failed);
+    bool exists = std::filesystem::exists(status);
+    // A device or a folder under the name must never be replaced by a file.
+    if (exists && !std::filesystem::is_regular_file(status)) {
+        *error = path + " is not a file, not a .reg file";
         return false;
     }
-    bool exists = cv::EntryExists(path.c_str());
     if (exists && !cv::ReadWholeFile(path.c_str(), &text)) {
         *error = "cannot read " + path;
         return false;

@@ -1,6 +1,7 @@
 #include "tools/cvcal/registry_choice.h"
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "common/file_helpers.h"
 #include "common/platform.h"
@@ -22,8 +23,13 @@ void MakeParentFolders(const std::string& path) {
 }
 
 void CheckFile(const std::string& path, const std::string& origin, RegistryUse use) {
-    if (cv::FolderExists(path.c_str())) {
+    std::error_code failed;
+    std::filesystem::file_status status = std::filesystem::status(path, failed);
+    if (std::filesystem::is_directory(status)) {
         throw Failure(kExitConfig, origin + ": " + path + " is a folder, not a .reg file");
+    }
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        throw Failure(kExitConfig, origin + ": " + path + " is not a file, not a .reg file");
     }
     if (!cv::EntryExists(path.c_str())) {
         if (use == RegistryUse::kCreate) return;
