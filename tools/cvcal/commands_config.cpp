@@ -133,7 +133,8 @@ int Host(Context& context, const CommandLine& line) {
     if (line.Has("credentials") || line.Has("credentials-file")) {
         WriteText(cv::Hive::kCurrentUser, key, "Credentials", credentials);
     }
-    if (line.Has("protocol")) WriteText(cv::Hive::kCurrentUser, key, "Authentication Protocol", protocol);
+    if (line.Has("protocol"))
+        WriteText(cv::Hive::kCurrentUser, key, "Authentication Protocol", protocol);
     if (port != 0) WriteNumber(cv::Hive::kCurrentUser, key, "Port", port);
     context.output.Field("host", Output::Text(name));
     context.output.Field("address", Output::Text(line.Required("address")));

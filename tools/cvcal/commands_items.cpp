@@ -101,8 +101,8 @@ int ItemDelete(Context& context, const CommandLine& line) {
     AppointmentItemRequest record = ItemRecord(line, line.Required("id"));
     context.library.item_delete(&record);
     if (ItemThere(context, line, line.Required("id"))) {
-        throw Failure(kExitRefused, "not deleted: the item file " + line.Required("id") +
-                                        " is still there");
+        throw Failure(kExitRefused,
+                      "not deleted: the item file " + line.Required("id") + " is still there");
     }
     context.output.Field("deleted", Output::Text(line.Required("id")));
     return kExitOk;

@@ -52,7 +52,8 @@ const OptionSpec kGlobalOptions[] = {
 
 std::vector<Command> AllCommands() {
     std::vector<Command> all = AppointmentCommands();
-    for (auto group : {FindCommands(), ListCommands(), ItemCommands(), ConfigCommands(), IndexCommands()}) {
+    for (auto group :
+         {FindCommands(), ListCommands(), ItemCommands(), ConfigCommands(), IndexCommands()}) {
         all.insert(all.end(), group.begin(), group.end());
     }
     return all;

@@ -33,8 +33,8 @@ void CheckFile(const std::string& path, const std::string& origin, RegistryUse u
     }
     if (!cv::EntryExists(path.c_str())) {
         if (use == RegistryUse::kCreate) return;
-        throw Failure(kExitConfig, origin + ": " + path +
-                                       " not found (cvcal config set-root DIR makes it)");
+        throw Failure(kExitConfig,
+                      origin + ": " + path + " not found (cvcal config set-root DIR makes it)");
     }
     std::string text;
     if (!cv::ReadWholeFile(path.c_str(), &text)) {
@@ -67,8 +67,9 @@ void ChooseRegistry(const std::string& given, RegistryUse use) {
             path = DefaultRegistryPath();
             origin = "the default registry file";
             if (path.empty()) {
-                throw Failure(kExitConfig, "no registry file: give --registry FILE or set "
-                                           "CVAICP_REGISTRY");
+                throw Failure(kExitConfig,
+                              "no registry file: give --registry FILE or set "
+                              "CVAICP_REGISTRY");
             }
             if (use == RegistryUse::kCreate) MakeParentFolders(path);
         }
@@ -77,7 +78,8 @@ void ChooseRegistry(const std::string& given, RegistryUse use) {
     CheckFile(path, origin, use);
     // Natively this only names the file; the Windows build has the values imported.
     if (cv::EntryExists(path.c_str()) || cv::RegistryIsFile()) {
-        if (!cv::ImportRegistryFile(path)) throw Failure(kExitConfig, origin + ": cannot read " + path);
+        if (!cv::ImportRegistryFile(path))
+            throw Failure(kExitConfig, origin + ": cannot read " + path);
     }
 }
 

@@ -67,8 +67,8 @@ std::string Reason(const std::string& reply) {
 void CheckHostConfigured(const std::string& host) {
     if (HostValue(host, "Address").empty()) {
         throw Failure(kExitConfig, "--host " + host + ": no such host configured in " +
-                                       cv::RegistryLocation() +
-                                       " (cvcal config host " + host + " --address A)");
+                                       cv::RegistryLocation() + " (cvcal config host " + host +
+                                       " --address A)");
     }
 }
 
@@ -100,14 +100,14 @@ void ProbeRemoteHost(const std::string& host) {
     if (reply.find(cv::kSuccessText) == std::string::npos) {
         throw Failure(kExitConfig, "host " + host + ": AUTH refused" + Reason(reply) +
                                        " (check the credentials and the protocol: cvcal config "
-                                       "host " + host + ")");
+                                       "host " +
+                                       host + ")");
     }
     reply = connection.Ask(std::string("<DATA><METHOD>LOAD</METHOD><LIBRARY>") +
                            cv::kProviderLibraryName + "</LIBRARY></DATA>");
     if (reply.find(cv::kSuccessText) == std::string::npos) {
         throw Failure(kExitConfig, "host " + host + ": LOAD " + cv::kProviderLibraryName +
-                                       " refused" + Reason(reply) +
-                                       " (see the service's log)");
+                                       " refused" + Reason(reply) + " (see the service's log)");
     }
     connection.Quit();
 }

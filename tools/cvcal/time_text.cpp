@@ -97,9 +97,9 @@ int64_t LocalOffset(int32_t seconds) {
     std::time_t t = seconds;
     std::tm* local = std::localtime(&t);  // cvcal runs on one thread
     if (local == nullptr) return 0;
-    int64_t fields = cv::DaysFromCivil(local->tm_year + 1900, local->tm_mon + 1, local->tm_mday) *
-                         86400 +
-                     local->tm_hour * 3600 + local->tm_min * 60 + local->tm_sec;
+    int64_t fields =
+        cv::DaysFromCivil(local->tm_year + 1900, local->tm_mon + 1, local->tm_mday) * 86400 +
+        local->tm_hour * 3600 + local->tm_min * 60 + local->tm_sec;
     return fields - seconds;
 }
 
