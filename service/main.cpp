@@ -1,6 +1,7 @@
 // cvadmind: our remote admin service. Clients (the provider library in remote mode) authenticate,
 // load the provider library by an allowed name, and have its exports run on this machine's store.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -8,6 +9,8 @@
 #include "common/file_helpers.h"
 #include "common/host_thread.h"
 #include "common/library_location.h"
+#include "common/platform.h"
+#include "common/registry.h"
 #include "remote/channel.h"
 #include "common/stop_signal.h"
 #include "service/server.h"
@@ -15,18 +18,25 @@
 namespace {
 
 const char kUsage[] =
-    "usage: cvadmind --config FILE [--listen ADDRESS:PORT] [--port-file FILE] [--quiet]\n"
+    "usage: cvadmind --config FILE [--listen ADDRESS:PORT] [--port-file FILE]\n"
+    "                [--credentials-file FILE] [--quiet]\n"
     "\n"
     "Serves the provider's remote calls: clients authenticate with the credentials and protocol\n"
     "of the configuration, load a library it allows, and run that library's calendar exports on\n"
     "this machine's store.\n"
     "\n"
-    "  --config FILE      settings: credentials (required), protocol, library, listen,\n"
-    "                     idle-timeout, max-connections (see the service's README section)\n"
+    "  --config FILE      settings: credentials or credentials-file (required), protocol\n"
+    "                     (PLAIN), library, listen, idle-timeout, max-connections\n"
     "  --listen A:P       overrides the configuration's listen address (default 127.0.0.1:8081;\n"
     "                     port 0 takes any free port)\n"
     "  --port-file FILE   writes the port it listens on into FILE once it is listening\n"
-    "  --quiet            no log lines on standard error\n";
+    "  --credentials-file FILE  the credentials from the first line of FILE (- for standard\n"
+    "                     input) instead of the configuration's\n"
+    "  --quiet            no log lines on standard error\n"
+    "  --version          print the version\n"
+    "\n"
+    "The store served is the one the registry configures (natively the .reg file named by\n"
+    "CVAICP_REGISTRY). Exit status: 0 stopped on request, 2 wrong arguments or settings.\n";
 
 cvadmind::Server* g_server = nullptr;
 
@@ -39,10 +49,32 @@ int Fail(const std::string& message) {
     return 2;
 }
 
+void Warn(const std::string& message) {
+    std::fprintf(stderr, "cvadmind: warning: %s\n", message.c_str());
+}
+
+// What would make every call find nothing, said at the start rather than left for a client to
+// puzzle over.
+void WarnAboutStore(const cvadmind::ServiceConfig& config) {
+    if (cv::RegistryIsFile()) {
+        const char* registry = std::getenv("CVAICP_REGISTRY");
+        if (registry == nullptr || registry[0] == '\0') {
+            Warn("CVAICP_REGISTRY is not set: the library has no configuration and no store");
+        } else if (!cv::EntryExists(registry)) {
+            Warn(std::string("CVAICP_REGISTRY names ") + registry + ", which is not there");
+        }
+    }
+    for (const cvadmind::ServiceConfig::Library& library : config.libraries) {
+        if (!cv::EntryExists(library.path.c_str())) {
+            Warn("library " + library.name + ": " + library.path + " is not there");
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string config_path, listen, port_file;
+    std::string config_path, listen, port_file, credentials_file;
     bool quiet = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -56,8 +88,13 @@ int main(int argc, char** argv) {
             listen = value();
         } else if (a == "--port-file") {
             port_file = value();
+        } else if (a == "--credentials-file") {
+            credentials_file = value();
         } else if (a == "--quiet") {
             quiet = true;
+        } else if (a == "--version") {
+            std::printf("cvadmind %s\n", CVAICP_VERSION);
+            return 0;
         } else if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -68,7 +105,15 @@ int main(int argc, char** argv) {
     if (config_path.empty()) return Fail("--config: required (see --help)");
     cvadmind::ServiceConfig config;
     std::string error;
+    // Credentials given apart from the file take the place of the file's.
+    std::string credentials;
+    if (!credentials_file.empty() && !cvadmind::ReadCredentials(credentials_file, &credentials)) {
+        return Fail("--credentials-file: cannot read one line of credentials from " +
+                    credentials_file);
+    }
+    config.credentials = credentials;
     if (!cvadmind::LoadServiceConfig(config_path, &config, &error)) return Fail(error);
+    if (!credentials.empty()) config.credentials = credentials;
     if (!listen.empty() &&
         !cvadmind::ParseListenAddress(listen, &config.listen_address, &config.listen_port)) {
         return Fail("--listen: expected ADDRESS:PORT");
@@ -77,6 +122,7 @@ int main(int argc, char** argv) {
         config.libraries.push_back(
             {cv::kProviderLibraryName, cv::ProviderLibraryBesideExecutable()});
     }
+    WarnAboutStore(config);
     // The libraries it runs would forward every call elsewhere, possibly back here.
     if (cv::IsDefaultHostForced() != 0) {
         return Fail(

@@ -22,12 +22,30 @@ void Server::Log(const std::string& line) {
     log_(line);
 }
 
+namespace {
+
+// The errors a listening socket meets, by their POSIX and their Windows Sockets numbers.
+std::string ListenErrorText(int error) {
+    static const struct {
+        int posix, windows;
+        const char* text;
+    } kErrors[] = {{98, 10048, "address already in use"},
+                   {99, 10049, "address not available on this machine"},
+                   {13, 10013, "permission denied (ports below 1024 need privileges)"}};
+    for (const auto& e : kErrors) {
+        if (error == e.posix || error == e.windows) return e.text;
+    }
+    return error == 0 ? "not an IPv4 address" : "error " + std::to_string(error);
+}
+
+}  // namespace
+
 bool Server::Listen(std::string* error) {
     listener_ = cv::ListenTcp(config_.listen_address.c_str(), config_.listen_port, &port_);
     if (listener_ == cv::kNoSocket) {
         *error = "cannot listen on " + config_.listen_address + ":" +
-                 std::to_string(config_.listen_port) + " (error " +
-                 std::to_string(cv::LastSocketError()) + ")";
+                 std::to_string(config_.listen_port) + ": " +
+                 ListenErrorText(cv::LastSocketError());
         return false;
     }
     return true;

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include "common/file_helpers.h"
+#include <iostream>
+#include <iterator>
 #include <sstream>
 
 namespace cvadmind {
@@ -23,6 +25,19 @@ bool ParseNumber(const std::string& text, uint32_t low, uint32_t high, uint32_t*
 }
 
 }  // namespace
+
+bool ReadCredentials(const std::string& path, std::string* credentials) {
+    std::string text;
+    if (path == "-") {
+        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    } else if (!cv::ReadWholeFile(path.c_str(), &text)) {
+        return false;
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    if (text.empty() || text.find_first_of("\r\n") != std::string::npos) return false;
+    *credentials = text;
+    return true;
+}
 
 bool ParseListenAddress(const std::string& text, std::string* address, uint16_t* port) {
     std::string::size_type colon = text.rfind(':');
@@ -59,9 +74,16 @@ bool LoadServiceConfig(const std::string& path, ServiceConfig* config, std::stri
         if (name == "listen") {
             ok = ParseListenAddress(value, &config->listen_address, &config->listen_port);
         } else if (name == "protocol") {
+            // A protocol no client sends would refuse every client: better said at the start.
+            if (value != "PLAIN") {
+                *error = where + "unknown protocol '" + value + "' (known: PLAIN)";
+                return false;
+            }
             config->protocol = value;
         } else if (name == "credentials") {
             config->credentials = value;
+        } else if (name == "credentials-file") {
+            ok = ReadCredentials(value, &config->credentials);
         } else if (name == "library") {
             std::istringstream words(value);
             ServiceConfig::Library library;

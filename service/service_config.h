@@ -1,8 +1,9 @@
 // cvadmind's configuration file: "name = value" lines, '#' comments.
 //
 //   listen = 127.0.0.1:8081            address and port to listen on
-//   protocol = PLAIN                   the authentication protocol a client must name
-//   credentials = s3cret               the credentials a client must send (required)
+//   protocol = PLAIN                   the authentication protocol a client must name (PLAIN)
+//   credentials = s3cret               the credentials a client must send (this or the next)
+//   credentials-file = /path/secret    ... read from the first line of a file instead
 //   library = CVAICP.DLL /path/lib.so  a library LOAD may name, and the file it loads (repeatable;
 //                                      without any line: CVAICP.DLL, found beside cvadmind)
 //   idle-timeout = 60                  seconds a client may take for one request
@@ -33,6 +34,10 @@ struct ServiceConfig {
 // Reads the file; false with a one-line reason for a file that cannot be read or a line that
 // makes no sense.
 bool LoadServiceConfig(const std::string& path, ServiceConfig* config, std::string* error);
+
+// Credentials from the first line of a file, or of standard input for "-", without its line
+// break; false when there is none or there is more than one line.
+bool ReadCredentials(const std::string& path, std::string* credentials);
 
 // Parses "ADDRESS:PORT" (an IPv4 address).
 bool ParseListenAddress(const std::string& text, std::string* address, uint16_t* port);

@@ -28,10 +28,14 @@ bold=$'\e[1m' plain=$'\e[0m'
 [ -t 1 ] || { bold=""; plain=""; }
 step=0
 say() { step=$((step + 1)); printf '\n%s%d. %s%s\n' "$bold" "$step" "$*" "$plain"; }
+# Each command is printed as it can be pasted into a shell: the program's path, --registry and
+# every argument quoted where a shell needs it.
 run() {
-    printf '   $ cvcal %s\n' "$*"
-    # cvcal keeps the library's own diagnostics (remote packing) on standard error: kept aside.
-    "${cvcal[@]}" "${registry[@]}" "$@" 2>>"$demo/diagnostics.log" | sed 's/^/     /'
+    printf '   $'
+    printf ' %q' "${cvcal[@]}" "${registry[@]}" "$@"
+    printf '\n'
+    # cvcal's own messages (a refusal, say) go to standard error: kept in a log.
+    "${cvcal[@]}" "${registry[@]}" "$@" 2>>"$demo/messages.log" | sed 's/^/     /'
     return "${PIPESTATUS[0]}"
 }
 box() {
@@ -84,13 +88,17 @@ cat > "$demo/latest-first.xsl" <<'XSL'
 XSL
 box list --from 2026-12-08T00:00Z --to 2026-12-08T23:59Z --xsl "$demo/latest-first.xsl"
 
+say "List the whole week: every day from Monday to Friday"
+box list --from 2026-12-07 --to 2026-12-11
+
 say "The review's item file, read back in chunks"
 box item get --id anna-review
 
 say "Move the review half an hour later"
 box edit --id anna-review --period Y26M12D08 --new-start 2026-12-08T14:30Z --new-end 2026-12-08T16:00Z
 
-say "Walk one day (Tuesday's period file)"
+say "Find the review by its id alone, then walk its day (Tuesday's period file)"
+box find --id anna-review
 box walk --period Y26M12D08
 
 say "Adding the same id twice is refused (exit status 1)"
@@ -121,7 +129,9 @@ trap 'kill $service 2>/dev/null || true' EXIT
 for _ in $(seq 100); do [ -s "$demo/port" ] && break; sleep 0.1; done
 port=$(cat "$demo/port")
 printf '   cvadmind (the service) listens on 127.0.0.1:%s and serves %s\n' "$port" "$remote"
-run config host far --address 127.0.0.1 --port "$port" --credentials demo-secret --protocol PLAIN
+printf '   (the credentials come from standard input, out of sight of ps and the history)\n'
+printf 'demo-secret\n' |
+    run config host far --address 127.0.0.1 --port "$port" --credentials-file - --protocol PLAIN
 mailbox=carol
 box --host far add --id carol-call --subject "Call with anna" \
     --start 2026-12-09T16:00Z --end 2026-12-09T16:30Z
@@ -133,7 +143,7 @@ wait "$service" 2>/dev/null || true
 trap - EXIT
 printf '   the service'"'"'s log:\n'
 sed 's/^/     /' "$demo/cvadmind.log"
-printf '   (the library'"'"'s packing diagnostics of these calls are in %s)\n' "$demo/diagnostics.log"
+printf '   (cvcal'"'"'s messages of these calls are in %s)\n' "$demo/messages.log"
 
 say "What is on disk"
 (cd "$demo/store/example/MAILROOT/anna/Calendar" && ls -1 | sed 's/^/     /')

@@ -25,3 +25,20 @@ expect_output() {
         failures=$((failures + 1))
     fi
 }
+
+# expect_json STATUS PYTHON_EXPRESSION ARGS...: the exit status, and standard output parsed as
+# JSON (bound to j) makes the expression true.
+expect_json() {
+    local want=$1 test=$2
+    shift 2
+    checks=$((checks + 1))
+    local out got
+    out=$(c --json "$@" 2>/dev/null)
+    got=$?
+    if [ "$got" != "$want" ] ||
+        ! python3 -c "import json,sys; j=json.loads(sys.argv[1]); sys.exit(0 if ($test) else 1)" \
+            "$out" 2>/dev/null; then
+        echo "FAIL: cvcal --json $* exited $got (expected $want), '$test' not true of: $out"
+        failures=$((failures + 1))
+    fi
+}

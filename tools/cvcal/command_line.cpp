@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "store/calendar_paths.h"
+#include "tools/cvcal/remote_probe.h"
 #include "tools/cvcal/time_text.h"
 
 namespace cvcal {
@@ -53,10 +55,10 @@ std::string CommandLine::Optional(const std::string& name, const std::string& fa
     return it == values_.end() ? fallback : it->second;
 }
 
-int32_t CommandLine::Time(const std::string& name) const {
+int32_t CommandLine::Time(const std::string& name, DayPart part) const {
     int32_t seconds = 0;
     std::string reason;
-    if (!ParseTimeArgument(Required(name), &seconds, &reason)) {
+    if (!ParseTimeArgument(Required(name), &seconds, &reason, part)) {
         throw UsageError("--" + name + ": " + reason);
     }
     return seconds;
@@ -68,6 +70,25 @@ void CopyField(char* field, size_t size, const std::string& value, const char* o
                          " characters");
     }
     std::memcpy(field, value.c_str(), value.size() + 1);
+}
+
+std::string CheckReach(const Context& context, const CommandLine& line, Access access) {
+    if (!context.host.empty()) return "";
+    return CheckMailbox(line.Required("postoffice"), line.Required("mailbox"), access);
+}
+
+void ExplainRemoteFailure(const Context& context) {
+    if (!context.host.empty()) ProbeRemoteHost(context.host);
+}
+
+void CheckId(const std::string& id, const char* option, bool names_a_file) {
+    if (id.find_first_of("\t\r\n") != std::string::npos) {
+        throw UsageError(std::string("--") + option + ": an id cannot hold a tab or a line break");
+    }
+    if (names_a_file && !cv::IsPathComponent(id.c_str(), id.size() + 1)) {
+        throw UsageError(std::string("--") + option + ": " + id +
+                         " cannot name an item file (no / \\ : * ?, not . or ..)");
+    }
 }
 
 AppointmentRequest AppointmentRecord(const CommandLine& line) {

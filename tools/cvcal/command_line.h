@@ -13,12 +13,26 @@
 #include "include/cvaicp.h"
 #include "tools/cvcal/output.h"
 #include "tools/cvcal/provider_library.h"
+#include "tools/cvcal/store_check.h"
+#include "tools/cvcal/time_text.h"
 
 namespace cvcal {
 
 class UsageError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
+};
+
+// A failure that is not the arguments' fault, with the exit status that tells its kind
+// (kExitRefused, kExitConfig, kExitUnreachable). main prints it as UsageError is printed.
+class Failure : public std::runtime_error {
+  public:
+    Failure(int status, const std::string& message)
+        : std::runtime_error(message), status_(status) {}
+    int status() const { return status_; }
+
+  private:
+    int status_;
 };
 
 struct OptionSpec {
@@ -34,8 +48,8 @@ class CommandLine {
     // The option's value; UsageError when it is missing.
     const std::string& Required(const std::string& name) const;
     std::string Optional(const std::string& name, const std::string& fallback = "") const;
-    // A time given as ISO 8601 or seconds since 1970.
-    int32_t Time(const std::string& name) const;
+    // A time given as ISO 8601, seconds since 1970 or relative to today (see time_text.h).
+    int32_t Time(const std::string& name, DayPart part = DayPart::kStart) const;
     const std::vector<std::string>& words() const { return words_; }
 
   private:
@@ -49,7 +63,8 @@ struct Context {
     ProviderLibrary& library;
     bool json;
     Output output;
-    FILE* results;  // where the command's results go (the library's diagnostics do not)
+    FILE* results;     // where the command's results go (the library's diagnostics do not)
+    std::string host;  // --host: the remote host the calls go to, empty for the local store
 };
 
 struct Command {
@@ -65,6 +80,7 @@ std::vector<Command> AppointmentCommands();
 std::vector<Command> ItemCommands();
 std::vector<Command> ConfigCommands();
 std::vector<Command> ListCommands();
+std::vector<Command> FindCommands();
 // The calendar index (props, reindex, index): run in cvcal itself, not through the library.
 std::vector<Command> IndexCommands();
 bool WorksOnStoreDirectly(const std::string& command);
@@ -74,9 +90,25 @@ bool WorksOnStoreDirectly(const std::string& command);
 AppointmentRequest AppointmentRecord(const CommandLine& line);
 void CopyField(char* field, size_t size, const std::string& value, const char* option);
 
+// Before a call that reaches the mailbox of --mailbox and --postoffice: for the local store, the
+// checks of store_check.h (a Failure names what is missing); nothing in remote mode, where the
+// host's own store is used. The Calendar folder's path, empty in remote mode.
+std::string CheckReach(const Context& context, const CommandLine& line, Access access);
+
+// After a call answered no or nothing: in remote mode the host is probed, and a Failure names
+// the step that failed; nothing when the host is reachable (the answer stands).
+void ExplainRemoteFailure(const Context& context);
+
+// The id of an appointment or item, refused when a period line could not hold it (a tab or a
+// line break splits the line) or, for a name that becomes a file (new ids), when it is not one
+// file name.
+void CheckId(const std::string& id, const char* option, bool names_a_file);
+
 // Exit statuses.
 constexpr int kExitOk = 0;
-constexpr int kExitRefused = 1;
-constexpr int kExitUsage = 2;
+constexpr int kExitRefused = 1;      // the library said no: not found, duplicate
+constexpr int kExitUsage = 2;        // wrong arguments
+constexpr int kExitConfig = 3;       // the configuration or the store is not as it must be
+constexpr int kExitUnreachable = 4;  // the remote host could not be reached or refused us
 
 }  // namespace cvcal

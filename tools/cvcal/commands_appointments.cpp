@@ -5,6 +5,8 @@
 
 #include "common/file_helpers.h"
 #include "common/platform.h"
+#include "common/text_helpers.h"
+#include "store/calendar_paths.h"
 #include "store/period_file.h"
 #include "tools/cvcal/command_line.h"
 #include "tools/cvcal/item_io.h"
@@ -20,20 +22,40 @@ const OptionSpec kPeriod{"period", true};
 const OptionSpec kStart{"start", true};
 const OptionSpec kEnd{"end", true};
 
-// The period from --period, or from --start and --end by the library's rule.
+// The period from --period, or from --start and --end by their local dates (as the list reads).
 std::string PeriodOf(const CommandLine& line) {
     if (line.Has("period")) {
         if (line.Has("start") || line.Has("end")) {
             throw UsageError("--period: give either --period or --start and --end");
         }
-        return line.Required("period");
+        const std::string& period = line.Required("period");
+        if (period.empty() || period[0] != 'Y' ||
+            !cv::IsPathComponent(period.c_str(), period.size() + 1)) {
+            throw UsageError("--period: not a period name (Y, Y26, Y26M12 or Y26M12D07)");
+        }
+        return period;
     }
     if (!line.Has("start") && !line.Has("end")) {
         throw UsageError("--period: required (or --start and --end)");
     }
     int32_t start = line.Time("start");
     int32_t end = line.Time("end");
-    return cv::GetPeriodName(start, end);
+    return LocalPeriodName(start, end);
+}
+
+// Whether the period holds the id (the library's look-up).
+bool InPeriod(Context& context, const CommandLine& line, const std::string& id,
+              const std::string& period) {
+    AppointmentRequest request = AppointmentRecord(line);
+    CopyField(request.ItemId, sizeof request.ItemId, id, "id");
+    CopyField(request.PeriodName, sizeof request.PeriodName, period, "period");
+    return context.library.get(&request) == 1;
+}
+
+// Whether an item file of that name is there.
+bool HasItem(Context& context, const CommandLine& line, const std::string& id) {
+    std::string bytes;
+    return ReadItem(context.library, ItemRecord(line, id), &bytes);
 }
 
 void CheckOrder(int32_t start, int32_t end, const char* end_option) {
@@ -85,16 +107,14 @@ std::string ItemMessage(const CommandLine& line, int32_t start, int32_t end) {
 void ShowAppointment(Output& out, const AppointmentRequest& r, const std::string& period) {
     out.Field("id", Output::Text(r.ItemId));
     out.Field("period", Output::Text(period));
-    out.Field("start", Output::Text(LocalTimeText(r.StartTime)));
-    out.Field("end", Output::Text(LocalTimeText(r.FinishTime)));
+    out.Field("start", Output::Time(r.StartTime));
+    out.Field("end", Output::Time(r.FinishTime));
     out.Field("start_seconds", Output::Number(r.StartTime));
     out.Field("end_seconds", Output::Number(r.FinishTime));
 }
 
-int Refused(Context& context, const std::string& why) {
-    context.output.Field("result", Output::Number(0));
-    context.output.Say(why);
-    return kExitRefused;
+[[noreturn]] void Refused(const std::string& why) {
+    throw Failure(kExitRefused, why);
 }
 
 int Add(Context& context, const CommandLine& line) {
@@ -103,15 +123,27 @@ int Add(Context& context, const CommandLine& line) {
     int32_t end = line.Time("end");
     CheckOrder(start, end, "end");
     std::string id = line.Has("id") ? line.Required("id") : NewId();
+    CheckId(id, "id", true);
     CopyField(request.ItemId, sizeof request.ItemId, id, "id");
-    std::string period = cv::GetPeriodName(start, end);
+    std::string period = LocalPeriodName(start, end);
     CopyField(request.PeriodName, sizeof request.PeriodName, period, "period");
     request.StartTime = start;
     request.FinishTime = end;
     std::string message = ItemMessage(line, start, end);
+    CheckReach(context, line, Access::kWrite);
+    if (InPeriod(context, line, id, period)) {
+        Refused("not added: " + id + " is already in period " + period);
+    }
+    // The item file is named by the id alone: another appointment's would be overwritten.
+    if (HasItem(context, line, id)) {
+        Refused("not added: an item file " + id + " is there already (the id is in use)");
+    }
     if (context.library.add(&request) != 1) {
-        return Refused(context, "not added: " + id + " is already in period " + period +
-                                    ", or the store refused the record");
+        ExplainRemoteFailure(context);
+        if (InPeriod(context, line, id, period)) {
+            Refused("not added: " + id + " is already in period " + period);
+        }
+        Refused("not added: the store refused the record of " + id + " in period " + period);
     }
     if (!WriteItem(context.library, ItemRecord(line, id), message)) {
         context.output.Say("warning: the item file of " + id + " was not written in full");
@@ -124,38 +156,84 @@ int Add(Context& context, const CommandLine& line) {
 
 int Get(Context& context, const CommandLine& line) {
     AppointmentRequest request = AppointmentRecord(line);
+    CheckId(line.Required("id"), "id", false);
     CopyField(request.ItemId, sizeof request.ItemId, line.Required("id"), "id");
     std::string period = PeriodOf(line);
     CopyField(request.PeriodName, sizeof request.PeriodName, period, "period");
+    CheckReach(context, line, Access::kRead);
     if (context.library.get(&request) != 1) {
-        return Refused(context, "not found: " + line.Required("id") + " in period " + period);
+        ExplainRemoteFailure(context);
+        Refused("not found: " + line.Required("id") + " in period " + period);
     }
     context.output.Field("result", Output::Number(1));
     ShowAppointment(context.output, request, period);
     return kExitOk;
 }
 
+// Renames an item file: in the local Calendar folder directly (the bytes stay as they are,
+// whatever they hold), through the item exports in remote mode. True also when there is none.
+bool MoveItem(Context& context, const CommandLine& line, const std::string& calendar,
+              const std::string& from, const std::string& to) {
+    if (!calendar.empty()) {
+        std::string old_path = calendar + "\\" + from;
+        if (!cv::EntryExists(old_path.c_str())) return true;
+        return cv::MoveFileTo(old_path.c_str(), (calendar + "\\" + to).c_str());
+    }
+    std::string bytes;
+    if (!ReadItem(context.library, ItemRecord(line, from), &bytes)) return true;
+    if (bytes.find('\0') != std::string::npos) return false;
+    if (!WriteItem(context.library, ItemRecord(line, to), bytes)) return false;
+    AppointmentItemRequest old_item = ItemRecord(line, from);
+    context.library.item_delete(&old_item);
+    return true;
+}
+
 int Edit(Context& context, const CommandLine& line) {
     AppointmentRequest old_request = AppointmentRecord(line);
-    CopyField(old_request.ItemId, sizeof old_request.ItemId, line.Required("id"), "id");
+    const std::string& id = line.Required("id");
+    CheckId(id, "id", false);
+    CopyField(old_request.ItemId, sizeof old_request.ItemId, id, "id");
     std::string period = PeriodOf(line);
     CopyField(old_request.PeriodName, sizeof old_request.PeriodName, period, "period");
     AppointmentRequest new_request = old_request;
     new_request.StartTime = line.Time("new-start");
     new_request.FinishTime = line.Time("new-end");
     CheckOrder(new_request.StartTime, new_request.FinishTime, "new-end");
+    std::string new_id = line.Optional("new-id", id);
+    // Ids compare without regard to case, as the library compares them.
+    bool renamed = !line.Has("new-id") ? false : cv::CompareNoCase(new_id.c_str(), id.c_str()) != 0;
     if (line.Has("new-id")) {
-        CopyField(new_request.ItemId, sizeof new_request.ItemId, line.Required("new-id"), "new-id");
+        CheckId(new_id, "new-id", true);
+        CopyField(new_request.ItemId, sizeof new_request.ItemId, new_id, "new-id");
     }
-    std::string new_period = cv::GetPeriodName(new_request.StartTime, new_request.FinishTime);
+    std::string new_period = LocalPeriodName(new_request.StartTime, new_request.FinishTime);
     // An edit keeps the line in its period file; times of another period would be lost to every
     // reader that looks for them where they belong.
     if (new_period != period && !line.Has("keep-period")) {
         throw UsageError("--new-start: the new times belong to period " + new_period + ", not " +
                          period + "; remove and add instead (or --keep-period)");
     }
-    int32_t result = context.library.edit(&old_request, &new_request);
-    if (result != 1) return Refused(context, "not edited: period " + period + " has no file");
+    std::string calendar = CheckReach(context, line, Access::kWrite);
+    // The edit export answers 1 for an id that is not there: look first.
+    if (!InPeriod(context, line, id, period)) {
+        ExplainRemoteFailure(context);
+        Refused("not found: " + id + " in period " + period);
+    }
+    if (renamed && InPeriod(context, line, new_id, period)) {
+        Refused("not edited: " + new_id + " is already in period " + period);
+    }
+    if (renamed && HasItem(context, line, new_id)) {
+        Refused("not edited: an item file " + new_id + " is there already (the id is in use)");
+    }
+    if (context.library.edit(&old_request, &new_request) != 1) {
+        ExplainRemoteFailure(context);
+        Refused("not edited: the store refused the change of " + id + " in period " + period);
+    }
+    // The item file goes with its id, or the appointment would lose its properties in lists.
+    if (renamed && !MoveItem(context, line, calendar, id, new_id)) {
+        context.output.Say("warning: the item file of " + id + " could not be renamed to " +
+                           new_id);
+    }
     context.output.Field("result", Output::Number(1));
     ShowAppointment(context.output, new_request, period);
     return kExitOk;
@@ -165,11 +243,14 @@ int Remove(Context& context, const CommandLine& line) {
     AppointmentRequest request = AppointmentRecord(line);
     std::string id = line.Required("id");
     if (id.empty()) throw UsageError("--id: must not be empty (an empty id removes everything)");
+    CheckId(id, "id", false);
     CopyField(request.ItemId, sizeof request.ItemId, id, "id");
     std::string period = PeriodOf(line);
     CopyField(request.PeriodName, sizeof request.PeriodName, period, "period");
+    CheckReach(context, line, Access::kWrite);
     if (context.library.remove(&request) != 1) {
-        return Refused(context, "not found: " + id + " in period " + period);
+        ExplainRemoteFailure(context);
+        Refused("not found: " + id + " in period " + period);
     }
     AppointmentItemRequest item = ItemRecord(line, id);
     context.library.item_delete(&item);
@@ -181,18 +262,21 @@ int Remove(Context& context, const CommandLine& line) {
 
 int Walk(Context& context, const CommandLine& line) {
     AppointmentRequest request = AppointmentRecord(line);
-    std::string period = line.Required("period");
+    std::string period = PeriodOf(line);
     CopyField(request.PeriodName, sizeof request.PeriodName, period, "period");
+    CheckReach(context, line, Access::kRead);
     std::vector<Output::Fields> rows;
     for (int32_t found = context.library.find_first(&request); found;
          found = context.library.find_next(&request)) {
-        rows.push_back({{"start", Output::Text(LocalTimeText(request.StartTime))},
-                        {"end", Output::Text(LocalTimeText(request.FinishTime))},
+        rows.push_back({{"start", Output::Time(request.StartTime)},
+                        {"end", Output::Time(request.FinishTime)},
                         {"id", Output::Text(request.ItemId)},
                         {"start_seconds", Output::Number(request.StartTime)},
                         {"end_seconds", Output::Number(request.FinishTime)}});
         request.ItemId[0] = '\0';  // otherwise the walk looks only for this id again
     }
+    // Nothing found remotely may be a host that cannot be reached.
+    if (rows.empty()) ExplainRemoteFailure(context);
     context.output.Field("period", Output::Text(period));
     context.output.Field("count", Output::Number(static_cast<int64_t>(rows.size())));
     context.output.Rows("appointments", std::move(rows));
@@ -203,7 +287,7 @@ int PeriodName(Context& context, const CommandLine& line) {
     int32_t start = line.Time("start");
     int32_t end = line.Time("end");
     CheckOrder(start, end, "end");
-    context.output.Field("period", Output::Text(cv::GetPeriodName(start, end)));
+    context.output.Field("period", Output::Text(LocalPeriodName(start, end)));
     return kExitOk;
 }
 
@@ -215,9 +299,10 @@ std::vector<Command> AppointmentCommands() {
          "add an appointment and write its item file",
          "  --mailbox M --postoffice P --start T --end T [--id ID] [--subject S]\n"
          "  [--location L] [--body-file F]\n"
-         "Puts the line into the period file that the times name and writes the item file\n"
-         "(Subject, X-Location, X-StartTime, X-FinishTime, Date, then the body). Without --id\n"
-         "a unique id is made up. Exit 1 when the id is already in the period.",
+         "Puts the line into the period file that the local dates of the times name and writes\n"
+         "the item file (Subject, X-Location, X-StartTime, X-FinishTime, Date, then the body).\n"
+         "Without --id a unique id is made up; an id must be one file name (no / \\ : * ?).\n"
+         "Exit 1 when the id is already in the period or has an item file.",
          {kMailbox,
           kPostoffice,
           kStart,
@@ -238,7 +323,9 @@ std::vector<Command> AppointmentCommands() {
          "  --mailbox M --postoffice P --id ID (--period NAME | --start T --end T)\n"
          "  --new-start T --new-end T [--new-id ID] [--keep-period]\n"
          "Every line with the id gets the new values; the line stays in its period file, so\n"
-         "new times of another period are refused unless --keep-period is given.",
+         "new times of another period are refused unless --keep-period is given. With --new-id\n"
+         "the item file is renamed too. Exit 1 when the id is not in the period, or the new id\n"
+         "is in use.",
          {kMailbox,
           kPostoffice,
           kId,
@@ -258,8 +345,10 @@ std::vector<Command> AppointmentCommands() {
          Remove},
         {"walk",
          "list every appointment of one period file",
-         "  --mailbox M --postoffice P --period NAME",
-         {kMailbox, kPostoffice, kPeriod},
+         "  --mailbox M --postoffice P (--period NAME | --start T --end T)\n"
+         "--start and --end name the period their local dates give (--start today --end today:\n"
+         "today's own period file).",
+         {kMailbox, kPostoffice, kPeriod, kStart, kEnd},
          Walk},
         {"period-name",
          "the period file name for a start and an end",

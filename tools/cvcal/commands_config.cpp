@@ -1,10 +1,15 @@
 // config: where the store is and how long writers wait, written where the library reads them.
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
+#include <iterator>
+
+#include "common/file_helpers.h"
 
 #include "common/registry.h"
 #include "remote/channel.h"
 #include "tools/cvcal/command_line.h"
+#include "tools/cvcal/reg_text.h"
 
 namespace cvcal {
 namespace {
@@ -20,14 +25,55 @@ void RequireWritableRegistry() {
     }
 }
 
+// Natively the .reg file is edited in place (its comments and order kept); the Windows build
+// writes the registry.
+void WriteValue(cv::Hive hive, const std::string& key, const char* name, const std::string& text,
+                const uint32_t* number) {
+    std::string error;
+    if (cv::RegistryIsFile()) {
+        std::string data = number ? RegDword(*number) : RegString(text);
+        if (!WriteRegValue(cv::RegistryLocation(), hive, key, name, data, &error)) {
+            throw Failure(kExitConfig, error);
+        }
+        return;
+    }
+    bool written = number ? cv::SetRegistryDword(hive, key.c_str(), name, *number)
+                          : cv::SetRegistryString(hive, key.c_str(), name, text);
+    if (!written) throw Failure(kExitConfig, "could not write " + cv::RegistryLocation());
+}
+
+void WriteText(cv::Hive hive, const std::string& key, const char* name, const std::string& text) {
+    WriteValue(hive, key, name, text, nullptr);
+}
+
+void WriteNumber(cv::Hive hive, const std::string& key, const char* name, uint32_t number) {
+    WriteValue(hive, key, name, "", &number);
+}
+
+// --credentials-file FILE, or standard input for "-": secrets kept off the command line, where
+// ps and the shell's history would show them. One line; its line break is not part of it.
+std::string CredentialsFrom(const std::string& path) {
+    std::string text;
+    if (path == "-") {
+        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    } else if (!cv::ReadWholeFile(path.c_str(), &text)) {
+        throw UsageError("--credentials-file: cannot read " + path);
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    if (text.find_first_of("\r\n") != std::string::npos) {
+        throw UsageError("--credentials-file: expected one line");
+    }
+    return text;
+}
+
 int SetRoot(Context& context, const CommandLine& line) {
     if (line.words().size() != 1) throw UsageError("config set-root: expects one folder");
     RequireWritableRegistry();
     const std::string& root = line.words()[0];
     if (root.size() >= cv::kRegistryTextSize) throw UsageError("config set-root: folder too long");
-    if (!cv::SetRegistryString(cv::Hive::kLocalMachine, cv::kStoreKey, "Mail Root", root)) {
-        context.output.Say("could not write " + cv::RegistryLocation());
-        return kExitRefused;
+    WriteText(cv::Hive::kLocalMachine, cv::kStoreKey, "Mail Root", root);
+    if (!cv::FolderExists(root.c_str())) {
+        std::fprintf(stderr, "cvcal: note: the folder %s is not there yet\n", root.c_str());
     }
     context.output.Field("mail_root", Output::Text(root));
     context.output.Field("written_to", Output::Text(cv::RegistryLocation()));
@@ -43,11 +89,8 @@ int SetWaits(Context& context, const CommandLine& line) {
     }
     RequireWritableRegistry();
     for (const char* name : kWaits) {
-        if (!cv::SetRegistryDword(cv::Hive::kLocalMachine, cv::kProvidersKey, name,
-                                  static_cast<uint32_t>(seconds))) {
-            context.output.Say("could not write " + cv::RegistryLocation());
-            return kExitRefused;
-        }
+        WriteNumber(cv::Hive::kLocalMachine, cv::kProvidersKey, name,
+                    static_cast<uint32_t>(seconds));
     }
     context.output.Field("waits_seconds", Output::Number(static_cast<int64_t>(seconds)));
     context.output.Field("written_to", Output::Text(cv::RegistryLocation()));
@@ -63,31 +106,36 @@ int Host(Context& context, const CommandLine& line) {
     if (name.find('\\') != std::string::npos || name.size() >= 1024) {
         throw UsageError("config host: not a host name: " + name);
     }
-    RequireWritableRegistry();
-    std::string key = std::string(cv::kHostsKey) + "\\" + name;
-    bool written = cv::SetRegistryString(cv::Hive::kCurrentUser, key.c_str(), "Address",
-                                         line.Required("address"));
-    for (const char* option : {"credentials", "protocol"}) {
-        if (!line.Has(option)) continue;
-        const char* value_name =
-            std::string(option) == "credentials" ? "Credentials" : "Authentication Protocol";
-        if (line.Required(option).size() > 255) {
-            throw UsageError(std::string("--") + option + ": longer than 255 characters");
-        }
-        written = written && cv::SetRegistryString(cv::Hive::kCurrentUser, key.c_str(), value_name,
-                                                   line.Required(option));
+    if (line.Has("credentials") && line.Has("credentials-file")) {
+        throw UsageError("--credentials-file: give --credentials or --credentials-file");
     }
+    std::string credentials = line.Has("credentials-file")
+                                  ? CredentialsFrom(line.Required("credentials-file"))
+                                  : line.Optional("credentials");
+    if (credentials.size() > 255) throw UsageError("--credentials: longer than 255 characters");
+    const std::string& protocol = line.Optional("protocol");
+    if (line.Has("protocol") && protocol != "PLAIN") {
+        throw UsageError("--protocol: unknown protocol " + protocol + " (known: PLAIN)");
+    }
+    uint32_t port = 0;
     if (line.Has("port")) {
         char* end = nullptr;
-        unsigned long port = std::strtoul(line.Required("port").c_str(), &end, 10);
-        if (*end != '\0' || port == 0 || port > 65535) throw UsageError("--port: 1 to 65535");
-        written = written && cv::SetRegistryDword(cv::Hive::kCurrentUser, key.c_str(), "Port",
-                                                  static_cast<uint32_t>(port));
+        unsigned long number = std::strtoul(line.Required("port").c_str(), &end, 10);
+        if (*end != '\0' || number == 0 || number > 65535) throw UsageError("--port: 1 to 65535");
+        port = static_cast<uint32_t>(number);
     }
-    if (!written) {
-        context.output.Say("could not write " + cv::RegistryLocation());
-        return kExitRefused;
+    if (line.Required("address").empty() || line.Required("address").size() > 255) {
+        throw UsageError("--address: expected a host name or address");
     }
+    RequireWritableRegistry();
+    std::string key = std::string(cv::kHostsKey) + "\\" + name;
+    WriteText(cv::Hive::kCurrentUser, key, "Address", line.Required("address"));
+    if (line.Has("credentials") || line.Has("credentials-file")) {
+        WriteText(cv::Hive::kCurrentUser, key, "Credentials", credentials);
+    }
+    if (line.Has("protocol"))
+        WriteText(cv::Hive::kCurrentUser, key, "Authentication Protocol", protocol);
+    if (port != 0) WriteNumber(cv::Hive::kCurrentUser, key, "Port", port);
     context.output.Field("host", Output::Text(name));
     context.output.Field("address", Output::Text(line.Required("address")));
     context.output.Field("written_to", Output::Text(cv::RegistryLocation()));
@@ -98,14 +146,19 @@ int Show(Context& context, const CommandLine&) {
     char text[cv::kRegistryTextSize] = "";
     context.output.Field("registry", Output::Text(cv::RegistryLocation()));
     bool has_root = cv::GetRegistryString(cv::kStoreKey, "Mail Root", text);
-    context.output.Field("mail_root", Output::Text(has_root ? text : "(not set)"));
+    context.output.Field("mail_root", has_root ? Output::Text(text) : Output::Null());
     bool has_data = cv::GetRegistryString(cv::kStoreKey, "Data Directory", text);
-    context.output.Field("data_directory", Output::Text(has_data ? text : "(not set)"));
+    context.output.Field("data_directory", has_data ? Output::Text(text) : Output::Null());
+    // A wait that is not set is null in JSON; people see the default the library then uses.
     for (size_t i = 0; i < 4; ++i) {
         uint32_t value = kWaitDefaults[i];
-        bool set = cv::GetRegistryDword(cv::kProvidersKey, kWaits[i], &value);
-        context.output.Field(kWaits[i],
-                             Output::Text(std::to_string(value) + (set ? " s" : " s (default)")));
+        if (cv::GetRegistryDword(cv::kProvidersKey, kWaits[i], &value)) {
+            Output::Value seconds = Output::Number(value);
+            seconds.text += " s";
+            context.output.Field(kWaits[i], seconds);
+        } else {
+            context.output.Field(kWaits[i], Output::Null(std::to_string(value) + " s (default)"));
+        }
     }
     return kExitOk;
 }
@@ -126,10 +179,16 @@ std::vector<Command> ConfigCommands() {
          SetWaits},
         {"config host",
          "say how to reach a remote host (for --host NAME)",
-         "  NAME --address A [--port N] [--credentials C] [--protocol P]\n"
+         "  NAME --address A [--port N] [--credentials C | --credentials-file F] [--protocol P]\n"
          "Written under the current user's Hosts key: the host's remote admin service, and the\n"
-         "credentials and protocol sent to it.",
-         {{"address", true}, {"port", true}, {"credentials", true}, {"protocol", true}},
+         "credentials and protocol sent to it. --credentials-file reads them from the first\n"
+         "line of F (- for standard input), out of sight of ps and the shell's history.\n"
+         "The protocol known is PLAIN.",
+         {{"address", true},
+          {"port", true},
+          {"credentials", true},
+          {"credentials-file", true},
+          {"protocol", true}},
          Host},
         {"config show", "show the store's configuration", "", {}, Show},
     };

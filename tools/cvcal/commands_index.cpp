@@ -15,6 +15,7 @@
 #include "store/store_state.h"
 #include "tools/cvcal/command_line.h"
 #include "tools/cvcal/time_text.h"
+#include "tools/cvcal/xml_indent.h"
 
 namespace cvcal {
 namespace {
@@ -34,7 +35,8 @@ class AttachedStore {
         if (!cv::OnProcessAttach()) throw UsageError("cannot attach to the store");
         if (cv::MailRoot()[0] == '\0') {
             cv::OnProcessDetach();
-            throw UsageError("no mail root configured (see cvcal config set-root)");
+            ConfiguredMailRoot();  // names the cause
+            throw Failure(kExitConfig, "no mail root configured (cvcal config set-root DIR)");
         }
     }
     ~AttachedStore() { cv::OnProcessDetach(); }
@@ -51,22 +53,17 @@ struct FolderIndex {
 
 // Names the mailbox's Calendar folder in the record; refuses names that are not single folder
 // names and mailboxes that are not there.
-bool NameCalendar(Context& context, const CommandLine& line, cv::StoreIndex* index) {
+bool NameCalendar(Context&, const CommandLine& line, cv::StoreIndex* index) {
     const std::string& mailbox = line.Required("mailbox");
     const std::string& postoffice = line.Required("postoffice");
     for (const std::string* name : {&mailbox, &postoffice}) {
-        if (!cv::IsPathComponent(name->c_str(), name->size() + 1) ||
-            name->size() >= cv::kIndexTextSize) {
+        if (name->size() >= cv::kIndexTextSize) {
             throw UsageError("--" + std::string(name == &mailbox ? "mailbox" : "postoffice") +
-                             ": not a folder name: " + *name);
+                             ": longer than " + std::to_string(cv::kIndexTextSize - 1));
         }
     }
-    std::string mailbox_folder =
-        std::string(cv::MailRoot()) + "\\" + postoffice + "\\MAILROOT\\" + mailbox;
-    if (!cv::FolderExists(mailbox_folder.c_str())) {
-        context.output.Say("no mailbox folder " + mailbox_folder);
-        return false;
-    }
+    // Opening an index may rebuild and save it, and consumes the dirty markers: a write.
+    CheckMailbox(postoffice, mailbox, Access::kWrite);
     std::strcpy(index->PostofficeName, postoffice.c_str());
     std::strcpy(index->MailboxName, mailbox.c_str());
     std::strcpy(index->FolderName, "Calendar");
@@ -91,8 +88,7 @@ bool OpenIndex(Context& context, const CommandLine& line, cv::StoreIndex* index,
                cv::CalendarIndexOpenReport* report) {
     if (!NameCalendar(context, line, index)) return false;
     if (cv::OpenCalendarFolderIndex(index, false, report) == nullptr) {
-        context.output.Say("the calendar index could not be opened");
-        return false;
+        throw Failure(kExitRefused, "the calendar index could not be opened");
     }
     return true;
 }
@@ -179,12 +175,10 @@ void ShowValue(Context& context, uint32_t type, const std::vector<unsigned char>
 }
 
 // The descriptor of --name; false (and said) for a name the map does not know.
-bool Describe(Context& context, const CommandLine& line, cv::IndexFieldDescriptor* field) {
+bool Describe(Context&, const CommandLine& line, cv::IndexFieldDescriptor* field) {
     if (cv::LookupCalendarProperty(line.Required("name").c_str(), field)) return true;
-    context.output.Field("result", Output::Number(-1));
-    context.output.Say("unknown property name " + line.Required("name") +
-                       " (see cvcal props list)");
-    return false;
+    throw Failure(kExitRefused,
+                  "unknown property name " + line.Required("name") + " (see cvcal props list)");
 }
 
 void Describe(Context& context, const cv::IndexFieldDescriptor& field) {
@@ -195,11 +189,10 @@ void Describe(Context& context, const cv::IndexFieldDescriptor& field) {
 }
 
 // The item's entry in the opened index; false (and said) when there is none.
-bool FindItem(Context& context, const cv::StoreIndex& index, const std::string& id,
+bool FindItem(Context&, const cv::StoreIndex& index, const std::string& id,
               cv::IndexNodeSlot* item) {
     if (cv::FindIndexItem(index, id.c_str(), item)) return true;
-    context.output.Say("no index entry for " + id);
-    return false;
+    throw Failure(kExitRefused, "not found: no index entry for " + id);
 }
 
 // The calendar folder's index, opened by the rule, and the entry of the item --id names.
@@ -225,8 +218,7 @@ int PropsGet(Context& context, const CommandLine& line) {
     context.output.Field("id", Output::Text(id));
     Describe(context, field);
     if (result != 2) {
-        context.output.Say("no value for " + line.Required("name"));
-        return kExitRefused;
+        throw Failure(kExitRefused, "no value for " + line.Required("name"));
     }
     ShowValue(context, field.PropertyType, value);
     return kExitOk;
@@ -254,9 +246,9 @@ int PropsSet(Context& context, const CommandLine& line) {
     context.output.Field("id", Output::Text(id));
     Describe(context, field);
     if (result != 1) {
-        context.output.Say(field.Source == cv::kSourceItemFile ? "the item file was not changed"
-                                                               : "the index entry was not changed");
-        return kExitRefused;
+        throw Failure(kExitRefused, field.Source == cv::kSourceItemFile
+                                        ? "the item file was not changed"
+                                        : "the index entry was not changed");
     }
     if (field.Source == cv::kSourceIndex) {
         // What the index holds now, in its own form.
@@ -331,7 +323,7 @@ int IndexShow(Context& context, const CommandLine& line) {
         context.output.Field("items", Output::Number(CountItems(index.record->FolderIndex)));
         context.output.Field("xml", Output::Text(xml));
     } else {
-        std::fprintf(context.results, "%s\n", xml.c_str());
+        std::fputs(IndentXml(xml).c_str(), context.results);
     }
     return kExitOk;
 }

@@ -1,6 +1,7 @@
 // item get|put|size|delete and freebusy: the item and free/busy exports.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <iterator>
@@ -20,11 +21,12 @@ const OptionSpec kFile{"file", true};
 
 int ItemGet(Context& context, const CommandLine& line) {
     std::string id = line.Required("id");
+    CheckId(id, "id", true);
+    CheckReach(context, line, Access::kRead);
     std::string bytes;
     if (!ReadItem(context.library, ItemRecord(line, id), &bytes)) {
-        context.output.Field("result", Output::Number(0));
-        context.output.Say("no item file " + id);
-        return kExitRefused;
+        ExplainRemoteFailure(context);
+        throw Failure(kExitRefused, "not found: no item file " + id);
     }
     if (line.Has("file")) {
         if (!cv::WriteWholeFile(line.Required("file").c_str(), bytes)) {
@@ -45,6 +47,7 @@ int ItemGet(Context& context, const CommandLine& line) {
 
 int ItemPut(Context& context, const CommandLine& line) {
     std::string id = line.Required("id");
+    CheckId(id, "id", true);
     std::string text;
     if (line.Has("file")) {
         if (!cv::ReadWholeFile(line.Required("file").c_str(), &text)) {
@@ -56,18 +59,31 @@ int ItemPut(Context& context, const CommandLine& line) {
     if (text.find('\0') != std::string::npos) {
         throw UsageError("--file: item files are written as text; this one holds NUL bytes");
     }
-    bool whole = WriteItem(context.library, ItemRecord(line, id), text);
-    context.output.Field("result", Output::Number(whole ? 1 : 0));
+    CheckReach(context, line, Access::kWrite);
+    if (!WriteItem(context.library, ItemRecord(line, id), text)) {
+        ExplainRemoteFailure(context);
+        throw Failure(kExitRefused, "the item file " + id + " was not written in full");
+    }
+    context.output.Field("result", Output::Number(1));
     context.output.Field("id", Output::Text(id));
     context.output.Field("bytes", Output::Number(static_cast<int64_t>(text.size())));
-    if (!whole) {
-        context.output.Say("the item file was not written in full (is the mailbox there?)");
-        return kExitRefused;
-    }
     return kExitOk;
 }
 
+// Whether the item file is there: the size export answers 0 alike for an empty file and for none.
+bool ItemThere(Context& context, const CommandLine& line, const std::string& id) {
+    std::string bytes;
+    if (ReadItem(context.library, ItemRecord(line, id), &bytes)) return true;
+    ExplainRemoteFailure(context);
+    return false;
+}
+
 int ItemSize(Context& context, const CommandLine& line) {
+    CheckId(line.Required("id"), "id", true);
+    CheckReach(context, line, Access::kRead);
+    if (!ItemThere(context, line, line.Required("id"))) {
+        throw Failure(kExitRefused, "not found: no item file " + line.Required("id"));
+    }
     AppointmentItemRequest record = ItemRecord(line, line.Required("id"));
     context.library.item_get_size(&record);
     context.output.Field("id", Output::Text(line.Required("id")));
@@ -76,8 +92,18 @@ int ItemSize(Context& context, const CommandLine& line) {
 }
 
 int ItemDelete(Context& context, const CommandLine& line) {
+    CheckId(line.Required("id"), "id", true);
+    CheckReach(context, line, Access::kWrite);
+    // The export answers 1 whether or not there was a file: look first.
+    if (!ItemThere(context, line, line.Required("id"))) {
+        throw Failure(kExitRefused, "not deleted: there is no item file " + line.Required("id"));
+    }
     AppointmentItemRequest record = ItemRecord(line, line.Required("id"));
     context.library.item_delete(&record);
+    if (ItemThere(context, line, line.Required("id"))) {
+        throw Failure(kExitRefused,
+                      "not deleted: the item file " + line.Required("id") + " is still there");
+    }
     context.output.Field("deleted", Output::Text(line.Required("id")));
     return kExitOk;
 }
@@ -86,9 +112,13 @@ int FreeBusy(Context& context, const CommandLine& line) {
     const std::string& month = line.Required("month");
     int year = 0, number = 0;
     char tail = 0;
-    if (std::sscanf(month.c_str(), "%4d-%2d%c", &year, &number, &tail) != 2 || year < 1901 ||
-        year > 2038 || number < 1 || number > 12) {
+    if (month.size() != 7 || std::sscanf(month.c_str(), "%4d-%2d%c", &year, &number, &tail) != 2 ||
+        number < 1 || number > 12) {
         throw UsageError("--month: expected YYYY-MM");
+    }
+    // The months that appointments can lie in: those of 32-bit times from 1970.
+    if (year < 1970 || year > 2038 || (year == 2038 && number > 1)) {
+        throw UsageError("--month: outside 1970-01 to 2038-01");
     }
     FreeBusyRequest request;
     std::memset(&request, 0, sizeof request);
@@ -96,6 +126,7 @@ int FreeBusy(Context& context, const CommandLine& line) {
     CopyField(request.Postoffice, sizeof request.Postoffice, line.Required("postoffice"),
               "postoffice");
     std::snprintf(request.NamePrefix, sizeof request.NamePrefix, "Y%02dM%02d", year - 2000, number);
+    CheckReach(context, line, Access::kRead);
     context.library.free_busy(&request);
     // The library answers in directory order; people read days in order.
     std::vector<std::string> days;
@@ -105,10 +136,14 @@ int FreeBusy(Context& context, const CommandLine& line) {
     }
     std::sort(days.begin(), days.end());
     std::string joined;
-    for (const std::string& day : days) joined += (joined.empty() ? "" : ",") + day;
+    std::vector<int64_t> numbers;
+    for (const std::string& day : days) {
+        joined += (joined.empty() ? "" : ",") + day;
+        numbers.push_back(std::atoi(day.c_str()));
+    }
     context.output.Field("month", Output::Text(month));
     context.output.Field("period_prefix", Output::Text(request.NamePrefix));
-    context.output.Field("busy_days", Output::Text(joined));
+    context.output.Field("busy_days", Output::Numbers(numbers, joined));
     context.output.Field("count", Output::Number(static_cast<int64_t>(days.size())));
     return kExitOk;
 }
@@ -128,19 +163,20 @@ std::vector<Command> ItemCommands() {
          {kMailbox, kPostoffice, kId, kFile},
          ItemPut},
         {"item size",
-         "the size of an item file in bytes (0 when missing)",
+         "the size of an item file in bytes",
          "  --mailbox M --postoffice P --id ID",
          {kMailbox, kPostoffice, kId},
          ItemSize},
         {"item delete",
          "delete an item file",
-         "  --mailbox M --postoffice P --id ID",
+         "  --mailbox M --postoffice P --id ID\nExit 1 when there is no such item file.",
          {kMailbox, kPostoffice, kId},
          ItemDelete},
         {"freebusy",
          "the days of a month that have appointments of their own",
          "  --mailbox M --postoffice P --month YYYY-MM\n"
-         "Days come from the day-level period files; appointments spanning days are not counted.",
+         "Days come from the day-level period files (named by local dates); appointments\n"
+         "spanning days are not counted. Always read from the local store, never remotely.",
          {kMailbox, kPostoffice, {"month", true}},
          FreeBusy},
     };

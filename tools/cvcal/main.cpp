@@ -1,38 +1,59 @@
 // cvcal: a command-line host of the calendar provider. It loads the library as the mail server
 // does and lets a person (or a script) run every calendar operation against a store.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "common/console.h"
 #include "common/host_thread.h"
-#include "common/platform.h"
-#include "common/registry_import.h"
 #include "tools/cvcal/command_line.h"
+#include "tools/cvcal/registry_choice.h"
+#include "tools/cvcal/remote_probe.h"
+#include "tools/cvcal/store_check.h"
 
 namespace cvcal {
 namespace {
 
 const char kToolUsage[] =
-    "usage: cvcal [--registry FILE] [--library PATH] [--host NAME] [--json] COMMAND [OPTIONS]\n"
+    "usage: cvcal [--registry FILE] [--library PATH] [--host NAME] [--json] [--verbose]\n"
+    "             COMMAND [OPTIONS]\n"
     "\n"
     "A command-line host of the calendar provider library.\n"
     "\n"
-    "  --registry FILE  the configuration (.reg text): natively the file the library reads\n"
-    "                   (as CVAICP_REGISTRY); on Windows its values are written into the registry\n"
+    "Global options (before or after the command):\n"
+    "  --registry FILE  the configuration (.reg text): natively the file the library reads;\n"
+    "                   on Windows its values are written into the registry. Natively the\n"
+    "                   default is $CVAICP_REGISTRY, else ~/.config/cvaicp/store.reg\n"
     "  --library PATH   the provider library (default: beside cvcal)\n"
-    "  --host NAME      send the calls to the remote host NAME (SetCurrentHost)\n"
-    "  --json           print JSON instead of text\n"
+    "  --host NAME      send the calls to the remote host NAME (see config host)\n"
+    "  --json           print JSON instead of text; a failure prints\n"
+    "                   {\"error\": {\"code\": STATUS, \"message\": TEXT}}\n"
+    "  --verbose        show the library's own diagnostics (on standard error)\n"
+    "  --version        print the version\n"
     "\n"
-    "Times are ISO 8601 (2026-12-07T09:00, local unless followed by Z or +01:00) or seconds\n"
-    "since 1970. Exit status: 0 done, 1 the library answered no (not found, duplicate),\n"
-    "2 wrong arguments.\n"
+    "Times are ISO 8601 (2026-12-07T09:00, local unless followed by Z or +01:00), seconds\n"
+    "since 1970, or relative: now, today, tomorrow, yesterday, +7d, -1w, +3h. Period names\n"
+    "come from local dates, as the library's list reads them.\n"
     "\n"
-    "commands:\n";
+    "Exit status:\n"
+    "  0  done\n"
+    "  1  the library answered no (not found, duplicate, nothing to delete)\n"
+    "  2  wrong arguments\n"
+    "  3  configuration error: registry file, mail root, postoffice, mailbox or Calendar\n"
+    "     folder, or a remote host that is not configured or refuses the credentials\n"
+    "  4  the remote host cannot be reached (address not resolved, nothing listening, no answer)\n"
+    "Messages go to standard error, results to standard output.\n"
+    "\n"
+    "Commands:\n";
+
+const OptionSpec kGlobalOptions[] = {
+    {"registry", true}, {"library", true}, {"host", true}, {"json", false}, {"verbose", false}};
 
 std::vector<Command> AllCommands() {
     std::vector<Command> all = AppointmentCommands();
-    for (auto group : {ListCommands(), ItemCommands(), ConfigCommands(), IndexCommands()}) {
+    for (auto group :
+         {FindCommands(), ListCommands(), ItemCommands(), ConfigCommands(), IndexCommands()}) {
         all.insert(all.end(), group.begin(), group.end());
     }
     return all;
@@ -53,32 +74,72 @@ bool IsGroup(const std::string& word) {
     return word == "item" || word == "config" || word == "props" || word == "index";
 }
 
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+}
+
+// Commands that never go through the library's remote mode, and why --host makes no sense.
+std::string LocalOnlyReason(const std::string& name) {
+    if (name == "freebusy") return "free/busy is always read from the local store";
+    if (name == "find") return "find reads the local Calendar folder";
+    if (WorksOnStoreDirectly(name)) return name + " works on the local store's index";
+    if (StartsWith(name, "config") || name == "period-name") return name + " uses no host";
+    return "";
+}
+
+RegistryUse RegistryUseOf(const std::string& name) {
+    if (name == "period-name" || name == "props list") return RegistryUse::kNone;
+    if (name == "config set-root" || name == "config set-waits" || name == "config host") {
+        return RegistryUse::kCreate;
+    }
+    return RegistryUse::kRead;
+}
+
+// The library prints its diagnostics on standard output; cvcal keeps its results apart from
+// them, and shows them (on standard error) only with --verbose.
+FILE* SetAsideLibraryDiagnostics(bool verbose) {
+    FILE* results = cv::SeparateLibraryDiagnostics();
+    if (!verbose && results != stdout) {
+        std::fflush(stdout);
+        // Should the null device not open, the library's diagnostics are simply not written.
+        static_cast<void>(std::freopen(BackslashPaths() ? "NUL" : "/dev/null", "w", stdout));
+    }
+    return results;
+}
+
+FILE* g_results = stdout;
+
 int Run(const std::vector<std::string>& arguments) {
     std::string registry, library_path, host;
-    bool json = false;
+    bool json = false, verbose = false;
     size_t at = 0;
+    auto take_global = [&](const std::string& name, const std::string& value) {
+        if (name == "registry") registry = value;
+        if (name == "library") library_path = value;
+        if (name == "host") host = value;
+        if (name == "json") json = true;
+        if (name == "verbose") verbose = true;
+    };
     for (; at < arguments.size(); ++at) {
         const std::string& a = arguments[at];
-        auto value = [&](const char* name) {
-            if (at + 1 >= arguments.size()) throw UsageError(std::string(name) + ": missing value");
-            return arguments[++at];
-        };
-        if (a == "--registry") {
-            registry = value("--registry");
-        } else if (a == "--library") {
-            library_path = value("--library");
-        } else if (a == "--host") {
-            host = value("--host");
-        } else if (a == "--json") {
-            json = true;
-        } else if (a == "--help" || a == "-h" || a == "help") {
+        if (a == "--help" || a == "-h" || a == "help") {
             PrintToolUsage(stdout);
             return kExitOk;
-        } else if (a.compare(0, 2, "--") == 0) {
-            throw UsageError(a + ": unknown option (global options come before the command)");
-        } else {
-            break;
         }
+        if (a == "--version") {
+            std::printf("cvcal %s\n", CVAICP_VERSION);
+            return kExitOk;
+        }
+        if (!StartsWith(a, "--")) break;
+        const OptionSpec* spec = nullptr;
+        for (const OptionSpec& s : kGlobalOptions) {
+            if (a.substr(2) == s.name) spec = &s;
+        }
+        if (spec == nullptr) throw UsageError(a + ": unknown option (see cvcal --help)");
+        if (spec->takes_value && at + 1 >= arguments.size()) {
+            throw UsageError(a + ": missing value");
+        }
+        take_global(spec->name, spec->takes_value ? arguments[++at] : "");
     }
     if (at >= arguments.size()) {
         PrintToolUsage(stderr);
@@ -86,7 +147,7 @@ int Run(const std::vector<std::string>& arguments) {
     }
     std::string name = arguments[at++];
     if (IsGroup(name)) {
-        if (at >= arguments.size() || arguments[at].compare(0, 2, "--") == 0) {
+        if (at >= arguments.size() || StartsWith(arguments[at], "--")) {
             throw UsageError(name + ": expects a subcommand (see cvcal --help)");
         }
         name += " " + arguments[at++];
@@ -105,29 +166,48 @@ int Run(const std::vector<std::string>& arguments) {
             return kExitOk;
         }
     }
-    CommandLine line(rest, command->options);
-
-    if (!registry.empty() && !cv::ImportRegistryFile(registry)) {
-        throw UsageError("--registry: cannot read " + registry);
+    // Global options may follow the command too, as people type them at the end of a line.
+    std::vector<OptionSpec> known = command->options;
+    known.insert(known.end(), std::begin(kGlobalOptions), std::end(kGlobalOptions));
+    CommandLine line(rest, known);
+    for (const OptionSpec& s : kGlobalOptions) {
+        if (line.Has(s.name)) take_global(s.name, s.takes_value ? line.Required(s.name) : "");
     }
+
+    if (!host.empty()) {
+        std::string reason = LocalOnlyReason(name);
+        if (!reason.empty()) throw UsageError("--host " + host + ": not used: " + reason);
+    }
+    ChooseRegistry(registry, RegistryUseOf(name));
     cv::HostThread thread;  // COM and sockets, for the library's sake
     ProviderLibrary library;
     bool needs_library =
-        name.compare(0, 6, "config") != 0 && name != "period-name" && !WorksOnStoreDirectly(name);
+        !StartsWith(name, "config") && name != "period-name" && !WorksOnStoreDirectly(name);
     if (needs_library && !library.Load(library_path)) {
-        std::fprintf(stderr, "cvcal: %s\n", library.error().c_str());
-        return kExitUsage;
+        throw Failure(kExitConfig, library.error());
     }
     if (!host.empty()) {
         if (library.set_current_host == nullptr) {
-            throw UsageError("--host: " + library.path() + " has no remote mode");
+            throw Failure(kExitConfig,
+                          "--host " + host + ": " + library.path() + " has no remote mode");
         }
+        CheckHostConfigured(host);
         library.set_current_host(host.c_str());
     }
-    Context context{library, json, Output(), cv::SeparateLibraryDiagnostics()};
+    g_results = SetAsideLibraryDiagnostics(verbose);
+    Context context{library, json, Output(), g_results, host};
     int status = command->run(context, line);
     context.output.Print(json, context.results);
     std::fflush(context.results);
+    return status;
+}
+
+int Fail(const std::vector<std::string>& arguments, int status, const char* message) {
+    std::fprintf(stderr, "cvcal: %s\n", message);
+    if (std::find(arguments.begin(), arguments.end(), "--json") != arguments.end()) {
+        PrintJsonError(g_results, status, message);
+        std::fflush(g_results);
+    }
     return status;
 }
 
@@ -139,7 +219,8 @@ int main(int argc, char** argv) {
     try {
         return cvcal::Run(arguments);
     } catch (const cvcal::UsageError& e) {
-        std::fprintf(stderr, "cvcal: %s\n", e.what());
-        return cvcal::kExitUsage;
+        return cvcal::Fail(arguments, cvcal::kExitUsage, e.what());
+    } catch (const cvcal::Failure& e) {
+        return cvcal::Fail(arguments, e.status(), e.what());
     }
 }

@@ -1,0 +1,68 @@
+# Bash completion for cvcal and cvadmind. Commands and options are read from the programs' own
+# --help texts, so the completion never falls behind them.
+_cvcal() {
+    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
+    local program=${COMP_WORDS[0]} command="" i
+    case $prev in
+        --registry | --library | --file | --body-file | --xsl | --credentials-file)
+            COMPREPLY=($(compgen -f -- "$cur"))
+            return
+            ;;
+        --host | --mailbox | --postoffice | --id | --period | --start | --end | --from | --to | \
+            --month | --subject | --location | --address | --port | --protocol | --name | --value)
+            [ "$prev" = --protocol ] && COMPREPLY=($(compgen -W PLAIN -- "$cur"))
+            return
+            ;;
+    esac
+    for ((i = 1; i < COMP_CWORD; i++)); do
+        case ${COMP_WORDS[i]} in
+            --registry | --library | --host) i=$((i + 1)) ;;
+            -*) ;;
+            *)
+                command=${COMP_WORDS[i]}
+                case $command in
+                    item | config | props | index)
+                        if ((i + 1 < COMP_CWORD)); then
+                            command="$command ${COMP_WORDS[i + 1]}"
+                        else
+                            COMPREPLY=($(compgen -W "$("$program" --help 2>/dev/null |
+                                awk -v g="$command" '$1 == g { print $2 }')" -- "$cur"))
+                            return
+                        fi
+                        ;;
+                esac
+                break
+                ;;
+        esac
+    done
+    local globals="--registry --library --host --json --verbose --help --version"
+    if [ -z "$command" ]; then
+        if [[ $cur == -* ]]; then
+            COMPREPLY=($(compgen -W "$globals" -- "$cur"))
+        else
+            COMPREPLY=($(compgen -W "$("$program" --help 2>/dev/null |
+                awk '/^Commands:/ { on = 1; next } on && /^  [a-z]/ { print $1 }' | sort -u)" \
+                -- "$cur"))
+        fi
+        return
+    fi
+    # shellcheck disable=SC2086
+    COMPREPLY=($(compgen -W "$("$program" $command --help 2>/dev/null | grep -o -- '--[a-z-]*' |
+        sort -u) $globals" -- "$cur"))
+}
+
+_cvadmind() {
+    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
+    case $prev in
+        --config | --port-file | --credentials-file)
+            COMPREPLY=($(compgen -f -- "$cur"))
+            return
+            ;;
+        --listen) return ;;
+    esac
+    COMPREPLY=($(compgen -W "--config --listen --port-file --credentials-file --quiet --help
+        --version" -- "$cur"))
+}
+
+complete -F _cvcal cvcal
+complete -F _cvadmind cvadmind
