@@ -49,7 +49,7 @@ bool InPeriod(Context& context, const CommandLine& line, const std::string& id,
     AppointmentRequest request = AppointmentRecord(line);
     CopyField(request.ItemId, sizeof request.ItemId, id, "id");
     CopyField(request.PeriodName, sizeof request.PeriodName, period, "period");
-    return context.library.get(&request) == 1;
+    return context.library.AppointmentGet(&request) == 1;
 }
 
 // Whether an item file of that name is there.
@@ -138,7 +138,7 @@ int Add(Context& context, const CommandLine& line) {
     if (HasItem(context, line, id)) {
         Refused("not added: an item file " + id + " is there already (the id is in use)");
     }
-    if (context.library.add(&request) != 1) {
+    if (context.library.AppointmentAdd(&request) != 1) {
         ExplainRemoteFailure(context);
         if (InPeriod(context, line, id, period)) {
             Refused("not added: " + id + " is already in period " + period);
@@ -161,7 +161,7 @@ int Get(Context& context, const CommandLine& line) {
     std::string period = PeriodOf(line);
     CopyField(request.PeriodName, sizeof request.PeriodName, period, "period");
     CheckReach(context, line, Access::kRead);
-    if (context.library.get(&request) != 1) {
+    if (context.library.AppointmentGet(&request) != 1) {
         ExplainRemoteFailure(context);
         Refused("not found: " + line.Required("id") + " in period " + period);
     }
@@ -184,7 +184,7 @@ bool MoveItem(Context& context, const CommandLine& line, const std::string& cale
     if (bytes.find('\0') != std::string::npos) return false;
     if (!WriteItem(context.library, ItemRecord(line, to), bytes)) return false;
     AppointmentItemRequest old_item = ItemRecord(line, from);
-    context.library.item_delete(&old_item);
+    context.library.AppointmentItemDelete(&old_item);
     return true;
 }
 
@@ -225,7 +225,7 @@ int Edit(Context& context, const CommandLine& line) {
     if (renamed && HasItem(context, line, new_id)) {
         Refused("not edited: an item file " + new_id + " is there already (the id is in use)");
     }
-    if (context.library.edit(&old_request, &new_request) != 1) {
+    if (context.library.AppointmentEdit(&old_request, &new_request) != 1) {
         ExplainRemoteFailure(context);
         Refused("not edited: the store refused the change of " + id + " in period " + period);
     }
@@ -248,12 +248,12 @@ int Remove(Context& context, const CommandLine& line) {
     std::string period = PeriodOf(line);
     CopyField(request.PeriodName, sizeof request.PeriodName, period, "period");
     CheckReach(context, line, Access::kWrite);
-    if (context.library.remove(&request) != 1) {
+    if (context.library.AppointmentRemove(&request) != 1) {
         ExplainRemoteFailure(context);
         Refused("not found: " + id + " in period " + period);
     }
     AppointmentItemRequest item = ItemRecord(line, id);
-    context.library.item_delete(&item);
+    context.library.AppointmentItemDelete(&item);
     context.output.Field("result", Output::Number(1));
     context.output.Field("removed", Output::Text(id));
     context.output.Field("period", Output::Text(period));
@@ -266,8 +266,8 @@ int Walk(Context& context, const CommandLine& line) {
     CopyField(request.PeriodName, sizeof request.PeriodName, period, "period");
     CheckReach(context, line, Access::kRead);
     std::vector<Output::Fields> rows;
-    for (int32_t found = context.library.find_first(&request); found;
-         found = context.library.find_next(&request)) {
+    for (int32_t found = context.library.AppointmentFindFirst(&request); found;
+         found = context.library.AppointmentFindNext(&request)) {
         rows.push_back({{"start", Output::Time(request.StartTime)},
                         {"end", Output::Time(request.FinishTime)},
                         {"id", Output::Text(request.ItemId)},

@@ -35,7 +35,7 @@ int Find(Context& context, const CommandLine& line) {
         AppointmentRequest request = AppointmentRecord(line);
         CopyField(request.ItemId, sizeof request.ItemId, id, "id");
         CopyField(request.PeriodName, sizeof request.PeriodName, period, "period");
-        if (context.library.get(&request) != 1) continue;
+        if (context.library.AppointmentGet(&request) != 1) continue;
         rows.push_back({{"period", Output::Text(period)},
                         {"start", Output::Time(request.StartTime)},
                         {"end", Output::Time(request.FinishTime)},

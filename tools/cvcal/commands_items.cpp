@@ -85,7 +85,7 @@ int ItemSize(Context& context, const CommandLine& line) {
         throw Failure(kExitRefused, "not found: no item file " + line.Required("id"));
     }
     AppointmentItemRequest record = ItemRecord(line, line.Required("id"));
-    context.library.item_get_size(&record);
+    context.library.AppointmentItemGetSize(&record);
     context.output.Field("id", Output::Text(line.Required("id")));
     context.output.Field("bytes", Output::Number(record.DataLength));
     return kExitOk;
@@ -99,7 +99,7 @@ int ItemDelete(Context& context, const CommandLine& line) {
         throw Failure(kExitRefused, "not deleted: there is no item file " + line.Required("id"));
     }
     AppointmentItemRequest record = ItemRecord(line, line.Required("id"));
-    context.library.item_delete(&record);
+    context.library.AppointmentItemDelete(&record);
     if (ItemThere(context, line, line.Required("id"))) {
         throw Failure(kExitRefused,
                       "not deleted: the item file " + line.Required("id") + " is still there");
@@ -127,7 +127,7 @@ int FreeBusy(Context& context, const CommandLine& line) {
               "postoffice");
     std::snprintf(request.NamePrefix, sizeof request.NamePrefix, "Y%02dM%02d", year - 2000, number);
     CheckReach(context, line, Access::kRead);
-    context.library.free_busy(&request);
+    context.library.GetFreeBusyData(&request);
     // The library answers in directory order; people read days in order.
     std::vector<std::string> days;
     std::stringstream list(request.BusyDays);

@@ -49,8 +49,8 @@ void ListOnce(Context& context, ListContext* request, bool xml, std::set<std::st
               std::vector<Row>* rows) {
     ListItem item;
     std::memset(&item, 0, sizeof item);
-    for (int32_t found = context.library.list_find_first(request, &item); found;
-         found = context.library.list_find_next(request, &item)) {
+    for (int32_t found = context.library.AppointmentListItemFindFirst(request, &item); found;
+         found = context.library.AppointmentListItemFindNext(request, &item)) {
         std::string key = std::to_string(item.StartTime) + "\t" + std::to_string(item.FinishTime) +
                           "\t" + item.ItemId;
         if (!seen->insert(key).second) continue;
@@ -67,7 +67,7 @@ void ListOnce(Context& context, ListContext* request, bool xml, std::set<std::st
         }
         rows->push_back(std::move(row));
     }
-    context.library.list_find_close(request);
+    context.library.AppointmentListItemFindClose(request);
 }
 
 // A progress bar on standard error, for a person waiting at a terminal on a long range.

@@ -23,24 +23,24 @@ bool WriteItem(ProviderLibrary& library, AppointmentItemRequest record, const st
         std::memcpy(record.Data, text.data() + at, length);
         record.Data[length] = '\0';
         if (at == 0) {
-            library.item_write_first(&record);
+            library.AppointmentItemWriteFirstChunk(&record);
         } else {
-            library.item_write_next(&record);
+            library.AppointmentItemWriteNextChunk(&record);
         }
         at += length;
     } while (at < text.size());
     // The writes always answer 1; the size tells whether the bytes arrived.
     record.DataLength = -1;
-    library.item_get_size(&record);
+    library.AppointmentItemGetSize(&record);
     return record.DataLength == static_cast<int32_t>(text.size());
 }
 
 bool ReadItem(ProviderLibrary& library, AppointmentItemRequest record, std::string* bytes) {
     bytes->clear();
     record.DataLength = -1;
-    int32_t more = library.item_get_first(&record);
+    int32_t more = library.AppointmentItemGetFirstChunk(&record);
     if (!more && record.DataLength == -1) return false;  // the file could not be opened
-    for (; more; more = library.item_get_next(&record)) {
+    for (; more; more = library.AppointmentItemGetNextChunk(&record)) {
         bytes->append(record.Data, static_cast<size_t>(record.DataLength));
     }
     return true;

@@ -187,12 +187,12 @@ int Run(const std::vector<std::string>& arguments) {
         throw Failure(kExitConfig, library.error());
     }
     if (!host.empty()) {
-        if (library.set_current_host == nullptr) {
+        if (library.SetCurrentHost == nullptr) {
             throw Failure(kExitConfig,
                           "--host " + host + ": " + library.path() + " has no remote mode");
         }
         CheckHostConfigured(host);
-        library.set_current_host(host.c_str());
+        library.SetCurrentHost(host.c_str());
     }
     g_results = SetAsideLibraryDiagnostics(verbose);
     Context context{library, json, Output(), g_results, host};

@@ -1,5 +1,7 @@
 #include "tools/cvcal/provider_library.h"
 
+#include <cstring>
+
 #include "common/library_location.h"
 
 namespace cvcal {
@@ -25,28 +27,15 @@ bool ProviderLibrary::Load(const std::string& path) {
         return false;
     }
     std::string missing;
-    Bind(library_, "AppointmentAdd", &add, &missing);
-    Bind(library_, "AppointmentRemove", &remove, &missing);
-    Bind(library_, "AppointmentEdit", &edit, &missing);
-    Bind(library_, "AppointmentGet", &get, &missing);
-    Bind(library_, "AppointmentFindFirst", &find_first, &missing);
-    Bind(library_, "AppointmentFindNext", &find_next, &missing);
-    Bind(library_, "AppointmentItemGetFirstChunk", &item_get_first, &missing);
-    Bind(library_, "AppointmentItemGetNextChunk", &item_get_next, &missing);
-    Bind(library_, "AppointmentItemGetSize", &item_get_size, &missing);
-    Bind(library_, "AppointmentItemWriteFirstChunk", &item_write_first, &missing);
-    Bind(library_, "AppointmentItemWriteNextChunk", &item_write_next, &missing);
-    Bind(library_, "AppointmentItemDelete", &item_delete, &missing);
-    Bind(library_, "GetFreeBusyData", &free_busy, &missing);
-    Bind(library_, "AppointmentListItemFindFirst", &list_find_first, &missing);
-    Bind(library_, "AppointmentListItemFindNext", &list_find_next, &missing);
-    Bind(library_, "AppointmentListItemFindClose", &list_find_close, &missing);
+    std::string optional;
+#define CV_BIND(Name, ...) \
+    Bind(library_, #Name, &Name, std::strcmp(#Name, "SetCurrentHost") == 0 ? &optional : &missing);
+    CVAICP_EXPORTS(CV_BIND)
+#undef CV_BIND
     if (!missing.empty()) {
         error_ = path_ + " does not export " + missing;
         return false;
     }
-    std::string optional;
-    Bind(library_, "SetCurrentHost", &set_current_host, &optional);
     return true;
 }
 
