@@ -7,6 +7,7 @@
 #include <time.h>
 
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
 
@@ -55,28 +56,26 @@ std::unordered_map<std::string, Listing>& KeptListings() {
     return kept;
 }
 
+struct FolderCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+
 bool ReadListing(const std::string& folder, Listing* listing, bool* settled) {
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    DIR* dir = opendir(folder.c_str());
+    std::unique_ptr<DIR, FolderCloser> dir(opendir(folder.c_str()));
     if (dir == nullptr) return false;
     struct stat st;
-    if (fstat(dirfd(dir), &st) != 0) {
-        int saved = errno;
-        closedir(dir);
-        errno = saved;
-        return false;
-    }
+    if (fstat(dirfd(dir.get()), &st) != 0) return false;
     listing->device = st.st_dev;
     listing->inode = st.st_ino;
     listing->modified = st.st_mtim;
     listing->changed = st.st_ctim;
-    while (struct dirent* d = readdir(dir)) {
+    while (struct dirent* d = readdir(dir.get())) {
         if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
         Listing::Names& names = listing->names[Folded(d->d_name)];
         if (names.count++ == 0 || names.smallest > d->d_name) names.smallest = d->d_name;
     }
-    closedir(dir);
     *settled = st.st_mtim.tv_sec + kSettledSeconds < now.tv_sec &&
                st.st_ctim.tv_sec + kSettledSeconds < now.tv_sec;
     return true;

@@ -27,6 +27,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -59,8 +60,16 @@ struct XmlDocumentState {
     }
 
     // Puts a new tree in place of the current one, keeping the old one for nodes still held.
+    // The new tree is the state's from the call on, whether or not the call returns.
     void Replace(xmlDocPtr fresh) {
-        if (doc != nullptr) retired.push_back(doc);
+        if (doc != nullptr) {
+            try {
+                retired.push_back(doc);
+            } catch (...) {
+                xmlFreeDoc(fresh);
+                throw;
+            }
+        }
         doc = fresh;
     }
 };
@@ -243,19 +252,16 @@ bool IsValidName(const std::string& name) {
 }
 
 std::string NodeXml(xmlDocPtr doc, xmlNodePtr node) {
-    xmlBufferPtr buffer = xmlBufferCreate();
+    std::unique_ptr<xmlBuffer, decltype(&xmlBufferFree)> buffer(xmlBufferCreate(), xmlBufferFree);
     if (buffer == nullptr) return std::string();
-    std::string out;
     if (node->type == XML_DOCUMENT_NODE) {
         for (xmlNodePtr child = node->children; child != nullptr; child = child->next) {
-            xmlNodeDump(buffer, doc, child, 0, 0);
+            xmlNodeDump(buffer.get(), doc, child, 0, 0);
         }
     } else {
-        xmlNodeDump(buffer, doc, node, 0, 0);
+        xmlNodeDump(buffer.get(), doc, node, 0, 0);
     }
-    out = FromDomText(xmlBufferContent(buffer));
-    xmlBufferFree(buffer);
-    return out;
+    return FromDomText(xmlBufferContent(buffer.get()));
 }
 
 bool IsXmlSpace(char c) {
@@ -343,7 +349,11 @@ bool XmlNode::SetText(const char* text, XmlError* error) {
         xmlNodeSetContent(node, AsXmlChars(utf8));  // a text node's content is taken as it stands
         return true;
     }
-    // The old children may still be held by someone: they leave the tree but live on.
+    // The old children may still be held by someone: they leave the tree but live on, each kept
+    // in the list of nodes that the document frees (room made first, so that none is lost).
+    size_t children = 0;
+    for (xmlNodePtr child = node->children; child != nullptr; child = child->next) ++children;
+    document.created.reserve(document.created.size() + children);
     while (node->children != nullptr) {
         xmlNodePtr child = node->children;
         xmlUnlinkNode(child);
@@ -548,6 +558,8 @@ bool XmlDocument::CreateNode(XmlNodeType type, const char* name, XmlNode* node,
     if (IsNull()) return Fail(error, "No document");
     std::string utf8 = ToDomText(name);
     if (!IsValidName(utf8)) return Fail(error, "The name is not a valid XML name");
+    // Room in the list of the document's nodes first: a node made must be in it.
+    state_->created.reserve(state_->created.size() + 1);
     xmlNodePtr made = nullptr;
     if (type == XmlNodeType::kElement) {
         made = xmlNewDocNode(state_->doc, nullptr, AsXmlChars(utf8), nullptr);
