@@ -30,24 +30,14 @@ bool IsWritableId(const char (&id)[64]) {
     return text != nullptr && std::strpbrk(text, "\t\r\n") == nullptr;
 }
 
-// The paths one operation works on.
-struct PeriodPaths {
-    char period_path[kPeriodPathSize];
-    char period[kPathSize];
-    char temporary[kPathSize];
-};
-
 // The Calendar folder is not made here: every operation makes it, but only once it has found it
 // missing (it is there for all but the first call on a mailbox, and asking costs a call).
 bool ResolvePaths(const AppointmentRequest& request, PeriodPaths* paths) {
-    return BuildCalendarPaths(request, paths->period_path, false) &&
-           PeriodFilePath(paths->period, paths->period_path, ".CAL") &&
-           PeriodFilePath(paths->temporary, paths->period_path, ".TMP");
+    return BuildCalendarPaths(request, paths, false) != 0;
 }
 
-void MakeCalendarFolder(const AppointmentRequest& request) {
-    char period_path[kPeriodPathSize];
-    BuildCalendarPaths(request, period_path, true);
+void MakeCalendarFolder(const PeriodPaths& paths) {
+    MakeDirectory(paths.folder);  // one level: a missing mailbox folder is not made
 }
 
 PeriodLine Parse(std::string_view piece) {
@@ -74,18 +64,18 @@ class HeldPeriod {
     ~HeldPeriod() {
         if (!held_) return;
         RemoveFile(paths_.temporary);
-        UnlockPeriod(paths_.period_path);
+        UnlockPeriod(paths_);
     }
     HeldPeriod(const HeldPeriod&) = delete;
     HeldPeriod& operator=(const HeldPeriod&) = delete;
 
     // Takes the period, making the Calendar folder when the blocking file cannot be made for want
     // of it.
-    bool Take(const AppointmentRequest& request) {
-        held_ = LockPeriod(paths_.period_path) != 0;
+    bool Take() {
+        held_ = LockPeriod(paths_) != 0;
         if (!held_ && LastSystemError() == kErrorPathNotFound) {
-            MakeCalendarFolder(request);
-            held_ = LockPeriod(paths_.period_path) != 0;
+            MakeCalendarFolder(paths_);
+            held_ = LockPeriod(paths_) != 0;
         }
         return held_;
     }
@@ -98,7 +88,7 @@ class HeldPeriod {
     }
     int32_t Commit(CommitAction action) {
         held_ = false;
-        return CommitPeriod(paths_.period_path, action);
+        return CommitPeriod(paths_, action);
     }
 
   private:
@@ -108,9 +98,8 @@ class HeldPeriod {
 
 // Takes the period and opens its file. False when the period cannot be had or its file cannot be
 // opened (the period is then given back when `period` goes).
-bool TakeAndOpen(const AppointmentRequest& request, HeldPeriod* period, const PeriodPaths& paths,
-                 PeriodFileReader* reader) {
-    return period->Take(request) && reader->Open(paths.period);
+bool TakeAndOpen(HeldPeriod* period, const PeriodPaths& paths, PeriodFileReader* reader) {
+    return period->Take() && reader->Open(paths.period);
 }
 
 // Hands every non-empty line of the file to visit, as read and as seen in place (its id, and
@@ -176,7 +165,7 @@ int32_t AddAppointment(const AppointmentRequest& request) {
     if (!IsUsableRecord(request) || !IsWritableId(request.ItemId)) return 0;
     if (!ResolvePaths(request, &paths)) return 0;
     HeldPeriod period(paths);
-    if (!period.Take(request)) return 0;
+    if (!period.Take()) return 0;
 
     PeriodFileReader reader(PeriodFileReader::Purpose::kChange);
     PeriodFileWriter writer;
@@ -186,7 +175,7 @@ int32_t AddAppointment(const AppointmentRequest& request) {
         if (LastSystemError() != kErrorFileNotFound) return 0;
         writer.Add(request.StartTime, request.FinishTime, request.ItemId);
         int32_t created = period.Commit(writer);
-        if (created) MarkCalendarChanged(request);
+        if (created) MarkCalendarChanged(paths);
         return created;
     }
 
@@ -210,7 +199,7 @@ int32_t RemoveAppointment(const AppointmentRequest& request) {
     if (!IsUsableRecord(request) || !ResolvePaths(request, &paths)) return 0;
     HeldPeriod period(paths);
     PeriodFileReader reader(PeriodFileReader::Purpose::kChange);
-    if (!TakeAndOpen(request, &period, paths, &reader)) return 0;
+    if (!TakeAndOpen(&period, paths, &reader)) return 0;
     PeriodFileWriter writer;
     bool found = false;
     IdMatch matches(request.ItemId);
@@ -231,7 +220,7 @@ int32_t RemoveAppointment(const AppointmentRequest& request) {
     } else {
         committed = period.Commit(writer);
     }
-    MarkCalendarChanged(request);
+    MarkCalendarChanged(paths);
     return found && committed ? 1 : 0;
 }
 
@@ -242,7 +231,7 @@ int32_t EditAppointment(const AppointmentRequest& old_request,
     if (!ResolvePaths(old_request, &paths)) return 0;
     HeldPeriod period(paths);
     PeriodFileReader reader(PeriodFileReader::Purpose::kChange);
-    if (!TakeAndOpen(old_request, &period, paths, &reader)) return 0;
+    if (!TakeAndOpen(&period, paths, &reader)) return 0;
     PeriodFileWriter writer;
     IdMatch matches(old_request.ItemId);
     bool whole =
@@ -255,7 +244,7 @@ int32_t EditAppointment(const AppointmentRequest& old_request,
         });
     if (!whole) return 0;
     int32_t committed = period.Commit(writer);
-    if (committed) MarkCalendarChanged(old_request);
+    if (committed) MarkCalendarChanged(paths);
     return committed;
 }
 
@@ -263,11 +252,11 @@ int32_t GetAppointment(AppointmentRequest* request) {
     PeriodPaths paths;
     if (!IsUsableRecord(*request)) return 0;
     if (!ResolvePaths(*request, &paths)) return 0;
-    WaitWhileLocked(paths.period_path);
+    WaitWhileLocked(paths);
 
     PeriodFileReader reader(PeriodFileReader::Purpose::kLookup);
     if (!reader.Open(paths.period)) {
-        MakeCalendarFolder(*request);
+        MakeCalendarFolder(paths);
         return 0;
     }
     std::string_view text;
@@ -312,13 +301,13 @@ int32_t FindNextAppointment(AppointmentRequest* request, bool* failed) {
     if (!ResolvePaths(*request, &paths)) return 0;
     // The cursor is the number of the last line examined on this thread, whatever file it was in.
     int32_t cursor = GetEnumerationSlot();
-    WaitWhileLocked(paths.period_path);
+    WaitWhileLocked(paths);
 
     PeriodFileReader reader(PeriodFileReader::Purpose::kWalk);
     if (!reader.Open(paths.period)) {
         uint32_t why = LastSystemError();
         *failed = why != kErrorFileNotFound && why != kErrorPathNotFound;
-        MakeCalendarFolder(*request);
+        MakeCalendarFolder(paths);
         return 0;
     }
     FileState state;

@@ -75,76 +75,60 @@ bool RetryForApply(Operation operation) {
 
 }  // namespace
 
-bool PeriodFilePath(char* out, const char* period_path, const char* extension) {
-    return FormatBounded(out, kPathSize, "%s\\%s%s", MailRoot(), period_path, extension);
-}
-
-int LockPeriod(const char* period_path) {
-    char blocking[kPathSize];
-    if (!PeriodFilePath(blocking, period_path, ".BLK")) return 0;
+int LockPeriod(const PeriodPaths& paths) {
     WaitCounter counter;
     for (;;) {
-        if (CreateNewFile(blocking)) return 1;
+        if (CreateNewFile(paths.blocking)) return 1;
         if (IsHopeless(LastSystemError())) return 0;
         counter.Sleep();
         if (counter.seconds() > WriteWait()) break;
     }
     // The owner has held the period longer than any writer should: take it to be dead.
-    if (!UnlockPeriod(period_path)) return 0;
-    return CreateNewFile(blocking) ? 1 : 0;
+    if (!UnlockPeriod(paths)) return 0;
+    return CreateNewFile(paths.blocking) ? 1 : 0;
 }
 
-int UnlockPeriod(const char* period_path) {
-    char blocking[kPathSize];
-    if (!PeriodFilePath(blocking, period_path, ".BLK")) return 0;
+int UnlockPeriod(const PeriodPaths& paths) {
     WaitCounter counter;
     for (;;) {
-        if (RemoveFile(blocking)) return 1;
+        if (RemoveFile(paths.blocking)) return 1;
         if (IsMissing(LastSystemError())) return 0;
         counter.Sleep();
         if (counter.seconds() > UnblockWait()) {
-            std::printf("Unable to remove blocking file %s\n", blocking);
+            std::printf("Unable to remove blocking file %s\n", paths.blocking);
             std::fflush(stdout);
             return 0;
         }
     }
 }
 
-void WaitWhileLocked(const char* period_path) {
-    char blocking[kPathSize];
-    if (!PeriodFilePath(blocking, period_path, ".BLK")) return;
+void WaitWhileLocked(const PeriodPaths& paths) {
     WaitCounter counter;
     // Checked by name, not by a directory search: this runs before every read, and a search costs
     // as much as the folder is large (every item file of the mailbox).
-    while (EntryExists(blocking)) {
+    while (EntryExists(paths.blocking)) {
         counter.Sleep();
         if (counter.seconds() > ReadWait()) {
             // A reader takes no lock, so it need not wait for a blocking file that cannot be
             // removed either: one attempt to break it, then it reads.
-            UnlockPeriod(period_path);
+            UnlockPeriod(paths);
             return;
         }
     }
 }
 
-int CommitPeriod(const char* period_path, CommitAction action) {
-    char period[kPathSize], temporary[kPathSize], backup[kPathSize];
-    bool named = PeriodFilePath(period, period_path, ".CAL") &&
-                 PeriodFilePath(temporary, period_path, ".TMP") &&
-                 PeriodFilePath(backup, period_path, ".BAK");
-    bool applied = false;
-    if (named) {
-        CopyFileTo(period, backup, false);  // no period file yet: no new backup
-        if (action == CommitAction::kReplace) {
-            applied = RetryForApply([&] { return ReplaceFileWith(temporary, period); });
-        } else {
-            applied = RetryForApply([&] { return RemoveFile(period); });
-        }
-        // A copy that replaced the period file is gone already; one that did not, or a stale one
-        // beside a deleted period, goes now.
-        if (!applied || action == CommitAction::kDelete) RemoveFile(temporary);
+int CommitPeriod(const PeriodPaths& paths, CommitAction action) {
+    CopyFileTo(paths.period, paths.backup, false);  // no period file yet: no new backup
+    bool applied;
+    if (action == CommitAction::kReplace) {
+        applied = RetryForApply([&] { return ReplaceFileWith(paths.temporary, paths.period); });
+    } else {
+        applied = RetryForApply([&] { return RemoveFile(paths.period); });
     }
-    UnlockPeriod(period_path);
+    // A copy that replaced the period file is gone already; one that did not, or a stale one
+    // beside a deleted period, goes now.
+    if (!applied || action == CommitAction::kDelete) RemoveFile(paths.temporary);
+    UnlockPeriod(paths);
     return applied ? 1 : 0;
 }
 

@@ -8,23 +8,24 @@
 // broken after a wait that the registry configures (values under kProvidersKey, counted in
 // seconds, read afresh at every comparison so that a change applies at once).
 //
-// Every operation takes the period path: <Postoffice>\MAILROOT\<Mailbox>\Calendar\<PeriodName>,
-// relative to the mail root.
+// Every operation takes the period's paths, composed once by BuildCalendarPaths.
 #pragma once
+
+#include "store/calendar_paths.h"
 
 namespace cv {
 
 // Takes the period's blocking file, waiting for another writer to finish (and breaking a blocking
 // file that outlives "Write Wait Timeout"). 1 when the caller owns the period now, 0 when not.
-int LockPeriod(const char* period_path);
+int LockPeriod(const PeriodPaths& paths);
 
 // Deletes the period's blocking file, retrying for "UnBlock Timeout" when the system refuses.
 // 1 when it was deleted; 0 when there was none or it could not be deleted.
-int UnlockPeriod(const char* period_path);
+int UnlockPeriod(const PeriodPaths& paths);
 
 // Returns once no blocking file exists for the period, breaking one that outlives
 // "Read Wait Timeout".
-void WaitWhileLocked(const char* period_path);
+void WaitWhileLocked(const PeriodPaths& paths);
 
 // What CommitPeriod does with the period file.
 enum class CommitAction {
@@ -37,10 +38,6 @@ enum class CommitAction {
 // "Apply Timeout" while the system refuses, and releases the blocking file. The period file is
 // never missing in between. 1 when the change is in place; 0 when it was dropped, in which case the
 // period file keeps its old content and the temporary copy is gone.
-int CommitPeriod(const char* period_path, CommitAction action = CommitAction::kReplace);
-
-// The path of one of the period's files: the mail root, the period path and the extension
-// (".CAL", ".TMP", ".BAK", ".BLK"). False when it would not fit kPathSize bytes.
-bool PeriodFilePath(char* out, const char* period_path, const char* extension);
+int CommitPeriod(const PeriodPaths& paths, CommitAction action = CommitAction::kReplace);
 
 }  // namespace cv

@@ -21,20 +21,28 @@ bool IsPathComponent(const char* field, size_t size) {
     return std::strpbrk(text, "\\/:*?") == nullptr;
 }
 
-int BuildCalendarPaths(const AppointmentRequest& request, char* out, bool create_folder) {
-    char folder[kPathSize];
-    if (!FormatBounded(folder, sizeof folder, "%s\\%s\\MAILROOT\\%s\\Calendar", MailRoot(),
-                       request.Postoffice, request.Mailbox)) {
+int BuildCalendarPaths(const AppointmentRequest& request, PeriodPaths* paths, bool create_folder) {
+    const char* root = MailRoot();
+    if (!FormatBounded(paths->folder, sizeof paths->folder, "%s\\%s\\MAILROOT\\%s\\Calendar", root,
+                       request.Postoffice, request.Mailbox) ||
+        !FormatBounded(paths->period_path, sizeof paths->period_path,
+                       "%s\\MAILROOT\\%s\\Calendar\\%s", request.Postoffice, request.Mailbox,
+                       request.PeriodName)) {
         return 0;
     }
-    char period_path[kPeriodPathSize];
-    if (!FormatBounded(period_path, sizeof period_path, "%s\\MAILROOT\\%s\\Calendar\\%s",
-                       request.Postoffice, request.Mailbox, request.PeriodName)) {
-        return 0;
+    struct Named {
+        char* out;
+        const char* extension;
+    };
+    for (const Named& file : {Named{paths->period, ".CAL"}, Named{paths->temporary, ".TMP"},
+                              Named{paths->backup, ".BAK"}, Named{paths->blocking, ".BLK"}}) {
+        if (!FormatBounded(file.out, kPathSize, "%s\\%s%s", root, paths->period_path,
+                           file.extension)) {
+            return 0;
+        }
     }
     // Usually there already; a missing mailbox folder is not made.
-    if (create_folder) MakeDirectory(folder);
-    std::memcpy(out, period_path, std::strlen(period_path) + 1);
+    if (create_folder) MakeDirectory(paths->folder);
     return 1;
 }
 
@@ -44,12 +52,8 @@ bool CalendarFilePath(char* out, size_t size, const char* postoffice, const char
                          mailbox, file_name);
 }
 
-int MarkCalendarChanged(const AppointmentRequest& request) {
-    char folder[kPathSize];
-    if (FormatBounded(folder, sizeof folder, "%s\\%s\\MAILROOT\\%s\\Calendar", MailRoot(),
-                      request.Postoffice, request.Mailbox)) {
-        MarkFolderChanged(folder);
-    }
+int MarkCalendarChanged(const PeriodPaths& paths) {
+    MarkFolderChanged(paths.folder);
     return 1;
 }
 

@@ -30,20 +30,31 @@ bool HasValidMailbox(const Record& record) {
            IsPathComponent(record.Postoffice, sizeof record.Postoffice);
 }
 
-// Composes the record's Calendar folder, creates it when missing (one level: a missing mailbox
-// folder is not made), then writes the period path, <Postoffice>\MAILROOT\<Mailbox>\Calendar
-// followed by a backslash and <PeriodName>, into out (kPeriodPathSize bytes). 0 when a path would
-// not fit; nothing is created then. With create_folder false the folder is left as it is: a
-// reader whose period file opens has no need to ask, and makes the folder only when it does not.
-int BuildCalendarPaths(const AppointmentRequest& request, char* out, bool create_folder = true);
+// Every path of one period, composed once per call from its record and handed down: the
+// Calendar folder, the period path relative to the mail root, and the period's files.
+struct PeriodPaths {
+    char folder[kPathSize];             // <mail root>\<Postoffice>\MAILROOT\<Mailbox>\Calendar
+    char period_path[kPeriodPathSize];  // <Postoffice>\MAILROOT\<Mailbox>\Calendar\<PeriodName>
+    char period[kPathSize];             // <mail root>\<period path>.CAL
+    char temporary[kPathSize];          // .TMP: the new content, before it replaces the period file
+    char backup[kPathSize];             // .BAK: the content before the last change
+    char blocking[kPathSize];           // .BLK: exists while a writer holds the period
+};
+
+// Composes the record's paths into *paths. With create_folder, also makes the Calendar folder
+// when it is missing (one level: a missing mailbox folder is not made); without it the folder is
+// left as it is: a reader whose period file opens has no need to ask, and makes the folder only
+// when it does not. 0 when a path would not fit; nothing is created then.
+int BuildCalendarPaths(const AppointmentRequest& request, PeriodPaths* paths,
+                       bool create_folder = true);
 
 // Full path of a file in a mailbox's Calendar folder. False when it would not fit.
 bool CalendarFilePath(char* out, size_t size, const char* postoffice, const char* mailbox,
                       const char* file_name);
 
-// Writes the dirty marker "_CHANGE.DTY" into the record's Calendar folder. Always 1: a marker that
+// Writes the dirty marker "_CHANGE.DTY" into the period's Calendar folder. Always 1: a marker that
 // cannot be written is skipped.
-int MarkCalendarChanged(const AppointmentRequest& request);
+int MarkCalendarChanged(const PeriodPaths& paths);
 // The same marker in a folder given by its path.
 void MarkFolderChanged(const char* folder);
 

@@ -81,16 +81,21 @@ TEST_F(CalendarPathsTest, BuildsThePeriodPathAndCreatesTheCalendarFolder) {
     std::string calendar = store_.CreateMailbox("example", "anna");
     ASSERT_FALSE(PathExists(calendar));
     AppointmentRequest request = Request("example", "anna", "Y09M03D15");
-    char period_path[kPeriodPathSize];
-    EXPECT_EQ(1, BuildCalendarPaths(request, period_path));
-    EXPECT_STREQ("example\\MAILROOT\\anna\\Calendar\\Y09M03D15", period_path);
+    PeriodPaths paths;
+    EXPECT_EQ(1, BuildCalendarPaths(request, &paths));
+    EXPECT_STREQ("example\\MAILROOT\\anna\\Calendar\\Y09M03D15", paths.period_path);
+    EXPECT_EQ(calendar, paths.folder);
+    EXPECT_EQ(calendar + "\\Y09M03D15.CAL", paths.period);
+    EXPECT_EQ(calendar + "\\Y09M03D15.TMP", paths.temporary);
+    EXPECT_EQ(calendar + "\\Y09M03D15.BAK", paths.backup);
+    EXPECT_EQ(calendar + "\\Y09M03D15.BLK", paths.blocking);
     EXPECT_TRUE(PathExists(calendar));
 }
 
 TEST_F(CalendarPathsTest, DoesNotCreateAMissingMailbox) {
     AppointmentRequest request = Request("example", "nobody", "Y");
-    char period_path[kPeriodPathSize];
-    EXPECT_EQ(1, BuildCalendarPaths(request, period_path));
+    PeriodPaths paths;
+    EXPECT_EQ(1, BuildCalendarPaths(request, &paths));
     EXPECT_FALSE(PathExists(store_.root() + "\\example\\MAILROOT\\nobody"));
 }
 
@@ -98,26 +103,27 @@ TEST_F(CalendarPathsTest, RefusesPathsThatDoNotFit) {
     AppointmentRequest request = Request("example", "anna", "Y");
     std::memset(request.Mailbox, 'm', 255);
     std::memset(request.Postoffice, 'p', 255);
-    char period_path[kPeriodPathSize] = "untouched";
-    EXPECT_EQ(0, BuildCalendarPaths(request, period_path));
-    EXPECT_STREQ("untouched", period_path);
+    PeriodPaths paths;
+    EXPECT_EQ(0, BuildCalendarPaths(request, &paths));
+    EXPECT_FALSE(PathExists(store_.root() + "\\" + std::string(255, 'p')));
 }
 
 TEST_F(CalendarPathsTest, DirtyMarkerHoldsItsOneLine) {
     std::string calendar = store_.CreateMailbox("example", "anna");
     AppointmentRequest request = Request("example", "anna", "Y");
-    EXPECT_EQ(1, MarkCalendarChanged(request));  // no Calendar folder yet: skipped
+    PeriodPaths paths;
+    ASSERT_EQ(1, BuildCalendarPaths(request, &paths, false));
+    EXPECT_EQ(1, MarkCalendarChanged(paths));  // no Calendar folder yet: skipped
     EXPECT_FALSE(PathExists(calendar + "\\_CHANGE.DTY"));
-    char period_path[kPeriodPathSize];
-    BuildCalendarPaths(request, period_path);
-    EXPECT_EQ(1, MarkCalendarChanged(request));
+    BuildCalendarPaths(request, &paths);
+    EXPECT_EQ(1, MarkCalendarChanged(paths));
     EXPECT_EQ("This file has been written to denote configuration change\r\n",
               ReadFileOrEmpty(calendar + "\\_CHANGE.DTY"));
     // A marker that holds anything but its line (another line, or its line and more) gets it.
     for (const char* held :
          {"x", "This file has been written to denote configuration change\r\nx"}) {
         ASSERT_TRUE(testing::WriteFileBytes(calendar + "\\_CHANGE.DTY", held));
-        EXPECT_EQ(1, MarkCalendarChanged(request));
+        EXPECT_EQ(1, MarkCalendarChanged(paths));
         EXPECT_EQ("This file has been written to denote configuration change\r\n",
                   ReadFileOrEmpty(calendar + "\\_CHANGE.DTY"));
     }
