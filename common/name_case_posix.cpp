@@ -3,12 +3,17 @@
 
 #include <dirent.h>
 #include <errno.h>
+#include <pthread.h>
 #include <sys/stat.h>
-#include <time.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <sys/inotify.h>
+#endif
 
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <unordered_map>
 
 namespace cv {
@@ -23,88 +28,205 @@ std::string Folded(const char* name) {
     return folded;
 }
 
-// The entries of one folder by folded name: the smallest entry of each, and how many there are.
-struct Listing {
-    dev_t device = 0;
-    ino_t inode = 0;
-    struct timespec modified {};
-    struct timespec changed {};
-    struct Names {
-        std::string smallest;
-        int count = 0;
-    };
-    std::unordered_map<std::string, Names> names;
+// The entries of one folder: for each name folded to lower case, the entries that fold to it.
+using FoldedNames = std::unordered_map<std::string, std::set<std::string>>;
 
-    bool Describes(const struct stat& st) const {
-        return st.st_dev == device && st.st_ino == inode && st.st_mtim.tv_sec == modified.tv_sec &&
-               st.st_mtim.tv_nsec == modified.tv_nsec && st.st_ctim.tv_sec == changed.tv_sec &&
-               st.st_ctim.tv_nsec == changed.tv_nsec;
-    }
+// What a folder holds for one folded name: the smallest such entry, and how many there are.
+struct Found {
+    std::string smallest;
+    size_t count = 0;
 };
 
-// A search reads the whole folder (a mailbox's Calendar folder holds an item file per
-// appointment), while a folder that did not change since it was read answers from memory for the
-// price of one stat. A folder's times move with every entry made, removed or renamed in it, but
-// only as finely as the file system's clock ticks: a listing is kept only when the folder had not
-// changed for a while before it was read, so that a change within the same tick cannot hide.
-constexpr time_t kSettledSeconds = 2;
-constexpr size_t kKeptListings = 64;
-
-std::mutex g_guard;
-std::unordered_map<std::string, Listing>& KeptListings() {
-    static std::unordered_map<std::string, Listing> kept;
-    return kept;
+Found Lookup(const FoldedNames& names, const std::string& folded) {
+    Found found;
+    auto match = names.find(folded);
+    if (match != names.end() && !match->second.empty()) {
+        found.smallest = *match->second.begin();
+        found.count = match->second.size();
+    }
+    return found;
 }
 
 struct FolderCloser {
     void operator()(DIR* dir) const { closedir(dir); }
 };
 
-bool ReadListing(const std::string& folder, Listing* listing, bool* settled) {
-    struct timespec now;
-    clock_gettime(CLOCK_REALTIME, &now);
+// Every entry of a folder. False (errno telling why) when it cannot be read.
+bool ReadListing(const std::string& folder, FoldedNames* names) {
     std::unique_ptr<DIR, FolderCloser> dir(opendir(folder.c_str()));
     if (dir == nullptr) return false;
-    struct stat st;
-    if (fstat(dirfd(dir.get()), &st) != 0) return false;
-    listing->device = st.st_dev;
-    listing->inode = st.st_ino;
-    listing->modified = st.st_mtim;
-    listing->changed = st.st_ctim;
+    errno = 0;
     while (struct dirent* d = readdir(dir.get())) {
         if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
-        Listing::Names& names = listing->names[Folded(d->d_name)];
-        if (names.count++ == 0 || names.smallest > d->d_name) names.smallest = d->d_name;
+        (*names)[Folded(d->d_name)].insert(d->d_name);
     }
-    *settled = st.st_mtim.tv_sec + kSettledSeconds < now.tv_sec &&
-               st.st_ctim.tv_sec + kSettledSeconds < now.tv_sec;
-    return true;
+    return errno == 0;
 }
+
+#if defined(__linux__)
+// A search reads the whole folder, and a mailbox's Calendar folder holds an item file per
+// appointment. So the folders looked up are watched (inotify): each is read once, and its listing
+// is then kept up to date from the changes the system reports, whoever makes them, so that a name
+// that is not there (every blocking file before it is made) costs one read of the change queue,
+// usually empty, rather than a reading of the folder. The queue is read before every answer, and
+// a folder is watched before it is read, so that no change is missed. A folder that goes or moves
+// loses its listing, and an overflowing queue all of them; the next look-up reads afresh.
+class WatchedListings {
+  public:
+    // The matches of `folded` in `folder`, from its kept listing (made now when there is none).
+    // False when the folder is not watched (it cannot be: the caller reads it itself), errno set.
+    bool Find(const std::string& folder, const std::string& folded, Found* found) {
+        std::lock_guard<std::mutex> hold(guard_);
+        if (!Open()) return false;
+        try {
+            Drain();
+            auto kept = by_folder_.find(folder);
+            if (kept == by_folder_.end()) kept = Watch(folder);
+            if (kept == by_folder_.end()) return false;
+            *found = Lookup(kept->second.names, folded);
+            return true;
+        } catch (...) {
+            // A listing that missed a change must not stay: start afresh.
+            Forget();
+            throw;
+        }
+    }
+
+    // Like Find, but only from a listing that is kept already: false when there is none.
+    bool FindKept(const std::string& folder, const std::string& folded, Found* found) {
+        std::lock_guard<std::mutex> hold(guard_);
+        if (queue_ < 0) return false;
+        try {
+            Drain();
+            auto kept = by_folder_.find(folder);
+            if (kept == by_folder_.end()) return false;
+            *found = Lookup(kept->second.names, folded);
+            return true;
+        } catch (...) {
+            Forget();
+            throw;
+        }
+    }
+
+    // A child of fork() has a copy of the queue's descriptor, not the watches: it starts afresh.
+    void ForgetInChild() {
+        if (queue_ >= 0) close(queue_);
+        queue_ = -1;
+        by_folder_.clear();
+        by_watch_.clear();
+    }
+
+  private:
+    struct Kept {
+        int watch = -1;
+        FoldedNames names;
+    };
+
+    static constexpr size_t kKeptFolders = 64;
+    static constexpr uint32_t kEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                        IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+
+    bool Open() {
+        if (queue_ >= 0) return true;
+        if (unavailable_) return false;
+        queue_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        unavailable_ = queue_ < 0;
+        return !unavailable_;
+    }
+
+    std::unordered_map<std::string, Kept>::iterator Watch(const std::string& folder) {
+        if (by_folder_.size() >= kKeptFolders) Forget();
+        int watch = inotify_add_watch(queue_, folder.c_str(), kEvents);
+        if (watch < 0) return by_folder_.end();
+        if (by_watch_.count(watch) != 0) {
+            // The same folder under another name (a link, or the other case of a folder): its
+            // events go to the listing kept under the first name only.
+            errno = 0;
+            return by_folder_.end();
+        }
+        Kept kept;
+        kept.watch = watch;
+        if (!ReadListing(folder, &kept.names)) {
+            int error = errno;
+            inotify_rm_watch(queue_, watch);
+            errno = error;
+            return by_folder_.end();
+        }
+        by_watch_[watch] = folder;
+        return by_folder_.emplace(folder, std::move(kept)).first;
+    }
+
+    // Applies every change reported so far.
+    void Drain() {
+        alignas(struct inotify_event) char buffer[8192];
+        for (;;) {
+            ssize_t got = read(queue_, buffer, sizeof buffer);
+            if (got <= 0) return;  // EAGAIN: nothing more (EINTR: the next look-up reads on)
+            for (char* at = buffer; at < buffer + got;) {
+                const auto* event = reinterpret_cast<const struct inotify_event*>(at);
+                Apply(*event);
+                at += sizeof *event + event->len;
+            }
+        }
+    }
+
+    void Apply(const struct inotify_event& event) {
+        if (event.mask & IN_Q_OVERFLOW) {
+            Forget();
+            return;
+        }
+        auto folder = by_watch_.find(event.wd);
+        if (folder == by_watch_.end()) return;
+        auto kept = by_folder_.find(folder->second);
+        if (event.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
+            if (!(event.mask & IN_IGNORED)) inotify_rm_watch(queue_, event.wd);
+            if (kept != by_folder_.end()) by_folder_.erase(kept);
+            by_watch_.erase(folder);
+            return;
+        }
+        if (kept == by_folder_.end() || event.len == 0) return;
+        std::string name(event.name);
+        if (event.mask & (IN_CREATE | IN_MOVED_TO)) {
+            kept->second.names[Folded(name.c_str())].insert(name);
+        } else if (event.mask & (IN_DELETE | IN_MOVED_FROM)) {
+            auto names = kept->second.names.find(Folded(name.c_str()));
+            if (names != kept->second.names.end()) names->second.erase(name);
+        }
+    }
+
+    void Forget() {
+        for (const auto& watched : by_watch_) inotify_rm_watch(queue_, watched.first);
+        by_watch_.clear();
+        by_folder_.clear();
+    }
+
+    std::mutex guard_;
+    int queue_ = -1;
+    bool unavailable_ = false;
+    std::unordered_map<std::string, Kept> by_folder_;
+    std::unordered_map<int, std::string> by_watch_;
+};
+
+WatchedListings& Listings() {
+    static WatchedListings* listings = [] {
+        auto* made = new WatchedListings;
+        pthread_atfork(nullptr, nullptr, [] { Listings().ForgetInChild(); });
+        return made;
+    }();
+    return *listings;
+}
+#endif
 
 // The folder's entries that match `name` without regard to case; false when the folder cannot
 // be read (errno tells why).
-bool MatchesInFolder(const std::string& folder, const char* name, Listing::Names* found) {
+bool MatchesInFolder(const std::string& folder, const char* name, Found* found) {
     const std::string folded = Folded(name);
-    struct stat st;
-    if (stat(folder.c_str(), &st) == 0) {
-        std::lock_guard<std::mutex> hold(g_guard);
-        auto kept = KeptListings().find(folder);
-        if (kept != KeptListings().end() && kept->second.Describes(st)) {
-            auto match = kept->second.names.find(folded);
-            *found = match == kept->second.names.end() ? Listing::Names() : match->second;
-            return true;
-        }
-    }
-    Listing listing;
-    bool settled = false;
-    if (!ReadListing(folder, &listing, &settled)) return false;
-    auto match = listing.names.find(folded);
-    *found = match == listing.names.end() ? Listing::Names() : match->second;
-    if (settled) {
-        std::lock_guard<std::mutex> hold(g_guard);
-        if (KeptListings().size() >= kKeptListings) KeptListings().clear();
-        KeptListings()[folder] = std::move(listing);
-    }
+#if defined(__linux__)
+    if (Listings().Find(folder, folded, found)) return true;
+#endif
+    FoldedNames names;
+    if (!ReadListing(folder, &names)) return false;
+    *found = Lookup(names, folded);
     return true;
 }
 
@@ -140,7 +262,7 @@ bool FindCaseTwin(const std::string& native, std::string* actual) {
     Split split = SplitPath(native);
     if (split.name.empty() || split.name == "." || split.name == "..") return false;
     std::string folder;
-    Listing::Names found;
+    Found found;
     if (!MatchesInFolder(split.folder.empty() ? "." : split.folder, split.name.c_str(), &found)) {
         // The folder itself may be held under another case.
         if (errno != ENOENT || !ActualFolder(split.folder, &folder) || folder == split.folder ||
@@ -157,20 +279,45 @@ bool FindCaseTwin(const std::string& native, std::string* actual) {
 
 bool HasOtherCaseTwin(const std::string& native) {
     Split split = SplitPath(native);
-    Listing::Names found;
+    Found found;
     return MatchesInFolder(split.folder.empty() ? "." : split.folder, split.name.c_str(), &found) &&
            found.count > 1;
 }
 
 std::string CreationName(const std::string& native) {
-    std::string twin;
-    if (FindCaseTwin(native, &twin)) return twin;
-    // A new name, in its folder as the file system holds that.
     Split split = SplitPath(native);
-    std::string folder;
-    if (!split.folder.empty() && ActualFolder(split.folder, &folder))
-        return Join(folder, split.name);
-    return native;
+    const std::string& folder = split.folder.empty() ? std::string(".") : split.folder;
+    Found found;
+    if (MatchesInFolder(folder, split.name.c_str(), &found)) {
+        return found.count > 0 ? Join(split.folder, found.smallest) : native;
+    }
+    // The folder itself may be held under another case; a new name goes into it as given.
+    std::string actual;
+    if (errno != ENOENT || split.folder.empty() || !ActualFolder(split.folder, &actual) ||
+        actual == split.folder) {
+        return native;
+    }
+    if (MatchesInFolder(actual, split.name.c_str(), &found) && found.count > 0) {
+        return Join(actual, found.smallest);
+    }
+    return Join(actual, split.name);
+}
+
+bool KnownToExist(const std::string& native, bool* exists) {
+#if defined(__linux__)
+    Split split = SplitPath(native);
+    if (split.folder.empty() || split.name.empty() || split.name == "." || split.name == "..") {
+        return false;
+    }
+    Found found;
+    if (!Listings().FindKept(split.folder, Folded(split.name.c_str()), &found)) return false;
+    *exists = found.count > 0;
+    return true;
+#else
+    (void)native;
+    (void)exists;
+    return false;
+#endif
 }
 
 }  // namespace posix

@@ -72,6 +72,7 @@ long SweepFaults(const std::function<void()>& setup, const std::function<int32_t
     }
 
     long tried = 0;
+    long fired = 0;
     for (long n = 1; n <= total; ++n) {
         setup();
         Arm(kind, n);
@@ -84,11 +85,16 @@ long SweepFaults(const std::function<void()>& setup, const std::function<int32_t
         point.operation = fault::FirstFailedOperation();
         ++tried;
         SCOPED_TRACE(point.Describe());
-        // The undisturbed run reached point n, and the disturbed one runs the same way up to it:
-        // the fault must have fired.
-        EXPECT_GE(Injected(kind), 1);
+        // The undisturbed run reached operation n, and the disturbed one runs the same way up to
+        // it: the fault must have fired. Allocations depend also on what the caches hold (folder
+        // listings), so a run may end before its nth; some must fire all the same.
+        if (kind != FaultKind::kAllocation) {
+            EXPECT_GE(Injected(kind), 1);
+        }
+        fired += Injected(kind) > 0 ? 1 : 0;
         check(point, result);
     }
+    EXPECT_EQ(total > 0, fired > 0) << "no fault fired";
     fault::SkipSleeps(false);
     return tried;
 }
