@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/file_helpers.h"
+#include "common/host_files.h"
 #include "common/host_thread.h"
 #include "common/library_location.h"
 #include "remote/channel.h"
