@@ -6,6 +6,8 @@
 #include "common/text_helpers.h"
 #include "include/cvaicp.h"
 #include "remote/channel.h"
+#include "remote/base64.h"
+#include "remote/dictionary_coder.h"
 #include "remote/packing.h"
 
 namespace cvadmind {

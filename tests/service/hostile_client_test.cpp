@@ -25,6 +25,8 @@
 #include "include/cvaicp.h"
 #include "remote/channel.h"
 #include "remote/framing.h"
+#include "remote/base64.h"
+#include "remote/dictionary_coder.h"
 #include "remote/packing.h"
 #include "tests/support/test_store.h"
 
