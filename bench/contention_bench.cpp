@@ -18,6 +18,7 @@
 #include "bench/paired_timing.h"
 #include "common/file_helpers.h"
 #include "common/platform.h"
+#include "common/host_platform.h"
 
 namespace {
 

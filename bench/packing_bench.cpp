@@ -20,6 +20,8 @@
 #include <vector>
 
 #include "bench/report_stream.h"
+#include "remote/base64.h"
+#include "remote/dictionary_coder.h"
 #include "remote/packing.h"
 #include "tests/remote/reference_coder.h"
 

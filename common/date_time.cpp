@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/civil_time.h"
+#include "common/delimited_text.h"
 #include "common/platform.h"
 #include "common/text_helpers.h"
 
@@ -196,7 +197,7 @@ int ParseMessageDate(const char* text, char* out) {
     // "Tue, 07 Mar 2005 ..." or "7 Mar 2005 ...". Some writers pad a one-digit day with a second
     // space after the comma; the empty field between the two spaces is passed over.
     const char* p;
-    if (CountFields(text, ",") >= 2) {
+    if (CountDelimitedFields(text, ",") >= 2) {
         p = ExtractField(text, "", ",", weekday, kFieldSize);
         if (p) p = ExtractField(p, " ", " ", day, kFieldSize);
         if (p && day[0] == '\0') p = ExtractField(p, "", " ", day, kFieldSize);

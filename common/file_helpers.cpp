@@ -3,43 +3,8 @@
 #include <cstring>
 
 #include "common/platform.h"
-#include "common/text_helpers.h"
 
 namespace cv {
-
-int DeleteFolderTree(const char* folder, const char* pattern) {
-    if (folder == nullptr || folder[0] == '\0') return 0;
-    char search_path[kMaxPath];
-    search_path[0] = '\0';
-    bool fits = CopyBounded(search_path, folder, sizeof search_path) &&
-                AppendBounded(search_path, "\\", sizeof search_path) &&
-                AppendBounded(search_path, pattern ? pattern : "*.*", sizeof search_path);
-    if (!fits) return 0;
-
-    DirectorySearch search;
-    FindData entry;
-    if (!search.First(search_path, &entry)) {
-        return LastSystemError() == kErrorNoMoreFiles ? 1 : 0;
-    }
-    do {
-        char entry_path[kMaxPath];
-        entry_path[0] = '\0';
-        bool entry_fits = CopyBounded(entry_path, folder, sizeof entry_path) &&
-                          AppendBounded(entry_path, "\\", sizeof entry_path) &&
-                          AppendBounded(entry_path, entry.name.c_str(), sizeof entry_path);
-        if (!entry_fits) return 0;
-        if (entry.name == "." || entry.name == "..") continue;
-        if (entry.attributes & kAttributeReadOnly) SetAttributes(entry_path, kAttributeNormal);
-        if (entry.attributes & kAttributeDirectory) {
-            DeleteFolderTree(entry_path, nullptr);
-        } else if (!RemoveFile(entry_path)) {
-            return 0;
-        }
-    } while (search.Next(&entry));
-    if (LastSystemError() != kErrorNoMoreFiles) return 0;
-    search.Close();
-    return RemoveFolder(folder) ? 1 : 0;
-}
 
 int FileExists(const char* path) {
     DirectorySearch search;
@@ -76,13 +41,6 @@ bool ReadWholeFile(const char* path, std::string* bytes) {
         if (got == 0) return true;
         bytes->append(buffer, static_cast<size_t>(got));
     }
-}
-
-bool WriteWholeFile(const char* path, const std::string& bytes) {
-    File file;
-    if (!file.Open(path, File::Mode::kWriteTruncate)) return false;
-    bool written = file.Write(bytes.data(), bytes.size());
-    return file.Close() && written;
 }
 
 }  // namespace cv

@@ -2,6 +2,7 @@
 
 #include "common/file_helpers.h"
 #include "common/platform.h"
+#include "common/host_platform.h"
 
 namespace cv {
 

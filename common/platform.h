@@ -1,5 +1,9 @@
 // The platform seam: every call into the operating system that the provider makes goes through
-// this header. platform_win32.cpp implements it on the Win32 API, platform_posix.cpp on POSIX.
+// this header. Files named after their job implement it, *_win32.cpp on the Win32 API and
+// *_posix.cpp on POSIX: file (File), file_operations (whole files and folders by name),
+// directory_search, time_zone (clock, dates, zone), threads (sleep, thread slot, mutex handles),
+// process; the POSIX ones share seam_posix.h. What only our hosts and the tests need from the
+// system is host_platform.h, which the DLL does not link.
 //
 // Paths are composed by the portable code exactly as the store lays them out on Windows, with
 // backslashes; the POSIX side turns every backslash into a slash (and a leading "Z:" drive, which
@@ -11,7 +15,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace cv {
 
@@ -122,8 +125,6 @@ bool CreateNewFile(const char* path);
 bool RemoveFile(const char* path);
 // Copies a file, replacing the target unless fail_if_exists is set.
 bool CopyFileTo(const char* from, const char* to, bool fail_if_exists);
-// Renames a file; fails when the target exists.
-bool MoveFileTo(const char* from, const char* to);
 // Renames a file over an existing target in one atomic step (the target is never missing).
 bool ReplaceFileWith(const char* from, const char* to);
 // Creates one directory level; fails when it exists already.
@@ -223,57 +224,5 @@ bool ReleaseMutexHandle(MutexHandle handle);
 // Full path of the running executable, empty when unknown.
 std::string ExecutablePath();
 
-// What executables' file names end with: ".exe" on Windows, nothing elsewhere.
-const char* ExecutableSuffix();
-
-// The system's folder for temporary files, without a trailing separator.
-std::string TemporaryFolder();
 uint32_t CurrentProcessId();
-// Sets (or, with a null value, removes) a variable of the process's environment.
-bool SetProcessEnvironment(const char* name, const char* value);
-
-// A shared library loaded at run time, as a host loads the provider.
-class DynamicLibrary {
-  public:
-    DynamicLibrary() = default;
-    ~DynamicLibrary() { Close(); }
-    DynamicLibrary(const DynamicLibrary&) = delete;
-    DynamicLibrary& operator=(const DynamicLibrary&) = delete;
-
-    bool Open(const char* path);
-    // The address of an export by name, null when missing.
-    void* Symbol(const char* name) const;
-    // The address of an export by ordinal (Windows only; null elsewhere).
-    void* Ordinal(unsigned ordinal) const;
-    // Why the last Open failed, for messages.
-    std::string Error() const { return error_; }
-    void Close();
-
-  private:
-    void* handle_ = nullptr;
-    std::string error_;
-};
-
-// A child process started from an argument list (no shell). Tests and tools use it to run
-// several hosts of the library at once.
-class ChildProcess {
-  public:
-    ChildProcess() = default;
-    ~ChildProcess();
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    bool Start(const std::vector<std::string>& arguments);
-    // Waits for the end; the exit code, or -1 when it could not be had.
-    int Wait();
-    // Ends the process at once, as a crash would (SIGKILL; TerminateProcess).
-    void Kill();
-    bool running() const { return handle_ != 0; }
-    // The system's id of the running process (0 when none), for tools that look at it from outside.
-    unsigned id() const;
-
-  private:
-    intptr_t handle_ = 0;
-};
-
 }  // namespace cv

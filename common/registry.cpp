@@ -60,20 +60,4 @@ int GetUserRegistryDword(const char* key, const char* name, uint32_t* out) {
     return ReadDword(Hive::kCurrentUser, key, name, out);
 }
 
-bool SetRegistryString(Hive hive, const char* key, const char* name, const std::string& value) {
-    return WriteRegistryValue(hive, key, name, kRegSz, value.c_str(), value.size() + 1);
-}
-
-bool SetRegistryDword(Hive hive, const char* key, const char* name, uint32_t value) {
-    unsigned char data[4] = {
-        static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-        static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
-    return WriteRegistryValue(hive, key, name, kRegDword, data, sizeof data);
-}
-
-bool SetRegistryBinary(Hive hive, const char* key, const char* name, const void* data,
-                       size_t size) {
-    return WriteRegistryValue(hive, key, name, kRegBinary, data, size);
-}
-
 }  // namespace cv

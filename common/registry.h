@@ -34,22 +34,8 @@ enum class RegistryRead { kNoKey, kNoValue, kTooLarge, kRead };
 RegistryRead ReadRegistryValue(Hive hive, const char* key, const char* name, void* data,
                                uint32_t capacity, uint32_t* size);
 
-// Writers, for tests and tools only: the provider never writes configuration. Keys are created as
-// needed. Natively they rewrite the CVAICP_REGISTRY file (created when missing).
-bool SetRegistryString(Hive hive, const char* key, const char* name, const std::string& value);
-bool SetRegistryDword(Hive hive, const char* key, const char* name, uint32_t value);
-bool SetRegistryBinary(Hive hive, const char* key, const char* name, const void* data, size_t size);
-bool DeleteRegistryValue(Hive hive, const char* key, const char* name);
-
 // Value types, with the Win32 numbers.
 enum RegistryType : uint32_t { kRegSz = 1, kRegBinary = 3, kRegDword = 4 };
-bool WriteRegistryValue(Hive hive, const char* key, const char* name, RegistryType type,
-                        const void* data, size_t size);
-
-// Where the values live: natively the ".reg" file named by CVAICP_REGISTRY (empty when none is
-// named), in the Windows build the registry itself.
-bool RegistryIsFile();
-std::string RegistryLocation();
 
 // The key that holds the store's settings, and its Providers subkey.
 constexpr const char* kStoreKey = "SOFTWARE\\Corvane\\Corvane";

@@ -2,8 +2,10 @@
 
 #include "common/file_helpers.h"
 #include "common/platform.h"
+#include "common/host_platform.h"
 #include "common/reg_file.h"
 #include "common/registry.h"
+#include "common/registry_writer.h"
 
 namespace cv {
 

@@ -5,10 +5,10 @@
 // folder says instead whether there is anything to look at.
 #include "common/reg_file.h"
 #include "common/registry.h"
+#include "common/registry_file_posix.h"
 
 #include <fcntl.h>
 #include <pthread.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -22,6 +22,8 @@
 #include <new>
 
 namespace cv {
+using posix::ReadRegistryFile;
+using posix::RegistryFilePath;
 namespace {
 
 struct Snapshot {
@@ -114,26 +116,9 @@ WatchReport AskWatch(int, const char*) {
 }
 #endif
 
-const char* RegistryPath() {
-    const char* path = std::getenv("CVAICP_REGISTRY");
-    return path != nullptr && path[0] != '\0' ? path : nullptr;
-}
-
-bool ReadWholeFile(const char* path, std::string* text) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    text->clear();
-    char buffer[16384];
-    ssize_t got;
-    while ((got = read(fd, buffer, sizeof buffer)) > 0)
-        text->append(buffer, static_cast<size_t>(got));
-    close(fd);
-    return got == 0;
-}
-
 // The current contents, or null when there is no registry file.
 std::shared_ptr<const RegFile> Current() {
-    const char* path = RegistryPath();
+    const char* path = RegistryFilePath();
     if (path == nullptr) return nullptr;
     std::lock_guard<std::mutex> hold(g_snapshot_guard);
     Snapshot& s = TheSnapshot();
@@ -161,7 +146,7 @@ std::shared_ptr<const RegFile> Current() {
         return s.file;
     }
     std::string text;
-    if (!ReadWholeFile(path, &text)) {
+    if (!ReadRegistryFile(path, &text)) {
         s.file.reset();
         return nullptr;
     }
@@ -172,35 +157,6 @@ std::shared_ptr<const RegFile> Current() {
     s.modified = st.st_mtim;
     s.file = std::make_shared<const RegFile>(RegFile::Parse(text));
     return s.file;
-}
-
-// Read-modify-write of the file, serialised between processes by an advisory lock on a companion
-// lock file and made atomic by writing a new file and renaming it into place.
-template <typename Change>
-bool Rewrite(Change change) {
-    const char* path = RegistryPath();
-    if (path == nullptr) return false;
-    std::string lock_path = std::string(path) + ".lock";
-    int lock = open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (lock < 0) return false;
-    flock(lock, LOCK_EX);
-    std::string text;
-    ReadWholeFile(path, &text);
-    RegFile file = RegFile::Parse(text);
-    bool changed = change(&file);
-    bool written = true;
-    if (changed) {
-        std::string temp = std::string(path) + ".new";
-        std::string out = file.Serialize();
-        int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        written = fd >= 0 && write(fd, out.data(), out.size()) == static_cast<ssize_t>(out.size());
-        if (fd >= 0 && close(fd) != 0) written = false;
-        written = written && rename(temp.c_str(), path) == 0;
-        if (!written) unlink(temp.c_str());
-    }
-    flock(lock, LOCK_UN);
-    close(lock);
-    return changed && written;
 }
 
 }  // namespace
@@ -223,26 +179,25 @@ RegistryRead ReadRegistryValue(Hive hive, const char* key, const char* name, voi
     return RegistryRead::kNoKey;
 }
 
-bool WriteRegistryValue(Hive hive, const char* key, const char* name, RegistryType type,
-                        const void* data, size_t size) {
-    std::string bytes(static_cast<const char*>(data), size);
-    return Rewrite([&](RegFile* file) {
-        file->Set(hive, key, name ? name : "", type, bytes);
-        return true;
-    });
+namespace posix {
+
+const char* RegistryFilePath() {
+    const char* path = std::getenv("CVAICP_REGISTRY");
+    return path != nullptr && path[0] != '\0' ? path : nullptr;
 }
 
-bool RegistryIsFile() {
-    return true;
+bool ReadRegistryFile(const char* path, std::string* text) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    text->clear();
+    char buffer[16384];
+    ssize_t got;
+    while ((got = read(fd, buffer, sizeof buffer)) > 0)
+        text->append(buffer, static_cast<size_t>(got));
+    close(fd);
+    return got == 0;
 }
 
-std::string RegistryLocation() {
-    const char* path = RegistryPath();
-    return path ? path : "";
-}
-
-bool DeleteRegistryValue(Hive hive, const char* key, const char* name) {
-    return Rewrite([&](RegFile* file) { return file->Remove(hive, key, name ? name : ""); });
-}
+}  // namespace posix
 
 }  // namespace cv

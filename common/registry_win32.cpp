@@ -3,29 +3,10 @@
 
 #include <windows.h>
 
+#include "common/registry_key_win32.h"
+
 namespace cv {
-namespace {
-
-HKEY Root(Hive hive) {
-    return hive == Hive::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-}
-
-class ScopedKey {
-  public:
-    ScopedKey() = default;
-    ~ScopedKey() {
-        if (key_) RegCloseKey(key_);
-    }
-    ScopedKey(const ScopedKey&) = delete;
-    ScopedKey& operator=(const ScopedKey&) = delete;
-    HKEY* out() { return &key_; }
-    HKEY get() const { return key_; }
-
-  private:
-    HKEY key_ = nullptr;
-};
-
-}  // namespace
+using namespace win32;
 
 RegistryRead ReadRegistryValue(Hive hive, const char* key, const char* name, void* data,
                                uint32_t capacity, uint32_t* size) {
@@ -40,33 +21,6 @@ RegistryRead ReadRegistryValue(Hive hive, const char* key, const char* name, voi
     if (result != ERROR_SUCCESS) return RegistryRead::kNoValue;
     *size = length;
     return RegistryRead::kRead;
-}
-
-bool WriteRegistryValue(Hive hive, const char* key, const char* name, RegistryType type,
-                        const void* data, size_t size) {
-    ScopedKey opened;
-    if (RegCreateKeyExA(Root(hive), key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, opened.out(),
-                        nullptr) != ERROR_SUCCESS) {
-        return false;
-    }
-    return RegSetValueExA(opened.get(), name, 0, type, static_cast<const BYTE*>(data),
-                          static_cast<DWORD>(size)) == ERROR_SUCCESS;
-}
-
-bool RegistryIsFile() {
-    return false;
-}
-
-std::string RegistryLocation() {
-    return "the Windows registry";
-}
-
-bool DeleteRegistryValue(Hive hive, const char* key, const char* name) {
-    ScopedKey opened;
-    if (RegOpenKeyExA(Root(hive), key, 0, KEY_SET_VALUE, opened.out()) != ERROR_SUCCESS) {
-        return false;
-    }
-    return RegDeleteValueA(opened.get(), name) == ERROR_SUCCESS;
 }
 
 }  // namespace cv

@@ -1,20 +1,11 @@
 #include "common/text_helpers.h"
 
 #include <cctype>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 namespace cv {
-
-int CountFields(const char* text, const char* separator) {
-    if (text == nullptr || text[0] == '\0') return 0;
-    if (separator == nullptr || separator[0] == '\0') return 1;
-    int count = 1;
-    for (const char* hit = std::strstr(text + 1, separator); hit != nullptr && count < 1000;
-         hit = hit[1] ? std::strstr(hit + 1, separator) : nullptr) {
-        ++count;
-    }
-    return count;
-}
 
 const char* FindNoCase(const char* text, const char* pattern) {
     if (text == nullptr || pattern == nullptr || pattern[0] == '\0') return nullptr;
@@ -94,13 +85,6 @@ int CompareNoCase(const char* a, const char* b) {
     }
 }
 
-}  // namespace cv
-
-#include <cstdarg>
-#include <cstdio>
-
-namespace cv {
-
 bool FormatBounded(char* out, size_t size, const char* format, ...) {
     if (size == 0) return false;
     va_list args;
@@ -112,27 +96,6 @@ bool FormatBounded(char* out, size_t size, const char* format, ...) {
         return false;
     }
     return true;
-}
-
-}  // namespace cv
-
-namespace cv {
-
-const char* ExtractBetween(const char* text, const char* start, const char* end, char* out,
-                           size_t out_size) {
-    const char* from = text;
-    if (start[0] != '\0') {
-        from = std::strstr(text, start);
-        if (from == nullptr) return nullptr;
-        from += std::strlen(start);
-    }
-    const char* to = std::strstr(from, end);
-    if (to == nullptr || out_size == 0) return nullptr;
-    size_t length = static_cast<size_t>(to - from);
-    if (length >= out_size) length = out_size - 1;
-    std::memcpy(out, from, length);
-    out[length] = '\0';
-    return to + std::strlen(end);
 }
 
 }  // namespace cv

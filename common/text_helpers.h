@@ -6,11 +6,6 @@
 
 namespace cv {
 
-// Number of fields the separator divides the text into: 0 for an empty text, else 1 plus the
-// separators found, each search starting one character past the previous hit (so a separator at
-// the very start does not count). At most 1000.
-int CountFields(const char* text, const char* separator);
-
 // First occurrence of the pattern in the text, letters compared without regard to case; null for
 // an absent or empty pattern or one longer than the text.
 const char* FindNoCase(const char* text, const char* pattern);
@@ -33,10 +28,6 @@ bool StartsWithNoCase(const char* text, const char* prefix);
 // Compares two texts without regard to case (the C runtime's locale-aware folding).
 int CompareNoCase(const char* a, const char* b);
 
-}  // namespace cv
-
-namespace cv {
-
 // snprintf into a fixed buffer that refuses to cut: false (and an empty buffer) when the text
 // does not fit. Paths are composed this way, so that an over-long name fails instead of naming
 // another file.
@@ -45,15 +36,5 @@ bool FormatBounded(char* out, size_t size, const char* format, ...)
     __attribute__((format(printf, 3, 4)))
 #endif
     ;
-
-}  // namespace cv
-
-namespace cv {
-
-// The text between the first occurrence of start (the beginning of the text when start is empty)
-// and the next occurrence of end after it, copied into out (cut to out_size). The position just
-// after the end marker, or null when either marker is missing (out untouched).
-const char* ExtractBetween(const char* text, const char* start, const char* end, char* out,
-                           size_t out_size);
 
 }  // namespace cv

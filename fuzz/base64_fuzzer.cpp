@@ -9,6 +9,7 @@
 #include <string>
 
 #include "fuzz/fuzz_check.h"
+#include "remote/base64.h"
 #include "remote/packing.h"
 
 namespace {

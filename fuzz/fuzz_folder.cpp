@@ -4,9 +4,12 @@
 #include <cstdlib>
 
 #include "common/file_helpers.h"
+#include "common/host_files.h"
 #include "provider/module_hooks.h"
 #include "common/platform.h"
+#include "common/host_platform.h"
 #include "common/registry.h"
+#include "common/registry_writer.h"
 
 namespace cv {
 namespace fuzzing {

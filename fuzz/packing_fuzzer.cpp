@@ -11,6 +11,8 @@
 #include <string>
 
 #include "fuzz/fuzz_check.h"
+#include "remote/base64.h"
+#include "remote/dictionary_coder.h"
 #include "remote/packing.h"
 #include "tests/remote/reference_coder.h"
 

@@ -1,7 +1,7 @@
 // Period files as the provider reads them: any bytes in a period file come back as the pieces that
 // the C runtime's fgets would give in text mode (CR LF one line break, pieces of at most 1023
 // characters), also when a walk resumes at a position it reported; each piece parses into a
-// line that the writer writes back the same; and GetDelimitedField picks the field it names.
+// line that the writer writes back the same; and DelimitedField picks the field it names.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
+#include "common/delimited_text.h"
 #include "common/platform.h"
 #include "common/text_helpers.h"
 #include "fuzz/fuzz_folder.h"
@@ -130,7 +131,7 @@ void DelimitedField(const std::string& input) {
     for (size_t out_size : {size_t{1024}, size_t{5}}) {
         char out[1024];
         std::memset(out, 0x5A, sizeof out);
-        FUZZ_CHECK(cv::GetDelimitedField(text.c_str(), delimiter.c_str(), n, out, out_size) ==
+        FUZZ_CHECK(cv::DelimitedField(text.c_str(), delimiter.c_str(), n, out, out_size) ==
                    (ok ? 1 : 0));
         if (!ok) {
             for (char c : out) FUZZ_CHECK(c == 0x5A);

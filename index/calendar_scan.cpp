@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/date_time.h"
+#include "common/delimited_text.h"
 #include "common/file_helpers.h"
 #include "common/platform.h"
 #include "common/text_helpers.h"

@@ -1,5 +1,6 @@
 #include "index/folder_scan.h"
 
+#include "common/delimited_text.h"
 #include "common/file_helpers.h"
 #include "common/platform.h"
 #include "common/text_helpers.h"
@@ -62,7 +63,7 @@ int ScanWholeFolder(StoreIndex* index) {
         if (entry.name.empty() || entry.name[0] == '_' || entry.name[0] == '.') continue;
         if (entry.name.find('.') >= kPeriodNameSize) continue;  // no period has such a name
         char period[kPeriodNameSize];
-        if (!GetDelimitedField(entry.name.c_str(), ".", 1, period, sizeof period)) continue;
+        if (!DelimitedField(entry.name.c_str(), ".", 1, period, sizeof period)) continue;
         IndexPeriod(index, index->MailboxName, index->PostofficeName, period, nullptr, &unread);
     } while (search.Next(&entry));
     if (LastSystemError() != kErrorNoMoreFiles) unread = true;  // the search broke off

@@ -48,7 +48,7 @@ const ForwardedCall* Find(RemoteExport which) {
 
 bool ForwardToRemote(RemoteExport which, void* first, void* second, int32_t* result) {
     SpinLockHold hold(g_channel_guard);
-    if (CheckRemoteMode(kProviderLibraryName) == 0) return false;
+    if (CheckRemoteMode(kProviderLibraryName) == RemoteMode::kLocal) return false;
     *result = 0;
     const ForwardedCall* call = Find(which);
     std::unique_ptr<char[]> request(new (std::nothrow) char[kRemoteBufferSize]);

@@ -13,8 +13,9 @@ namespace {
 
 RemoteChannel g_channel = {"", "", "", kNoSocket};
 
-constexpr size_t kShortBufferSize = 2048;  // AUTH, LOAD and PING exchanges
-constexpr size_t kHostValueSize = 256;     // "Address", "Credentials", "Authentication Protocol"
+constexpr uint32_t kRemoteReceiveTimeout = 60000;  // milliseconds, each receive
+constexpr size_t kShortBufferSize = 2048;          // AUTH, LOAD and PING exchanges
+constexpr size_t kHostValueSize = 256;  // "Address", "Credentials", "Authentication Protocol"
 constexpr const char* kPingText = "<DATA><METHOD>PING</METHOD></DATA>";
 constexpr const char* kQuitText = "<DATA><METHOD>QUIT</METHOD></DATA>";
 
@@ -84,29 +85,29 @@ uint32_t IsDefaultHostForced() {
     return forced;
 }
 
-int CheckRemoteMode(const char* library) {
-    if (IsLocalOnlyProcess()) return 0;
+RemoteMode CheckRemoteMode(const char* library) {
+    if (IsLocalOnlyProcess()) return RemoteMode::kLocal;
     if (g_channel.CurrentHost[0] == '\0') {
         if (IsDefaultHostForced() == 0) {
             CloseRemoteChannel();
-            return 0;
+            return RemoteMode::kLocal;
         }
         CopyName(g_channel.CurrentHost, "Default");
     }
     if (SameText(g_channel.CurrentHost, g_channel.ConnectedHost) &&
         SameText(g_channel.LoadedLibrary, library)) {
-        if (PingRemoteAdmin()) return 1;
-        if (!ConnectRemoteAdmin()) return 2;
+        if (PingRemoteAdmin()) return RemoteMode::kRemote;
+        if (!ConnectRemoteAdmin()) return RemoteMode::kUnreachable;
         AuthenticateChannel(library);
-        return 1;
+        return RemoteMode::kRemote;
     }
     // Another host or library, or no connection yet. A connection that still answers is simply
     // replaced; one that does not is told goodbye first.
     if (!PingRemoteAdmin()) QuitRemoteAdmin();
-    if (!ConnectRemoteAdmin()) return 2;
+    if (!ConnectRemoteAdmin()) return RemoteMode::kUnreachable;
     AuthenticateChannel(library);
     CopyName(g_channel.ConnectedHost, g_channel.CurrentHost);
-    return 1;
+    return RemoteMode::kRemote;
 }
 
 int ConnectRemoteAdmin() {

@@ -13,9 +13,10 @@
 
 namespace cv {
 
-constexpr size_t kHostNameSize = 1024;
+// The remote admin service's port for a host without "Port" (cvcal's probe uses it too).
 constexpr uint16_t kDefaultRemotePort = 8081;
-constexpr uint32_t kRemoteReceiveTimeout = 60000;  // milliseconds, each receive
+
+constexpr size_t kHostNameSize = 1024;
 constexpr const char* kAdministrationKey = "SOFTWARE\\Corvane\\Corvane\\Administration";
 constexpr const char* kHostsKey = "Software\\Corvane\\Corvane\\Administration\\Hosts";
 constexpr const char* kSuccessText = "<DATA><STATUS>SUCCESS</STATUS></DATA>";
@@ -35,9 +36,14 @@ RemoteChannel& TheRemoteChannel();
 // kHostNameSize characters or more chooses none as well. Sends nothing. 1.
 int SetCurrentHostName(const char* host);
 
-// The decision at the start of every forwarded call: 0 local; 1 remote, with a connection set up
-// or reused; 2 remote, but no connection could be made.
-int CheckRemoteMode(const char* library);
+// The decision at the start of every forwarded call. (The numbers are those the decision has
+// always been told by in logs and tests.)
+enum class RemoteMode {
+    kLocal = 0,        // the call runs here
+    kRemote = 1,       // the call goes to the current host, over a connection set up or reused
+    kUnreachable = 2,  // the call belongs to the current host, but no connection could be made
+};
+RemoteMode CheckRemoteMode(const char* library);
 
 // The "ForceDefaultHost" number, 0 when missing.
 uint32_t IsDefaultHostForced();

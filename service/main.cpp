@@ -7,10 +7,12 @@
 #include <vector>
 
 #include "common/file_helpers.h"
+#include "common/host_files.h"
 #include "common/host_thread.h"
 #include "common/library_location.h"
 #include "common/platform.h"
 #include "common/registry.h"
+#include "common/registry_writer.h"
 #include "remote/channel.h"
 #include "common/stop_signal.h"
 #include "service/server.h"

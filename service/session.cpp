@@ -3,9 +3,12 @@
 #include <cstring>
 #include <vector>
 
+#include "common/delimited_text.h"
 #include "common/text_helpers.h"
 #include "include/cvaicp_exports.h"
 #include "remote/channel.h"
+#include "remote/base64.h"
+#include "remote/dictionary_coder.h"
 #include "remote/packing.h"
 
 namespace cvadmind {
@@ -53,17 +56,6 @@ constexpr ServedExport kServed[] = {
     CVAICP_EXPORTS(CV_SERVED_EXPORT)
 #undef CV_SERVED_EXPORT
 };
-
-// The text between open and close, or false when either is missing.
-bool Between(const std::string& text, const char* open, const char* close, std::string* out) {
-    std::string::size_type start = text.find(open);
-    if (start == std::string::npos) return false;
-    start += std::strlen(open);
-    std::string::size_type end = text.find(close, start);
-    if (end == std::string::npos) return false;
-    *out = text.substr(start, end - start);
-    return true;
-}
 
 // Compares without leaking, through the time it takes, where the texts differ.
 bool SameSecret(const std::string& given, const std::string& expected) {
@@ -164,7 +156,7 @@ std::string Session::Answer(const std::string& request, bool* close) {
     event_.clear();
     std::string method;
     if (request.compare(0, 6, "<DATA>") != 0 ||
-        !Between(request, "<METHOD>", "</METHOD>", &method)) {
+        !cv::TextBetween(request, "<METHOD>", "</METHOD>", &method)) {
         event_ = "malformed request";
         return Refusal("malformed request");
     }
@@ -182,8 +174,8 @@ std::string Session::Answer(const std::string& request, bool* close) {
 
 std::string Session::Authenticate(const std::string& request) {
     std::string protocol, credentials;
-    bool complete = Between(request, "<PROTOCOL>", "</PROTOCOL>", &protocol) &&
-                    Between(request, "<CREDENTIALS>", "</CREDENTIALS>", &credentials);
+    bool complete = cv::TextBetween(request, "<PROTOCOL>", "</PROTOCOL>", &protocol) &&
+                    cv::TextBetween(request, "<CREDENTIALS>", "</CREDENTIALS>", &credentials);
     // Both compared whole, whatever the first gave, so that the time does not tell which failed.
     bool protocol_ok = SameSecret(protocol, config_.protocol);
     bool credentials_ok = SameSecret(credentials, config_.credentials);
@@ -200,7 +192,9 @@ std::string Session::Load(const std::string& request) {
         return Refusal("not authenticated");
     }
     std::string name, error, canonical;
-    if (!Between(request, "<LIBRARY>", "</LIBRARY>", &name)) return Refusal("no library named");
+    if (!cv::TextBetween(request, "<LIBRARY>", "</LIBRARY>", &name)) {
+        return Refusal("no library named");
+    }
     const cv::DynamicLibrary* library = libraries_.Get(name, &canonical, &error);
     if (library == nullptr) {
         event_ = "LOAD of '" + name.substr(0, 64) + "' refused: " + error;
@@ -218,7 +212,9 @@ std::string Session::Exec(const std::string& request) {
         return Refusal("not authenticated");
     }
     std::string function;
-    if (!Between(request, "<FUNCTION>", "</FUNCTION>", &function)) return Refusal("no function");
+    if (!cv::TextBetween(request, "<FUNCTION>", "</FUNCTION>", &function)) {
+        return Refusal("no function");
+    }
     const ServedExport* served = nullptr;
     for (const ServedExport& e : kServed) {
         if (e.served && function == e.name) served = &e;

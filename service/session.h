@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/platform.h"
+#include "common/host_platform.h"
 #include "service/service_config.h"
 
 namespace cvadmind {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/delimited_text.h"
 #include "common/platform.h"
 #include "common/text_helpers.h"
 #include "store/calendar_paths.h"
@@ -36,7 +37,7 @@ int32_t GetBusyDays(FreeBusyRequest* request) {
     do {
         // Y09M03D05.CAL gives 05; month, year and longer periods have no "D" and give nothing.
         char day[132];
-        if (!ExtractBetween(entry.name.c_str(), "D", ".", day, sizeof day) || day[0] == '\0') {
+        if (!TextBetween(entry.name.c_str(), "D", ".", day, sizeof day) || day[0] == '\0') {
             continue;
         }
         size_t day_length = std::strlen(day);

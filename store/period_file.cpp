@@ -43,32 +43,6 @@ std::string GetPeriodName(int32_t start, int32_t finish) {
     return name;
 }
 
-int GetDelimitedField(const char* text, const char* delimiter, int n, char* out, size_t out_size) {
-    size_t delimiter_length = std::strlen(delimiter);
-    const char* first = delimiter_length ? std::strstr(text, delimiter) : nullptr;
-    if (first == nullptr) {
-        if (n > 1) return 0;
-        CopyBounded(out, text, out_size);
-        return 1;
-    }
-    const char* field = text;
-    const char* end = first;
-    for (int k = 1; k < n; ++k) {
-        if (end == nullptr) {  // fewer than n fields
-            if (out_size) out[0] = '\0';
-            return 1;
-        }
-        field = end + delimiter_length;
-        end = std::strstr(field, delimiter);
-    }
-    size_t length = end ? static_cast<size_t>(end - field) : std::strlen(field);
-    if (out_size == 0) return 1;
-    if (length >= out_size) length = out_size - 1;
-    std::memcpy(out, field, length);
-    out[length] = '\0';
-    return 1;
-}
-
 namespace {
 
 // A field of a tab-separated line, [begin, end).
@@ -91,7 +65,7 @@ bool IsDigit(char c) {
 
 }  // namespace
 
-// The fields as GetDelimitedField with a tab gives them, found in one pass: field 1 up to the
+// The fields as DelimitedField with a tab gives them, found in one pass: field 1 up to the
 // first tab (or the whole line), field 2 only when there is a tab, field 3 only when there are
 // two, each ending at the next tab or at the end of the line.
 PeriodLine ParsePeriodLine(const char* text) {

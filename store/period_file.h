@@ -21,12 +21,6 @@ constexpr size_t kPeriodNameSize = 64;
 // too), so every pair has a name.
 std::string GetPeriodName(int32_t start, int32_t finish);
 
-// Field n (counted from 1) of a text split by a delimiter of one or more characters, copied into
-// out (out_size bytes, cut to fit). Without any delimiter in the text, field 1 (or less) is the
-// whole text and a later field fails (0, out untouched); with delimiters, a field beyond the last
-// is the empty text.
-int GetDelimitedField(const char* text, const char* delimiter, int n, char* out, size_t out_size);
-
 // One parsed line. Missing fields read as 0 and the empty text. (The id is set by
 // ParsePeriodLine rather than zeroed at construction: lines are parsed by the thousand.)
 struct PeriodLine {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/platform.h"
+#include "common/host_platform.h"
 #include "include/cvaicp_exports.h"
 #include "tests/support/test_store.h"
 

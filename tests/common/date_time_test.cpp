@@ -14,6 +14,7 @@
 #include <string>
 
 #include "common/platform.h"
+#include "common/host_platform.h"
 #include "tests/support/test_store.h"
 
 namespace cv {

@@ -1,4 +1,5 @@
 #include "common/file_helpers.h"
+#include "common/host_files.h"
 
 #include <gtest/gtest.h>
 

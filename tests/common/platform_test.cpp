@@ -1,5 +1,6 @@
 // What the portable code relies on from the platform seam, pinned down in both builds.
 #include "common/platform.h"
+#include "common/host_platform.h"
 
 #include <gtest/gtest.h>
 

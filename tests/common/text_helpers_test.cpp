@@ -1,4 +1,5 @@
 #include "common/text_helpers.h"
+#include "common/delimited_text.h"
 
 #include <gtest/gtest.h>
 
@@ -7,18 +8,20 @@
 namespace cv {
 namespace {
 
-TEST(CountFields, CountsSeparatorsAfterTheFirstCharacter) {
-    EXPECT_EQ(3, CountFields("a\tb\tc", "\t"));
-    EXPECT_EQ(0, CountFields("", "\t"));
-    EXPECT_EQ(1, CountFields("\ta", "\t"));  // a separator at the very start does not count
-    EXPECT_EQ(2, CountFields("Tue, 07 Mar", ","));
-    EXPECT_EQ(3, CountFields("a::b", ":"));  // each search starts one past the previous hit
-    EXPECT_EQ(2, CountFields("abab", "ab"));
+TEST(CountDelimitedFields, CountsSeparatorsAfterTheFirstCharacter) {
+    EXPECT_EQ(3, CountDelimitedFields("a\tb\tc", "\t"));
+    EXPECT_EQ(0, CountDelimitedFields("", "\t"));
+    EXPECT_EQ(1,
+              CountDelimitedFields("\ta", "\t"));  // a separator at the very start does not count
+    EXPECT_EQ(2, CountDelimitedFields("Tue, 07 Mar", ","));
+    EXPECT_EQ(3,
+              CountDelimitedFields("a::b", ":"));  // each search starts one past the previous hit
+    EXPECT_EQ(2, CountDelimitedFields("abab", "ab"));
 }
 
-TEST(CountFields, StopsAtOneThousand) {
+TEST(CountDelimitedFields, StopsAtOneThousand) {
     std::string many(5000, ',');
-    EXPECT_EQ(1000, CountFields(("x" + many).c_str(), ","));
+    EXPECT_EQ(1000, CountDelimitedFields(("x" + many).c_str(), ","));
 }
 
 TEST(FindNoCase, FindsFirstOccurrenceIgnoringCase) {

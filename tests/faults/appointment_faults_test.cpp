@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/file_helpers.h"
+#include "common/host_files.h"
 #include "common/platform.h"
 #include "include/cvaicp.h"
 #include "tests/faults/fault_sweep.h"

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/file_helpers.h"
+#include "common/host_files.h"
 #include "common/platform.h"
 #include "common/registry.h"
 #include "index/calendar_folder_index.h"

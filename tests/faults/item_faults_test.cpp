@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/file_helpers.h"
+#include "common/host_files.h"
 #include "common/platform.h"
 #include "include/cvaicp.h"
 #include "tests/faults/fault_sweep.h"

@@ -16,6 +16,7 @@
 #include "common/date_time.h"
 #include "common/file_helpers.h"
 #include "common/platform.h"
+#include "common/host_platform.h"
 #include "tests/index/index_test_support.h"
 #include "tests/support/test_store.h"
 

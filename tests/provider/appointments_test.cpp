@@ -10,6 +10,7 @@
 
 #include "include/cvaicp.h"
 #include "tests/provider/appointment_fixture.h"
+#include "common/host_platform.h"
 
 namespace cv {
 namespace {

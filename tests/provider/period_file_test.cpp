@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/support/test_store.h"
+#include "common/delimited_text.h"
 
 namespace cv {
 namespace {
@@ -41,28 +42,28 @@ TEST(GetPeriodName, UsesUtcDatesForEveryThirtyTwoBitTime) {
     EXPECT_EQ("Y", GetPeriodName(INT32_MIN, INT32_MAX));
 }
 
-TEST(GetDelimitedField, SplitsOnEveryOccurrenceOfTheDelimiter) {
+TEST(DelimitedField, SplitsOnEveryOccurrenceOfTheDelimiter) {
     char out[32] = "untouched";
-    EXPECT_EQ(1, GetDelimitedField("no-tab", "\t", 1, out, sizeof out));
+    EXPECT_EQ(1, DelimitedField("no-tab", "\t", 1, out, sizeof out));
     EXPECT_STREQ("no-tab", out);
-    EXPECT_EQ(1, GetDelimitedField("no-tab", "\t", 0, out, sizeof out));
+    EXPECT_EQ(1, DelimitedField("no-tab", "\t", 0, out, sizeof out));
     EXPECT_STREQ("no-tab", out);
     std::strcpy(out, "untouched");
-    EXPECT_EQ(0, GetDelimitedField("no-tab", "\t", 2, out, sizeof out));
+    EXPECT_EQ(0, DelimitedField("no-tab", "\t", 2, out, sizeof out));
     EXPECT_STREQ("untouched", out);
 
-    EXPECT_EQ(1, GetDelimitedField("1\t2\tid", "\t", 3, out, sizeof out));
+    EXPECT_EQ(1, DelimitedField("1\t2\tid", "\t", 3, out, sizeof out));
     EXPECT_STREQ("id", out);
-    EXPECT_EQ(1, GetDelimitedField("1\t\tid", "\t", 2, out, sizeof out));
+    EXPECT_EQ(1, DelimitedField("1\t\tid", "\t", 2, out, sizeof out));
     EXPECT_STREQ("", out);
-    EXPECT_EQ(1, GetDelimitedField("1\t2", "\t", 5, out, sizeof out));  // beyond the last field
+    EXPECT_EQ(1, DelimitedField("1\t2", "\t", 5, out, sizeof out));  // beyond the last field
     EXPECT_STREQ("", out);
-    EXPECT_EQ(1, GetDelimitedField("a, b, c", ", ", 2, out, sizeof out));
+    EXPECT_EQ(1, DelimitedField("a, b, c", ", ", 2, out, sizeof out));
     EXPECT_STREQ("b", out);
-    EXPECT_EQ(1, GetDelimitedField("Y09M03.CAL", ".", 1, out, sizeof out));
+    EXPECT_EQ(1, DelimitedField("Y09M03.CAL", ".", 1, out, sizeof out));
     EXPECT_STREQ("Y09M03", out);
     char small[4];
-    EXPECT_EQ(1, GetDelimitedField("abcdef\tx", "\t", 1, small, sizeof small));
+    EXPECT_EQ(1, DelimitedField("abcdef\tx", "\t", 1, small, sizeof small));
     EXPECT_STREQ("abc", small);  // cut to its buffer
 }
 

@@ -64,16 +64,16 @@ class ChannelTest : public ::testing::Test {
 };
 
 TEST_F(ChannelTest, WithoutAHostCallsStayLocal) {
-    EXPECT_EQ(0, CheckRemoteMode(kProviderLibraryName));
+    EXPECT_EQ(RemoteMode::kLocal, CheckRemoteMode(kProviderLibraryName));
     registry_.SetDword(Hive::kCurrentUser, kAdministrationKey, "ForceDefaultHost", 0);
-    EXPECT_EQ(0, CheckRemoteMode(kProviderLibraryName));
+    EXPECT_EQ(RemoteMode::kLocal, CheckRemoteMode(kProviderLibraryName));
     EXPECT_EQ(0, peer_.connections());
 }
 
 TEST_F(ChannelTest, ForcedDefaultHostIsSetUpWithAuthAndLoad) {
     registry_.SetDword(Hive::kCurrentUser, kAdministrationKey, "ForceDefaultHost", 1);
     Configure("Default", peer_);
-    EXPECT_EQ(1, CheckRemoteMode(kProviderLibraryName));
+    EXPECT_EQ(RemoteMode::kRemote, CheckRemoteMode(kProviderLibraryName));
     EXPECT_STREQ("Default", TheRemoteChannel().CurrentHost);
     EXPECT_STREQ("Default", TheRemoteChannel().ConnectedHost);
     EXPECT_STREQ("CVAICP.DLL", TheRemoteChannel().LoadedLibrary);
@@ -83,10 +83,10 @@ TEST_F(ChannelTest, ForcedDefaultHostIsSetUpWithAuthAndLoad) {
 TEST_F(ChannelTest, ASetUpConnectionIsReusedWithOnePing) {
     Configure("far", peer_);
     SetCurrentHostName("far");
-    ASSERT_EQ(1, CheckRemoteMode(kProviderLibraryName));
+    ASSERT_EQ(RemoteMode::kRemote, CheckRemoteMode(kProviderLibraryName));
     peer_.ClearRequests();
     SetCurrentHostName("FAR");  // host names compare without regard to case
-    EXPECT_EQ(1, CheckRemoteMode("cvaicp.dll"));
+    EXPECT_EQ(RemoteMode::kRemote, CheckRemoteMode("cvaicp.dll"));
     EXPECT_EQ(std::vector<std::string>{kPing}, peer_.requests());
     EXPECT_EQ(1, peer_.connections());
 }
@@ -94,10 +94,10 @@ TEST_F(ChannelTest, ASetUpConnectionIsReusedWithOnePing) {
 TEST_F(ChannelTest, ADeadConnectionToTheSameHostIsRenewed) {
     Configure("far", peer_);
     SetCurrentHostName("far");
-    ASSERT_EQ(1, CheckRemoteMode(kProviderLibraryName));
+    ASSERT_EQ(RemoteMode::kRemote, CheckRemoteMode(kProviderLibraryName));
     peer_.DropConnection();
     peer_.ClearRequests();
-    EXPECT_EQ(1, CheckRemoteMode(kProviderLibraryName));
+    EXPECT_EQ(RemoteMode::kRemote, CheckRemoteMode(kProviderLibraryName));
     EXPECT_EQ(2, peer_.connections());
     std::vector<std::string> seen = peer_.requests();
     ASSERT_GE(seen.size(), 2u);
@@ -110,10 +110,10 @@ TEST_F(ChannelTest, ChangingHostPingsTheOldOneAndQuitsOnlyWhenItIsDead) {
     Configure("one", peer_);
     Configure("two", other);
     SetCurrentHostName("one");
-    ASSERT_EQ(1, CheckRemoteMode(kProviderLibraryName));
+    ASSERT_EQ(RemoteMode::kRemote, CheckRemoteMode(kProviderLibraryName));
     peer_.ClearRequests();
     SetCurrentHostName("two");
-    EXPECT_EQ(1, CheckRemoteMode(kProviderLibraryName));
+    EXPECT_EQ(RemoteMode::kRemote, CheckRemoteMode(kProviderLibraryName));
     EXPECT_EQ(std::vector<std::string>{kPing}, peer_.requests());  // alive: no QUIT
     EXPECT_EQ((std::vector<std::string>{kAuth, kLoad}), other.requests());
 
@@ -126,7 +126,7 @@ TEST_F(ChannelTest, ChangingHostPingsTheOldOneAndQuitsOnlyWhenItIsDead) {
     SetCurrentHostName("one");
     // The PING waits for the receive time-out; make that short for the test.
     SetReceiveTimeout(TheRemoteChannel().ChannelSocket, 200);
-    EXPECT_EQ(1, CheckRemoteMode(kProviderLibraryName));
+    EXPECT_EQ(RemoteMode::kRemote, CheckRemoteMode(kProviderLibraryName));
     other.WaitForRequests(2);
     EXPECT_EQ((std::vector<std::string>{kPing, kQuit}), other.requests());
 }
@@ -134,10 +134,10 @@ TEST_F(ChannelTest, ChangingHostPingsTheOldOneAndQuitsOnlyWhenItIsDead) {
 TEST_F(ChannelTest, LoopbackHostNameMakesNoConnection) {
     Configure("far", peer_);
     SetCurrentHostName("far");
-    ASSERT_EQ(1, CheckRemoteMode(kProviderLibraryName));
+    ASSERT_EQ(RemoteMode::kRemote, CheckRemoteMode(kProviderLibraryName));
     peer_.ClearRequests();
     SetCurrentHostName("127.0.0.1");
-    EXPECT_EQ(1, CheckRemoteMode(kProviderLibraryName));
+    EXPECT_EQ(RemoteMode::kRemote, CheckRemoteMode(kProviderLibraryName));
     EXPECT_EQ(1, peer_.connections());  // the old connection stays and hears the AUTH
     std::vector<std::string> seen = peer_.requests();
     ASSERT_FALSE(seen.empty());
@@ -148,25 +148,25 @@ TEST_F(ChannelTest, LoopbackHostNameMakesNoConnection) {
 TEST_F(ChannelTest, PortUsesItsLowSixteenBits) {
     Configure("far", peer_, 0x10000);
     SetCurrentHostName("far");
-    EXPECT_EQ(1, CheckRemoteMode(kProviderLibraryName));
+    EXPECT_EQ(RemoteMode::kRemote, CheckRemoteMode(kProviderLibraryName));
     EXPECT_EQ(1, peer_.connections());
 }
 
 TEST_F(ChannelTest, MissingAddressOrOverlongNamesGiveNoConnection) {
     SetCurrentHostName("nowhere");
     ::testing::internal::CaptureStdout();
-    EXPECT_EQ(2, CheckRemoteMode(kProviderLibraryName));
+    EXPECT_EQ(RemoteMode::kUnreachable, CheckRemoteMode(kProviderLibraryName));
     EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
     EXPECT_STREQ("", TheRemoteChannel().ConnectedHost);
 
     std::string key = std::string(kHostsKey) + "\\long";
     registry_.SetString(Hive::kCurrentUser, key.c_str(), "Address", std::string(256, 'a'));
     SetCurrentHostName("long");
-    EXPECT_EQ(2, CheckRemoteMode(kProviderLibraryName));
+    EXPECT_EQ(RemoteMode::kUnreachable, CheckRemoteMode(kProviderLibraryName));
 
     SetCurrentHostName(std::string(1024, 'h').c_str());  // too long: no host, local
     EXPECT_STREQ("", TheRemoteChannel().CurrentHost);
-    EXPECT_EQ(0, CheckRemoteMode(kProviderLibraryName));
+    EXPECT_EQ(RemoteMode::kLocal, CheckRemoteMode(kProviderLibraryName));
 }
 
 TEST_F(ChannelTest, RefusedAuthStillAnswersRemoteAndRepeatsTheSetUp) {
@@ -177,11 +177,11 @@ TEST_F(ChannelTest, RefusedAuthStillAnswersRemoteAndRepeatsTheSetUp) {
     });
     Configure("far", peer_);
     SetCurrentHostName("far");
-    EXPECT_EQ(1, CheckRemoteMode(kProviderLibraryName));
+    EXPECT_EQ(RemoteMode::kRemote, CheckRemoteMode(kProviderLibraryName));
     EXPECT_STREQ("", TheRemoteChannel().LoadedLibrary);
     EXPECT_EQ(std::vector<std::string>{kAuth}, peer_.requests());  // no LOAD after a refusal
     peer_.ClearRequests();
-    EXPECT_EQ(1, CheckRemoteMode(kProviderLibraryName));
+    EXPECT_EQ(RemoteMode::kRemote, CheckRemoteMode(kProviderLibraryName));
     EXPECT_EQ((std::vector<std::string>{kPing, kAuth}), peer_.requests());
 }
 

@@ -1,4 +1,6 @@
 #include "remote/packing.h"
+#include "remote/base64.h"
+#include "remote/dictionary_coder.h"
 
 #include <gtest/gtest.h>
 

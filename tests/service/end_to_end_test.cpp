@@ -10,6 +10,7 @@
 
 #include "common/host_thread.h"
 #include "common/platform.h"
+#include "common/host_platform.h"
 #include "common/registry.h"
 #include "include/cvaicp.h"
 #include "remote/channel.h"

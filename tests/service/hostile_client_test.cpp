@@ -20,10 +20,13 @@
 
 #include "common/host_thread.h"
 #include "common/platform.h"
+#include "common/host_platform.h"
 #include "common/socket.h"
 #include "include/cvaicp.h"
 #include "remote/channel.h"
 #include "remote/framing.h"
+#include "remote/base64.h"
+#include "remote/dictionary_coder.h"
 #include "remote/packing.h"
 #include "tests/support/test_store.h"
 

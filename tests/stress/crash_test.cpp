@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "common/platform.h"
+#include "common/host_platform.h"
 #include "include/cvaicp.h"
 #include "tests/stress/store_model.h"
 #include "tests/support/test_store.h"

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "common/platform.h"
+#include "common/host_platform.h"
 #include "common/registry.h"
 #include "tests/stress/store_model.h"
 #include "tests/support/test_store.h"

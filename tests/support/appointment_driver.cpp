@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "common/platform.h"
+#include "common/host_platform.h"
 #include "include/cvaicp.h"
 
 int main(int argc, char** argv) {

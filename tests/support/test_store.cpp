@@ -5,8 +5,11 @@
 #include <cstdlib>
 
 #include "common/file_helpers.h"
+#include "common/host_files.h"
 #include "provider/module_hooks.h"
 #include "common/platform.h"
+#include "common/registry_writer.h"
+#include "common/host_platform.h"
 
 namespace cv {
 namespace testing {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/platform.h"
+#include "common/host_platform.h"
 #include "common/registry.h"
 
 namespace cv {

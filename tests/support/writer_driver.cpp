@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "common/platform.h"
+#include "common/host_platform.h"
 #include "common/registry_import.h"
 #include "include/cvaicp.h"
 

@@ -7,6 +7,7 @@
 #include "common/file_helpers.h"
 
 #include "common/registry.h"
+#include "common/registry_writer.h"
 #include "remote/channel.h"
 #include "tools/cvcal/command_line.h"
 #include "tools/cvcal/reg_text.h"

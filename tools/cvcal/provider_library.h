@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/platform.h"
+#include "common/host_platform.h"
 #include "include/cvaicp_exports.h"
 
 namespace cvcal {

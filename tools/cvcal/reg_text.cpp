@@ -5,6 +5,7 @@
 #include <random>
 #include <vector>
 
+#include "common/host_files.h"
 #include "common/file_helpers.h"
 #include "common/platform.h"
 

@@ -6,6 +6,7 @@
 #include "common/file_helpers.h"
 #include "common/platform.h"
 #include "common/registry.h"
+#include "common/registry_writer.h"
 #include "common/registry_import.h"
 #include "tools/cvcal/command_line.h"
 #include "tools/cvcal/reg_text.h"

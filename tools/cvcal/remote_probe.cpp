@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/registry.h"
+#include "common/registry_writer.h"
 #include "common/socket.h"
 #include "remote/channel.h"
 #include "tools/cvcal/command_line.h"

@@ -5,6 +5,7 @@
 #include "common/file_helpers.h"
 #include "common/platform.h"
 #include "common/registry.h"
+#include "common/registry_writer.h"
 #include "store/calendar_paths.h"
 #include "tools/cvcal/command_line.h"
 

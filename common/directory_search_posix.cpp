@@ -1,0 +1,136 @@
+// POSIX side of the seam's directory search: readdir filtered by a Windows wildcard pattern.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "common/platform.h"
+#include "common/seam_posix.h"
+
+namespace cv {
+using namespace posix;
+namespace {
+
+// '*' and '?' as a Windows directory search reads them, letters compared without regard to case.
+// "*.*" matches every name, with or without a dot.
+bool WildcardMatch(const char* pattern, const char* name) {
+    if (std::strcmp(pattern, "*.*") == 0) return true;
+    const char* star = nullptr;
+    const char* resume = nullptr;
+    while (*name) {
+        if (*pattern == '*') {
+            star = pattern++;
+            resume = name;
+        } else if (*pattern == '?' ||
+                   (*pattern && std::tolower(static_cast<unsigned char>(*pattern)) ==
+                                    std::tolower(static_cast<unsigned char>(*name)))) {
+            ++pattern;
+            ++name;
+        } else if (star) {
+            pattern = star + 1;
+            name = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == '*') ++pattern;
+    return *pattern == '\0';
+}
+
+struct SearchState {
+    DIR* dir = nullptr;
+    std::string folder;
+    std::string pattern;
+};
+
+bool FillEntry(const SearchState& search, const char* name, FindData* entry) {
+    std::string full = search.folder + "/" + name;
+    struct stat st;
+    if (lstat(full.c_str(), &st) != 0) return false;  // vanished since readdir
+    entry->name = name;
+    entry->attributes = S_ISDIR(st.st_mode) ? uint32_t{kAttributeDirectory} : 0u;
+    if ((st.st_mode & S_IWUSR) == 0) entry->attributes |= kAttributeReadOnly;
+    if (entry->attributes == 0) entry->attributes = kAttributeNormal;
+    entry->last_write = ToFileTime(st.st_mtim);
+    entry->last_access = ToFileTime(st.st_atim);
+    entry->size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
+bool NextMatch(SearchState* search, FindData* entry) {
+    for (;;) {
+        errno = 0;
+        struct dirent* d = readdir(search->dir);
+        if (d == nullptr) {
+            SetLastSystemError(errno == 0 ? kErrorNoMoreFiles
+                                          : TranslateErrno(errno, search->folder));
+            return false;
+        }
+        if (!WildcardMatch(search->pattern.c_str(), d->d_name)) continue;
+        if (FillEntry(*search, d->d_name, entry)) return Succeed();
+    }
+}
+
+}  // namespace
+
+DirectorySearch::~DirectorySearch() {
+    Close();
+}
+
+bool DirectorySearch::First(const char* pattern, FindData* entry) try {
+    Close();
+    if (Injected(fault::Operation::kSearch)) return false;
+    std::string native = NativePath(pattern);
+    std::string::size_type slash = native.find_last_of('/');
+    std::unique_ptr<SearchState> search(new SearchState);
+    if (slash == std::string::npos) {
+        search->folder = ".";
+        search->pattern = native;
+    } else {
+        search->folder = slash == 0 ? "/" : native.substr(0, slash);
+        search->pattern = native.substr(slash + 1);
+    }
+    if (search->pattern.empty()) {  // "folder\" names no entry
+        SetLastSystemError(kErrorFileNotFound);
+        return false;
+    }
+    search->dir = nullptr;
+    OnEntry(&search->folder,
+            [&](const char* name) { return (search->dir = opendir(name)) != nullptr; });
+    if (search->dir == nullptr) {
+        SetLastSystemError(errno == ENOENT || errno == ENOTDIR ? kErrorPathNotFound
+                                                               : TranslateErrno(errno, native));
+        return false;
+    }
+    state_ = search.release();
+    if (NextMatch(static_cast<SearchState*>(state_), entry)) return true;
+    uint32_t error = LastSystemError();
+    Close();
+    SetLastSystemError(error == kErrorNoMoreFiles ? kErrorFileNotFound : error);
+    return false;
+} catch (const std::bad_alloc&) {
+    return OutOfMemory();
+}
+
+bool DirectorySearch::Next(FindData* entry) try {
+    if (state_ == nullptr) {
+        SetLastSystemError(kErrorInvalidHandle);
+        return false;
+    }
+    if (Injected(fault::Operation::kSearch)) return false;
+    return NextMatch(static_cast<SearchState*>(state_), entry);
+} catch (const std::bad_alloc&) {
+    return OutOfMemory();
+}
+
+void DirectorySearch::Close() {
+    auto* search = static_cast<SearchState*>(state_);
+    if (search == nullptr) return;
+    if (search->dir) closedir(search->dir);
+    delete search;
+    state_ = nullptr;
+}
+}  // namespace cv

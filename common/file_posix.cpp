@@ -1,0 +1,136 @@
+// POSIX side of the seam's File: an open file, read and written unbuffered.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <new>
+
+#include "common/platform.h"
+#include "common/seam_posix.h"
+
+namespace cv {
+using namespace posix;
+
+bool File::Open(const char* path, Mode mode) try {
+    Close();
+    const bool reading = mode == Mode::kRead || mode == Mode::kReadQuick;
+    if (Injected(reading ? fault::Operation::kOpenRead : fault::Operation::kOpenWrite)) {
+        return false;
+    }
+    std::string native = NativePath(path);
+    int flags = 0;
+    switch (mode) {
+        case Mode::kRead:
+        case Mode::kReadQuick:
+            flags = O_RDONLY;
+            break;
+        case Mode::kWriteTruncate:
+            flags = O_WRONLY | O_TRUNC;
+            break;
+        case Mode::kAppend:
+            flags = O_WRONLY | O_APPEND;
+            break;
+    }
+    int fd = reading ? OpenEntry(&native, flags) : OpenForWriting(&native, flags, 0666);
+    if (fd < 0) return Fail(native);  // a folder opened for writing: EISDIR, access denied
+    struct stat st;
+    // Windows does not open folders as files; POSIX opens them for reading.
+    if (mode == Mode::kRead && fstat(fd, &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            close(fd);
+            SetLastSystemError(kErrorAccessDenied);
+            return false;
+        }
+        if (S_ISREG(st.st_mode)) size_at_open_ = static_cast<int64_t>(st.st_size);
+    }
+    handle_ = fd;
+    offset_ = 0;
+    short_is_end_ = mode == Mode::kReadQuick;
+    return Succeed();
+} catch (const std::bad_alloc&) {
+    return OutOfMemory();
+}
+
+int64_t File::Read(void* buffer, size_t size) {
+    if (handle_ == kInvalid) return -1;
+    if (Injected(fault::Operation::kRead)) return -1;
+    size_t done = 0;
+    while (done < size) {
+        ssize_t got =
+            read(static_cast<int>(handle_), static_cast<char*>(buffer) + done, size - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            // A folder opened quickly fails here, as Windows would have failed to open it.
+            SetLastSystemError(errno == EISDIR ? kErrorAccessDenied : kErrorReadFault);
+            return -1;
+        }
+        if (got == 0) break;
+        done += static_cast<size_t>(got);
+        offset_ += got;
+        // A regular file gives what was asked unless the end comes first: a short read that
+        // reaches the size the file had when opened is the end (one that falls short of it,
+        // after a failing sector for one, asks again and learns why).
+        if (done < size && (short_is_end_ || (size_at_open_ >= 0 && offset_ >= size_at_open_))) {
+            break;
+        }
+    }
+    return static_cast<int64_t>(done);
+}
+
+bool File::Write(const void* data, size_t size) {
+    if (handle_ == kInvalid) return false;
+    if (Injected(fault::Operation::kWrite)) return false;
+    size_t done = 0;
+    while (done < size) {
+        ssize_t put =
+            write(static_cast<int>(handle_), static_cast<const char*>(data) + done, size - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return Fail("");
+        done += static_cast<size_t>(put);
+    }
+    return true;
+}
+
+bool File::Seek(int64_t offset) {
+    if (handle_ == kInvalid) return false;
+    if (lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) < 0) return Fail("");
+    offset_ = offset;
+    return true;
+}
+
+int64_t File::Size() {
+    struct stat st;
+    if (handle_ == kInvalid || fstat(static_cast<int>(handle_), &st) != 0) return -1;
+    return static_cast<int64_t>(st.st_size);
+}
+
+bool File::Sync() {
+    return handle_ != kInvalid && fsync(static_cast<int>(handle_)) == 0;
+}
+
+bool File::LastWriteTime(FileTime* time) {
+    struct stat st;
+    if (handle_ == kInvalid || fstat(static_cast<int>(handle_), &st) != 0) return false;
+    *time = ToFileTime(st.st_mtim);
+    return true;
+}
+
+bool File::GetState(FileState* state) {
+    struct stat st;
+    if (handle_ == kInvalid || fstat(static_cast<int>(handle_), &st) != 0) return false;
+    state->identity = (static_cast<uint64_t>(st.st_dev) << 40) ^ static_cast<uint64_t>(st.st_ino);
+    state->size = static_cast<int64_t>(st.st_size);
+    state->written = ToFileTime(st.st_mtim);
+    return true;
+}
+
+bool File::Close() {
+    if (handle_ == kInvalid) return true;
+    bool injected = Injected(fault::Operation::kClose);  // the handle goes all the same
+    int result = close(static_cast<int>(handle_));
+    handle_ = kInvalid;
+    size_at_open_ = -1;
+    return result == 0 && !injected;
+}
+
+}  // namespace cv

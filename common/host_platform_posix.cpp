@@ -1,0 +1,51 @@
+// POSIX side of the services that only our hosts and the tests use (host_platform.h).
+#include "common/host_platform.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <new>
+
+#include "common/seam_posix.h"
+
+namespace cv {
+using namespace posix;
+
+bool MoveFileTo(const char* from, const char* to) try {
+    if (Injected(fault::Operation::kMove)) return false;
+    std::string source = NativePath(from);
+    // The target's case twin counts as the target.
+    std::string target = posix::CreationName(NativePath(to));
+    bool linked = false;
+    // rename() would silently replace an existing target; MoveFileA does not. File systems
+    // without RENAME_NOREPLACE: a hard link refuses an existing target too.
+    auto move = [&](const char* name) {
+        if (renameat2(AT_FDCWD, name, AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
+        if (errno != EINVAL && errno != ENOSYS) return false;
+        return linked = link(name, target.c_str()) == 0;
+    };
+    if (!OnEntry(&source, move)) return Fail(errno == EEXIST ? target : source);
+    if (linked) unlink(source.c_str());
+    return Succeed();
+} catch (const std::bad_alloc&) {
+    return OutOfMemory();
+}
+
+const char* ExecutableSuffix() {
+    return "";
+}
+
+std::string TemporaryFolder() {
+    const char* folder = std::getenv("TMPDIR");
+    std::string result = folder && folder[0] ? folder : "/tmp";
+    while (result.size() > 1 && result.back() == '/') result.pop_back();
+    return result;
+}
+
+bool SetProcessEnvironment(const char* name, const char* value) {
+    return (value ? setenv(name, value, 1) : unsetenv(name)) == 0;
+}
+
+}  // namespace cv
