@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <errno.h>
+#include <limits.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -167,6 +168,11 @@ class WatchedListings {
                 Apply(*event);
                 at += sizeof *event + event->len;
             }
+            // A read that left room for the largest event emptied the queue: no call to ask.
+            if (sizeof buffer - static_cast<size_t>(got) >=
+                sizeof(struct inotify_event) + NAME_MAX + 1) {
+                return;
+            }
         }
     }
 
@@ -301,6 +307,23 @@ std::string CreationName(const std::string& native) {
         return Join(actual, found.smallest);
     }
     return Join(actual, split.name);
+}
+
+bool KnownName(const std::string& native, std::string* actual) {
+#if defined(__linux__)
+    Split split = SplitPath(native);
+    if (split.folder.empty() || split.name.empty() || split.name == "." || split.name == "..") {
+        return false;
+    }
+    Found found;
+    if (!Listings().FindKept(split.folder, Folded(split.name.c_str()), &found)) return false;
+    *actual = found.count == 0 ? native : Join(split.folder, found.smallest);
+    return true;
+#else
+    (void)native;
+    (void)actual;
+    return false;
+#endif
 }
 
 bool KnownToExist(const std::string& native, bool* exists) {

@@ -22,6 +22,11 @@ bool HasOtherCaseTwin(const std::string& native);
 // regard to case, else the matching entry's path. The exact name, when present, is its own match.
 std::string CreationName(const std::string& native);
 
+// The name under which a file is to be opened or made, when its folder's listing is kept in
+// memory already: the entry itself or its case twin when one is there, else `native` as given.
+// False when it is not known without looking.
+bool KnownName(const std::string& native, std::string* actual);
+
 // Whether an entry named `native` (a path with slashes), in any letter case, is in its folder,
 // when that folder's listing is kept in memory already (true, with *exists telling): a look-up
 // that then needs no system call but the reading of the change queue. False when it is not known

@@ -121,8 +121,16 @@ int OpenEntry(std::string* native, int flags) {
 }
 
 int OpenForWriting(std::string* native, int flags, mode_t mode) {
-    int fd = OpenEntry(native, flags);
+    // A folder whose listing is kept tells at once which name to open (or make).
+    std::string known;
+    if (KnownName(*native, &known)) {
+        *native = known;
+        return OpenRetryingSignals(native->c_str(), flags | O_CREAT, mode);
+    }
+    int fd = OpenRetryingSignals(native->c_str(), flags, 0);
     if (fd >= 0 || errno != ENOENT) return fd;
+    // One look at the folder settles both cases: a twin is opened as it is, or the file is made
+    // under the name given.
     *native = CreationName(*native);
     return OpenRetryingSignals(native->c_str(), flags | O_CREAT, mode);
 }
