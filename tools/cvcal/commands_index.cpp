@@ -8,7 +8,6 @@
 
 #include "common/civil_time.h"
 #include "common/file_helpers.h"
-#include "provider/module_hooks.h"
 #include "index/calendar_folder_index.h"
 #include "index/property_map.h"
 #include "store/calendar_paths.h"
@@ -27,19 +26,20 @@ const OptionSpec kName{"name", true};
 
 constexpr int64_t kTicksPerSecond = 10000000;
 
-// The core in cvcal stands where the library would: attached to the configured store (the mail
-// root is read now, after --registry took effect) for the command's duration.
+// The store layer's index entry points work on the store state the library keeps: cvcal starts it
+// for the configured store (the mail root is read now, after --registry took effect) for the
+// command's duration.
 class AttachedStore {
   public:
     AttachedStore() {
-        if (!cv::OnProcessAttach()) throw UsageError("cannot attach to the store");
+        if (!cv::StartStoreState()) throw UsageError("cannot attach to the store");
         if (cv::MailRoot()[0] == '\0') {
-            cv::OnProcessDetach();
+            cv::EndStoreState();
             ConfiguredMailRoot();  // names the cause
             throw Failure(kExitConfig, "no mail root configured (cvcal config set-root DIR)");
         }
     }
-    ~AttachedStore() { cv::OnProcessDetach(); }
+    ~AttachedStore() { cv::EndStoreState(); }
     AttachedStore(const AttachedStore&) = delete;
     AttachedStore& operator=(const AttachedStore&) = delete;
 };

@@ -1,47 +1,14 @@
+// The line format of period files: parsing a line, matching its id, and cutting a text into
+// lines, sixteen bytes at a time where the processor allows.
 #include "store/period_file.h"
 
 #include <cctype>
-#include <charconv>
-#include <cstdio>
 #include <cstring>
 
-#include "common/civil_time.h"
 #include "common/text_helpers.h"
 #include "store/sse2.h"
 
 namespace cv {
-namespace {
-
-struct UtcDate {
-    int64_t year;
-    int month;
-    int day;
-};
-
-UtcDate DateOf(int32_t time) {
-    CivilTime t = UtcCivilTime(time);
-    return UtcDate{t.year, t.month, t.day};
-}
-
-}  // namespace
-
-std::string GetPeriodName(int32_t start, int32_t finish) {
-    UtcDate a = DateOf(start);
-    UtcDate b = DateOf(finish);
-    char name[kPeriodNameSize];
-    if (a.year != b.year) {
-        std::snprintf(name, sizeof name, "Y");
-    } else if (a.month != b.month) {
-        std::snprintf(name, sizeof name, "Y%lld", static_cast<long long>(a.year - 2000));
-    } else if (a.day != b.day) {
-        std::snprintf(name, sizeof name, "Y%02lldM%02d", static_cast<long long>(a.year - 2000),
-                      a.month);
-    } else {
-        std::snprintf(name, sizeof name, "Y%02lldM%02dD%02d", static_cast<long long>(a.year - 2000),
-                      a.month, a.day);
-    }
-    return name;
-}
 
 namespace {
 
@@ -299,138 +266,6 @@ size_t CutPiece(std::string_view text, std::string_view* piece) {
     }
     *piece = std::string_view(begin, length);
     return consumed;
-}
-
-PeriodFileReader::PeriodFileReader(Purpose purpose)
-    : mode_(purpose == Purpose::kChange ? File::Mode::kRead : File::Mode::kReadQuick),
-      read_size_(purpose == Purpose::kWalk ? 4 * kLineSize : 64 * kLineSize) {}
-
-bool PeriodFileReader::Open(const char* path) {
-    start_ = end_ = 0;
-    position_ = 0;
-    at_end_ = failed_ = false;
-    return file_.Open(path, mode_);
-}
-
-bool PeriodFileReader::SeekTo(uint64_t offset) {
-    start_ = end_ = 0;
-    at_end_ = false;
-    if (!file_.Seek(static_cast<int64_t>(offset))) {
-        failed_ = true;
-        return false;
-    }
-    position_ = offset;
-    return true;
-}
-
-void PeriodFileReader::ReadMore() {
-    const size_t held = end_ - start_;
-    // A read asks for read_size_ bytes; or, where the file's size is known and less is left, for
-    // what is left and one byte more, which meets the end. A large window for a small file costs
-    // the heap more than the reading.
-    size_t wanted = read_size_;
-    int64_t size = file_.SizeAtOpen();
-    uint64_t offset = position_ + held;
-    if (size >= 0 && static_cast<uint64_t>(size) >= offset &&
-        static_cast<uint64_t>(size) - offset < wanted) {
-        wanted = static_cast<size_t>(static_cast<uint64_t>(size) - offset) + 1;
-    }
-    if (capacity_ - end_ < wanted) {
-        // Room at the front is taken back first; the window grows only when what it holds and
-        // the read do not fit.
-        if (held + wanted > capacity_) {
-            size_t capacity = capacity_ * 2 > held + wanted ? capacity_ * 2 : held + wanted;
-            std::unique_ptr<char[]> grown(new char[capacity]);
-            if (held) std::memcpy(grown.get(), window_.get() + start_, held);
-            window_ = std::move(grown);
-            capacity_ = capacity;
-        } else if (held) {
-            std::memmove(window_.get(), window_.get() + start_, held);
-        }
-        start_ = 0;
-        end_ = held;
-    }
-    size_t asked = capacity_ - end_;
-    int64_t got = file_.Read(window_.get() + end_, asked);
-    if (got < 0) failed_ = true;
-    if (got > 0) end_ += static_cast<size_t>(got);
-    // File::Read fills what it was asked unless the end of the file comes first.
-    if (got < 0 || static_cast<size_t>(got) < asked) at_end_ = true;
-}
-
-bool PeriodFileReader::Next(std::string_view* line) {
-    // A whole piece and the two bytes of a line break after it are in the window before the
-    // piece is cut, so that every piece is decided as a reading from the start would decide it.
-    while (!at_end_ && end_ - start_ < kLineSize + 1) ReadMore();
-    if (failed_ || start_ >= end_) return false;
-    size_t consumed = CutPiece(std::string_view(window_.get() + start_, end_ - start_), line);
-    position_ += consumed;
-    start_ += consumed;
-    return true;
-}
-
-bool PeriodFileReader::ReadRest(std::string_view* rest) {
-    while (!at_end_) ReadMore();
-    *rest = std::string_view(window_.get() + start_, end_ - start_);
-    position_ += end_ - start_;
-    start_ = end_;
-    return !failed_;
-}
-
-void PeriodFileWriter::Add(int32_t start, int32_t finish, const char* id) {
-    // The line as "%d\t%d\t%s" gives it, cut to kLineSize + 31 characters; composed by hand,
-    // since every change rewrites every line.
-    constexpr size_t kMostCharacters = kLineSize + 31;
-    constexpr int kDigits = 11;  // "-2147483648"
-    char line[kMostCharacters];
-    char* at = line;
-    at = std::to_chars(at, at + kDigits, start).ptr;
-    *at++ = '\t';
-    at = std::to_chars(at, at + kDigits, finish).ptr;
-    *at++ = '\t';
-    size_t head = static_cast<size_t>(at - line);
-    size_t id_length = strnlen(id, kMostCharacters - head);
-    std::memcpy(at, id, id_length);
-    CopyRun();
-    AppendLine(line, head + id_length);
-    ++lines_;
-}
-
-void PeriodFileWriter::AddAsWritten(std::string_view piece) {
-    const char* run_end = run_.data() + run_.size();
-    if (!run_.empty() && piece.data() == run_end + 2 && run_end[0] == '\r' && run_end[1] == '\n') {
-        run_ = std::string_view(run_.data(), run_.size() + 2 + piece.size());
-    } else {
-        CopyRun();
-        run_ = piece;
-    }
-    ++lines_;
-}
-
-void PeriodFileWriter::AppendLine(const char* bytes, size_t size) const {
-    if (appended_) content_.append("\r\n", 2);
-    content_.append(bytes, size);
-    ++appended_;
-}
-
-// The run of pieces becomes one line as far as the separators go: its own CR LFs are in it.
-void PeriodFileWriter::CopyRun() const {
-    if (run_.data() == nullptr) return;
-    AppendLine(run_.data(), run_.size());
-    run_ = std::string_view();
-}
-
-const std::string& PeriodFileWriter::content() const {
-    CopyRun();
-    return content_;
-}
-
-bool PeriodFileWriter::WriteTo(const char* path) const {
-    File file;
-    if (!file.Open(path, File::Mode::kWriteTruncate)) return false;
-    const std::string& bytes = content();
-    bool written = file.Write(bytes.data(), bytes.size());
-    return file.Close() && written;
 }
 
 }  // namespace cv

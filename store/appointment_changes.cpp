@@ -1,58 +1,24 @@
-#include "store/appointments.h"
-
+// The appointment changes: a line added, removed or replaced in a period file, under the period's
+// blocking file and through its temporary copy.
 #include <cstring>
 #include <string>
 #include <string_view>
 
 #include "common/platform.h"
+#include "store/appointment_record.h"
+#include "store/appointments.h"
 #include "store/blocking_file.h"
 #include "store/calendar_paths.h"
-#include "store/store_state.h"
 #include "store/period_file.h"
-#include "store/period_search.h"
-#include "store/walk_memo.h"
 
 namespace cv {
 namespace {
-
-// The names of a record that reach the file system, and the id it filters on: every one must end
-// inside its field; the names must be single path components.
-bool IsUsableRecord(const AppointmentRequest& request) {
-    return HasValidMailbox(request) &&
-           IsPathComponent(request.PeriodName, sizeof request.PeriodName) &&
-           FieldText(request.ItemId, sizeof request.ItemId) != nullptr;
-}
 
 // An id that is written into a period file: a tab or a line break would split it into extra
 // fields or extra lines.
 bool IsWritableId(const char (&id)[64]) {
     const char* text = FieldText(id, sizeof id);
     return text != nullptr && std::strpbrk(text, "\t\r\n") == nullptr;
-}
-
-// The Calendar folder is not made here: every operation makes it, but only once it has found it
-// missing (it is there for all but the first call on a mailbox, and asking costs a call).
-bool ResolvePaths(const AppointmentRequest& request, PeriodPaths* paths) {
-    return BuildCalendarPaths(request, paths, false) != 0;
-}
-
-void MakeCalendarFolder(const PeriodPaths& paths) {
-    MakeDirectory(paths.folder);  // one level: a missing mailbox folder is not made
-}
-
-PeriodLine Parse(std::string_view piece) {
-    char text[kLineSize];
-    size_t length = piece.size() < sizeof text ? piece.size() : sizeof text - 1;
-    std::memcpy(text, piece.data(), length);
-    text[length] = '\0';
-    return ParsePeriodLine(text);
-}
-
-void CopyId(char (&out)[64], const char* id) {
-    size_t length = std::strlen(id);
-    if (length >= sizeof out) length = sizeof out - 1;  // longer ids do not fit the record
-    std::memcpy(out, id, length);
-    out[length] = '\0';
 }
 
 // The period a change holds: its blocking file, taken by Take and given back, with any temporary
@@ -154,7 +120,7 @@ void Keep(PeriodFileWriter* writer, std::string_view piece, const PeriodPiece& v
         writer->AddAsWritten(piece);
         return;
     }
-    PeriodLine line = Parse(piece);
+    PeriodLine line = ParsePiece(piece);
     writer->Add(line.start, line.finish, line.id);
 }
 
@@ -246,104 +212,6 @@ int32_t EditAppointment(const AppointmentRequest& old_request,
     int32_t committed = period.Commit(writer);
     if (committed) MarkCalendarChanged(paths);
     return committed;
-}
-
-int32_t GetAppointment(AppointmentRequest* request) {
-    PeriodPaths paths;
-    if (!IsUsableRecord(*request)) return 0;
-    if (!ResolvePaths(*request, &paths)) return 0;
-    WaitWhileLocked(paths);
-
-    PeriodFileReader reader(PeriodFileReader::Purpose::kLookup);
-    if (!reader.Open(paths.period)) {
-        MakeCalendarFolder(paths);
-        return 0;
-    }
-    std::string_view text;
-    bool whole = reader.ReadRest(&text);
-    reader.Close();
-    // A file read in part would answer with whatever line the part held: none is given.
-    if (!whole) return 0;
-    std::string_view found;
-    if (request->ItemId[0] != '\0') {
-        // The last line with the id wins.
-        if (!FindLastPieceWithId(text, request->ItemId, &found)) return 0;
-    } else {
-        // An empty id takes the first line, and then the later lines that have that line's id.
-        char id[sizeof request->ItemId] = "";
-        while (!text.empty()) {
-            std::string_view piece;
-            text.remove_prefix(CutPiece(text, &piece));
-            if (piece.empty() || !MatchesId(ViewPeriodPiece(piece).id, id)) continue;
-            found = piece;
-            CopyId(id, Parse(piece).id);
-        }
-        if (found.empty()) return 0;
-    }
-    PeriodLine line = Parse(found);
-    CopyId(request->ItemId, line.id);
-    request->StartTime = line.start;
-    request->FinishTime = line.finish;
-    return 1;
-}
-
-int32_t FindFirstAppointment(AppointmentRequest* request, bool* failed) {
-    SetEnumerationSlot(0);
-    return FindNextAppointment(request, failed);
-}
-
-int32_t FindNextAppointment(AppointmentRequest* request, bool* failed) {
-    bool unused;
-    if (failed == nullptr) failed = &unused;
-    *failed = false;
-    PeriodPaths paths;
-    if (!IsUsableRecord(*request)) return 0;
-    if (!ResolvePaths(*request, &paths)) return 0;
-    // The cursor is the number of the last line examined on this thread, whatever file it was in.
-    int32_t cursor = GetEnumerationSlot();
-    WaitWhileLocked(paths);
-
-    PeriodFileReader reader(PeriodFileReader::Purpose::kWalk);
-    if (!reader.Open(paths.period)) {
-        uint32_t why = LastSystemError();
-        *failed = why != kErrorFileNotFound && why != kErrorPathNotFound;
-        MakeCalendarFolder(paths);
-        return 0;
-    }
-    FileState state;
-    bool known = reader.file().GetState(&state);
-    int32_t line_number = 0;
-    uint64_t offset = 0;
-    if (known && FindWalkStop(paths.period, state, cursor, &offset)) {
-        if (!reader.SeekTo(offset)) {
-            *failed = true;
-            return 0;
-        }
-        line_number = cursor;
-    }
-    const int32_t from_line = line_number;
-    int32_t result = 0;
-    std::string_view piece;
-    while (reader.Next(&piece)) {
-        ++line_number;
-        if (line_number <= cursor) continue;
-        cursor = line_number;
-        if (piece.empty()) continue;  // counted, but there is nothing to hand out
-        PeriodLine line = Parse(piece);
-        if (MatchesId(line.id, request->ItemId)) {
-            CopyId(request->ItemId, line.id);
-            request->StartTime = line.start;
-            request->FinishTime = line.finish;
-            result = 1;
-            break;
-        }
-    }
-    SetEnumerationSlot(cursor);
-    *failed = reader.failed();
-    if (known && !reader.failed() && line_number == cursor) {
-        RememberWalkStop(paths.period, state, from_line, cursor, reader.position());
-    }
-    return result;
 }
 
 }  // namespace cv
