@@ -19,6 +19,13 @@ bool MoveFileTo(const char* from, const char* to);
 // What executables' file names end with: ".exe" on Windows, nothing elsewhere.
 const char* ExecutableSuffix();
 
+// Whether the system's own paths separate folders with backslashes (Windows) rather than slashes,
+// for showing a store path as a user of this system writes it.
+bool PathsUseBackslashes();
+
+// The file that takes what is written to it and keeps nothing ("NUL", "/dev/null").
+const char* NullDevicePath();
+
 // The system's folder for temporary files, without a trailing separator.
 std::string TemporaryFolder();
 // Sets (or, with a null value, removes) a variable of the process's environment.

@@ -37,6 +37,14 @@ const char* ExecutableSuffix() {
     return "";
 }
 
+bool PathsUseBackslashes() {
+    return false;
+}
+
+const char* NullDevicePath() {
+    return "/dev/null";
+}
+
 std::string TemporaryFolder() {
     const char* folder = std::getenv("TMPDIR");
     std::string result = folder && folder[0] ? folder : "/tmp";

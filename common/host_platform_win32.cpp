@@ -18,6 +18,14 @@ const char* ExecutableSuffix() {
     return ".exe";
 }
 
+bool PathsUseBackslashes() {
+    return true;
+}
+
+const char* NullDevicePath() {
+    return "NUL";
+}
+
 std::string TemporaryFolder() {
     char buffer[MAX_PATH + 1];
     DWORD length = GetTempPathA(sizeof buffer, buffer);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/console.h"
+#include "common/host_platform.h"
 #include "common/host_thread.h"
 #include "tools/cvcal/command_line.h"
 #include "tools/cvcal/registry_choice.h"
@@ -102,7 +103,7 @@ FILE* SetAsideLibraryDiagnostics(bool verbose) {
     if (!verbose && results != stdout) {
         std::fflush(stdout);
         // Should the null device not open, the library's diagnostics are simply not written.
-        static_cast<void>(std::freopen(BackslashPaths() ? "NUL" : "/dev/null", "w", stdout));
+        static_cast<void>(std::freopen(cv::NullDevicePath(), "w", stdout));
     }
     return results;
 }

@@ -3,6 +3,7 @@
 #include <random>
 
 #include "common/file_helpers.h"
+#include "common/host_platform.h"
 #include "common/platform.h"
 #include "common/registry.h"
 #include "common/registry_writer.h"
@@ -47,8 +48,7 @@ bool FolderWritable(const std::string& folder) {
 }  // namespace
 
 bool BackslashPaths() {
-    static const bool backslashes = cv::ExecutablePath().find('\\') != std::string::npos;
-    return backslashes;
+    return cv::PathsUseBackslashes();
 }
 
 std::string ShownPath(const std::string& store_path) {
