@@ -42,7 +42,4 @@ class xMutexLock {
     uint32_t wait_ms_;
 };
 
-// The wait time that the folder index passes: without limit.
-constexpr uint32_t kIndexLockWait = kWaitInfinite;
-
 }  // namespace cv

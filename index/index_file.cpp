@@ -28,6 +28,8 @@ constexpr const char kLockFile[] = "\\_index.blk";
 constexpr uint32_t kLockStep = 1000;
 constexpr int kLockAttempts = 61;
 constexpr int kUnlockAttempts = 81;
+// A save waits for the index's mutex without limit.
+constexpr uint32_t kIndexLockWait = kWaitInfinite;
 
 void SleepStep(uint32_t milliseconds) {
     SleepMilliseconds(milliseconds);
