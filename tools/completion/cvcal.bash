@@ -1,5 +1,17 @@
 # Bash completion for cvcal and cvadmind. Commands and options are read from the programs' own
 # --help texts, so the completion never falls behind them.
+# The remote hosts configured in the registry file that the command line names, else in the
+# default one.
+_cvcal_hosts() {
+    local file=${CVAICP_REGISTRY:-$HOME/.config/cvaicp/store.reg} i
+    for ((i = 1; i < COMP_CWORD; i++)); do
+        [ "${COMP_WORDS[i]}" = --registry ] && file=${COMP_WORDS[i + 1]}
+    done
+    [ -f "$file" ] || return
+    sed -n 's/^\[HKEY_CURRENT_USER\\Software\\Corvane\\Corvane\\Administration\\Hosts\\\([^]\\]*\)\]\r\?$/\1/Ip' \
+        "$file"
+}
+
 _cvcal() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
     local program=${COMP_WORDS[0]} command="" i
@@ -8,7 +20,11 @@ _cvcal() {
             COMPREPLY=($(compgen -f -- "$cur"))
             return
             ;;
-        --host | --mailbox | --postoffice | --id | --period | --start | --end | --from | --to | \
+        --host)
+            COMPREPLY=($(compgen -W "$(_cvcal_hosts)" -- "$cur"))
+            return
+            ;;
+        --mailbox | --postoffice | --id | --period | --start | --end | --from | --to | \
             --month | --subject | --location | --address | --port | --protocol | --name | --value)
             [ "$prev" = --protocol ] && COMPREPLY=($(compgen -W PLAIN -- "$cur"))
             return

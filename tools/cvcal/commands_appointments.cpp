@@ -11,6 +11,7 @@
 #include "tools/cvcal/command_line.h"
 #include "tools/cvcal/item_io.h"
 #include "tools/cvcal/time_text.h"
+#include "tools/cvcal/wait_spinner.h"
 
 namespace cvcal {
 namespace {
@@ -43,13 +44,20 @@ std::string PeriodOf(const CommandLine& line) {
     return LocalPeriodName(start, end);
 }
 
-// Whether the period holds the id (the library's look-up).
+// The blocking file of a period in a local Calendar folder; empty when the folder is not known.
+std::string BlockingFile(const std::string& calendar, const std::string& period) {
+    return calendar.empty() ? std::string() : calendar + "\\" + period + ".BLK";
+}
+
+// Whether the period holds the id (the library's look-up, which waits while a writer holds the
+// period: `calendar` names the folder where the spinner looks for the writer's blocking file).
 bool InPeriod(Context& context, const CommandLine& line, const std::string& id,
-              const std::string& period) {
+              const std::string& period, const std::string& calendar) {
     AppointmentRequest request = AppointmentRecord(line);
     CopyField(request.ItemId, sizeof request.ItemId, id, "id");
     CopyField(request.PeriodName, sizeof request.PeriodName, period, "period");
-    return context.library.AppointmentGet(&request) == 1;
+    return WithWaitSpinner(BlockingFile(calendar, period),
+                           [&] { return context.library.AppointmentGet(&request); }) == 1;
 }
 
 // Whether an item file of that name is there.
@@ -130,17 +138,18 @@ int Add(Context& context, const CommandLine& line) {
     request.StartTime = start;
     request.FinishTime = end;
     std::string message = ItemMessage(line, start, end);
-    CheckReach(context, line, Access::kWrite);
-    if (InPeriod(context, line, id, period)) {
+    std::string calendar = CheckReach(context, line, Access::kWrite);
+    if (InPeriod(context, line, id, period, calendar)) {
         Refused("not added: " + id + " is already in period " + period);
     }
     // The item file is named by the id alone: another appointment's would be overwritten.
     if (HasItem(context, line, id)) {
         Refused("not added: an item file " + id + " is there already (the id is in use)");
     }
-    if (context.library.AppointmentAdd(&request) != 1) {
+    if (WithWaitSpinner(BlockingFile(calendar, period),
+                        [&] { return context.library.AppointmentAdd(&request); }) != 1) {
         ExplainRemoteFailure(context);
-        if (InPeriod(context, line, id, period)) {
+        if (InPeriod(context, line, id, period, calendar)) {
             Refused("not added: " + id + " is already in period " + period);
         }
         Refused("not added: the store refused the record of " + id + " in period " + period);
@@ -160,8 +169,9 @@ int Get(Context& context, const CommandLine& line) {
     CopyField(request.ItemId, sizeof request.ItemId, line.Required("id"), "id");
     std::string period = PeriodOf(line);
     CopyField(request.PeriodName, sizeof request.PeriodName, period, "period");
-    CheckReach(context, line, Access::kRead);
-    if (context.library.AppointmentGet(&request) != 1) {
+    std::string calendar = CheckReach(context, line, Access::kRead);
+    if (WithWaitSpinner(BlockingFile(calendar, period),
+                        [&] { return context.library.AppointmentGet(&request); }) != 1) {
         ExplainRemoteFailure(context);
         Refused("not found: " + line.Required("id") + " in period " + period);
     }
@@ -215,17 +225,19 @@ int Edit(Context& context, const CommandLine& line) {
     }
     std::string calendar = CheckReach(context, line, Access::kWrite);
     // The edit export answers 1 for an id that is not there: look first.
-    if (!InPeriod(context, line, id, period)) {
+    if (!InPeriod(context, line, id, period, calendar)) {
         ExplainRemoteFailure(context);
         Refused("not found: " + id + " in period " + period);
     }
-    if (renamed && InPeriod(context, line, new_id, period)) {
+    if (renamed && InPeriod(context, line, new_id, period, calendar)) {
         Refused("not edited: " + new_id + " is already in period " + period);
     }
     if (renamed && HasItem(context, line, new_id)) {
         Refused("not edited: an item file " + new_id + " is there already (the id is in use)");
     }
-    if (context.library.AppointmentEdit(&old_request, &new_request) != 1) {
+    if (WithWaitSpinner(BlockingFile(calendar, period), [&] {
+            return context.library.AppointmentEdit(&old_request, &new_request);
+        }) != 1) {
         ExplainRemoteFailure(context);
         Refused("not edited: the store refused the change of " + id + " in period " + period);
     }
@@ -247,8 +259,9 @@ int Remove(Context& context, const CommandLine& line) {
     CopyField(request.ItemId, sizeof request.ItemId, id, "id");
     std::string period = PeriodOf(line);
     CopyField(request.PeriodName, sizeof request.PeriodName, period, "period");
-    CheckReach(context, line, Access::kWrite);
-    if (context.library.AppointmentRemove(&request) != 1) {
+    std::string calendar = CheckReach(context, line, Access::kWrite);
+    if (WithWaitSpinner(BlockingFile(calendar, period),
+                        [&] { return context.library.AppointmentRemove(&request); }) != 1) {
         ExplainRemoteFailure(context);
         Refused("not found: " + id + " in period " + period);
     }
@@ -264,17 +277,21 @@ int Walk(Context& context, const CommandLine& line) {
     AppointmentRequest request = AppointmentRecord(line);
     std::string period = PeriodOf(line);
     CopyField(request.PeriodName, sizeof request.PeriodName, period, "period");
-    CheckReach(context, line, Access::kRead);
+    const std::string blocking = BlockingFile(CheckReach(context, line, Access::kRead), period);
     std::vector<Output::Fields> rows;
-    for (int32_t found = context.library.AppointmentFindFirst(&request); found;
-         found = context.library.AppointmentFindNext(&request)) {
-        rows.push_back({{"start", Output::Time(request.StartTime)},
-                        {"end", Output::Time(request.FinishTime)},
-                        {"id", Output::Text(request.ItemId)},
-                        {"start_seconds", Output::Number(request.StartTime)},
-                        {"end_seconds", Output::Number(request.FinishTime)}});
-        request.ItemId[0] = '\0';  // otherwise the walk looks only for this id again
-    }
+    // The whole walk on one thread: its position is the thread's own.
+    WithWaitSpinner(blocking, [&] {
+        for (int32_t found = context.library.AppointmentFindFirst(&request); found;
+             found = context.library.AppointmentFindNext(&request)) {
+            rows.push_back({{"start", Output::Time(request.StartTime)},
+                            {"end", Output::Time(request.FinishTime)},
+                            {"id", Output::Text(request.ItemId)},
+                            {"start_seconds", Output::Number(request.StartTime)},
+                            {"end_seconds", Output::Number(request.FinishTime)}});
+            request.ItemId[0] = '\0';  // otherwise the walk looks only for this id again
+        }
+        return 1;
+    });
     // Nothing found remotely may be a host that cannot be reached.
     if (rows.empty()) ExplainRemoteFailure(context);
     context.output.Field("period", Output::Text(period));
