@@ -309,38 +309,40 @@ std::string CreationName(const std::string& native) {
     return Join(actual, split.name);
 }
 
-bool KnownName(const std::string& native, std::string* actual) {
+namespace {
+
+// The matches of a path's name in its folder's kept listing; false when there is none to ask.
+bool KeptMatches(const std::string& native, Split* split, Found* found) {
 #if defined(__linux__)
-    Split split = SplitPath(native);
-    if (split.folder.empty() || split.name.empty() || split.name == "." || split.name == "..") {
+    *split = SplitPath(native);
+    if (split->folder.empty() || split->name.empty() || split->name == "." || split->name == "..") {
         return false;
     }
-    Found found;
-    if (!Listings().FindKept(split.folder, Folded(split.name.c_str()), &found)) return false;
-    *actual = found.count == 0 ? native : Join(split.folder, found.smallest);
-    return true;
+    return Listings().FindKept(split->folder, Folded(split->name.c_str()), found);
 #else
     (void)native;
-    (void)actual;
+    (void)split;
+    (void)found;
     return false;
 #endif
 }
 
-bool KnownToExist(const std::string& native, bool* exists) {
-#if defined(__linux__)
-    Split split = SplitPath(native);
-    if (split.folder.empty() || split.name.empty() || split.name == "." || split.name == "..") {
-        return false;
-    }
+}  // namespace
+
+bool KnownName(const std::string& native, std::string* actual) {
+    Split split;
     Found found;
-    if (!Listings().FindKept(split.folder, Folded(split.name.c_str()), &found)) return false;
+    if (!KeptMatches(native, &split, &found)) return false;
+    *actual = found.count == 0 ? native : Join(split.folder, found.smallest);
+    return true;
+}
+
+bool KnownToExist(const std::string& native, bool* exists) {
+    Split split;
+    Found found;
+    if (!KeptMatches(native, &split, &found)) return false;
     *exists = found.count > 0;
     return true;
-#else
-    (void)native;
-    (void)exists;
-    return false;
-#endif
 }
 
 }  // namespace posix
