@@ -109,6 +109,8 @@ class WatchedListings {
         }
     }
 
+    ~WatchedListings() { ForgetInChild(); }
+
     // A child of fork() has a copy of the queue's descriptor, not the watches: it starts afresh.
     void ForgetInChild() {
         if (queue_ >= 0) close(queue_);
@@ -214,12 +216,12 @@ class WatchedListings {
 };
 
 WatchedListings& Listings() {
-    static WatchedListings* listings = [] {
-        auto* made = new WatchedListings;
-        pthread_atfork(nullptr, nullptr, [] { Listings().ForgetInChild(); });
-        return made;
-    }();
-    return *listings;
+    // Destroyed with the library (its watches and queue closed), so that an unload leaves nothing.
+    static WatchedListings listings;
+    static const bool forget_in_child =
+        pthread_atfork(nullptr, nullptr, [] { Listings().ForgetInChild(); }) == 0;
+    (void)forget_in_child;
+    return listings;
 }
 #endif
 

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstdint>
 
 namespace cv {
@@ -25,13 +26,29 @@ struct MutexBlock {
     MutexBlock* next;
 };
 
-// One thread's thread-specific values, kept in a list so that the unload can run the destructors
-// of threads that are still alive.
+// The C++ runtime's record of the exceptions a thread is handling, in the layout its throw and
+// catch code expects.
+struct ExceptionGlobals {
+    void* caught_exceptions;
+    unsigned int uncaught_exceptions;
+};
+
+// One thread's thread-specific values and exception record, kept in a list so that the unload can
+// run the destructors of threads that are still alive.
 struct ThreadValues {
     ThreadValues* next;
     ThreadValues* previous;
     void* values[kKeys];
+    ExceptionGlobals exceptions;
+    bool spare;  // one of g_spares, not from the heap
 };
+
+// Records for threads whose own cannot be had for want of memory, one each while they last: the
+// first throw on such a thread (a failed allocation, most likely) must still find its exception
+// record, or the runtime would end the process.
+constexpr int kSpares = 16;
+ThreadValues g_spares[kSpares];
+volatile LONG g_spare_taken[kSpares];
 
 struct Key {
     bool used;
@@ -107,17 +124,33 @@ void ForgetMutex(MutexBlock* block) {
     Release(block);
 }
 
-// The calling thread's values; made on demand, null when memory is short. TlsGetValue clears the
-// thread's last error, which the library's own code may be about to read: it is kept.
+void ReleaseValues(ThreadValues* values) {
+    if (!values->spare) {
+        Release(values);
+        return;
+    }
+    InterlockedExchange(&g_spare_taken[values - g_spares], 0);
+}
+
+// The calling thread's values; made on demand, null when memory is short and no spare is left.
+// TlsGetValue clears the thread's last error, which the library's own code may be about to read: it
+// is kept.
 ThreadValues* ValuesOfThisThread(bool make) {
     DWORD error = GetLastError();
     auto* values = static_cast<ThreadValues*>(TlsGetValue(g_values_slot));
     SetLastError(error);
     if (values != nullptr || !make) return values;
     values = static_cast<ThreadValues*>(Allocate(sizeof(ThreadValues)));
+    for (int i = 0; values == nullptr && i < kSpares; ++i) {
+        if (InterlockedCompareExchange(&g_spare_taken[i], 1, 0) == 0) {
+            values = &g_spares[i];
+            ZeroMemory(values, sizeof *values);
+            values->spare = true;
+        }
+    }
     if (values == nullptr) return nullptr;
     if (!TlsSetValue(g_values_slot, values)) {
-        Release(values);
+        ReleaseValues(values);
         return nullptr;
     }
     EnterCriticalSection(&g_guard);
@@ -150,7 +183,7 @@ void DestroyValues(ThreadValues* values) {
     if (values->next != nullptr) values->next->previous = values->previous;
     if (g_threads == values) g_threads = values->next;
     LeaveCriticalSection(&g_guard);
-    Release(values);
+    ReleaseValues(values);
 }
 
 }  // namespace
@@ -309,6 +342,19 @@ int pthread_key_delete(unsigned key) {
 void* pthread_getspecific(unsigned key) {
     cv::ThreadValues* values = cv::ValuesOfThisThread(false);
     return values != nullptr && key < cv::kKeys ? values->values[key] : nullptr;
+}
+
+// The C++ runtime asks for the calling thread's exception record at every throw and catch. Its own
+// keeps the record in emulated thread-local storage, which ends the process when the memory for a
+// thread's first record cannot be had; this one falls back to a spare record.
+void* __cxa_get_globals() noexcept {
+    cv::ThreadValues* values = cv::ValuesOfThisThread(true);
+    if (values == nullptr) std::abort();  // no memory and no spare record left
+    return &values->exceptions;
+}
+
+void* __cxa_get_globals_fast() noexcept {
+    return __cxa_get_globals();
 }
 
 int pthread_setspecific(unsigned key, const void* value) {
