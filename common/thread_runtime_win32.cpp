@@ -92,15 +92,15 @@ CRITICAL_SECTION* SectionOf(intptr_t* mutex) {
         made = nullptr;
     }
     MutexBlock* chosen = made != nullptr ? made : &g_shared_mutex;
-    LONG previous =
-        InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(mutex),
-                                   reinterpret_cast<LONG>(chosen), static_cast<LONG>(current));
-    if (previous != static_cast<LONG>(current)) {  // another thread made it first
+    // The mutex is a pointer-sized word: a pointer exchange, in both builds.
+    void* previous = InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(mutex),
+                                                       chosen, reinterpret_cast<void*>(current));
+    if (previous != reinterpret_cast<void*>(current)) {  // another thread made it first
         if (made != nullptr) {
             DeleteCriticalSection(&made->section);
             Release(made);
         }
-        return &reinterpret_cast<MutexBlock*>(static_cast<intptr_t>(previous))->section;
+        return &static_cast<MutexBlock*>(previous)->section;
     }
     if (made != nullptr) {
         EnterCriticalSection(&g_guard);
