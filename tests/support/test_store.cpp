@@ -174,8 +174,9 @@ uint16_t StartAdminService(ChildProcess* service, const std::string& config,
                          "127.0.0.1:0", "--port-file", port_file, "--quiet"})) {
         return 0;
     }
-    // The file is complete once its line break is there.
-    for (int i = 0; i < 1000; ++i) {
+    // The file is complete once its line break is there. A service started under Wine on a busy
+    // machine may take seconds to come up: it is given a minute, looked for every 10 ms.
+    for (int i = 0; i < 6000; ++i) {
         std::string port = ReadFileOrEmpty(port_file);
         if (!port.empty() && port.back() == '\n') {
             return static_cast<uint16_t>(std::strtoul(port.c_str(), nullptr, 10));
