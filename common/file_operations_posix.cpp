@@ -73,14 +73,23 @@ bool CreateNewFile(const char* path) try {
     return OutOfMemory();
 }
 
-bool RemoveFile(const char* path) try {
+namespace {
+
+// Deletes an entry, or its case twin, with `remove` (unlink for a file, rmdir for a folder).
+bool RemoveEntry(const char* path, int (*remove)(const char*)) try {
     if (Injected(fault::Operation::kRemove)) return false;
-    // DeleteFileA refuses folders, and so does unlink (EISDIR, which reads as access denied).
     std::string native = NativePath(path);
-    return OnEntry(&native, [](const char* name) { return unlink(name) == 0; }) ? Succeed()
-                                                                                : Fail(native);
+    return OnEntry(&native, [&](const char* name) { return remove(name) == 0; }) ? Succeed()
+                                                                                 : Fail(native);
 } catch (const std::bad_alloc&) {
     return OutOfMemory();
+}
+
+}  // namespace
+
+bool RemoveFile(const char* path) {
+    // DeleteFileA refuses folders, and so does unlink (EISDIR, which reads as access denied).
+    return RemoveEntry(path, unlink);
 }
 
 bool CopyFileTo(const char* from, const char* to, bool fail_if_exists) try {
@@ -155,13 +164,8 @@ bool MakeDirectory(const char* path) try {
     return OutOfMemory();
 }
 
-bool RemoveFolder(const char* path) try {
-    if (Injected(fault::Operation::kRemove)) return false;
-    std::string native = NativePath(path);
-    return OnEntry(&native, [](const char* name) { return rmdir(name) == 0; }) ? Succeed()
-                                                                               : Fail(native);
-} catch (const std::bad_alloc&) {
-    return OutOfMemory();
+bool RemoveFolder(const char* path) {
+    return RemoveEntry(path, rmdir);
 }
 
 bool SetAttributes(const char* path, uint32_t attributes) try {

@@ -132,15 +132,15 @@ int Run(const std::vector<std::string>& arguments) {
             return kExitOk;
         }
         if (!StartsWith(a, "--")) break;
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* global = nullptr;
         for (const OptionSpec& s : kGlobalOptions) {
-            if (a.substr(2) == s.name) spec = &s;
+            if (a.substr(2) == s.name) global = &s;
         }
-        if (spec == nullptr) throw UsageError(a + ": unknown option (see cvcal --help)");
-        if (spec->takes_value && at + 1 >= arguments.size()) {
+        if (global == nullptr) throw UsageError(a + ": unknown option (see cvcal --help)");
+        if (global->takes_value && at + 1 >= arguments.size()) {
             throw UsageError(a + ": missing value");
         }
-        take_global(spec->name, spec->takes_value ? arguments[++at] : "");
+        take_global(global->name, global->takes_value ? arguments[++at] : "");
     }
     if (at >= arguments.size()) {
         PrintToolUsage(stderr);
