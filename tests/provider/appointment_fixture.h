@@ -1,4 +1,4 @@
-// A store with one mailbox (example\anna) and short blocking-file waits, and record builders.
+// A store with one mailbox (example\anna) and short blocking-file waits.
 #pragma once
 
 #include <cstring>
@@ -8,25 +8,11 @@
 
 #include "common/platform.h"
 #include "include/cvaicp.h"
+#include "tests/support/records.h"
 #include "tests/support/test_store.h"
 
 namespace cv {
 namespace testing {
-
-inline AppointmentRequest MakeRequest(const char* id, int32_t start = 100, int32_t finish = 200,
-                                      const char* period = "Y09M03D15",
-                                      const char* mailbox = "anna",
-                                      const char* postoffice = "example") {
-    AppointmentRequest request;
-    std::memset(&request, 0, sizeof request);
-    std::strncpy(request.Postoffice, postoffice, sizeof request.Postoffice - 1);
-    std::strncpy(request.Mailbox, mailbox, sizeof request.Mailbox - 1);
-    std::strncpy(request.PeriodName, period, sizeof request.PeriodName - 1);
-    std::strncpy(request.ItemId, id, sizeof request.ItemId - 1);
-    request.StartTime = start;
-    request.FinishTime = finish;
-    return request;
-}
 
 class AppointmentTest : public ::testing::Test {
   protected:
