@@ -23,32 +23,26 @@ int32_t Answer(ListContext* context, ListItem* item) {
     return Touch(item, sizeof *item);
 }
 
-template <typename Record>
-int32_t Answer(Record* record) {
-    return Touch(record, sizeof *record);
-}
-
-template <typename First, typename Second>
-int32_t Answer(First* first, Second* second) {
-    return Touch(first, sizeof *first) + Touch(second, sizeof *second);
+template <typename... Records>
+int32_t Answer(Records*... records) {
+    return (Touch(records, sizeof *records) + ...);
 }
 
 }  // namespace
 
 // The exports that cvadmind serves (those the library forwards), from the export table.
-#define CV_STUB_1_ARGUMENTS(Name, First, Second) \
-    int32_t CVAPI Name(First* a) {               \
-        return Answer(a);                        \
+#define CV_STUB_FORWARDED_0_ARGUMENTS_0(Name, First, Second)
+#define CV_STUB_FORWARDED_0_ARGUMENTS_1(Name, First, Second)
+#define CV_STUB_FORWARDED_1_ARGUMENTS_1(Name, First, Second) \
+    int32_t CVAPI Name(First* a) {                           \
+        return Answer(a);                                    \
     }
-#define CV_STUB_2_ARGUMENTS(Name, First, Second) \
-    int32_t CVAPI Name(First* a, Second* b) {    \
-        return Answer(a, b);                     \
+#define CV_STUB_FORWARDED_1_ARGUMENTS_2(Name, First, Second) \
+    int32_t CVAPI Name(First* a, Second* b) {                \
+        return Answer(a, b);                                 \
     }
-#define CV_STUB_FORWARDED_0(Name, Arguments, First, Second)
-#define CV_STUB_FORWARDED_1(Name, Arguments, First, Second) \
-    CV_STUB_##Arguments##_ARGUMENTS(Name, First, Second)
 #define CV_STUB(Name, Ordinal, Arguments, First, FirstBack, Second, SecondBack, Forwarded) \
-    CV_STUB_FORWARDED_##Forwarded(Name, Arguments, First, Second)
+    CV_STUB_FORWARDED_##Forwarded##_ARGUMENTS_##Arguments(Name, First, Second)
 
 extern "C" {
 CVAICP_EXPORTS(CV_STUB)

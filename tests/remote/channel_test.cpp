@@ -11,32 +11,19 @@
 #include "common/host_thread.h"
 #include "common/platform.h"
 #include "include/cvaicp.h"
-#include "remote/framing.h"
-#include "remote/packing.h"
 #include "tests/remote/scripted_peer.h"
+#include "tests/support/records.h"
 #include "tests/support/test_store.h"
+#include "tests/support/wire.h"
 
 namespace cv {
 namespace {
 
-using testing::ScriptedPeer;
+using namespace testing;
 
-const std::string kAuth =
-    "<DATA><METHOD>AUTH</METHOD><PROTOCOL>PLAIN</PROTOCOL><CREDENTIALS>s3cret</CREDENTIALS>"
-    "<REALM></REALM><Library>CVAIAU.DLL</Library></DATA>";
-const std::string kLoad = "<DATA><METHOD>LOAD</METHOD><LIBRARY>CVAICP.DLL</LIBRARY></DATA>";
-const std::string kPing = "<DATA><METHOD>PING</METHOD></DATA>";
-const std::string kQuit = "<DATA><METHOD>QUIT</METHOD></DATA>";
-
-std::string Packed(const void* data, size_t size) {
-    std::vector<char> text(kRemoteBufferSize);
-    PackParameter(data, size, text.data(), text.size());
-    return text.data();
-}
-
-std::string Element(int number, const void* data, size_t size) {
-    return "<PARAMETER" + std::to_string(number) + " SIZE=" + std::to_string(size) + ">" +
-           Packed(data, size) + "</PARAMETER" + std::to_string(number) + ">";
+// Reply parameter 0, the result 1, and perhaps more elements.
+std::string ResultAnd(const std::string& elements) {
+    return SuccessReply(Element(0, Bytes(int32_t{1})) + elements);
 }
 
 class ChannelTest : public ::testing::Test {
@@ -58,8 +45,15 @@ class ChannelTest : public ::testing::Test {
         registry_.SetString(Hive::kCurrentUser, key.c_str(), "Authentication Protocol", "PLAIN");
     }
 
+    // Makes the configured host current and sets the channel up, then forgets those requests.
+    void ConnectTo(const char* host) {
+        SetCurrentHostName(host);
+        EXPECT_EQ(RemoteMode::kRemote, CheckRemoteMode(kProviderLibraryName));
+        peer_.ClearRequests();
+    }
+
     HostThread host_thread_;
-    testing::TestRegistry registry_;
+    TestRegistry registry_;
     ScriptedPeer peer_;
 };
 
@@ -81,22 +75,27 @@ TEST_F(ChannelTest, ForcedDefaultHostIsSetUpWithAuthAndLoad) {
 }
 
 TEST_F(ChannelTest, ASetUpConnectionIsReusedWithOnePing) {
-    Configure("far", peer_);
-    SetCurrentHostName("far");
-    ASSERT_EQ(RemoteMode::kRemote, CheckRemoteMode(kProviderLibraryName));
-    peer_.ClearRequests();
+    Configure("far", peer_, 0x10000);  // the port is the low sixteen bits
+    ConnectTo("far");
     SetCurrentHostName("FAR");  // host names compare without regard to case
     EXPECT_EQ(RemoteMode::kRemote, CheckRemoteMode("cvaicp.dll"));
     EXPECT_EQ(std::vector<std::string>{kPing}, peer_.requests());
     EXPECT_EQ(1, peer_.connections());
+
+    // The loopback name makes no connection: the old one stays and hears the AUTH.
+    SetCurrentHostName("127.0.0.1");
+    EXPECT_EQ(RemoteMode::kRemote, CheckRemoteMode(kProviderLibraryName));
+    EXPECT_EQ(1, peer_.connections());
+    const std::vector<std::string> seen = peer_.requests();
+    ASSERT_GE(seen.size(), 3u);
+    EXPECT_EQ(kPing, seen[1]);
+    EXPECT_NE(std::string::npos, seen[2].find("<METHOD>AUTH</METHOD><PROTOCOL></PROTOCOL>"));
 }
 
 TEST_F(ChannelTest, ADeadConnectionToTheSameHostIsRenewed) {
     Configure("far", peer_);
-    SetCurrentHostName("far");
-    ASSERT_EQ(RemoteMode::kRemote, CheckRemoteMode(kProviderLibraryName));
+    ConnectTo("far");
     peer_.DropConnection();
-    peer_.ClearRequests();
     EXPECT_EQ(RemoteMode::kRemote, CheckRemoteMode(kProviderLibraryName));
     EXPECT_EQ(2, peer_.connections());
     std::vector<std::string> seen = peer_.requests();
@@ -109,9 +108,7 @@ TEST_F(ChannelTest, ChangingHostPingsTheOldOneAndQuitsOnlyWhenItIsDead) {
     ScriptedPeer other;
     Configure("one", peer_);
     Configure("two", other);
-    SetCurrentHostName("one");
-    ASSERT_EQ(RemoteMode::kRemote, CheckRemoteMode(kProviderLibraryName));
-    peer_.ClearRequests();
+    ConnectTo("one");
     SetCurrentHostName("two");
     EXPECT_EQ(RemoteMode::kRemote, CheckRemoteMode(kProviderLibraryName));
     EXPECT_EQ(std::vector<std::string>{kPing}, peer_.requests());  // alive: no QUIT
@@ -129,27 +126,6 @@ TEST_F(ChannelTest, ChangingHostPingsTheOldOneAndQuitsOnlyWhenItIsDead) {
     EXPECT_EQ(RemoteMode::kRemote, CheckRemoteMode(kProviderLibraryName));
     other.WaitForRequests(2);
     EXPECT_EQ((std::vector<std::string>{kPing, kQuit}), other.requests());
-}
-
-TEST_F(ChannelTest, LoopbackHostNameMakesNoConnection) {
-    Configure("far", peer_);
-    SetCurrentHostName("far");
-    ASSERT_EQ(RemoteMode::kRemote, CheckRemoteMode(kProviderLibraryName));
-    peer_.ClearRequests();
-    SetCurrentHostName("127.0.0.1");
-    EXPECT_EQ(RemoteMode::kRemote, CheckRemoteMode(kProviderLibraryName));
-    EXPECT_EQ(1, peer_.connections());  // the old connection stays and hears the AUTH
-    std::vector<std::string> seen = peer_.requests();
-    ASSERT_FALSE(seen.empty());
-    EXPECT_EQ(kPing, seen[0]);
-    EXPECT_NE(std::string::npos, seen[1].find("<METHOD>AUTH</METHOD><PROTOCOL></PROTOCOL>"));
-}
-
-TEST_F(ChannelTest, PortUsesItsLowSixteenBits) {
-    Configure("far", peer_, 0x10000);
-    SetCurrentHostName("far");
-    EXPECT_EQ(RemoteMode::kRemote, CheckRemoteMode(kProviderLibraryName));
-    EXPECT_EQ(1, peer_.connections());
 }
 
 TEST_F(ChannelTest, MissingAddressOrOverlongNamesGiveNoConnection) {
@@ -171,9 +147,8 @@ TEST_F(ChannelTest, MissingAddressOrOverlongNamesGiveNoConnection) {
 
 TEST_F(ChannelTest, RefusedAuthStillAnswersRemoteAndRepeatsTheSetUp) {
     peer_.set_responder([](const std::string& request) {
-        return ScriptedPeer::Reply(request.find("AUTH") != std::string::npos
-                                       ? "<DATA><STATUS>FAILURE</STATUS></DATA>"
-                                       : "<DATA><STATUS>SUCCESS</STATUS></DATA>");
+        return ScriptedPeer::Reply(request.find("AUTH") != std::string::npos ? kFailure
+                                                                             : kSuccessText);
     });
     Configure("far", peer_);
     SetCurrentHostName("far");
@@ -191,18 +166,6 @@ class ForwardingTest : public ChannelTest {
         Configure("far", peer_);
         SetCurrentHost("far");
     }
-    static AppointmentRequest Record(const char* id) {
-        AppointmentRequest r;
-        std::memset(&r, 0, sizeof r);
-        std::strcpy(r.Mailbox, "anna");
-        std::strcpy(r.Postoffice, "po");
-        std::strcpy(r.ItemId, id);
-        std::strcpy(r.PeriodName, "Y26M12D07");
-        return r;
-    }
-    static std::string Success(const std::string& elements) {
-        return "<DATA><STATUS>SUCCESS</STATUS><PARAMETERS>" + elements + "</PARAMETERS></DATA>";
-    }
     std::string LastExec() const {
         std::string last;
         for (const std::string& r : peer_.requests()) {
@@ -210,52 +173,40 @@ class ForwardingTest : public ChannelTest {
         }
         return last;
     }
+    // The peer answers EXEC with `reply` in pieces, closing afterwards when told to.
+    void ReplyInPieces(const std::vector<std::string>& pieces, bool close) {
+        peer_.set_responder([=](const std::string& request) {
+            if (request.find("EXEC") == std::string::npos) return ScriptedPeer::Reply(kSuccessText);
+            return ScriptedPeer::Answer{pieces, close};
+        });
+    }
 };
 
 TEST_F(ForwardingTest, GetSendsTheRecordAndCopiesTheRepliedOneBack) {
-    AppointmentRequest answer = Record("FOUND");
-    answer.StartTime = 11;
-    answer.FinishTime = 22;
-    int32_t one = 1;
-    peer_.set_exec_reply([&](const std::string&) {
-        return Success(Element(0, &one, 4) + Element(1, &answer, sizeof answer));
-    });
-    AppointmentRequest request = Record("found");
+    const AppointmentRequest answer = MakeRequest("FOUND", 11, 22);
+    peer_.set_exec_reply([&](const std::string&) { return ResultAnd(Element(1, Bytes(answer))); });
+    AppointmentRequest request = MakeRequest("found");
     EXPECT_EQ(1, AppointmentGet(&request));
     EXPECT_EQ(0, std::memcmp(&answer, &request, sizeof request));
-    std::string sent = LastExec();
-    AppointmentRequest original = Record("found");
-    EXPECT_EQ("<DATA><METHOD>EXEC</METHOD><FUNCTION>AppointmentGet</FUNCTION><PARAMETERS>" +
-                  Element(1, &original, sizeof original) + "</PARAMETERS></DATA>",
-              sent);
+    EXPECT_EQ(ExecRequest("AppointmentGet", Element(1, Bytes(MakeRequest("found")))), LastExec());
 }
 
 TEST_F(ForwardingTest, EditSendsBothRecordsAndReadsOnlyTheResult) {
-    AppointmentRequest other = Record("OTHER");
-    int32_t one = 1;
-    peer_.set_exec_reply([&](const std::string&) {
-        return Success(Element(0, &one, 4) + Element(1, &other, sizeof other) +
-                       Element(2, &other, sizeof other));
-    });
-    AppointmentRequest old_record = Record("a"), new_record = Record("b");
-    AppointmentRequest old_copy = old_record, new_copy = new_record;
+    const std::string other = Bytes(MakeRequest("OTHER"));
+    peer_.set_exec_reply(
+        [&](const std::string&) { return ResultAnd(Element(1, other) + Element(2, other)); });
+    AppointmentRequest old_record = MakeRequest("a"), new_record = MakeRequest("b");
     EXPECT_EQ(1, AppointmentEdit(&old_record, &new_record));
-    EXPECT_EQ(0, std::memcmp(&old_copy, &old_record, sizeof old_record));
-    EXPECT_EQ(0, std::memcmp(&new_copy, &new_record, sizeof new_record));
-    std::string sent = LastExec();
-    EXPECT_NE(std::string::npos, sent.find("<FUNCTION>AppointmentEdit</FUNCTION>"));
-    size_t first = sent.find("<PARAMETER1 SIZE=648>"), second = sent.find("<PARAMETER2 SIZE=648>");
-    ASSERT_NE(std::string::npos, first);
-    ASSERT_NE(std::string::npos, second);
-    EXPECT_LT(first, second);
+    EXPECT_EQ(Bytes(MakeRequest("a")), Bytes(old_record));
+    EXPECT_EQ(Bytes(MakeRequest("b")), Bytes(new_record));
+    EXPECT_EQ(ExecRequest("AppointmentEdit",
+                          Element(1, Bytes(old_record)) + Element(2, Bytes(new_record))),
+              LastExec());
 }
 
 TEST_F(ForwardingTest, ItemWritesNameTheirOwnFunctionAndReadOnlyTheResult) {
-    int32_t one = 1;
-    peer_.set_exec_reply([&](const std::string&) { return Success(Element(0, &one, 4)); });
-    AppointmentItemRequest item;
-    std::memset(&item, 0, sizeof item);
-    std::strcpy(item.Data, "abc");
+    peer_.set_exec_reply([&](const std::string&) { return ResultAnd(""); });
+    AppointmentItemRequest item = MakeItemRequest("item", "abc");
     item.DataLength = 99;
     EXPECT_EQ(1, AppointmentItemWriteFirstChunk(&item));
     EXPECT_NE(std::string::npos, LastExec().find("<FUNCTION>AppointmentItemWriteFirstChunk<"));
@@ -265,18 +216,11 @@ TEST_F(ForwardingTest, ItemWritesNameTheirOwnFunctionAndReadOnlyTheResult) {
 }
 
 TEST_F(ForwardingTest, RepliesInPiecesAreReadWhole) {
-    AppointmentRequest answer = Record("PIECES");
-    int32_t one = 1;
-    std::string reply = Success(Element(0, &one, 4) + Element(1, &answer, sizeof answer));
-    peer_.set_responder([&](const std::string& request) {
-        if (request.find("EXEC") == std::string::npos) {
-            return ScriptedPeer::Reply("<DATA><STATUS>SUCCESS</STATUS></DATA>");
-        }
-        size_t third = reply.size() / 3;
-        return ScriptedPeer::Answer{
-            {reply.substr(0, third), reply.substr(third, third), reply.substr(2 * third)}, false};
-    });
-    AppointmentRequest request = Record("pieces");
+    const std::string reply = ResultAnd(Element(1, Bytes(MakeRequest("PIECES"))));
+    const size_t third = reply.size() / 3;
+    ReplyInPieces({reply.substr(0, third), reply.substr(third, third), reply.substr(2 * third)},
+                  false);
+    AppointmentRequest request = MakeRequest("pieces");
     EXPECT_EQ(1, AppointmentGet(&request));
     EXPECT_STREQ("PIECES", request.ItemId);
     // The next call is in step: its PING gets its own reply.
@@ -286,60 +230,44 @@ TEST_F(ForwardingTest, RepliesInPiecesAreReadWhole) {
 }
 
 TEST_F(ForwardingTest, BadRepliesGiveZeroAndLeaveTheRecord) {
-    AppointmentRequest request = Record("x");
-    AppointmentRequest copy = request;
-    int32_t one = 1;
-    AppointmentRequest answer = Record("CHANGED");
-    const std::vector<std::string> replies = {
-        "<DATA><STATUS>FAILURE</STATUS></DATA>",          // no parameters at all
-        Success(Element(1, &answer, sizeof answer)),      // no parameter 0
-        "garbage",                                        // not framed
-        Success("<PARAMETER0 SIZE=4>!!!!</PARAMETER0>"),  // not Base64
+    const AppointmentRequest copy = MakeRequest("x");
+    const std::string changed = Element(1, Bytes(MakeRequest("CHANGED")));
+    // Each parameter stands by itself: a record that reads is copied back though the result
+    // does not.
+    const std::pair<std::string, const char*> replies[] = {
+        {kFailure, "x"},                                              // no parameters at all
+        {"garbage", "x"},                                             // not framed
+        {SuccessReply("<PARAMETER0 SIZE=4>!!!!</PARAMETER0>"), "x"},  // not Base64
+        {SuccessReply(changed), "CHANGED"},                           // no parameter 0
+        {SuccessReply(Element(0, "4", "!!!!") + changed), "CHANGED"},
     };
-    for (size_t i = 0; i < replies.size(); ++i) {
-        SCOPED_TRACE(i);
-        peer_.set_exec_reply([&](const std::string&) { return replies[i]; });
-        int32_t result = AppointmentGet(&request);
-        EXPECT_EQ(0, result);
-        if (i != 1) {
-            EXPECT_EQ(0, std::memcmp(&copy, &request, sizeof request));
-        } else {
-            EXPECT_STREQ("CHANGED", request.ItemId);  // each parameter stands by itself
-            request = copy;
-        }
+    for (const auto& reply : replies) {
+        SCOPED_TRACE(reply.first);
+        peer_.set_exec_reply([&](const std::string&) { return reply.first; });
+        AppointmentRequest request = copy;
+        EXPECT_EQ(0, AppointmentGet(&request));
+        EXPECT_STREQ(reply.second, request.ItemId);
     }
-    (void)one;
 }
 
 TEST_F(ForwardingTest, AReplyCutOffByTheServerFailsTheCall) {
-    int32_t one = 1;
-    AppointmentRequest answer = Record("LATE");
-    std::string reply = Success(Element(0, &one, 4) + Element(1, &answer, sizeof answer));
-    peer_.set_responder([&](const std::string& request) {
-        if (request.find("EXEC") == std::string::npos) {
-            return ScriptedPeer::Reply("<DATA><STATUS>SUCCESS</STATUS></DATA>");
-        }
-        return ScriptedPeer::Answer{{reply.substr(0, reply.size() / 2)}, true};
-    });
-    AppointmentRequest request = Record("late");
+    const std::string reply = ResultAnd(Element(1, Bytes(MakeRequest("LATE"))));
+    ReplyInPieces({reply.substr(0, reply.size() / 2)}, true);
+    AppointmentRequest request = MakeRequest("late");
     EXPECT_EQ(0, AppointmentGet(&request));
     EXPECT_STREQ("late", request.ItemId);
     EXPECT_EQ(kNoSocket, TheRemoteChannel().ChannelSocket);
 }
 
 TEST_F(ForwardingTest, LocalOnlyExportsNeverTouchTheChannel) {
-    testing::TestStore store;
-    std::string calendar = store.CreateMailbox("po", "anna");
+    TestStore store;
+    std::string calendar = store.CreateMailbox("example", "anna");
     MakeDirectory(calendar.c_str());
-    ASSERT_TRUE(testing::WriteFileBytes(calendar + "\\item", "body"));
+    ASSERT_TRUE(WriteFileBytes(calendar + "\\item", "body"));
     peer_.ClearRequests();
-    AppointmentItemRequest item;
-    std::memset(&item, 0, sizeof item);
-    std::strcpy(item.Mailbox, "anna");
-    std::strcpy(item.Postoffice, "po");
-    std::strcpy(item.ItemFileName, "item");
+    AppointmentItemRequest item = MakeItemRequest("item");
     EXPECT_EQ(1, AppointmentItemDelete(&item));
-    EXPECT_FALSE(testing::PathExists(calendar + "\\item"));
+    EXPECT_FALSE(PathExists(calendar + "\\item"));
     AppointmentItemGetCurrentOffset(&item);
     EXPECT_EQ(0, AppointmentGetLastError());
     EXPECT_TRUE(peer_.requests().empty());

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -24,30 +25,104 @@ class ScriptedPeer {
         bool close = false;
     };
     using Responder = std::function<Answer(const std::string& request)>;
+    static Answer Reply(const std::string& text) { return Answer{{text}, false}; }
 
     // The default responder: success for AUTH, LOAD and PING, nothing for QUIT (then closed), and
     // for EXEC whatever exec_reply says (default: a refusal).
-    ScriptedPeer();
-    ~ScriptedPeer();
+    ScriptedPeer() {
+        listener_ = ListenTcp("127.0.0.1", 0, &port_);
+        responder_ = [this](const std::string& request) {
+            if (request.find("<METHOD>QUIT</METHOD>") != std::string::npos) return Answer{{}, true};
+            if (request.find("<METHOD>EXEC</METHOD>") == std::string::npos) {
+                return Reply("<DATA><STATUS>SUCCESS</STATUS></DATA>");
+            }
+            std::function<std::string(const std::string&)> exec;
+            {
+                std::lock_guard<std::mutex> hold(guard_);
+                exec = exec_reply_;
+            }
+            return Reply(exec ? exec(request) : "<DATA><STATUS>FAILURE</STATUS></DATA>");
+        };
+        thread_ = std::thread(&ScriptedPeer::Serve, this);
+    }
+    ~ScriptedPeer() {
+        stopping_ = true;
+        WakeListener(listener_);
+        DropConnection();
+        thread_.join();
+        CloseSocket(listener_);
+    }
 
     uint16_t port() const { return port_; }
-    void set_responder(Responder responder);
-    void set_exec_reply(std::function<std::string(const std::string&)> reply);
+    void set_responder(Responder responder) {
+        std::lock_guard<std::mutex> hold(guard_);
+        responder_ = std::move(responder);
+    }
+    void set_exec_reply(std::function<std::string(const std::string&)> reply) {
+        std::lock_guard<std::mutex> hold(guard_);
+        exec_reply_ = std::move(reply);
+    }
 
     // Every request so far, in order, and how many connections were accepted.
-    std::vector<std::string> requests() const;
+    std::vector<std::string> requests() const {
+        std::lock_guard<std::mutex> hold(guard_);
+        return requests_;
+    }
     int connections() const { return connections_; }
-    void ClearRequests();
+    void ClearRequests() {
+        std::lock_guard<std::mutex> hold(guard_);
+        requests_.clear();
+    }
     // Waits (up to ten seconds) until at least `count` requests have arrived: a request the client
     // sends without waiting for an answer (QUIT) reaches the peer in its own time.
-    void WaitForRequests(size_t count) const;
+    void WaitForRequests(size_t count) const {
+        for (int i = 0; i < 1000 && requests().size() < count; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
     // Closes the connection being served (as a peer that died would).
-    void DropConnection();
-
-    static Answer Reply(const std::string& text) { return Answer{{text}, false}; }
+    void DropConnection() {
+        std::lock_guard<std::mutex> hold(guard_);
+        ShutdownSocket(current_);
+    }
 
   private:
-    void Serve();
+    void Serve() {
+        static const std::string kEnd = "</DATA>";
+        for (SocketHandle client;
+             !stopping_ && (client = AcceptConnection(listener_, nullptr)) != kNoSocket;) {
+            ++connections_;
+            SetCurrent(client);
+            std::string pending;
+            char buffer[65536];
+            for (int got; (got = ReceiveOnce(client, buffer, sizeof buffer)) > 0;) {
+                pending.append(buffer, static_cast<size_t>(got));
+                if (pending.size() < kEnd.size() ||
+                    pending.compare(pending.size() - kEnd.size(), kEnd.size(), kEnd) != 0) {
+                    continue;
+                }
+                Responder responder;
+                {
+                    std::lock_guard<std::mutex> hold(guard_);
+                    requests_.push_back(pending);
+                    responder = responder_;
+                }
+                const Answer answer = responder(pending);
+                pending.clear();
+                for (size_t i = 0; i < answer.pieces.size(); ++i) {
+                    if (i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                    SendAll(client, answer.pieces[i].data(), answer.pieces[i].size());
+                }
+                if (answer.close) break;
+            }
+            SetCurrent(kNoSocket);
+            CloseSocket(client);
+        }
+    }
+    void SetCurrent(SocketHandle client) {
+        std::lock_guard<std::mutex> hold(guard_);
+        current_ = client;
+    }
 
     SocketHandle listener_ = kNoSocket;
     uint16_t port_ = 0;

@@ -14,6 +14,7 @@
 #include "common/registry.h"
 #include "include/cvaicp.h"
 #include "remote/channel.h"
+#include "tests/support/records.h"
 #include "tests/support/test_store.h"
 
 namespace cv {
@@ -26,11 +27,7 @@ std::string RunScript() {
         log += std::string(what) + "=" + std::to_string(result) + ":" +
                std::string(static_cast<const char*>(record), size) + "\n";
     };
-    AppointmentRequest r;
-    std::memset(&r, 0, sizeof r);
-    std::strcpy(r.Mailbox, "anna");
-    std::strcpy(r.Postoffice, "po");
-    std::strcpy(r.PeriodName, "Y26M12D07");
+    AppointmentRequest r = testing::MakeRequest("");
     for (int i = 0; i < 3; ++i) {
         std::snprintf(r.ItemId, sizeof r.ItemId, "id-%d", i);
         r.StartTime = 100 + i;
@@ -52,13 +49,7 @@ std::string RunScript() {
     note("remove", AppointmentRemove(&r), &r, sizeof r);
     note("remove-again", AppointmentRemove(&r), &r, sizeof r);
 
-    AppointmentItemRequest item;
-    std::memset(&item, 0, sizeof item);
-    std::strcpy(item.Mailbox, "anna");
-    std::strcpy(item.Postoffice, "po");
-    std::strcpy(item.ItemFileName, "id-1");
-    std::string body(20000, 'b');
-    std::memset(item.Data, 'a', 8191);
+    AppointmentItemRequest item = testing::MakeItemRequest("id-1", std::string(8191, 'a'));
     // A remote write answers its result only (DataLength is not sent back).
     note("write-first", AppointmentItemWriteFirstChunk(&item), "", 0);
     note("write-next", AppointmentItemWriteNextChunk(&item), "", 0);
@@ -73,9 +64,9 @@ std::string RunScript() {
 class EndToEndTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        local_.CreateMailbox("po", "anna");
+        local_.CreateMailbox("example", "anna");
         remote_root_.reset(new testing::TempFolder);
-        std::string mailbox = remote_root_->path() + "\\po";
+        std::string mailbox = remote_root_->path() + "\\example";
         MakeDirectory(mailbox.c_str());
         MakeDirectory((mailbox + "\\MAILROOT").c_str());
         MakeDirectory((mailbox + "\\MAILROOT\\anna").c_str());
@@ -118,11 +109,11 @@ class EndToEndTest : public ::testing::Test {
 TEST_F(EndToEndTest, RemoteCallsAnswerAsLocalCallsOnTheRemoteStore) {
     std::string local_log = RunScript();
     std::string local_file =
-        testing::ReadFileOrEmpty(local_.CalendarFolder("po", "anna") + "\\Y26M12D07.CAL");
+        testing::ReadFileOrEmpty(local_.CalendarFolder("example", "anna") + "\\Y09M03D15.CAL");
     StartService();
     SetCurrentHost("far");
     std::string remote_log = RunScript();
-    std::string remote_calendar = remote_root_->path() + "\\po\\MAILROOT\\anna\\Calendar";
+    std::string remote_calendar = remote_root_->path() + "\\example\\MAILROOT\\anna\\Calendar";
     std::istringstream local_lines(local_log), remote_lines(remote_log);
     std::string local_line, remote_line;
     for (int n = 1; std::getline(local_lines, local_line); ++n) {
@@ -130,7 +121,7 @@ TEST_F(EndToEndTest, RemoteCallsAnswerAsLocalCallsOnTheRemoteStore) {
         EXPECT_TRUE(local_line == remote_line)
             << "call " << n << " answered otherwise: " << local_line.substr(0, 20);
     }
-    EXPECT_EQ(local_file, testing::ReadFileOrEmpty(remote_calendar + "\\Y26M12D07.CAL"));
+    EXPECT_EQ(local_file, testing::ReadFileOrEmpty(remote_calendar + "\\Y09M03D15.CAL"));
     EXPECT_TRUE(std::string(16382, 'a') == testing::ReadFileOrEmpty(remote_calendar + "\\id-1"));
 }
 

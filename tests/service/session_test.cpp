@@ -1,44 +1,53 @@
-// cvadmind's answers, request by request: what it takes, what it refuses.
+// cvadmind's answers, request by request: what it takes and what it refuses, whatever a client
+// sends. Everything here is request handling; the socket-level attacks are in
+// hostile_client_test.cpp.
 #include "service/session.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "common/host_thread.h"
-#include "include/cvaicp.h"
+#include "include/cvaicp_exports.h"
 #include "remote/channel.h"
-#include "remote/framing.h"
-#include "remote/packing.h"
+#include "tests/support/records.h"
 #include "tests/support/test_store.h"
+#include "tests/support/wire.h"
 
 namespace cvadmind {
 namespace {
 
-const std::string kAuth =
-    "<DATA><METHOD>AUTH</METHOD><PROTOCOL>PLAIN</PROTOCOL><CREDENTIALS>s3cret</CREDENTIALS>"
-    "<REALM></REALM><Library>CVAIAU.DLL</Library></DATA>";
-const std::string kLoad = "<DATA><METHOD>LOAD</METHOD><LIBRARY>cvaicp.dll</LIBRARY></DATA>";
+using namespace cv::testing;
 
-std::string Exec(const char* function, const std::vector<std::pair<const void*, size_t>>& records,
-                 const std::vector<long>& sizes = {}) {
-    std::vector<char> request(cv::kRemoteBufferSize);
-    cv::BuildExecRequest(request.data(), function);
-    for (size_t i = 0; i < records.size(); ++i) {
-        cv::AddRequestParameter(request.data(), static_cast<int>(i + 1), records[i].first,
-                                records[i].second);
+// Every export cvadmind serves, with the sizes of its records.
+struct Served {
+    const char* name;
+    std::vector<size_t> sizes;
+};
+const std::vector<Served>& ServedExports() {
+#define CV_SERVED(Name, Ordinal, Arguments, First, FirstBack, Second, SecondBack, Forwarded) \
+    if (Forwarded) {                                                                         \
+        served.push_back({#Name, {cvaicp::RecordSize<First>()}});                            \
+        if (Arguments == 2) served.back().sizes.push_back(cvaicp::RecordSize<Second>());     \
     }
-    std::string text = request.data();
-    for (size_t i = 0; i < sizes.size(); ++i) {  // a lying SIZE attribute
-        std::string from = "<PARAMETER" + std::to_string(i + 1) +
-                           " SIZE=" + std::to_string(records[i].second) + ">";
-        std::string to =
-            "<PARAMETER" + std::to_string(i + 1) + " SIZE=" + std::to_string(sizes[i]) + ">";
-        text.replace(text.find(from), from.size(), to);
-    }
-    return text;
+    static const std::vector<Served> list = [] {
+        std::vector<Served> served;
+        CVAICP_EXPORTS(CV_SERVED)
+        return served;
+    }();
+#undef CV_SERVED
+    return list;
+}
+
+// A plausible record of each size the wire carries, naming an item no call may create.
+std::string RecordOfSize(size_t size) {
+    if (size == sizeof(AppointmentItemRequest)) return Bytes(MakeItemRequest("intruder", "x"));
+    if (size == sizeof(ListContext)) return Bytes(MakeListContext(0, 0x7FFFFFFF));
+    if (size == sizeof(ListItem)) return std::string(size, '\0');
+    return Bytes(MakeRequest("intruder", 1, 2));
 }
 
 class SessionTest : public ::testing::Test {
@@ -46,8 +55,8 @@ class SessionTest : public ::testing::Test {
     SessionTest() : libraries_(config_), session_(config_, libraries_) {
         config_.protocol = "PLAIN";
         config_.credentials = "s3cret";
-        config_.libraries.push_back({"CVAICP.DLL", cv::testing::ProviderLibraryPath()});
-        calendar_ = store_.CreateMailbox("po", "anna");
+        config_.libraries.push_back({"CVAICP.DLL", ProviderLibraryPath()});
+        calendar_ = store_.CreateMailbox("example", "anna");
     }
     std::string Ask(const std::string& request) {
         bool close = false;
@@ -56,150 +65,284 @@ class SessionTest : public ::testing::Test {
     static bool Succeeded(const std::string& answer) {
         return answer.find(cv::kSuccessText) != std::string::npos;
     }
-    static AppointmentRequest Record(const char* id) {
-        AppointmentRequest r;
-        std::memset(&r, 0, sizeof r);
-        std::strcpy(r.Mailbox, "anna");
-        std::strcpy(r.Postoffice, "po");
-        std::strcpy(r.ItemId, id);
-        std::strcpy(r.PeriodName, "Y26M12D07");
-        r.StartTime = 5;
-        r.FinishTime = 6;
-        return r;
+    // An answer that grants nothing: no success text, no parameter.
+    static ::testing::AssertionResult Refused(const std::string& answer) {
+        if (answer.rfind("<DATA><STATUS>FAILURE</STATUS>", 0) == 0 && !Succeeded(answer) &&
+            answer.find("<PARAMETER") == std::string::npos) {
+            return ::testing::AssertionSuccess();
+        }
+        return ::testing::AssertionFailure() << "not a refusal: " << answer.substr(0, 160);
+    }
+    void Open() {
+        ASSERT_TRUE(Succeeded(Ask(kAuth)));
+        ASSERT_TRUE(Succeeded(Ask(kLoad)));
+    }
+    // Nothing a refused call could have left: no period file, no item.
+    void ExpectStoreUntouched() {
+        EXPECT_FALSE(PathExists(calendar_ + "\\Y09M03D15.CAL"));
+        EXPECT_FALSE(PathExists(calendar_ + "\\intruder"));
     }
 
     cv::HostThread host_;
-    cv::testing::TestStore store_;
+    TestStore store_;
     std::string calendar_;
     ServiceConfig config_;
     LibraryCache libraries_;
     Session session_;
 };
 
-TEST_F(SessionTest, PingIsAnsweredAtAnyTime) {
-    EXPECT_EQ(cv::kSuccessText, Ask("<DATA><METHOD>PING</METHOD></DATA>"));
+TEST_F(SessionTest, PingIsAnsweredAtAnyTimeAndQuitEndsTheConversation) {
+    EXPECT_EQ(cv::kSuccessText, Ask(kPing));
+    bool close = false;
+    EXPECT_EQ("", session_.Answer(kQuit, &close));
+    EXPECT_TRUE(close);
 }
 
 TEST_F(SessionTest, NothingRunsBeforeAuthAndLoad) {
-    AppointmentRequest r = Record("a");
-    EXPECT_FALSE(Succeeded(Ask(Exec("AppointmentAdd", {{&r, sizeof r}}))));
-    EXPECT_FALSE(Succeeded(Ask(kLoad)));
+    const std::string add = ExecRequest("AppointmentAdd", Element(1, Bytes(MakeRequest("a"))));
+    EXPECT_TRUE(Refused(Ask(add)));
+    EXPECT_TRUE(Refused(Ask(kLoad)));
     EXPECT_TRUE(Succeeded(Ask(kAuth)));
-    EXPECT_FALSE(Succeeded(Ask(Exec("AppointmentAdd", {{&r, sizeof r}}))));
+    EXPECT_TRUE(Refused(Ask(add)));
     EXPECT_TRUE(Succeeded(Ask(kLoad)));
-    EXPECT_FALSE(cv::testing::PathExists(calendar_ + "\\Y26M12D07.CAL"));
+    ExpectStoreUntouched();
 }
 
-TEST_F(SessionTest, WrongCredentialsOrProtocolAreRefused) {
-    std::string wrong = kAuth;
-    wrong.replace(wrong.find("s3cret"), 6, "s3creT");
-    EXPECT_FALSE(Succeeded(Ask(wrong)));
-    std::string protocol = kAuth;
-    protocol.replace(protocol.find("PLAIN"), 5, "OTHER");
-    EXPECT_FALSE(Succeeded(Ask(protocol)));
-    EXPECT_FALSE(Succeeded(Ask("<DATA><METHOD>AUTH</METHOD></DATA>")));
-    EXPECT_FALSE(session_.authenticated());
-    EXPECT_TRUE(Succeeded(Ask(kAuth)));
-    EXPECT_FALSE(Succeeded(Ask(wrong)));  // a failed AUTH takes back what an earlier one gave
-    EXPECT_FALSE(session_.authenticated());
-}
-
-TEST_F(SessionTest, OnlyConfiguredLibraryNamesLoad) {
-    ASSERT_TRUE(Succeeded(Ask(kAuth)));
-    for (const std::string& name : {cv::testing::ProviderLibraryPath(), std::string("CVAIAU.DLL"),
-                                    std::string("..\\CVAICP.DLL"), std::string("")}) {
-        EXPECT_FALSE(
-            Succeeded(Ask("<DATA><METHOD>LOAD</METHOD><LIBRARY>" + name + "</LIBRARY></DATA>")))
-            << name;
+TEST_F(SessionTest, WrongCredentialsOrProtocolAreRefusedAndTakeBackAnEarlierAuth) {
+    auto with = [](const std::string& from, const std::string& to) {
+        std::string text = kAuth;
+        return text.replace(text.find(from), from.size(), to);
+    };
+    const std::string wrong[] = {
+        with("s3cret", "s3creT"),
+        with("s3cret", "S3CRET"),
+        with("s3cret", "s3cre"),
+        with("s3cret", ""),
+        with("s3cret", std::string(20000, 's')),
+        with("PLAIN", "plain"),
+        with("PLAIN", "OTHER"),
+        "<DATA><METHOD>AUTH</METHOD></DATA>",
+    };
+    const std::string get = ExecRequest("AppointmentGet", Element(1, Bytes(MakeRequest("a"))));
+    for (const std::string& guess : wrong) {
+        SCOPED_TRACE(guess.substr(0, 120));
+        EXPECT_TRUE(Refused(Ask(guess)));
+        EXPECT_FALSE(session_.authenticated());
+        EXPECT_TRUE(Refused(Ask(get)));
+        Open();
+        EXPECT_TRUE(Refused(Ask(guess)));
+        EXPECT_FALSE(session_.authenticated());
+        EXPECT_TRUE(Refused(Ask(get)));
     }
-    EXPECT_TRUE(Succeeded(Ask(kLoad)));
+}
+
+TEST_F(SessionTest, LoadTakesOnlyTheConfiguredNames) {
+    ASSERT_TRUE(Succeeded(Ask(kAuth)));
+    const std::string names[] = {"..\\x",
+                                 "..\\CVAICP.DLL",
+                                 "/etc/passwd",
+                                 "C:\\Windows\\System32\\kernel32.dll",
+                                 "C:CVAICP.DLL",
+                                 "\\\\host\\share\\CVAICP.DLL",
+                                 ProviderLibraryPath(),
+                                 "CVAIAU.DLL",
+                                 "CVAICP.DLL ",
+                                 " CVAICP.DLL",
+                                 "CVAICP",
+                                 std::string("CVAICP.DLL\0x", 12),
+                                 "",
+                                 std::string(30000, 'L')};
+    const std::string get = ExecRequest("AppointmentGet", Element(1, Bytes(MakeRequest("a"))));
+    for (const std::string& name : names) {
+        EXPECT_TRUE(
+            Refused(Ask("<DATA><METHOD>LOAD</METHOD><LIBRARY>" + name + "</LIBRARY></DATA>")))
+            << name.substr(0, 60);
+        EXPECT_TRUE(Refused(Ask(get))) << "after LOAD of " << name.substr(0, 60);
+    }
+    EXPECT_TRUE(Succeeded(Ask("<DATA><METHOD>LOAD</METHOD><LIBRARY>cvaicp.dll</LIBRARY></DATA>")));
     EXPECT_EQ("CVAICP.DLL", session_.loaded());
 }
 
 TEST_F(SessionTest, RunsAnExportAndReturnsItsResultAndRecords) {
-    ASSERT_TRUE(Succeeded(Ask(kAuth)));
-    ASSERT_TRUE(Succeeded(Ask(kLoad)));
-    AppointmentRequest r = Record("remote-1");
-    std::string answer = Ask(Exec("AppointmentAdd", {{&r, sizeof r}}));
+    Open();
+    const AppointmentRequest r = MakeRequest("remote-1", 5, 6);
+    std::string answer = Ask(ExecRequest("AppointmentAdd", Element(1, Bytes(r))));
     int32_t result = 0;
-    ASSERT_EQ(1, cv::ReadReplyParameter(answer.c_str(), 0, &result, sizeof result));
+    ASSERT_TRUE(ReplyRecord(answer, 0, &result, sizeof result));
     EXPECT_EQ(1, result);
     AppointmentRequest back;
-    ASSERT_EQ(1, cv::ReadReplyParameter(answer.c_str(), 1, &back, sizeof back));
+    ASSERT_TRUE(ReplyRecord(answer, 1, &back, sizeof back));
     EXPECT_EQ(0, std::memcmp(&r, &back, sizeof r));
-    EXPECT_EQ("5\t6\tremote-1", cv::testing::ReadFileOrEmpty(calendar_ + "\\Y26M12D07.CAL"));
+    EXPECT_EQ("5\t6\tremote-1", ReadFileOrEmpty(calendar_ + "\\Y09M03D15.CAL"));
 
-    AppointmentRequest get = Record("REMOTE-1");
-    answer = Ask(Exec("AppointmentGet", {{&get, sizeof get}}));
-    ASSERT_EQ(1, cv::ReadReplyParameter(answer.c_str(), 1, &back, sizeof back));
+    answer = Ask(ExecRequest("AppointmentGet", Element(1, Bytes(MakeRequest("REMOTE-1")))));
+    ASSERT_TRUE(ReplyRecord(answer, 1, &back, sizeof back));
     EXPECT_STREQ("remote-1", back.ItemId);
-}
-
-TEST_F(SessionTest, RefusesUnknownFunctionsAndRecordsOfTheWrongSize) {
-    ASSERT_TRUE(Succeeded(Ask(kAuth)));
-    ASSERT_TRUE(Succeeded(Ask(kLoad)));
-    AppointmentRequest r = Record("x");
-    std::vector<char> big(sizeof r + 1, 0);
-    const std::vector<std::string> bad = {
-        Exec("AppointmentGetLastError", {}),
-        Exec("SetCurrentHost", {{&r, sizeof r}}),
-        Exec("DllMain", {{&r, sizeof r}}),
-        Exec("AppointmentAdd", {}),                          // parameter missing
-        Exec("AppointmentAdd", {{&r, sizeof r - 1}}),        // one byte short
-        Exec("AppointmentAdd", {{big.data(), big.size()}}),  // one byte long
-        Exec("AppointmentAdd", {{&r, sizeof r}}, {647}),     // SIZE lies
-        Exec("AppointmentEdit", {{&r, sizeof r}}),           // second record missing
-        "<DATA><METHOD>EXEC</METHOD><FUNCTION>AppointmentAdd</FUNCTION><PARAMETERS>"
-        "<PARAMETER1 SIZE=648>%%%%</PARAMETER1></PARAMETERS></DATA>",  // not Base64
-        "<DATA><METHOD>FORMAT</METHOD></DATA>",
-        "not even framed</DATA>",
-    };
-    for (const std::string& request : bad) {
-        std::string answer = Ask(request);
-        EXPECT_FALSE(Succeeded(answer)) << request.substr(0, 120);
-        EXPECT_EQ(std::string::npos, answer.find("<PARAMETER0")) << request.substr(0, 120);
-    }
-    EXPECT_FALSE(cv::testing::PathExists(calendar_ + "\\Y26M12D07.CAL"));
 }
 
 // Each export is called through its own declared type (a call through another function type is
 // undefined, which clang's UB sanitizer reports), and each answers with its result.
 TEST_F(SessionTest, EveryServedExportRunsWithItsOwnRecords) {
-    ASSERT_TRUE(Succeeded(Ask(kAuth)));
-    ASSERT_TRUE(Succeeded(Ask(kLoad)));
-    AppointmentRequest a = Record("a");
-    AppointmentRequest b = Record("b");
-    AppointmentItemRequest item;
-    std::memset(&item, 0, sizeof item);
-    std::strcpy(item.Mailbox, "anna");
-    std::strcpy(item.Postoffice, "po");
-    std::strcpy(item.ItemFileName, "a.eml");
-    ListContext context;
-    std::memset(&context, 0, sizeof context);
-    std::strcpy(context.Mailbox, "anna");
-    std::strcpy(context.Postoffice, "po");
-    ListItem listed;
-    std::memset(&listed, 0, sizeof listed);
-    const std::vector<std::pair<const char*, std::vector<std::pair<const void*, size_t>>>> calls = {
-        {"AppointmentAdd", {{&a, sizeof a}}},
-        {"AppointmentEdit", {{&a, sizeof a}, {&b, sizeof b}}},
-        {"AppointmentItemWriteFirstChunk", {{&item, sizeof item}}},
-        {"AppointmentItemGetSize", {{&item, sizeof item}}},
-        {"AppointmentListItemFindFirst", {{&context, sizeof context}, {&listed, sizeof listed}}},
-        {"AppointmentListItemFindClose", {{&context, sizeof context}}},
-    };
-    for (const auto& call : calls) {
-        std::string answer = Ask(Exec(call.first, call.second));
+    Open();
+    ASSERT_EQ(14u, ServedExports().size());
+    for (const Served& e : ServedExports()) {
+        std::string elements;
+        for (size_t k = 0; k < e.sizes.size(); ++k) {
+            elements += Element(static_cast<int>(k + 1), RecordOfSize(e.sizes[k]));
+        }
         int32_t result = -1;
-        EXPECT_EQ(1, cv::ReadReplyParameter(answer.c_str(), 0, &result, sizeof result))
-            << call.first;
+        EXPECT_TRUE(ReplyRecord(Ask(ExecRequest(e.name, elements)), 0, &result, sizeof result))
+            << e.name;
     }
 }
 
-TEST_F(SessionTest, QuitEndsTheConversation) {
+TEST_F(SessionTest, ExecRunsOnlyTheServedExports) {
+    Open();
+    const std::string record = Element(1, Bytes(MakeRequest("a")));
+    const std::string functions[] = {"DllMain",
+                                     "SetCurrentHost",
+                                     "AppointmentGetLastError",
+                                     "GetFreeBusyData",
+                                     "AppointmentItemDelete",
+                                     "AppointmentItemGetCurrentOffset",
+                                     "appointmentget",
+                                     "AppointmentGet ",
+                                     "AppointmentGetX",
+                                     std::string("AppointmentGet\0", 15),
+                                     "..\\AppointmentGet",
+                                     "%s%s%s%n",
+                                     "",
+                                     std::string(30000, 'F')};
+    for (const std::string& function : functions) {
+        EXPECT_TRUE(Refused(Ask(ExecRequest(function, record)))) << function.substr(0, 60);
+    }
+    for (const char* request :
+         {"<DATA><METHOD>EXEC</METHOD></DATA>", "<DATA><METHOD>FORMAT</METHOD></DATA>",
+          "<DATA></DATA>", "</DATA>", "not even framed</DATA>"}) {
+        EXPECT_TRUE(Refused(Ask(request))) << request;
+    }
+}
+
+TEST_F(SessionTest, EveryRecordMustHaveExactlyItsSize) {
+    Open();
+    int requests = 0;
+    for (const Served& e : ServedExports()) {
+        for (size_t bad = 0; bad < e.sizes.size(); ++bad) {
+            const std::string right = RecordOfSize(e.sizes[bad]);
+            const std::string size = std::to_string(right.size());
+            // Content one byte short or long, with a SIZE that agrees or holds the right size;
+            // the right content with a SIZE one off either way, or a SIZE no record has; content
+            // that is not Base64 or unpacks far beyond its SIZE.
+            const std::string short_one = right.substr(0, right.size() - 1),
+                              long_one = right + '\1';
+            const std::pair<std::string, std::string> variants[] = {
+                {std::to_string(short_one.size()), Packed(short_one)},
+                {size, Packed(short_one)},
+                {std::to_string(long_one.size()), Packed(long_one)},
+                {size, Packed(long_one)},
+                {std::to_string(right.size() - 1), Packed(right)},
+                {std::to_string(right.size() + 1), Packed(right)},
+                {std::to_string(right.size() + (1ull << 32)), Packed(right)},
+                {"18446744073709552264", Packed(right)},
+                {"99999999999", Packed(right)},
+                {"2147483647", Packed(right)},
+                {"-" + size, Packed(right)},
+                {"0", Packed(right)},
+                {"", Packed(right)},
+                {size, "%%%%"},
+                {size, Packed(std::string(20000, '\0'))},
+                {size, std::string(30000, 'A')},
+                {size, Packed(right + right)},
+            };
+            for (const auto& v : variants) {
+                std::string elements;
+                for (size_t k = 0; k < e.sizes.size(); ++k) {
+                    const int number = static_cast<int>(k + 1);
+                    elements += k == bad ? Element(number, v.first, v.second)
+                                         : Element(number, RecordOfSize(e.sizes[k]));
+                }
+                ++requests;
+                EXPECT_TRUE(Refused(Ask(ExecRequest(e.name, elements))))
+                    << e.name << " record " << bad + 1 << " SIZE=" << v.first << " "
+                    << v.second.substr(0, 20);
+            }
+        }
+    }
+    EXPECT_EQ(17 * 17, requests);
+    EXPECT_TRUE(Refused(Ask(ExecRequest("AppointmentAdd", ""))));  // a record missing
+    EXPECT_TRUE(Refused(Ask(ExecRequest("AppointmentEdit", Element(1, RecordOfSize(648))))));
+    ExpectStoreUntouched();
+}
+
+TEST_F(SessionTest, AnAuthenticatedClientCannotReachOutsideTheMailbox) {
+    Open();
+    TempFolder outside;
+    const std::string far = outside.Join("escape");
+    for (const std::string& name : {far, std::string("..\\..\\..\\..\\escape"),
+                                    std::string("..\\escape"), std::string("..")}) {
+        SCOPED_TRACE(name);
+        AppointmentItemRequest item = MakeItemRequest(name, "x");
+        const std::pair<const char*, std::string> calls[] = {
+            {"AppointmentAdd", Bytes(MakeRequest("x", 1, 2, name))},
+            {"AppointmentAdd", Bytes(MakeRequest("x", 1, 2, "Y09M03D15", name))},
+            {"AppointmentAdd", Bytes(MakeRequest("x", 1, 2, "Y09M03D15", "anna", name))},
+            {"AppointmentItemWriteFirstChunk", Bytes(item)},
+            {"AppointmentItemWriteNextChunk", Bytes(item)},
+        };
+        for (const auto& call : calls) {
+            const std::string answer = Ask(ExecRequest(call.first, Element(1, call.second)));
+            EXPECT_NE(std::string::npos, answer.find("</DATA>")) << call.first;
+        }
+    }
+    const std::string root = store_.root();
+    for (const std::string& path :
+         {far, far + ".CAL", far + ".BLK", root + "\\escape", root + "\\escape.CAL",
+          root + "\\example\\escape", root + "\\example\\escape.CAL",
+          root + "\\example\\MAILROOT\\escape", root + "\\example\\MAILROOT\\escape.CAL",
+          root + "\\example\\MAILROOT\\anna\\escape",
+          root + "\\example\\MAILROOT\\anna\\escape.CAL"}) {
+        EXPECT_FALSE(PathExists(path)) << path;
+    }
+}
+
+// Damaged requests, from a stranger and from a client that may run calls: always an answer, and
+// a stranger's never carries a parameter.
+TEST_F(SessionTest, DamagedRequestsAreAnsweredWithoutGrantingAnything) {
+    std::mt19937 random(20240607);
+    auto noise = [&](size_t count) {
+        std::string text(count, '\0');
+        for (char& c : text) c = static_cast<char>(random() & 0xFF);
+        return text;
+    };
+    auto damage = [&](std::string text) {
+        // Any byte but the closing "</DATA>", so that the request still ends there.
+        for (int n = 1 + static_cast<int>(random() % 8); n > 0; --n) {
+            text[random() % (text.size() - 7)] = static_cast<char>(random() & 0xFF);
+        }
+        return text;
+    };
+    const std::string get = ExecRequest("AppointmentGet", Element(1, Bytes(MakeRequest("a"))));
+    LibraryCache trusted_libraries(config_);
+    Session trusted(config_, trusted_libraries);
     bool close = false;
-    EXPECT_EQ("", session_.Answer("<DATA><METHOD>QUIT</METHOD></DATA>", &close));
-    EXPECT_TRUE(close);
+    ASSERT_TRUE(Succeeded(trusted.Answer(kAuth, &close)));
+    ASSERT_TRUE(Succeeded(trusted.Answer(kLoad, &close)));
+    for (int round = 0; round < 300; ++round) {
+        SCOPED_TRACE(round);
+        Session stranger(config_, libraries_);
+        EXPECT_TRUE(
+            Refused(stranger.Answer("<DATA>" + noise(random() % 8192) + "</DATA>", &close)));
+        const std::string* from[] = {&kAuth, &kLoad, &get, &kPing};
+        const std::string answer = stranger.Answer(damage(*from[random() % 4]), &close);
+        if (!close) EXPECT_NE(std::string::npos, answer.find("</DATA>"));
+        EXPECT_EQ(std::string::npos, answer.find("<PARAMETER"));
+        const std::string reply = trusted.Answer(damage(get), &close);
+        int32_t result = 0;
+        if (reply.find("<PARAMETER0") != std::string::npos) {
+            EXPECT_TRUE(ReplyRecord(reply, 0, &result, sizeof result));
+        }
+    }
+    ExpectStoreUntouched();
 }
 
 }  // namespace
