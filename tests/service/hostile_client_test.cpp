@@ -138,31 +138,6 @@ const std::string kGet = ExecRequest("AppointmentGet", Element(1, Bytes(MakeRequ
     return GoodConversation(wire);
 }
 
-// The service's process from outside: natively from /proc; the Windows build does not look (the
-// figures stay -1, unknown).
-struct Figures {
-    long resident_kib = -1;
-    long threads = -1;
-};
-
-Figures ReadFigures(unsigned pid) {
-    Figures figures;
-#if !defined(_WIN32)
-    std::string status = ReadFileOrEmpty("/proc/" + std::to_string(pid) + "/status");
-    auto field = [&](const char* name) {
-        std::string::size_type at = status.find(name);
-        return at == std::string::npos
-                   ? -1L
-                   : std::strtol(status.c_str() + at + std::strlen(name), nullptr, 10);
-    };
-    figures.resident_kib = field("VmRSS:");
-    figures.threads = field("Threads:");
-#else
-    (void)pid;
-#endif
-    return figures;
-}
-
 class HostileClientTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -191,7 +166,7 @@ class HostileClientTest : public ::testing::Test {
                 "\nmax-connections = " + std::to_string(max_connections) + "\n"));
         port_ = StartAdminService(&service_, config, work_.Join("port"));
         ASSERT_NE(0, port_) << "cvadmind did not start";
-        baseline_ = ReadFigures(service_.id());  // no connection yet: only the service's own
+        threads_before_ = Figure("Threads:");  // no connection yet: only the service's own
         ASSERT_TRUE(ServesGoodClient(port_));
     }
 
@@ -216,22 +191,36 @@ class HostileClientTest : public ::testing::Test {
         EXPECT_TRUE(ServesGoodClient(port_)) << "after the attack";
     }
 
+    // A figure of the service's process ("VmRSS:" in KiB, "Threads:"), natively from /proc; -1
+    // where it cannot be read (the Windows build does not look).
+    long Figure(const char* name) {
+#if defined(_WIN32)
+        (void)name;
+        return -1;
+#else
+        const std::string status =
+            ReadFileOrEmpty("/proc/" + std::to_string(service_.id()) + "/status");
+        const std::string::size_type at = status.find(name);
+        return at == std::string::npos
+                   ? -1
+                   : std::strtol(status.c_str() + at + std::strlen(name), nullptr, 10);
+#endif
+    }
+
     // Waits until the service is down to the threads it had before the attacks: every
     // connection's thread has ended.
     void ExpectThreadsEnd() {
-        if (baseline_.threads < 0) return;
+        if (threads_before_ < 0) return;
 #if defined(__SANITIZE_THREAD__)
         // The thread sanitizer starts a thread of its own in the service once it has work.
-        const long allowed = baseline_.threads + 1;
+        const long allowed = threads_before_ + 1;
 #else
-        const long allowed = baseline_.threads;
+        const long allowed = threads_before_;
 #endif
-        Figures now = ReadFigures(service_.id());
-        for (int i = 0; i < 1000 && now.threads > allowed; ++i) {
+        for (int i = 0; i < 1000 && Figure("Threads:") > allowed; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            now = ReadFigures(service_.id());
         }
-        EXPECT_LE(now.threads, allowed) << "connection threads left running";
+        EXPECT_LE(Figure("Threads:"), allowed) << "connection threads left running";
     }
 
     HostThread host_;
@@ -241,7 +230,7 @@ class HostileClientTest : public ::testing::Test {
     std::string period_file_;
     ChildProcess service_;
     uint16_t port_ = 0;
-    Figures baseline_;
+    long threads_before_ = -1;
 };
 
 TEST_F(HostileClientTest, OversizedRequestsAreCutOffAndEachConnectionStartsAStranger) {
@@ -333,7 +322,7 @@ TEST_F(HostileClientTest, FloodsDoNotLockOutClientsNorGrowTheService) {
         trusted.emplace_back(new Wire(port_));
         ASSERT_TRUE(GoodConversation(*trusted.back()));
     }
-    const Figures before = ReadFigures(service_.id());
+    const long before = Figure("VmRSS:");
     const std::string partial = "<DATA><METHOD>PING</METHOD>" + std::string(16384, 'p');
     size_t sent = 0;
     for (int flood = 0; flood < 3; ++flood) {
@@ -345,9 +334,8 @@ TEST_F(HostileClientTest, FloodsDoNotLockOutClientsNorGrowTheService) {
         }
         EXPECT_TRUE(ServesGoodClient(port_)) << "a newcomer";
         for (auto& wire : trusted) EXPECT_TRUE(GoodGet(*wire)) << "a trusted client";
-        const Figures held = ReadFigures(service_.id());
-        if (held.threads >= 0) {
-            EXPECT_LE(held.threads, baseline_.threads + 2 * static_cast<long>(kLimit));
+        if (threads_before_ >= 0) {
+            EXPECT_LE(Figure("Threads:"), threads_before_ + 2 * static_cast<long>(kLimit));
         }
     }
     const std::string mib(1 << 20, 'A');
@@ -358,15 +346,15 @@ TEST_F(HostileClientTest, FloodsDoNotLockOutClientsNorGrowTheService) {
         EXPECT_EQ(Reply::kClosed, wire.Receive().outcome);
     }
     for (auto& wire : trusted) EXPECT_TRUE(GoodGet(*wire));
-    const Figures after = ReadFigures(service_.id());
+    const long after = Figure("VmRSS:");
     trusted.clear();
     ExpectThreadsEnd();
     std::printf("cvadmind: 1520 connections, %zu bytes offered; VmRSS %ld KiB before, %ld after\n",
-                sent, before.resident_kib, after.resident_kib);
+                sent, before, after);
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     // (The sanitizers hold freed memory back, quarantine and shadow: resident size says nothing.)
-    if (before.resident_kib >= 0) {
-        EXPECT_LT(after.resident_kib - before.resident_kib, 32 * 1024);
+    if (before >= 0) {
+        EXPECT_LT(after - before, 32 * 1024);
     }
 #endif
 }
