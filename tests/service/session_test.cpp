@@ -335,7 +335,9 @@ TEST_F(SessionTest, DamagedRequestsAreAnsweredWithoutGrantingAnything) {
             Refused(stranger.Answer("<DATA>" + noise(random() % 8192) + "</DATA>", &close)));
         const std::string* from[] = {&kAuth, &kLoad, &get, &kPing};
         const std::string answer = stranger.Answer(damage(*from[random() % 4]), &close);
-        if (!close) EXPECT_NE(std::string::npos, answer.find("</DATA>"));
+        if (!close) {
+            EXPECT_NE(std::string::npos, answer.find("</DATA>"));
+        }
         EXPECT_EQ(std::string::npos, answer.find("<PARAMETER"));
         const std::string reply = trusted.Answer(damage(get), &close);
         int32_t result = 0;
