@@ -79,33 +79,31 @@ void CheckConversions(int bias) {
     EXPECT_EQ(1105099200, ParseShortDateToTime("12:00 07 Jan, 2005"));
 }
 
-TEST(ExtractFieldTest, TakesTheFieldBetweenTheDelimiters) {
-    char out[32];
-    const char* text = "Tue, 07 Mar";
-    EXPECT_EQ(text + 4, ExtractField(text, "", ",", out, sizeof out));
-    EXPECT_STREQ("Tue", out);
-    EXPECT_EQ(text + 8, ExtractField(text, " ", " ", out, sizeof out));
-    EXPECT_STREQ("07", out);
-    // The end is searched from one character in, so a leading space stays in the field.
-    EXPECT_NE(nullptr, ExtractField(" 07 Mar", "", " ", out, sizeof out));
-    EXPECT_STREQ(" 07", out);
-    // Without an end: the rest from the start delimiter on.
-    EXPECT_EQ(nullptr, ExtractField("14:30 +0100 (CET)", " ", nullptr, out, sizeof out));
-    EXPECT_STREQ(" +0100 (CET)", out);
-    EXPECT_NE(nullptr, ExtractField("abcdef:", "", ":", out, 4));
-    EXPECT_STREQ("abc", out);
-}
-
-TEST(ExtractFieldTest, MissingDelimiterLeavesTheOutputAlone) {
-    char out[32] = "keep";
-    EXPECT_EQ(nullptr, ExtractField("abc", "x", ":", out, sizeof out));
-    EXPECT_EQ(nullptr, ExtractField("abc", "", ":", out, sizeof out));
-    EXPECT_EQ(nullptr, ExtractField(":abc", "", ":", out, sizeof out));
-    EXPECT_EQ(nullptr, ExtractField("", "", " ", out, sizeof out));
-    EXPECT_STREQ("keep", out);
-}
-
-TEST(MonthFromNameTest, KnowsJanuaryToNovemberAndTakesAnythingElseAsDecember) {
+TEST(HeaderFieldsTest, ExtractFieldAndMonthNames) {
+    struct Case {
+        const char *text, *start, *end;
+        size_t size;
+        int after;  // where the answer points in text, -1 for null
+        const char* out;
+    };
+    const Case cases[] = {
+        {"Tue, 07 Mar", "", ",", 32, 4, "Tue"},
+        {"Tue, 07 Mar", " ", " ", 32, 8, "07"},
+        {" 07 Mar", "", " ", 32, 4, " 07"},  // the end is searched from one character in
+        {"14:30 +0100 (CET)", " ", nullptr, 32, -1, " +0100 (CET)"},  // no end: all the rest
+        {"abcdef:", "", ":", 4, 7, "abc"},
+        {"abc", "x", ":", 32, -1, "keep"},
+        {"abc", "", ":", 32, -1, "keep"},
+        {":abc", "", ":", 32, -1, "keep"},
+        {"", "", " ", 32, -1, "keep"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        char out[32] = "keep";
+        EXPECT_EQ(c.after < 0 ? nullptr : c.text + c.after,
+                  ExtractField(c.text, c.start, c.end, out, c.size));
+        EXPECT_STREQ(c.out, out);
+    }
     EXPECT_EQ(0, MonthFromName("Jan"));
     EXPECT_EQ(2, MonthFromName("mar"));
     EXPECT_EQ(10, MonthFromName("NOV"));

@@ -215,12 +215,5 @@ TEST(ThreadSlotTest, EachThreadHasItsOwnValueStartingAtZero) {
     slot.Free();
 }
 
-TEST(TimeZoneTest, ReportsAValidZone) {
-    TimeZoneInfo zone = GetTimeZoneInfo();
-    EXPECT_NE(TimeZoneInfo::kInvalid, zone.state);
-    EXPECT_GE(zone.bias, -14 * 60);
-    EXPECT_LE(zone.bias, 12 * 60);
-}
-
 }  // namespace
 }  // namespace cv

@@ -28,17 +28,16 @@ TEST(RegFile, ReadsTheValueForms) {
         "; a comment\r\n"
         "[HKEY_CURRENT_USER\\Software\\Corvane\\Corvane\\Administration]\r\n"
         "\"ForceDefaultHost\"=dword:1\r\n");
-    EXPECT_EQ(std::string("C:\\Store\\\"q\"\0", 13),
-              Data(file, Hive::kLocalMachine, "SOFTWARE\\Corvane\\Corvane", "Mail Root"));
+    auto store = [&](const char* name) {
+        return Data(file, Hive::kLocalMachine, "SOFTWARE\\Corvane\\Corvane", name);
+    };
+    EXPECT_EQ(std::string("C:\\Store\\\"q\"\0", 13), store("Mail Root"));
     EXPECT_EQ(std::string("\x1f\0\0\0", 4),
               Data(file, Hive::kLocalMachine, "software\\corvane\\corvane", "write wait timeout"));
-    EXPECT_EQ("\x01\x02\xff",
-              Data(file, Hive::kLocalMachine, "SOFTWARE\\Corvane\\Corvane", "Blob"));
-    EXPECT_EQ("\x01\x02\x03\x04",
-              Data(file, Hive::kLocalMachine, "SOFTWARE\\Corvane\\Corvane", "Long"));
+    EXPECT_EQ("\x01\x02\xff", store("Blob"));
+    EXPECT_EQ("\x01\x02\x03\x04", store("Long"));
     EXPECT_EQ(2u, file.Find(Hive::kLocalMachine, "SOFTWARE\\Corvane\\Corvane", "Expand")->type);
-    EXPECT_EQ(std::string("default\0", 8),
-              Data(file, Hive::kLocalMachine, "SOFTWARE\\Corvane\\Corvane", ""));
+    EXPECT_EQ(std::string("default\0", 8), store(""));
     EXPECT_EQ(std::string("\1\0\0\0", 4),
               Data(file, Hive::kCurrentUser, "Software\\Corvane\\Corvane\\Administration",
                    "ForceDefaultHost"));
