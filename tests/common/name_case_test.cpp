@@ -99,7 +99,9 @@ TEST_F(NameCaseTest, EveryOperationFindsTheTwinAndMakesNoSecondEntry) {
         std::string entries;
         for (const std::string& name : Entries()) entries += (entries.empty() ? "" : " ") + name;
         EXPECT_EQ(c.entries, entries);
-        if (c.twin != "-") EXPECT_EQ(c.twin, ReadFileOrEmpty(Path("TWIN.CAL")));
+        if (c.twin != "-") {
+            EXPECT_EQ(c.twin, ReadFileOrEmpty(Path("TWIN.CAL")));
+        }
     }
 }
 

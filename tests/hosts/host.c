@@ -378,7 +378,7 @@ void cv_patch_allocators(HMODULE module) {
 /* ---- One case per export ------------------------------------------------------------------ */
 
 int cv_run_case(int x, const char* mailbox, const char* mode, long at) {
-    char label[256], bytes[BIG_SIZE + 1], seen[160] = "";
+    char label[256], bytes[BIG_SIZE + 1], seen[200];
     AppointmentRequest r, edited;
     AppointmentItemRequest item;
     FreeBusyRequest busy;
@@ -505,19 +505,11 @@ int cv_run_case(int x, const char* mailbox, const char* mode, long at) {
     }
     /* Without injection only the success counts; with it, the failure result (nothing changed)
      * or a correct success. */
-    if (a == &busy) {
-        snprintf(seen, sizeof seen, ": BusyDays \"%.40s\", length %ld", busy.BusyDays,
-                 (long)busy.BusyDaysLength);
-    } else if (b == &listed) {
-        snprintf(seen, sizeof seen, ": ItemId \"%.40s\", %ld..%ld, ItemXmlLength %lu",
-                 listed.ItemId, (long)listed.StartTime, (long)listed.FinishTime,
-                 (unsigned long)listed.ItemXmlLength);
-    } else if (a == &item) {
-        snprintf(seen, sizeof seen, ": DataLength %ld", (long)item.DataLength);
-    } else {
-        snprintf(seen, sizeof seen, ": ItemId \"%.40s\", %ld..%ld", r.ItemId, (long)r.StartTime,
-                 (long)r.FinishTime);
-    }
+    snprintf(seen, sizeof seen, ": %s \"%.40s\", %ld..%ld, DataLength %ld, BusyDays \"%.31s\"",
+             b == &listed ? "listed" : "ItemId", b == &listed ? listed.ItemId : r.ItemId,
+             (long)(b == &listed ? listed.StartTime : r.StartTime),
+             (long)(b == &listed ? listed.FinishTime : r.FinishTime), (long)item.DataLength,
+             busy.BusyDays);
     int succeeded = got == want && right;
     if (!succeeded && (!reached || got != failed)) {
         cv_fail("%s: answered %ld%s%s (expected %ld%s)", label, (long)got,
