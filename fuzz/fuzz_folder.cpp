@@ -12,16 +12,17 @@
 namespace cv {
 namespace fuzzing {
 
+// Made on first use and never destroyed: it is removed at exit, after the static destructors.
 const std::string& FuzzFolder() {
-    static const std::string folder = [] {
-        std::string path =
-            TemporaryFolder() + "\\cvaicp-fuzz-" + std::to_string(CurrentProcessId());
-        DeleteFolderTree(path.c_str(), nullptr);  // left by a process of the same id that crashed
-        if (!MakeDirectory(path.c_str())) std::abort();  // no temporary folder to work in
+    static const std::string* const folder = [] {
+        auto* path = new std::string(TemporaryFolder() + "\\cvaicp-fuzz-" +
+                                     std::to_string(CurrentProcessId()));
+        DeleteFolderTree(path->c_str(), nullptr);  // left by a process of the same id that crashed
+        if (!MakeDirectory(path->c_str())) std::abort();  // no temporary folder to work in
         std::atexit([] { DeleteFolderTree(FuzzFolder().c_str(), nullptr); });
         return path;
     }();
-    return folder;
+    return *folder;
 }
 
 std::string AttachMailRoot(const char* postoffice, const char* mailbox) {
