@@ -68,6 +68,7 @@ TEST_F(RegistryTest, TextReads) {
 // Numbers take any data of up to four bytes, zero-extended; every failure leaves the output alone.
 TEST_F(RegistryTest, DwordReads) {
     registry_.SetDword(kMachine, kKey, "Number", 0x1f);
+    registry_.SetDword(kMachine, kKey, "Wide", 0x12345678);
     registry_.SetString(kMachine, kKey, "Digit", "7");
     registry_.SetBinary(kMachine, kKey, "Eight", std::string(8, '\1'));
     registry_.SetDword(kMachine, kKey, "OnlyMachine", 1);
@@ -83,7 +84,7 @@ TEST_F(RegistryTest, DwordReads) {
         {kMachine, kKey, "Number", 1, 0x1f}, {kMachine, kKey, "Digit", 1, 0x37},  // '7' and NUL
         {kMachine, kKey, "Eight", 0, 99},    {kMachine, kKey, "Absent", 0, 99},
         {kMachine, "", "Number", 0, 99},     {kUser, kKey, "Number", 1, 8081},
-        {kUser, kKey, "OnlyMachine", 0, 99},
+        {kUser, kKey, "OnlyMachine", 0, 99}, {kMachine, kKey, "Wide", 1, 0x12345678},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.hive == kUser ? "user " : "machine ") + c.key + " " + c.name);
