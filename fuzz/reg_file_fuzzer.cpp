@@ -3,15 +3,12 @@
 // unchanged, with every value found where it was.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
 #include "common/reg_file.h"
-
-namespace {}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -7,10 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
-#include <ostream>
 #include <string>
 
 #include "common/platform.h"
@@ -79,40 +79,38 @@ void CheckConversions(int bias) {
     EXPECT_EQ(1105099200, ParseShortDateToTime("12:00 07 Jan, 2005"));
 }
 
-TEST(ExtractFieldTest, TakesTheFieldBetweenTheDelimiters) {
-    char out[32];
-    const char* text = "Tue, 07 Mar";
-    EXPECT_EQ(text + 4, ExtractField(text, "", ",", out, sizeof out));
-    EXPECT_STREQ("Tue", out);
-    EXPECT_EQ(text + 8, ExtractField(text, " ", " ", out, sizeof out));
-    EXPECT_STREQ("07", out);
-    // The end is searched from one character in, so a leading space stays in the field.
-    EXPECT_NE(nullptr, ExtractField(" 07 Mar", "", " ", out, sizeof out));
-    EXPECT_STREQ(" 07", out);
-    // Without an end: the rest from the start delimiter on.
-    EXPECT_EQ(nullptr, ExtractField("14:30 +0100 (CET)", " ", nullptr, out, sizeof out));
-    EXPECT_STREQ(" +0100 (CET)", out);
-    EXPECT_NE(nullptr, ExtractField("abcdef:", "", ":", out, 4));
-    EXPECT_STREQ("abc", out);
-}
-
-TEST(ExtractFieldTest, MissingDelimiterLeavesTheOutputAlone) {
-    char out[32] = "keep";
-    EXPECT_EQ(nullptr, ExtractField("abc", "x", ":", out, sizeof out));
-    EXPECT_EQ(nullptr, ExtractField("abc", "", ":", out, sizeof out));
-    EXPECT_EQ(nullptr, ExtractField(":abc", "", ":", out, sizeof out));
-    EXPECT_EQ(nullptr, ExtractField("", "", " ", out, sizeof out));
-    EXPECT_STREQ("keep", out);
-}
-
-TEST(MonthFromNameTest, KnowsJanuaryToNovemberAndTakesAnythingElseAsDecember) {
+TEST(HeaderFieldsTest, ExtractFieldAndMonthNames) {
+    struct Case {
+        const char *text, *start, *end;
+        size_t size;
+        int after;  // where the answer points in text, -1 for null
+        const char* out;
+    };
+    const Case cases[] = {
+        {"Tue, 07 Mar", "", ",", 32, 4, "Tue"},
+        {"Tue, 07 Mar", " ", " ", 32, 8, "07"},
+        {" 07 Mar", "", " ", 32, 4, " 07"},  // the end is searched from one character in
+        {"14:30 +0100 (CET)", " ", nullptr, 32, -1, " +0100 (CET)"},  // no end: all the rest
+        {"abcdef:", "", ":", 4, 7, "abc"},
+        {"abc", "x", ":", 32, -1, "keep"},
+        {"abc", "", ":", 32, -1, "keep"},
+        {":abc", "", ":", 32, -1, "keep"},
+        {"", "", " ", 32, -1, "keep"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        char out[32] = "keep";
+        EXPECT_EQ(c.after < 0 ? nullptr : c.text + c.after,
+                  ExtractField(c.text, c.start, c.end, out, c.size));
+        EXPECT_STREQ(c.out, out);
+    }
     EXPECT_EQ(0, MonthFromName("Jan"));
     EXPECT_EQ(2, MonthFromName("mar"));
     EXPECT_EQ(10, MonthFromName("NOV"));
     for (const char* other : {"Dec", "xyz", "March", ""}) EXPECT_EQ(11, MonthFromName(other));
 }
 
-TEST(ParseShortDateTest, CopiesTheFieldsThroughTheirRangeChecks) {
+TEST(HeaderDatesTest, FieldsGoThroughTheirRangeChecksAndAreCut) {
     EXPECT_EQ("2005-03-07T14:30:00", ShortDate("14:30 07 Mar, 2005"));
     EXPECT_EQ("2005-03-07T14:30:00", ShortDate("14:30:45 07 Mar, 2005"));
     EXPECT_EQ("2005-01-07T14:30:00", ShortDate("14:30 07 Jan, 2005"));
@@ -125,15 +123,8 @@ TEST(ParseShortDateTest, CopiesTheFieldsThroughTheirRangeChecks) {
               ShortDate(("14:30 07 Mar, " + std::string(31, ' ') + "2006").c_str()));
     EXPECT_EQ(kNoOutput, ShortDate("14:30 07 Mar 2005"));
     EXPECT_EQ(kNoOutput, ShortDate("1430 07 Mar, 2005"));
-}
-
-TEST(ParseShortDateToTimeTest, FailsOnAMissingDelimiter) {
-    EXPECT_EQ(0, ParseShortDateToTime("14:30 07 Mar 2005"));
-    EXPECT_EQ(0, ParseShortDateToTime("14:30:10 07Mar, 2005"));
-    EXPECT_EQ(0, ParseShortDateToTime("1430 07 Mar, 2005"));
-}
-
-TEST(ParseMessageDateTest, CutsLongFields) {
+    for (const char* missing : {"14:30 07 Mar 2005", "14:30:10 07Mar, 2005", "1430 07 Mar, 2005"})
+        EXPECT_EQ(0, ParseShortDateToTime(missing)) << missing;
     // 32 characters of day: the cut leaves 31 zeros, which read as day 0 and become the 1st.
     std::string text = "Tue, " + std::string(30, '0') + "07 Mar 2005 14:30:10 GMT";
     EXPECT_EQ("2005-03-01T14:30:10", MessageDate(text.c_str()));
@@ -155,10 +146,6 @@ struct Zone {
     int bias;  // standard time, minutes, UTC = local + bias
 };
 
-void PrintTo(const Zone& zone, std::ostream* os) {
-    *os << zone.name;
-}
-
 const Zone kZones[] = {
     {"UTC", 0},
     {"Europe/Berlin", -60},
@@ -168,20 +155,15 @@ const Zone kZones[] = {
 };
 
 // Sets an environment variable for the scope, then puts back what was there.
-class ScopedVariable {
-  public:
-    ScopedVariable(const char* name, const std::string& value) : name_(name) {
-        const char* old = std::getenv(name);
-        had_ = old != nullptr;
-        if (had_) old_ = old;
+struct ScopedVariable {
+    ScopedVariable(const char* name, const std::string& value)
+        : name(name), had(std::getenv(name) != nullptr), old(had ? std::getenv(name) : "") {
         SetProcessEnvironment(name, value.c_str());
     }
-    ~ScopedVariable() { SetProcessEnvironment(name_, had_ ? old_.c_str() : nullptr); }
-
-  private:
-    const char* name_;
-    bool had_;
-    std::string old_;
+    ~ScopedVariable() { SetProcessEnvironment(name, had ? old.c_str() : nullptr); }
+    const char* name;
+    bool had;
+    std::string old;
 };
 
 bool UnderWine() {
@@ -235,9 +217,7 @@ TEST_P(DateTimeZoneTest, ConversionsHold) {
 INSTANTIATE_TEST_SUITE_P(Zones, DateTimeZoneTest, ::testing::ValuesIn(kZones),
                          [](const ::testing::TestParamInfo<Zone>& info) {
                              std::string name = info.param.name;
-                             for (char& c : name) {
-                                 if (c == '/') c = '_';
-                             }
+                             std::replace(name.begin(), name.end(), '/', '_');
                              return name;
                          });
 

@@ -28,17 +28,16 @@ TEST(RegFile, ReadsTheValueForms) {
         "; a comment\r\n"
         "[HKEY_CURRENT_USER\\Software\\Corvane\\Corvane\\Administration]\r\n"
         "\"ForceDefaultHost\"=dword:1\r\n");
-    EXPECT_EQ(std::string("C:\\Store\\\"q\"\0", 13),
-              Data(file, Hive::kLocalMachine, "SOFTWARE\\Corvane\\Corvane", "Mail Root"));
+    auto store = [&](const char* name) {
+        return Data(file, Hive::kLocalMachine, "SOFTWARE\\Corvane\\Corvane", name);
+    };
+    EXPECT_EQ(std::string("C:\\Store\\\"q\"\0", 13), store("Mail Root"));
     EXPECT_EQ(std::string("\x1f\0\0\0", 4),
               Data(file, Hive::kLocalMachine, "software\\corvane\\corvane", "write wait timeout"));
-    EXPECT_EQ("\x01\x02\xff",
-              Data(file, Hive::kLocalMachine, "SOFTWARE\\Corvane\\Corvane", "Blob"));
-    EXPECT_EQ("\x01\x02\x03\x04",
-              Data(file, Hive::kLocalMachine, "SOFTWARE\\Corvane\\Corvane", "Long"));
+    EXPECT_EQ("\x01\x02\xff", store("Blob"));
+    EXPECT_EQ("\x01\x02\x03\x04", store("Long"));
     EXPECT_EQ(2u, file.Find(Hive::kLocalMachine, "SOFTWARE\\Corvane\\Corvane", "Expand")->type);
-    EXPECT_EQ(std::string("default\0", 8),
-              Data(file, Hive::kLocalMachine, "SOFTWARE\\Corvane\\Corvane", ""));
+    EXPECT_EQ(std::string("default\0", 8), store(""));
     EXPECT_EQ(std::string("\1\0\0\0", 4),
               Data(file, Hive::kCurrentUser, "Software\\Corvane\\Corvane\\Administration",
                    "ForceDefaultHost"));
@@ -69,12 +68,13 @@ TEST(RegFile, SkipsWhatItCannotRead) {
 TEST(RegFile, DeletionsRemoveValuesAndKeyTrees) {
     RegFile file = RegFile::Parse(
         "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"x\"=\"1\"\n\"y\"=\"2\"\n"
-        "[HKEY_LOCAL_MACHINE\\A\\B]\n\"z\"=\"3\"\n"
+        "[HKEY_LOCAL_MACHINE\\A\\B]\n\"z\"=\"3\"\n[HKEY_LOCAL_MACHINE\\A\\C\\]\n\"z\"=\"4\"\n"
         "[HKEY_LOCAL_MACHINE\\A]\n\"x\"=-\n"
         "[-HKEY_LOCAL_MACHINE\\A\\B]\n");
     EXPECT_EQ("<missing>", Data(file, Hive::kLocalMachine, "A", "x"));
     EXPECT_EQ(std::string("2\0", 2), Data(file, Hive::kLocalMachine, "A", "y"));
     EXPECT_FALSE(file.HasKey(Hive::kLocalMachine, "A\\B"));
+    EXPECT_EQ(std::string("4\0", 2), Data(file, Hive::kLocalMachine, "A\\C", "z"));
 }
 
 TEST(RegFile, ReadsUtf16WithByteOrderMark) {
@@ -83,11 +83,11 @@ TEST(RegFile, ReadsUtf16WithByteOrderMark) {
         utf16 += c;
         utf16 += '\0';
     }
-    utf16 += "\xe9";  // U+00E9
-    utf16 += '\0';
-    utf16 += std::string("\"\0\n\0", 4);
+    // U+00E9, U+0800 (the first of three UTF-8 bytes) and U+10FFFF (the last surrogate pair)
+    utf16 += std::string("\xe9\0\0\x08\xff\xdb\xff\xdf\"\0\n\0", 12);
     RegFile file = RegFile::Parse(utf16);
-    EXPECT_EQ(std::string("v\xc3\xa9\0", 4), Data(file, Hive::kCurrentUser, "K", "n"));
+    EXPECT_EQ(std::string("v\xc3\xa9\xe0\xa0\x80\xf4\x8f\xbf\xbf\0", 11),
+              Data(file, Hive::kCurrentUser, "K", "n"));
 }
 
 TEST(RegFile, SerialisedTextReadsBackTheSame) {

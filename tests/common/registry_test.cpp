@@ -23,102 +23,87 @@ class RegistryTest : public ::testing::Test {
     testing::TestRegistry registry_;
 };
 
-TEST_F(RegistryTest, TextUpTo1024BytesIsRead) {
-    std::string exact(1023, 'x');  // 1023 characters and the NUL: 1024 bytes
-    registry_.SetString(Hive::kLocalMachine, kKey, "Exact", exact);
-    registry_.SetString(Hive::kLocalMachine, kKey, "Over", exact + "y");
-    char out[kRegistryTextSize] = "preset";
-    EXPECT_EQ(1, GetRegistryString(kKey, "Exact", out));
-    EXPECT_EQ(exact, out);
-    std::strcpy(out, "preset");
-    EXPECT_EQ(0, GetRegistryString(kKey, "Over", out));
-    EXPECT_STREQ("", out);
+constexpr Hive kMachine = Hive::kLocalMachine, kUser = Hive::kCurrentUser;
+
+// Machine text reads clear their output on a missing or unusable value; user reads leave it alone.
+TEST_F(RegistryTest, TextReads) {
+    const std::string exact(1023, 'x');  // 1023 characters and the NUL: 1024 bytes
+    registry_.SetString(kMachine, kKey, "Exact", exact);
+    registry_.SetString(kMachine, kKey, "Over", exact + "y");
+    registry_.SetString(kMachine, kKey, "Mixed Case", "yes");
+    for (Hive hive : {kMachine, kUser}) {
+        registry_.SetBinary(hive, kKey, "Full", std::string(1024, 'z'));  // no room for the NUL
+        registry_.SetBinary(hive, kKey, "Empty", "");
+        registry_.SetBinary(hive, kKey, "Embedded", std::string("ab\0cd", 5));
+    }
+    struct Case {
+        Hive hive;
+        const char* key;
+        const char* name;
+        int result;
+        std::string out;
+    };
+    const Case cases[] = {
+        {kMachine, kKey, "Exact", 1, exact},
+        {kMachine, kKey, "Over", 0, ""},
+        {kMachine, kKey, "Full", 0, ""},
+        {kUser, kKey, "Full", 0, "preset"},
+        {kMachine, kKey, "Absent", 0, ""},
+        {kUser, kKey, "Absent", 0, "preset"},
+        {kMachine, "SOFTWARE\\CvaicpTests\\NoSuchKey", "Exact", 0, "preset"},
+        {kMachine, kKey, "Empty", 0, ""},
+        {kUser, kKey, "Empty", 1, ""},
+        {kUser, kKey, "Embedded", 1, "ab"},
+        {kMachine, "software\\cvaicptests\\REGISTRY", "MIXED case", 1, "yes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.hive == kUser ? "user " : "machine ") + c.key + " " + c.name);
+        char out[kRegistryTextSize] = "preset";
+        EXPECT_EQ(c.result, c.hive == kUser ? GetUserRegistryString(c.key, c.name, out)
+                                            : GetRegistryString(c.key, c.name, out));
+        EXPECT_EQ(c.out, out);
+    }
 }
 
-TEST_F(RegistryTest, TextFillingTheBufferWithoutNulCountsAsMissing) {
-    registry_.SetBinary(Hive::kLocalMachine, kKey, "Full", std::string(1024, 'z'));
-    registry_.SetBinary(Hive::kCurrentUser, kKey, "Full", std::string(1024, 'z'));
-    char out[kRegistryTextSize] = "preset";
-    EXPECT_EQ(0, GetRegistryString(kKey, "Full", out));
-    EXPECT_STREQ("", out);
-    std::strcpy(out, "preset");
-    EXPECT_EQ(0, GetUserRegistryString(kKey, "Full", out));
-    EXPECT_STREQ("preset", out);
-}
-
-TEST_F(RegistryTest, MissingTextClearsMachineOutputButKeepsUserOutput) {
-    registry_.SetString(Hive::kLocalMachine, kKey, "Present", "v");
-    registry_.SetString(Hive::kCurrentUser, kKey, "Present", "v");
-    char out[kRegistryTextSize] = "preset";
-    EXPECT_EQ(0, GetRegistryString(kKey, "Absent", out));
-    EXPECT_STREQ("", out);
-    std::strcpy(out, "preset");
-    EXPECT_EQ(0, GetUserRegistryString(kKey, "Absent", out));
-    EXPECT_STREQ("preset", out);
-    // A key that cannot be opened leaves both alone.
-    std::strcpy(out, "preset");
-    EXPECT_EQ(0, GetRegistryString("SOFTWARE\\CvaicpTests\\NoSuchKey", "Present", out));
-    EXPECT_STREQ("preset", out);
-}
-
-TEST_F(RegistryTest, EmptyTextFailsForMachineAndReadsEmptyForUser) {
-    registry_.SetBinary(Hive::kLocalMachine, kKey, "Empty", "");
-    registry_.SetBinary(Hive::kCurrentUser, kKey, "Empty", "");
-    char out[kRegistryTextSize] = "preset";
-    EXPECT_EQ(0, GetRegistryString(kKey, "Empty", out));
-    EXPECT_STREQ("", out);
-    std::strcpy(out, "preset");
-    EXPECT_EQ(1, GetUserRegistryString(kKey, "Empty", out));
-    EXPECT_STREQ("", out);
-}
-
-TEST_F(RegistryTest, TextEndsAtItsFirstNul) {
-    registry_.SetBinary(Hive::kCurrentUser, kKey, "Embedded", std::string("ab\0cd", 5));
-    char out[kRegistryTextSize];
-    EXPECT_EQ(1, GetUserRegistryString(kKey, "Embedded", out));
-    EXPECT_STREQ("ab", out);
-}
-
-TEST_F(RegistryTest, DwordAcceptsAnyDataUpToFourBytes) {
-    registry_.SetDword(Hive::kLocalMachine, kKey, "Number", 0x1f);
-    registry_.SetString(Hive::kLocalMachine, kKey, "Digit", "7");
-    registry_.SetBinary(Hive::kLocalMachine, kKey, "Eight", std::string(8, '\1'));
-    registry_.SetDword(Hive::kCurrentUser, kKey, "Number", 8081);
-    uint32_t value = 99;
-    EXPECT_EQ(1, GetRegistryDword(kKey, "Number", &value));
-    EXPECT_EQ(0x1fu, value);
-    EXPECT_EQ(1, GetRegistryDword(kKey, "Digit", &value));
-    EXPECT_EQ(0x37u, value);  // '7' and its NUL, zero-extended
-    value = 99;
-    EXPECT_EQ(0, GetRegistryDword(kKey, "Eight", &value));
-    EXPECT_EQ(99u, value);
-    EXPECT_EQ(0, GetRegistryDword(kKey, "Absent", &value));
-    EXPECT_EQ(99u, value);
-    EXPECT_EQ(0, GetRegistryDword("", "Number", &value));
-    EXPECT_EQ(99u, value);
-    EXPECT_EQ(1, GetUserRegistryDword(kKey, "Number", &value));
-    EXPECT_EQ(8081u, value);
-}
-
-TEST_F(RegistryTest, HivesAreSeparate) {
-    registry_.SetDword(Hive::kLocalMachine, kKey, "OnlyMachine", 1);
-    uint32_t value = 5;
-    EXPECT_EQ(0, GetUserRegistryDword(kKey, "OnlyMachine", &value));
-    EXPECT_EQ(5u, value);
+// Numbers take any data of up to four bytes, zero-extended; every failure leaves the output alone.
+TEST_F(RegistryTest, DwordReads) {
+    registry_.SetDword(kMachine, kKey, "Number", 0x1f);
+    registry_.SetDword(kMachine, kKey, "Wide", 0x12345678);
+    registry_.SetString(kMachine, kKey, "Digit", "7");
+    registry_.SetBinary(kMachine, kKey, "Eight", std::string(8, '\1'));
+    registry_.SetDword(kMachine, kKey, "OnlyMachine", 1);
+    registry_.SetDword(kUser, kKey, "Number", 8081);
+    struct Case {
+        Hive hive;
+        const char* key;
+        const char* name;
+        int result;
+        uint32_t value;
+    };
+    const Case cases[] = {
+        {kMachine, kKey, "Number", 1, 0x1f}, {kMachine, kKey, "Digit", 1, 0x37},  // '7' and NUL
+        {kMachine, kKey, "Eight", 0, 99},    {kMachine, kKey, "Absent", 0, 99},
+        {kMachine, "", "Number", 0, 99},     {kUser, kKey, "Number", 1, 8081},
+        {kUser, kKey, "OnlyMachine", 0, 99}, {kMachine, kKey, "Wide", 1, 0x12345678},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.hive == kUser ? "user " : "machine ") + c.key + " " + c.name);
+        uint32_t value = 99;
+        EXPECT_EQ(c.result, c.hive == kUser ? GetUserRegistryDword(c.key, c.name, &value)
+                                            : GetRegistryDword(c.key, c.name, &value));
+        EXPECT_EQ(c.value, value);
+    }
 }
 
 TEST_F(RegistryTest, ChangesAreSeenAtTheNextReading) {
     uint32_t value = 0;
-    registry_.SetDword(Hive::kLocalMachine, kKey, "Changing", 1);
-    EXPECT_EQ(1, GetRegistryDword(kKey, "Changing", &value));
-    EXPECT_EQ(1u, value);
-    registry_.SetDword(Hive::kLocalMachine, kKey, "Changing", 2);
-    EXPECT_EQ(1, GetRegistryDword(kKey, "Changing", &value));
-    EXPECT_EQ(2u, value);
-    registry_.Delete(Hive::kLocalMachine, kKey, "Changing");
-    value = 7;
+    for (uint32_t n : {1u, 2u}) {
+        registry_.SetDword(kMachine, kKey, "Changing", n);
+        EXPECT_EQ(1, GetRegistryDword(kKey, "Changing", &value));
+        EXPECT_EQ(n, value);
+    }
+    registry_.Delete(kMachine, kKey, "Changing");
     EXPECT_EQ(0, GetRegistryDword(kKey, "Changing", &value));
-    EXPECT_EQ(7u, value);
 }
 
 #ifndef _WIN32
@@ -168,13 +153,6 @@ TEST(RegistryFileTest, EveryWayOfChangingTheFileIsSeenAtTheNextReading) {
     SetProcessEnvironment("CVAICP_REGISTRY", nullptr);
 }
 #endif
-
-TEST_F(RegistryTest, KeyAndValueNamesIgnoreCase) {
-    registry_.SetString(Hive::kLocalMachine, kKey, "Mixed Case", "yes");
-    char out[kRegistryTextSize];
-    EXPECT_EQ(1, GetRegistryString("software\\cvaicptests\\REGISTRY", "MIXED case", out));
-    EXPECT_STREQ("yes", out);
-}
 
 }  // namespace
 }  // namespace cv

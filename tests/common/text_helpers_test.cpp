@@ -8,64 +8,47 @@
 namespace cv {
 namespace {
 
-TEST(CountDelimitedFields, CountsSeparatorsAfterTheFirstCharacter) {
+TEST(TextHelpers, CountDelimitedFieldsSearchesFromOnePastEachHitAndStopsAtOneThousand) {
     EXPECT_EQ(3, CountDelimitedFields("a\tb\tc", "\t"));
     EXPECT_EQ(0, CountDelimitedFields("", "\t"));
-    EXPECT_EQ(1,
-              CountDelimitedFields("\ta", "\t"));  // a separator at the very start does not count
-    EXPECT_EQ(2, CountDelimitedFields("Tue, 07 Mar", ","));
-    EXPECT_EQ(3,
-              CountDelimitedFields("a::b", ":"));  // each search starts one past the previous hit
+    EXPECT_EQ(1, CountDelimitedFields("\ta", "\t"));  // not a separator at the very start
+    EXPECT_EQ(3, CountDelimitedFields("a::b", ":"));
     EXPECT_EQ(2, CountDelimitedFields("abab", "ab"));
+    EXPECT_EQ(1000, CountDelimitedFields(("x" + std::string(5000, ',')).c_str(), ","));
 }
 
-TEST(CountDelimitedFields, StopsAtOneThousand) {
-    std::string many(5000, ',');
-    EXPECT_EQ(1000, CountDelimitedFields(("x" + many).c_str(), ","));
-}
-
-TEST(FindNoCase, FindsFirstOccurrenceIgnoringCase) {
+TEST(TextHelpers, FindNoCaseAndCompareNoCase) {
     const char* text = "X-Subject: Hello subject:";
     EXPECT_EQ(text + 2, FindNoCase(text, "SUBJECT"));
     EXPECT_EQ(text, FindNoCase(text, "x-sub"));
-    EXPECT_EQ(nullptr, FindNoCase(text, "absent"));
-    EXPECT_EQ(nullptr, FindNoCase(text, ""));
-    EXPECT_EQ(nullptr, FindNoCase(text, nullptr));
+    for (const char* absent : {"absent", "", static_cast<const char*>(nullptr)})
+        EXPECT_EQ(nullptr, FindNoCase(text, absent));
     EXPECT_EQ(nullptr, FindNoCase("ab", "abc"));
-}
-
-TEST(CopyBounded, CutsAndReportsWhenTheTextDoesNotFit) {
-    char dest[260];
-    std::string fits(259, 'a');
-    EXPECT_NE(0, CopyBounded(dest, fits.c_str(), sizeof dest));
-    EXPECT_EQ(fits, dest);
-    std::string too_long(260, 'b');
-    EXPECT_EQ(0, CopyBounded(dest, too_long.c_str(), sizeof dest));
-    EXPECT_EQ(std::string(259, 'b'), dest);
-}
-
-TEST(AppendBounded, AppendsWholeOrAsMuchAsFits) {
-    char dest[8] = "abc";
-    EXPECT_NE(0, AppendBounded(dest, "def", sizeof dest));
-    EXPECT_STREQ("abcdef", dest);
-    EXPECT_EQ(0, AppendBounded(dest, "ghi", sizeof dest));
-    EXPECT_STREQ("abcdefg", dest);
-    EXPECT_EQ(0, AppendBounded(dest, "x", sizeof dest));  // already full
-    EXPECT_STREQ("abcdefg", dest);
-}
-
-TEST(FormatBounded, RefusesToCut) {
-    char out[8];
-    EXPECT_TRUE(FormatBounded(out, sizeof out, "%s\\%s", "ab", "cd"));
-    EXPECT_STREQ("ab\\cd", out);
-    EXPECT_FALSE(FormatBounded(out, sizeof out, "%s\\%s", "abcd", "efg"));
-    EXPECT_STREQ("", out);
-}
-
-TEST(CompareNoCase, IgnoresLetterCase) {
     EXPECT_EQ(0, CompareNoCase("ABC", "abc"));
     EXPECT_LT(CompareNoCase("abc", "abd"), 0);
     EXPECT_NE(0, CompareNoCase("abc", "ab"));
+}
+
+// The bounded writers never overrun: they cut (Copy, Append) or refuse (Format) and say so.
+TEST(TextHelpers, BoundedWritersCutOrRefuseAndSaySo) {
+    char dest[260];
+    EXPECT_NE(0, CopyBounded(dest, std::string(259, 'a').c_str(), sizeof dest));
+    EXPECT_EQ(std::string(259, 'a'), dest);
+    EXPECT_EQ(0, CopyBounded(dest, std::string(260, 'b').c_str(), sizeof dest));
+    EXPECT_EQ(std::string(259, 'b'), dest);
+
+    char small[8] = "abc";
+    EXPECT_NE(0, AppendBounded(small, "def", sizeof small));
+    EXPECT_STREQ("abcdef", small);
+    EXPECT_EQ(0, AppendBounded(small, "ghi", sizeof small));
+    EXPECT_STREQ("abcdefg", small);
+    EXPECT_EQ(0, AppendBounded(small, "x", sizeof small));  // already full
+    EXPECT_STREQ("abcdefg", small);
+
+    EXPECT_TRUE(FormatBounded(small, sizeof small, "%s\\%s", "ab", "cd"));
+    EXPECT_STREQ("ab\\cd", small);
+    EXPECT_FALSE(FormatBounded(small, sizeof small, "%s\\%s", "abcd", "efg"));
+    EXPECT_STREQ("", small);
 }
 
 }  // namespace

@@ -41,23 +41,19 @@ static int RunCase(long at) {
     return reached;
 }
 
-static HMODULE Load(void) {
-    HMODULE module = cv_load();
-    if (module) cv_patch_allocators(module);
-    return module;
-}
-
 static int Sweep(long first) {
     int cold = strcmp(mode, "cold") == 0;
     HMODULE module = NULL;
     long at;
     if (!cold) {
-        if ((module = Load()) == NULL) return 1;
+        if ((module = cv_load()) == NULL) return 1;
+        cv_patch_allocators(module);
         for (int x = 0; x < X_COUNT; x++) cv_run_case(x, "anna", "warm-up", 0);
     }
     for (at = first; at <= kMostAllocations; at++) {
         cv_resume = at;
-        if (cold && (module = Load()) == NULL) return 1;
+        if (cold && (module = cv_load()) == NULL) return 1;
+        if (cold) cv_patch_allocators(module);
         LONG before = cv_failures;
         int injected = RunCase(at);
         /* The same call again, with nothing failing, must work as if nothing had happened. */
@@ -97,7 +93,6 @@ int main(int argc, char** argv) {
     }
     snprintf(arguments, sizeof arguments, "alloc-%s-%d", mode, export_index);
     cv_make_root(root, arguments);
-    cv_use_root(root);
     CoInitialize(NULL);
     Sweep(argc > 3 ? atol(argv[3]) : 1);
     CoUninitialize();

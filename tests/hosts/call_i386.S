@@ -11,7 +11,6 @@ _cv_call_at:
     pushl %ebx
     pushl %esi
     pushl %edi
-    subl $20, %esp
     movl 8(%ebp), %eax            /* function */
     movl 12(%ebp), %ecx           /* arguments */
     movl 16(%ebp), %esi           /* words */
@@ -29,26 +28,17 @@ _cv_call_at:
     decl %ecx
     pushl (%esi,%ecx,4)
     jmp 1b
-2:  movl %esp, -16(%ebp)
+2:  movl 24(%ebp), %edx           /* record */
+    movl %esp, 0(%edx)
     movl $0x0b0b0b0b, %ebx
     movl $0x05050505, %esi
     movl $0x0d0d0d0d, %edi
     call *%eax
-    movl %esp, -20(%ebp)
-    movl %ebx, -24(%ebp)
-    movl %esi, -28(%ebp)
-    movl %edi, -32(%ebp)
-    movl 24(%ebp), %ecx           /* record */
-    movl -16(%ebp), %edx
-    movl %edx, 0(%ecx)
-    movl -20(%ebp), %edx
-    movl %edx, 4(%ecx)
-    movl -24(%ebp), %edx
-    movl %edx, 8(%ecx)
-    movl -28(%ebp), %edx
-    movl %edx, 12(%ecx)
-    movl -32(%ebp), %edx
-    movl %edx, 16(%ecx)
+    movl 24(%ebp), %ecx
+    movl %esp, 4(%ecx)
+    movl %ebx, 8(%ecx)
+    movl %esi, 12(%ecx)
+    movl %edi, 16(%ecx)
     leal -12(%ebp), %esp
     popl %edi
     popl %esi

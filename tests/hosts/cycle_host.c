@@ -23,7 +23,8 @@ static DWORD WINAPI Worker(void* parameter) {
         WaitForSingleObject(go[n], INFINITE);
         if (stopping) return 0;
         cv_request(&r, mailbox, "b", 0, 0);
-        if (cv_call(X_GET, &r, NULL) != 1) cv_fail("host thread %d: AppointmentGet failed", n);
+        if (cv_call(X_AppointmentGet, &r, NULL) != 1)
+            cv_fail("host thread %d: AppointmentGet failed", n);
         if (!cv_walk(mailbox)) cv_fail("host thread %d: the walk failed", n);
         ReleaseSemaphore(done, 1, NULL);
     }
@@ -43,21 +44,17 @@ static int HasLine(const char* root, const char* id) {
 }
 
 int main(void) {
-    char roots[2][MAX_PATH], mailbox[16], id[16];
+    char roots[2][MAX_PATH], name[32];
     HANDLE workers[kWorkers];
-    long handles = 0;
-    long long heap = 0, memory = 0;
-    DWORD tls = 0;
+    CvResources warm = {0};
     int cycle;
     cv_host_init("cycle_host");
-    cv_make_root(roots[0], "cycles-a");
-    cv_make_root(roots[1], "cycles-b");
     for (int i = 0; i < 2; i++) {
-        cv_use_root(roots[i]);
+        cv_make_root(roots[i], i ? "cycles-b" : "cycles-a");
         cv_reset_mailbox("main");
         for (int w = 0; w < kWorkers; w++) {
-            snprintf(mailbox, sizeof mailbox, "w%d", w);
-            cv_reset_mailbox(mailbox);
+            snprintf(name, sizeof name, "w%d", w);
+            cv_reset_mailbox(name);
         }
     }
     done = CreateSemaphoreA(NULL, 0, kWorkers, NULL);
@@ -65,56 +62,29 @@ int main(void) {
         go[w] = CreateEventA(NULL, FALSE, FALSE, NULL);
         workers[w] = CreateThread(NULL, 0, Worker, (void*)(intptr_t)w, 0, NULL);
     }
-    for (cycle = 0; cycle < kCycles; cycle++) {
+    for (cycle = 0; cycle < kCycles && cv_failures <= 20; cycle++) {
         const char* root = roots[cycle % 2];
         cv_context("load cycle %d", cycle);
         cv_use_root(root);
         HMODULE module = cv_load();
         if (module == NULL) break;
         for (int w = 0; w < kWorkers; w++) SetEvent(go[w]);
-        snprintf(id, sizeof id, "c%d", cycle);
+        snprintf(name, sizeof name, "c%d", cycle);
         AppointmentRequest r;
-        cv_request(&r, "main", id, 1796659200, 1796662800);
-        if (cv_call(X_ADD, &r, NULL) != 1 || !HasLine(root, id) ||
-            HasLine(roots[1 - cycle % 2], id)) {
+        cv_request(&r, "main", name, 1796659200, 1796662800);
+        if (cv_call(X_AppointmentAdd, &r, NULL) != 1 || !HasLine(root, name) ||
+            HasLine(roots[1 - cycle % 2], name)) {
             cv_fail("load cycle %d: AppointmentAdd did not land in the new mail root", cycle);
         }
-        if (cv_call(X_REMOVE, &r, NULL) != 1) cv_fail("load cycle %d: AppointmentRemove", cycle);
+        if (cv_call(X_AppointmentRemove, &r, NULL) != 1)
+            cv_fail("load cycle %d: AppointmentRemove", cycle);
         for (int w = 0; w < kWorkers; w++) WaitForSingleObject(done, INFINITE);
         cv_unload(module);
-        if (cycle + 1 == kWarmUp) {
-            handles = cv_handles();
-            heap = cv_heap_in_use();
-            memory = cv_private_bytes();
-            tls = cv_next_tls();
-        }
-        if (cv_failures > 20) break;
+        if (cycle + 1 == kWarmUp) cv_resources(&warm);
     }
-    long handles_after = cv_handles();
-    long long heap_after = cv_heap_in_use(), memory_after = cv_private_bytes();
-    DWORD tls_after = cv_next_tls();
-    int measured = cycle - kWarmUp;
-    printf(
-        "cycle_host: %d load cycles; after the first %d: handles %ld -> %ld, heap %lld -> %lld, "
-        "private bytes %lld -> %lld, next TLS index %lu -> %lu\n",
-        cycle, kWarmUp, handles, handles_after, heap, heap_after, memory, memory_after, tls,
-        tls_after);
     if (cycle < kCycles) cv_fail("stopped after %d load cycles", cycle);
-    if (measured > 0) {
-        if (tls_after != tls)
-            cv_fail("%d load cycles used up TLS indexes (next free %ld, was %ld)", measured,
-                    tls_after == TLS_OUT_OF_INDEXES ? -1L : (long)tls_after, (long)tls);
-        if (handles_after > handles + 8) {
-            cv_fail("%d load cycles: handles (or the next handle slot) grew by %ld", measured,
-                    handles_after - handles);
-        }
-        if (heap_after > heap + 64 * 1024) {
-            cv_fail("%d load cycles: heap grew by %lld bytes", measured, heap_after - heap);
-        }
-        if (memory_after > memory + 1024 * 1024) {
-            cv_fail("%d load cycles: private bytes grew by %lld", measured, memory_after - memory);
-        }
-    }
+    snprintf(name, sizeof name, "%d load cycles", cycle - kWarmUp);
+    if (cycle > kWarmUp) cv_check_flat(name, &warm);
     stopping = 1;
     for (int w = 0; w < kWorkers; w++) SetEvent(go[w]);
     WaitForMultipleObjects(kWorkers, workers, TRUE, INFINITE);

@@ -5,19 +5,17 @@
 #include <oleauto.h>
 #include <psapi.h>
 #include <shellapi.h>
+#include <shlobj.h>
 #include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-/* From the export table, in ordinal order, as the enumeration of host.h. */
 #define CV_HOST_EXPORT_NAME(Name, ...) #Name,
 #define CV_HOST_EXPORT_ARGUMENTS(Name, Ordinal, Arguments, ...) Arguments,
 const char* const cv_export_name[X_COUNT] = {CVAICP_EXPORTS(CV_HOST_EXPORT_NAME)};
-const int cv_export_args[X_COUNT] = {CVAICP_EXPORTS(CV_HOST_EXPORT_ARGUMENTS)};
-#define CV_HOST_EXPORT_COUNT(Name, ...) +1
-_Static_assert(X_COUNT == 0 CVAICP_EXPORTS(CV_HOST_EXPORT_COUNT), "host.h lists every export");
+static const int export_arguments[X_COUNT] = {CVAICP_EXPORTS(CV_HOST_EXPORT_ARGUMENTS)};
 
 volatile LONG cv_failures;
 static const char* program_name = "host";
@@ -113,7 +111,7 @@ const char* volatile cv_calling = "";
 
 int32_t cv_call(int x, void* a, void* b) {
     cv_calling = cv_export_name[x];
-    return cv_invoke(functions[x], cv_export_args[x], a, b);
+    return cv_invoke(functions[x], export_arguments[x], a, b);
 }
 
 /* ---- The store ---------------------------------------------------------------------------- */
@@ -137,6 +135,7 @@ void cv_make_root(char* root, const char* tag) {
         cv_fail("cannot make the store folder %s (error %lu)", root, GetLastError());
         exit(cv_host_exit());
     }
+    cv_use_root(root);
 }
 
 void cv_use_root(const char* root) {
@@ -205,16 +204,10 @@ static char BigByte(int i) {
 }
 
 void cv_reset_mailbox(const char* mailbox) {
-    static const char* const levels[] = {"\\example", "\\MAILROOT", "\\%s", "\\Calendar", NULL};
-    char path[MAX_PATH], part[MAX_PATH];
-    snprintf(path, sizeof path, "%s", cv_root);
-    for (int i = 0; levels[i]; i++) {
-        snprintf(part, sizeof part, levels[i], mailbox);
-        strncat(path, part, sizeof path - strlen(path) - 1);
-        CreateDirectoryA(path, NULL);
-    }
-    /* Everything the previous case left goes, so that each case starts from the same files. */
     char pattern[MAX_PATH], file[MAX_PATH];
+    PathOf(file, mailbox, "");
+    SHCreateDirectoryExA(NULL, file, NULL);
+    /* Everything the previous case left goes, so that each case starts from the same files. */
     WIN32_FIND_DATAA found;
     PathOf(pattern, mailbox, "*");
     HANDLE search = FindFirstFileA(pattern, &found);
@@ -270,7 +263,7 @@ static void Item(AppointmentItemRequest* r, const char* mailbox, const char* nam
     strcpy(r->Data, data);
 }
 
-static void Context(ListContext* c, const char* mailbox) {
+void cv_list_context(ListContext* c, const char* mailbox) {
     memset(c, 0, sizeof *c);
     strcpy(c->Mailbox, mailbox);
     strcpy(c->Postoffice, "example");
@@ -291,20 +284,23 @@ static int Listed(const ListItem* item, const char* id, int32_t start, int32_t f
 int cv_add_get_remove(const char* mailbox, const char* id) {
     AppointmentRequest r;
     cv_request(&r, mailbox, id, 1796659200, 1796662800);
-    if (cv_call(X_ADD, &r, NULL) != 1) return 0;
+    if (cv_call(X_AppointmentAdd, &r, NULL) != 1) return 0;
     cv_request(&r, mailbox, id, 0, 0);
-    if (cv_call(X_GET, &r, NULL) != 1 || !Found(&r, id, 1796659200, 1796662800)) return 0;
-    return cv_call(X_REMOVE, &r, NULL) == 1;
+    if (cv_call(X_AppointmentGet, &r, NULL) != 1 || !Found(&r, id, 1796659200, 1796662800))
+        return 0;
+    return cv_call(X_AppointmentRemove, &r, NULL) == 1;
 }
 
 int cv_walk(const char* mailbox) {
     AppointmentRequest r;
     cv_request(&r, mailbox, "", 0, 0);
-    if (cv_call(X_FIND_FIRST, &r, NULL) != 1 || !Found(&r, "a", 1796644800, 1796648400)) return 0;
+    if (cv_call(X_AppointmentFindFirst, &r, NULL) != 1 || !Found(&r, "a", 1796644800, 1796648400))
+        return 0;
     r.ItemId[0] = 0;
-    if (cv_call(X_FIND_NEXT, &r, NULL) != 1 || !Found(&r, "b", 1796652000, 1796655600)) return 0;
+    if (cv_call(X_AppointmentFindNext, &r, NULL) != 1 || !Found(&r, "b", 1796652000, 1796655600))
+        return 0;
     r.ItemId[0] = 0;
-    return cv_call(X_FIND_NEXT, &r, NULL) == 0;
+    return cv_call(X_AppointmentFindNext, &r, NULL) == 0;
 }
 
 /* ---- Allocation failure ------------------------------------------------------------------- */
@@ -315,71 +311,38 @@ static int Fails(void) {
     return fail_at > 0 && InterlockedIncrement(&allocations) == fail_at;
 }
 
-static void* (*real_malloc)(size_t);
-static void* (*real_calloc)(size_t, size_t);
-static void* (*real_realloc)(void*, size_t);
-static char* (*real_strdup)(const char*);
-static void* (*real_aligned_malloc)(size_t, size_t);
-static LPVOID(WINAPI* real_heap_alloc)(HANDLE, DWORD, SIZE_T);
-static LPVOID(WINAPI* real_heap_realloc)(HANDLE, DWORD, LPVOID, SIZE_T);
-static HLOCAL(WINAPI* real_local_alloc)(UINT, SIZE_T);
-static HGLOBAL(WINAPI* real_global_alloc)(UINT, SIZE_T);
-static BSTR(WINAPI* real_sys_alloc_len)(const OLECHAR*, UINT);
-static BSTR(WINAPI* real_sys_alloc)(const OLECHAR*);
-
-static void* CountedMalloc(size_t n) {
-    return Fails() ? NULL : real_malloc(n);
-}
-static void* CountedCalloc(size_t n, size_t s) {
-    return Fails() ? NULL : real_calloc(n, s);
-}
-static void* CountedRealloc(void* p, size_t n) {
-    return Fails() ? NULL : real_realloc(p, n);
-}
-static char* CountedStrdup(const char* s) {
-    return Fails() ? NULL : real_strdup(s);
-}
-static void* CountedAlignedMalloc(size_t n, size_t a) {
-    return Fails() ? NULL : real_aligned_malloc(n, a);
-}
-static LPVOID WINAPI CountedHeapAlloc(HANDLE h, DWORD f, SIZE_T n) {
-    return Fails() ? NULL : real_heap_alloc(h, f, n);
-}
-static LPVOID WINAPI CountedHeapReAlloc(HANDLE h, DWORD f, LPVOID p, SIZE_T n) {
-    return Fails() ? NULL : real_heap_realloc(h, f, p, n);
-}
-static HLOCAL WINAPI CountedLocalAlloc(UINT f, SIZE_T n) {
-    return Fails() ? NULL : real_local_alloc(f, n);
-}
-static HGLOBAL WINAPI CountedGlobalAlloc(UINT f, SIZE_T n) {
-    return Fails() ? NULL : real_global_alloc(f, n);
-}
-static BSTR WINAPI CountedSysAllocStringLen(const OLECHAR* s, UINT n) {
-    return Fails() ? NULL : real_sys_alloc_len(s, n);
-}
-static BSTR WINAPI CountedSysAllocString(const OLECHAR* s) {
-    return Fails() ? NULL : real_sys_alloc(s);
-}
+/* Every allocator the library might import: its DLL, its type, and a counting stand-in
+ * Counted_<name> that fails the counted allocation and otherwise calls real_<name>. */
+/* clang-format off */
+#define CV_ALLOCATORS(X)                                                                          \
+    X("msvcrt.dll", void*, __cdecl, malloc, (size_t n), (n))                                      \
+    X("msvcrt.dll", void*, __cdecl, calloc, (size_t n, size_t s), (n, s))                         \
+    X("msvcrt.dll", void*, __cdecl, realloc, (void* p, size_t n), (p, n))                         \
+    X("msvcrt.dll", char*, __cdecl, _strdup, (const char* s), (s))                                \
+    X("msvcrt.dll", void*, __cdecl, _aligned_malloc, (size_t n, size_t a), (n, a))                \
+    X("kernel32.dll", LPVOID, WINAPI, HeapAlloc, (HANDLE h, DWORD f, SIZE_T n), (h, f, n))        \
+    X("kernel32.dll", LPVOID, WINAPI, HeapReAlloc, (HANDLE h, DWORD f, LPVOID p, SIZE_T n),       \
+      (h, f, p, n))                                                                               \
+    X("kernel32.dll", HLOCAL, WINAPI, LocalAlloc, (UINT f, SIZE_T n), (f, n))                     \
+    X("kernel32.dll", HGLOBAL, WINAPI, GlobalAlloc, (UINT f, SIZE_T n), (f, n))                   \
+    X("oleaut32.dll", BSTR, WINAPI, SysAllocStringLen, (const OLECHAR* s, UINT n), (s, n))        \
+    X("oleaut32.dll", BSTR, WINAPI, SysAllocString, (const OLECHAR* s), (s))
+#define CV_COUNTED(Dll, Type, Convention, Name, Parameters, Arguments)                             \
+    static Type(Convention* real_##Name) Parameters;                                              \
+    static Type Convention Counted_##Name Parameters {                                            \
+        return Fails() ? NULL : real_##Name Arguments;                                            \
+    }
+#define CV_ALLOCATOR_ROW(Dll, Type, Convention, Name, Parameters, Arguments)                       \
+    {Dll, #Name, (void*)Counted_##Name, (void**)&real_##Name},
+/* clang-format on */
+CV_ALLOCATORS(CV_COUNTED)
 
 static const struct {
     const char* dll;
     const char* name;
     void* counted;
     void** real;
-} allocators[] = {
-    {"msvcrt.dll", "malloc", (void*)CountedMalloc, (void**)&real_malloc},
-    {"msvcrt.dll", "calloc", (void*)CountedCalloc, (void**)&real_calloc},
-    {"msvcrt.dll", "realloc", (void*)CountedRealloc, (void**)&real_realloc},
-    {"msvcrt.dll", "_strdup", (void*)CountedStrdup, (void**)&real_strdup},
-    {"msvcrt.dll", "_aligned_malloc", (void*)CountedAlignedMalloc, (void**)&real_aligned_malloc},
-    {"kernel32.dll", "HeapAlloc", (void*)CountedHeapAlloc, (void**)&real_heap_alloc},
-    {"kernel32.dll", "HeapReAlloc", (void*)CountedHeapReAlloc, (void**)&real_heap_realloc},
-    {"kernel32.dll", "LocalAlloc", (void*)CountedLocalAlloc, (void**)&real_local_alloc},
-    {"kernel32.dll", "GlobalAlloc", (void*)CountedGlobalAlloc, (void**)&real_global_alloc},
-    {"oleaut32.dll", "SysAllocStringLen", (void*)CountedSysAllocStringLen,
-     (void**)&real_sys_alloc_len},
-    {"oleaut32.dll", "SysAllocString", (void*)CountedSysAllocString, (void**)&real_sys_alloc},
-};
+} allocators[] = {CV_ALLOCATORS(CV_ALLOCATOR_ROW)};
 #define ALLOCATORS (sizeof allocators / sizeof allocators[0])
 
 void cv_patch_allocators(HMODULE module) {
@@ -415,142 +378,126 @@ void cv_patch_allocators(HMODULE module) {
 /* ---- One case per export ------------------------------------------------------------------ */
 
 int cv_run_case(int x, const char* mailbox, const char* mode, long at) {
-    char label[256], bytes[BIG_SIZE + 1];
+    char label[256], bytes[BIG_SIZE + 1], seen[200];
     AppointmentRequest r, edited;
     AppointmentItemRequest item;
     FreeBusyRequest busy;
     ListContext list;
     ListItem listed;
-    void *a = NULL, *b = NULL;
-    int32_t want = 1, failed = 0, got;
+    void *a = &r, *b = NULL;
+    int32_t want = 1, failed = 0;                   /* the answers of success and of failure */
     int right = 1;                                  /* the success's outputs */
     const char* period = BASE;                      /* the period file after success */
     const char *item_name = NULL, *item_new = NULL; /* an item file the call changes */
-    if (at > 0) {
-        snprintf(label, sizeof label, "%s, %s, N=%ld", cv_export_name[x], mode, at);
-    } else {
-        snprintf(label, sizeof label, "%s, %s", cv_export_name[x], mode);
-    }
+    int length = snprintf(label, sizeof label, "%s, %s", cv_export_name[x], mode);
+    if (at > 0) snprintf(label + length, sizeof label - length, ", N=%ld", at);
     cv_context("%s", label);
     cv_reset_mailbox(mailbox);
     cv_request(&r, mailbox, "", 0, 0);
     Item(&item, mailbox, "big.itm", "");
-    Context(&list, mailbox);
+    cv_list_context(&list, mailbox);
     memset(&listed, 0, sizeof listed);
     memset(&busy, 0, sizeof busy);
     /* What comes before the call: not counted, and it must simply work. */
-    if (x == X_FIND_NEXT && cv_call(X_FIND_FIRST, &r, NULL) != 1) {
-        cv_fail("%s: the AppointmentFindFirst before it failed", label);
-    }
-    if ((x == X_ITEM_OFFSET || x == X_ITEM_GET_NEXT) && cv_call(X_ITEM_GET_FIRST, &item, 0) != 1) {
-        cv_fail("%s: the AppointmentItemGetFirstChunk before it failed", label);
-    }
-    if ((x == X_LIST_NEXT || x == X_LIST_CLOSE) && cv_call(X_LIST_FIRST, &list, &listed) != 1) {
-        cv_fail("%s: the AppointmentListItemFindFirst before it failed", label);
-    }
+    int first = -1;
+    void* first_record = &list;
+    if (x == X_AppointmentFindNext) first = X_AppointmentFindFirst, first_record = &r;
+    if (x == X_AppointmentItemGetCurrentOffset || x == X_AppointmentItemGetNextChunk)
+        first = X_AppointmentItemGetFirstChunk, first_record = &item;
+    if (x == X_AppointmentListItemFindNext || x == X_AppointmentListItemFindClose)
+        first = X_AppointmentListItemFindFirst;
+    if (first >= 0 && cv_call(first, first_record, &listed) != 1)
+        cv_fail("%s: the %s before it failed", label, cv_export_name[first]);
     r.ItemId[0] = 0;
-    a = &r;
     switch (x) {
-        case X_ADD:
+        case X_AppointmentAdd:
             cv_request(&r, mailbox, "c", 1796659200, 1796662800);
             period = BASE "\r\n1796659200\t1796662800\tc";
             break;
-        case X_EDIT:
+        case X_AppointmentEdit:
             cv_request(&r, mailbox, "A", 0, 0);
             cv_request(&edited, mailbox, "a2", 1796666400, 1796670000);
             b = &edited;
             period = "1796666400\t1796670000\ta2\r\n" LINE_B;
             break;
-        case X_REMOVE:
+        case X_AppointmentRemove:
             cv_request(&r, mailbox, "b", 0, 0);
             period = LINE_A;
             break;
-        case X_GET:
+        case X_AppointmentGet:
             cv_request(&r, mailbox, "B", 0, 0);
             break;
-        case X_LAST_ERROR:
+        case X_AppointmentGetLastError:
+        case X_AppointmentItemGetSize:
             want = 0;
             break;
-        case X_ITEM_WRITE_FIRST:
-            Item(&item, mailbox, "w.itm", "new body");
-            item_name = "w.itm", item_new = "new body";
-            failed = 1;
+        case X_AppointmentItemWriteFirstChunk:
+        case X_AppointmentItemWriteNextChunk:
+        case X_AppointmentItemDelete: {
+            int whole = x == X_AppointmentItemWriteFirstChunk;
+            int tail = x == X_AppointmentItemWriteNextChunk;
+            Item(&item, mailbox, "w.itm", whole ? "new body" : tail ? "+tail" : "");
+            item_name = "w.itm", failed = 1;
+            item_new = whole ? "new body" : tail ? "old+tail" : NULL;
             break;
-        case X_ITEM_WRITE_NEXT:
-            Item(&item, mailbox, "w.itm", "+tail");
-            item_name = "w.itm", item_new = "old+tail";
-            failed = 1;
-            break;
-        case X_ITEM_DELETE:
-            Item(&item, mailbox, "w.itm", "");
-            item_name = "w.itm";
-            failed = 1;
-            break;
-        case X_ITEM_OFFSET:
+        }
+        case X_AppointmentItemGetCurrentOffset:
             want = failed = 8191;
             break;
-        case X_ITEM_SIZE:
-            want = 0;
-            break;
-        case X_SET_HOST:
-            a = (void*)"";
-            break;
-        case X_FREE_BUSY:
-            memset(&busy, 0, sizeof busy);
+        case X_GetFreeBusyData:
             strcpy(busy.Mailbox, mailbox);
             strcpy(busy.Postoffice, "example");
             strcpy(busy.NamePrefix, "Y26M12");
             busy.BusyDaysLength = -1;
             a = &busy;
             break;
-        case X_LIST_FIRST:
-        case X_LIST_NEXT:
-            a = &list, b = &listed;
-            break;
-        case X_LIST_CLOSE:
+        case X_AppointmentListItemFindFirst:
+        case X_AppointmentListItemFindNext:
+            b = &listed;
+            /* fall through */
+        case X_AppointmentListItemFindClose:
             a = &list;
             break;
         default:
             break;
     }
-    if (x >= X_ITEM_WRITE_FIRST && x <= X_ITEM_DELETE && x != X_SET_HOST) a = &item;
+    if (x >= X_AppointmentItemWriteFirstChunk && x <= X_AppointmentItemDelete) a = &item;
+    if (x == X_SetCurrentHost) a = (void*)"";
     allocations = 0;
     fail_at = at;
-    got = cv_call(x, a, b);
+    int32_t got = cv_call(x, a, b);
     fail_at = 0;
     int reached = at > 0 && allocations >= at;
     switch (x) {
-        case X_FIND_FIRST:
+        case X_AppointmentFindFirst:
             right = Found(&r, "a", 1796644800, 1796648400);
             break;
-        case X_FIND_NEXT:
+        case X_AppointmentFindNext:
+        case X_AppointmentGet:
             right = Found(&r, "b", 1796652000, 1796655600);
             break;
-        case X_GET:
-            right = Found(&r, "b", 1796652000, 1796655600);
-            break;
-        case X_ITEM_WRITE_FIRST:
+        case X_AppointmentItemWriteFirstChunk:
             right = item.DataLength == 8;
             break;
-        case X_ITEM_SIZE:
+        case X_AppointmentItemGetSize:
             right = item.DataLength == BIG_SIZE;
             break;
-        case X_ITEM_GET_FIRST:
-        case X_ITEM_GET_NEXT: {
-            int first = x == X_ITEM_GET_FIRST ? 0 : 8192;
-            right = item.DataLength == (x == X_ITEM_GET_FIRST ? 8192 : BIG_SIZE - 8192);
+        case X_AppointmentItemGetFirstChunk:
+        case X_AppointmentItemGetNextChunk: {
+            int from = x == X_AppointmentItemGetFirstChunk ? 0 : 8192;
+            right = item.DataLength == (from ? BIG_SIZE - 8192 : 8192);
             for (int i = 0; right && i < item.DataLength; i++)
-                right = item.Data[i] == BigByte(first + i);
+                right = item.Data[i] == BigByte(from + i);
             break;
         }
-        case X_FREE_BUSY:
+        case X_GetFreeBusyData:
             right = strcmp(busy.BusyDays, "07") == 0 && busy.BusyDaysLength == 2;
             break;
-        case X_LIST_FIRST:
+        case X_AppointmentListItemFindFirst:
             right = Listed(&listed, "a", 1796644800, 1796648400) &&
                     strcmp(listed.Mailbox, mailbox) == 0;
             break;
-        case X_LIST_NEXT:
+        case X_AppointmentListItemFindNext:
             right = Listed(&listed, "b", 1796652000, 1796655600);
             break;
         default:
@@ -558,25 +505,16 @@ int cv_run_case(int x, const char* mailbox, const char* mode, long at) {
     }
     /* Without injection only the success counts; with it, the failure result (nothing changed)
      * or a correct success. */
-    char seen[160] = "";
-    if (!right && x == X_FREE_BUSY) {
-        snprintf(seen, sizeof seen, ": BusyDays \"%.40s\", length %ld", busy.BusyDays,
-                 (long)busy.BusyDaysLength);
-    } else if (!right && (x == X_LIST_FIRST || x == X_LIST_NEXT)) {
-        snprintf(seen, sizeof seen, ": ItemId \"%.40s\", %ld..%ld, ItemXmlLength %lu",
-                 listed.ItemId, (long)listed.StartTime, (long)listed.FinishTime,
-                 (unsigned long)listed.ItemXmlLength);
-    } else if (!right && x >= X_ITEM_WRITE_FIRST) {
-        snprintf(seen, sizeof seen, ": DataLength %ld", (long)item.DataLength);
-    } else if (!right) {
-        snprintf(seen, sizeof seen, ": ItemId \"%.40s\", %ld..%ld", r.ItemId, (long)r.StartTime,
-                 (long)r.FinishTime);
-    }
+    snprintf(seen, sizeof seen, ": %s \"%.40s\", %ld..%ld, DataLength %ld, BusyDays \"%.31s\"",
+             b == &listed ? "listed" : "ItemId", b == &listed ? listed.ItemId : r.ItemId,
+             (long)(b == &listed ? listed.StartTime : r.StartTime),
+             (long)(b == &listed ? listed.FinishTime : r.FinishTime), (long)item.DataLength,
+             busy.BusyDays);
     int succeeded = got == want && right;
     if (!succeeded && (!reached || got != failed)) {
         cv_fail("%s: answered %ld%s%s (expected %ld%s)", label, (long)got,
                 got == want ? " with wrong outputs" : "", got == want ? seen : "", (long)want,
-                reached ? (failed != want ? " or the failure result" : "") : "");
+                reached && failed != want ? " or the failure result" : "");
     }
     CheckNoLeftovers(mailbox, label);
     int size = ReadBytes(mailbox, PERIOD ".CAL", bytes, sizeof bytes);
@@ -584,89 +522,89 @@ int cv_run_case(int x, const char* mailbox, const char* mode, long at) {
         changed = size >= 0 && strcmp(bytes, period) == 0;
     /* A write that says it failed changed nothing; one that succeeded left the new lines.
      * AppointmentEdit answers 1 also when it could not make its copy. */
-    if (!(succeeded ? changed || (x == X_EDIT && reached && old) : old)) {
+    if (!(succeeded ? changed || (x == X_AppointmentEdit && reached && old) : old))
         cv_fail("%s: the period file holds neither its old nor its expected content", label);
-    }
     if (item_name) {
         size = ReadBytes(mailbox, item_name, bytes, sizeof bytes);
         int kept = size >= 0 && strcmp(bytes, "old") == 0;
         int done = item_new ? size >= 0 && strcmp(bytes, item_new) == 0 : size < 0;
-        if (!(done || (reached && kept))) {
+        if (!(done || (reached && kept)))
             cv_fail("%s: the item file %s holds neither its old nor its new content", label,
                     item_name);
-        }
     }
-    if (x == X_LIST_FIRST || x == X_LIST_NEXT) cv_call(X_LIST_CLOSE, &list, NULL);
+    if (b == &listed) cv_call(X_AppointmentListItemFindClose, &list, NULL);
     return reached;
 }
 
 /* ---- Resources and child processes -------------------------------------------------------- */
 
-DWORD cv_next_tls(void) {
-    DWORD index = TlsAlloc();
-    if (index != TLS_OUT_OF_INDEXES) TlsFree(index);
-    return index;
-}
-
-long cv_handles(void) {
+void cv_resources(CvResources* now) {
     DWORD count = 0;
-    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) return (long)count;
-    /* Wine reports no count. A new handle takes the lowest free slot of the handle table, so its
-     * slot number climbs once leaked handles have filled the holes. */
-    HANDLE probe = CreateEventA(NULL, FALSE, FALSE, NULL);
-    CloseHandle(probe);
-    return (long)((uintptr_t)probe / 4);
-}
-
-long long cv_private_bytes(void) {
     PROCESS_MEMORY_COUNTERS_EX counters = {0};
-    counters.cb = sizeof counters;
-    if (!GetProcessMemoryInfo(GetCurrentProcess(), (PROCESS_MEMORY_COUNTERS*)&counters,
-                              sizeof counters)) {
-        return -1;
-    }
-    return (long long)counters.PrivateUsage;
-}
-
-long long cv_heap_in_use(void) {
     HANDLE heaps[64];
     DWORD n = GetProcessHeaps(64, heaps);
-    long long total = 0;
+    memset(now, 0, sizeof *now);
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) {
+        now->handles = (long)count;
+    } else {
+        /* Wine reports no count. A new handle takes the lowest free slot of the handle table, so
+         * its slot number climbs once leaked handles have filled the holes. */
+        HANDLE probe = CreateEventA(NULL, FALSE, FALSE, NULL);
+        CloseHandle(probe);
+        now->handles = (long)((uintptr_t)probe / 4);
+    }
     for (DWORD i = 0; i < n && i < 64; i++) {
         PROCESS_HEAP_ENTRY entry = {0};
         if (!HeapLock(heaps[i])) continue;
         while (HeapWalk(heaps[i], &entry)) {
-            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) total += entry.cbData;
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) now->heap += entry.cbData;
         }
         HeapUnlock(heaps[i]);
     }
-    return total;
+    counters.cb = sizeof counters;
+    if (GetProcessMemoryInfo(GetCurrentProcess(), (PROCESS_MEMORY_COUNTERS*)&counters,
+                             sizeof counters)) {
+        now->memory = (long long)counters.PrivateUsage;
+    }
+    now->tls = TlsAlloc();
+    if (now->tls != TLS_OUT_OF_INDEXES) TlsFree(now->tls);
 }
 
-DWORD cv_spawn(const char* arguments) {
-    char self[MAX_PATH], line[2 * MAX_PATH];
-    STARTUPINFOA si = {0};
-    PROCESS_INFORMATION pi;
-    DWORD code = 99;
-    si.cb = sizeof si;
-    GetModuleFileNameA(NULL, self, sizeof self);
-    snprintf(line, sizeof line, "\"%s\" %s", self, arguments);
-    if (!CreateProcessA(self, line, NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) {
-        cv_fail("cannot start %s", line);
-        return code;
-    }
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return code;
+void cv_check_flat(const char* what, const CvResources* before) {
+    CvResources after;
+    cv_resources(&after);
+    printf(
+        "%s: %s: handles %ld -> %ld, heap %lld -> %lld, private bytes %lld -> %lld, next TLS "
+        "index %lu -> %lu\n",
+        program_name, what, before->handles, after.handles, before->heap, after.heap,
+        before->memory, after.memory, before->tls, after.tls);
+    if (after.tls != before->tls) cv_fail("%s used up TLS indexes", what);
+    if (after.handles > before->handles + 8)
+        cv_fail("%s: handles (or the next handle slot) grew by %ld", what,
+                after.handles - before->handles);
+    if (after.heap > before->heap + 64 * 1024)
+        cv_fail("%s: heap grew by %lld bytes", what, after.heap - before->heap);
+    if (after.memory > before->memory + 1024 * 1024)
+        cv_fail("%s: private bytes grew by %lld", what, after.memory - before->memory);
 }
 
 void cv_run_resuming(const char* label, const char* arguments, long first, int crashes) {
-    char line[256];
+    char self[MAX_PATH], line[2 * MAX_PATH];
+    GetModuleFileNameA(NULL, self, sizeof self);
     for (;;) {
-        snprintf(line, sizeof line, "%s %ld", arguments, first);
-        DWORD code = cv_spawn(line);
+        STARTUPINFOA si = {0};
+        PROCESS_INFORMATION pi;
+        DWORD code = 99;
+        si.cb = sizeof si;
+        snprintf(line, sizeof line, "\"%s\" %s %ld", self, arguments, first);
+        if (!CreateProcessA(self, line, NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) {
+            cv_fail("cannot start %s", line);
+            return;
+        }
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        GetExitCodeProcess(pi.hProcess, &code);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
         if (code == 0) return;
         InterlockedIncrement(&cv_failures); /* the child has said what failed */
         if (code < 0x10000) return;

@@ -10,31 +10,10 @@
 
 #include "include/cvaicp_exports.h"
 
-/* The exports in ordinal order, as in include/cvaicp_exports.h: X_... + 1 is the ordinal. */
-enum {
-    X_ADD,
-    X_EDIT,
-    X_REMOVE,
-    X_FIND_FIRST,
-    X_FIND_NEXT,
-    X_GET,
-    X_LAST_ERROR,
-    X_ITEM_WRITE_FIRST,
-    X_ITEM_WRITE_NEXT,
-    X_ITEM_OFFSET,
-    X_ITEM_SIZE,
-    X_ITEM_GET_FIRST,
-    X_ITEM_GET_NEXT,
-    X_SET_HOST,
-    X_ITEM_DELETE,
-    X_FREE_BUSY,
-    X_LIST_FIRST,
-    X_LIST_NEXT,
-    X_LIST_CLOSE,
-    X_COUNT
-};
+/* The exports in ordinal order, from the export table: X_<Name> + 1 is the ordinal. */
+#define CV_HOST_EXPORT_INDEX(Name, ...) X_##Name,
+enum { CVAICP_EXPORTS(CV_HOST_EXPORT_INDEX) X_COUNT };
 extern const char* const cv_export_name[X_COUNT];
-extern const int cv_export_args[X_COUNT];
 
 /* Reporting. cv_fail prints one line naming what failed and counts it; cv_context names what runs
  * now, so that a fault or an abort that kills the process still says where it happened. */
@@ -51,8 +30,9 @@ int32_t cv_call(int x, void* a, void* b);
 extern const char* volatile cv_calling; /* the export cv_call calls now */
 extern int32_t (*cv_invoke)(void* function, int arguments, void* a, void* b);
 
-/* The store: a temporary folder with mailboxes of postoffice "example". cv_use_root also writes
- * "Mail Root", which the library reads at its next load. */
+/* The store: a new temporary folder (`root`, also cv_root) with mailboxes of postoffice
+ * "example". cv_use_root writes "Mail Root", which the library reads at its next load;
+ * cv_make_root does that for its new folder. */
 extern char cv_root[MAX_PATH];
 void cv_make_root(char* root, const char* tag);
 void cv_use_root(const char* root);
@@ -64,9 +44,10 @@ void cv_remove_tree(const char* path);
  * the export's failure result or a correct success. 1 when that allocation was reached. */
 int cv_run_case(int x, const char* mailbox, const char* mode, long fail_at);
 
-/* A record of the base period file of `mailbox`. */
+/* Records of the base period file of `mailbox` and of the listing of its day. */
 void cv_request(AppointmentRequest* r, const char* mailbox, const char* id, int32_t start,
                 int32_t finish);
+void cv_list_context(ListContext* c, const char* mailbox);
 
 /* AppointmentAdd of `id`, AppointmentGet of it, AppointmentRemove: 1 when each did its part. */
 int cv_add_get_remove(const char* mailbox, const char* id);
@@ -77,19 +58,22 @@ int cv_walk(const char* mailbox);
 /* Allocation failure: replaces the allocators in the module's import table by counting ones. */
 void cv_patch_allocators(HMODULE module);
 
-/* Process resources, for "stays flat" checks. cv_handles is the handle count, or where the
- * system does not tell (Wine) the slot a new handle gets; cv_private_bytes is 0 where the system
- * does not tell (Wine); cv_heap_in_use adds up the busy blocks of every heap. */
-DWORD cv_next_tls(void);
-long cv_handles(void);
-long long cv_heap_in_use(void);
-long long cv_private_bytes(void);
+/* Process resources, for "stays flat" checks: the handle count (or where the system does not
+ * tell, as under Wine, the slot a new handle gets), the busy blocks of every heap, the private
+ * bytes (0 where the system does not tell) and the next free TLS index. cv_check_flat prints them
+ * against `before` and fails what grew. */
+typedef struct {
+    long handles;
+    long long heap, memory;
+    DWORD tls;
+} CvResources;
+void cv_resources(CvResources* now);
+void cv_check_flat(const char* what, const CvResources* before);
 
-/* Runs this program again with `arguments`; its exit code. A process that a fault or an abort
- * kills exits with 0x10000 + cv_resume when that is set: cv_run_resuming then starts it again
- * with `arguments` and the point after that one, so that one crash does not hide the next (at
- * most `crashes` times). A child that fails counts as one failure here. */
-DWORD cv_spawn(const char* arguments);
+/* Runs this program again with `arguments` and `first`. A process that a fault or an abort kills
+ * exits with 0x10000 + cv_resume when that is set: cv_run_resuming then starts it again with the
+ * point after that one, so that one crash does not hide the next (at most `crashes` times). A
+ * child that fails counts as one failure here. */
 extern volatile long cv_resume;
 void cv_run_resuming(const char* label, const char* arguments, long first, int crashes);
 

@@ -55,7 +55,6 @@ int main(int argc, char** argv) {
     snprintf(mode, sizeof mode, "stack at %d mod 16", misalign);
     snprintf(tag, sizeof tag, "stack-%d", misalign);
     cv_make_root(root, tag);
-    cv_use_root(root);
     CoInitialize(NULL);
     load = (void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA");
     unload = (void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "FreeLibrary");

@@ -19,7 +19,7 @@ static DWORD WINAPI Early(void* parameter) {
     WaitForSingleObject(go, INFINITE);
     cv_reset_mailbox(mailbox);
     cv_request(&r, mailbox, "", 0, 0);
-    if (cv_call(X_FIND_NEXT, &r, NULL) != 1 || strcmp(r.ItemId, "a") != 0) {
+    if (cv_call(X_AppointmentFindNext, &r, NULL) != 1 || strcmp(r.ItemId, "a") != 0) {
         cv_fail("AppointmentFindNext on a thread from before the load did not start at line 1");
     }
     if (!cv_walk(mailbox)) cv_fail("a walk on a thread from before the load failed");
@@ -52,7 +52,6 @@ int main(void) {
     HANDLE early[kEarly];
     cv_host_init("thread_host");
     cv_make_root(root, "threads");
-    cv_use_root(root);
     go = CreateEventA(NULL, TRUE, FALSE, NULL);
     for (int i = 0; i < kEarly; i++)
         early[i] = CreateThread(NULL, 0, Early, (void*)(intptr_t)i, 0, NULL);
@@ -71,26 +70,10 @@ int main(void) {
         cv_reset_mailbox(mailbox);
     }
     for (int n = 0; n < kWarmUp; n += kWave) Wave(n);
-    long handles = cv_handles();
-    long long heap = cv_heap_in_use(), memory = cv_private_bytes();
-    DWORD tls = cv_next_tls();
+    CvResources before;
+    cv_resources(&before);
     for (int n = kWarmUp; n < kWarmUp + kThreads; n += kWave) Wave(n);
-    long handles_after = cv_handles();
-    long long heap_after = cv_heap_in_use(), memory_after = cv_private_bytes();
-    printf(
-        "thread_host: %d short-lived threads: handles %ld -> %ld, heap %lld -> %lld, "
-        "private bytes %lld -> %lld, next TLS index %lu -> %lu\n",
-        kThreads, handles, handles_after, heap, heap_after, memory, memory_after, tls,
-        cv_next_tls());
-    if (handles_after > handles + 8)
-        cv_fail("short-lived threads: handles (or the next handle slot) grew by %ld",
-                handles_after - handles);
-    if (heap_after > heap + 64 * 1024)
-        cv_fail("short-lived threads: heap grew by %lld bytes", heap_after - heap);
-    if (memory_after > memory + 1024 * 1024) {
-        cv_fail("short-lived threads: private bytes grew by %lld", memory_after - memory);
-    }
-    if (cv_next_tls() != tls) cv_fail("short-lived threads: TLS indexes were used up");
+    cv_check_flat("1000 short-lived threads", &before);
     cv_unload(module);
     cv_remove_tree(root);
     return cv_host_exit();

@@ -54,7 +54,8 @@ expect_json 3 'j["error"]["code"] == 3 and "not found" in j["error"]["message"]'
 expect_status 3 --registry "$work" walk "${mb[@]}" --period Y26M12D07
 expect_status 3 --registry "$work/notes.txt" config set-root "$work/store"
 expect_status 3 --registry /dev/null config set-root "$work/store"
-[ "$(cat "$work/notes.txt")" = "plain text" ] || { echo "FAIL: notes.txt changed"; failures=$((failures + 1)); }
+[ "$(cat "$work/notes.txt")" = "plain text" ]
+check $? "notes.txt changed"
 expect_output 'postoffice folder not found' walk --mailbox anna --postoffice px --period Y26M12D07
 expect_output 'mailbox folder not found' freebusy --mailbox bob --postoffice po --month 2026-12
 printf 'Windows Registry Editor Version 5.00\n' >"$work/empty.reg"
@@ -96,10 +97,12 @@ expect_json 0 'j["data_directory"] is None and j["Apply Timeout"] == 0' config s
 expect_output '^cvcal [0-9]' --version
 expect_status 0 walk "${mb[@]}" --period Y26M12D09 --registry "$work/r.reg" --json
 HOME="$work/home" CVAICP_REGISTRY="" "$cvcal" config set-root /x >/dev/null 2>&1
-[ -f "$work/home/.config/cvaicp/store.reg" ] || { echo "FAIL: no default file"; failures=$((failures + 1)); }
+[ -f "$work/home/.config/cvaicp/store.reg" ]
+check $? "no default file"
 printf 'Windows Registry Editor Version 5.00\n\n; kept\n' >"$work/kept.reg"
 c --registry "$work/kept.reg" config set-waits 1 >/dev/null
-grep -q '^; kept' "$work/kept.reg" || { echo "FAIL: comment lost"; failures=$((failures + 1)); }
+grep -q '^; kept' "$work/kept.reg"
+check $? "comment lost"
 
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
