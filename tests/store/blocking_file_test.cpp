@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "common/platform.h"
+#include "tests/support/records.h"
 #include "tests/support/test_store.h"
 
 namespace cv {
@@ -26,12 +26,9 @@ class BlockingFileTest : public ::testing::Test {
 
     // The paths of period P of a mailbox of postoffice po.
     static PeriodPaths Paths(const char* mailbox) {
-        AppointmentRequest request = {};
-        std::strcpy(request.Postoffice, "po");
-        std::strcpy(request.Mailbox, mailbox);
-        std::strcpy(request.PeriodName, "P");
         PeriodPaths paths;
-        EXPECT_EQ(1, BuildCalendarPaths(request, &paths, false));
+        EXPECT_EQ(1, BuildCalendarPaths(testing::MakeRequest("", 0, 0, "P", mailbox, "po"), &paths,
+                                        false));
         return paths;
     }
 
@@ -78,54 +75,44 @@ TEST_F(BlockingFileTest, ReadersWaitThenBreakAStaleBlockingFile) {
     EXPECT_FALSE(PathExists(File(".BLK")));
 }
 
-TEST_F(BlockingFileTest, CommitReplacesThePeriodFileAndKeepsABackup) {
-    ASSERT_TRUE(WriteFileBytes(File(".CAL"), "old"));
-    ASSERT_TRUE(WriteFileBytes(File(".BAK"), "older"));
-    ASSERT_EQ(1, LockPeriod(paths_));
-    ASSERT_TRUE(WriteFileBytes(File(".TMP"), "new"));
-    EXPECT_EQ(1, CommitPeriod(paths_));
-    EXPECT_EQ("new", ReadFileOrEmpty(File(".CAL")));
-    EXPECT_EQ("old", ReadFileOrEmpty(File(".BAK")));
-    EXPECT_FALSE(PathExists(File(".TMP")));
-    EXPECT_FALSE(PathExists(File(".BLK")));
-    EXPECT_FALSE(PathExists(File(".OLD")));
-}
-
-TEST_F(BlockingFileTest, CommitWithoutAPeriodFileMakesNoBackup) {
-    ASSERT_EQ(1, LockPeriod(paths_));
-    ASSERT_TRUE(WriteFileBytes(File(".TMP"), "first"));
-    EXPECT_EQ(1, CommitPeriod(paths_));
-    EXPECT_EQ("first", ReadFileOrEmpty(File(".CAL")));
-    EXPECT_FALSE(PathExists(File(".BAK")));
-}
-
-TEST_F(BlockingFileTest, AFailedReplacementIsReportedAndChangesNothing) {
-    ASSERT_TRUE(WriteFileBytes(File(".CAL"), "old"));
-    ASSERT_EQ(1, LockPeriod(paths_));
-    // The copy vanished before the commit: nothing can be put in place.
-    EXPECT_EQ(0, CommitPeriod(paths_));
-    EXPECT_EQ("old", ReadFileOrEmpty(File(".CAL")));
-    EXPECT_FALSE(PathExists(File(".BLK")));
-}
-
-TEST_F(BlockingFileTest, AReplacementThatKeepsFailingIsGivenUpAfterTheApplyWait) {
-    // A folder in the period file's place cannot be replaced by a file.
-    ASSERT_TRUE(MakeDirectory(File(".CAL").c_str()));
-    ASSERT_EQ(1, LockPeriod(paths_));
-    ASSERT_TRUE(WriteFileBytes(File(".TMP"), "new"));
-    EXPECT_EQ(0, CommitPeriod(paths_));
-    EXPECT_FALSE(PathExists(File(".TMP")));
-    EXPECT_FALSE(PathExists(File(".BLK")));
-    RemoveFolder(File(".CAL").c_str());
-}
-
-TEST_F(BlockingFileTest, CommitCanDeleteAnEmptiedPeriod) {
-    ASSERT_TRUE(WriteFileBytes(File(".CAL"), "last"));
-    ASSERT_EQ(1, LockPeriod(paths_));
-    EXPECT_EQ(1, CommitPeriod(paths_, CommitAction::kDelete));
-    EXPECT_FALSE(PathExists(File(".CAL")));
-    EXPECT_EQ("last", ReadFileOrEmpty(File(".BAK")));
-    EXPECT_FALSE(PathExists(File(".BLK")));
+// A commit puts the copy in the period file's place, keeping the file it replaces as the backup,
+// or deletes the period file; whatever happens, neither the copy nor the blocking file is left.
+TEST_F(BlockingFileTest, CommitReplacesOrDeletesThePeriodFileAndKeepsABackup) {
+    struct {
+        const char* period;  // before; nullptr: none, "/": a folder, which no file can replace
+        const char* copy;    // nullptr: the copy vanished before the commit
+        CommitAction action;
+        int result;
+        const char* period_after;
+        const char* backup_after;  // "older" is the backup before; nullptr: not looked at
+    } cases[] = {
+        {"old", "new", CommitAction::kReplace, 1, "new", "old"},
+        {nullptr, "first", CommitAction::kReplace, 1, "first", "older"},
+        {"old", nullptr, CommitAction::kReplace, 0, "old", nullptr},
+        {"/", "new", CommitAction::kReplace, 0, "", "older"},  // given up after the apply wait
+        {"last", nullptr, CommitAction::kDelete, 1, "", "last"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.period ? c.period : "no period file");
+        RemoveFile(File(".CAL").c_str());
+        ASSERT_TRUE(WriteFileBytes(File(".BAK"), "older"));
+        if (c.period != nullptr && c.period[0] == '/') {
+            ASSERT_TRUE(MakeDirectory(File(".CAL").c_str()));
+        } else if (c.period != nullptr) {
+            ASSERT_TRUE(WriteFileBytes(File(".CAL"), c.period));
+        }
+        ASSERT_EQ(1, LockPeriod(paths_));
+        if (c.copy != nullptr) {
+            ASSERT_TRUE(WriteFileBytes(File(".TMP"), c.copy));
+        }
+        EXPECT_EQ(c.result, CommitPeriod(paths_, c.action));
+        EXPECT_EQ(c.period_after, ReadFileOrEmpty(File(".CAL")));
+        if (c.backup_after != nullptr) {
+            EXPECT_EQ(c.backup_after, ReadFileOrEmpty(File(".BAK")));
+        }
+        for (const char* left : {".TMP", ".BLK", ".OLD"}) EXPECT_FALSE(PathExists(File(left)));
+        RemoveFolder(File(".CAL").c_str());
+    }
 }
 
 }  // namespace

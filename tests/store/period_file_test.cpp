@@ -24,79 +24,74 @@ int32_t Utc(int year, int month, int day, int hour = 0, int minute = 0) {
     return static_cast<int32_t>(days * 86400 + hour * 3600 + minute * 60);
 }
 
+// The smallest period holding both times, by their UTC dates, for every 32-bit time.
 TEST(GetPeriodName, PicksTheSmallestPeriodHoldingBothDates) {
-    EXPECT_EQ("Y09M03D15", GetPeriodName(Utc(2009, 3, 15, 10), Utc(2009, 3, 15, 11)));
-    EXPECT_EQ("Y09M03", GetPeriodName(Utc(2009, 3, 15), Utc(2009, 3, 17)));
-    EXPECT_EQ("Y9", GetPeriodName(Utc(2009, 3, 15), Utc(2009, 4, 2)));  // year level: no padding
-    EXPECT_EQ("Y12", GetPeriodName(Utc(2012, 3, 15), Utc(2012, 4, 2)));
-    EXPECT_EQ("Y", GetPeriodName(Utc(2009, 12, 31), Utc(2010, 1, 1)));
-    EXPECT_EQ("Y26M12D07", GetPeriodName(Utc(2026, 12, 7, 0, 0), Utc(2026, 12, 7, 23, 59)));
+    struct {
+        int32_t start, finish;
+        const char* name;
+    } cases[] = {
+        {Utc(2009, 3, 15, 10), Utc(2009, 3, 15, 11), "Y09M03D15"},
+        {Utc(2009, 3, 15), Utc(2009, 3, 17), "Y09M03"},
+        {Utc(2009, 3, 15), Utc(2009, 4, 2), "Y9"},  // year level: no padding
+        {Utc(2012, 3, 15), Utc(2012, 4, 2), "Y12"},
+        {Utc(2009, 12, 31), Utc(2010, 1, 1), "Y"},
+        {Utc(2026, 12, 7, 0, 0), Utc(2026, 12, 7, 23, 59), "Y26M12D07"},
+        {0, 3600, "Y-30M01D01"},
+        {-1, -1, "Y-31M12D31"},  // before 1970: still a date
+        {Utc(1999, 1, 5), Utc(1999, 2, 5), "Y-1"},
+        {INT32_MIN, INT32_MIN, "Y-99M12D13"},  // 1901-12-13
+        {INT32_MAX, INT32_MAX, "Y38M01D19"},
+        {INT32_MIN, INT32_MAX, "Y"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.name, GetPeriodName(c.start, c.finish)) << c.start;
 }
 
-TEST(GetPeriodName, UsesUtcDatesForEveryThirtyTwoBitTime) {
-    EXPECT_EQ("Y-30M01D01", GetPeriodName(0, 3600));
-    EXPECT_EQ("Y-31M12D31", GetPeriodName(-1, -1));  // before 1970: still a date
-    EXPECT_EQ("Y-1", GetPeriodName(Utc(1999, 1, 5), Utc(1999, 2, 5)));
-    EXPECT_EQ("Y-99M12D13", GetPeriodName(INT32_MIN, INT32_MIN));  // 1901-12-13
-    EXPECT_EQ("Y38M01D19", GetPeriodName(INT32_MAX, INT32_MAX));
-    EXPECT_EQ("Y", GetPeriodName(INT32_MIN, INT32_MAX));
-}
-
+// Field n of a text split on every occurrence of the delimiter, cut to the buffer; 0 (and the
+// buffer untouched) only for a field beyond the first of a text without the delimiter.
 TEST(DelimitedField, SplitsOnEveryOccurrenceOfTheDelimiter) {
-    char out[32] = "untouched";
-    EXPECT_EQ(1, DelimitedField("no-tab", "\t", 1, out, sizeof out));
-    EXPECT_STREQ("no-tab", out);
-    EXPECT_EQ(1, DelimitedField("no-tab", "\t", 0, out, sizeof out));
-    EXPECT_STREQ("no-tab", out);
-    std::strcpy(out, "untouched");
-    EXPECT_EQ(0, DelimitedField("no-tab", "\t", 2, out, sizeof out));
-    EXPECT_STREQ("untouched", out);
-
-    EXPECT_EQ(1, DelimitedField("1\t2\tid", "\t", 3, out, sizeof out));
-    EXPECT_STREQ("id", out);
-    EXPECT_EQ(1, DelimitedField("1\t\tid", "\t", 2, out, sizeof out));
-    EXPECT_STREQ("", out);
-    EXPECT_EQ(1, DelimitedField("1\t2", "\t", 5, out, sizeof out));  // beyond the last field
-    EXPECT_STREQ("", out);
-    EXPECT_EQ(1, DelimitedField("a, b, c", ", ", 2, out, sizeof out));
-    EXPECT_STREQ("b", out);
-    EXPECT_EQ(1, DelimitedField("Y09M03.CAL", ".", 1, out, sizeof out));
-    EXPECT_STREQ("Y09M03", out);
-    char small[4];
-    EXPECT_EQ(1, DelimitedField("abcdef\tx", "\t", 1, small, sizeof small));
-    EXPECT_STREQ("abc", small);  // cut to its buffer
+    struct {
+        const char* text;
+        const char* delimiter;
+        int n;
+        size_t size;
+        int result;
+        const char* out;
+    } cases[] = {
+        {"no-tab", "\t", 1, 32, 1, "no-tab"},    {"no-tab", "\t", 0, 32, 1, "no-tab"},
+        {"no-tab", "\t", 2, 32, 0, "untouched"}, {"1\t2\tid", "\t", 3, 32, 1, "id"},
+        {"1\t\tid", "\t", 2, 32, 1, ""},         {"1\t2", "\t", 5, 32, 1, ""},
+        {"a, b, c", ", ", 2, 32, 1, "b"},        {"Y09M03.CAL", ".", 1, 32, 1, "Y09M03"},
+        {"abcdef\tx", "\t", 1, 4, 1, "abc"},
+    };
+    for (const auto& c : cases) {
+        char out[32] = "untouched";
+        EXPECT_EQ(c.result, DelimitedField(c.text, c.delimiter, c.n, out, c.size)) << c.text;
+        EXPECT_STREQ(c.out, out) << c.text << " " << c.n;
+    }
 }
 
+// Missing and malformed fields read as zero and empty; a number never reads on into the next
+// field, though blanks before it are skipped; numbers beyond 32 bits are clamped.
 TEST(ParsePeriodLine, ReadsMissingAndMalformedFieldsAsZeroAndEmpty) {
-    PeriodLine full = ParsePeriodLine("-5\t+12\tABC");
-    EXPECT_EQ(-5, full.start);
-    EXPECT_EQ(12, full.finish);
-    EXPECT_STREQ("ABC", full.id);
-    PeriodLine one = ParsePeriodLine("42");
-    EXPECT_EQ(42, one.start);
-    EXPECT_EQ(0, one.finish);
-    EXPECT_STREQ("", one.id);
-    PeriodLine two = ParsePeriodLine("x\t 7z");
-    EXPECT_EQ(0, two.start);
-    EXPECT_EQ(7, two.finish);
-    EXPECT_STREQ("", two.id);
-    PeriodLine huge = ParsePeriodLine("99999999999\t-99999999999\tid\textra");
-    EXPECT_EQ(INT32_MAX, huge.start);
-    EXPECT_EQ(INT32_MIN, huge.finish);
-    EXPECT_STREQ("id", huge.id);
-    // A number never reads on into the next field, though blanks before it are skipped.
-    PeriodLine empty_first = ParsePeriodLine("\t5\t\t9");
-    EXPECT_EQ(0, empty_first.start);
-    EXPECT_EQ(5, empty_first.finish);
-    EXPECT_STREQ("", empty_first.id);
-    PeriodLine blanks = ParsePeriodLine(" 7\r\t\v8\t x ");
-    EXPECT_EQ(7, blanks.start);
-    EXPECT_EQ(8, blanks.finish);
-    EXPECT_STREQ(" x ", blanks.id);
-}
-
-TEST(MatchesId, EmptyMatchesAllAndCaseIsIgnored) {
-    EXPECT_TRUE(MatchesId("ABC", ""));
+    struct {
+        const char* text;
+        int32_t start, finish;
+        const char* id;
+    } cases[] = {
+        {"-5\t+12\tABC", -5, 12, "ABC"},
+        {"42", 42, 0, ""},
+        {"x\t 7z", 0, 7, ""},
+        {"99999999999\t-99999999999\tid\textra", INT32_MAX, INT32_MIN, "id"},
+        {"\t5\t\t9", 0, 5, ""},
+        {" 7\r\t\v8\t x ", 7, 8, " x "},
+    };
+    for (const auto& c : cases) {
+        PeriodLine line = ParsePeriodLine(c.text);
+        EXPECT_EQ(c.start, line.start) << c.text;
+        EXPECT_EQ(c.finish, line.finish) << c.text;
+        EXPECT_STREQ(c.id, line.id) << c.text;
+    }
+    EXPECT_TRUE(MatchesId("ABC", ""));  // an empty id matches every line
     EXPECT_TRUE(MatchesId("ABC", "abc"));
     EXPECT_FALSE(MatchesId("ABC", "abcd"));
 }
@@ -229,18 +224,6 @@ TEST(PeriodFileWriter, CopiesPiecesAsLinesJoinedByCrLf) {
                   std::string(7, 'x'),
               writer.content());
     EXPECT_EQ(6u, writer.lines());
-}
-
-TEST(PeriodFileWriter, JoinsLinesWithCrLfAndNoTrailingBreak) {
-    PeriodFileWriter writer;
-    EXPECT_EQ("", writer.content());
-    writer.Add(1, 2, "a");
-    EXPECT_EQ("1\t2\ta", writer.content());
-    writer.Add(-3, 4, "");
-    EXPECT_EQ("1\t2\ta\r\n-3\t4\t", writer.content());
-    EXPECT_EQ(2u, writer.lines());
-    writer.Add(INT32_MIN, INT32_MAX, "b");
-    EXPECT_EQ("1\t2\ta\r\n-3\t4\t\r\n-2147483648\t2147483647\tb", writer.content());
 }
 
 }  // namespace
