@@ -145,10 +145,9 @@ TEST_F(AppointmentsTest, ThreadsAddingToOnePeriodLoseNoLine) {
 
 // The provider works on files of another case as on its own, and never makes a second file
 // beside one.
-class StoreNameCaseTest : public testing::AppointmentTest {
-  protected:
+TEST_F(AppointmentsTest, EveryKindOfStoreFileIsFoundUnderAnotherCase) {
     // Every entry of the Calendar folder by its upper-case name: how many there are of each.
-    std::map<std::string, int> Entries() const {
+    auto entries = [this] {
         std::map<std::string, int> names;
         DirectorySearch search;
         FindData entry;
@@ -158,10 +157,7 @@ class StoreNameCaseTest : public testing::AppointmentTest {
             if (entry.name != "." && entry.name != "..") ++names[entry.name];
         }
         return names;
-    }
-};
-
-TEST_F(StoreNameCaseTest, EveryKindOfStoreFileIsFoundUnderAnotherCase) {
+    };
     Put("y09m03d15.cal", "1\t2\ta");
     Put("y09m03d15.bak", "old");
     Put("y09m03d15.tmp", "left by a crash");
@@ -186,15 +182,15 @@ TEST_F(StoreNameCaseTest, EveryKindOfStoreFileIsFoundUnderAnotherCase) {
 
     const std::map<std::string, int> expected{
         {"A", 1}, {"Y09M03D15.BAK", 1}, {"Y09M03D15.CAL", 1}, {"_CHANGE.DTY", 1}};
-    EXPECT_EQ(expected, Entries());
+    EXPECT_EQ(expected, entries());
 
     // The last removal deletes the period file, under whatever case it is held.
     for (const char* id : {"a", "b"}) {
         AppointmentRequest remove = MakeRequest(id, 0, 0);
         EXPECT_EQ(1, AppointmentRemove(&remove)) << id;
     }
-    EXPECT_EQ(0u, Entries().count("Y09M03D15.CAL"));
-    EXPECT_EQ(1, Entries()["_CHANGE.DTY"]);
+    EXPECT_EQ(0u, entries().count("Y09M03D15.CAL"));
+    EXPECT_EQ(1, entries()["_CHANGE.DTY"]);
 }
 
 }  // namespace

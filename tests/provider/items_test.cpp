@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "include/cvaicp.h"
@@ -135,11 +136,8 @@ class FreeBusyTest : public testing::AppointmentTest {
         EXPECT_EQ(1, GetFreeBusyData(&request));
         *length = request.BusyDaysLength;
         std::set<std::string> days;
-        for (const char* at = request.BusyDays; *at != '\0'; at += *at == ',') {
-            size_t span = std::strcspn(at, ",");
-            days.emplace(at, span);
-            at += span;
-        }
+        std::istringstream list(request.BusyDays);
+        for (std::string day; std::getline(list, day, ',');) days.insert(day);
         return days;
     }
 };

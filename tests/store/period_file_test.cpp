@@ -187,6 +187,12 @@ TEST(CutCommonLine, AgreesWithCuttingAndViewing) {
         std::string_view piece, fast;
         PeriodPiece view;
         size_t consumed = CutCommonLine(text, &fast, &view);
+        // The line alone, short of the 64 bytes that the wide path needs, is decided alike.
+        std::string head = text.substr(0, CutPiece(text, &piece));
+        if (text.size() >= 64 && head.size() < 64) {
+            PeriodPiece narrow;
+            ASSERT_EQ(consumed, CutCommonLine(head, &piece, &narrow)) << text;
+        }
         if (consumed == 0) continue;
         ++common;
         ASSERT_EQ(CutPiece(text, &piece), consumed) << text;
