@@ -1,4 +1,4 @@
-// Load-time configuration, the Calendar folder layout and the dirty marker.
+// Load-time configuration, the Calendar folder's place and the dirty marker.
 #include "store/store_state.h"
 
 #include <gtest/gtest.h>
@@ -51,35 +51,18 @@ TEST(MailRootTest, ComesFromMailRootElseDataDirectory) {
     OnProcessDetach();
 }
 
-class CalendarPathsTest : public ::testing::Test {
-  protected:
-    CalendarPathsTest() : calendar_(store_.CreateMailbox("example", "anna")) {}
-    testing::TestStore store_;
-    std::string calendar_;
-};
-
-TEST_F(CalendarPathsTest, BuildsThePeriodPathAndCreatesTheCalendarFolder) {
-    ASSERT_FALSE(PathExists(calendar_));
-    PeriodPaths paths;
-    EXPECT_EQ(1, BuildCalendarPaths(testing::MakeRequest(""), &paths));
-    EXPECT_STREQ("example\\MAILROOT\\anna\\Calendar\\Y09M03D15", paths.period_path);
-    EXPECT_EQ(calendar_, paths.folder);
-    EXPECT_EQ(calendar_ + "\\Y09M03D15.CAL", paths.period);
-    EXPECT_EQ(calendar_ + "\\Y09M03D15.TMP", paths.temporary);
-    EXPECT_EQ(calendar_ + "\\Y09M03D15.BAK", paths.backup);
-    EXPECT_EQ(calendar_ + "\\Y09M03D15.BLK", paths.blocking);
-    EXPECT_TRUE(PathExists(calendar_));
-}
-
-TEST_F(CalendarPathsTest, DirtyMarkerHoldsItsOneLine) {
-    const std::string marker = calendar_ + "\\_CHANGE.DTY";
+// The marker is made only in a Calendar folder that is there, and holds its one line whatever it
+// held before (another line, or its line and more).
+TEST(CalendarPathsTest, DirtyMarkerHoldsItsOneLine) {
+    testing::TestStore store;
+    const std::string calendar = store.CreateMailbox("example", "anna");
+    const std::string marker = calendar + "\\_CHANGE.DTY";
     const std::string line = "This file has been written to denote configuration change\r\n";
     PeriodPaths paths;
     ASSERT_EQ(1, BuildCalendarPaths(testing::MakeRequest(""), &paths, false));
     EXPECT_EQ(1, MarkCalendarChanged(paths));  // no Calendar folder yet: skipped
     EXPECT_FALSE(PathExists(marker));
-    BuildCalendarPaths(testing::MakeRequest(""), &paths);
-    // A marker that holds anything but its line (another line, or its line and more) gets it.
+    BuildCalendarPaths(testing::MakeRequest(""), &paths);  // makes it
     for (const std::string& held : {std::string(), std::string("x"), line + "x"}) {
         if (!held.empty()) {
             ASSERT_TRUE(testing::WriteFileBytes(marker, held));

@@ -35,10 +35,6 @@ TempFolder::~TempFolder() {
     DeleteFolderTree(path_.c_str(), nullptr);
 }
 
-std::string TempFolder::Join(const std::string& name) const {
-    return path_ + "\\" + name;
-}
-
 TestRegistry::TestRegistry() {
     // Natively this is where the registry lives; the Windows build ignores the variable.
     std::string file = folder_.Join("registry.reg");
@@ -51,22 +47,18 @@ TestRegistry::~TestRegistry() {
     SetProcessEnvironment("CVAICP_REGISTRY", nullptr);
 }
 
-void TestRegistry::Remember(Hive hive, const char* key, const char* name) {
-    written_.push_back(Entry{hive, key, name});
-}
-
 void TestRegistry::SetString(Hive hive, const char* key, const char* name, const std::string& s) {
-    Remember(hive, key, name);
+    written_.push_back(Entry{hive, key, name});
     SetRegistryString(hive, key, name, s);
 }
 
 void TestRegistry::SetDword(Hive hive, const char* key, const char* name, uint32_t value) {
-    Remember(hive, key, name);
+    written_.push_back(Entry{hive, key, name});
     SetRegistryDword(hive, key, name, value);
 }
 
 void TestRegistry::SetBinary(Hive hive, const char* key, const char* name, const std::string& b) {
-    Remember(hive, key, name);
+    written_.push_back(Entry{hive, key, name});
     SetRegistryBinary(hive, key, name, b.data(), b.size());
 }
 
@@ -102,12 +94,10 @@ std::string TestStore::CalendarFolder(const std::string& postoffice,
 }
 
 std::string TestStore::CreateMailbox(const std::string& postoffice, const std::string& mailbox) {
-    std::string path = root() + "\\" + postoffice;
-    MakeDirectory(path.c_str());
-    path += "\\MAILROOT";
-    MakeDirectory(path.c_str());
-    path += "\\" + mailbox;
-    MakeDirectory(path.c_str());
+    std::string path = root();
+    for (const std::string& folder : {postoffice, std::string("MAILROOT"), mailbox}) {
+        MakeDirectory((path += "\\" + folder).c_str());
+    }
     return CalendarFolder(postoffice, mailbox);
 }
 
