@@ -117,6 +117,17 @@ TEST_F(HostileRecordTest, FreeBusyNamesAndPrefixesStayInTheFolder) {
                    refused);
 }
 
+// Only "." and ".." are refused for their dots: other names with dots are names like any.
+TEST_F(HostileRecordTest, DottedNamesAreNamesLikeAny) {
+    for (const char* name : {"a.b", ".x", "..x"}) {
+        AppointmentItemRequest write = testing::MakeItemRequest(name, name);
+        EXPECT_EQ(1, AppointmentItemWriteFirstChunk(&write));
+        EXPECT_EQ(name, Contents(name));
+        EXPECT_EQ(1, AppointmentItemDelete(&write));
+        EXPECT_FALSE(Exists(name));
+    }
+}
+
 TEST_F(HostileRecordTest, NullRecordsAreRefused) {
     AppointmentRequest request = MakeRequest("a");
     int call = 0;  // the calls in order, to name a failure
