@@ -1,7 +1,7 @@
 // Writers of one period in several processes at once: four hosts adding 100 appointments each,
 // beside one host adding all 400. The blocking file lets one writer in at a time, so the work
 // cannot spread; what the comparison shows is what the contention itself costs (the polling
-// waits, the processes' turns). Each host is the test suite's appointment driver, which loads the
+// waits, the processes' turns). Each host is the test suite's writer driver, which loads the
 // library as the mail server does; the waits of the blocking files are at their defaults.
 //
 // Both runs happen in every iteration, one after the other and timed apart (see paired_timing.h),
@@ -33,9 +33,9 @@ bool RunHosts(int hosts) {
     bool started = true;
     for (int i = 0; i < hosts && started; ++i) {
         children.push_back(std::make_unique<cv::ChildProcess>());
-        started = children.back()->Start({CV_APPOINTMENT_DRIVER, CV_PROVIDER_LIBRARY, "po", "mb",
-                                          "P", "host" + std::to_string(i),
-                                          std::to_string(kAppointments / hosts)});
+        started = children.back()->Start({CV_WRITER_DRIVER, CV_PROVIDER_LIBRARY, "po", "mb", "-",
+                                          "add", "host" + std::to_string(i),
+                                          std::to_string(kAppointments / hosts), "0", "P"});
     }
     bool refused = false;
     for (auto& child : children) {

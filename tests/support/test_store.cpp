@@ -1,5 +1,6 @@
 #include "tests/support/test_store.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -34,18 +35,11 @@ TempFolder::~TempFolder() {
     DeleteFolderTree(path_.c_str(), nullptr);
 }
 
-std::string TempFolder::Join(const std::string& name) const {
-    return path_ + "\\" + name;
-}
-
 TestRegistry::TestRegistry() {
-    std::string file = folder_.Join("registry.reg");
     // Natively this is where the registry lives; the Windows build ignores the variable.
-    std::string native = file;
-    for (char& c : native) {
-        if (c == '\\') c = '/';
-    }
-    SetProcessEnvironment("CVAICP_REGISTRY", native.c_str());
+    std::string file = folder_.Join("registry.reg");
+    std::replace(file.begin(), file.end(), '\\', '/');
+    SetProcessEnvironment("CVAICP_REGISTRY", file.c_str());
 }
 
 TestRegistry::~TestRegistry() {
@@ -53,25 +47,19 @@ TestRegistry::~TestRegistry() {
     SetProcessEnvironment("CVAICP_REGISTRY", nullptr);
 }
 
-void TestRegistry::Remember(Hive hive, const char* key, const char* name) {
+void TestRegistry::SetString(Hive hive, const char* key, const char* name, const std::string& s) {
     written_.push_back(Entry{hive, key, name});
-}
-
-void TestRegistry::SetString(Hive hive, const char* key, const char* name,
-                             const std::string& value) {
-    Remember(hive, key, name);
-    SetRegistryString(hive, key, name, value);
+    SetRegistryString(hive, key, name, s);
 }
 
 void TestRegistry::SetDword(Hive hive, const char* key, const char* name, uint32_t value) {
-    Remember(hive, key, name);
+    written_.push_back(Entry{hive, key, name});
     SetRegistryDword(hive, key, name, value);
 }
 
-void TestRegistry::SetBinary(Hive hive, const char* key, const char* name,
-                             const std::string& bytes) {
-    Remember(hive, key, name);
-    SetRegistryBinary(hive, key, name, bytes.data(), bytes.size());
+void TestRegistry::SetBinary(Hive hive, const char* key, const char* name, const std::string& b) {
+    written_.push_back(Entry{hive, key, name});
+    SetRegistryBinary(hive, key, name, b.data(), b.size());
 }
 
 void TestRegistry::Delete(Hive hive, const char* key, const char* name) {
@@ -106,12 +94,10 @@ std::string TestStore::CalendarFolder(const std::string& postoffice,
 }
 
 std::string TestStore::CreateMailbox(const std::string& postoffice, const std::string& mailbox) {
-    std::string path = root() + "\\" + postoffice;
-    MakeDirectory(path.c_str());
-    path += "\\MAILROOT";
-    MakeDirectory(path.c_str());
-    path += "\\" + mailbox;
-    MakeDirectory(path.c_str());
+    std::string path = root();
+    for (const std::string& folder : {postoffice, std::string("MAILROOT"), mailbox}) {
+        MakeDirectory((path += "\\" + folder).c_str());
+    }
     return CalendarFolder(postoffice, mailbox);
 }
 
@@ -140,28 +126,17 @@ std::string SiblingExecutable(const std::string& name) {
 }
 
 bool ReadFileBytes(const std::string& path, std::string* bytes) {
-    File file;
-    if (!file.Open(path.c_str(), File::Mode::kRead)) return false;
-    bytes->clear();
-    char buffer[8192];
-    for (;;) {
-        int64_t got = file.Read(buffer, sizeof buffer);
-        if (got < 0) return false;
-        if (got == 0) return true;
-        bytes->append(buffer, static_cast<size_t>(got));
-    }
+    return ReadWholeFile(path.c_str(), bytes);
 }
 
 std::string ReadFileOrEmpty(const std::string& path) {
     std::string bytes;
-    ReadFileBytes(path, &bytes);
+    ReadWholeFile(path.c_str(), &bytes);
     return bytes;
 }
 
 bool WriteFileBytes(const std::string& path, const std::string& bytes) {
-    File file;
-    return file.Open(path.c_str(), File::Mode::kWriteTruncate) &&
-           file.Write(bytes.data(), bytes.size()) && file.Close();
+    return WriteWholeFile(path.c_str(), bytes);
 }
 
 bool PathExists(const std::string& path) {

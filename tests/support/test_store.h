@@ -19,8 +19,7 @@ class TempFolder {
     TempFolder();
     ~TempFolder();
     const std::string& path() const { return path_; }
-    // path() + "\" + name
-    std::string Join(const std::string& name) const;
+    std::string Join(const std::string& name) const { return path_ + "\\" + name; }
 
   private:
     std::string path_;
@@ -42,7 +41,6 @@ class TestRegistry {
     void SetWaits(uint32_t seconds);
 
   private:
-    void Remember(Hive hive, const char* key, const char* name);
     TempFolder folder_;
     struct Entry {
         Hive hive;

@@ -1,0 +1,111 @@
+// The blocking-file protocol: ownership, stale files, and the safe replacement.
+#include "store/blocking_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "common/platform.h"
+#include "tests/support/records.h"
+#include "tests/support/test_store.h"
+
+namespace cv {
+namespace {
+
+using testing::PathExists;
+using testing::ReadFileOrEmpty;
+using testing::WriteFileBytes;
+
+class BlockingFileTest : public ::testing::Test {
+  protected:
+    BlockingFileTest() : calendar_(store_.CreateMailbox("po", "mb")), paths_(Paths("mb")) {
+        MakeDirectory(calendar_.c_str());
+        store_.registry().SetWaits(0);
+    }
+    std::string File(const char* extension) const { return calendar_ + "\\P" + extension; }
+
+    // The paths of period P of a mailbox of postoffice po.
+    static PeriodPaths Paths(const char* mailbox) {
+        PeriodPaths paths;
+        EXPECT_EQ(1, BuildCalendarPaths(testing::MakeRequest("", 0, 0, "P", mailbox, "po"), &paths,
+                                        false));
+        return paths;
+    }
+
+    testing::TestStore store_;
+    std::string calendar_;
+    PeriodPaths paths_;
+};
+
+// A writer makes an empty blocking file and deletes it when done. One that is there already is
+// taken for a dead writer's after the write wait (0 here) and broken, by writers and readers.
+TEST_F(BlockingFileTest, LockUnlockAndBreakAStaleBlockingFile) {
+    EXPECT_EQ(1, LockPeriod(paths_));
+    EXPECT_TRUE(PathExists(File(".BLK")));
+    EXPECT_EQ("", ReadFileOrEmpty(File(".BLK")));
+    EXPECT_EQ(1, LockPeriod(paths_));  // the file left as by a writer that died
+    EXPECT_TRUE(PathExists(File(".BLK")));
+    EXPECT_EQ(1, UnlockPeriod(paths_));
+    EXPECT_FALSE(PathExists(File(".BLK")));
+    EXPECT_EQ(0, UnlockPeriod(paths_));  // nothing to delete: at once
+    WaitWhileLocked(paths_);             // nothing to wait for
+    ASSERT_TRUE(WriteFileBytes(File(".BLK"), ""));
+    WaitWhileLocked(paths_);
+    EXPECT_FALSE(PathExists(File(".BLK")));
+    EXPECT_EQ(0, LockPeriod(Paths("nobody")));  // no Calendar folder: fails at once
+}
+
+TEST_F(BlockingFileTest, ABlockingFileThatCannotBeDeletedKeepsThePeriodBlocked) {
+    // A folder in the blocking file's place cannot be deleted as a file.
+    ASSERT_TRUE(MakeDirectory(File(".BLK").c_str()));
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(0, LockPeriod(paths_));
+    std::string said = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(
+        "Unable to remove blocking file " + store_.root() + "\\po\\MAILROOT\\mb\\Calendar\\P.BLK\n",
+        said);
+    RemoveFolder(File(".BLK").c_str());
+}
+
+// A commit puts the copy in the period file's place, keeping the file it replaces as the backup,
+// or deletes the period file; whatever happens, neither the copy nor the blocking file is left.
+TEST_F(BlockingFileTest, CommitReplacesOrDeletesThePeriodFileAndKeepsABackup) {
+    struct {
+        const char* period;  // before; nullptr: none, "/": a folder, which no file can replace
+        const char* copy;    // nullptr: the copy vanished before the commit
+        CommitAction action;
+        int result;
+        const char* period_after;
+        const char* backup_after;  // "older" is the backup before; nullptr: not looked at
+    } cases[] = {
+        {"old", "new", CommitAction::kReplace, 1, "new", "old"},
+        {nullptr, "first", CommitAction::kReplace, 1, "first", "older"},
+        {"old", nullptr, CommitAction::kReplace, 0, "old", nullptr},
+        {"/", "new", CommitAction::kReplace, 0, "", "older"},  // given up after the apply wait
+        {"last", nullptr, CommitAction::kDelete, 1, "", "last"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.period ? c.period : "no period file");
+        RemoveFile(File(".CAL").c_str());
+        ASSERT_TRUE(WriteFileBytes(File(".BAK"), "older"));
+        if (c.period != nullptr && c.period[0] == '/') {
+            ASSERT_TRUE(MakeDirectory(File(".CAL").c_str()));
+        } else if (c.period != nullptr) {
+            ASSERT_TRUE(WriteFileBytes(File(".CAL"), c.period));
+        }
+        ASSERT_EQ(1, LockPeriod(paths_));
+        if (c.copy != nullptr) {
+            ASSERT_TRUE(WriteFileBytes(File(".TMP"), c.copy));
+        }
+        EXPECT_EQ(c.result, CommitPeriod(paths_, c.action));
+        EXPECT_EQ(c.period_after, ReadFileOrEmpty(File(".CAL")));
+        if (c.backup_after != nullptr) {
+            EXPECT_EQ(c.backup_after, ReadFileOrEmpty(File(".BAK")));
+        }
+        for (const char* left : {".TMP", ".BLK", ".OLD"}) EXPECT_FALSE(PathExists(File(left)));
+        RemoveFolder(File(".CAL").c_str());
+    }
+}
+
+}  // namespace
+}  // namespace cv
