@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 
 #include "include/cvaicp.h"
 #include "tests/faults/allocation_switch.h"
+#include "tests/support/records.h"
 
 namespace cv {
 namespace testing {
@@ -99,22 +99,9 @@ long SweepFaults(const std::function<void()>& setup, const std::function<int32_t
     return tried;
 }
 
-namespace {
-
-AppointmentRequest Walker(const char* period) {
-    AppointmentRequest request;
-    std::memset(&request, 0, sizeof request);
-    std::strcpy(request.Postoffice, "example");
-    std::strcpy(request.Mailbox, "anna");
-    std::strncpy(request.PeriodName, period, sizeof request.PeriodName - 1);
-    return request;
-}
-
-}  // namespace
-
 std::vector<std::string> StoredAppointments(const char* period) {
     std::vector<std::string> lines;
-    AppointmentRequest request = Walker(period);
+    AppointmentRequest request = MakeRequest("", 0, 0, period);
     for (int32_t found = AppointmentFindFirst(&request); found;
          found = AppointmentFindNext(&request)) {
         char line[160];
@@ -127,11 +114,7 @@ std::vector<std::string> StoredAppointments(const char* period) {
 }
 
 std::string StoredItem(const char* name) {
-    AppointmentItemRequest request;
-    std::memset(&request, 0, sizeof request);
-    std::strcpy(request.Postoffice, "example");
-    std::strcpy(request.Mailbox, "anna");
-    std::strncpy(request.ItemFileName, name, sizeof request.ItemFileName - 1);
+    AppointmentItemRequest request = MakeItemRequest(name);
     std::string body;
     for (int32_t more = AppointmentItemGetFirstChunk(&request); more;
          more = AppointmentItemGetNextChunk(&request)) {

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,7 +12,8 @@
 #include "common/platform.h"
 #include "common/registry.h"
 #include "store/appointments.h"
-#include "tests/provider/appointment_fixture.h"
+#include "tests/index/index_test_support.h"
+#include "tests/support/records.h"
 #include "tests/support/test_store.h"
 
 namespace cv {
@@ -52,19 +52,7 @@ class CalendarFolderIndexTest : public ::testing::Test {
         CalendarIndexOpenReport report;
         StoreIndex* opened = OpenCalendarFolderIndex(index_.get(), reuse, &report);
         markers_ = report.dirty_markers;
-        ids->clear();
-        XmlNode root;
-        int32_t count = 0;
-        if (opened != nullptr && opened->FolderIndex.DocumentElement(&root)) {
-            root.ChildCount(&count);
-        }
-        for (int32_t i = 0; i < count; ++i) {
-            XmlNode child;
-            std::string id;
-            root.ChildAt(i, &child);
-            child.Attribute("ID", &id);
-            ids->push_back(id);
-        }
+        *ids = opened != nullptr ? testing::IdsOf(opened->FolderIndex) : std::vector<std::string>();
         std::sort(ids->begin(), ids->end());
         switch (report.opening) {
             case CalendarIndexOpening::kReused:
@@ -80,9 +68,9 @@ class CalendarFolderIndexTest : public ::testing::Test {
 
     static std::unique_ptr<StoreIndex> Calendar(const char* mailbox) {
         auto index = std::make_unique<StoreIndex>();
-        std::strcpy(index->PostofficeName, "office1");
-        std::strcpy(index->MailboxName, mailbox);
-        std::strcpy(index->FolderName, "Calendar");
+        testing::SetField(index->PostofficeName, "office1");
+        testing::SetField(index->MailboxName, mailbox);
+        testing::SetField(index->FolderName, "Calendar");
         return index;
     }
 
@@ -105,37 +93,38 @@ TEST_F(CalendarFolderIndexTest, TheModeIsReadOnceAndMissingMeansZero) {
     EXPECT_EQ(0u, CalendarReIndexMode());
 }
 
-TEST_F(CalendarFolderIndexTest, AMissingIndexIsRebuiltInEitherMode) {
-    for (uint32_t mode : {0u, 1u}) {
-        SetMode(mode);
+// A missing index is rebuilt in either mode; a dirty marker rebuilds an index on disk only in
+// mode 1, and is consumed either way.
+TEST_F(CalendarFolderIndexTest, TheModeAndTheMarkersDecideBetweenRebuildAndLoad) {
+    const struct {
+        uint32_t mode;
+        bool on_disk;
+        bool marked;
+        const char* opening;
+    } cases[] = {
+        {0, false, false, "rebuilt"}, {1, false, false, "rebuilt"}, {0, false, true, "rebuilt"},
+        {0, true, false, "loaded"},   {1, true, false, "loaded"},   {0, true, true, "loaded"},
+        {1, true, true, "rebuilt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.mode) + (c.on_disk ? " index" : "") +
+                     (c.marked ? " marked" : ""));
+        SetMode(c.mode);
         RemoveFile(PathOf("_index.xml").c_str());
+        if (c.on_disk) PutIndexOnDisk();
+        if (c.marked) {
+            Put("_CHANGE.DTY", "changed");
+            Put("_other.dty", "changed");
+        }
         std::vector<std::string> ids;
-        EXPECT_EQ("rebuilt", Open(&ids)) << mode;
-        EXPECT_EQ(scanned_, ids);
-        EXPECT_EQ(0, markers_);
+        EXPECT_EQ(c.opening, Open(&ids));
+        EXPECT_EQ(std::string(c.opening) == "loaded" ? on_disk_ : scanned_, ids);
+        EXPECT_EQ(c.marked ? 2 : 0, markers_);
+        EXPECT_FALSE(testing::PathExists(PathOf("_CHANGE.DTY")));
+        EXPECT_FALSE(testing::PathExists(PathOf("_other.dty")));
         EXPECT_TRUE(testing::PathExists(PathOf("_index.xml")));
         EXPECT_FALSE(testing::PathExists(PathOf("_index.blk")));
     }
-}
-
-TEST_F(CalendarFolderIndexTest, ADirtyMarkerRebuildsOnlyInModeOneAndIsConsumedEitherWay) {
-    std::vector<std::string> ids;
-    for (uint32_t mode : {0u, 1u}) {
-        SetMode(mode);
-        PutIndexOnDisk();
-        Put("_CHANGE.DTY", "changed");
-        Put("_other.dty", "changed");
-        EXPECT_EQ(mode == 0 ? "loaded" : "rebuilt", Open(&ids)) << mode;
-        EXPECT_EQ(mode == 0 ? on_disk_ : scanned_, ids);
-        EXPECT_EQ(2, markers_);
-        EXPECT_FALSE(testing::PathExists(PathOf("_CHANGE.DTY")));
-        EXPECT_FALSE(testing::PathExists(PathOf("_other.dty")));
-    }
-    // Without a marker an index on disk is loaded, whatever the mode.
-    PutIndexOnDisk();
-    EXPECT_EQ("loaded", Open(&ids));
-    EXPECT_EQ(on_disk_, ids);
-    EXPECT_EQ(0, markers_);
 }
 
 TEST_F(CalendarFolderIndexTest, AnOpenIndexIsReusedOnlyWhenAskedAndNeverDoubled) {
@@ -179,33 +168,24 @@ TEST_F(CalendarFolderIndexTest, TheLastRemovalLeavesAnEmptyIndex) {
 }
 
 TEST_F(CalendarFolderIndexTest, AFolderWithoutPeriodFilesHasAnEmptyIndex) {
-    struct Case {
-        const char* what;
-        std::vector<std::string> left;  // files beside the stale index and the marker
-    };
-    const Case cases[] = {
-        {"nothing", {}},
-        {"a backup and a copy", {"Y05M03D07.BAK", "Y05M03D07.TMP", "Y05M03D07.OLD"}},
-    };
+    RemoveFile(PathOf("Y05M03D07.CAL").c_str());
+    for (const char* left : {"Y05M03D07.BAK", "Y05M03D07.TMP", "Y05M03D07.OLD"}) {
+        Put(left, "100\t200\tscanned1");  // no period file
+    }
     std::vector<std::string> ids;
     for (uint32_t mode : {0u, 1u}) {
+        SCOPED_TRACE(mode);
         SetMode(mode);
-        for (const Case& c : cases) {
-            SCOPED_TRACE(std::string(c.what) + ", mode " + std::to_string(mode));
-            RemoveFile(PathOf("Y05M03D07.CAL").c_str());
-            for (const std::string& name : c.left) Put(name, "100\t200\tscanned1");
-            PutIndexOnDisk();
-            Put("_CHANGE.DTY", "changed");
-            // Reindex mode 0 rebuilds only a missing index.
-            EXPECT_EQ(mode == 0 ? "loaded" : "rebuilt", Open(&ids));
-            EXPECT_EQ(mode == 0 ? on_disk_ : std::vector<std::string>{}, ids);
-            EXPECT_FALSE(testing::PathExists(PathOf("_CHANGE.DTY")));
-            RemoveFile(PathOf("_index.xml").c_str());
-            EXPECT_EQ("rebuilt", Open(&ids));
-            EXPECT_TRUE(ids.empty());
-            EXPECT_EQ("loaded", Open(&ids));  // the empty index was saved
-            EXPECT_TRUE(ids.empty());
-        }
+        PutIndexOnDisk();
+        Put("_CHANGE.DTY", "changed");
+        // Reindex mode 0 rebuilds only a missing index.
+        EXPECT_EQ(mode == 0 ? "loaded" : "rebuilt", Open(&ids));
+        EXPECT_EQ(mode == 0 ? on_disk_ : std::vector<std::string>{}, ids);
+        RemoveFile(PathOf("_index.xml").c_str());
+        EXPECT_EQ("rebuilt", Open(&ids));
+        EXPECT_TRUE(ids.empty());
+        EXPECT_EQ("loaded", Open(&ids));  // the empty index was saved
+        EXPECT_TRUE(ids.empty());
     }
     // No Calendar folder at all: an empty index, and reading it makes no folder.
     index_ = Calendar("bert");

@@ -31,20 +31,22 @@ class EnumerationTest : public testing::AppointmentTest {
 };
 
 TEST_F(EnumerationTest, HandsOutEveryLineInOrderThenNothing) {
-    Put("Y09M03D15.CAL", "1\t2\ta\r\n3\t4\tb\r\n5\t6\tc");
-    EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), WalkAll("Y09M03D15"));
-    AppointmentRequest request = MakeRequest("", 0, 0);
-    EXPECT_EQ(0, AppointmentFindNext(&request));  // the cursor stays at the end
-    EXPECT_EQ(0, AppointmentFindNext(&request));
-}
-
-TEST_F(EnumerationTest, FillsTheRecordFromTheLine) {
-    Put("Y09M03D15.CAL", "-7\t9\tOne");
+    // Empty lines are counted but not handed out.
+    Put("Y09M03D15.CAL", "-7\t9\ta\r\n\r\n3\t4\tb\r\n5\t6\tc");
     AppointmentRequest request = MakeRequest("", 0, 0);
     ASSERT_EQ(1, AppointmentFindFirst(&request));
-    EXPECT_STREQ("One", request.ItemId);
+    EXPECT_STREQ("a", request.ItemId);
     EXPECT_EQ(-7, request.StartTime);
     EXPECT_EQ(9, request.FinishTime);
+    EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), WalkAll("Y09M03D15"));
+    EXPECT_EQ(4, GetEnumerationSlot());
+    EXPECT_EQ(0, AppointmentFindNext(&request));  // the cursor stays at the end
+    EXPECT_EQ(0, AppointmentFindNext(&request));
+
+    // A missing file leaves the cursor at zero.
+    request = MakeRequest("", 0, 0, "Y01");
+    EXPECT_EQ(0, AppointmentFindFirst(&request));
+    EXPECT_EQ(0, GetEnumerationSlot());
 }
 
 TEST_F(EnumerationTest, AnIdLeftInTheRecordFiltersTheWalk) {
@@ -56,20 +58,6 @@ TEST_F(EnumerationTest, AnIdLeftInTheRecordFiltersTheWalk) {
     EXPECT_EQ(5, request.StartTime);
     EXPECT_STREQ("A", request.ItemId);
     EXPECT_EQ(0, AppointmentFindNext(&request));
-}
-
-TEST_F(EnumerationTest, EmptyLinesAreCountedButNotHandedOut) {
-    Put("Y09M03D15.CAL", "1\t2\ta\r\n\r\n3\t4\tb");
-    EXPECT_EQ((std::vector<std::string>{"a", "b"}), WalkAll("Y09M03D15"));
-    EXPECT_EQ(3, GetEnumerationSlot());
-}
-
-TEST_F(EnumerationTest, MissingFileLeavesTheCursorAtZero) {
-    MakeCalendar();
-    SetEnumerationSlot(5);
-    AppointmentRequest request = MakeRequest("", 0, 0, "Y01");
-    EXPECT_EQ(0, AppointmentFindFirst(&request));
-    EXPECT_EQ(0, GetEnumerationSlot());
 }
 
 TEST_F(EnumerationTest, TheCursorIsNotTiedToAFile) {
