@@ -38,7 +38,7 @@ const std::string kMore = "A further chunk.\r\n";
 // What a change finds and leaves: the period's appointments and the item's body.
 struct Stored {
     Lines period;
-    std::string item;
+    std::string item = "";
     bool operator==(const Stored& other) const {
         return period == other.period && item == other.item;
     }
@@ -58,6 +58,33 @@ int32_t WriteFirst(const std::string& data) {
     return AppointmentItemWriteFirstChunk(&request);
 }
 
+// The changes swept (the records' texts are short enough to allocate nothing themselves).
+int32_t AddOne() {
+    return Add("added", 700, 800);
+}
+int32_t EditSecond() {
+    AppointmentRequest old_request = MakeRequest("SECOND", 0, 0);
+    AppointmentRequest new_request = MakeRequest("changed", 350, 450);
+    return AppointmentEdit(&old_request, &new_request);
+}
+int32_t Remove(const char* id) {
+    AppointmentRequest request = MakeRequest(id, 0, 0);
+    return AppointmentRemove(&request);
+}
+int32_t RemoveSecond() {
+    return Remove("second");
+}
+int32_t RemoveOnly() {
+    return Remove("only");
+}
+int32_t WriteNew() {
+    return WriteFirst(kNew);
+}
+int32_t WriteMore() {
+    AppointmentItemRequest request = MakeItemRequest(kItem, kMore);
+    return AppointmentItemWriteNextChunk(&request);
+}
+
 struct ChangeCase {
     const char* name;
     bool folder;         // the Calendar folder is there beforehand
@@ -66,8 +93,8 @@ struct ChangeCase {
     std::function<int32_t()> change;
     Stored before;
     Stored after;
-    bool answers_done;  // the call answers 1 whatever happens
-    std::vector<FaultKind> kinds;
+    bool answers_done =
+        false;  // an item write: it answers 1 whatever happens (and allocates nothing)
 };
 
 class ChangeFaultsTest : public ::testing::Test {
@@ -126,114 +153,35 @@ class ChangeFaultsTest : public ::testing::Test {
 };
 
 TEST_F(ChangeFaultsTest, EveryChangeIsWholeOrNone) {
-    const std::vector<FaultKind> all = {FaultKind::kOnce, FaultKind::kFromThenOn,
-                                        FaultKind::kAllocation};
-    const std::vector<FaultKind> io = {FaultKind::kOnce, FaultKind::kFromThenOn};
-    Lines added = kThree;
-    added.push_back("700 800 added");
-    auto add = [] { return Add("added", 700, 800); };
+    Lines lines = kThree;
+    lines.push_back("700 800 added");
+    const Stored none = {}, three = {kThree}, added = {lines}, only = {{"100 200 only"}};
+    const Stored added_alone = {{"700 800 added"}};
+    const Stored edited = {{"100 200 first", "350 450 changed", "500 600 third"}};
+    const Stored removed = {{"100 200 first", "500 600 third"}};
+    const Stored old_item = {{}, kOld}, new_item = {{}, kNew}, longer_item = {{}, kOld + kMore};
     const ChangeCase cases[] = {
-        {"add to an existing period",
-         true,
-         kThreeLines,
-         nullptr,
-         add,
-         {kThree, ""},
-         {added, ""},
-         false,
-         all},
+        {"add to an existing period", true, kThreeLines, nullptr, AddOne, three, added},
         // A new period, with the Calendar folder there and with the folder still to be made.
-        {"add starting a new period",
-         true,
-         nullptr,
-         nullptr,
-         add,
-         {},
-         {{"700 800 added"}, ""},
-         false,
-         all},
-        {"add starting the folder",
-         false,
-         nullptr,
-         nullptr,
-         add,
-         {},
-         {{"700 800 added"}, ""},
-         false,
-         all},
-        {"edit",
-         true,
-         kThreeLines,
-         nullptr,
-         [] {
-             AppointmentRequest old_request = MakeRequest("SECOND", 0, 0);
-             AppointmentRequest new_request = MakeRequest("changed", 350, 450);
-             return AppointmentEdit(&old_request, &new_request);
-         },
-         {kThree, ""},
-         {{"100 200 first", "350 450 changed", "500 600 third"}, ""},
-         false,
-         all},
-        {"remove",
-         true,
-         kThreeLines,
-         nullptr,
-         [] {
-             AppointmentRequest request = MakeRequest("second", 0, 0);
-             return AppointmentRemove(&request);
-         },
-         {kThree, ""},
-         {{"100 200 first", "500 600 third"}, ""},
-         false,
-         all},
+        {"add starting a new period", true, nullptr, nullptr, AddOne, none, added_alone},
+        {"add starting the folder", false, nullptr, nullptr, AddOne, none, added_alone},
+        {"edit", true, kThreeLines, nullptr, EditSecond, three, edited},
+        {"remove", true, kThreeLines, nullptr, RemoveSecond, three, removed},
         // The last appointment of a period takes the period file with it.
-        {"remove the last appointment",
-         true,
-         "100\t200\tonly",
-         nullptr,
-         [] {
-             AppointmentRequest request = MakeRequest("only", 0, 0);
-             return AppointmentRemove(&request);
-         },
-         {{"100 200 only"}, ""},
-         {},
-         false,
-         all},
-        {"item first chunk over a body",
-         true,
-         nullptr,
-         kOld.c_str(),
-         [] { return WriteFirst(kNew); },
-         {{}, kOld},
-         {{}, kNew},
-         true,
-         io},
-        {"item first chunk of a new item",
-         true,
-         nullptr,
-         nullptr,
-         [] { return WriteFirst(kNew); },
-         {},
-         {{}, kNew},
-         true,
-         io},
-        {"item next chunk",
-         true,
-         nullptr,
-         kOld.c_str(),
-         [] {
-             AppointmentItemRequest request = MakeItemRequest(kItem, kMore);
-             return AppointmentItemWriteNextChunk(&request);
-         },
-         {{}, kOld},
-         {{}, kOld + kMore},
-         true,
-         io},
+        {"remove the last appointment", true, "100\t200\tonly", nullptr, RemoveOnly, only, none},
+        {"item first chunk over a body", true, nullptr, kOld.c_str(), WriteNew, old_item, new_item,
+         true},
+        {"item first chunk of a new item", true, nullptr, nullptr, WriteNew, none, new_item, true},
+        {"item next chunk", true, nullptr, kOld.c_str(), WriteMore, old_item, longer_item, true},
     };
     for (const ChangeCase& c : cases) {
         SCOPED_TRACE(c.name);
         long points[3] = {0, 0, 0};
-        for (FaultKind kind : c.kinds) points[static_cast<int>(kind)] = Sweep(c, kind);
+        for (FaultKind kind : {FaultKind::kOnce, FaultKind::kFromThenOn, FaultKind::kAllocation}) {
+            if (kind != FaultKind::kAllocation || !c.answers_done) {
+                points[static_cast<int>(kind)] = Sweep(c, kind);
+            }
+        }
         std::printf("[ faults   ] %s: %ld fault points once, %ld from then on, %ld allocations\n",
                     c.name, points[0], points[1], points[2]);
     }
