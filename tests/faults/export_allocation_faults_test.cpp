@@ -1,7 +1,7 @@
 // Every export that reads, lists or chooses, with each of its allocations failing in turn, as in a
 // host short of memory: no exception reaches the caller, the export answers its failure result or
 // what it answers undisturbed, it leaves the store as it was, and the next call goes through.
-// (The changes are swept the same way in appointment_faults_test.cpp.)
+// (The changes are swept the same way in change_faults_test.cpp.)
 #include <gtest/gtest.h>
 
 #include <cstdio>

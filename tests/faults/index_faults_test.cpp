@@ -16,6 +16,7 @@
 #include "common/platform.h"
 #include "common/registry.h"
 #include "index/calendar_folder_index.h"
+#include "index/calendar_scan.h"
 #include "index/store_index.h"
 #include "tests/faults/fault_sweep.h"
 #include "tests/index/index_test_support.h"
@@ -156,6 +157,25 @@ TEST_F(IndexFaultsTest, TheRebuildOfAFoldersIndex) {
         std::printf("[ faults   ] %s: %ld fault points once, %ld from then on\n", c.name, once,
                     gone);
     }
+}
+
+// An item file without the empty line after its headers is read to its end once: the reader
+// stops there rather than asking the system again for every line it may still take.
+TEST_F(IndexFaultsTest, AnItemFileIsReadToItsEndOnce) {
+    Fresh({{"item.eml", "Subject: a\r\nX-Location: b\r\n"}});
+    XmlDocument document;
+    ASSERT_EQ(1, CreateIndexDocument(&document));
+    ASSERT_EQ(1, CreateIndexRoot(document));
+    ListItem item{};
+    testing::SetField(item.Postoffice, "example");
+    testing::SetField(item.Mailbox, "anna");
+    testing::SetField(item.ItemId, "item.eml");
+    fault::FailNthOperation(0);  // only counts
+    XmlNode element = BuildCalendarElement(document, XmlNode(), item);
+    const long operations = fault::OperationsSoFar();
+    fault::Disarm();
+    EXPECT_EQ(2u, testing::ChildrenOf(element).size() - 3);
+    EXPECT_LT(operations, 10);
 }
 
 }  // namespace

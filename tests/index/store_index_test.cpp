@@ -259,9 +259,10 @@ void CountStep(uint32_t milliseconds) {
     if (++g_steps == g_release_at_step) RemoveFile(g_release_at_step_path.c_str());
 }
 
-TEST_F(StoreIndexTest, ALockFileIsMadeOnceAndWaitedFor) {
+TEST_F(StoreIndexTest, ALockFileIsMadeOnceAndWaitedForAMinuteAtMost) {
     SetIndexLockSleep(CountStep);
     g_steps = 0;
+    g_release_at_step = 0;
     testing::TempFolder folder;
     std::string lock = folder.Join("_index.blk");
     EXPECT_EQ(1, LockIndexFile(lock.c_str()));
@@ -280,14 +281,10 @@ TEST_F(StoreIndexTest, ALockFileIsMadeOnceAndWaitedFor) {
     EXPECT_EQ(0, UnlockIndexFile(lock.c_str()));
     EXPECT_EQ(0, LockIndexFile(folder.Join("missing\\_index.blk").c_str()));
     EXPECT_EQ(3, g_steps);  // neither waited
-}
 
-TEST_F(StoreIndexTest, ALockThatIsNeverRemovedIsTakenOverAfterAMinute) {
-    SetIndexLockSleep(CountStep);
+    // A lock that is never removed is taken over after a minute.
     g_steps = 0;
     g_release_at_step = 0;
-    testing::TempFolder folder;
-    std::string lock = folder.Join("_index.blk");
     ASSERT_TRUE(testing::WriteFileBytes(lock, ""));
     EXPECT_EQ(1, LockIndexFile(lock.c_str()));
     EXPECT_EQ(61, g_steps);
