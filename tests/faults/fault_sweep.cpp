@@ -4,9 +4,7 @@
 
 #include <cstdio>
 
-#include "include/cvaicp.h"
 #include "tests/faults/allocation_switch.h"
-#include "tests/support/records.h"
 
 namespace cv {
 namespace testing {
@@ -97,30 +95,6 @@ long SweepFaults(const std::function<void()>& setup, const std::function<int32_t
     EXPECT_EQ(total > 0, fired > 0) << "no fault fired";
     fault::SkipSleeps(false);
     return tried;
-}
-
-std::vector<std::string> StoredAppointments(const char* period) {
-    std::vector<std::string> lines;
-    AppointmentRequest request = MakeRequest("", 0, 0, period);
-    for (int32_t found = AppointmentFindFirst(&request); found;
-         found = AppointmentFindNext(&request)) {
-        char line[160];
-        std::snprintf(line, sizeof line, "%d %d %s", request.StartTime, request.FinishTime,
-                      request.ItemId);
-        lines.push_back(line);
-        request.ItemId[0] = '\0';  // the walk filters on the id left in the record
-    }
-    return lines;
-}
-
-std::string StoredItem(const char* name) {
-    AppointmentItemRequest request = MakeItemRequest(name);
-    std::string body;
-    for (int32_t more = AppointmentItemGetFirstChunk(&request); more;
-         more = AppointmentItemGetNextChunk(&request)) {
-        body.append(request.Data, static_cast<size_t>(request.DataLength));
-    }
-    return body;
 }
 
 }  // namespace testing
