@@ -105,9 +105,10 @@ TEST(PropertyMapTest, FileTimesBecomeSecondsAcross1970And2038) {
     EXPECT_EQ(AtSeconds(-86400), file_time("-86400"));
     EXPECT_EQ(kFileTimeUnixEpoch, file_time("soon"));
     EXPECT_EQ(0u, file_time("-99999999999"));  // nothing before 1601
-    // Low word first.
-    EXPECT_EQ((Bytes{0x00, 0x80, 0x3E, 0xD5, 0xDE, 0xB1, 0x9D, 0x01}),
-              FileTimeBytes(kFileTimeUnixEpoch));
+    // Low byte first, every byte its own.
+    EXPECT_EQ((Bytes{0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x81}),
+              FileTimeBytes(0x8102030405060708));
+    EXPECT_EQ(0x8102030405060708u, FileTimeFromBytes(FileTimeBytes(0x8102030405060708).data()));
 }
 
 TEST(PropertyMapTest, NumbersBooleansAndTexts) {
