@@ -1,7 +1,7 @@
 // Every export that reads, lists or chooses, with each of its allocations failing in turn, as in a
 // host short of memory: no exception reaches the caller, the export answers its failure result or
 // what it answers undisturbed, it leaves the store as it was, and the next call goes through.
-// (The changes are swept the same way in appointment_faults_test.cpp.)
+// (The changes are swept the same way in change_faults_test.cpp.)
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,38 +11,41 @@
 
 #include "include/cvaicp.h"
 #include "tests/faults/fault_sweep.h"
+#include "tests/support/records.h"
 #include "tests/support/test_store.h"
 
 namespace cv {
 namespace {
 
+using testing::MakeFreeBusyRequest;
+using testing::MakeItemRequest;
+using testing::MakeListContext;
+using testing::MakeRequest;
+
 constexpr char kPeriod[] = "Y09M03D15";
 constexpr int32_t kNoon = 1237118400;  // 2009-03-15 12:00 UTC: the 15th in every nearby zone
 
-template <typename Record>
-Record Addressed() {
-    Record record;
-    std::memset(&record, 0, sizeof record);
-    std::strcpy(record.Postoffice, "example");
-    std::strcpy(record.Mailbox, "anna");
-    return record;
-}
+const char kDescendingIds[] =
+    "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+    "<xsl:template match=\"/BASEELEMENT\"><BASEELEMENT>"
+    "<xsl:for-each select=\"ELEMENT\"><xsl:sort select=\"@ID\" order=\"descending\"/>"
+    "<xsl:copy-of select=\".\"/></xsl:for-each></BASEELEMENT></xsl:template></xsl:stylesheet>";
 
-AppointmentRequest Appointment(const char* id) {
-    auto request = Addressed<AppointmentRequest>();
-    std::strcpy(request.PeriodName, kPeriod);
-    std::strcpy(request.ItemId, id);
-    return request;
-}
+// The records are built before any switch is armed: building them allocates.
+const AppointmentRequest kSecond = MakeRequest("second", 0, 0, kPeriod);
+const AppointmentRequest kAny = MakeRequest("", 0, 0, kPeriod);
+const AppointmentItemRequest kSecondItem = MakeItemRequest("second");
+const FreeBusyRequest kMonth = MakeFreeBusyRequest("Y09M03");
+const ListContext kListing = MakeListContext(kNoon - 6 * 3600, kNoon + 6 * 3600, kDescendingIds);
 
 int32_t Get() {
-    AppointmentRequest request = Appointment("second");
+    AppointmentRequest request = kSecond;
     return AppointmentGet(&request);
 }
 
 // A whole walk: the number of appointments it handed out.
 int32_t Walk() {
-    AppointmentRequest request = Appointment("");
+    AppointmentRequest request = kAny;
     int32_t count = 0;
     for (int32_t found = AppointmentFindFirst(&request); found;
          found = AppointmentFindNext(&request)) {
@@ -53,43 +56,27 @@ int32_t Walk() {
 }
 
 int32_t ReadItem() {
-    auto request = Addressed<AppointmentItemRequest>();
-    std::strcpy(request.ItemFileName, "second");
+    AppointmentItemRequest request = kSecondItem;
     return AppointmentItemGetFirstChunk(&request);
 }
 
 int32_t FreeBusy() {
-    auto request = Addressed<FreeBusyRequest>();
-    std::strcpy(request.NamePrefix, "Y09M03");
+    FreeBusyRequest request = kMonth;
     int32_t result = GetFreeBusyData(&request);
     return result == 1 && std::strcmp(request.BusyDays, "15") == 0 ? 1 : 0;
 }
 
-ListContext Listing() {
-    auto context = Addressed<ListContext>();
-    context.RangeStart = kNoon - 6 * 3600;
-    context.RangeEnd = kNoon + 6 * 3600;
-    std::strcpy(context.Stylesheet,
-                "<xsl:stylesheet version=\"1.0\" "
-                "xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
-                "<xsl:template match=\"/BASEELEMENT\"><BASEELEMENT>"
-                "<xsl:for-each select=\"ELEMENT\"><xsl:sort select=\"@ID\" order=\"descending\"/>"
-                "<xsl:copy-of select=\".\"/></xsl:for-each>"
-                "</BASEELEMENT></xsl:template></xsl:stylesheet>");
-    return context;
-}
-
 // A listing sorted by a stylesheet: FindFirst alone, under the switch.
 int32_t StartList() {
-    ListContext context = Listing();
-    auto item = Addressed<ListItem>();
+    ListContext context = kListing;
+    ListItem item{};
     return AppointmentListItemFindFirst(&context, &item);
 }
 
 // The rest of the listing, undisturbed: the number of items it handed out in all.
 int32_t FinishList(int32_t first) {
-    ListContext context = Listing();
-    auto item = Addressed<ListItem>();
+    ListContext context = kListing;
+    ListItem item{};
     int32_t count = first;
     while (first && AppointmentListItemFindNext(&context, &item)) ++count;
     AppointmentListItemFindClose(&context);

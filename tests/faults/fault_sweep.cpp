@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 
-#include "include/cvaicp.h"
 #include "tests/faults/allocation_switch.h"
 
 namespace cv {
@@ -97,47 +95,6 @@ long SweepFaults(const std::function<void()>& setup, const std::function<int32_t
     EXPECT_EQ(total > 0, fired > 0) << "no fault fired";
     fault::SkipSleeps(false);
     return tried;
-}
-
-namespace {
-
-AppointmentRequest Walker(const char* period) {
-    AppointmentRequest request;
-    std::memset(&request, 0, sizeof request);
-    std::strcpy(request.Postoffice, "example");
-    std::strcpy(request.Mailbox, "anna");
-    std::strncpy(request.PeriodName, period, sizeof request.PeriodName - 1);
-    return request;
-}
-
-}  // namespace
-
-std::vector<std::string> StoredAppointments(const char* period) {
-    std::vector<std::string> lines;
-    AppointmentRequest request = Walker(period);
-    for (int32_t found = AppointmentFindFirst(&request); found;
-         found = AppointmentFindNext(&request)) {
-        char line[160];
-        std::snprintf(line, sizeof line, "%d %d %s", request.StartTime, request.FinishTime,
-                      request.ItemId);
-        lines.push_back(line);
-        request.ItemId[0] = '\0';  // the walk filters on the id left in the record
-    }
-    return lines;
-}
-
-std::string StoredItem(const char* name) {
-    AppointmentItemRequest request;
-    std::memset(&request, 0, sizeof request);
-    std::strcpy(request.Postoffice, "example");
-    std::strcpy(request.Mailbox, "anna");
-    std::strncpy(request.ItemFileName, name, sizeof request.ItemFileName - 1);
-    std::string body;
-    for (int32_t more = AppointmentItemGetFirstChunk(&request); more;
-         more = AppointmentItemGetNextChunk(&request)) {
-        body.append(request.Data, static_cast<size_t>(request.DataLength));
-    }
-    return body;
 }
 
 }  // namespace testing

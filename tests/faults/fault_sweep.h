@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "common/fault_injection.h"
 
@@ -29,19 +28,12 @@ struct FaultPoint {
 
 // Sets up, runs the call undisturbed and counts its file operations (or, for kAllocation, its
 // allocations); then, for each of them, sets up afresh, runs the call with that one failing, and
-// hands the point and the call's result
-// to check (with the switch disarmed again, so that the check reads undisturbed). The seam's
-// sleeps are skipped meanwhile: the waits count the steps they asked for, so they end as they
-// would, only sooner. Returns the number of fault points tried.
+// hands the point and the call's result to check (with the switch disarmed again, so that the
+// check reads undisturbed). The seam's sleeps are skipped meanwhile: the waits count the steps
+// they asked for, so they end as they would, only sooner. Returns the number of fault points
+// tried.
 long SweepFaults(const std::function<void()>& setup, const std::function<int32_t()>& call,
                  const std::function<void(const FaultPoint&, int32_t)>& check, FaultKind kind);
-
-// The appointments of a period file of example\anna as the library reads them back, in file
-// order, each as "start finish id".
-std::vector<std::string> StoredAppointments(const char* period);
-
-// The body of an item file of example\anna as the library reads it back (empty when missing).
-std::string StoredItem(const char* name);
 
 }  // namespace testing
 }  // namespace cv

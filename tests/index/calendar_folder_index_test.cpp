@@ -5,15 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "common/platform.h"
 #include "common/registry.h"
-#include "store/appointments.h"
-#include "tests/provider/appointment_fixture.h"
+#include "tests/index/index_test_support.h"
+#include "tests/support/records.h"
 #include "tests/support/test_store.h"
 
 namespace cv {
@@ -52,37 +51,18 @@ class CalendarFolderIndexTest : public ::testing::Test {
         CalendarIndexOpenReport report;
         StoreIndex* opened = OpenCalendarFolderIndex(index_.get(), reuse, &report);
         markers_ = report.dirty_markers;
-        ids->clear();
-        XmlNode root;
-        int32_t count = 0;
-        if (opened != nullptr && opened->FolderIndex.DocumentElement(&root)) {
-            root.ChildCount(&count);
-        }
-        for (int32_t i = 0; i < count; ++i) {
-            XmlNode child;
-            std::string id;
-            root.ChildAt(i, &child);
-            child.Attribute("ID", &id);
-            ids->push_back(id);
-        }
+        *ids = opened != nullptr ? testing::IdsOf(opened->FolderIndex) : std::vector<std::string>();
         std::sort(ids->begin(), ids->end());
-        switch (report.opening) {
-            case CalendarIndexOpening::kReused:
-                return "reused";
-            case CalendarIndexOpening::kRebuilt:
-                return "rebuilt";
-            case CalendarIndexOpening::kLoaded:
-                return "loaded";
-            default:
-                return opened == nullptr ? "none" : "?";
-        }
+        static const char* const kNames[] = {"none", "reused", "rebuilt", "loaded"};
+        const bool none = report.opening == CalendarIndexOpening::kNone;
+        return (opened == nullptr) == none ? kNames[static_cast<int>(report.opening)] : "?";
     }
 
     static std::unique_ptr<StoreIndex> Calendar(const char* mailbox) {
         auto index = std::make_unique<StoreIndex>();
-        std::strcpy(index->PostofficeName, "office1");
-        std::strcpy(index->MailboxName, mailbox);
-        std::strcpy(index->FolderName, "Calendar");
+        testing::SetField(index->PostofficeName, "office1");
+        testing::SetField(index->MailboxName, mailbox);
+        testing::SetField(index->FolderName, "Calendar");
         return index;
     }
 
@@ -105,37 +85,38 @@ TEST_F(CalendarFolderIndexTest, TheModeIsReadOnceAndMissingMeansZero) {
     EXPECT_EQ(0u, CalendarReIndexMode());
 }
 
-TEST_F(CalendarFolderIndexTest, AMissingIndexIsRebuiltInEitherMode) {
-    for (uint32_t mode : {0u, 1u}) {
-        SetMode(mode);
+// A missing index is rebuilt in either mode; a dirty marker rebuilds an index on disk only in
+// mode 1, and is consumed either way.
+TEST_F(CalendarFolderIndexTest, TheModeAndTheMarkersDecideBetweenRebuildAndLoad) {
+    const struct {
+        uint32_t mode;
+        bool on_disk;
+        bool marked;
+        const char* opening;
+    } cases[] = {
+        {0, false, false, "rebuilt"}, {1, false, false, "rebuilt"}, {0, false, true, "rebuilt"},
+        {0, true, false, "loaded"},   {1, true, false, "loaded"},   {0, true, true, "loaded"},
+        {1, true, true, "rebuilt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.mode) + (c.on_disk ? " index" : "") +
+                     (c.marked ? " marked" : ""));
+        SetMode(c.mode);
         RemoveFile(PathOf("_index.xml").c_str());
+        if (c.on_disk) PutIndexOnDisk();
+        if (c.marked) {
+            Put("_CHANGE.DTY", "changed");
+            Put("_other.dty", "changed");
+        }
         std::vector<std::string> ids;
-        EXPECT_EQ("rebuilt", Open(&ids)) << mode;
-        EXPECT_EQ(scanned_, ids);
-        EXPECT_EQ(0, markers_);
+        EXPECT_EQ(c.opening, Open(&ids));
+        EXPECT_EQ(std::string(c.opening) == "loaded" ? on_disk_ : scanned_, ids);
+        EXPECT_EQ(c.marked ? 2 : 0, markers_);
+        EXPECT_FALSE(testing::PathExists(PathOf("_CHANGE.DTY")));
+        EXPECT_FALSE(testing::PathExists(PathOf("_other.dty")));
         EXPECT_TRUE(testing::PathExists(PathOf("_index.xml")));
         EXPECT_FALSE(testing::PathExists(PathOf("_index.blk")));
     }
-}
-
-TEST_F(CalendarFolderIndexTest, ADirtyMarkerRebuildsOnlyInModeOneAndIsConsumedEitherWay) {
-    std::vector<std::string> ids;
-    for (uint32_t mode : {0u, 1u}) {
-        SetMode(mode);
-        PutIndexOnDisk();
-        Put("_CHANGE.DTY", "changed");
-        Put("_other.dty", "changed");
-        EXPECT_EQ(mode == 0 ? "loaded" : "rebuilt", Open(&ids)) << mode;
-        EXPECT_EQ(mode == 0 ? on_disk_ : scanned_, ids);
-        EXPECT_EQ(2, markers_);
-        EXPECT_FALSE(testing::PathExists(PathOf("_CHANGE.DTY")));
-        EXPECT_FALSE(testing::PathExists(PathOf("_other.dty")));
-    }
-    // Without a marker an index on disk is loaded, whatever the mode.
-    PutIndexOnDisk();
-    EXPECT_EQ("loaded", Open(&ids));
-    EXPECT_EQ(on_disk_, ids);
-    EXPECT_EQ(0, markers_);
 }
 
 TEST_F(CalendarFolderIndexTest, AnOpenIndexIsReusedOnlyWhenAskedAndNeverDoubled) {
@@ -151,61 +132,28 @@ TEST_F(CalendarFolderIndexTest, AnOpenIndexIsReusedOnlyWhenAskedAndNeverDoubled)
     EXPECT_EQ(scanned_, ids);
 }
 
-// The last removal of a calendar deletes its last period file and marks the folder: a rebuild
-// then finds no period file, and the calendar is empty whatever the index on disk still lists.
-TEST_F(CalendarFolderIndexTest, TheLastRemovalLeavesAnEmptyIndex) {
-    SetMode(1);
-    AppointmentRequest a = testing::MakeRequest("a", 10, 20, "Y05M03D07", "anna", "office1");
-    AppointmentRequest b = testing::MakeRequest("b", 90000, 90100, "Y05M03D08", "anna", "office1");
-    std::vector<std::string> ids;
-    RemoveFile(PathOf("Y05M03D07.CAL").c_str());
-    ASSERT_EQ(1, AddAppointment(a));
-    ASSERT_EQ(1, AddAppointment(b));
-    Put("a", "Subject: a\r\n\r\n");
-    Put("b", "Subject: b\r\n\r\n");
-    EXPECT_EQ("rebuilt", Open(&ids));
-    EXPECT_EQ((std::vector<std::string>{"a", "b"}), ids);
-    ASSERT_EQ(1, RemoveAppointment(a));
-    EXPECT_EQ("rebuilt", Open(&ids));
-    EXPECT_EQ(std::vector<std::string>{"b"}, ids);
-    ASSERT_EQ(1, RemoveAppointment(b));
-    EXPECT_EQ("rebuilt", Open(&ids));
-    EXPECT_TRUE(ids.empty());
-    EXPECT_EQ(1, markers_);
-    // Saved: the next opening without a marker loads the same empty index.
-    EXPECT_EQ("loaded", Open(&ids));
-    EXPECT_TRUE(ids.empty());
-    EXPECT_EQ(0, markers_);
-}
-
+// The last removal of a calendar deletes its last period file (leaving its backup) and marks the
+// folder: a rebuild then finds no period file, and the calendar is empty whatever the index on
+// disk still lists.
 TEST_F(CalendarFolderIndexTest, AFolderWithoutPeriodFilesHasAnEmptyIndex) {
-    struct Case {
-        const char* what;
-        std::vector<std::string> left;  // files beside the stale index and the marker
-    };
-    const Case cases[] = {
-        {"nothing", {}},
-        {"a backup and a copy", {"Y05M03D07.BAK", "Y05M03D07.TMP", "Y05M03D07.OLD"}},
-    };
+    RemoveFile(PathOf("Y05M03D07.CAL").c_str());
+    for (const char* left : {"Y05M03D07.BAK", "Y05M03D07.TMP", "Y05M03D07.OLD"}) {
+        Put(left, "100\t200\tscanned1");  // no period file
+    }
     std::vector<std::string> ids;
     for (uint32_t mode : {0u, 1u}) {
+        SCOPED_TRACE(mode);
         SetMode(mode);
-        for (const Case& c : cases) {
-            SCOPED_TRACE(std::string(c.what) + ", mode " + std::to_string(mode));
-            RemoveFile(PathOf("Y05M03D07.CAL").c_str());
-            for (const std::string& name : c.left) Put(name, "100\t200\tscanned1");
-            PutIndexOnDisk();
-            Put("_CHANGE.DTY", "changed");
-            // Reindex mode 0 rebuilds only a missing index.
-            EXPECT_EQ(mode == 0 ? "loaded" : "rebuilt", Open(&ids));
-            EXPECT_EQ(mode == 0 ? on_disk_ : std::vector<std::string>{}, ids);
-            EXPECT_FALSE(testing::PathExists(PathOf("_CHANGE.DTY")));
-            RemoveFile(PathOf("_index.xml").c_str());
-            EXPECT_EQ("rebuilt", Open(&ids));
-            EXPECT_TRUE(ids.empty());
-            EXPECT_EQ("loaded", Open(&ids));  // the empty index was saved
-            EXPECT_TRUE(ids.empty());
-        }
+        PutIndexOnDisk();
+        Put("_CHANGE.DTY", "changed");
+        // Reindex mode 0 rebuilds only a missing index.
+        EXPECT_EQ(mode == 0 ? "loaded" : "rebuilt", Open(&ids));
+        EXPECT_EQ(mode == 0 ? on_disk_ : std::vector<std::string>{}, ids);
+        RemoveFile(PathOf("_index.xml").c_str());
+        EXPECT_EQ("rebuilt", Open(&ids));
+        EXPECT_TRUE(ids.empty());
+        EXPECT_EQ("loaded", Open(&ids));  // the empty index was saved
+        EXPECT_TRUE(ids.empty());
     }
     // No Calendar folder at all: an empty index, and reading it makes no folder.
     index_ = Calendar("bert");
@@ -216,25 +164,21 @@ TEST_F(CalendarFolderIndexTest, AFolderWithoutPeriodFilesHasAnEmptyIndex) {
 }
 
 TEST_F(CalendarFolderIndexTest, AnIndexHeldUnderAnotherCaseIsTheFoldersIndex) {
+    SetMode(1);
     std::vector<std::string> ids;
-    for (uint32_t mode : {0u, 1u}) {
-        SCOPED_TRACE(mode);
-        SetMode(mode);
-        Put("_INDEX.XML", "<BASEELEMENT><ELEMENT ID=\"on-disk\"/></BASEELEMENT>");
-        EXPECT_EQ("loaded", Open(&ids));
-        EXPECT_EQ(on_disk_, ids);
-        // A rebuild replaces that file rather than writing a second one beside it.
-        Put("_change.dty", "changed");
-        EXPECT_EQ(mode == 0 ? "loaded" : "rebuilt", Open(&ids));
-        EXPECT_EQ(mode == 0 ? on_disk_ : scanned_, ids);
-        DirectorySearch search;
-        FindData entry;
-        ASSERT_TRUE(search.First(PathOf("_index.xml").c_str(), &entry));
-        EXPECT_EQ("_INDEX.XML", entry.name);
-        EXPECT_FALSE(search.Next(&entry));
-        EXPECT_FALSE(testing::PathExists(PathOf("_CHANGE.DTY")));
-        RemoveFile(PathOf("_INDEX.XML").c_str());
-    }
+    Put("_INDEX.XML", "<BASEELEMENT><ELEMENT ID=\"on-disk\"/></BASEELEMENT>");
+    EXPECT_EQ("loaded", Open(&ids));
+    EXPECT_EQ(on_disk_, ids);
+    // A rebuild replaces that file rather than writing a second one beside it.
+    Put("_change.dty", "changed");
+    EXPECT_EQ("rebuilt", Open(&ids));
+    EXPECT_EQ(scanned_, ids);
+    DirectorySearch search;
+    FindData entry;
+    ASSERT_TRUE(search.First(PathOf("_index.xml").c_str(), &entry));
+    EXPECT_EQ("_INDEX.XML", entry.name);
+    EXPECT_FALSE(search.Next(&entry));
+    EXPECT_FALSE(testing::PathExists(PathOf("_CHANGE.DTY")));
 }
 
 TEST_F(CalendarFolderIndexTest, AnIndexThatCannotBeLoadedIsNone) {

@@ -88,6 +88,19 @@ Children ChildrenOf(const XmlNode& element) {
     return children;
 }
 
+std::vector<std::string> IdsOf(const XmlDocument& document) {
+    std::vector<std::string> ids;
+    XmlNode root;
+    XmlNode child;
+    if (document.IsNull() || !document.DocumentElement(&root)) return ids;
+    for (bool more = root.ChildAt(0, &child); more; more = child.NextSibling(&child)) {
+        std::string id;
+        child.Attribute("ID", &id);
+        ids.push_back(id);
+    }
+    return ids;
+}
+
 std::string SourceTreePath(const std::string& unix_path) {
     std::string path = "Z:" + unix_path;
     for (char& c : path) {

@@ -22,6 +22,9 @@ std::string Shape(const XmlDocument& document);
 using Children = std::vector<std::pair<std::string, std::string>>;
 Children ChildrenOf(const XmlNode& element);
 
+// The ID attributes of the document element's children, in order; none without a document.
+std::vector<std::string> IdsOf(const XmlDocument& document);
+
 // A path in the backslash form, on drive Z: (which Wine maps to the root): the form in which
 // both builds reach a file of the source tree.
 std::string SourceTreePath(const std::string& unix_path);

@@ -53,37 +53,25 @@ std::string Convert(uint32_t from, uint32_t to, const Bytes& in, int* result = n
 }
 
 TEST(PropertyMapTest, NamesInAnyCaseFindTheirField) {
-    IndexFieldDescriptor subject = Lookup("pr_subject");
-    EXPECT_STREQ("SUBJECT", subject.ElementName);
-    EXPECT_EQ(kValueAnyText, subject.PropertyType);
-    EXPECT_EQ(kSourceIndex, subject.Source);
-
-    IndexFieldDescriptor calendar = Lookup("PR_BNP_VCALENDAR");
-    EXPECT_STREQ("VCALENDAR", calendar.ElementName);
-    EXPECT_EQ(kSourceItemFile, calendar.Source);
-    EXPECT_EQ(kSourceItemFile, Lookup("Pr_Body").Source);
-
-    IndexFieldDescriptor id = Lookup("cv_item_id");
-    EXPECT_STREQ("@ID", id.ElementName);
-    IndexFieldDescriptor item_class = Lookup("CV_ITEM_CLASS");
-    EXPECT_STREQ("!CLASS", item_class.ElementName);
-    EXPECT_EQ(kValueInteger, item_class.PropertyType);
-    EXPECT_EQ(kValueText, item_class.IndexType);
-    EXPECT_EQ(kSourceIndex, item_class.Source);
-
-    // Both spellings of the start and the end share one field, the one the scan writes.
-    for (const char* name : {"PR_START_DATE", "pr_bnp_start"}) {
-        IndexFieldDescriptor start = Lookup(name);
-        EXPECT_STREQ("STARTIME", start.ElementName) << name;
-        EXPECT_EQ(kValueFileTime, start.PropertyType);
-        EXPECT_EQ(kValueSeconds, start.IndexType);
+    const struct {
+        const char* name;
+        const char* element;
+        uint32_t property_type;
+        uint32_t index_type;
+        uint32_t source;
+    } known[] = {
+        {"pr_subject", "SUBJECT", kValueAnyText, kValueAnyText, kSourceIndex},
+        {"PR_BNP_VCALENDAR", "VCALENDAR", kValueAnyText, kValueAnyText, kSourceItemFile},
+        {"CV_ITEM_CLASS", "!CLASS", kValueInteger, kValueText, kSourceIndex},  // a generic name
+        {"pr_bnp_start", "STARTIME", kValueFileTime, kValueSeconds, kSourceIndex},
+    };
+    for (const auto& k : known) {
+        IndexFieldDescriptor field = Lookup(k.name);
+        EXPECT_STREQ(k.element, field.ElementName) << k.name;
+        EXPECT_EQ(k.property_type, field.PropertyType) << k.name;
+        EXPECT_EQ(k.index_type, field.IndexType) << k.name;
+        EXPECT_EQ(k.source, field.Source) << k.name;
     }
-    for (const char* name : {"PR_BNP_End", "PR_END_DATE"}) {
-        EXPECT_STREQ("FINISHTIME", Lookup(name).ElementName) << name;
-    }
-}
-
-TEST(PropertyMapTest, UnknownNamesFindNothing) {
     for (const char* name : {"PR_SUBJECTS", "SUBJECT", "", "PR_BNP_Start "}) {
         IndexFieldDescriptor field = Lookup(name, 0);
         EXPECT_STREQ("", field.ElementName) << name;
@@ -117,9 +105,10 @@ TEST(PropertyMapTest, FileTimesBecomeSecondsAcross1970And2038) {
     EXPECT_EQ(AtSeconds(-86400), file_time("-86400"));
     EXPECT_EQ(kFileTimeUnixEpoch, file_time("soon"));
     EXPECT_EQ(0u, file_time("-99999999999"));  // nothing before 1601
-    // Low word first.
-    EXPECT_EQ((Bytes{0x00, 0x80, 0x3E, 0xD5, 0xDE, 0xB1, 0x9D, 0x01}),
-              FileTimeBytes(kFileTimeUnixEpoch));
+    // Low byte first, every byte its own.
+    EXPECT_EQ((Bytes{0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x81}),
+              FileTimeBytes(0x8102030405060708));
+    EXPECT_EQ(0x8102030405060708u, FileTimeFromBytes(FileTimeBytes(0x8102030405060708).data()));
 }
 
 TEST(PropertyMapTest, NumbersBooleansAndTexts) {

@@ -31,20 +31,22 @@ class EnumerationTest : public testing::AppointmentTest {
 };
 
 TEST_F(EnumerationTest, HandsOutEveryLineInOrderThenNothing) {
-    Put("Y09M03D15.CAL", "1\t2\ta\r\n3\t4\tb\r\n5\t6\tc");
-    EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), WalkAll("Y09M03D15"));
-    AppointmentRequest request = MakeRequest("", 0, 0);
-    EXPECT_EQ(0, AppointmentFindNext(&request));  // the cursor stays at the end
-    EXPECT_EQ(0, AppointmentFindNext(&request));
-}
-
-TEST_F(EnumerationTest, FillsTheRecordFromTheLine) {
-    Put("Y09M03D15.CAL", "-7\t9\tOne");
+    // Empty lines are counted but not handed out.
+    Put("Y09M03D15.CAL", "-7\t9\ta\r\n\r\n3\t4\tb\r\n5\t6\tc");
     AppointmentRequest request = MakeRequest("", 0, 0);
     ASSERT_EQ(1, AppointmentFindFirst(&request));
-    EXPECT_STREQ("One", request.ItemId);
+    EXPECT_STREQ("a", request.ItemId);
     EXPECT_EQ(-7, request.StartTime);
     EXPECT_EQ(9, request.FinishTime);
+    EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), WalkAll("Y09M03D15"));
+    EXPECT_EQ(4, GetEnumerationSlot());
+    EXPECT_EQ(0, AppointmentFindNext(&request));  // the cursor stays at the end
+    EXPECT_EQ(0, AppointmentFindNext(&request));
+
+    // A missing file leaves the cursor at zero.
+    request = MakeRequest("", 0, 0, "Y01");
+    EXPECT_EQ(0, AppointmentFindFirst(&request));
+    EXPECT_EQ(0, GetEnumerationSlot());
 }
 
 TEST_F(EnumerationTest, AnIdLeftInTheRecordFiltersTheWalk) {
@@ -58,42 +60,18 @@ TEST_F(EnumerationTest, AnIdLeftInTheRecordFiltersTheWalk) {
     EXPECT_EQ(0, AppointmentFindNext(&request));
 }
 
-TEST_F(EnumerationTest, EmptyLinesAreCountedButNotHandedOut) {
-    Put("Y09M03D15.CAL", "1\t2\ta\r\n\r\n3\t4\tb");
-    EXPECT_EQ((std::vector<std::string>{"a", "b"}), WalkAll("Y09M03D15"));
-    EXPECT_EQ(3, GetEnumerationSlot());
-}
-
-TEST_F(EnumerationTest, MissingFileLeavesTheCursorAtZero) {
-    MakeCalendar();
-    SetEnumerationSlot(5);
-    AppointmentRequest request = MakeRequest("", 0, 0, "Y01");
-    EXPECT_EQ(0, AppointmentFindFirst(&request));
-    EXPECT_EQ(0, GetEnumerationSlot());
-}
-
-TEST_F(EnumerationTest, TheCursorIsNotTiedToAFile) {
-    Put("A.CAL", "1\t1\ta1\r\n2\t2\ta2\r\n3\t3\ta3");
-    Put("B.CAL", "1\t1\tb1\r\n2\t2\tb2\r\n3\t3\tb3\r\n4\t4\tb4");
-    AppointmentRequest a = MakeRequest("", 0, 0, "A");
-    ASSERT_EQ(1, AppointmentFindFirst(&a));
-    a.ItemId[0] = '\0';
-    ASSERT_EQ(1, AppointmentFindNext(&a));
-    EXPECT_STREQ("a2", a.ItemId);
-    AppointmentRequest b = MakeRequest("", 0, 0, "B");
-    ASSERT_EQ(1, AppointmentFindNext(&b));
-    EXPECT_STREQ("b3", b.ItemId);
-}
-
-TEST_F(EnumerationTest, AFileReplacedBetweenCallsIsReadFromItsStart) {
+// The cursor is a line number of the thread, tied to no file: another period, or a file replaced
+// between calls, is read from its start up to that line.
+TEST_F(EnumerationTest, TheCursorIsALineNumberTiedToNoFile) {
     Put("Y09M03D15.CAL", "1\t1\ta1\r\n2\t2\ta2\r\n3\t3\ta3");
+    Put("B.CAL", "1\t1\tb1\r\n2\t2\tb2\r\n3\t3\tb3\r\n4\t4\tb4");
     AppointmentRequest request = MakeRequest("", 0, 0);
     ASSERT_EQ(1, AppointmentFindFirst(&request));
-    request.ItemId[0] = '\0';
-    ASSERT_EQ(1, AppointmentFindNext(&request));
-    EXPECT_STREQ("a2", request.ItemId);
+    AppointmentRequest b = MakeRequest("", 0, 0, "B");
+    ASSERT_EQ(1, AppointmentFindNext(&b));
+    EXPECT_STREQ("b2", b.ItemId);
     // A writer puts a new file in place with a line before the others: the cursor (line 2) now
-    // points at a1, so the next line is a2 again.
+    // points at a1, so the next line is a2.
     Put("new", "0\t0\ta0\r\n1\t1\ta1\r\n2\t2\ta2\r\n3\t3\ta3");
     ASSERT_TRUE(ReplaceFileWith(PathOf("new").c_str(), PathOf("Y09M03D15.CAL").c_str()));
     request.ItemId[0] = '\0';
