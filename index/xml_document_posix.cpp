@@ -14,6 +14,8 @@
 
 #include "common/code_page.h"
 
+#include <algorithm>
+
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
@@ -43,12 +45,15 @@ struct XmlDocumentState {
 
     ~XmlDocumentState() {
         // Unattached nodes first, found before anything is freed: freeing one subtree must not
-        // leave a dangling node to look at.
-        std::vector<xmlNodePtr> loose;
-        for (xmlNodePtr node : created) {
-            if (node->parent == nullptr) loose.push_back(node);
-        }
-        for (xmlNodePtr node : loose) {
+        // leave a dangling node to look at. A node can be listed twice (made here, then taken off
+        // a tree again by SetText or by an attribute set in its place), but it is freed once.
+        // The list is sorted in place, since a destructor has no room to fail in.
+        auto loose_end = std::partition(created.begin(), created.end(),
+                                        [](xmlNodePtr node) { return node->parent == nullptr; });
+        std::sort(created.begin(), loose_end);
+        loose_end = std::unique(created.begin(), loose_end);
+        for (auto it = created.begin(); it != loose_end; ++it) {
+            xmlNodePtr node = *it;
             if (node->type == XML_ATTRIBUTE_NODE) {
                 xmlFreeProp(reinterpret_cast<xmlAttrPtr>(node));
             } else {

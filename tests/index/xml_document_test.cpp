@@ -86,6 +86,12 @@ TEST(XmlDocumentTest, BuildsNavigatesAndSerialisesATree) {
     EXPECT_EQ(0u, xml.find("<ITEM"));
     EXPECT_NE(std::string::npos, xml.find("a&amp;b&lt;c&gt;"));
     EXPECT_NE(std::string::npos, xml.find(">300</START>"));
+
+    // An attribute set again takes the place of the old one.
+    ASSERT_TRUE(document.CreateNode(XmlNodeType::kAttribute, "ID", &id));
+    ASSERT_TRUE(id.SetText("e") && item.SetAttributeNode(id));
+    ASSERT_TRUE(item.Xml(&xml));
+    EXPECT_EQ(0u, xml.find("<ITEM ID=\"e\">")) << xml;
 }
 
 TEST(XmlDocumentTest, SavedTextsComeBackAsTheyWere) {
