@@ -21,22 +21,18 @@ namespace {
 cvadmind::ServiceConfig* g_config;
 cvadmind::LibraryCache* g_libraries;
 
-bool StartsWith(const std::string& text, const char* prefix) {
-    return text.compare(0, std::strlen(prefix), prefix) == 0;
-}
-
 std::string Method(const std::string& request) {
-    const size_t open = request.find("<METHOD>");
-    if (open == std::string::npos) return "";
-    const size_t close = request.find("</METHOD>", open + 8);
-    return close == std::string::npos ? "" : request.substr(open + 8, close - open - 8);
+    const size_t open = request.find("<METHOD>"), close = request.find("</METHOD>", open + 8);
+    return open == std::string::npos || close == std::string::npos
+               ? ""
+               : request.substr(open + 8, close - open - 8);
 }
 
 void CheckAnswer(const std::string& request, const std::string& answer, bool was_authenticated) {
     FUZZ_CHECK(answer.size() < cv::kRemoteBufferSize);
     const bool success = answer.find(cv::kSuccessText) != std::string::npos;
-    const bool reply = StartsWith(answer, "<DATA><STATUS>SUCCESS</STATUS><PARAMETERS>");
-    FUZZ_CHECK(success || reply || StartsWith(answer, "<DATA><STATUS>FAILURE</STATUS>"));
+    const bool reply = answer.rfind("<DATA><STATUS>SUCCESS</STATUS><PARAMETERS>", 0) == 0;
+    FUZZ_CHECK(success || reply || answer.rfind("<DATA><STATUS>FAILURE</STATUS>", 0) == 0);
     const std::string method = Method(request);
     if ((success || reply) && method != "PING" && method != "AUTH") FUZZ_CHECK(was_authenticated);
     if (reply) {

@@ -166,15 +166,8 @@ class ForwardingTest : public ChannelTest {
         Configure("far", peer_);
         SetCurrentHost("far");
     }
-    std::string LastExec() const {
-        std::string last;
-        for (const std::string& r : peer_.requests()) {
-            if (r.find("<METHOD>EXEC</METHOD>") != std::string::npos) last = r;
-        }
-        return last;
-    }
-    // The peer answers EXEC with `reply` in pieces, closing afterwards when told to.
-    void ReplyInPieces(const std::vector<std::string>& pieces, bool close) {
+    // The peer answers EXEC with a reply in these pieces, closing afterwards when told to.
+    void AnswerExec(const std::vector<std::string>& pieces, bool close = false) {
         peer_.set_responder([=](const std::string& request) {
             if (request.find("EXEC") == std::string::npos) return ScriptedPeer::Reply(kSuccessText);
             return ScriptedPeer::Answer{pieces, close};
@@ -182,51 +175,45 @@ class ForwardingTest : public ChannelTest {
     }
 };
 
-TEST_F(ForwardingTest, GetSendsTheRecordAndCopiesTheRepliedOneBack) {
+TEST_F(ForwardingTest, GetSendsTheRecordAndCopiesBackTheOneRepliedInPieces) {
     const AppointmentRequest answer = MakeRequest("FOUND", 11, 22);
-    peer_.set_exec_reply([&](const std::string&) { return ResultAnd(Element(1, Bytes(answer))); });
+    const std::string reply = ResultAnd(Element(1, Bytes(answer)));
+    const size_t third = reply.size() / 3;
+    AnswerExec({reply.substr(0, third), reply.substr(third, third), reply.substr(2 * third)});
     AppointmentRequest request = MakeRequest("found");
     EXPECT_EQ(1, AppointmentGet(&request));
-    EXPECT_EQ(0, std::memcmp(&answer, &request, sizeof request));
-    EXPECT_EQ(ExecRequest("AppointmentGet", Element(1, Bytes(MakeRequest("found")))), LastExec());
+    EXPECT_EQ(Bytes(answer), Bytes(request));
+    EXPECT_EQ(ExecRequest("AppointmentGet", Element(1, Bytes(MakeRequest("found")))),
+              peer_.requests().back());
+    // The next call is in step: its PING gets its own reply.
+    peer_.ClearRequests();
+    EXPECT_EQ(1, AppointmentGet(&request));
+    EXPECT_EQ(kPing, peer_.requests().at(0));
 }
 
 TEST_F(ForwardingTest, EditSendsBothRecordsAndReadsOnlyTheResult) {
     const std::string other = Bytes(MakeRequest("OTHER"));
-    peer_.set_exec_reply(
-        [&](const std::string&) { return ResultAnd(Element(1, other) + Element(2, other)); });
+    AnswerExec({ResultAnd(Element(1, other) + Element(2, other))});
     AppointmentRequest old_record = MakeRequest("a"), new_record = MakeRequest("b");
     EXPECT_EQ(1, AppointmentEdit(&old_record, &new_record));
     EXPECT_EQ(Bytes(MakeRequest("a")), Bytes(old_record));
     EXPECT_EQ(Bytes(MakeRequest("b")), Bytes(new_record));
     EXPECT_EQ(ExecRequest("AppointmentEdit",
                           Element(1, Bytes(old_record)) + Element(2, Bytes(new_record))),
-              LastExec());
+              peer_.requests().back());
 }
 
 TEST_F(ForwardingTest, ItemWritesNameTheirOwnFunctionAndReadOnlyTheResult) {
-    peer_.set_exec_reply([&](const std::string&) { return ResultAnd(""); });
+    AnswerExec({ResultAnd("")});
     AppointmentItemRequest item = MakeItemRequest("item", "abc");
     item.DataLength = 99;
     EXPECT_EQ(1, AppointmentItemWriteFirstChunk(&item));
-    EXPECT_NE(std::string::npos, LastExec().find("<FUNCTION>AppointmentItemWriteFirstChunk<"));
+    EXPECT_NE(std::string::npos,
+              peer_.requests().back().find("<FUNCTION>AppointmentItemWriteFirstChunk<"));
     EXPECT_EQ(1, AppointmentItemWriteNextChunk(&item));
-    EXPECT_NE(std::string::npos, LastExec().find("<FUNCTION>AppointmentItemWriteNextChunk<"));
+    EXPECT_NE(std::string::npos,
+              peer_.requests().back().find("<FUNCTION>AppointmentItemWriteNextChunk<"));
     EXPECT_EQ(99, item.DataLength);  // not updated: only the result comes back
-}
-
-TEST_F(ForwardingTest, RepliesInPiecesAreReadWhole) {
-    const std::string reply = ResultAnd(Element(1, Bytes(MakeRequest("PIECES"))));
-    const size_t third = reply.size() / 3;
-    ReplyInPieces({reply.substr(0, third), reply.substr(third, third), reply.substr(2 * third)},
-                  false);
-    AppointmentRequest request = MakeRequest("pieces");
-    EXPECT_EQ(1, AppointmentGet(&request));
-    EXPECT_STREQ("PIECES", request.ItemId);
-    // The next call is in step: its PING gets its own reply.
-    peer_.ClearRequests();
-    EXPECT_EQ(1, AppointmentGet(&request));
-    EXPECT_EQ(kPing, peer_.requests().at(0));
 }
 
 TEST_F(ForwardingTest, BadRepliesGiveZeroAndLeaveTheRecord) {
@@ -243,7 +230,7 @@ TEST_F(ForwardingTest, BadRepliesGiveZeroAndLeaveTheRecord) {
     };
     for (const auto& reply : replies) {
         SCOPED_TRACE(reply.first);
-        peer_.set_exec_reply([&](const std::string&) { return reply.first; });
+        AnswerExec({reply.first});
         AppointmentRequest request = copy;
         EXPECT_EQ(0, AppointmentGet(&request));
         EXPECT_STREQ(reply.second, request.ItemId);
@@ -252,7 +239,7 @@ TEST_F(ForwardingTest, BadRepliesGiveZeroAndLeaveTheRecord) {
 
 TEST_F(ForwardingTest, AReplyCutOffByTheServerFailsTheCall) {
     const std::string reply = ResultAnd(Element(1, Bytes(MakeRequest("LATE"))));
-    ReplyInPieces({reply.substr(0, reply.size() / 2)}, true);
+    AnswerExec({reply.substr(0, reply.size() / 2)}, true);
     AppointmentRequest request = MakeRequest("late");
     EXPECT_EQ(0, AppointmentGet(&request));
     EXPECT_STREQ("late", request.ItemId);

@@ -27,21 +27,12 @@ class ScriptedPeer {
     using Responder = std::function<Answer(const std::string& request)>;
     static Answer Reply(const std::string& text) { return Answer{{text}, false}; }
 
-    // The default responder: success for AUTH, LOAD and PING, nothing for QUIT (then closed), and
-    // for EXEC whatever exec_reply says (default: a refusal).
+    // By default: success for every request but QUIT, which gets nothing and a close.
     ScriptedPeer() {
         listener_ = ListenTcp("127.0.0.1", 0, &port_);
-        responder_ = [this](const std::string& request) {
+        responder_ = [](const std::string& request) {
             if (request.find("<METHOD>QUIT</METHOD>") != std::string::npos) return Answer{{}, true};
-            if (request.find("<METHOD>EXEC</METHOD>") == std::string::npos) {
-                return Reply("<DATA><STATUS>SUCCESS</STATUS></DATA>");
-            }
-            std::function<std::string(const std::string&)> exec;
-            {
-                std::lock_guard<std::mutex> hold(guard_);
-                exec = exec_reply_;
-            }
-            return Reply(exec ? exec(request) : "<DATA><STATUS>FAILURE</STATUS></DATA>");
+            return Reply("<DATA><STATUS>SUCCESS</STATUS></DATA>");
         };
         thread_ = std::thread(&ScriptedPeer::Serve, this);
     }
@@ -58,11 +49,6 @@ class ScriptedPeer {
         std::lock_guard<std::mutex> hold(guard_);
         responder_ = std::move(responder);
     }
-    void set_exec_reply(std::function<std::string(const std::string&)> reply) {
-        std::lock_guard<std::mutex> hold(guard_);
-        exec_reply_ = std::move(reply);
-    }
-
     // Every request so far, in order, and how many connections were accepted.
     std::vector<std::string> requests() const {
         std::lock_guard<std::mutex> hold(guard_);
@@ -131,7 +117,6 @@ class ScriptedPeer {
     mutable std::mutex guard_;
     std::vector<std::string> requests_;
     Responder responder_;
-    std::function<std::string(const std::string&)> exec_reply_;
     SocketHandle current_ = kNoSocket;
     std::thread thread_;
 };
