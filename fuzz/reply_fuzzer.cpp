@@ -1,8 +1,7 @@
 // Reply parameters, found by plain string search in whatever the service sent. Any reply text:
 // a parameter is found exactly where the framing rules put it, its content is copied whole or
 // not at all, and what is not found leaves the caller's buffers alone. Any block: added to a
-// request, it is found and unpacked from there byte for byte. Any text, marker and insert: the
-// insert goes before the first marker, whole or not at all.
+// request, it is found and unpacked from there byte for byte.
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
@@ -83,28 +82,6 @@ void RoundTrip(const uint8_t* data, size_t size) {
     FUZZ_CHECK((size == 0 || std::memcmp(back.get(), data, size) == 0) && back[size] == 0x5A);
 }
 
-// The input split at its first two 0x01 bytes into text, marker and insert, each ending at a NUL.
-void Insert(const std::string& input) {
-    const size_t a = input.find('\x01'), b = input.find('\x01', a + 1);
-    if (b == std::string::npos) return;
-    const std::string text = input.substr(0, a).c_str(),
-                      marker = input.substr(a + 1, b - a - 1).c_str(),
-                      insert = input.substr(b + 1).c_str();
-    const size_t at = text.find(marker);
-    const std::string expected =
-        at == std::string::npos ? text : text.substr(0, at) + insert + text.substr(at);
-    for (size_t out_size : {size_t{4096}, text.size() + insert.size() + 1}) {
-        std::unique_ptr<char[]> out(new char[out_size]);
-        std::memset(out.get(), 0x5A, out_size);
-        const int result = cv::InsertBeforeMarker(text.c_str(), marker.c_str(), insert.c_str(),
-                                                  out.get(), out_size);
-        const bool fits = expected.size() < out_size;
-        FUZZ_CHECK(result == (fits && at != std::string::npos ? 1 : 0));
-        FUZZ_CHECK(!fits || expected == out.get());
-        for (size_t i = 0; !fits && i < out_size; ++i) FUZZ_CHECK(out[i] == 0x5A);
-    }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -117,6 +94,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);
     for (int number : {0, 1, 2, 10, 12345}) FindIn(input.c_str(), number);  // a reply ends at a NUL
     RoundTrip(data, size);
-    Insert(input);
     return 0;
 }

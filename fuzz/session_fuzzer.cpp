@@ -5,8 +5,6 @@
 // client can unpack.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -56,12 +54,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string stream(reinterpret_cast<const char*>(data), size);
     cvadmind::Session session(*g_config, *g_libraries);
-    static const std::string kEnd = "</DATA>";
-    for (size_t at = 0; at < stream.size();) {
-        const size_t end = stream.find(kEnd, at);
-        if (end == std::string::npos) break;  // the service waits for the rest, which never comes
-        const std::string request = stream.substr(at, end + kEnd.size() - at);
-        at = end + kEnd.size();
+    // Without a further "</DATA>" the service waits for the rest, which never comes.
+    for (size_t at = 0, end; (end = stream.find("</DATA>", at)) != std::string::npos;
+         at = end + 7) {
+        const std::string request = stream.substr(at, end + 7 - at);
         if (request.size() > cv::kRemoteBufferSize - 1) break;  // the service hangs up
         const bool was_authenticated = session.authenticated();
         bool close = false;

@@ -2,7 +2,6 @@
 // crosses the wire, and every forwarded call must answer what the same call answers locally.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -79,9 +78,9 @@ TEST(EndToEnd, RemoteCallsAnswerAsLocalCallsOnTheRemoteStore) {
         testing::ReadFileOrEmpty(local.CalendarFolder("example", "anna") + "\\Y09M03D15.CAL");
 
     testing::TempFolder remote;
-    MakeDirectory((remote.path() + "\\example").c_str());
-    MakeDirectory((remote.path() + "\\example\\MAILROOT").c_str());
-    MakeDirectory((remote.path() + "\\example\\MAILROOT\\anna").c_str());
+    for (const char* folder : {"\\example", "\\example\\MAILROOT", "\\example\\MAILROOT\\anna"}) {
+        MakeDirectory((remote.path() + folder).c_str());
+    }
     // The service's library reads the mail root when it is loaded, after this change; this
     // process read its own when the store was set up.
     local.registry().SetString(Hive::kLocalMachine, kStoreKey, "Mail Root", remote.path());

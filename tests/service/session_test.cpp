@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -66,7 +65,7 @@ class SessionTest : public ::testing::Test {
     static bool Succeeded(const std::string& answer) {
         return answer.find(cv::kSuccessText) != std::string::npos;
     }
-    // An answer that grants nothing: no success text, no parameter.
+    // An answer that grants nothing: a failure, no success text, no parameter.
     static ::testing::AssertionResult Refused(const std::string& answer) {
         if (answer.rfind("<DATA><STATUS>FAILURE</STATUS>", 0) == 0 && !Succeeded(answer) &&
             answer.find("<PARAMETER") == std::string::npos) {
@@ -145,22 +144,6 @@ TEST_F(SessionTest, LoadTakesOnlyTheConfiguredNames) {
     EXPECT_EQ("CVAICP.DLL", session_.loaded());
 }
 
-// Each export is called through its own declared type (a call through another function type is
-// undefined, which clang's UB sanitizer reports), and each answers with its result.
-TEST_F(SessionTest, EveryServedExportRunsWithItsOwnRecords) {
-    Open();
-    ASSERT_EQ(14u, ServedExports().size());
-    for (const Served& e : ServedExports()) {
-        std::string elements;
-        for (size_t k = 0; k < e.sizes.size(); ++k) {
-            elements += Element(static_cast<int>(k + 1), RecordOfSize(e.sizes[k]));
-        }
-        int32_t result = -1;
-        EXPECT_TRUE(ReplyRecord(Ask(ExecRequest(e.name, elements)), 0, &result, sizeof result))
-            << e.name;
-    }
-}
-
 TEST_F(SessionTest, ExecRunsOnlyTheServedExports) {
     Open();
     const std::string record = Element(1, Bytes(MakeRequest("a")));
@@ -229,8 +212,8 @@ TEST_F(SessionTest, EveryRecordMustHaveExactlyItsSize) {
     ExpectStoreUntouched();
 }
 
-// Damaged requests, from a stranger and from a client that may run calls: always an answer, and
-// a stranger's never carries a parameter.
+// Noise and damaged requests from a stranger: always an answer (but to a QUIT), never carrying a
+// parameter. (The session fuzzer also damages the requests of a client that may run calls.)
 TEST_F(SessionTest, DamagedRequestsAreAnsweredWithoutGrantingAnything) {
     std::mt19937 random(20240607);
     auto noise = [&](size_t count) {
@@ -246,11 +229,7 @@ TEST_F(SessionTest, DamagedRequestsAreAnsweredWithoutGrantingAnything) {
         return text;
     };
     const std::string get = ExecRequest("AppointmentGet", Element(1, Bytes(MakeRequest("a"))));
-    LibraryCache trusted_libraries(config_);
-    Session trusted(config_, trusted_libraries);
     bool close = false;
-    ASSERT_TRUE(Succeeded(trusted.Answer(kAuth, &close)));
-    ASSERT_TRUE(Succeeded(trusted.Answer(kLoad, &close)));
     for (int round = 0; round < 300; ++round) {
         SCOPED_TRACE(round);
         Session stranger(config_, libraries_);
@@ -258,15 +237,8 @@ TEST_F(SessionTest, DamagedRequestsAreAnsweredWithoutGrantingAnything) {
             Refused(stranger.Answer("<DATA>" + noise(random() % 8192) + "</DATA>", &close)));
         const std::string* from[] = {&kAuth, &kLoad, &get, &kPing};
         const std::string answer = stranger.Answer(damage(*from[random() % 4]), &close);
-        if (!close) {
-            EXPECT_NE(std::string::npos, answer.find("</DATA>"));
-        }
+        EXPECT_TRUE(close || answer.find("</DATA>") != std::string::npos);
         EXPECT_EQ(std::string::npos, answer.find("<PARAMETER"));
-        const std::string reply = trusted.Answer(damage(get), &close);
-        int32_t result = 0;
-        if (reply.find("<PARAMETER0") != std::string::npos) {
-            EXPECT_TRUE(ReplyRecord(reply, 0, &result, sizeof result));
-        }
     }
     ExpectStoreUntouched();
 }
