@@ -5,8 +5,6 @@
 // client can unpack.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -21,22 +19,18 @@ namespace {
 cvadmind::ServiceConfig* g_config;
 cvadmind::LibraryCache* g_libraries;
 
-bool StartsWith(const std::string& text, const char* prefix) {
-    return text.compare(0, std::strlen(prefix), prefix) == 0;
-}
-
 std::string Method(const std::string& request) {
-    const size_t open = request.find("<METHOD>");
-    if (open == std::string::npos) return "";
-    const size_t close = request.find("</METHOD>", open + 8);
-    return close == std::string::npos ? "" : request.substr(open + 8, close - open - 8);
+    const size_t open = request.find("<METHOD>"), close = request.find("</METHOD>", open + 8);
+    return open == std::string::npos || close == std::string::npos
+               ? ""
+               : request.substr(open + 8, close - open - 8);
 }
 
 void CheckAnswer(const std::string& request, const std::string& answer, bool was_authenticated) {
     FUZZ_CHECK(answer.size() < cv::kRemoteBufferSize);
     const bool success = answer.find(cv::kSuccessText) != std::string::npos;
-    const bool reply = StartsWith(answer, "<DATA><STATUS>SUCCESS</STATUS><PARAMETERS>");
-    FUZZ_CHECK(success || reply || StartsWith(answer, "<DATA><STATUS>FAILURE</STATUS>"));
+    const bool reply = answer.rfind("<DATA><STATUS>SUCCESS</STATUS><PARAMETERS>", 0) == 0;
+    FUZZ_CHECK(success || reply || answer.rfind("<DATA><STATUS>FAILURE</STATUS>", 0) == 0);
     const std::string method = Method(request);
     if ((success || reply) && method != "PING" && method != "AUTH") FUZZ_CHECK(was_authenticated);
     if (reply) {
@@ -60,12 +54,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string stream(reinterpret_cast<const char*>(data), size);
     cvadmind::Session session(*g_config, *g_libraries);
-    static const std::string kEnd = "</DATA>";
-    for (size_t at = 0; at < stream.size();) {
-        const size_t end = stream.find(kEnd, at);
-        if (end == std::string::npos) break;  // the service waits for the rest, which never comes
-        const std::string request = stream.substr(at, end + kEnd.size() - at);
-        at = end + kEnd.size();
+    // Without a further "</DATA>" the service waits for the rest, which never comes.
+    for (size_t at = 0, end; (end = stream.find("</DATA>", at)) != std::string::npos;
+         at = end + 7) {
+        const std::string request = stream.substr(at, end + 7 - at);
         if (request.size() > cv::kRemoteBufferSize - 1) break;  // the service hangs up
         const bool was_authenticated = session.authenticated();
         bool close = false;

@@ -12,12 +12,13 @@ cleanup() {
 }
 trap cleanup EXIT
 failures=0 checks=0
-check() {
+# shows WHAT PATTERN ARGS...: cvcal.exe run with ARGS prints a line that matches PATTERN.
+shows() {
+    local what=$1 pattern=$2 out
+    shift 2
     checks=$((checks + 1))
-    if ! eval "$2"; then
-        echo "FAIL: $1"
-        failures=$((failures + 1))
-    fi
+    out=$(cvcal "$@")
+    grep -q "$pattern" <<<"$out" || { echo "FAIL: $what"; failures=$((failures + 1)); }
 }
 
 mkdir -p "$work/store/po/MAILROOT/anna"
@@ -36,19 +37,16 @@ printf 'Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Co
     "$port" > "$work/client.reg"
 cvcal() {
     "$root/cmake/wine-run" "$arch" "$root/build/$arch/bin/cvcal.exe" --registry "$work/client.reg" \
-        --host native "$@" 2>/dev/null | tr -d '\r'
+        --host native "$@" --mailbox anna --postoffice po 2>/dev/null | tr -d '\r'
 }
-mb=(--mailbox anna --postoffice po)
-out=$(cvcal add "${mb[@]}" --id cross-1 --subject Over --start 2026-12-07T09:00Z --end 2026-12-07T10:00Z)
-check "remote add from the Windows build" 'grep -q "result: *1" <<<"$out"'
-check "the line is in the native store" \
-    '[ "$(cat "$work/store/po/MAILROOT/anna/Calendar/Y26M12D07.CAL")" = "$(printf "1796634000\t1796637600\tcross-1")" ]'
-out=$(cvcal get "${mb[@]}" --id CROSS-1 --period Y26M12D07)
-check "remote get reads the record back" 'grep -q "id: *cross-1" <<<"$out"'
-out=$(cvcal item get "${mb[@]}" --id cross-1)
-check "remote item read" 'grep -q "Subject: Over" <<<"$out"'
-out=$(cvcal list "${mb[@]}" --from 2026-12-07T00:00Z --to 2026-12-07T23:00Z)
-check "remote list" 'grep -q "cross-1 *Over" <<<"$out"'
+shows "remote add from the Windows build" "result: *1" \
+    add --id cross-1 --subject Over --start 2026-12-07T09:00Z --end 2026-12-07T10:00Z
+checks=$((checks + 1))
+[ "$(cat "$work/store/po/MAILROOT/anna/Calendar/Y26M12D07.CAL")" = "$(printf '1796634000\t1796637600\tcross-1')" ] ||
+    { echo "FAIL: the line is in the native store"; failures=$((failures + 1)); }
+shows "remote get reads the record back" "id: *cross-1" get --id CROSS-1 --period Y26M12D07
+shows "remote item read" "Subject: Over" item get --id cross-1
+shows "remote list" "cross-1 *Over" list --from 2026-12-07T00:00Z --to 2026-12-07T23:00Z
 
 echo "cross-build: $((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

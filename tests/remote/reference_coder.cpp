@@ -16,14 +16,12 @@ struct Dictionary {
     int16_t count = 256;
     int longest = 1;
     int16_t first_index[kSlotSize] = {};
-
     Dictionary() {
         for (int k = 0; k < 256; ++k) {
             slot[k][0] = static_cast<uint8_t>(k);
             length[k] = 1;
         }
     }
-
     int Find(const uint8_t* s, int n) const {
         if (n > longest) return -1;
         for (int k = first_index[n]; k < count; ++k) {
@@ -31,7 +29,6 @@ struct Dictionary {
         }
         return -1;
     }
-
     void Add(const uint8_t* s, int n) {
         if (count >= kMaxEntries) return;
         if (n > longest) {
@@ -44,11 +41,6 @@ struct Dictionary {
     }
 };
 
-void PutCode(uint8_t* out, size_t& n, int code) {
-    out[n++] = static_cast<uint8_t>(code & 0xFF);
-    out[n++] = static_cast<uint8_t>(code >> 8);
-}
-
 }  // namespace
 
 size_t Compress(const uint8_t* data, size_t size, uint8_t* out) {
@@ -57,10 +49,14 @@ size_t Compress(const uint8_t* data, size_t size, uint8_t* out) {
     uint8_t current[kMaxMatch + 1];
     int length = 0;
     size_t n = 0;
+    auto put = [&](int code) {
+        out[n++] = static_cast<uint8_t>(code & 0xFF);
+        out[n++] = static_cast<uint8_t>(code >> 8);
+    };
     for (size_t i = 0; i < size; ++i) {
         current[length] = data[i];
         if (length >= kMaxMatch || d.Find(current, length + 1) < 0) {
-            PutCode(out, n, d.Find(current, length));
+            put(d.Find(current, length));
             d.Add(current, length + 1);
             current[0] = data[i];
             length = 1;
@@ -68,7 +64,7 @@ size_t Compress(const uint8_t* data, size_t size, uint8_t* out) {
             ++length;
         }
     }
-    PutCode(out, n, d.Find(current, length));
+    put(d.Find(current, length));
     return n;
 }
 

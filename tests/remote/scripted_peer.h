@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "common/socket.h"
-
 namespace cv {
 namespace testing {
 
@@ -27,24 +26,7 @@ class ScriptedPeer {
     using Responder = std::function<Answer(const std::string& request)>;
     static Answer Reply(const std::string& text) { return Answer{{text}, false}; }
 
-    // The default responder: success for AUTH, LOAD and PING, nothing for QUIT (then closed), and
-    // for EXEC whatever exec_reply says (default: a refusal).
-    ScriptedPeer() {
-        listener_ = ListenTcp("127.0.0.1", 0, &port_);
-        responder_ = [this](const std::string& request) {
-            if (request.find("<METHOD>QUIT</METHOD>") != std::string::npos) return Answer{{}, true};
-            if (request.find("<METHOD>EXEC</METHOD>") == std::string::npos) {
-                return Reply("<DATA><STATUS>SUCCESS</STATUS></DATA>");
-            }
-            std::function<std::string(const std::string&)> exec;
-            {
-                std::lock_guard<std::mutex> hold(guard_);
-                exec = exec_reply_;
-            }
-            return Reply(exec ? exec(request) : "<DATA><STATUS>FAILURE</STATUS></DATA>");
-        };
-        thread_ = std::thread(&ScriptedPeer::Serve, this);
-    }
+    ScriptedPeer() : thread_(&ScriptedPeer::Serve, this) {}
     ~ScriptedPeer() {
         stopping_ = true;
         WakeListener(listener_);
@@ -54,24 +36,16 @@ class ScriptedPeer {
     }
 
     uint16_t port() const { return port_; }
+    int connections() const { return connections_; }
     void set_responder(Responder responder) {
-        std::lock_guard<std::mutex> hold(guard_);
-        responder_ = std::move(responder);
+        Locked([&] { responder_ = std::move(responder); });
     }
-    void set_exec_reply(std::function<std::string(const std::string&)> reply) {
-        std::lock_guard<std::mutex> hold(guard_);
-        exec_reply_ = std::move(reply);
-    }
-
-    // Every request so far, in order, and how many connections were accepted.
     std::vector<std::string> requests() const {
         std::lock_guard<std::mutex> hold(guard_);
         return requests_;
     }
-    int connections() const { return connections_; }
     void ClearRequests() {
-        std::lock_guard<std::mutex> hold(guard_);
-        requests_.clear();
+        Locked([&] { requests_.clear(); });
     }
     // Waits (up to ten seconds) until at least `count` requests have arrived: a request the client
     // sends without waiting for an answer (QUIT) reaches the peer in its own time.
@@ -82,31 +56,32 @@ class ScriptedPeer {
     }
     // Closes the connection being served (as a peer that died would).
     void DropConnection() {
-        std::lock_guard<std::mutex> hold(guard_);
-        ShutdownSocket(current_);
+        Locked([&] { ShutdownSocket(current_); });
     }
 
   private:
+    template <typename F>
+    void Locked(F f) {
+        std::lock_guard<std::mutex> hold(guard_);
+        f();
+    }
     void Serve() {
-        static const std::string kEnd = "</DATA>";
         for (SocketHandle client;
              !stopping_ && (client = AcceptConnection(listener_, nullptr)) != kNoSocket;) {
             ++connections_;
-            SetCurrent(client);
+            Locked([&] { current_ = client; });
             std::string pending;
             char buffer[65536];
             for (int got; (got = ReceiveOnce(client, buffer, sizeof buffer)) > 0;) {
                 pending.append(buffer, static_cast<size_t>(got));
-                if (pending.size() < kEnd.size() ||
-                    pending.compare(pending.size() - kEnd.size(), kEnd.size(), kEnd) != 0) {
+                if (pending.size() < 7 || pending.compare(pending.size() - 7, 7, "</DATA>") != 0) {
                     continue;
                 }
                 Responder responder;
-                {
-                    std::lock_guard<std::mutex> hold(guard_);
+                Locked([&] {
                     requests_.push_back(pending);
                     responder = responder_;
-                }
+                });
                 const Answer answer = responder(pending);
                 pending.clear();
                 for (size_t i = 0; i < answer.pieces.size(); ++i) {
@@ -115,25 +90,24 @@ class ScriptedPeer {
                 }
                 if (answer.close) break;
             }
-            SetCurrent(kNoSocket);
+            Locked([&] { current_ = kNoSocket; });
             CloseSocket(client);
         }
     }
-    void SetCurrent(SocketHandle client) {
-        std::lock_guard<std::mutex> hold(guard_);
-        current_ = client;
-    }
 
-    SocketHandle listener_ = kNoSocket;
     uint16_t port_ = 0;
+    SocketHandle listener_ = ListenTcp("127.0.0.1", 0, &port_);
     std::atomic<bool> stopping_{false};
     std::atomic<int> connections_{0};
     mutable std::mutex guard_;
     std::vector<std::string> requests_;
-    Responder responder_;
-    std::function<std::string(const std::string&)> exec_reply_;
+    // By default: success for every request but QUIT, which gets nothing and a close.
+    Responder responder_ = [](const std::string& request) {
+        if (request.find("<METHOD>QUIT</METHOD>") != std::string::npos) return Answer{{}, true};
+        return Reply("<DATA><STATUS>SUCCESS</STATUS></DATA>");
+    };
     SocketHandle current_ = kNoSocket;
-    std::thread thread_;
+    std::thread thread_;  // last: it starts serving once the rest is set
 };
 
 }  // namespace testing

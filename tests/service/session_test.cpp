@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -21,6 +20,7 @@ namespace cvadmind {
 namespace {
 
 using namespace cv::testing;
+using namespace std::string_literals;
 
 // Every export cvadmind serves, with the sizes of its records.
 struct Served {
@@ -65,7 +65,7 @@ class SessionTest : public ::testing::Test {
     static bool Succeeded(const std::string& answer) {
         return answer.find(cv::kSuccessText) != std::string::npos;
     }
-    // An answer that grants nothing: no success text, no parameter.
+    // An answer that grants nothing: a failure, no success text, no parameter.
     static ::testing::AssertionResult Refused(const std::string& answer) {
         if (answer.rfind("<DATA><STATUS>FAILURE</STATUS>", 0) == 0 && !Succeeded(answer) &&
             answer.find("<PARAMETER") == std::string::npos) {
@@ -91,21 +91,18 @@ class SessionTest : public ::testing::Test {
     Session session_;
 };
 
-TEST_F(SessionTest, PingIsAnsweredAtAnyTimeAndQuitEndsTheConversation) {
-    EXPECT_EQ(cv::kSuccessText, Ask(kPing));
-    bool close = false;
-    EXPECT_EQ("", session_.Answer(kQuit, &close));
-    EXPECT_TRUE(close);
-}
-
-TEST_F(SessionTest, NothingRunsBeforeAuthAndLoad) {
+TEST_F(SessionTest, OnlyPingAndAuthRunBeforeAuthAndOnlyThoseAndLoadBeforeLoad) {
     const std::string add = ExecRequest("AppointmentAdd", Element(1, Bytes(MakeRequest("a"))));
+    EXPECT_EQ(cv::kSuccessText, Ask(kPing));
     EXPECT_TRUE(Refused(Ask(add)));
     EXPECT_TRUE(Refused(Ask(kLoad)));
     EXPECT_TRUE(Succeeded(Ask(kAuth)));
     EXPECT_TRUE(Refused(Ask(add)));
     EXPECT_TRUE(Succeeded(Ask(kLoad)));
     ExpectStoreUntouched();
+    bool close = false;
+    EXPECT_EQ("", session_.Answer(kQuit, &close));
+    EXPECT_TRUE(close);
 }
 
 TEST_F(SessionTest, WrongCredentialsOrProtocolAreRefusedAndTakeBackAnEarlierAuth) {
@@ -113,18 +110,11 @@ TEST_F(SessionTest, WrongCredentialsOrProtocolAreRefusedAndTakeBackAnEarlierAuth
         std::string text = kAuth;
         return text.replace(text.find(from), from.size(), to);
     };
-    const std::string wrong[] = {
-        with("s3cret", "s3creT"),
-        with("s3cret", "S3CRET"),
-        with("s3cret", "s3cre"),
-        with("s3cret", ""),
-        with("s3cret", std::string(20000, 's')),
-        with("PLAIN", "plain"),
-        with("PLAIN", "OTHER"),
-        "<DATA><METHOD>AUTH</METHOD></DATA>",
-    };
     const std::string get = ExecRequest("AppointmentGet", Element(1, Bytes(MakeRequest("a"))));
-    for (const std::string& guess : wrong) {
+    for (const std::string& guess :
+         {with("s3cret", "s3creT"), with("s3cret", "S3CRET"), with("s3cret", "s3cre"),
+          with("s3cret", ""), with("s3cret", std::string(20000, 's')), with("PLAIN", "plain"),
+          with("PLAIN", "OTHER"), "<DATA><METHOD>AUTH</METHOD></DATA>"s}) {
         SCOPED_TRACE(guess.substr(0, 120));
         EXPECT_TRUE(Refused(Ask(guess)));
         EXPECT_FALSE(session_.authenticated());
@@ -139,22 +129,12 @@ TEST_F(SessionTest, WrongCredentialsOrProtocolAreRefusedAndTakeBackAnEarlierAuth
 
 TEST_F(SessionTest, LoadTakesOnlyTheConfiguredNames) {
     ASSERT_TRUE(Succeeded(Ask(kAuth)));
-    const std::string names[] = {"..\\x",
-                                 "..\\CVAICP.DLL",
-                                 "/etc/passwd",
-                                 "C:\\Windows\\System32\\kernel32.dll",
-                                 "C:CVAICP.DLL",
-                                 "\\\\host\\share\\CVAICP.DLL",
-                                 ProviderLibraryPath(),
-                                 "CVAIAU.DLL",
-                                 "CVAICP.DLL ",
-                                 " CVAICP.DLL",
-                                 "CVAICP",
-                                 std::string("CVAICP.DLL\0x", 12),
-                                 "",
-                                 std::string(30000, 'L')};
     const std::string get = ExecRequest("AppointmentGet", Element(1, Bytes(MakeRequest("a"))));
-    for (const std::string& name : names) {
+    for (const std::string& name :
+         {"..\\x"s, "..\\CVAICP.DLL"s, "/etc/passwd"s, "C:\\Windows\\System32\\kernel32.dll"s,
+          "C:CVAICP.DLL"s, "\\\\host\\share\\CVAICP.DLL"s, ProviderLibraryPath(), "CVAIAU.DLL"s,
+          "CVAICP.DLL "s, " CVAICP.DLL"s, "CVAICP"s, "CVAICP.DLL\0x"s, ""s,
+          std::string(30000, 'L')}) {
         EXPECT_TRUE(
             Refused(Ask("<DATA><METHOD>LOAD</METHOD><LIBRARY>" + name + "</LIBRARY></DATA>")))
             << name.substr(0, 60);
@@ -164,57 +144,14 @@ TEST_F(SessionTest, LoadTakesOnlyTheConfiguredNames) {
     EXPECT_EQ("CVAICP.DLL", session_.loaded());
 }
 
-TEST_F(SessionTest, RunsAnExportAndReturnsItsResultAndRecords) {
-    Open();
-    const AppointmentRequest r = MakeRequest("remote-1", 5, 6);
-    std::string answer = Ask(ExecRequest("AppointmentAdd", Element(1, Bytes(r))));
-    int32_t result = 0;
-    ASSERT_TRUE(ReplyRecord(answer, 0, &result, sizeof result));
-    EXPECT_EQ(1, result);
-    AppointmentRequest back;
-    ASSERT_TRUE(ReplyRecord(answer, 1, &back, sizeof back));
-    EXPECT_EQ(0, std::memcmp(&r, &back, sizeof r));
-    EXPECT_EQ("5\t6\tremote-1", ReadFileOrEmpty(calendar_ + "\\Y09M03D15.CAL"));
-
-    answer = Ask(ExecRequest("AppointmentGet", Element(1, Bytes(MakeRequest("REMOTE-1")))));
-    ASSERT_TRUE(ReplyRecord(answer, 1, &back, sizeof back));
-    EXPECT_STREQ("remote-1", back.ItemId);
-}
-
-// Each export is called through its own declared type (a call through another function type is
-// undefined, which clang's UB sanitizer reports), and each answers with its result.
-TEST_F(SessionTest, EveryServedExportRunsWithItsOwnRecords) {
-    Open();
-    ASSERT_EQ(14u, ServedExports().size());
-    for (const Served& e : ServedExports()) {
-        std::string elements;
-        for (size_t k = 0; k < e.sizes.size(); ++k) {
-            elements += Element(static_cast<int>(k + 1), RecordOfSize(e.sizes[k]));
-        }
-        int32_t result = -1;
-        EXPECT_TRUE(ReplyRecord(Ask(ExecRequest(e.name, elements)), 0, &result, sizeof result))
-            << e.name;
-    }
-}
-
 TEST_F(SessionTest, ExecRunsOnlyTheServedExports) {
     Open();
     const std::string record = Element(1, Bytes(MakeRequest("a")));
-    const std::string functions[] = {"DllMain",
-                                     "SetCurrentHost",
-                                     "AppointmentGetLastError",
-                                     "GetFreeBusyData",
-                                     "AppointmentItemDelete",
-                                     "AppointmentItemGetCurrentOffset",
-                                     "appointmentget",
-                                     "AppointmentGet ",
-                                     "AppointmentGetX",
-                                     std::string("AppointmentGet\0", 15),
-                                     "..\\AppointmentGet",
-                                     "%s%s%s%n",
-                                     "",
-                                     std::string(30000, 'F')};
-    for (const std::string& function : functions) {
+    for (const std::string& function :
+         {"DllMain"s, "SetCurrentHost"s, "AppointmentGetLastError"s, "GetFreeBusyData"s,
+          "AppointmentItemDelete"s, "AppointmentItemGetCurrentOffset"s, "appointmentget"s,
+          "AppointmentGet "s, "AppointmentGetX"s, "AppointmentGet\0"s, "..\\AppointmentGet"s,
+          "%s%s%s%n"s, ""s, std::string(30000, 'F')}) {
         EXPECT_TRUE(Refused(Ask(ExecRequest(function, record)))) << function.substr(0, 60);
     }
     for (const char* request :
@@ -275,39 +212,8 @@ TEST_F(SessionTest, EveryRecordMustHaveExactlyItsSize) {
     ExpectStoreUntouched();
 }
 
-TEST_F(SessionTest, AnAuthenticatedClientCannotReachOutsideTheMailbox) {
-    Open();
-    TempFolder outside;
-    const std::string far = outside.Join("escape");
-    for (const std::string& name : {far, std::string("..\\..\\..\\..\\escape"),
-                                    std::string("..\\escape"), std::string("..")}) {
-        SCOPED_TRACE(name);
-        AppointmentItemRequest item = MakeItemRequest(name, "x");
-        const std::pair<const char*, std::string> calls[] = {
-            {"AppointmentAdd", Bytes(MakeRequest("x", 1, 2, name))},
-            {"AppointmentAdd", Bytes(MakeRequest("x", 1, 2, "Y09M03D15", name))},
-            {"AppointmentAdd", Bytes(MakeRequest("x", 1, 2, "Y09M03D15", "anna", name))},
-            {"AppointmentItemWriteFirstChunk", Bytes(item)},
-            {"AppointmentItemWriteNextChunk", Bytes(item)},
-        };
-        for (const auto& call : calls) {
-            const std::string answer = Ask(ExecRequest(call.first, Element(1, call.second)));
-            EXPECT_NE(std::string::npos, answer.find("</DATA>")) << call.first;
-        }
-    }
-    const std::string root = store_.root();
-    for (const std::string& path :
-         {far, far + ".CAL", far + ".BLK", root + "\\escape", root + "\\escape.CAL",
-          root + "\\example\\escape", root + "\\example\\escape.CAL",
-          root + "\\example\\MAILROOT\\escape", root + "\\example\\MAILROOT\\escape.CAL",
-          root + "\\example\\MAILROOT\\anna\\escape",
-          root + "\\example\\MAILROOT\\anna\\escape.CAL"}) {
-        EXPECT_FALSE(PathExists(path)) << path;
-    }
-}
-
-// Damaged requests, from a stranger and from a client that may run calls: always an answer, and
-// a stranger's never carries a parameter.
+// Noise and damaged requests from a stranger: always an answer (but to a QUIT), never carrying a
+// parameter. (The session fuzzer also damages the requests of a client that may run calls.)
 TEST_F(SessionTest, DamagedRequestsAreAnsweredWithoutGrantingAnything) {
     std::mt19937 random(20240607);
     auto noise = [&](size_t count) {
@@ -323,11 +229,7 @@ TEST_F(SessionTest, DamagedRequestsAreAnsweredWithoutGrantingAnything) {
         return text;
     };
     const std::string get = ExecRequest("AppointmentGet", Element(1, Bytes(MakeRequest("a"))));
-    LibraryCache trusted_libraries(config_);
-    Session trusted(config_, trusted_libraries);
     bool close = false;
-    ASSERT_TRUE(Succeeded(trusted.Answer(kAuth, &close)));
-    ASSERT_TRUE(Succeeded(trusted.Answer(kLoad, &close)));
     for (int round = 0; round < 300; ++round) {
         SCOPED_TRACE(round);
         Session stranger(config_, libraries_);
@@ -335,15 +237,8 @@ TEST_F(SessionTest, DamagedRequestsAreAnsweredWithoutGrantingAnything) {
             Refused(stranger.Answer("<DATA>" + noise(random() % 8192) + "</DATA>", &close)));
         const std::string* from[] = {&kAuth, &kLoad, &get, &kPing};
         const std::string answer = stranger.Answer(damage(*from[random() % 4]), &close);
-        if (!close) {
-            EXPECT_NE(std::string::npos, answer.find("</DATA>"));
-        }
+        EXPECT_TRUE(close || answer.find("</DATA>") != std::string::npos);
         EXPECT_EQ(std::string::npos, answer.find("<PARAMETER"));
-        const std::string reply = trusted.Answer(damage(get), &close);
-        int32_t result = 0;
-        if (reply.find("<PARAMETER0") != std::string::npos) {
-            EXPECT_TRUE(ReplyRecord(reply, 0, &result, sizeof result));
-        }
     }
     ExpectStoreUntouched();
 }

@@ -1,7 +1,6 @@
-// The texts of a conversation with cvadmind as tests and fuzz targets write and read them: the
-// set-up requests, EXEC requests whose records are packed as the library packs them (but without
-// its progress on standard output), replies, and a record read back out of one. Built with the
-// coder and Base64 directly, so that they do not lean on the framing code they check.
+// The texts of a conversation with cvadmind: set-up requests, EXEC requests with records packed
+// as the library packs them (without its progress on standard output), replies, and a record read
+// back out of one. Built on the coder and Base64, not on the framing code they check.
 #pragma once
 
 #include <cstddef>
