@@ -1,76 +1,84 @@
-/* The host programs' shared half: loading and calling the library, the store and its checks,
- * allocation-failure injection through the import table, and resource probes. */
-#include "tests/hosts/host.h"
-
+/* The host battery: one program that loads CVAICP.DLL the way the mail server's worker processes
+ * do (LoadLibrary, exports looked up by name, called through __stdcall pointers from code that no
+ * GCC assumption protects). The store lives in a temporary folder that the registry names, and
+ * every check reads what the calls left on disk with plain Win32 calls.
+ *
+ *   host stack | alloc MODE | com | cycles | threads     one battery (see each one's comment)
+ *
+ * A battery that a fault could kill runs its parts as children of this program (cv_run_resuming),
+ * with the same subcommand and the part's number. */
+#include <windows.h>
+#include <objbase.h>
 #include <oleauto.h>
 #include <psapi.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <signal.h>
 #include <stdarg.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include "include/cvaicp_exports.h"
+
+/* The exports in ordinal order, from the export table: X_<Name> + 1 is the ordinal. */
+#define CV_HOST_EXPORT_INDEX(Name, ...) X_##Name,
+enum { CVAICP_EXPORTS(CV_HOST_EXPORT_INDEX) X_COUNT };
 #define CV_HOST_EXPORT_NAME(Name, ...) #Name,
 #define CV_HOST_EXPORT_ARGUMENTS(Name, Ordinal, Arguments, ...) Arguments,
-const char* const cv_export_name[X_COUNT] = {CVAICP_EXPORTS(CV_HOST_EXPORT_NAME)};
+static const char* const cv_export_name[X_COUNT] = {CVAICP_EXPORTS(CV_HOST_EXPORT_NAME)};
 static const int export_arguments[X_COUNT] = {CVAICP_EXPORTS(CV_HOST_EXPORT_ARGUMENTS)};
 
-volatile LONG cv_failures;
+/* Reporting. cv_fail prints one line naming what failed and counts it; cv_context names what runs
+ * now, so that a fault or an abort that kills the process still says where it happened. */
+static volatile LONG cv_failures;
 static const char* program_name = "host";
 static char context[512];
 static void* functions[X_COUNT];
-char cv_root[MAX_PATH];
+static char cv_root[MAX_PATH];
 
-void cv_fail(const char* format, ...) {
+static void cv_fail(const char* format, ...) {
     char text[1024];
     va_list args;
     va_start(args, format);
     vsnprintf(text, sizeof text, format, args);
     va_end(args);
     printf("FAIL %s: %s\n", program_name, text);
-    fflush(stdout);
     InterlockedIncrement(&cv_failures);
 }
 
-void cv_context(const char* format, ...) {
+static void cv_context(const char* format, ...) {
     va_list args;
     va_start(args, format);
     vsnprintf(context, sizeof context, format, args);
     va_end(args);
 }
 
-/* A fault or std::terminate inside the library ends the process; say where before it goes. */
-volatile long cv_resume = -1;
+/* A fault or std::terminate inside the library ends the process; say where before it goes. A
+ * child exits with 0x10000 + cv_resume when that is set, so that its parent can go on behind it. */
+static volatile long cv_resume = -1;
 
-static void Die(void) {
+static void Die(const char* what) {
+    printf("FAIL %s: %s: %s killed the host\n", program_name, context, what);
     TerminateProcess(GetCurrentProcess(), cv_resume >= 0 ? 0x10000 + (DWORD)cv_resume : 70);
 }
 
 static LONG WINAPI OnFault(EXCEPTION_POINTERS* e) {
-    printf("FAIL %s: %s: exception 0x%08lx at %p killed the host\n", program_name, context,
-           (unsigned long)e->ExceptionRecord->ExceptionCode, e->ExceptionRecord->ExceptionAddress);
-    Die();
+    char what[64];
+    snprintf(what, sizeof what, "exception 0x%08lx at %p",
+             (unsigned long)e->ExceptionRecord->ExceptionCode,
+             e->ExceptionRecord->ExceptionAddress);
+    Die(what);
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
 static void OnAbort(int signal_number) {
     (void)signal_number;
-    printf("FAIL %s: %s: abort() (std::terminate) killed the host\n", program_name, context);
-    Die();
+    Die("abort() (std::terminate)");
 }
 
-void cv_host_init(const char* program) {
-    program_name = program;
-    setvbuf(stdout, NULL, _IONBF, 0);
-    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-    SetUnhandledExceptionFilter(OnFault);
-    signal(SIGABRT, OnAbort);
-    cv_context("%s", "start-up");
-}
-
-int cv_host_exit(void) {
+static int cv_host_exit(void) {
     if (cv_failures) {
         printf("%s: %ld check(s) FAILED\n", program_name, (long)cv_failures);
         return 1;
@@ -79,7 +87,8 @@ int cv_host_exit(void) {
     return 0;
 }
 
-HMODULE cv_load(void) {
+/* NULL (reported) when the library does not load. */
+static HMODULE cv_load(void) {
     HMODULE module = LoadLibraryA("CVAICP.DLL");
     if (module == NULL) {
         cv_fail("%s: LoadLibrary(CVAICP.DLL) failed, error %lu", context, GetLastError());
@@ -92,7 +101,7 @@ HMODULE cv_load(void) {
     return module;
 }
 
-void cv_unload(HMODULE module) {
+static void cv_unload(HMODULE module) {
     if (module && !FreeLibrary(module)) cv_fail("%s: FreeLibrary failed", context);
 }
 
@@ -105,11 +114,11 @@ static int32_t DirectInvoke(void* function, int arguments, void* a, void* b) {
     if (arguments == 1) return ((Call1)function)(a);
     return ((Call2)function)(a, b);
 }
-int32_t (*cv_invoke)(void*, int, void*, void*) = DirectInvoke;
+/* cv_call goes through cv_invoke, which the stack battery replaces by its trampoline. */
+static int32_t (*cv_invoke)(void*, int, void*, void*) = DirectInvoke;
+static const char* volatile cv_calling = ""; /* the export cv_call calls now */
 
-const char* volatile cv_calling = "";
-
-int32_t cv_call(int x, void* a, void* b) {
+static int32_t cv_call(int x, void* a, void* b) {
     cv_calling = cv_export_name[x];
     return cv_invoke(functions[x], export_arguments[x], a, b);
 }
@@ -126,7 +135,30 @@ static void SetValue(const char* key, const char* name, DWORD type, const void* 
     RegCloseKey(handle);
 }
 
-void cv_make_root(char* root, const char* tag) {
+static void cv_remove_tree(const char* path) {
+    char from[MAX_PATH + 2] = {0};
+    snprintf(from, MAX_PATH, "%s", path);
+    SHFILEOPSTRUCTA op = {0};
+    op.wFunc = FO_DELETE;
+    op.pFrom = from;
+    op.fFlags = FOF_NO_UI;
+    SHFileOperationA(&op);
+}
+
+/* Writes "Mail Root", which the library reads at its next load. Writers and readers must never
+ * wait here: a blocking file left behind is reported, not waited out. */
+static void cv_use_root(const char* root) {
+    static const char* const waits[] = {"Write Wait Timeout", "Read Wait Timeout",
+                                        "UnBlock Timeout", "Apply Timeout"};
+    DWORD one = 1;
+    for (int i = 0; i < 4; i++)
+        SetValue("SOFTWARE\\Corvane\\Corvane\\Providers", waits[i], REG_DWORD, &one, sizeof one);
+    SetValue("SOFTWARE\\Corvane\\Corvane", "Mail Root", REG_SZ, root, (DWORD)strlen(root) + 1);
+    snprintf(cv_root, sizeof cv_root, "%s", root);
+}
+
+/* A new temporary folder (`root`, also cv_root) for mailboxes of postoffice "example". */
+static void cv_make_root(char* root, const char* tag) {
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
     snprintf(root, MAX_PATH, "%scvhost-%s-%lu", temp, tag, GetCurrentProcessId());
@@ -138,50 +170,27 @@ void cv_make_root(char* root, const char* tag) {
     cv_use_root(root);
 }
 
-void cv_use_root(const char* root) {
-    /* Writers and readers must never wait here: a blocking file left behind is reported, not
-     * waited out. */
-    static const char* const waits[] = {"Write Wait Timeout", "Read Wait Timeout",
-                                        "UnBlock Timeout", "Apply Timeout"};
-    DWORD one = 1;
-    for (int i = 0; i < 4; i++) {
-        SetValue("SOFTWARE\\Corvane\\Corvane\\Providers", waits[i], REG_DWORD, &one, sizeof one);
-    }
-    SetValue("SOFTWARE\\Corvane\\Corvane", "Mail Root", REG_SZ, root, (DWORD)strlen(root) + 1);
-    snprintf(cv_root, sizeof cv_root, "%s", root);
-}
-
-void cv_remove_tree(const char* path) {
-    char from[MAX_PATH + 2] = {0};
-    snprintf(from, MAX_PATH, "%s", path);
-    SHFILEOPSTRUCTA op = {0};
-    op.wFunc = FO_DELETE;
-    op.pFrom = from;
-    op.fFlags = FOF_NO_UI;
-    SHFileOperationA(&op);
-}
-
-static void PathOf(char* out, const char* mailbox, const char* name) {
-    snprintf(out, MAX_PATH, "%s\\example\\MAILROOT\\%s\\Calendar%s%s", cv_root, mailbox,
+static void PathOf(char* out, const char* root, const char* mailbox, const char* name) {
+    snprintf(out, MAX_PATH, "%s\\example\\MAILROOT\\%s\\Calendar%s%s", root, mailbox,
              *name ? "\\" : "", name);
 }
 
 static void WriteBytes(const char* mailbox, const char* name, const char* bytes, DWORD size) {
     char path[MAX_PATH];
     DWORD written = 0;
-    PathOf(path, mailbox, name);
+    PathOf(path, cv_root, mailbox, name);
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE || !WriteFile(file, bytes, size, &written, NULL)) {
+    if (file == INVALID_HANDLE_VALUE || !WriteFile(file, bytes, size, &written, NULL))
         cv_fail("cannot write %s", path);
-    }
     CloseHandle(file);
 }
 
 /* The file's bytes, NUL-ended, in `out`; -1 when it is missing. */
-static int ReadBytes(const char* mailbox, const char* name, char* out, int capacity) {
+static int ReadBytes(const char* root, const char* mailbox, const char* name, char* out,
+                     int capacity) {
     char path[MAX_PATH];
     DWORD got = 0;
-    PathOf(path, mailbox, name);
+    PathOf(path, root, mailbox, name);
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                               OPEN_EXISTING, 0, NULL);
     if (file == INVALID_HANDLE_VALUE) return -1;
@@ -203,18 +212,18 @@ static char BigByte(int i) {
     return (char)('a' + i % 23);
 }
 
-void cv_reset_mailbox(const char* mailbox) {
+static void cv_reset_mailbox(const char* mailbox) {
     char pattern[MAX_PATH], file[MAX_PATH];
-    PathOf(file, mailbox, "");
+    PathOf(file, cv_root, mailbox, "");
     SHCreateDirectoryExA(NULL, file, NULL);
     /* Everything the previous case left goes, so that each case starts from the same files. */
     WIN32_FIND_DATAA found;
-    PathOf(pattern, mailbox, "*");
+    PathOf(pattern, cv_root, mailbox, "*");
     HANDLE search = FindFirstFileA(pattern, &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-            PathOf(file, mailbox, found.cFileName);
+            PathOf(file, cv_root, mailbox, found.cFileName);
             DeleteFileA(file);
         } while (FindNextFileA(search, &found));
         FindClose(search);
@@ -235,7 +244,7 @@ static void CheckNoLeftovers(const char* mailbox, const char* label) {
     for (int i = 0; i < 2; i++) {
         char pattern[MAX_PATH];
         WIN32_FIND_DATAA found;
-        PathOf(pattern, mailbox, patterns[i]);
+        PathOf(pattern, cv_root, mailbox, patterns[i]);
         HANDLE search = FindFirstFileA(pattern, &found);
         if (search == INVALID_HANDLE_VALUE) continue;
         cv_fail("%s: left %s behind", label, found.cFileName);
@@ -243,8 +252,8 @@ static void CheckNoLeftovers(const char* mailbox, const char* label) {
     }
 }
 
-void cv_request(AppointmentRequest* r, const char* mailbox, const char* id, int32_t start,
-                int32_t finish) {
+static void cv_request(AppointmentRequest* r, const char* mailbox, const char* id, int32_t start,
+                       int32_t finish) {
     memset(r, 0, sizeof *r);
     strcpy(r->Mailbox, mailbox);
     strcpy(r->Postoffice, "example");
@@ -263,7 +272,7 @@ static void Item(AppointmentItemRequest* r, const char* mailbox, const char* nam
     strcpy(r->Data, data);
 }
 
-void cv_list_context(ListContext* c, const char* mailbox) {
+static void cv_list_context(ListContext* c, const char* mailbox) {
     memset(c, 0, sizeof *c);
     strcpy(c->Mailbox, mailbox);
     strcpy(c->Postoffice, "example");
@@ -281,7 +290,7 @@ static int Listed(const ListItem* item, const char* id, int32_t start, int32_t f
            strstr(item->ItemXml, "ELEMENT") != NULL;
 }
 
-int cv_add_get_remove(const char* mailbox, const char* id) {
+static int cv_add_get_remove(const char* mailbox, const char* id) {
     AppointmentRequest r;
     cv_request(&r, mailbox, id, 1796659200, 1796662800);
     if (cv_call(X_AppointmentAdd, &r, NULL) != 1) return 0;
@@ -291,7 +300,7 @@ int cv_add_get_remove(const char* mailbox, const char* id) {
     return cv_call(X_AppointmentRemove, &r, NULL) == 1;
 }
 
-int cv_walk(const char* mailbox) {
+static int cv_walk(const char* mailbox) {
     AppointmentRequest r;
     cv_request(&r, mailbox, "", 0, 0);
     if (cv_call(X_AppointmentFindFirst, &r, NULL) != 1 || !Found(&r, "a", 1796644800, 1796648400))
@@ -345,7 +354,7 @@ static const struct {
 } allocators[] = {CV_ALLOCATORS(CV_ALLOCATOR_ROW)};
 #define ALLOCATORS (sizeof allocators / sizeof allocators[0])
 
-void cv_patch_allocators(HMODULE module) {
+static void cv_patch_allocators(HMODULE module) {
     BYTE* base = (BYTE*)module;
     IMAGE_NT_HEADERS* nt = (IMAGE_NT_HEADERS*)(base + ((IMAGE_DOS_HEADER*)base)->e_lfanew);
     IMAGE_DATA_DIRECTORY dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
@@ -377,7 +386,11 @@ void cv_patch_allocators(HMODULE module) {
 
 /* ---- One case per export ------------------------------------------------------------------ */
 
-int cv_run_case(int x, const char* mailbox, const char* mode, long at) {
+/* One call of export x with its preparation and checks, on `mailbox` (reset first). With at > 0
+ * the at-th allocation of the library inside the call fails; the answer is then the export's
+ * failure result or a correct success. 1 when that allocation was reached. */
+
+static int cv_run_case(int x, const char* mailbox, const char* mode, long at) {
     char label[256], bytes[BIG_SIZE + 1], seen[200];
     AppointmentRequest r, edited;
     AppointmentItemRequest item;
@@ -517,7 +530,7 @@ int cv_run_case(int x, const char* mailbox, const char* mode, long at) {
                 reached && failed != want ? " or the failure result" : "");
     }
     CheckNoLeftovers(mailbox, label);
-    int size = ReadBytes(mailbox, PERIOD ".CAL", bytes, sizeof bytes);
+    int size = ReadBytes(cv_root, mailbox, PERIOD ".CAL", bytes, sizeof bytes);
     int old = size >= 0 && strcmp(bytes, BASE) == 0,
         changed = size >= 0 && strcmp(bytes, period) == 0;
     /* A write that says it failed changed nothing; one that succeeded left the new lines.
@@ -525,7 +538,7 @@ int cv_run_case(int x, const char* mailbox, const char* mode, long at) {
     if (!(succeeded ? changed || (x == X_AppointmentEdit && reached && old) : old))
         cv_fail("%s: the period file holds neither its old nor its expected content", label);
     if (item_name) {
-        size = ReadBytes(mailbox, item_name, bytes, sizeof bytes);
+        size = ReadBytes(cv_root, mailbox, item_name, bytes, sizeof bytes);
         int kept = size >= 0 && strcmp(bytes, "old") == 0;
         int done = item_new ? size >= 0 && strcmp(bytes, item_new) == 0 : size < 0;
         if (!(done || (reached && kept)))
@@ -538,7 +551,16 @@ int cv_run_case(int x, const char* mailbox, const char* mode, long at) {
 
 /* ---- Resources and child processes -------------------------------------------------------- */
 
-void cv_resources(CvResources* now) {
+/* Process resources, for "stays flat" checks: the handle count (or where the system does not
+ * tell, as under Wine, the slot a new handle gets), the busy blocks of every heap, the private
+ * bytes (0 where the system does not tell) and the next free TLS index. */
+typedef struct {
+    long handles;
+    long long heap, memory;
+    DWORD tls;
+} CvResources;
+
+static void cv_resources(CvResources* now) {
     DWORD count = 0;
     PROCESS_MEMORY_COUNTERS_EX counters = {0};
     HANDLE heaps[64];
@@ -570,7 +592,7 @@ void cv_resources(CvResources* now) {
     if (now->tls != TLS_OUT_OF_INDEXES) TlsFree(now->tls);
 }
 
-void cv_check_flat(const char* what, const CvResources* before) {
+static void cv_check_flat(const char* what, const CvResources* before) {
     CvResources after;
     cv_resources(&after);
     printf(
@@ -588,7 +610,10 @@ void cv_check_flat(const char* what, const CvResources* before) {
         cv_fail("%s: private bytes grew by %lld", what, after.memory - before->memory);
 }
 
-void cv_run_resuming(const char* label, const char* arguments, long first, int crashes) {
+/* Runs this program again with `arguments` and `first`. A child that a fault or an abort kills
+ * is started again with the point after the one it names (at most `crashes` times), so that one
+ * crash does not hide the next. A child that fails counts as one failure here. */
+static void cv_run_resuming(const char* label, const char* arguments, long first, int crashes) {
     char self[MAX_PATH], line[2 * MAX_PATH];
     GetModuleFileNameA(NULL, self, sizeof self);
     for (;;) {
@@ -614,4 +639,517 @@ void cv_run_resuming(const char* label, const char* arguments, long first, int c
         }
         first = (long)(code - 0x10000) + 1;
     }
+}
+
+/* ---- host stack --------------------------------------------------------------------------- */
+/* Every export, and the load and unload that run the library's entry points, called with the
+ * stack pointer at 0, 4, 8 and 12 mod 16: the 32-bit convention promises only 4, and a host built
+ * by another compiler gives any of them. Each call is recorded: the callee must remove exactly
+ * its arguments and keep ebx, esi and edi; and each case checks its answer and the files.
+ *   host stack                   each alignment in a process of its own
+ *   host stack MISALIGN FIRST    that alignment, from export FIRST on */
+#if defined(__i386__)
+typedef struct {
+    uint32_t before, after, ebx, esi, edi;
+} CallRecord;
+extern int32_t cv_call_at(void* function, int arguments, const uintptr_t* words, int misalign,
+                          CallRecord* record);
+
+static int misalign;
+static const char* volatile called = "";
+static void *load, *unload;
+
+static int32_t Misaligned(void* function, int arguments, void* a, void* b) {
+    uintptr_t words[2] = {(uintptr_t)a, (uintptr_t)b};
+    CallRecord record;
+    if (function != load && function != unload) called = cv_calling;
+    int32_t result = cv_call_at(function, arguments, words, misalign, &record);
+    if (record.before % 16 != (uint32_t)misalign)
+        cv_fail("%s: the trampoline called at %lu mod 16", called, record.before % 16);
+    if (record.after - record.before != 4u * arguments)
+        cv_fail("%s at %d mod 16: the stack pointer moved by %ld, not %d", called, misalign,
+                (long)(record.after - record.before), 4 * arguments);
+    if (record.ebx != 0x0b0b0b0b || record.esi != 0x05050505 || record.edi != 0x0d0d0d0d)
+        cv_fail("%s at %d mod 16: a callee-saved register was not restored", called, misalign);
+    return result;
+}
+
+static int Stack(int argc, char** argv) {
+    char root[MAX_PATH], mode[32];
+    if (argc < 3) {
+        for (int m = 0; m < 16; m += 4) {
+            snprintf(mode, sizeof mode, "stack %d", m);
+            cv_run_resuming(mode, mode, 0, X_COUNT);
+        }
+        printf("host stack: %d exports, loads and unloads at 0, 4, 8, 12 mod 16\n", X_COUNT);
+        return cv_host_exit();
+    }
+    misalign = atoi(argv[1]) & 12;
+    snprintf(mode, sizeof mode, "stack-%d", misalign);
+    cv_make_root(root, mode);
+    snprintf(mode, sizeof mode, "stack at %d mod 16", misalign);
+    CoInitialize(NULL);
+    load = (void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA");
+    unload = (void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "FreeLibrary");
+    cv_resume = X_COUNT;
+    cv_context("LoadLibrary, %s", mode);
+    called = "LoadLibraryA(CVAICP.DLL)";
+    HMODULE module = (HMODULE)(intptr_t)Misaligned(load, 1, (void*)"CVAICP.DLL", NULL);
+    if (module == NULL) {
+        cv_fail("%s: LoadLibrary failed", mode);
+        return cv_host_exit();
+    }
+    FreeLibrary(cv_load()); /* the export table, from a load that the one above holds */
+    cv_invoke = Misaligned;
+    for (int x = atoi(argv[2]); x < X_COUNT; x++) {
+        cv_resume = x;
+        cv_run_case(x, "anna", mode, 0);
+    }
+    cv_resume = X_COUNT;
+    cv_context("FreeLibrary, %s", mode);
+    called = "FreeLibrary(CVAICP.DLL)";
+    if (!Misaligned(unload, 1, module, NULL)) cv_fail("%s: FreeLibrary failed", mode);
+    CoUninitialize();
+    cv_remove_tree(root);
+    return cv_failures ? 1 : 0;
+}
+#endif
+
+/* ---- host alloc --------------------------------------------------------------------------- */
+/* The Nth allocation of the library failing, for every N along every export: the host survives,
+ * the export answers its failure result or succeeds, no blocking file or temporary copy stays,
+ * the period file holds its old or its new content, and the next normal call works.
+ *   host alloc MODE          every export's sweep, each in a process of its own
+ *   host alloc MODE X N      the sweep of export X (0-based, ordinal order) from N on
+ * MODE: cold (a fresh load for every N), warm (after one normal round), thread (each call on a
+ * new thread), preloaded (the shared GCC runtime in the process before the library). A sweep that
+ * crashes goes on behind the N that crashed, a few times: enough to tell one bad spot from a bad
+ * export without starting hundreds of processes. */
+enum { kMostAllocations = 5000, kMostCrashes = 3 };
+
+static const char* alloc_mode;
+static int export_index;
+static long thread_fail_at;
+static int thread_reached;
+
+static DWORD WINAPI CaseOnThread(void* unused) {
+    (void)unused;
+    CoInitialize(NULL);
+    thread_reached = cv_run_case(export_index, "anna", alloc_mode, thread_fail_at);
+    CoUninitialize();
+    return 0;
+}
+
+static int RunCase(long at) {
+    if (strcmp(alloc_mode, "thread") != 0) return cv_run_case(export_index, "anna", alloc_mode, at);
+    thread_fail_at = at;
+    HANDLE thread = CreateThread(NULL, 0, CaseOnThread, NULL, 0, NULL);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    return thread_reached;
+}
+
+static void Sweep(long first) {
+    int cold = strcmp(alloc_mode, "cold") == 0;
+    HMODULE module = NULL;
+    long at;
+    if (!cold) {
+        if ((module = cv_load()) == NULL) return;
+        cv_patch_allocators(module);
+        for (int x = 0; x < X_COUNT; x++) cv_run_case(x, "anna", "warm-up", 0);
+    }
+    for (at = first; at <= kMostAllocations; at++) {
+        cv_resume = at;
+        if (cold && (module = cv_load()) == NULL) return;
+        if (cold) cv_patch_allocators(module);
+        LONG before = cv_failures;
+        int injected = RunCase(at);
+        /* The same call again, with nothing failing, must work as if nothing had happened. */
+        if (injected) cv_run_case(export_index, "anna", "the normal call after N failed", 0);
+        if (cv_failures != before)
+            printf("  (failure above: %s, %s, N=%ld)\n", cv_export_name[export_index], alloc_mode,
+                   at);
+        if (cold) cv_unload(module);
+        if (!injected) break;
+    }
+    if (!cold) cv_unload(module);
+    printf("host alloc %s: %s: %ld allocation(s), each failed once\n", alloc_mode,
+           cv_export_name[export_index], at - 1);
+}
+
+static int Alloc(int argc, char** argv) {
+    char root[MAX_PATH], arguments[64];
+    if (argc < 2) return 2;
+    alloc_mode = argv[1];
+    if (argc == 2) {
+        for (int x = 0; x < X_COUNT; x++) {
+            char label[64];
+            snprintf(arguments, sizeof arguments, "alloc %s %d", alloc_mode, x);
+            snprintf(label, sizeof label, "%s, %s", cv_export_name[x], alloc_mode);
+            cv_run_resuming(label, arguments, 1, kMostCrashes);
+        }
+        return cv_host_exit();
+    }
+    export_index = atoi(argv[2]);
+    if (export_index < 0 || export_index >= X_COUNT) return 2;
+    if (strcmp(alloc_mode, "preloaded") == 0 && LoadLibraryA(CV_GCC_RUNTIME) == NULL)
+        cv_fail("cannot preload %s (error %lu)", CV_GCC_RUNTIME, GetLastError());
+    snprintf(arguments, sizeof arguments, "alloc-%s-%d", alloc_mode, export_index);
+    cv_make_root(root, arguments);
+    CoInitialize(NULL);
+    Sweep(argc > 3 ? atol(argv[3]) : 1);
+    CoUninitialize();
+    cv_remove_tree(root);
+    return cv_failures ? 1 : 0;
+}
+
+/* ---- host com ----------------------------------------------------------------------------- */
+/* The list enumeration under the COM rules of a worker process: single-threaded and
+ * multithreaded apartments and a thread without COM; a listing handed to another thread; a
+ * listing left open when the library is unloaded, also after the process's last CoUninitialize;
+ * and the library loaded again afterwards. Nothing may fault, and a later listing must work.
+ *   host com        every case, each in a process of its own
+ *   host com CASE   one case */
+enum { kNoCom, kSta, kMta };
+
+static ListContext listing;
+
+/* FindFirst, then at most `most` FindNext while they deliver; FindClose when `close`. The ids
+ * delivered, in order. */
+static void List(int most, int close, char* ids) {
+    ListItem item;
+    memset(&item, 0, sizeof item);
+    *ids = 0;
+    int32_t found = cv_call(X_AppointmentListItemFindFirst, &listing, &item);
+    while (found) {
+        strcat(ids, item.ItemId);
+        if (most-- <= 0) break;
+        found = cv_call(X_AppointmentListItemFindNext, &listing, &item);
+    }
+    if (close && cv_call(X_AppointmentListItemFindClose, &listing, NULL) != 1)
+        cv_fail("%s", "FindClose did not answer 1");
+}
+
+static void ListAll(void) {
+    char ids[64];
+    List(99, 1, ids);
+    if (strcmp(ids, "ab") != 0) cv_fail("%s: the listing gave \"%s\", not \"ab\"", context, ids);
+}
+
+static void ListWithoutCom(void) {
+    char ids[64];
+    List(99, 1, ids);
+    if (*ids) cv_fail("a thread without COM listed \"%s\"", ids);
+}
+
+/* A step on a thread of its own with its own apartment. */
+typedef struct {
+    int apartment;
+    void (*step)(void);
+} Step;
+
+static DWORD WINAPI StepThread(void* parameter) {
+    Step* s = parameter;
+    if (s->apartment != kNoCom)
+        CoInitializeEx(NULL,
+                       s->apartment == kSta ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED);
+    s->step();
+    if (s->apartment != kNoCom) CoUninitialize();
+    return 0;
+}
+
+static void OnThread(int apartment, void (*step)(void)) {
+    Step s = {apartment, step};
+    HANDLE thread = CreateThread(NULL, 0, StepThread, &s, 0, NULL);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+}
+
+/* Handing over: the first thread starts, the second goes on and closes while the first lives. */
+static int handover_apartment;
+
+static void Continue(void) {
+    ListItem item;
+    memset(&item, 0, sizeof item);
+    int32_t found = cv_call(X_AppointmentListItemFindNext, &listing, &item);
+    if (found && strcmp(item.ItemId, "a") && strcmp(item.ItemId, "b"))
+        cv_fail("FindNext on another thread delivered \"%s\"", item.ItemId);
+    if (cv_call(X_AppointmentListItemFindClose, &listing, NULL) != 1)
+        cv_fail("FindClose on another thread");
+}
+
+static void Start(void) {
+    char ids[64];
+    List(0, 0, ids);
+    if (strcmp(ids, "a") != 0) cv_fail("FindFirst gave \"%s\", not \"a\"", ids);
+    OnThread(handover_apartment, Continue);
+}
+
+/* The platform unloads the COM servers at the process's last CoUninitialize; Wine keeps MSXML
+ * loaded, so the host does what the platform would. Wine's COM remembers the unloaded server, so
+ * nothing in this process may create MSXML objects afterwards: the listings that follow run
+ * without COM and must answer 0, without touching what the earlier listing held. */
+static void LastCoUninitialize(void) {
+    CoUninitialize();
+    HMODULE msxml;
+    for (int i = 0; i < 64 && (msxml = GetModuleHandleA("msxml3.dll")) != NULL; i++)
+        FreeLibrary(msxml);
+    if (GetModuleHandleA("msxml3.dll")) cv_fail("%s", "msxml3.dll stays loaded");
+}
+
+static const char* const kCases[] = {
+    "apartments",
+    "a listing handed to another thread (STA)",
+    "a listing handed to another thread (MTA)",
+    "unloaded with a listing open mid-way",
+    "unloaded with a listing open after its end",
+    "unloaded with a listing open after the last CoUninitialize",
+    "a listing ended without FindClose, then the last CoUninitialize",
+    "a listing ended without FindClose, then CoUninitialize and CoInitialize",
+};
+enum { kCaseCount = sizeof kCases / sizeof kCases[0] };
+
+static void ComCase(int n) {
+    char ids[64];
+    cv_context("%s", kCases[n]);
+    if (n >= 3) CoInitialize(NULL);
+    HMODULE module = cv_load();
+    if (n >= 3) List(n == 3 || n == 5 ? 0 : 99, 0, ids); /* left open mid-way or at its end */
+    switch (n) {
+        case 0:
+            OnThread(kNoCom, ListWithoutCom);
+            OnThread(kSta, ListAll);
+            OnThread(kMta, ListAll);
+            OnThread(kNoCom, ListWithoutCom);
+            break;
+        case 1:
+        case 2:
+            handover_apartment = n == 1 ? kSta : kMta;
+            OnThread(handover_apartment, Start);
+            OnThread(handover_apartment, ListAll);
+            break;
+        case 3:
+        case 4:
+        case 5:
+            if (n == 5) LastCoUninitialize();
+            cv_unload(module);
+            module = cv_load();
+            (n == 5 ? ListWithoutCom : ListAll)();
+            break;
+        case 6:
+            LastCoUninitialize();
+            ListWithoutCom();
+            break;
+        case 7:
+            CoUninitialize();
+            CoInitialize(NULL);
+            ListAll();
+            break;
+    }
+    cv_unload(module);
+    if (n == 3 || n == 4 || n == 7) CoUninitialize();
+}
+
+static int Com(int argc, char** argv) {
+    char root[MAX_PATH], tag[16];
+    if (argc < 2) {
+        for (int n = 0; n < kCaseCount; n++) cv_run_resuming(kCases[n], "com", n, 0);
+        printf("host com: %d cases of apartments, handing over and unloading\n", kCaseCount);
+        return cv_host_exit();
+    }
+    snprintf(tag, sizeof tag, "com-%s", argv[1]);
+    cv_make_root(root, tag);
+    cv_reset_mailbox("anna");
+    cv_list_context(&listing, "anna");
+    ComCase(atoi(argv[1]));
+    cv_remove_tree(root);
+    return cv_failures ? 1 : 0;
+}
+
+/* ---- host cycles -------------------------------------------------------------------------- */
+/* A long-running worker loads and unloads the library again and again while its own threads
+ * live on: 1,500 LoadLibrary/FreeLibrary cycles with calls in between, from the main thread and
+ * from 4 host threads that exist throughout. After a warm-up, TLS indexes, handles and heap stay
+ * flat; and each load reads "Mail Root" again (it changes every cycle, and the calls land in the
+ * new root). */
+enum { kCycles = 1500, kCycleWarmUp = 100, kWorkers = 4 };
+
+static HANDLE worker_go[kWorkers], worker_done;
+static volatile LONG stopping;
+
+/* A host thread: one round of calls whenever the main thread has the library loaded. */
+static DWORD WINAPI Worker(void* parameter) {
+    int n = (int)(intptr_t)parameter;
+    char mailbox[16];
+    AppointmentRequest r;
+    snprintf(mailbox, sizeof mailbox, "w%d", n);
+    for (;;) {
+        WaitForSingleObject(worker_go[n], INFINITE);
+        if (stopping) return 0;
+        cv_request(&r, mailbox, "b", 0, 0);
+        if (cv_call(X_AppointmentGet, &r, NULL) != 1)
+            cv_fail("host thread %d: AppointmentGet failed", n);
+        if (!cv_walk(mailbox)) cv_fail("host thread %d: the walk failed", n);
+        ReleaseSemaphore(worker_done, 1, NULL);
+    }
+}
+
+/* The line that AppointmentAdd wrote is in this root's period file. */
+static int HasLine(const char* root, const char* id) {
+    char bytes[512];
+    return ReadBytes(root, "main", PERIOD ".CAL", bytes, sizeof bytes) >= 0 &&
+           strstr(bytes, id) != NULL;
+}
+
+static int Cycles(int argc, char** argv) {
+    char roots[2][MAX_PATH], name[32];
+    HANDLE workers[kWorkers];
+    CvResources warm = {0};
+    int cycle;
+    (void)argc, (void)argv;
+    for (int i = 0; i < 2; i++) {
+        cv_make_root(roots[i], i ? "cycles-b" : "cycles-a");
+        cv_reset_mailbox("main");
+        for (int w = 0; w < kWorkers; w++) {
+            snprintf(name, sizeof name, "w%d", w);
+            cv_reset_mailbox(name);
+        }
+    }
+    worker_done = CreateSemaphoreA(NULL, 0, kWorkers, NULL);
+    for (int w = 0; w < kWorkers; w++) {
+        worker_go[w] = CreateEventA(NULL, FALSE, FALSE, NULL);
+        workers[w] = CreateThread(NULL, 0, Worker, (void*)(intptr_t)w, 0, NULL);
+    }
+    for (cycle = 0; cycle < kCycles && cv_failures <= 20; cycle++) {
+        const char* root = roots[cycle % 2];
+        cv_context("load cycle %d", cycle);
+        cv_use_root(root);
+        HMODULE module = cv_load();
+        if (module == NULL) break;
+        for (int w = 0; w < kWorkers; w++) SetEvent(worker_go[w]);
+        snprintf(name, sizeof name, "c%d", cycle);
+        AppointmentRequest r;
+        cv_request(&r, "main", name, 1796659200, 1796662800);
+        if (cv_call(X_AppointmentAdd, &r, NULL) != 1 || !HasLine(root, name) ||
+            HasLine(roots[1 - cycle % 2], name))
+            cv_fail("load cycle %d: AppointmentAdd did not land in the new mail root", cycle);
+        if (cv_call(X_AppointmentRemove, &r, NULL) != 1)
+            cv_fail("load cycle %d: AppointmentRemove", cycle);
+        for (int w = 0; w < kWorkers; w++) WaitForSingleObject(worker_done, INFINITE);
+        cv_unload(module);
+        if (cycle + 1 == kCycleWarmUp) cv_resources(&warm);
+    }
+    if (cycle < kCycles) cv_fail("stopped after %d load cycles", cycle);
+    snprintf(name, sizeof name, "%d load cycles", cycle - kCycleWarmUp);
+    if (cycle > kCycleWarmUp) cv_check_flat(name, &warm);
+    stopping = 1;
+    for (int w = 0; w < kWorkers; w++) SetEvent(worker_go[w]);
+    WaitForMultipleObjects(kWorkers, workers, TRUE, INFINITE);
+    cv_remove_tree(roots[0]);
+    cv_remove_tree(roots[1]);
+    return cv_host_exit();
+}
+
+/* ---- host threads ------------------------------------------------------------------------- */
+/* Threads as a worker process has them: threads that were running before the library was loaded
+ * call it afterwards (the library never saw them start), and 1,000 short-lived threads each make
+ * a few calls, a walk among them, and end. Handles, heap and TLS indexes stay flat. */
+enum { kEarly = 4, kWave = 8, kThreads = 1000, kThreadWarmUp = 64 };
+
+static HANDLE early_go;
+
+/* A thread from before the load: its walk cursor must read as 0, so AppointmentFindNext without
+ * AppointmentFindFirst starts at the first line. */
+static DWORD WINAPI Early(void* parameter) {
+    char mailbox[16];
+    AppointmentRequest r;
+    snprintf(mailbox, sizeof mailbox, "early%d", (int)(intptr_t)parameter);
+    WaitForSingleObject(early_go, INFINITE);
+    cv_reset_mailbox(mailbox);
+    cv_request(&r, mailbox, "", 0, 0);
+    if (cv_call(X_AppointmentFindNext, &r, NULL) != 1 || strcmp(r.ItemId, "a") != 0)
+        cv_fail("AppointmentFindNext on a thread from before the load did not start at line 1");
+    if (!cv_walk(mailbox)) cv_fail("a walk on a thread from before the load failed");
+    if (!cv_add_get_remove(mailbox, "c"))
+        cv_fail("add, get, remove on a thread from before the load failed");
+    return 0;
+}
+
+static DWORD WINAPI ShortLived(void* parameter) {
+    int n = (int)(intptr_t)parameter;
+    char mailbox[16];
+    snprintf(mailbox, sizeof mailbox, "t%d", n % kWave);
+    if (!cv_walk(mailbox)) cv_fail("short-lived thread %d: the walk failed", n);
+    if (!cv_add_get_remove(mailbox, "c")) cv_fail("short-lived thread %d: add, get, remove", n);
+    return 0;
+}
+
+static void Wave(int first) {
+    HANDLE threads[kWave];
+    for (int i = 0; i < kWave; i++)
+        threads[i] = CreateThread(NULL, 0, ShortLived, (void*)(intptr_t)(first + i), 0, NULL);
+    WaitForMultipleObjects(kWave, threads, TRUE, INFINITE);
+    for (int i = 0; i < kWave; i++) CloseHandle(threads[i]);
+}
+
+static int Threads(int argc, char** argv) {
+    char root[MAX_PATH], mailbox[16];
+    HANDLE early[kEarly];
+    (void)argc, (void)argv;
+    cv_make_root(root, "threads");
+    early_go = CreateEventA(NULL, TRUE, FALSE, NULL);
+    for (int i = 0; i < kEarly; i++)
+        early[i] = CreateThread(NULL, 0, Early, (void*)(intptr_t)i, 0, NULL);
+    cv_context("threads from before the load");
+    HMODULE module = cv_load();
+    if (module == NULL) return cv_host_exit();
+    SetEvent(early_go);
+    WaitForMultipleObjects(kEarly, early, TRUE, INFINITE);
+    for (int i = 0; i < kEarly; i++) CloseHandle(early[i]);
+    printf("host threads: %d threads from before the load walked, added, read and removed\n",
+           kEarly);
+    cv_context("short-lived threads");
+    for (int i = 0; i < kWave; i++) {
+        snprintf(mailbox, sizeof mailbox, "t%d", i);
+        cv_reset_mailbox(mailbox);
+    }
+    for (int n = 0; n < kThreadWarmUp; n += kWave) Wave(n);
+    CvResources before;
+    cv_resources(&before);
+    for (int n = kThreadWarmUp; n < kThreadWarmUp + kThreads; n += kWave) Wave(n);
+    cv_check_flat("1000 short-lived threads", &before);
+    cv_unload(module);
+    cv_remove_tree(root);
+    return cv_host_exit();
+}
+
+/* ---- main --------------------------------------------------------------------------------- */
+
+int main(int argc, char** argv) {
+    static const struct {
+        const char* name;
+        int (*run)(int argc, char** argv);
+    } batteries[] = {
+#if defined(__i386__)
+        {"stack", Stack},
+#endif
+        {"alloc", Alloc},
+        {"com", Com},
+        {"cycles", Cycles},
+        {"threads", Threads},
+    };
+    static char name[32];
+    setvbuf(stdout, NULL, _IONBF, 0);
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    SetUnhandledExceptionFilter(OnFault);
+    signal(SIGABRT, OnAbort);
+    cv_context("%s", "start-up");
+    for (size_t i = 0; argc > 1 && i < sizeof batteries / sizeof batteries[0]; i++) {
+        if (strcmp(argv[1], batteries[i].name) != 0) continue;
+        snprintf(name, sizeof name, "host %s", argv[1]);
+        program_name = name;
+        return batteries[i].run(argc - 1, argv + 1);
+    }
+    fprintf(stderr, "usage: host stack|alloc MODE|com|cycles|threads [PART [FROM]]\n");
+    return 2;
 }
