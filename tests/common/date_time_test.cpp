@@ -22,18 +22,18 @@ namespace {
 
 constexpr char kNoOutput[] = "(untouched)";
 
-std::string MessageDate(const char* text) {
+// The parser's output, checked to be written exactly when it answers 1.
+std::string Parsed(int (*parse)(const char*, char*), const char* text) {
     char out[kIsoDateSize] = "(untouched)";
-    int result = ParseMessageDate(text, out);
-    EXPECT_EQ(result == 1, std::strcmp(out, kNoOutput) != 0) << text;
+    const bool parsed = parse(text, out) == 1;
+    EXPECT_EQ(parsed, std::strcmp(out, kNoOutput) != 0) << text;
     return out;
 }
-
+std::string MessageDate(const char* text) {
+    return Parsed(ParseMessageDate, text);
+}
 std::string ShortDate(const char* text) {
-    char out[kIsoDateSize] = "(untouched)";
-    int result = ParseShortDate(text, out);
-    EXPECT_EQ(result == 1, std::strcmp(out, kNoOutput) != 0) << text;
-    return out;
+    return Parsed(ParseShortDate, text);
 }
 
 // Everything that depends on the zone, for a process whose zone has the given standard bias
@@ -104,10 +104,8 @@ TEST(HeaderFieldsTest, ExtractFieldAndMonthNames) {
                   ExtractField(c.text, c.start, c.end, out, c.size));
         EXPECT_STREQ(c.out, out);
     }
-    EXPECT_EQ(0, MonthFromName("Jan"));
-    EXPECT_EQ(2, MonthFromName("mar"));
-    EXPECT_EQ(10, MonthFromName("NOV"));
-    for (const char* other : {"Dec", "xyz", "March", ""}) EXPECT_EQ(11, MonthFromName(other));
+    EXPECT_EQ(10, MonthFromName("nOV"));
+    EXPECT_EQ(11, MonthFromName("March"));  // December and anything unknown
 }
 
 TEST(HeaderDatesTest, FieldsGoThroughTheirRangeChecksAndAreCut) {

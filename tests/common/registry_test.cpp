@@ -95,17 +95,6 @@ TEST_F(RegistryTest, DwordReads) {
     }
 }
 
-TEST_F(RegistryTest, ChangesAreSeenAtTheNextReading) {
-    uint32_t value = 0;
-    for (uint32_t n : {1u, 2u}) {
-        registry_.SetDword(kMachine, kKey, "Changing", n);
-        EXPECT_EQ(1, GetRegistryDword(kKey, "Changing", &value));
-        EXPECT_EQ(n, value);
-    }
-    registry_.Delete(kMachine, kKey, "Changing");
-    EXPECT_EQ(0, GetRegistryDword(kKey, "Changing", &value));
-}
-
 #ifndef _WIN32
 // The file may be changed by anything, in every way an editor or a script changes a file: written
 // over in place with the same size, replaced by another renamed over it, or taken away with its

@@ -386,135 +386,94 @@ static void cv_patch_allocators(HMODULE module) {
 
 /* ---- One case per export ------------------------------------------------------------------ */
 
+/* Each export's case: the export called first (uncounted, and it must simply work), the ItemId
+ * and start of the appointment record (an hour long), the answers of success and of failure,
+ * the period file after success (NULL: as it was), the item record's data for w.itm (NULL: it
+ * reads big.itm) and w.itm after success (NULL: removed), the appointment a success delivers
+ * (in the listing for the list exports) and the item record's DataLength after success. */
+#define AFTER(Name) X_##Name + 1
+static const struct {
+    int before; /* AFTER(Name), or 0 */
+    const char* id;
+    int32_t start, want, failed;
+    const char *period, *data, *item, *found;
+    int32_t length; /* -1: not checked */
+} kExportCases[X_COUNT] = {
+    {0, "c", 1796659200, 1, 0, BASE "\r\n1796659200\t1796662800\tc", 0, 0, 0, -1},
+    {0, "A", 0, 1, 0, "1796666400\t1796670000\ta2\r\n" LINE_B, 0, 0, 0, -1},
+    {0, "b", 0, 1, 0, LINE_A, 0, 0, 0, -1},
+    {0, "", 0, 1, 0, 0, 0, 0, "a", -1},
+    {AFTER(AppointmentFindFirst), "", 0, 1, 0, 0, 0, 0, "b", -1},
+    {0, "B", 0, 1, 0, 0, 0, 0, "b", -1},
+    {0, "", 0, 0, 0, 0, 0, 0, 0, -1},
+    {0, "", 0, 1, 1, 0, "new body", "new body", 0, 8},
+    {0, "", 0, 1, 1, 0, "+tail", "old+tail", 0, -1},
+    {AFTER(AppointmentItemGetFirstChunk), "", 0, 8191, 8191, 0, 0, 0, 0, -1},
+    {0, "", 0, 0, 0, 0, 0, 0, 0, BIG_SIZE},
+    {0, "", 0, 1, 0, 0, 0, 0, 0, 8192},
+    {AFTER(AppointmentItemGetFirstChunk), "", 0, 1, 0, 0, 0, 0, 0, BIG_SIZE - 8192},
+    {0, "", 0, 1, 0, 0, 0, 0, 0, -1},
+    {0, "", 0, 1, 1, 0, "", NULL, 0, -1},
+    {0, "", 0, 1, 0, 0, 0, 0, 0, -1},
+    {0, "", 0, 1, 0, 0, 0, 0, "a", -1},
+    {AFTER(AppointmentListItemFindFirst), "", 0, 1, 0, 0, 0, 0, "b", -1},
+    {AFTER(AppointmentListItemFindFirst), "", 0, 1, 0, 0, 0, 0, 0, -1},
+};
+
 /* One call of export x with its preparation and checks, on `mailbox` (reset first). With at > 0
  * the at-th allocation of the library inside the call fails; the answer is then the export's
  * failure result or a correct success. 1 when that allocation was reached. */
-
 static int cv_run_case(int x, const char* mailbox, const char* mode, long at) {
     char label[256], bytes[BIG_SIZE + 1], seen[200];
     AppointmentRequest r, edited;
     AppointmentItemRequest item;
-    FreeBusyRequest busy;
+    FreeBusyRequest busy = {0};
     ListContext list;
-    ListItem listed;
-    void *a = &r, *b = NULL;
-    int32_t want = 1, failed = 0;                   /* the answers of success and of failure */
-    int right = 1;                                  /* the success's outputs */
-    const char* period = BASE;                      /* the period file after success */
-    const char *item_name = NULL, *item_new = NULL; /* an item file the call changes */
+    ListItem listed = {0};
+    const int chunk = x == X_AppointmentItemGetFirstChunk || x == X_AppointmentItemGetNextChunk;
+    const char* period = kExportCases[x].period ? kExportCases[x].period : BASE;
+    const char* found = kExportCases[x].found;
     int length = snprintf(label, sizeof label, "%s, %s", cv_export_name[x], mode);
     if (at > 0) snprintf(label + length, sizeof label - length, ", N=%ld", at);
     cv_context("%s", label);
     cv_reset_mailbox(mailbox);
     cv_request(&r, mailbox, "", 0, 0);
-    Item(&item, mailbox, "big.itm", "");
+    cv_request(&edited, mailbox, "a2", 1796666400, 1796670000);
+    Item(&item, mailbox, kExportCases[x].data ? "w.itm" : "big.itm",
+         kExportCases[x].data ? kExportCases[x].data : "");
     cv_list_context(&list, mailbox);
-    memset(&listed, 0, sizeof listed);
-    memset(&busy, 0, sizeof busy);
-    /* What comes before the call: not counted, and it must simply work. */
-    int first = -1;
-    void* first_record = &list;
-    if (x == X_AppointmentFindNext) first = X_AppointmentFindFirst, first_record = &r;
-    if (x == X_AppointmentItemGetCurrentOffset || x == X_AppointmentItemGetNextChunk)
-        first = X_AppointmentItemGetFirstChunk, first_record = &item;
-    if (x == X_AppointmentListItemFindNext || x == X_AppointmentListItemFindClose)
-        first = X_AppointmentListItemFindFirst;
-    if (first >= 0 && cv_call(first, first_record, &listed) != 1)
-        cv_fail("%s: the %s before it failed", label, cv_export_name[first]);
-    r.ItemId[0] = 0;
-    switch (x) {
-        case X_AppointmentAdd:
-            cv_request(&r, mailbox, "c", 1796659200, 1796662800);
-            period = BASE "\r\n1796659200\t1796662800\tc";
-            break;
-        case X_AppointmentEdit:
-            cv_request(&r, mailbox, "A", 0, 0);
-            cv_request(&edited, mailbox, "a2", 1796666400, 1796670000);
-            b = &edited;
-            period = "1796666400\t1796670000\ta2\r\n" LINE_B;
-            break;
-        case X_AppointmentRemove:
-            cv_request(&r, mailbox, "b", 0, 0);
-            period = LINE_A;
-            break;
-        case X_AppointmentGet:
-            cv_request(&r, mailbox, "B", 0, 0);
-            break;
-        case X_AppointmentGetLastError:
-        case X_AppointmentItemGetSize:
-            want = 0;
-            break;
-        case X_AppointmentItemWriteFirstChunk:
-        case X_AppointmentItemWriteNextChunk:
-        case X_AppointmentItemDelete: {
-            int whole = x == X_AppointmentItemWriteFirstChunk;
-            int tail = x == X_AppointmentItemWriteNextChunk;
-            Item(&item, mailbox, "w.itm", whole ? "new body" : tail ? "+tail" : "");
-            item_name = "w.itm", failed = 1;
-            item_new = whole ? "new body" : tail ? "old+tail" : NULL;
-            break;
-        }
-        case X_AppointmentItemGetCurrentOffset:
-            want = failed = 8191;
-            break;
-        case X_GetFreeBusyData:
-            strcpy(busy.Mailbox, mailbox);
-            strcpy(busy.Postoffice, "example");
-            strcpy(busy.NamePrefix, "Y26M12");
-            busy.BusyDaysLength = -1;
-            a = &busy;
-            break;
-        case X_AppointmentListItemFindFirst:
-        case X_AppointmentListItemFindNext:
-            b = &listed;
-            /* fall through */
-        case X_AppointmentListItemFindClose:
-            a = &list;
-            break;
-        default:
-            break;
-    }
-    if (x >= X_AppointmentItemWriteFirstChunk && x <= X_AppointmentItemDelete) a = &item;
-    if (x == X_SetCurrentHost) a = (void*)"";
+    strcpy(busy.Mailbox, mailbox);
+    strcpy(busy.Postoffice, "example");
+    strcpy(busy.NamePrefix, "Y26M12");
+    busy.BusyDaysLength = -1;
+    void* a = x == X_SetCurrentHost                   ? (void*)""
+              : x == X_GetFreeBusyData                ? (void*)&busy
+              : x >= X_AppointmentListItemFindFirst   ? (void*)&list
+              : x >= X_AppointmentItemWriteFirstChunk ? (void*)&item
+                                                      : (void*)&r;
+    void* b = x == X_AppointmentEdit     ? (void*)&edited
+              : export_arguments[x] == 2 ? (void*)&listed
+                                         : NULL;
+    int before = kExportCases[x].before - 1;
+    if (before >= 0 && cv_call(before, a, &listed) != 1)
+        cv_fail("%s: the %s before it failed", label, cv_export_name[before]);
+    int32_t start = kExportCases[x].start;
+    cv_request(&r, mailbox, kExportCases[x].id, start, start ? start + 3600 : 0);
     allocations = 0;
     fail_at = at;
     int32_t got = cv_call(x, a, b);
     fail_at = 0;
     int reached = at > 0 && allocations >= at;
-    switch (x) {
-        case X_AppointmentFindFirst:
-            right = Found(&r, "a", 1796644800, 1796648400);
-            break;
-        case X_AppointmentFindNext:
-        case X_AppointmentGet:
-            right = Found(&r, "b", 1796652000, 1796655600);
-            break;
-        case X_AppointmentItemWriteFirstChunk:
-            right = item.DataLength == 8;
-            break;
-        case X_AppointmentItemGetSize:
-            right = item.DataLength == BIG_SIZE;
-            break;
-        case X_AppointmentItemGetFirstChunk:
-        case X_AppointmentItemGetNextChunk: {
-            int from = x == X_AppointmentItemGetFirstChunk ? 0 : 8192;
-            right = item.DataLength == (from ? BIG_SIZE - 8192 : 8192);
-            for (int i = 0; right && i < item.DataLength; i++)
-                right = item.Data[i] == BigByte(from + i);
-            break;
-        }
-        case X_GetFreeBusyData:
-            right = strcmp(busy.BusyDays, "07") == 0 && busy.BusyDaysLength == 2;
-            break;
-        case X_AppointmentListItemFindFirst:
-            right = Listed(&listed, "a", 1796644800, 1796648400) &&
-                    strcmp(listed.Mailbox, mailbox) == 0;
-            break;
-        case X_AppointmentListItemFindNext:
-            right = Listed(&listed, "b", 1796652000, 1796655600);
-            break;
-        default:
-            break;
+    int right = kExportCases[x].length < 0 || item.DataLength == kExportCases[x].length;
+    for (int i = 0; chunk && right && i < item.DataLength; i++)
+        right = item.Data[i] == BigByte(i + (x == X_AppointmentItemGetNextChunk ? 8192 : 0));
+    if (x == X_GetFreeBusyData)
+        right = strcmp(busy.BusyDays, "07") == 0 && busy.BusyDaysLength == 2;
+    if (found) {
+        int32_t from = *found == 'a' ? 1796644800 : 1796652000;
+        right = b == &listed ? Listed(&listed, found, from, from + 3600) &&
+                                   strcmp(listed.Mailbox, mailbox) == 0
+                             : Found(&r, found, from, from + 3600);
     }
     /* Without injection only the success counts; with it, the failure result (nothing changed)
      * or a correct success. */
@@ -523,12 +482,12 @@ static int cv_run_case(int x, const char* mailbox, const char* mode, long at) {
              (long)(b == &listed ? listed.StartTime : r.StartTime),
              (long)(b == &listed ? listed.FinishTime : r.FinishTime), (long)item.DataLength,
              busy.BusyDays);
+    int32_t want = kExportCases[x].want, failed = kExportCases[x].failed;
     int succeeded = got == want && right;
-    if (!succeeded && (!reached || got != failed)) {
+    if (!succeeded && (!reached || got != failed))
         cv_fail("%s: answered %ld%s%s (expected %ld%s)", label, (long)got,
                 got == want ? " with wrong outputs" : "", got == want ? seen : "", (long)want,
                 reached && failed != want ? " or the failure result" : "");
-    }
     CheckNoLeftovers(mailbox, label);
     int size = ReadBytes(cv_root, mailbox, PERIOD ".CAL", bytes, sizeof bytes);
     int old = size >= 0 && strcmp(bytes, BASE) == 0,
@@ -537,13 +496,13 @@ static int cv_run_case(int x, const char* mailbox, const char* mode, long at) {
      * AppointmentEdit answers 1 also when it could not make its copy. */
     if (!(succeeded ? changed || (x == X_AppointmentEdit && reached && old) : old))
         cv_fail("%s: the period file holds neither its old nor its expected content", label);
-    if (item_name) {
-        size = ReadBytes(cv_root, mailbox, item_name, bytes, sizeof bytes);
+    if (kExportCases[x].data) {
+        const char* item_new = kExportCases[x].item;
+        size = ReadBytes(cv_root, mailbox, "w.itm", bytes, sizeof bytes);
         int kept = size >= 0 && strcmp(bytes, "old") == 0;
         int done = item_new ? size >= 0 && strcmp(bytes, item_new) == 0 : size < 0;
         if (!(done || (reached && kept)))
-            cv_fail("%s: the item file %s holds neither its old nor its new content", label,
-                    item_name);
+            cv_fail("%s: the item file w.itm holds neither its old nor its new content", label);
     }
     if (b == &listed) cv_call(X_AppointmentListItemFindClose, &list, NULL);
     return reached;
