@@ -213,21 +213,11 @@ static char BigByte(int i) {
 }
 
 static void cv_reset_mailbox(const char* mailbox) {
-    char pattern[MAX_PATH], file[MAX_PATH];
-    PathOf(file, cv_root, mailbox, "");
-    SHCreateDirectoryExA(NULL, file, NULL);
+    char folder[MAX_PATH];
     /* Everything the previous case left goes, so that each case starts from the same files. */
-    WIN32_FIND_DATAA found;
-    PathOf(pattern, cv_root, mailbox, "*");
-    HANDLE search = FindFirstFileA(pattern, &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-            PathOf(file, cv_root, mailbox, found.cFileName);
-            DeleteFileA(file);
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
+    PathOf(folder, cv_root, mailbox, "");
+    cv_remove_tree(folder);
+    SHCreateDirectoryExA(NULL, folder, NULL);
     static char big[BIG_SIZE];
     for (int i = 0; i < BIG_SIZE; i++) big[i] = BigByte(i);
     static const char item[] = "Subject: planning\r\n\r\nbody\r\n";
@@ -290,17 +280,9 @@ static int Listed(const ListItem* item, const char* id, int32_t start, int32_t f
            strstr(item->ItemXml, "ELEMENT") != NULL;
 }
 
-static int cv_add_get_remove(const char* mailbox, const char* id) {
-    AppointmentRequest r;
-    cv_request(&r, mailbox, id, 1796659200, 1796662800);
-    if (cv_call(X_AppointmentAdd, &r, NULL) != 1) return 0;
-    cv_request(&r, mailbox, id, 0, 0);
-    if (cv_call(X_AppointmentGet, &r, NULL) != 1 || !Found(&r, id, 1796659200, 1796662800))
-        return 0;
-    return cv_call(X_AppointmentRemove, &r, NULL) == 1;
-}
-
-static int cv_walk(const char* mailbox) {
+/* A walk of the base period file (FindFirst, then FindNext until 0: a, b), then AppointmentAdd of
+ * `id`, AppointmentGet of it and AppointmentRemove: 1 when each did its part. */
+static int cv_round(const char* mailbox, const char* id) {
     AppointmentRequest r;
     cv_request(&r, mailbox, "", 0, 0);
     if (cv_call(X_AppointmentFindFirst, &r, NULL) != 1 || !Found(&r, "a", 1796644800, 1796648400))
@@ -309,7 +291,12 @@ static int cv_walk(const char* mailbox) {
     if (cv_call(X_AppointmentFindNext, &r, NULL) != 1 || !Found(&r, "b", 1796652000, 1796655600))
         return 0;
     r.ItemId[0] = 0;
-    return cv_call(X_AppointmentFindNext, &r, NULL) == 0;
+    if (cv_call(X_AppointmentFindNext, &r, NULL) != 0) return 0;
+    cv_request(&r, mailbox, id, 1796659200, 1796662800);
+    if (cv_call(X_AppointmentAdd, &r, NULL) != 1) return 0;
+    cv_request(&r, mailbox, id, 0, 0);
+    return cv_call(X_AppointmentGet, &r, NULL) == 1 && Found(&r, id, 1796659200, 1796662800) &&
+           cv_call(X_AppointmentRemove, &r, NULL) == 1;
 }
 
 /* ---- Allocation failure ------------------------------------------------------------------- */
@@ -928,15 +915,17 @@ static int Com(int argc, char** argv) {
 /* ---- host cycles -------------------------------------------------------------------------- */
 /* A long-running worker loads and unloads the library again and again while its own threads
  * live on: 1,500 LoadLibrary/FreeLibrary cycles with calls in between, from the main thread and
- * from 4 host threads that exist throughout. After a warm-up, TLS indexes, handles and heap stay
- * flat; and each load reads "Mail Root" again (it changes every cycle, and the calls land in the
- * new root). */
+ * from 4 host threads that exist throughout (so the library never saw them start). After a
+ * warm-up, TLS indexes, handles and heap stay flat; and each load reads "Mail Root" again (it
+ * changes every cycle, and the calls land in the new root). */
 enum { kCycles = 1500, kCycleWarmUp = 100, kWorkers = 4 };
 
 static HANDLE worker_go[kWorkers], worker_done;
 static volatile LONG stopping;
 
-/* A host thread: one round of calls whenever the main thread has the library loaded. */
+/* A host thread: one round of calls whenever the main thread has the library loaded. Its walk
+ * cursor must read as 0 after each load, so AppointmentFindNext without AppointmentFindFirst
+ * starts at the first line. */
 static DWORD WINAPI Worker(void* parameter) {
     int n = (int)(intptr_t)parameter;
     char mailbox[16];
@@ -945,10 +934,18 @@ static DWORD WINAPI Worker(void* parameter) {
     for (;;) {
         WaitForSingleObject(worker_go[n], INFINITE);
         if (stopping) return 0;
+        /* A walk that starts with FindNext, then a Get. */
+        cv_request(&r, mailbox, "", 0, 0);
+        int ok =
+            cv_call(X_AppointmentFindNext, &r, NULL) == 1 && Found(&r, "a", 1796644800, 1796648400);
+        r.ItemId[0] = 0;
+        ok = ok && cv_call(X_AppointmentFindNext, &r, NULL) == 1 && strcmp(r.ItemId, "b") == 0;
+        r.ItemId[0] = 0;
+        ok = ok && cv_call(X_AppointmentFindNext, &r, NULL) == 0;
         cv_request(&r, mailbox, "b", 0, 0);
-        if (cv_call(X_AppointmentGet, &r, NULL) != 1)
-            cv_fail("host thread %d: AppointmentGet failed", n);
-        if (!cv_walk(mailbox)) cv_fail("host thread %d: the walk failed", n);
+        if (!ok || cv_call(X_AppointmentGet, &r, NULL) != 1 ||
+            !Found(&r, "b", 1796652000, 1796655600))
+            cv_fail("host thread %d: a walk from FindNext after the load, or a Get, failed", n);
         ReleaseSemaphore(worker_done, 1, NULL);
     }
 }
@@ -1010,36 +1007,15 @@ static int Cycles(int argc, char** argv) {
 }
 
 /* ---- host threads ------------------------------------------------------------------------- */
-/* Threads as a worker process has them: threads that were running before the library was loaded
- * call it afterwards (the library never saw them start), and 1,000 short-lived threads each make
- * a few calls, a walk among them, and end. Handles, heap and TLS indexes stay flat. */
-enum { kEarly = 4, kWave = 8, kThreads = 1000, kThreadWarmUp = 64 };
-
-static HANDLE early_go;
-
-/* A thread from before the load: its walk cursor must read as 0, so AppointmentFindNext without
- * AppointmentFindFirst starts at the first line. */
-static DWORD WINAPI Early(void* parameter) {
-    char mailbox[16];
-    AppointmentRequest r;
-    snprintf(mailbox, sizeof mailbox, "early%d", (int)(intptr_t)parameter);
-    WaitForSingleObject(early_go, INFINITE);
-    cv_reset_mailbox(mailbox);
-    cv_request(&r, mailbox, "", 0, 0);
-    if (cv_call(X_AppointmentFindNext, &r, NULL) != 1 || strcmp(r.ItemId, "a") != 0)
-        cv_fail("AppointmentFindNext on a thread from before the load did not start at line 1");
-    if (!cv_walk(mailbox)) cv_fail("a walk on a thread from before the load failed");
-    if (!cv_add_get_remove(mailbox, "c"))
-        cv_fail("add, get, remove on a thread from before the load failed");
-    return 0;
-}
+/* 1,000 short-lived threads each make a few calls, a walk among them, and end, while the library
+ * stays loaded. Handles, heap and TLS indexes stay flat. */
+enum { kWave = 8, kThreads = 1000, kThreadWarmUp = 64 };
 
 static DWORD WINAPI ShortLived(void* parameter) {
     int n = (int)(intptr_t)parameter;
     char mailbox[16];
     snprintf(mailbox, sizeof mailbox, "t%d", n % kWave);
-    if (!cv_walk(mailbox)) cv_fail("short-lived thread %d: the walk failed", n);
-    if (!cv_add_get_remove(mailbox, "c")) cv_fail("short-lived thread %d: add, get, remove", n);
+    if (!cv_round(mailbox, "c")) cv_fail("short-lived thread %d: walk, add, get, remove", n);
     return 0;
 }
 
@@ -1053,27 +1029,17 @@ static void Wave(int first) {
 
 static int Threads(int argc, char** argv) {
     char root[MAX_PATH], mailbox[16];
-    HANDLE early[kEarly];
+    CvResources before;
     (void)argc, (void)argv;
     cv_make_root(root, "threads");
-    early_go = CreateEventA(NULL, TRUE, FALSE, NULL);
-    for (int i = 0; i < kEarly; i++)
-        early[i] = CreateThread(NULL, 0, Early, (void*)(intptr_t)i, 0, NULL);
-    cv_context("threads from before the load");
-    HMODULE module = cv_load();
-    if (module == NULL) return cv_host_exit();
-    SetEvent(early_go);
-    WaitForMultipleObjects(kEarly, early, TRUE, INFINITE);
-    for (int i = 0; i < kEarly; i++) CloseHandle(early[i]);
-    printf("host threads: %d threads from before the load walked, added, read and removed\n",
-           kEarly);
-    cv_context("short-lived threads");
     for (int i = 0; i < kWave; i++) {
         snprintf(mailbox, sizeof mailbox, "t%d", i);
         cv_reset_mailbox(mailbox);
     }
+    cv_context("short-lived threads");
+    HMODULE module = cv_load();
+    if (module == NULL) return cv_host_exit();
     for (int n = 0; n < kThreadWarmUp; n += kWave) Wave(n);
-    CvResources before;
     cv_resources(&before);
     for (int n = kThreadWarmUp; n < kThreadWarmUp + kThreads; n += kWave) Wave(n);
     cv_check_flat("1000 short-lived threads", &before);
