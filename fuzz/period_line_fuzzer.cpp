@@ -103,7 +103,6 @@ void DelimitedField(const std::string& input) {
     if (split == std::string::npos) return;
     const std::string delimiter = input.substr(1, split - 1).c_str();
     const std::string text = input.substr(split + 1).c_str();
-
     std::string expected;
     bool ok = true;
     if (delimiter.empty() || text.find(delimiter) == std::string::npos) {

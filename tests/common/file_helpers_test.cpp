@@ -36,7 +36,6 @@ TEST_F(FileHelpersTest, DeleteFolderTreeRemovesEverythingOrWhatMatches) {
     Make("tree\\sub\\deeper\\b");
     EXPECT_EQ(1, DeleteFolderTree(tree.c_str(), nullptr));
     EXPECT_FALSE(PathExists(tree));
-
     std::string calendar = Make("Calendar\\");
     Make("Calendar\\Y05M03.CAL");
     Make("Calendar\\y05m04.cal");
@@ -47,7 +46,6 @@ TEST_F(FileHelpersTest, DeleteFolderTreeRemovesEverythingOrWhatMatches) {
     EXPECT_TRUE(PathExists(calendar + "\\item-1"));
     EXPECT_EQ(0, DeleteFolderTree(calendar.c_str(), "Y*.CAL"));  // matches nothing now
     EXPECT_TRUE(PathExists(calendar + "\\item-1"));
-
     EXPECT_EQ(0, DeleteFolderTree(folder_.Join("missing").c_str(), nullptr));
     EXPECT_EQ(0, DeleteFolderTree("", nullptr));
     EXPECT_EQ(0, DeleteFolderTree(folder_.Join(std::string(300, 'n')).c_str(), nullptr));

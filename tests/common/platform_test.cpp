@@ -135,7 +135,6 @@ TEST_F(PlatformTest, DirectorySearchMatchesWildcardsWithoutCase) {
     EXPECT_EQ((std::set<std::string>{"_index.xml"}), names("_INDEX.XML"));
     std::set<std::string> all = names("*.*");
     EXPECT_TRUE(all.count("item") && all.count("sub") && all.count("Y.CAL"));
-
     DirectorySearch search;
     FindData entry;
     EXPECT_FALSE(search.First(folder_.Join("Z*.CAL").c_str(), &entry));

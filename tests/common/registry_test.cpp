@@ -118,20 +118,16 @@ TEST(RegistryFileTest, EveryWayOfChangingTheFileIsSeenAtTheNextReading) {
     ASSERT_TRUE(testing::WriteFileBytes(file, text(1)));
     SetProcessEnvironment("CVAICP_REGISTRY", file.c_str());
     EXPECT_EQ(1, value());
-    EXPECT_EQ(1, value());  // read again from what was kept
-
+    EXPECT_EQ(1, value());                                // read again from what was kept
     ASSERT_TRUE(testing::WriteFileBytes(file, text(2)));  // in place, the same size
     EXPECT_EQ(2, value());
-
     ASSERT_TRUE(testing::WriteFileBytes(file + ".new", text(3)));
     ASSERT_EQ(0, rename((file + ".new").c_str(), file.c_str()));
     EXPECT_EQ(3, value());
-
     ASSERT_EQ(0, unlink(file.c_str()));
     EXPECT_EQ(-1, value());
     ASSERT_TRUE(testing::WriteFileBytes(file, text(4)));
     EXPECT_EQ(4, value());
-
     ASSERT_EQ(0, unlink(file.c_str()));
     ASSERT_EQ(0, rmdir(folder.c_str()));
     ASSERT_EQ(0, mkdir(folder.c_str(), 0777));

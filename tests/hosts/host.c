@@ -22,7 +22,6 @@
 
 #include "include/cvaicp_exports.h"
 
-/* The exports in ordinal order, from the export table: X_<Name> + 1 is the ordinal. */
 #define CV_HOST_EXPORT_INDEX(Name, ...) X_##Name,
 enum { CVAICP_EXPORTS(CV_HOST_EXPORT_INDEX) X_COUNT };
 #define CV_HOST_EXPORT_NAME(Name, ...) #Name,
@@ -87,7 +86,6 @@ static int cv_host_exit(void) {
     return 0;
 }
 
-/* NULL (reported) when the library does not load. */
 static HMODULE cv_load(void) {
     HMODULE module = LoadLibraryA("CVAICP.DLL");
     if (module == NULL) {
@@ -122,8 +120,6 @@ static int32_t cv_call(int x, void* a, void* b) {
     cv_calling = cv_export_name[x];
     return cv_invoke(functions[x], export_arguments[x], a, b);
 }
-
-/* ---- The store ---------------------------------------------------------------------------- */
 
 static void SetValue(const char* key, const char* name, DWORD type, const void* data, DWORD size) {
     HKEY handle;
@@ -185,7 +181,7 @@ static void WriteBytes(const char* mailbox, const char* name, const char* bytes,
     CloseHandle(file);
 }
 
-/* The file's bytes, NUL-ended, in `out`; -1 when it is missing. */
+/* -1 when the file is missing. */
 static int ReadBytes(const char* root, const char* mailbox, const char* name, char* out,
                      int capacity) {
     char path[MAX_PATH];
@@ -299,8 +295,6 @@ static int cv_round(const char* mailbox, const char* id) {
            cv_call(X_AppointmentRemove, &r, NULL) == 1;
 }
 
-/* ---- Allocation failure ------------------------------------------------------------------- */
-
 static volatile LONG allocations, fail_at;
 
 static int Fails(void) {
@@ -370,8 +364,6 @@ static void cv_patch_allocators(HMODULE module) {
     }
     if (patched == 0) cv_fail("found no allocator among the library's imports");
 }
-
-/* ---- One case per export ------------------------------------------------------------------ */
 
 /* Each export's case: the export called first (uncounted, and it must simply work), the ItemId
  * and start of the appointment record (an hour long), the answers of success and of failure,
@@ -495,8 +487,6 @@ static int cv_run_case(int x, const char* mailbox, const char* mode, long at) {
     return reached;
 }
 
-/* ---- Resources and child processes -------------------------------------------------------- */
-
 /* Process resources, for "stays flat" checks: the handle count (or where the system does not
  * tell, as under Wine, the slot a new handle gets), the busy blocks of every heap, the private
  * bytes (0 where the system does not tell) and the next free TLS index. */
@@ -587,7 +577,6 @@ static void cv_run_resuming(const char* label, const char* arguments, long first
     }
 }
 
-/* ---- host stack --------------------------------------------------------------------------- */
 /* Every export, and the load and unload that run the library's entry points, called with the
  * stack pointer at 0, 4, 8 and 12 mod 16: the 32-bit convention promises only 4, and a host built
  * by another compiler gives any of them. Each call is recorded: the callee must remove exactly
@@ -661,7 +650,6 @@ static int Stack(int argc, char** argv) {
 }
 #endif
 
-/* ---- host alloc --------------------------------------------------------------------------- */
 /* The Nth allocation of the library failing, for every N along every export: the host survives,
  * the export answers its failure result or succeeds, no blocking file or temporary copy stays,
  * the period file holds its old or its new content, and the next normal call works.
@@ -749,7 +737,6 @@ static int Alloc(int argc, char** argv) {
     return cv_failures ? 1 : 0;
 }
 
-/* ---- host com ----------------------------------------------------------------------------- */
 /* The list enumeration under the COM rules of a worker process: single-threaded and
  * multithreaded apartments and a thread without COM; a listing handed to another thread; a
  * listing left open when the library is unloaded, also after the process's last CoUninitialize;
@@ -912,7 +899,6 @@ static int Com(int argc, char** argv) {
     return cv_failures ? 1 : 0;
 }
 
-/* ---- host cycles -------------------------------------------------------------------------- */
 /* A long-running worker loads and unloads the library again and again while its own threads
  * live on: 1,500 LoadLibrary/FreeLibrary cycles with calls in between, from the main thread and
  * from 4 host threads that exist throughout (so the library never saw them start). After a
@@ -934,7 +920,6 @@ static DWORD WINAPI Worker(void* parameter) {
     for (;;) {
         WaitForSingleObject(worker_go[n], INFINITE);
         if (stopping) return 0;
-        /* A walk that starts with FindNext, then a Get. */
         cv_request(&r, mailbox, "", 0, 0);
         int ok =
             cv_call(X_AppointmentFindNext, &r, NULL) == 1 && Found(&r, "a", 1796644800, 1796648400);
@@ -950,7 +935,6 @@ static DWORD WINAPI Worker(void* parameter) {
     }
 }
 
-/* The line that AppointmentAdd wrote is in this root's period file. */
 static int HasLine(const char* root, const char* id) {
     char bytes[512];
     return ReadBytes(root, "main", PERIOD ".CAL", bytes, sizeof bytes) >= 0 &&
@@ -1006,7 +990,6 @@ static int Cycles(int argc, char** argv) {
     return cv_host_exit();
 }
 
-/* ---- host threads ------------------------------------------------------------------------- */
 /* 1,000 short-lived threads each make a few calls, a walk among them, and end, while the library
  * stays loaded. Handles, heap and TLS indexes stay flat. */
 enum { kWave = 8, kThreads = 1000, kThreadWarmUp = 64 };
@@ -1047,8 +1030,6 @@ static int Threads(int argc, char** argv) {
     cv_remove_tree(root);
     return cv_host_exit();
 }
-
-/* ---- main --------------------------------------------------------------------------------- */
 
 int main(int argc, char** argv) {
     static const struct {

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Every text a store can hold comes out of cvcal as well-formed UTF-8: real messages of a public
 mail test corpus (the Python test suite's, from the Debian package libpython3.11-testsuite) and
-made-up items in UTF-8, Latin-1, with control characters and a NUL. Each header field of the index
-is compared with what a standard mail parser reads, and every --json output is parsed.
+made-up items in UTF-8, Latin-1, with control characters and a NUL. Every --json output is parsed,
+and the index's header fields of plain ASCII are compared with what a standard mail parser reads
+(the index layer's tests own the conversions of 8-bit and control characters).
 usage: store_texts_test.py CVCAL"""
 import email.parser
 import json
@@ -20,26 +21,6 @@ MADE_UP = {
     "control": b"Subject: a\x01b\x1fc\x7f\r\nX-Location: \"q\" \\ <x>\r\n\r\nx",
     "nul": b"Subject: before\x00after\r\nX-Location: here\r\n\r\nx",
 }
-
-
-def expected_text(raw):
-    """The library's code page on this build: valid UTF-8 stays, other bytes are Windows-1252
-    (the five it leaves open are the C1 controls); XML cannot hold the other controls: '?'."""
-    out, i = [], 0
-    while i < len(raw):
-        for n in (4, 3, 2, 1):
-            try:
-                ch = raw[i:i + n].decode("utf-8")
-            except UnicodeDecodeError:
-                continue
-            if len(ch) == 1 and ch not in "\ufffe\uffff":
-                out.append(ch)
-                i += n
-                break
-        else:
-            out.append(bytes([raw[i]]).decode("cp1252", errors="ignore") or chr(raw[i]))
-            i += 1
-    return "".join("?" if ord(c) < 0x20 and c not in "\t\n\r" else c for c in out)
 
 
 def main():
@@ -92,17 +73,13 @@ def main():
         for element in root:
             item = element.get("ID")
             parsed = email.parser.BytesHeaderParser().parsebytes(items[item].split(b"\x00")[0])
-            headers = {}
-            for name, value in parsed.raw_items():  # the first of each, as stored
-                headers.setdefault(name.lower(), value)
+            first = {name.lower(): value for name, value in reversed(list(parsed.raw_items()))}
             for header, child in (("subject", "SUBJECT"), ("from", "FROM")):
-                value = headers.get(header)
-                if value is None or "\n" in value:
-                    continue  # folded lines: the index keeps only the first
-                want = expected_text(str(value).encode("utf-8", "surrogateescape").strip(b" "))
-                got = element.findtext(child)
-                got = got if got is None else got.strip(" ")
-                if got != want:
+                want = first.get(header)
+                if want is None or not (want.isascii() and want.isprintable()):
+                    continue  # folded lines (the index keeps the first) and 8-bit texts
+                got = (element.findtext(child) or "").strip(" ")
+                if got != want.strip(" "):
                     failures.append("%s %s: %r, mail parser %r" % (item, child, got, want))
         if len(root) != len(items):
             failures.append("index holds %d items of %d" % (len(root), len(items)))
