@@ -591,13 +591,11 @@ extern int32_t cv_call_at(void* function, int arguments, const uintptr_t* words,
                           CallRecord* record);
 
 static int misalign;
-static const char* volatile called = "";
-static void *load, *unload;
 
 static int32_t Misaligned(void* function, int arguments, void* a, void* b) {
     uintptr_t words[2] = {(uintptr_t)a, (uintptr_t)b};
     CallRecord record;
-    if (function != load && function != unload) called = cv_calling;
+    const char* called = cv_calling;
     int32_t result = cv_call_at(function, arguments, words, misalign, &record);
     if (record.before % 16 != (uint32_t)misalign)
         cv_fail("%s: the trampoline called at %lu mod 16", called, record.before % 16);
@@ -624,12 +622,12 @@ static int Stack(int argc, char** argv) {
     cv_make_root(root, mode);
     snprintf(mode, sizeof mode, "stack at %d mod 16", misalign);
     CoInitialize(NULL);
-    load = (void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA");
-    unload = (void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "FreeLibrary");
+    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
     cv_resume = X_COUNT;
     cv_context("LoadLibrary, %s", mode);
-    called = "LoadLibraryA(CVAICP.DLL)";
-    HMODULE module = (HMODULE)(intptr_t)Misaligned(load, 1, (void*)"CVAICP.DLL", NULL);
+    cv_calling = "LoadLibraryA(CVAICP.DLL)";
+    HMODULE module = (HMODULE)(intptr_t)Misaligned((void*)GetProcAddress(kernel32, "LoadLibraryA"),
+                                                   1, (void*)"CVAICP.DLL", NULL);
     if (module == NULL) {
         cv_fail("%s: LoadLibrary failed", mode);
         return cv_host_exit();
@@ -642,8 +640,9 @@ static int Stack(int argc, char** argv) {
     }
     cv_resume = X_COUNT;
     cv_context("FreeLibrary, %s", mode);
-    called = "FreeLibrary(CVAICP.DLL)";
-    if (!Misaligned(unload, 1, module, NULL)) cv_fail("%s: FreeLibrary failed", mode);
+    cv_calling = "FreeLibrary(CVAICP.DLL)";
+    if (!Misaligned((void*)GetProcAddress(kernel32, "FreeLibrary"), 1, module, NULL))
+        cv_fail("%s: FreeLibrary failed", mode);
     CoUninitialize();
     cv_remove_tree(root);
     return cv_failures ? 1 : 0;

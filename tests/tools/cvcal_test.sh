@@ -108,9 +108,7 @@ expect json:0 'j["appointments"][0]["period"] == "Y26M12D09"' find --id E3 "${mb
 expect 1 '' find "${mb[@]}" --id ghost
 
 # Times as people mean them.
-for bad in 2026-02-30 2026-12-07T09:00+14:30 1969-12-31; do
-    expect 2 '' period-name --start "$bad" --end ${D}10:00Z
-done
+expect 2 '^cvcal: --start: ' period-name --start 2026-02-30 --end ${D}10:00Z
 expect 2 '' freebusy "${mb[@]}" --month 1969-12
 expect - "Y$(date +%y)M$(date +%m)D$(date +%d)" period-name --start today --end today
 TZ=America/New_York expect - 'Y26M12D07' period-name --start ${D}21:00 --end ${D}22:00
