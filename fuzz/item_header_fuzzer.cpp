@@ -53,8 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     cv::XmlDocument document;
     FUZZ_CHECK(cv::CreateIndexDocument(&document) == 1 && cv::CreateIndexRoot(document) == 1);
-    ListItem item;
-    std::memset(&item, 0, sizeof item);
+    ListItem item{};
     std::strcpy(item.Mailbox, "anna");
     std::strcpy(item.Postoffice, "po");
     std::strcpy(item.ItemId, "item.eml");
@@ -66,7 +65,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(element.ChildCount(&children) && children >= 3);
     std::string id;
     FUZZ_CHECK(element.Attribute("ID", &id) && id == "item.eml");
-
     // The element as XML text loads as a document of its own, with the same children.
     std::string xml;
     FUZZ_CHECK(element.Xml(&xml));
@@ -77,7 +75,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cv::XmlNode root;
     int32_t copied = 0;
     FUZZ_CHECK(copy.DocumentElement(&root) && root.ChildCount(&copied) && copied == children);
-
     // And so does the index file it is saved in.
     const std::string index_path = g_calendar + "\\_index.xml";
     FUZZ_CHECK(cv::SaveIndexDocument(document, index_path.c_str()) == 1);

@@ -44,8 +44,6 @@ TEST_F(FileHelpersTest, DeleteFolderTreeRemovesEverythingOrWhatMatches) {
     EXPECT_FALSE(PathExists(calendar + "\\Y05M03.CAL"));
     EXPECT_FALSE(PathExists(calendar + "\\y05m04.cal"));
     EXPECT_TRUE(PathExists(calendar + "\\item-1"));
-    EXPECT_EQ(0, DeleteFolderTree(calendar.c_str(), "Y*.CAL"));  // matches nothing now
-    EXPECT_TRUE(PathExists(calendar + "\\item-1"));
     EXPECT_EQ(0, DeleteFolderTree(folder_.Join("missing").c_str(), nullptr));
     EXPECT_EQ(0, DeleteFolderTree("", nullptr));
     EXPECT_EQ(0, DeleteFolderTree(folder_.Join(std::string(300, 'n')).c_str(), nullptr));

@@ -30,9 +30,7 @@ class NameCaseTest : public ::testing::Test {
         for (bool found = search.First(Path("*").c_str(), &entry); found;
              found = search.Next(&entry)) {
             if (entry.name == "." || entry.name == "..") continue;
-            if (folded) {
-                for (char& c : entry.name) c = static_cast<char>(std::toupper(c));
-            }
+            for (char& c : entry.name) c = folded ? static_cast<char>(std::toupper(c)) : c;
             names.insert(entry.name);
         }
         return names;

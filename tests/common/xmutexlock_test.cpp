@@ -19,7 +19,6 @@ std::string LockFailure(MutexHandle handle, uint32_t wait_ms) {
     return "";
 }
 
-// Another thread gets the mutex at once.
 bool FreeForOthers(MutexHandle handle) {
     bool acquired = false;
     std::thread([&] {

@@ -78,12 +78,9 @@ static void OnAbort(int signal_number) {
 }
 
 static int cv_host_exit(void) {
-    if (cv_failures) {
-        printf("%s: %ld check(s) FAILED\n", program_name, (long)cv_failures);
-        return 1;
-    }
-    printf("%s: all checks passed\n", program_name);
-    return 0;
+    if (cv_failures) printf("%s: %ld check(s) FAILED\n", program_name, (long)cv_failures);
+    if (!cv_failures) printf("%s: all checks passed\n", program_name);
+    return cv_failures != 0;
 }
 
 static HMODULE cv_load(void) {
@@ -103,14 +100,10 @@ static void cv_unload(HMODULE module) {
     if (module && !FreeLibrary(module)) cv_fail("%s: FreeLibrary failed", context);
 }
 
-typedef int32_t(WINAPI* Call0)(void);
-typedef int32_t(WINAPI* Call1)(void*);
-typedef int32_t(WINAPI* Call2)(void*, void*);
-
 static int32_t DirectInvoke(void* function, int arguments, void* a, void* b) {
-    if (arguments == 0) return ((Call0)function)();
-    if (arguments == 1) return ((Call1)function)(a);
-    return ((Call2)function)(a, b);
+    if (arguments == 0) return ((int32_t(WINAPI*)(void))function)();
+    if (arguments == 1) return ((int32_t(WINAPI*)(void*))function)(a);
+    return ((int32_t(WINAPI*)(void*, void*))function)(a, b);
 }
 /* cv_call goes through cv_invoke, which the stack battery replaces by its trampoline. */
 static int32_t (*cv_invoke)(void*, int, void*, void*) = DirectInvoke;
@@ -365,11 +358,10 @@ static void cv_patch_allocators(HMODULE module) {
     if (patched == 0) cv_fail("found no allocator among the library's imports");
 }
 
-/* Each export's case: the export called first (uncounted, and it must simply work), the ItemId
- * and start of the appointment record (an hour long), the answers of success and of failure,
- * the period file after success (NULL: as it was), the item record's data for w.itm (NULL: it
- * reads big.itm) and w.itm after success (NULL: removed), the appointment a success delivers
- * (in the listing for the list exports) and the item record's DataLength after success. */
+/* Each export's case: the export called first (uncounted; it must simply work), the record's
+ * ItemId and start (an hour long), the answers of success and of failure, the period file after
+ * success (NULL: as it was), the item data for w.itm (NULL: big.itm is read) and w.itm after
+ * success (NULL: removed), the appointment delivered, and the item's DataLength. */
 #define AFTER(Name) X_##Name + 1
 static const struct {
     int before; /* AFTER(Name), or 0 */
@@ -577,6 +569,31 @@ static void cv_run_resuming(const char* label, const char* arguments, long first
     }
 }
 
+enum { kNoCom, kSta, kMta };
+
+/* A step on a thread of its own, in its own apartment. */
+typedef struct {
+    int apartment;
+    void (*step)(void);
+} Step;
+
+static DWORD WINAPI StepThread(void* parameter) {
+    Step* s = parameter;
+    if (s->apartment != kNoCom)
+        CoInitializeEx(NULL,
+                       s->apartment == kSta ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED);
+    s->step();
+    if (s->apartment != kNoCom) CoUninitialize();
+    return 0;
+}
+
+static void OnThread(int apartment, void (*step)(void)) {
+    Step s = {apartment, step};
+    HANDLE thread = CreateThread(NULL, 0, StepThread, &s, 0, NULL);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+}
+
 /* Every export, and the load and unload that run the library's entry points, called with the
  * stack pointer at 0, 4, 8 and 12 mod 16: the 32-bit convention promises only 4, and a host built
  * by another compiler gives any of them. Each call is recorded: the callee must remove exactly
@@ -665,20 +682,14 @@ static int export_index;
 static long thread_fail_at;
 static int thread_reached;
 
-static DWORD WINAPI CaseOnThread(void* unused) {
-    (void)unused;
-    CoInitialize(NULL);
+static void CaseStep(void) {
     thread_reached = cv_run_case(export_index, "anna", alloc_mode, thread_fail_at);
-    CoUninitialize();
-    return 0;
 }
 
 static int RunCase(long at) {
     if (strcmp(alloc_mode, "thread") != 0) return cv_run_case(export_index, "anna", alloc_mode, at);
     thread_fail_at = at;
-    HANDLE thread = CreateThread(NULL, 0, CaseOnThread, NULL, 0, NULL);
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
+    OnThread(kSta, CaseStep);
     return thread_reached;
 }
 
@@ -712,8 +723,7 @@ static void Sweep(long first) {
 
 static int Alloc(int argc, char** argv) {
     char root[MAX_PATH], arguments[64];
-    if (argc < 2) return 2;
-    alloc_mode = argv[1];
+    if ((alloc_mode = argv[1]) == NULL) return 2;
     if (argc == 2) {
         for (int x = 0; x < X_COUNT; x++) {
             char label[64];
@@ -742,8 +752,6 @@ static int Alloc(int argc, char** argv) {
  * and the library loaded again afterwards. Nothing may fault, and a later listing must work.
  *   host com        every case, each in a process of its own
  *   host com CASE   one case */
-enum { kNoCom, kSta, kMta };
-
 static ListContext listing;
 
 /* FindFirst, then at most `most` FindNext while they deliver; FindClose when `close`. The ids
@@ -772,29 +780,6 @@ static void ListWithoutCom(void) {
     char ids[64];
     List(99, 1, ids);
     if (*ids) cv_fail("a thread without COM listed \"%s\"", ids);
-}
-
-/* A step on a thread of its own with its own apartment. */
-typedef struct {
-    int apartment;
-    void (*step)(void);
-} Step;
-
-static DWORD WINAPI StepThread(void* parameter) {
-    Step* s = parameter;
-    if (s->apartment != kNoCom)
-        CoInitializeEx(NULL,
-                       s->apartment == kSta ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED);
-    s->step();
-    if (s->apartment != kNoCom) CoUninitialize();
-    return 0;
-}
-
-static void OnThread(int apartment, void (*step)(void)) {
-    Step s = {apartment, step};
-    HANDLE thread = CreateThread(NULL, 0, StepThread, &s, 0, NULL);
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
 }
 
 /* Handing over: the first thread starts, the second goes on and closes while the first lives. */
@@ -1043,7 +1028,7 @@ int main(int argc, char** argv) {
         {"cycles", Cycles},
         {"threads", Threads},
     };
-    static char name[32];
+    static char name[32] = "host ";
     setvbuf(stdout, NULL, _IONBF, 0);
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     SetUnhandledExceptionFilter(OnFault);
@@ -1051,8 +1036,7 @@ int main(int argc, char** argv) {
     cv_context("%s", "start-up");
     for (size_t i = 0; argc > 1 && i < sizeof batteries / sizeof batteries[0]; i++) {
         if (strcmp(argv[1], batteries[i].name) != 0) continue;
-        snprintf(name, sizeof name, "host %s", argv[1]);
-        program_name = name;
+        program_name = strncat(name, argv[1], 20);
         return batteries[i].run(argc - 1, argv + 1);
     }
     fprintf(stderr, "usage: host stack|alloc MODE|com|cycles|threads [PART [FROM]]\n");

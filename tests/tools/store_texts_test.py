@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
-"""Every text a store can hold comes out of cvcal as well-formed UTF-8: real messages of a public
-mail test corpus (the Python test suite's, from the Debian package libpython3.11-testsuite) and
-made-up items in UTF-8, Latin-1, with control characters and a NUL. Every --json output is parsed,
-and the index's header fields of plain ASCII are compared with what a standard mail parser reads
-(the index layer's tests own the conversions of 8-bit and control characters).
+"""Every text a store can hold comes out of cvcal's --json as well-formed UTF-8: real messages of a
+public mail test corpus (the Python test suite's, from the Debian package libpython3.11-testsuite)
+and made-up items in UTF-8, Latin-1, with control characters and a NUL; and the index's ASCII
+header fields are what a standard mail parser reads (8-bit texts are the index tests' own).
 usage: store_texts_test.py CVCAL"""
 import email.parser
 import json
