@@ -121,9 +121,7 @@ void Month(const char* text) {
     static const char* const kNames[] = {"jan", "feb", "mar", "apr", "may", "jun",
                                          "jul", "aug", "sep", "oct", "nov"};
     int expected = 11;
-    for (int i = 0; i < 11; ++i) {
-        if (strcasecmp(text, kNames[i]) == 0) expected = i;
-    }
+    for (int i = 0; i < 11; ++i) expected = strcasecmp(text, kNames[i]) == 0 ? i : expected;
     FUZZ_CHECK(cv::MonthFromName(text) == expected);
 }
 

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <set>
 #include <string>
 #include <thread>
@@ -90,8 +89,7 @@ TEST_F(PlatformTest, FilesAreReadWholeAndFoldersNotAtAll) {
     }
 }
 
-// A walk resumes only in the file it left, as it left it: the state tells a file replaced under
-// the same name, and a change of size, from the file as it was.
+// A walk resumes only in the file it left, as it left it: the state tells a replaced file.
 TEST_F(PlatformTest, FileStateTellsAReplacedFileFromTheSameOne) {
     std::string path = folder_.Join("state"), other = folder_.Join("other");
     ASSERT_TRUE(WriteFileBytes(path, "abc"));
@@ -142,6 +140,12 @@ TEST_F(PlatformTest, DirectorySearchMatchesWildcardsWithoutCase) {
     EXPECT_EQ(kErrorPathNotFound, LastSystemError());
     ASSERT_TRUE(search.First(folder_.Join("sub").c_str(), &entry));
     EXPECT_TRUE(entry.attributes & kAttributeDirectory);
+}
+
+TEST_F(PlatformTest, AProgramThatIsNotThereDoesNotStart) {
+    ChildProcess child;
+    EXPECT_FALSE(child.Start({folder_.Join("absent.exe")}));
+    EXPECT_FALSE(child.running());
 }
 
 TEST(ThreadSlotTest, EachThreadHasItsOwnValueStartingAtZero) {
