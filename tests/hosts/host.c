@@ -5,8 +5,8 @@
  *
  *   host stack | alloc MODE | com | cycles | threads     one battery (see each one's comment)
  *
- * A battery that a fault could kill runs its parts as children of this program (cv_run_resuming),
- * with the same subcommand and the part's number. */
+ * A battery that a fault could kill runs its cases as children of this program (cv_run_resuming),
+ * with the same subcommand and the case's number. */
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -1039,6 +1039,6 @@ int main(int argc, char** argv) {
         program_name = strncat(name, argv[1], 20);
         return batteries[i].run(argc - 1, argv + 1);
     }
-    fprintf(stderr, "usage: host stack|alloc MODE|com|cycles|threads [PART [FROM]]\n");
+    fprintf(stderr, "usage: host stack|alloc MODE|com|cycles|threads [CASE [FROM]]\n");
     return 2;
 }
