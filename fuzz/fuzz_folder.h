@@ -11,10 +11,5 @@ namespace fuzzing {
 // The folder (backslash form, as the library composes paths), made on first use.
 const std::string& FuzzFolder();
 
-// Makes the folder a mail root with the mailbox <postoffice>\MAILROOT\<mailbox> and its Calendar
-// folder, configured as "Mail Root" in a private registry file, the blocking-file waits 0, and the
-// module attached to it. Answers the Calendar folder.
-std::string AttachMailRoot(const char* postoffice, const char* mailbox);
-
 }  // namespace fuzzing
 }  // namespace cv

@@ -8,32 +8,39 @@
 #include <string>
 
 #include "fuzz/fuzz_check.h"
+#include "common/host_platform.h"
 #include "common/platform.h"
+#include "common/registry.h"
+#include "common/registry_writer.h"
 #include "fuzz/fuzz_folder.h"
 #include "index/calendar_scan.h"
 #include "index/store_index.h"
 #include "index/xml_document.h"
 #include "include/cvaicp.h"
+#include "provider/module_hooks.h"
 
 namespace {
-
 std::string g_calendar;
-
-ListItem Item() {
-    ListItem item;
-    std::memset(&item, 0, sizeof item);
-    std::strcpy(item.Mailbox, "anna");
-    std::strcpy(item.Postoffice, "po");
-    std::strcpy(item.ItemId, "item.eml");
-    item.StartTime = 1110196800;
-    item.FinishTime = 1110200400;
-    return item;
-}
-
 }  // namespace
 
+// The fuzz folder as a mail root with the mailbox po\MAILROOT\anna and its Calendar folder,
+// configured in a private registry file with the blocking-file waits 0, and the module attached.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    g_calendar = cv::fuzzing::AttachMailRoot("po", "anna");
+    std::string path = cv::fuzzing::FuzzFolder();
+    std::string registry = path + "\\registry.reg";
+    for (char& c : registry) c = c == '\\' ? '/' : c;
+    cv::SetProcessEnvironment("CVAICP_REGISTRY", registry.c_str());
+    cv::SetRegistryString(cv::Hive::kLocalMachine, cv::kStoreKey, "Mail Root", path);
+    for (const char* name :
+         {"Write Wait Timeout", "Read Wait Timeout", "UnBlock Timeout", "Apply Timeout"}) {
+        cv::SetRegistryDword(cv::Hive::kLocalMachine, cv::kProvidersKey, name, 0);
+    }
+    for (const char* level : {"po", "MAILROOT", "anna", "Calendar"}) {
+        path = path + "\\" + level;
+        cv::MakeDirectory(path.c_str());
+    }
+    if (!cv::OnProcessAttach()) std::abort();
+    g_calendar = path;
     return 0;
 }
 
@@ -46,14 +53,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     cv::XmlDocument document;
     FUZZ_CHECK(cv::CreateIndexDocument(&document) == 1 && cv::CreateIndexRoot(document) == 1);
-    const ListItem item = Item();
+    ListItem item{};
+    std::strcpy(item.Mailbox, "anna");
+    std::strcpy(item.Postoffice, "po");
+    std::strcpy(item.ItemId, "item.eml");
+    item.StartTime = 1110196800;
+    item.FinishTime = 1110200400;
     cv::XmlNode element = cv::BuildCalendarElement(document, cv::XmlNode(), item);
     FUZZ_CHECK(!element.IsNull());
     int32_t children = 0;
     FUZZ_CHECK(element.ChildCount(&children) && children >= 3);
     std::string id;
     FUZZ_CHECK(element.Attribute("ID", &id) && id == "item.eml");
-
     // The element as XML text loads as a document of its own, with the same children.
     std::string xml;
     FUZZ_CHECK(element.Xml(&xml));
@@ -64,7 +75,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cv::XmlNode root;
     int32_t copied = 0;
     FUZZ_CHECK(copy.DocumentElement(&root) && root.ChildCount(&copied) && copied == children);
-
     // And so does the index file it is saved in.
     const std::string index_path = g_calendar + "\\_index.xml";
     FUZZ_CHECK(cv::SaveIndexDocument(document, index_path.c_str()) == 1);

@@ -16,7 +16,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string written = file.Serialize();
     const cv::RegFile again = cv::RegFile::Parse(written);
     FUZZ_CHECK(again.Serialize() == written);
-
     const std::vector<cv::RegFile::Entry> entries = file.Entries();
     for (const cv::RegFile::Entry& entry : entries) {
         const cv::RegFile::Value* value = again.Find(entry.hive, entry.key, entry.value.name);

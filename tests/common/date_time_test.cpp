@@ -7,10 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 #include <string>
 
 #include "common/platform.h"
@@ -22,18 +20,18 @@ namespace {
 
 constexpr char kNoOutput[] = "(untouched)";
 
-std::string MessageDate(const char* text) {
+// The parser's output, checked to be written exactly when it answers 1.
+std::string Parsed(int (*parse)(const char*, char*), const char* text) {
     char out[kIsoDateSize] = "(untouched)";
-    int result = ParseMessageDate(text, out);
-    EXPECT_EQ(result == 1, std::strcmp(out, kNoOutput) != 0) << text;
+    const bool parsed = parse(text, out) == 1;
+    EXPECT_EQ(parsed, std::strcmp(out, kNoOutput) != 0) << text;
     return out;
 }
-
+std::string MessageDate(const char* text) {
+    return Parsed(ParseMessageDate, text);
+}
 std::string ShortDate(const char* text) {
-    char out[kIsoDateSize] = "(untouched)";
-    int result = ParseShortDate(text, out);
-    EXPECT_EQ(result == 1, std::strcmp(out, kNoOutput) != 0) << text;
-    return out;
+    return Parsed(ParseShortDate, text);
 }
 
 // Everything that depends on the zone, for a process whose zone has the given standard bias
@@ -73,7 +71,6 @@ void CheckConversions(int bias) {
               MessageDate("Tue, 19 Jan 2038 04:14:08 +0100"));
     EXPECT_EQ(bias > 0 ? "1969-12-31T23:00:00" : "1970-01-01T00:00:00",
               MessageDate("Thu, 01 Jan 1970 00:00:00 +0100"));
-
     EXPECT_EQ(1110205810, ParseShortDateToTime("14:30:10 07 Mar, 2005"));
     EXPECT_EQ(1120746600, ParseShortDateToTime("14:30 07 Jul, 2005"));
     EXPECT_EQ(1105099200, ParseShortDateToTime("12:00 07 Jan, 2005"));
@@ -93,9 +90,7 @@ TEST(HeaderFieldsTest, ExtractFieldAndMonthNames) {
         {"14:30 +0100 (CET)", " ", nullptr, 32, -1, " +0100 (CET)"},  // no end: all the rest
         {"abcdef:", "", ":", 4, 7, "abc"},
         {"abc", "x", ":", 32, -1, "keep"},
-        {"abc", "", ":", 32, -1, "keep"},
         {":abc", "", ":", 32, -1, "keep"},
-        {"", "", " ", 32, -1, "keep"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -104,16 +99,13 @@ TEST(HeaderFieldsTest, ExtractFieldAndMonthNames) {
                   ExtractField(c.text, c.start, c.end, out, c.size));
         EXPECT_STREQ(c.out, out);
     }
-    EXPECT_EQ(0, MonthFromName("Jan"));
-    EXPECT_EQ(2, MonthFromName("mar"));
-    EXPECT_EQ(10, MonthFromName("NOV"));
-    for (const char* other : {"Dec", "xyz", "March", ""}) EXPECT_EQ(11, MonthFromName(other));
+    EXPECT_EQ(10, MonthFromName("nOV"));
+    EXPECT_EQ(11, MonthFromName("March"));  // December and anything unknown
 }
 
 TEST(HeaderDatesTest, FieldsGoThroughTheirRangeChecksAndAreCut) {
     EXPECT_EQ("2005-03-07T14:30:00", ShortDate("14:30 07 Mar, 2005"));
     EXPECT_EQ("2005-03-07T14:30:00", ShortDate("14:30:45 07 Mar, 2005"));
-    EXPECT_EQ("2005-01-07T14:30:00", ShortDate("14:30 07 Jan, 2005"));
     EXPECT_EQ("2005-12-07T14:30:00", ShortDate("14:30 07 Dec, 2005"));
     EXPECT_EQ("2005-12-07T14:30:00", ShortDate("14:30 07 March, 2005"));
     EXPECT_EQ("2005-03-01T00:00:00", ShortDate("25:60 00 Mar, 05"));
@@ -121,10 +113,10 @@ TEST(HeaderDatesTest, FieldsGoThroughTheirRangeChecksAndAreCut) {
     // Fields are cut to 31 characters: the year's digits fall off behind 31 spaces.
     EXPECT_EQ("2000-03-07T14:30:00",
               ShortDate(("14:30 07 Mar, " + std::string(31, ' ') + "2006").c_str()));
-    EXPECT_EQ(kNoOutput, ShortDate("14:30 07 Mar 2005"));
-    EXPECT_EQ(kNoOutput, ShortDate("1430 07 Mar, 2005"));
-    for (const char* missing : {"14:30 07 Mar 2005", "14:30:10 07Mar, 2005", "1430 07 Mar, 2005"})
+    for (const char* missing : {"14:30 07 Mar 2005", "14:30:10 07Mar, 2005", "1430 07 Mar, 2005"}) {
+        EXPECT_EQ(kNoOutput, ShortDate(missing));
         EXPECT_EQ(0, ParseShortDateToTime(missing)) << missing;
+    }
     // 32 characters of day: the cut leaves 31 zeros, which read as day 0 and become the 1st.
     std::string text = "Tue, " + std::string(30, '0') + "07 Mar 2005 14:30:10 GMT";
     EXPECT_EQ("2005-03-01T14:30:10", MessageDate(text.c_str()));
@@ -154,18 +146,6 @@ const Zone kZones[] = {
     {"Australia/Lord_Howe", -630},  // a daylight shift of 30 minutes (60 under Wine)
 };
 
-// Sets an environment variable for the scope, then puts back what was there.
-struct ScopedVariable {
-    ScopedVariable(const char* name, const std::string& value)
-        : name(name), had(std::getenv(name) != nullptr), old(had ? std::getenv(name) : "") {
-        SetProcessEnvironment(name, value.c_str());
-    }
-    ~ScopedVariable() { SetProcessEnvironment(name, had ? old.c_str() : nullptr); }
-    const char* name;
-    bool had;
-    std::string old;
-};
-
 bool UnderWine() {
     DynamicLibrary ntdll;
     return ntdll.Open("ntdll.dll") && ntdll.Symbol("wine_get_version") != nullptr;
@@ -181,15 +161,16 @@ void CheckInCopyUnderWine(const Zone& zone) {
     const std::string loader = loader_variable;  // changes to the environment may move it
     testing::TempFolder folder;
     const std::string report = folder.Join("report.xml");
-    {
-        ScopedVariable tz("TZ", zone.name);
-        ScopedVariable bias("CV_TEST_ZONE_BIAS", std::to_string(zone.bias));
-        ChildProcess copy;
-        // Wine keeps its loader's name out of the environment it passes on; the copy needs it.
-        ASSERT_TRUE(copy.Start({"Z:\\usr\\bin\\env", "WINELOADER=" + loader, loader,
-                                ExecutablePath(), "--gtest_filter=DateTimeMachineZoneTest.*",
-                                "--gtest_brief=1", "--gtest_output=xml:" + report}));
-    }
+    SetProcessEnvironment("TZ", zone.name);
+    SetProcessEnvironment("CV_TEST_ZONE_BIAS", std::to_string(zone.bias).c_str());
+    ChildProcess copy;
+    // Wine keeps its loader's name out of the environment it passes on; the copy needs it.
+    const bool started = copy.Start({"Z:\\usr\\bin\\env", "WINELOADER=" + loader, loader,
+                                     ExecutablePath(), "--gtest_filter=DateTimeMachineZoneTest.*",
+                                     "--gtest_brief=1", "--gtest_output=xml:" + report});
+    SetProcessEnvironment("TZ", nullptr);
+    SetProcessEnvironment("CV_TEST_ZONE_BIAS", nullptr);
+    ASSERT_TRUE(started);
     std::string xml;
     for (int waited = 0; waited < 60000 && xml.find("</testsuites>") == std::string::npos;
          waited += 50) {
@@ -201,25 +182,19 @@ void CheckInCopyUnderWine(const Zone& zone) {
     EXPECT_NE(std::string::npos, xml.find("result=\"completed\"")) << xml;
 }
 
-class DateTimeZoneTest : public ::testing::TestWithParam<Zone> {};
-
-TEST_P(DateTimeZoneTest, ConversionsHold) {
-    const Zone& zone = GetParam();
-    if (UnderWine()) {
-        CheckInCopyUnderWine(zone);
-        return;
+TEST(DateTimeZoneTest, ConversionsHoldInEveryZone) {
+    for (const Zone& zone : kZones) {
+        SCOPED_TRACE(zone.name);
+        if (UnderWine()) {
+            CheckInCopyUnderWine(zone);
+            continue;
+        }
+        SetProcessEnvironment("TZ", zone.name);
+        EXPECT_EQ(zone.bias, GetTimeZoneInfo().bias) << "the zone could not be selected";
+        CheckConversions(zone.bias);
+        SetProcessEnvironment("TZ", nullptr);
     }
-    ScopedVariable tz("TZ", zone.name);
-    ASSERT_EQ(zone.bias, GetTimeZoneInfo().bias) << zone.name << " could not be selected";
-    CheckConversions(zone.bias);
 }
-
-INSTANTIATE_TEST_SUITE_P(Zones, DateTimeZoneTest, ::testing::ValuesIn(kZones),
-                         [](const ::testing::TestParamInfo<Zone>& info) {
-                             std::string name = info.param.name;
-                             std::replace(name.begin(), name.end(), '/', '_');
-                             return name;
-                         });
 
 }  // namespace
 }  // namespace cv

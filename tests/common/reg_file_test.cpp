@@ -91,18 +91,21 @@ TEST(RegFile, ReadsUtf16WithByteOrderMark) {
 }
 
 TEST(RegFile, SerialisedTextReadsBackTheSame) {
+    const struct {
+        Hive hive;
+        const char *key, *name;
+        uint32_t type;
+        std::string data;
+    } values[] = {
+        {Hive::kLocalMachine, "SOFTWARE\\A", "Text", kRegSz, std::string("a\\\"b\0", 5)},
+        {Hive::kLocalMachine, "SOFTWARE\\A", "Number", kRegDword, std::string("\x50\x1f\0\0", 4)},
+        {Hive::kCurrentUser, "Software\\B", "Raw", kRegBinary, std::string("\0\xff", 2)},
+        {Hive::kCurrentUser, "Software\\B", "Lines", kRegSz, std::string("x\r\ny\0", 5)},
+    };
     RegFile file;
-    file.Set(Hive::kLocalMachine, "SOFTWARE\\A", "Text", kRegSz, std::string("a\\\"b\0", 5));
-    file.Set(Hive::kLocalMachine, "SOFTWARE\\A", "Number", kRegDword,
-             std::string("\x50\x1f\0\0", 4));
-    file.Set(Hive::kCurrentUser, "Software\\B", "Raw", kRegBinary, std::string("\0\xff", 2));
-    file.Set(Hive::kCurrentUser, "Software\\B", "Lines", kRegSz, std::string("x\r\ny\0", 5));
+    for (const auto& v : values) file.Set(v.hive, v.key, v.name, v.type, v.data);
     RegFile again = RegFile::Parse(file.Serialize());
-    EXPECT_EQ(std::string("a\\\"b\0", 5), Data(again, Hive::kLocalMachine, "SOFTWARE\\A", "Text"));
-    EXPECT_EQ(std::string("\x50\x1f\0\0", 4),
-              Data(again, Hive::kLocalMachine, "SOFTWARE\\A", "Number"));
-    EXPECT_EQ(std::string("\0\xff", 2), Data(again, Hive::kCurrentUser, "Software\\B", "Raw"));
-    EXPECT_EQ(std::string("x\r\ny\0", 5), Data(again, Hive::kCurrentUser, "Software\\B", "Lines"));
+    for (const auto& v : values) EXPECT_EQ(v.data, Data(again, v.hive, v.key, v.name)) << v.name;
     EXPECT_TRUE(again.Remove(Hive::kCurrentUser, "software\\b", "RAW"));
     EXPECT_FALSE(again.Remove(Hive::kCurrentUser, "software\\b", "RAW"));
 }

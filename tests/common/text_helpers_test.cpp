@@ -17,18 +17,6 @@ TEST(TextHelpers, CountDelimitedFieldsSearchesFromOnePastEachHitAndStopsAtOneTho
     EXPECT_EQ(1000, CountDelimitedFields(("x" + std::string(5000, ',')).c_str(), ","));
 }
 
-TEST(TextHelpers, FindNoCaseAndCompareNoCase) {
-    const char* text = "X-Subject: Hello subject:";
-    EXPECT_EQ(text + 2, FindNoCase(text, "SUBJECT"));
-    EXPECT_EQ(text, FindNoCase(text, "x-sub"));
-    for (const char* absent : {"absent", "", static_cast<const char*>(nullptr)})
-        EXPECT_EQ(nullptr, FindNoCase(text, absent));
-    EXPECT_EQ(nullptr, FindNoCase("ab", "abc"));
-    EXPECT_EQ(0, CompareNoCase("ABC", "abc"));
-    EXPECT_LT(CompareNoCase("abc", "abd"), 0);
-    EXPECT_NE(0, CompareNoCase("abc", "ab"));
-}
-
 // The bounded writers never overrun: they cut (Copy, Append) or refuse (Format) and say so.
 TEST(TextHelpers, BoundedWritersCutOrRefuseAndSaySo) {
     char dest[260];
@@ -36,7 +24,6 @@ TEST(TextHelpers, BoundedWritersCutOrRefuseAndSaySo) {
     EXPECT_EQ(std::string(259, 'a'), dest);
     EXPECT_EQ(0, CopyBounded(dest, std::string(260, 'b').c_str(), sizeof dest));
     EXPECT_EQ(std::string(259, 'b'), dest);
-
     char small[8] = "abc";
     EXPECT_NE(0, AppendBounded(small, "def", sizeof small));
     EXPECT_STREQ("abcdef", small);
@@ -44,7 +31,6 @@ TEST(TextHelpers, BoundedWritersCutOrRefuseAndSaySo) {
     EXPECT_STREQ("abcdefg", small);
     EXPECT_EQ(0, AppendBounded(small, "x", sizeof small));  // already full
     EXPECT_STREQ("abcdefg", small);
-
     EXPECT_TRUE(FormatBounded(small, sizeof small, "%s\\%s", "ab", "cd"));
     EXPECT_STREQ("ab\\cd", small);
     EXPECT_FALSE(FormatBounded(small, sizeof small, "%s\\%s", "abcd", "efg"));

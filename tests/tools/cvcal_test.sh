@@ -1,0 +1,157 @@
+#!/usr/bin/env bash
+# cvcal as a person uses it, on a fresh store: the commands, their output and exit statuses, the
+# calendar index commands among them. Usage: cvcal_test.sh CVCAL
+set -uo pipefail
+cvcal=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/store/po/MAILROOT/anna"
+failures=0 checks=0
+mb=(--mailbox anna --postoffice po)
+D=2026-12-07T E=2026-12-09T  # the days of most appointments
+c() { "$cvcal" --registry "$work/r.reg" "$@"; }
+
+check() {  # STATUS MESSAGE: MESSAGE printed, and counted, when STATUS is not 0
+    checks=$((checks + 1))
+    [ "$1" = 0 ] || { echo "FAIL: $2"; failures=$((failures + 1)); }
+}
+
+# expect STATUS PATTERN ARGS...: cvcal ARGS exits with STATUS ('-': any) and prints PATTERN
+# ('': anything). With STATUS json:N, PATTERN is a Python expression that standard output, parsed
+# as JSON (bound to j), makes true.
+expect() {
+    local want=$1 pattern=$2 out got ok
+    shift 2
+    if [ "${want#json:}" != "$want" ]; then
+        want=${want#json:}
+        out=$(c --json "$@" 2>/dev/null)
+        got=$?
+        python3 -c "import json,sys; j=json.loads(sys.argv[1]); sys.exit(0 if ($pattern) else 1)" \
+            "$out" 2>/dev/null
+    else
+        out=$(c "$@" 2>&1)
+        got=$?
+        [ -z "$pattern" ] || grep -q -- "$pattern" <<<"$out"
+    fi
+    ok=$?
+    [ "$want" = - ] || [ "$got" = "$want" ] || ok=1
+    check $ok "cvcal $* exited $got (expected $want), '$pattern' not in: $out"
+}
+
+expect 0 '' config set-root "$work/store"
+expect 0 '' config set-waits 0
+expect - '"period": *"Y26M12D07"' --json add "${mb[@]}" --id a1 --subject Hello \
+    --start ${D}09:00Z --end ${D}10:00Z
+expect 1 '' add "${mb[@]}" --id A1 --start ${D}09:00Z --end ${D}10:00Z
+expect - 'start_seconds: *1796634000' get "${mb[@]}" --id a1 --period Y26M12D07
+expect - 'Subject: Hello' item get "${mb[@]}" --id a1
+expect - 'busy_days: *07' freebusy "${mb[@]}" --month 2026-12
+expect - 'Y26M12' period-name --start ${D}09:00Z --end 2026-12-08T09:00Z
+expect - 'a1 *Hello' list "${mb[@]}" --from ${D}00:00Z --to ${D}23:00Z
+expect - '<SUBJECT>Hello</SUBJECT>' list "${mb[@]}" --from ${D}00:00Z --to ${D}23:00Z --xml
+expect 2 '' edit "${mb[@]}" --id a1 --period Y26M12D07 --new-start 2026-12-08T09:00Z \
+    --new-end 2026-12-08T10:00Z
+expect 0 '' edit "${mb[@]}" --id a1 --period Y26M12D07 --new-start ${D}11:00Z --new-end ${D}12:00Z
+expect - '"count": *1' --json walk "${mb[@]}" --period Y26M12D07
+expect 0 '' remove "${mb[@]}" --id a1 --start ${D}11:00Z --end ${D}12:00Z
+expect 1 '' get "${mb[@]}" --id a1 --period Y26M12D07
+expect 1 '' item size "${mb[@]}" --id a1
+
+# Wrong arguments: status 2 and one line naming the argument.
+expect 2 '^cvcal: --start: ' add "${mb[@]}" --start soon --end ${D}10:00Z
+expect 2 '^cvcal: --colour: unknown option' add "${mb[@]}" --colour red
+expect 2 '^cvcal: --mailbox: required' walk --postoffice po --period Y
+expect 2 '^cvcal: frobnicate: unknown command' frobnicate
+expect 2 '' add "${mb[@]}" --start ${D}10:00Z --end ${D}09:00Z
+expect 2 '' item
+expect 0 '' add --help
+expect 2 '' add --mailbox ../x --postoffice po --start ${D}09:00Z --end ${D}10:00Z
+expect 2 '' add "${mb[@]}" --id a/b --start ${D}09:00Z --end ${D}10:00Z
+expect 2 '' get "${mb[@]}" --id "$(printf 'a\tb')" --period Y26M12D07
+
+# Failures that would look like an empty calendar: each names its cause, with its own status.
+printf 'plain text\n' >"$work/notes.txt"
+expect json:3 'j["error"]["code"] == 3 and "not found" in j["error"]["message"]' \
+    --registry "$work/none.reg" walk "${mb[@]}" --period Y26M12D07
+expect 3 '' --registry "$work" walk "${mb[@]}" --period Y26M12D07
+expect 3 '' --registry "$work/notes.txt" config set-root "$work/store"
+expect 3 '' --registry /dev/null config set-root "$work/store"
+[ "$(cat "$work/notes.txt")" = "plain text" ]
+check $? "notes.txt changed"
+expect - 'postoffice folder not found' walk --mailbox anna --postoffice px --period Y26M12D07
+expect - 'mailbox folder not found' freebusy --mailbox bob --postoffice po --month 2026-12
+printf 'Windows Registry Editor Version 5.00\n' >"$work/empty.reg"
+expect - 'no mail root' --registry "$work/empty.reg" walk "${mb[@]}" --period Y26M12D07
+expect 2 '' --host far freebusy "${mb[@]}" --month 2026-12
+expect - 'no such host configured' --host far walk "${mb[@]}" --period Y26M12D07
+expect 0 '' config host gone --address 127.0.0.1 --port 1
+expect json:4 'j["error"]["code"] == 4' --host gone walk "${mb[@]}" --period Y26M12D07
+expect 2 '' config host gone --address 127.0.0.1 --protocol NTLM
+
+# False successes: look first, say what was not there.
+expect 1 '' edit "${mb[@]}" --id ghost --period Y26M12D07 --new-start ${D}09:00Z \
+    --new-end ${D}10:00Z
+expect 1 '' item delete "${mb[@]}" --id ghost
+c add "${mb[@]}" --id e1 --start ${E}09:00Z --end ${E}10:00Z >/dev/null
+c add "${mb[@]}" --id e2 --start ${E}11:00Z --end ${E}12:00Z >/dev/null
+expect 1 '' edit "${mb[@]}" --id e1 --period Y26M12D09 --new-start ${E}09:00Z \
+    --new-end ${E}10:00Z --new-id e2
+expect - 'id: *e3' edit "${mb[@]}" --id e1 --period Y26M12D09 --new-start ${E}09:00Z \
+    --new-end ${E}10:00Z --new-id e3
+expect - 'X-StartTime' item get "${mb[@]}" --id e3
+expect json:0 'j["appointments"][0]["period"] == "Y26M12D09"' find --id E3 "${mb[@]}"
+expect 1 '' find "${mb[@]}" --id ghost
+
+# Times as people mean them.
+expect 2 '^cvcal: --start: ' period-name --start 2026-02-30 --end ${D}10:00Z
+expect 2 '' freebusy "${mb[@]}" --month 1969-12
+expect - "Y$(date +%y)M$(date +%m)D$(date +%d)" period-name --start today --end today
+TZ=America/New_York expect - 'Y26M12D07' period-name --start ${D}21:00 --end ${D}22:00
+expect json:0 'j["count"] == 2 and j["days"] == 3' list "${mb[@]}" --from 2026-12-07 --to 2026-12-09
+expect json:0 'j["busy_days"] == [9]' freebusy "${mb[@]}" --month 2026-12
+expect json:0 'j["start"].endswith("+00:00")' get "${mb[@]}" --id e2 --period Y26M12D09
+expect json:0 'j["data_directory"] is None and j["Apply Timeout"] == 0' config show
+
+# Conventions: --version, global options after the command, the default registry file.
+expect - '^cvcal [0-9]' --version
+expect 0 '' walk "${mb[@]}" --period Y26M12D09 --registry "$work/r.reg" --json
+HOME="$work/home" CVAICP_REGISTRY="" "$cvcal" config set-root /x >/dev/null 2>&1
+[ -f "$work/home/.config/cvaicp/store.reg" ]
+check $? "no default file"
+printf 'Windows Registry Editor Version 5.00\n\n; kept\n' >"$work/kept.reg"
+c --registry "$work/kept.reg" config set-waits 1 >/dev/null
+grep -q '^; kept' "$work/kept.reg"
+check $? "comment lost"
+
+# The index commands on a new mailbox, in "Calendar ReIndex Mode" 0 (the index layer's tests
+# cover the modes, the markers and the item-file values; here, what cvcal makes of them).
+mkdir -p "$work/store/po/MAILROOT/ivan"
+mb=(--mailbox ivan --postoffice po)
+calendar="$work/store/po/MAILROOT/ivan/Calendar"
+printf 'old body\r\n' >"$work/body"
+expect 0 '' add "${mb[@]}" --id a1 --subject Hello --start ${D}09:00Z --end ${D}10:00Z \
+    --body-file "$work/body"
+expect - 'opened: *rebuilt' reindex "${mb[@]}"
+expect - 'opened: *loaded' reindex "${mb[@]}"
+: >"$calendar/_CHANGE.DTY"
+expect - 'dirty_markers_removed: *1' reindex "${mb[@]}"
+expect - 'value: *Hello' props get "${mb[@]}" --id A1 --name pr_subject
+expect - 'index_text: *2147483648' props set "${mb[@]}" --id a1 --name PR_BNP_End --value 2147483648
+expect - 'value: *2038-01-19T03:14:08Z' props get "${mb[@]}" --id a1 --name PR_END_DATE
+expect - 'seconds: *1796634000[[:space:]]*$' props get "${mb[@]}" --id a1 --name PR_BNP_START
+expect - '<FINISHTIME>2147483648</FINISHTIME>' index show "${mb[@]}"
+expect - 'unknown property name' props get "${mb[@]}" --id a1 --name PR_NOTHING
+expect 1 '' props get "${mb[@]}" --id nobody --name PR_SUBJECT
+expect 2 '' props set "${mb[@]}" --id a1 --name PR_BNP_AllDayEvent --value yes
+expect - 'PR_BNP_Start  *STARTIME' props list
+expect 0 '' props set "${mb[@]}" --id a1 --name PR_BNP_vCalendar --value BEGIN:VCALENDAR
+expect - '"value": *"old body\\r\\n"' --json props get "${mb[@]}" --id a1 --name PR_BODY
+# A write that cannot make its temporary file says so, and fails.
+mkdir "$calendar/_a1" && : >"$calendar/_a1/inside"
+expect 1 'Warning: Unable to update message body for file' --verbose props set "${mb[@]}" \
+    --id a1 --name PR_BODY --value new
+expect 2 '' reindex --mailbox .. --postoffice po
+expect 3 '' reindex --mailbox nobody --postoffice po
+
+echo "$((checks - failures)) passed, $failures failed"
+[ "$failures" -eq 0 ]
