@@ -14,17 +14,12 @@
 
 namespace cv {
 namespace testing {
-namespace {
-
-std::atomic<unsigned> g_folder_counter{0};
-
-}  // namespace
 
 TempFolder::TempFolder() {
+    static std::atomic<unsigned> counter{0};
     for (;;) {
         char name[128];
-        std::snprintf(name, sizeof name, "cvaicp-test-%u-%u-%llu", CurrentProcessId(),
-                      g_folder_counter++,
+        std::snprintf(name, sizeof name, "cvaicp-test-%u-%u-%llu", CurrentProcessId(), counter++,
                       static_cast<unsigned long long>(CurrentFileTime() % 100000));
         path_ = TemporaryFolder() + "\\" + name;
         if (MakeDirectory(path_.c_str())) return;
@@ -43,22 +38,24 @@ TestRegistry::TestRegistry() {
 }
 
 TestRegistry::~TestRegistry() {
-    for (const Entry& e : written_) DeleteRegistryValue(e.hive, e.key.c_str(), e.name.c_str());
+    for (const auto& e : written_) {
+        DeleteRegistryValue(std::get<0>(e), std::get<1>(e).c_str(), std::get<2>(e).c_str());
+    }
     SetProcessEnvironment("CVAICP_REGISTRY", nullptr);
 }
 
 void TestRegistry::SetString(Hive hive, const char* key, const char* name, const std::string& s) {
-    written_.push_back(Entry{hive, key, name});
+    written_.emplace_back(hive, key, name);
     SetRegistryString(hive, key, name, s);
 }
 
 void TestRegistry::SetDword(Hive hive, const char* key, const char* name, uint32_t value) {
-    written_.push_back(Entry{hive, key, name});
+    written_.emplace_back(hive, key, name);
     SetRegistryDword(hive, key, name, value);
 }
 
 void TestRegistry::SetBinary(Hive hive, const char* key, const char* name, const std::string& b) {
-    written_.push_back(Entry{hive, key, name});
+    written_.emplace_back(hive, key, name);
     SetRegistryBinary(hive, key, name, b.data(), b.size());
 }
 
@@ -83,11 +80,6 @@ TestStore::~TestStore() {
     OnProcessDetach();
 }
 
-void TestStore::Reattach() {
-    OnProcessDetach();
-    OnProcessAttach();
-}
-
 std::string TestStore::CalendarFolder(const std::string& postoffice,
                                       const std::string& mailbox) const {
     return root() + "\\" + postoffice + "\\MAILROOT\\" + mailbox + "\\Calendar";
@@ -101,17 +93,11 @@ std::string TestStore::CreateMailbox(const std::string& postoffice, const std::s
     return CalendarFolder(postoffice, mailbox);
 }
 
-namespace {
-
 // A file in the folder of the running executable.
-std::string SiblingFile(const std::string& name) {
+static std::string SiblingFile(const std::string& name) {
     std::string self = ExecutablePath();
-    std::string::size_type slash = self.find_last_of("\\/");
-    if (slash == std::string::npos) return name;
-    return self.substr(0, slash + 1) + name;
+    return self.substr(0, self.find_last_of("\\/") + 1) + name;
 }
-
-}  // namespace
 
 std::string ProviderLibraryPath() {
 #if defined(CVAICP_LIBRARY)

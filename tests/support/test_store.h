@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/platform.h"
@@ -36,18 +37,11 @@ class TestRegistry {
     void SetDword(Hive hive, const char* key, const char* name, uint32_t value);
     void SetBinary(Hive hive, const char* key, const char* name, const std::string& bytes);
     void Delete(Hive hive, const char* key, const char* name);
-
-    // The four waits of the blocking files, all at once.
-    void SetWaits(uint32_t seconds);
+    void SetWaits(uint32_t seconds);  // the four waits of the blocking files
 
   private:
     TempFolder folder_;
-    struct Entry {
-        Hive hive;
-        std::string key;
-        std::string name;
-    };
-    std::vector<Entry> written_;
+    std::vector<std::tuple<Hive, std::string, std::string>> written_;
 };
 
 // A mail root in a fresh folder, configured as "Mail Root", with the module attached to it.
@@ -61,8 +55,6 @@ class TestStore {
     // provider) and returns the Calendar folder's path.
     std::string CreateMailbox(const std::string& postoffice, const std::string& mailbox);
     std::string CalendarFolder(const std::string& postoffice, const std::string& mailbox) const;
-    // Re-reads the configuration as a new load of the library would.
-    void Reattach();
 
   private:
     TestRegistry registry_;
