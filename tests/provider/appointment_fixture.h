@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include "common/platform.h"
-#include "include/cvaicp.h"
 #include "tests/support/records.h"
 #include "tests/support/test_store.h"
 

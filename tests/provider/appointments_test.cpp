@@ -1,5 +1,6 @@
 // Adding, removing, editing and reading appointments: the bytes on disk and the results, also in
-// a Calendar folder whose files another tool wrote under other letter cases.
+// a Calendar folder whose files another tool wrote under other letter cases; and the mail root
+// that the module reads when it is loaded.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,9 +8,12 @@
 #include <cctype>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "include/cvaicp.h"
+#include "provider/module_hooks.h"
+#include "store/store_state.h"
 #include "tests/provider/appointment_fixture.h"
 
 namespace cv {
@@ -32,6 +36,8 @@ struct Change {
     const char* after;
     bool marked;
 };
+
+const std::string kMarker = "This file has been written to denote configuration change\r\n";
 
 const Change kChanges[] = {
     {nullptr, 'a', "abc", 1236938400, 1236942000, 1, "1236938400\t1236942000\tabc", true},
@@ -67,8 +73,7 @@ TEST_F(AppointmentsTest, ChangesRewriteThePeriodFile) {
         EXPECT_EQ(c.after ? c.after : "", Contents("Y09M03D15.CAL"));
         EXPECT_EQ(c.before != nullptr, Exists("Y09M03D15.BAK"));
         EXPECT_EQ(c.before ? c.before : "", Contents("Y09M03D15.BAK"));
-        EXPECT_EQ(c.marked ? "This file has been written to denote configuration change\r\n" : "",
-                  Contents("_CHANGE.DTY"));
+        EXPECT_EQ(c.marked ? kMarker : "", Contents("_CHANGE.DTY"));
         for (const char* left : {"Y09M03D15.TMP", "Y09M03D15.BLK", "Y09M04.CAL"}) {
             EXPECT_FALSE(Exists(left)) << left;
         }
@@ -154,11 +159,13 @@ TEST_F(AppointmentsTest, EveryKindOfStoreFileIsFoundUnderAnotherCase) {
         std::sort(names.begin(), names.end());
         return names;
     };
-    // The blocking file is a dead writer's, broken after the (zero) wait.
-    const char* const files[][2] = {
-        {"y09m03d15.cal", "1\t2\ta"}, {"y09m03d15.bak", "old"}, {"y09m03d15.tmp", "crash"},
-        {"y09m03d15.blk", ""},        {"_change.dty", "x"},     {"A", "Subject: one\r\n\r\nbody"}};
-    for (const auto& file : files) Put(file[0], file[1]);
+    // The blocking file is a dead writer's, broken after the (zero) wait; a removal leaves the
+    // marker holding its one line whatever it held before.
+    const std::pair<const char*, std::string> files[] = {
+        {"y09m03d15.cal", "1\t2\ta"},   {"y09m03d15.bak", "old"},
+        {"y09m03d15.tmp", "crash"},     {"y09m03d15.blk", ""},
+        {"_change.dty", kMarker + "x"}, {"A", "Subject: one\r\n\r\nbody"}};
+    for (const auto& file : files) Put(file.first, file.second);
     AppointmentRequest a = MakeRequest("a", 0, 0), b = MakeRequest("b", 3, 4);
     EXPECT_EQ(1, AppointmentGet(&a));
     EXPECT_EQ(2, a.FinishTime);
@@ -176,6 +183,30 @@ TEST_F(AppointmentsTest, EveryKindOfStoreFileIsFoundUnderAnotherCase) {
     EXPECT_EQ(1, AppointmentRemove(&a));
     EXPECT_EQ(1, AppointmentRemove(&b));
     EXPECT_EQ((V{"A", "Y09M03D15.BAK", "_CHANGE.DTY"}), entries());
+    EXPECT_EQ(kMarker, Contents("_CHANGE.DTY"));
+}
+
+// "Mail Root" wins; without it "Data Directory" gives its Postoffices folder; without either the
+// root is empty. An empty text (its NUL alone) is a value that was read, and still wins.
+TEST(MailRootTest, ComesFromMailRootElseDataDirectory) {
+    const char* const cases[][3] = {
+        // "Mail Root", "Data Directory" (nullptr: no such value), the root
+        {"E:\\Mail", "D:\\Store", "E:\\Mail"},
+        {nullptr, "D:\\Store", "D:\\Store\\Postoffices"},
+        {nullptr, nullptr, ""},
+        {"", "D:\\Store", ""}};
+    testing::TestRegistry registry;
+    for (const auto& c : cases) {
+        for (int i = 0; i < 2; ++i) {
+            const char* name = i == 0 ? "Mail Root" : "Data Directory";
+            c[i] ? registry.SetString(Hive::kLocalMachine, kStoreKey, name, c[i])
+                 : registry.Delete(Hive::kLocalMachine, kStoreKey, name);
+        }
+        OnProcessDetach();
+        OnProcessAttach();
+        EXPECT_STREQ(c[2], MailRoot());
+    }
+    OnProcessDetach();
 }
 
 }  // namespace

@@ -92,13 +92,11 @@ TEST_F(ItemsTest, WritesTakeTheTextUpToItsFirstNul) {
         std::string data;  // "F": a whole chunk of F without a NUL
         int32_t length;
         std::string after;
-    } cases[] = {
-        {true, "abc", 3, "abc"},
-        {false, "def", 3, "abcdef"},
-        {true, "xy", 2, "xy"},
-        {true, std::string("\0zz", 3), 0, ""},
-        {true, "F", 8191, std::string(8191, 'F')},
-    };
+    } cases[] = {{true, "abc", 3, "abc"},
+                 {false, "def", 3, "abcdef"},
+                 {true, "xy", 2, "xy"},
+                 {true, std::string("\0zz", 3), 0, ""},
+                 {true, "F", 8191, std::string(8191, 'F')}};
     for (const auto& c : cases) {
         AppointmentItemRequest request = MakeItemRequest("item", c.data);
         if (c.data == "F") std::memset(request.Data, 'F', sizeof request.Data);

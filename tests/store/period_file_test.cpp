@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -115,6 +114,15 @@ TEST(ViewPeriodPiece, AgreesWithParsingAndWriting) {
     }
 }
 
+// Every piece of a text, cut as the reader cuts it.
+std::vector<std::string_view> Pieces(std::string_view text) {
+    std::vector<std::string_view> pieces;
+    for (std::string_view piece; !text.empty(); pieces.push_back(piece)) {
+        text.remove_prefix(CutPiece(text, &piece));
+    }
+    return pieces;
+}
+
 std::vector<std::string> ReadPieces(const std::string& bytes) {
     testing::TempFolder folder;
     std::string path = folder.Join("P.CAL");
@@ -130,12 +138,8 @@ std::vector<std::string> ReadPieces(const std::string& bytes) {
         PeriodFileReader whole(purpose);
         std::string_view rest;
         if (!whole.Open(path.c_str()) || !whole.ReadRest(&rest)) return {"<cannot read>"};
-        std::vector<std::string> cut;
-        while (!rest.empty()) {
-            rest.remove_prefix(CutPiece(rest, &piece));
-            cut.emplace_back(piece);
-        }
-        EXPECT_EQ(pieces, cut);
+        std::vector<std::string_view> cut = Pieces(rest);
+        EXPECT_EQ(pieces, std::vector<std::string>(cut.begin(), cut.end()));
     }
     return pieces;
 }
@@ -146,9 +150,8 @@ TEST(PeriodFileReader, SplitsLinesAsTextModeReadingDoes) {
     EXPECT_EQ((V{"a", "", "b"}), ReadPieces("a\r\n\r\nb\r\n"));
     EXPECT_EQ((V{"a\rb"}), ReadPieces("a\rb"));  // a lone CR is data
     EXPECT_EQ(V{}, ReadPieces(""));
-    std::string long_line(1500, 'x');
     EXPECT_EQ((V{std::string(1023, 'x'), std::string(477, 'x'), "y"}),
-              ReadPieces(long_line + "\r\ny"));
+              ReadPieces(std::string(1500, 'x') + "\r\ny"));
     // 1023 characters fill a piece; the line break then comes as an empty piece of its own.
     EXPECT_EQ((V{std::string(1023, 'x'), "", "y"}), ReadPieces(std::string(1023, 'x') + "\r\ny"));
     EXPECT_EQ((V{std::string(1022, 'x'), "y"}), ReadPieces(std::string(1022, 'x') + "\r\ny"));
@@ -208,17 +211,12 @@ TEST(CutCommonLine, AgreesWithCuttingAndViewing) {
 TEST(PeriodFileWriter, CopiesPiecesAsLinesJoinedByCrLf) {
     const std::string text =
         "1\t2\ta\r\n3\t4\tb\n5\t6\tc\r\n\r\n7\t8\td\r\n" + std::string(1030, 'x');
-    std::vector<std::string_view> pieces;
-    for (std::string_view rest = text; !rest.empty();) {
-        std::string_view piece;
-        rest.remove_prefix(CutPiece(rest, &piece));
-        if (!piece.empty()) pieces.push_back(piece);
-    }
-    ASSERT_EQ(6u, pieces.size());  // the long line comes in two pieces
+    std::vector<std::string_view> pieces = Pieces(text);
+    ASSERT_EQ(7u, pieces.size());  // with the empty line, and the long line in two pieces
     PeriodFileWriter writer;
     for (size_t k = 0; k < pieces.size(); ++k) {
         if (k == 2) writer.Add(9, 9, "new");
-        if (k != 3) writer.AddAsWritten(pieces[k]);
+        if (k != 3 && k != 4) writer.AddAsWritten(pieces[k]);
     }
     EXPECT_EQ("1\t2\ta\r\n3\t4\tb\r\n9\t9\tnew\r\n5\t6\tc\r\n" + std::string(1023, 'x') + "\r\n" +
                   std::string(7, 'x'),
@@ -229,10 +227,9 @@ TEST(PeriodFileWriter, CopiesPiecesAsLinesJoinedByCrLf) {
 // The piece found, as an offset into the text (the same piece, not only the same bytes), or -1:
 // by the search, or as the search must find it, viewing every piece in turn.
 long Found(std::string_view text, const char* id, bool search = true) {
-    std::string_view piece, found;
+    std::string_view found;
     if (search) return FindLastPieceWithId(text, id, &found) ? found.data() - text.data() : -1;
-    for (std::string_view rest = text; !rest.empty();) {
-        rest.remove_prefix(CutPiece(rest, &piece));
+    for (std::string_view piece : Pieces(text)) {
         if (!piece.empty() && MatchesId(ViewPeriodPiece(piece).id, id)) found = piece;
     }
     return found.data() ? found.data() - text.data() : -1;

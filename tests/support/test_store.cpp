@@ -5,11 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "common/file_helpers.h"
-#include "common/host_files.h"
 #include "provider/module_hooks.h"
 #include "common/platform.h"
-#include "common/registry_writer.h"
 #include "common/host_platform.h"
 
 namespace cv {
@@ -26,10 +23,6 @@ TempFolder::TempFolder() {
     }
 }
 
-TempFolder::~TempFolder() {
-    DeleteFolderTree(path_.c_str(), nullptr);
-}
-
 TestRegistry::TestRegistry() {
     // Natively this is where the registry lives; the Windows build ignores the variable.
     std::string file = folder_.Join("registry.reg");
@@ -44,25 +37,6 @@ TestRegistry::~TestRegistry() {
     SetProcessEnvironment("CVAICP_REGISTRY", nullptr);
 }
 
-void TestRegistry::SetString(Hive hive, const char* key, const char* name, const std::string& s) {
-    written_.emplace_back(hive, key, name);
-    SetRegistryString(hive, key, name, s);
-}
-
-void TestRegistry::SetDword(Hive hive, const char* key, const char* name, uint32_t value) {
-    written_.emplace_back(hive, key, name);
-    SetRegistryDword(hive, key, name, value);
-}
-
-void TestRegistry::SetBinary(Hive hive, const char* key, const char* name, const std::string& b) {
-    written_.emplace_back(hive, key, name);
-    SetRegistryBinary(hive, key, name, b.data(), b.size());
-}
-
-void TestRegistry::Delete(Hive hive, const char* key, const char* name) {
-    DeleteRegistryValue(hive, key, name);
-}
-
 void TestRegistry::SetWaits(uint32_t seconds) {
     for (const char* name :
          {"Write Wait Timeout", "Read Wait Timeout", "UnBlock Timeout", "Apply Timeout"}) {
@@ -74,15 +48,6 @@ TestStore::TestStore() {
     registry_.SetString(Hive::kLocalMachine, kStoreKey, "Mail Root", folder_.path());
     registry_.Delete(Hive::kLocalMachine, kStoreKey, "Data Directory");
     OnProcessAttach();
-}
-
-TestStore::~TestStore() {
-    OnProcessDetach();
-}
-
-std::string TestStore::CalendarFolder(const std::string& postoffice,
-                                      const std::string& mailbox) const {
-    return root() + "\\" + postoffice + "\\MAILROOT\\" + mailbox + "\\Calendar";
 }
 
 std::string TestStore::CreateMailbox(const std::string& postoffice, const std::string& mailbox) {
@@ -109,24 +74,6 @@ std::string ProviderLibraryPath() {
 
 std::string SiblingExecutable(const std::string& name) {
     return SiblingFile(name + ExecutableSuffix());
-}
-
-bool ReadFileBytes(const std::string& path, std::string* bytes) {
-    return ReadWholeFile(path.c_str(), bytes);
-}
-
-std::string ReadFileOrEmpty(const std::string& path) {
-    std::string bytes;
-    ReadWholeFile(path.c_str(), &bytes);
-    return bytes;
-}
-
-bool WriteFileBytes(const std::string& path, const std::string& bytes) {
-    return WriteWholeFile(path.c_str(), bytes);
-}
-
-bool PathExists(const std::string& path) {
-    return FileExists(path.c_str()) != 0;
 }
 
 uint16_t StartAdminService(ChildProcess* service, const std::string& config,

@@ -1,26 +1,19 @@
 // A host of the library for the tests and benchmarks that run it in several processes: loads the
-// provider as the mail server does and changes appointments of its own, logging each call so that
-// a test can tell afterwards exactly what the store must hold.
+// provider as the mail server does and changes appointments of its own, logging each call.
 //
-//   writer_driver [--registry FILE] [--after FILE] LIBRARY POSTOFFICE MAILBOX LOG SCRIPT PREFIX
-//                 COUNT SEED PERIOD...
+//   writer_driver [--registry FILE.reg] [--after FILE] LIBRARY POSTOFFICE MAILBOX LOG|- SCRIPT
+//                 PREFIX COUNT SEED PERIOD...
 //
-// --registry imports a ".reg" file of settings; --after waits (a minute at most) until FILE
-// exists, so that processes that start at different speeds write at one time.
+// --after waits (a minute at most) until FILE exists, so that processes that start at different
+// speeds write at one time. Appointment i is PREFIX-i, in PERIOD number i modulo their count.
+// SCRIPT "add" adds COUNT appointments; "cycle" adds COUNT, edits each once (its times move by
+// 1000 s) and removes every third one, interleaved: add i, edit i-1, remove i-2 when 3 divides it;
+// "churn" makes COUNT calls chosen at random from SEED (add a new one, edit or remove an old one).
 //
-// Appointment i is PREFIX-i, in PERIOD number i modulo their count. Scripts:
-//   add    adds COUNT appointments.
-//   cycle  adds COUNT appointments, edits each once (its times move by 1000 seconds) and removes
-//          every third one, interleaved: add i, edit i-1, remove i-2 when 3 divides it.
-//   churn  COUNT calls chosen at random from SEED: add a new appointment, or edit or remove one
-//          it added before. Meant to be killed part-way.
-//
-// The log ("-" for none) gets one line per call: "add|edit|remove PERIOD ID START FINISH", written
-// before the call, then " RESULT" and the line break once the call has returned, each in one
-// write. A line without its result is the call that was under way when the process died.
-//
-// Exit codes: 0 when every call returned 1; 1 when some did not; 2 on bad arguments; 3 when the
-// library or the log cannot be opened.
+// Each call is logged as "add|edit|remove PERIOD ID START FINISH" before it is made, then " RESULT"
+// and the line break, each in one write: a line without its result is the call that was under way
+// when the process was killed. Exit codes: 0 when every call returned 1; 1 when some did not; 2 on
+// bad arguments; 3 when the library or the log cannot be opened.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -111,9 +104,7 @@ int main(int argc, char** argv) {
         args.erase(args.begin(), args.begin() + 2);
     }
     if (args.size() < 9 || (args[4] != "add" && args[4] != "cycle" && args[4] != "churn")) {
-        std::fprintf(stderr,
-                     "usage: writer_driver [--registry FILE] [--after FILE] LIBRARY POSTOFFICE "
-                     "MAILBOX LOG|- add|cycle|churn PREFIX COUNT SEED PERIOD...\n");
+        std::fprintf(stderr, "usage: see the top of writer_driver.cpp\n");
         return 2;
     }
     cv::DynamicLibrary library;
