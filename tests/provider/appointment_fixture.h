@@ -1,13 +1,11 @@
-// A store with one mailbox (example\anna) and short blocking-file waits.
+// A store with one mailbox (example\anna) and blocking-file waits of 0.
 #pragma once
 
-#include <cstring>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "common/platform.h"
-#include "include/cvaicp.h"
 #include "tests/support/records.h"
 #include "tests/support/test_store.h"
 
@@ -22,12 +20,10 @@ class AppointmentTest : public ::testing::Test {
     std::string PathOf(const std::string& name) const { return calendar_ + "\\" + name; }
     std::string Contents(const std::string& name) const { return ReadFileOrEmpty(PathOf(name)); }
     bool Exists(const std::string& name) const { return PathExists(PathOf(name)); }
+    void MakeCalendar() { MakeDirectory(calendar_.c_str()); }
     void Put(const std::string& name, const std::string& bytes) {
         MakeCalendar();
         ASSERT_TRUE(WriteFileBytes(PathOf(name), bytes));
-    }
-    void MakeCalendar() {
-        if (!PathExists(calendar_)) MakeDirectory(calendar_.c_str());
     }
 
     TestStore store_;

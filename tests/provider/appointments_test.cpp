@@ -1,16 +1,19 @@
 // Adding, removing, editing and reading appointments: the bytes on disk and the results, also in
-// a Calendar folder whose files another tool wrote under other letter cases.
+// a Calendar folder whose files another tool wrote under other letter cases; and the mail root
+// that the module reads when it is loaded.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <map>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "include/cvaicp.h"
+#include "provider/module_hooks.h"
+#include "store/store_state.h"
 #include "tests/provider/appointment_fixture.h"
 
 namespace cv {
@@ -33,6 +36,8 @@ struct Change {
     const char* after;
     bool marked;
 };
+
+const std::string kMarker = "This file has been written to denote configuration change\r\n";
 
 const Change kChanges[] = {
     {nullptr, 'a', "abc", 1236938400, 1236942000, 1, "1236938400\t1236942000\tabc", true},
@@ -68,8 +73,7 @@ TEST_F(AppointmentsTest, ChangesRewriteThePeriodFile) {
         EXPECT_EQ(c.after ? c.after : "", Contents("Y09M03D15.CAL"));
         EXPECT_EQ(c.before != nullptr, Exists("Y09M03D15.BAK"));
         EXPECT_EQ(c.before ? c.before : "", Contents("Y09M03D15.BAK"));
-        EXPECT_EQ(c.marked ? "This file has been written to denote configuration change\r\n" : "",
-                  Contents("_CHANGE.DTY"));
+        EXPECT_EQ(c.marked ? kMarker : "", Contents("_CHANGE.DTY"));
         for (const char* left : {"Y09M03D15.TMP", "Y09M03D15.BLK", "Y09M04.CAL"}) {
             EXPECT_FALSE(Exists(left)) << left;
         }
@@ -119,78 +123,90 @@ TEST_F(AppointmentsTest, ThreadsAddingToOnePeriodLoseNoLine) {
     // Real waits: with waits of 0 a writer that waits a second takes the period over from one
     // that is merely slow, as it would from a dead one.
     store_.registry().SetWaits(80);
-    constexpr int kThreads = 4, kEach = 15;
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
+    for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&, t] {
-            for (int i = 0; i < kEach; ++i) {
-                AppointmentRequest request =
-                    MakeRequest("t" + std::to_string(t) + "-" + std::to_string(i), i, i + 1);
-                if (AppointmentAdd(&request) != 1) ++failures;
+            for (int i = 0; i < 15; ++i) {
+                AppointmentRequest request = MakeRequest(std::to_string(t * 100 + i), i, i + 1);
+                failures += AppointmentAdd(&request) != 1;
             }
         });
     }
     for (auto& t : threads) t.join();
     EXPECT_EQ(0, failures);
     std::string content = Contents("Y09M03D15.CAL") + "\r\n";
-    for (int t = 0; t < kThreads; ++t) {
-        for (int i = 0; i < kEach; ++i) {
-            std::string id = "t" + std::to_string(t) + "-" + std::to_string(i);
-            EXPECT_NE(std::string::npos, content.find("\t" + id + "\r\n")) << id;
-        }
+    for (int id = 0; id < 400; ++id) {
+        if (id % 100 >= 15) continue;
+        EXPECT_NE(std::string::npos, content.find("\t" + std::to_string(id) + "\r\n")) << id;
     }
-    EXPECT_EQ(kThreads * kEach, std::count(content.begin(), content.end(), '\n'));
+    EXPECT_EQ(60, std::count(content.begin(), content.end(), '\n'));
 }
 
 // The provider works on files of another case as on its own, and never makes a second file
-// beside one.
+// beside one; the last removal deletes the period file under whatever case it is held.
 TEST_F(AppointmentsTest, EveryKindOfStoreFileIsFoundUnderAnotherCase) {
-    // Every entry of the Calendar folder by its upper-case name: how many there are of each.
+    // Every entry of the Calendar folder by its upper-case name, sorted.
     auto entries = [this] {
-        std::map<std::string, int> names;
+        std::vector<std::string> names;
         DirectorySearch search;
         FindData entry;
         for (bool found = search.First(PathOf("*").c_str(), &entry); found;
              found = search.Next(&entry)) {
             for (char& c : entry.name) c = static_cast<char>(std::toupper(c));
-            if (entry.name != "." && entry.name != "..") ++names[entry.name];
+            if (entry.name != "." && entry.name != "..") names.push_back(entry.name);
         }
+        std::sort(names.begin(), names.end());
         return names;
     };
-    Put("y09m03d15.cal", "1\t2\ta");
-    Put("y09m03d15.bak", "old");
-    Put("y09m03d15.tmp", "left by a crash");
-    Put("y09m03d15.blk", "");  // a writer that died: broken after the (zero) wait
-    Put("_change.dty", "x");
-    Put("A", "Subject: one\r\n\r\nbody");
-
-    AppointmentRequest get = MakeRequest("a", 0, 0);
-    EXPECT_EQ(1, AppointmentGet(&get));
-    EXPECT_EQ(2, get.FinishTime);
-    AppointmentRequest b = MakeRequest("b", 3, 4);
+    // The blocking file is a dead writer's, broken after the (zero) wait; a removal leaves the
+    // marker holding its one line whatever it held before.
+    const std::pair<const char*, std::string> files[] = {
+        {"y09m03d15.cal", "1\t2\ta"},   {"y09m03d15.bak", "old"},
+        {"y09m03d15.tmp", "crash"},     {"y09m03d15.blk", ""},
+        {"_change.dty", kMarker + "x"}, {"A", "Subject: one\r\n\r\nbody"}};
+    for (const auto& file : files) Put(file.first, file.second);
+    AppointmentRequest a = MakeRequest("a", 0, 0), b = MakeRequest("b", 3, 4);
+    EXPECT_EQ(1, AppointmentGet(&a));
+    EXPECT_EQ(2, a.FinishTime);
     EXPECT_EQ(1, AppointmentAdd(&b));
     EXPECT_EQ("1\t2\ta\r\n3\t4\tb", Contents("Y09M03D15.CAL"));
     EXPECT_EQ("1\t2\ta", Contents("Y09M03D15.BAK"));
-
     AppointmentItemRequest item = testing::MakeItemRequest("a");
     EXPECT_EQ(1, AppointmentItemGetFirstChunk(&item));
     EXPECT_EQ("Subject: one\r\n\r\nbody", std::string(item.Data, item.DataLength));
-    item = testing::MakeItemRequest("a", "Subject: two\r\n\r\n");
+    item = testing::MakeItemRequest("a", "two");
     EXPECT_EQ(1, AppointmentItemWriteFirstChunk(&item));
-    EXPECT_EQ("Subject: two\r\n\r\n", Contents("A"));
+    EXPECT_EQ("two", Contents("A"));
+    using V = std::vector<std::string>;
+    EXPECT_EQ((V{"A", "Y09M03D15.BAK", "Y09M03D15.CAL", "_CHANGE.DTY"}), entries());
+    EXPECT_EQ(1, AppointmentRemove(&a));
+    EXPECT_EQ(1, AppointmentRemove(&b));
+    EXPECT_EQ((V{"A", "Y09M03D15.BAK", "_CHANGE.DTY"}), entries());
+    EXPECT_EQ(kMarker, Contents("_CHANGE.DTY"));
+}
 
-    const std::map<std::string, int> expected{
-        {"A", 1}, {"Y09M03D15.BAK", 1}, {"Y09M03D15.CAL", 1}, {"_CHANGE.DTY", 1}};
-    EXPECT_EQ(expected, entries());
-
-    // The last removal deletes the period file, under whatever case it is held.
-    for (const char* id : {"a", "b"}) {
-        AppointmentRequest remove = MakeRequest(id, 0, 0);
-        EXPECT_EQ(1, AppointmentRemove(&remove)) << id;
+// "Mail Root" wins; without it "Data Directory" gives its Postoffices folder; without either the
+// root is empty. An empty text (its NUL alone) is a value that was read, and still wins.
+TEST(MailRootTest, ComesFromMailRootElseDataDirectory) {
+    const char* const cases[][3] = {
+        // "Mail Root", "Data Directory" (nullptr: no such value), the root
+        {"E:\\Mail", "D:\\Store", "E:\\Mail"},
+        {nullptr, "D:\\Store", "D:\\Store\\Postoffices"},
+        {nullptr, nullptr, ""},
+        {"", "D:\\Store", ""}};
+    testing::TestRegistry registry;
+    for (const auto& c : cases) {
+        for (int i = 0; i < 2; ++i) {
+            const char* name = i == 0 ? "Mail Root" : "Data Directory";
+            c[i] ? registry.SetString(Hive::kLocalMachine, kStoreKey, name, c[i])
+                 : registry.Delete(Hive::kLocalMachine, kStoreKey, name);
+        }
+        OnProcessDetach();
+        OnProcessAttach();
+        EXPECT_STREQ(c[2], MailRoot());
     }
-    EXPECT_EQ(0u, entries().count("Y09M03D15.CAL"));
-    EXPECT_EQ(1, entries()["_CHANGE.DTY"]);
+    OnProcessDetach();
 }
 
 }  // namespace

@@ -18,14 +18,20 @@ void SetField(char (&field)[N], const std::string& text) {
     std::memcpy(field, text.data(), std::min(text.size(), N - 1));
 }
 
+template <typename Record>
+Record Zeroed(const std::string& mailbox, const std::string& postoffice) {
+    Record record;
+    std::memset(&record, 0, sizeof record);
+    SetField(record.Postoffice, postoffice);
+    SetField(record.Mailbox, mailbox);
+    return record;
+}
+
 inline AppointmentRequest MakeRequest(const std::string& id, int32_t start = 100,
                                       int32_t finish = 200, const std::string& period = "Y09M03D15",
                                       const std::string& mailbox = "anna",
                                       const std::string& postoffice = "example") {
-    AppointmentRequest request;
-    std::memset(&request, 0, sizeof request);
-    SetField(request.Postoffice, postoffice);
-    SetField(request.Mailbox, mailbox);
+    auto request = Zeroed<AppointmentRequest>(mailbox, postoffice);
     SetField(request.PeriodName, period);
     SetField(request.ItemId, id);
     request.StartTime = start;
@@ -37,24 +43,17 @@ inline AppointmentRequest MakeRequest(const std::string& id, int32_t start = 100
 inline AppointmentItemRequest MakeItemRequest(const std::string& name, const std::string& data = "",
                                               const std::string& mailbox = "anna",
                                               const std::string& postoffice = "example") {
-    AppointmentItemRequest request;
-    std::memset(&request, 0, sizeof request);
-    SetField(request.Postoffice, postoffice);
-    SetField(request.Mailbox, mailbox);
+    auto request = Zeroed<AppointmentItemRequest>(mailbox, postoffice);
     SetField(request.ItemFileName, name);
-    size_t size = std::min(data.size(), sizeof request.Data);
-    std::memcpy(request.Data, data.data(), size);
-    request.DataLength = static_cast<int32_t>(size);
+    request.DataLength = static_cast<int32_t>(std::min(data.size(), sizeof request.Data));
+    std::memcpy(request.Data, data.data(), static_cast<size_t>(request.DataLength));
     return request;
 }
 
 inline FreeBusyRequest MakeFreeBusyRequest(const std::string& prefix,
                                            const std::string& mailbox = "anna",
                                            const std::string& postoffice = "example") {
-    FreeBusyRequest request;
-    std::memset(&request, 0, sizeof request);
-    SetField(request.Postoffice, postoffice);
-    SetField(request.Mailbox, mailbox);
+    auto request = Zeroed<FreeBusyRequest>(mailbox, postoffice);
     SetField(request.NamePrefix, prefix);
     return request;
 }
@@ -63,12 +62,9 @@ inline ListContext MakeListContext(int32_t range_start, int32_t range_end,
                                    const std::string& stylesheet = "",
                                    const std::string& mailbox = "anna",
                                    const std::string& postoffice = "example") {
-    ListContext context;
-    std::memset(&context, 0, sizeof context);
+    auto context = Zeroed<ListContext>(mailbox, postoffice);
     context.RangeStart = range_start;
     context.RangeEnd = range_end;
-    SetField(context.Postoffice, postoffice);
-    SetField(context.Mailbox, mailbox);
     SetField(context.Stylesheet, stylesheet);
     return context;
 }

@@ -5,34 +5,22 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "common/file_helpers.h"
-#include "common/host_files.h"
 #include "provider/module_hooks.h"
 #include "common/platform.h"
-#include "common/registry_writer.h"
 #include "common/host_platform.h"
 
 namespace cv {
 namespace testing {
-namespace {
-
-std::atomic<unsigned> g_folder_counter{0};
-
-}  // namespace
 
 TempFolder::TempFolder() {
+    static std::atomic<unsigned> counter{0};
     for (;;) {
         char name[128];
-        std::snprintf(name, sizeof name, "cvaicp-test-%u-%u-%llu", CurrentProcessId(),
-                      g_folder_counter++,
+        std::snprintf(name, sizeof name, "cvaicp-test-%u-%u-%llu", CurrentProcessId(), counter++,
                       static_cast<unsigned long long>(CurrentFileTime() % 100000));
         path_ = TemporaryFolder() + "\\" + name;
         if (MakeDirectory(path_.c_str())) return;
     }
-}
-
-TempFolder::~TempFolder() {
-    DeleteFolderTree(path_.c_str(), nullptr);
 }
 
 TestRegistry::TestRegistry() {
@@ -43,27 +31,10 @@ TestRegistry::TestRegistry() {
 }
 
 TestRegistry::~TestRegistry() {
-    for (const Entry& e : written_) DeleteRegistryValue(e.hive, e.key.c_str(), e.name.c_str());
+    for (const auto& e : written_) {
+        DeleteRegistryValue(std::get<0>(e), std::get<1>(e).c_str(), std::get<2>(e).c_str());
+    }
     SetProcessEnvironment("CVAICP_REGISTRY", nullptr);
-}
-
-void TestRegistry::SetString(Hive hive, const char* key, const char* name, const std::string& s) {
-    written_.push_back(Entry{hive, key, name});
-    SetRegistryString(hive, key, name, s);
-}
-
-void TestRegistry::SetDword(Hive hive, const char* key, const char* name, uint32_t value) {
-    written_.push_back(Entry{hive, key, name});
-    SetRegistryDword(hive, key, name, value);
-}
-
-void TestRegistry::SetBinary(Hive hive, const char* key, const char* name, const std::string& b) {
-    written_.push_back(Entry{hive, key, name});
-    SetRegistryBinary(hive, key, name, b.data(), b.size());
-}
-
-void TestRegistry::Delete(Hive hive, const char* key, const char* name) {
-    DeleteRegistryValue(hive, key, name);
 }
 
 void TestRegistry::SetWaits(uint32_t seconds) {
@@ -79,20 +50,6 @@ TestStore::TestStore() {
     OnProcessAttach();
 }
 
-TestStore::~TestStore() {
-    OnProcessDetach();
-}
-
-void TestStore::Reattach() {
-    OnProcessDetach();
-    OnProcessAttach();
-}
-
-std::string TestStore::CalendarFolder(const std::string& postoffice,
-                                      const std::string& mailbox) const {
-    return root() + "\\" + postoffice + "\\MAILROOT\\" + mailbox + "\\Calendar";
-}
-
 std::string TestStore::CreateMailbox(const std::string& postoffice, const std::string& mailbox) {
     std::string path = root();
     for (const std::string& folder : {postoffice, std::string("MAILROOT"), mailbox}) {
@@ -101,17 +58,11 @@ std::string TestStore::CreateMailbox(const std::string& postoffice, const std::s
     return CalendarFolder(postoffice, mailbox);
 }
 
-namespace {
-
 // A file in the folder of the running executable.
-std::string SiblingFile(const std::string& name) {
+static std::string SiblingFile(const std::string& name) {
     std::string self = ExecutablePath();
-    std::string::size_type slash = self.find_last_of("\\/");
-    if (slash == std::string::npos) return name;
-    return self.substr(0, slash + 1) + name;
+    return self.substr(0, self.find_last_of("\\/") + 1) + name;
 }
-
-}  // namespace
 
 std::string ProviderLibraryPath() {
 #if defined(CVAICP_LIBRARY)
@@ -123,24 +74,6 @@ std::string ProviderLibraryPath() {
 
 std::string SiblingExecutable(const std::string& name) {
     return SiblingFile(name + ExecutableSuffix());
-}
-
-bool ReadFileBytes(const std::string& path, std::string* bytes) {
-    return ReadWholeFile(path.c_str(), bytes);
-}
-
-std::string ReadFileOrEmpty(const std::string& path) {
-    std::string bytes;
-    ReadWholeFile(path.c_str(), &bytes);
-    return bytes;
-}
-
-bool WriteFileBytes(const std::string& path, const std::string& bytes) {
-    return WriteWholeFile(path.c_str(), bytes);
-}
-
-bool PathExists(const std::string& path) {
-    return FileExists(path.c_str()) != 0;
 }
 
 uint16_t StartAdminService(ChildProcess* service, const std::string& config,

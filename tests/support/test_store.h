@@ -4,11 +4,16 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "common/platform.h"
+#include "common/file_helpers.h"
+#include "common/host_files.h"
 #include "common/host_platform.h"
+#include "common/platform.h"
 #include "common/registry.h"
+#include "common/registry_writer.h"
+#include "provider/module_hooks.h"
 
 namespace cv {
 namespace testing {
@@ -17,7 +22,7 @@ namespace testing {
 class TempFolder {
   public:
     TempFolder();
-    ~TempFolder();
+    ~TempFolder() { DeleteFolderTree(path_.c_str(), nullptr); }
     const std::string& path() const { return path_; }
     std::string Join(const std::string& name) const { return path_ + "\\" + name; }
 
@@ -32,37 +37,41 @@ class TestRegistry {
   public:
     TestRegistry();
     ~TestRegistry();
-    void SetString(Hive hive, const char* key, const char* name, const std::string& value);
-    void SetDword(Hive hive, const char* key, const char* name, uint32_t value);
-    void SetBinary(Hive hive, const char* key, const char* name, const std::string& bytes);
-    void Delete(Hive hive, const char* key, const char* name);
-
-    // The four waits of the blocking files, all at once.
-    void SetWaits(uint32_t seconds);
+    void SetString(Hive hive, const char* key, const char* name, const std::string& value) {
+        written_.emplace_back(hive, key, name);
+        SetRegistryString(hive, key, name, value);
+    }
+    void SetDword(Hive hive, const char* key, const char* name, uint32_t value) {
+        written_.emplace_back(hive, key, name);
+        SetRegistryDword(hive, key, name, value);
+    }
+    void SetBinary(Hive hive, const char* key, const char* name, const std::string& bytes) {
+        written_.emplace_back(hive, key, name);
+        SetRegistryBinary(hive, key, name, bytes.data(), bytes.size());
+    }
+    void Delete(Hive hive, const char* key, const char* name) {
+        DeleteRegistryValue(hive, key, name);
+    }
+    void SetWaits(uint32_t seconds);  // the four waits of the blocking files
 
   private:
     TempFolder folder_;
-    struct Entry {
-        Hive hive;
-        std::string key;
-        std::string name;
-    };
-    std::vector<Entry> written_;
+    std::vector<std::tuple<Hive, std::string, std::string>> written_;
 };
 
 // A mail root in a fresh folder, configured as "Mail Root", with the module attached to it.
 class TestStore {
   public:
     TestStore();
-    ~TestStore();
+    ~TestStore() { OnProcessDetach(); }
     TestRegistry& registry() { return registry_; }
     const std::string& root() const { return folder_.path(); }
     // Makes <root>\<postoffice>\MAILROOT\<mailbox> (the Calendar folder below it is left to the
     // provider) and returns the Calendar folder's path.
     std::string CreateMailbox(const std::string& postoffice, const std::string& mailbox);
-    std::string CalendarFolder(const std::string& postoffice, const std::string& mailbox) const;
-    // Re-reads the configuration as a new load of the library would.
-    void Reattach();
+    std::string CalendarFolder(const std::string& postoffice, const std::string& mailbox) const {
+        return root() + "\\" + postoffice + "\\MAILROOT\\" + mailbox + "\\Calendar";
+    }
 
   private:
     TestRegistry registry_;
@@ -75,10 +84,20 @@ std::string ProviderLibraryPath();
 std::string SiblingExecutable(const std::string& name);
 
 // Whole-file helpers (binary).
-bool ReadFileBytes(const std::string& path, std::string* bytes);
-std::string ReadFileOrEmpty(const std::string& path);
-bool WriteFileBytes(const std::string& path, const std::string& bytes);
-bool PathExists(const std::string& path);
+inline bool ReadFileBytes(const std::string& path, std::string* bytes) {
+    return ReadWholeFile(path.c_str(), bytes);
+}
+inline std::string ReadFileOrEmpty(const std::string& path) {
+    std::string bytes;
+    ReadWholeFile(path.c_str(), &bytes);
+    return bytes;
+}
+inline bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+    return WriteWholeFile(path.c_str(), bytes);
+}
+inline bool PathExists(const std::string& path) {
+    return FileExists(path.c_str()) != 0;
+}
 
 // Starts the cvadmind beside the tests with a configuration file, listening on a free loopback
 // port that it writes to `port_file`. The port, or 0 when the service did not come up.
