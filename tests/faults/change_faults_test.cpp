@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/host_files.h"
@@ -35,43 +36,30 @@ const std::string kOld = "Subject: planning\r\n\r\nThe old body, which must not 
 const std::string kNew = "Subject: planning, moved\r\n\r\nThe new body.\r\n";
 const std::string kMore = "A further chunk.\r\n";
 
-// What a change finds and leaves: the period's appointments and the item's body.
-struct Stored {
-    Lines period;
-    std::string item = "";
-    bool operator==(const Stored& other) const {
-        return period == other.period && item == other.item;
-    }
-};
+// The period's appointments as the library reads them back, in file order, each as
+// "start finish id"; and the item's body as it reads it back (empty when missing).
+using Stored = std::pair<Lines, std::string>;
 
-// The appointments of a period as the library reads them back, in file order, each as
-// "start finish id"; and an item's body as it reads it back (empty when missing).
-std::vector<std::string> StoredAppointments(const char* period) {
-    std::vector<std::string> lines;
-    AppointmentRequest request = MakeRequest("", 0, 0, period);
+Lines StoredAppointments() {
+    Lines lines;
+    AppointmentRequest request = MakeRequest("", 0, 0, kPeriod);
     for (int32_t found = AppointmentFindFirst(&request); found;
          found = AppointmentFindNext(&request)) {
-        char line[160];
-        std::snprintf(line, sizeof line, "%d %d %s", request.StartTime, request.FinishTime,
-                      request.ItemId);
-        lines.push_back(line);
+        lines.push_back(std::to_string(request.StartTime) + " " +
+                        std::to_string(request.FinishTime) + " " + request.ItemId);
         request.ItemId[0] = '\0';  // the walk filters on the id left in the record
     }
     return lines;
 }
 
-std::string StoredItem(const char* name) {
-    AppointmentItemRequest request = MakeItemRequest(name);
+Stored ReadBack() {
+    AppointmentItemRequest request = MakeItemRequest(kItem);
     std::string body;
     for (int32_t more = AppointmentItemGetFirstChunk(&request); more;
          more = AppointmentItemGetNextChunk(&request)) {
         body.append(request.Data, static_cast<size_t>(request.DataLength));
     }
-    return body;
-}
-
-Stored ReadBack() {
-    return {StoredAppointments(kPeriod), StoredItem(kItem)};
+    return {StoredAppointments(), body};
 }
 
 int32_t Add(const char* id, int32_t start, int32_t finish) {
@@ -79,9 +67,15 @@ int32_t Add(const char* id, int32_t start, int32_t finish) {
     return AppointmentAdd(&request);
 }
 
-int32_t WriteFirst(const std::string& data) {
+int32_t WriteChunk(const std::string& data, bool first) {
     AppointmentItemRequest request = MakeItemRequest(kItem, data);
-    return AppointmentItemWriteFirstChunk(&request);
+    return first ? AppointmentItemWriteFirstChunk(&request)
+                 : AppointmentItemWriteNextChunk(&request);
+}
+
+int32_t Remove(const char* id) {
+    AppointmentRequest request = MakeRequest(id, 0, 0);
+    return AppointmentRemove(&request);
 }
 
 // The changes swept (the records' texts are short enough to allocate nothing themselves).
@@ -93,23 +87,6 @@ int32_t EditSecond() {
     AppointmentRequest new_request = MakeRequest("changed", 350, 450);
     return AppointmentEdit(&old_request, &new_request);
 }
-int32_t Remove(const char* id) {
-    AppointmentRequest request = MakeRequest(id, 0, 0);
-    return AppointmentRemove(&request);
-}
-int32_t RemoveSecond() {
-    return Remove("second");
-}
-int32_t RemoveOnly() {
-    return Remove("only");
-}
-int32_t WriteNew() {
-    return WriteFirst(kNew);
-}
-int32_t WriteMore() {
-    AppointmentItemRequest request = MakeItemRequest(kItem, kMore);
-    return AppointmentItemWriteNextChunk(&request);
-}
 
 struct ChangeCase {
     const char* name;
@@ -119,8 +96,7 @@ struct ChangeCase {
     std::function<int32_t()> change;
     Stored before;
     Stored after;
-    bool answers_done =
-        false;  // an item write: it answers 1 whatever happens (and allocates nothing)
+    bool answers_done = false;  // an item write: it answers 1 whatever happens
 };
 
 class ChangeFaultsTest : public ::testing::Test {
@@ -135,12 +111,8 @@ class ChangeFaultsTest : public ::testing::Test {
         DeleteFolderTree(calendar_.c_str(), nullptr);
         if (!c.folder) return;
         ASSERT_TRUE(MakeDirectory(calendar_.c_str()));
-        if (c.period != nullptr) {
-            ASSERT_TRUE(testing::WriteFileBytes(PathOf(std::string(kPeriod) + ".CAL"), c.period));
-        }
-        if (c.item != nullptr) {
-            ASSERT_TRUE(testing::WriteFileBytes(PathOf(kItem), c.item));
-        }
+        if (c.period) ASSERT_TRUE(testing::WriteFileBytes(PathOf(kPeriod) + ".CAL", c.period));
+        if (c.item) ASSERT_TRUE(testing::WriteFileBytes(PathOf(kItem), c.item));
     }
 
     long Sweep(const ChangeCase& c, FaultKind kind) {
@@ -148,17 +120,18 @@ class ChangeFaultsTest : public ::testing::Test {
         EXPECT_TRUE(c.before == ReadBack()) << "the setup is not as described";
         return testing::SweepFaults(
             [&] { Fresh(c); }, c.change,
-            [&](const testing::FaultPoint&, int32_t result) {
+            [&](int32_t result) {
                 // A hiccup is retried and gets over: no blocking file may stay behind, or every
                 // writer of the period would wait "Write Wait Timeout" seconds for nothing.
                 if (kind != FaultKind::kFromThenOn) {
-                    EXPECT_FALSE(testing::PathExists(PathOf(std::string(kPeriod) + ".BLK")));
+                    EXPECT_FALSE(testing::PathExists(PathOf(kPeriod) + ".BLK"));
                 }
                 Stored stored = ReadBack();
                 if (c.answers_done) {
                     EXPECT_EQ(1, result);
                     EXPECT_TRUE(stored == c.before || stored == c.after)
-                        << "the item is neither the old nor the new one: \"" << stored.item << "\"";
+                        << "the item is neither the old nor the new one: \"" << stored.second
+                        << "\"";
                 } else if (result == 1) {
                     EXPECT_TRUE(stored == c.after) << "reported done, but the change is not whole";
                 } else {
@@ -166,10 +139,10 @@ class ChangeFaultsTest : public ::testing::Test {
                 }
                 // Nothing is wedged: the next writers get in and what they write is kept.
                 EXPECT_EQ(1, Add("next", 900, 950));
-                stored.period.push_back("900 950 next");
-                EXPECT_EQ(stored.period, StoredAppointments(kPeriod));
-                EXPECT_EQ(1, WriteFirst("written again"));
-                EXPECT_EQ("written again", StoredItem(kItem));
+                stored.first.push_back("900 950 next");
+                EXPECT_EQ(stored.first, StoredAppointments());
+                EXPECT_EQ(1, WriteChunk("written again", true));
+                EXPECT_EQ("written again", ReadBack().second);
             },
             kind);
     }
@@ -181,33 +154,33 @@ class ChangeFaultsTest : public ::testing::Test {
 TEST_F(ChangeFaultsTest, EveryChangeIsWholeOrNone) {
     Lines lines = kThree;
     lines.push_back("700 800 added");
-    const Stored none = {}, three = {kThree}, added = {lines}, only = {{"100 200 only"}};
-    const Stored added_alone = {{"700 800 added"}};
-    const Stored edited = {{"100 200 first", "350 450 changed", "500 600 third"}};
-    const Stored removed = {{"100 200 first", "500 600 third"}};
+    const Stored none, three = {kThree, ""}, added = {lines, ""}, only = {{"100 200 only"}, ""};
+    const Stored added_alone = {{"700 800 added"}, ""};
+    const Stored edited = {{"100 200 first", "350 450 changed", "500 600 third"}, ""};
+    const Stored removed = {{"100 200 first", "500 600 third"}, ""};
     const Stored old_item = {{}, kOld}, new_item = {{}, kNew}, longer_item = {{}, kOld + kMore};
+    auto write_new = [] { return WriteChunk(kNew, true); };
     const ChangeCase cases[] = {
         {"add to an existing period", true, kThreeLines, nullptr, AddOne, three, added},
         // A new period, with the Calendar folder there and with the folder still to be made.
         {"add starting a new period", true, nullptr, nullptr, AddOne, none, added_alone},
         {"add starting the folder", false, nullptr, nullptr, AddOne, none, added_alone},
         {"edit", true, kThreeLines, nullptr, EditSecond, three, edited},
-        {"remove", true, kThreeLines, nullptr, RemoveSecond, three, removed},
+        {"remove", true, kThreeLines, nullptr, [] { return Remove("second"); }, three, removed},
         // The last appointment of a period takes the period file with it.
-        {"remove the last appointment", true, "100\t200\tonly", nullptr, RemoveOnly, only, none},
-        {"item first chunk over a body", true, nullptr, kOld.c_str(), WriteNew, old_item, new_item,
+        {"remove the last appointment", true, "100\t200\tonly", nullptr,
+         [] { return Remove("only"); }, only, none},
+        {"item first chunk over a body", true, nullptr, kOld.c_str(), write_new, old_item, new_item,
          true},
-        {"item first chunk of a new item", true, nullptr, nullptr, WriteNew, none, new_item, true},
-        {"item next chunk", true, nullptr, kOld.c_str(), WriteMore, old_item, longer_item, true},
+        {"item first chunk of a new item", true, nullptr, nullptr, write_new, none, new_item, true},
+        {"item next chunk", true, nullptr, kOld.c_str(), [] { return WriteChunk(kMore, false); },
+         old_item, longer_item, true},
     };
     for (const ChangeCase& c : cases) {
         SCOPED_TRACE(c.name);
-        long points[3] = {0, 0, 0};
-        for (FaultKind kind : {FaultKind::kOnce, FaultKind::kFromThenOn, FaultKind::kAllocation}) {
-            if (kind != FaultKind::kAllocation || !c.answers_done) {
-                points[static_cast<int>(kind)] = Sweep(c, kind);
-            }
-        }
+        // An item write allocates nothing.
+        long points[3] = {Sweep(c, FaultKind::kOnce), Sweep(c, FaultKind::kFromThenOn),
+                          c.answers_done ? 0 : Sweep(c, FaultKind::kAllocation)};
         std::printf("[ faults   ] %s: %ld fault points once, %ld from then on, %ld allocations\n",
                     c.name, points[0], points[1], points[2]);
     }

@@ -38,11 +38,6 @@ const AppointmentItemRequest kSecondItem = MakeItemRequest("second");
 const FreeBusyRequest kMonth = MakeFreeBusyRequest("Y09M03");
 const ListContext kListing = MakeListContext(kNoon - 6 * 3600, kNoon + 6 * 3600, kDescendingIds);
 
-int32_t Get() {
-    AppointmentRequest request = kSecond;
-    return AppointmentGet(&request);
-}
-
 // A whole walk: the number of appointments it handed out.
 int32_t Walk() {
     AppointmentRequest request = kAny;
@@ -55,25 +50,7 @@ int32_t Walk() {
     return count;
 }
 
-int32_t ReadItem() {
-    AppointmentItemRequest request = kSecondItem;
-    return AppointmentItemGetFirstChunk(&request);
-}
-
-int32_t FreeBusy() {
-    FreeBusyRequest request = kMonth;
-    int32_t result = GetFreeBusyData(&request);
-    return result == 1 && std::strcmp(request.BusyDays, "15") == 0 ? 1 : 0;
-}
-
-// A listing sorted by a stylesheet: FindFirst alone, under the switch.
-int32_t StartList() {
-    ListContext context = kListing;
-    ListItem item{};
-    return AppointmentListItemFindFirst(&context, &item);
-}
-
-// The rest of the listing, undisturbed: the number of items it handed out in all.
+// The rest of a listing that FindFirst started, undisturbed: the number of items it handed out.
 int32_t FinishList(int32_t first) {
     ListContext context = kListing;
     ListItem item{};
@@ -83,48 +60,59 @@ int32_t FinishList(int32_t first) {
     return count;
 }
 
-int32_t Same(int32_t result) {
-    return result;
-}
-
 struct ExportCase {
     const char* name;
-    std::function<int32_t()> call;         // under the switch
-    std::function<int32_t(int32_t)> rest;  // what follows, undisturbed: the answer in all
-    bool whole_or_none;                    // the answer is all or nothing, never a part
+    std::function<int32_t()> call;  // under the switch
+    bool whole_or_none;             // the answer is all or nothing, never a part
+    std::function<int32_t(int32_t)> rest = [](int32_t result) { return result; };  // undisturbed
 };
 
-class ExportAllocationFaultsTest : public ::testing::Test {
-  protected:
-    ExportAllocationFaultsTest() : calendar_(store_.CreateMailbox("example", "anna")) {
-        store_.registry().SetWaits(0);
-        char lines[160];
-        std::snprintf(lines, sizeof lines, "%d\t%d\tfirst\r\n%d\t%d\tsecond\r\n", kNoon,
-                      kNoon + 600, kNoon + 900, kNoon + 1800);
-        EXPECT_TRUE(MakeDirectory(calendar_.c_str()));
-        EXPECT_TRUE(testing::WriteFileBytes(calendar_ + "\\" + kPeriod + ".CAL", lines));
-        for (const char* id : {"first", "second"}) {
-            EXPECT_TRUE(testing::WriteFileBytes(calendar_ + "\\" + id,
-                                                std::string("Subject: ") + id + "\r\n\r\nbody"));
-        }
+TEST(ExportAllocationFaultsTest, EveryExportAnswersAndLeavesTheStoreAsItWas) {
+    testing::TestStore store;
+    const std::string calendar = store.CreateMailbox("example", "anna");
+    const std::string period = calendar + "\\" + kPeriod + ".CAL";
+    store.registry().SetWaits(0);
+    ASSERT_TRUE(MakeDirectory(calendar.c_str()));
+    // first at noon for ten minutes, second from 12:15 to 12:30.
+    ASSERT_TRUE(testing::WriteFileBytes(
+        period, "1237118400\t1237119000\tfirst\r\n1237119300\t1237120200\tsecond\r\n"));
+    for (const std::string id : {"first", "second"}) {
+        ASSERT_TRUE(
+            testing::WriteFileBytes(calendar + "\\" + id, "Subject: " + id + "\r\n\r\nbody"));
     }
-
-    testing::TestStore store_;
-    std::string calendar_;
-};
-
-TEST_F(ExportAllocationFaultsTest, EveryExportAnswersAndLeavesTheStoreAsItWas) {
     const ExportCase cases[] = {
-        {"AppointmentGet", Get, Same, true},
+        {"AppointmentGet",
+         [] {
+             AppointmentRequest r = kSecond;
+             return AppointmentGet(&r);
+         },
+         true},
         // FindNext cannot tell a failure from the end: a walk cut short hands out fewer lines.
-        {"AppointmentFindFirst and FindNext", Walk, Same, false},
-        {"AppointmentItemGetFirstChunk", ReadItem, Same, true},
-        {"GetFreeBusyData", FreeBusy, Same, true},
-        // A listing that FindFirst starts holds every item: it is whole, or there is none.
-        {"AppointmentListItemFindFirst", StartList, FinishList, true},
-        {"SetCurrentHost", [] { return SetCurrentHost(""); }, Same, true},
+        {"AppointmentFindFirst and FindNext", Walk, false},
+        {"AppointmentItemGetFirstChunk",
+         [] {
+             AppointmentItemRequest r = kSecondItem;
+             return AppointmentItemGetFirstChunk(&r);
+         },
+         true},
+        {"GetFreeBusyData",
+         [] {
+             FreeBusyRequest r = kMonth;
+             return GetFreeBusyData(&r) == 1 && std::strcmp(r.BusyDays, "15") == 0 ? 1 : 0;
+         },
+         true},
+        // A listing (sorted by a stylesheet) that FindFirst starts holds every item: it is whole,
+        // or there is none.
+        {"AppointmentListItemFindFirst",
+         [] {
+             ListContext context = kListing;
+             ListItem item{};
+             return AppointmentListItemFindFirst(&context, &item);
+         },
+         true, FinishList},
+        {"SetCurrentHost", [] { return SetCurrentHost(""); }, true},
     };
-    const std::string period_before = testing::ReadFileOrEmpty(calendar_ + "\\" + kPeriod + ".CAL");
+    const std::string period_before = testing::ReadFileOrEmpty(period);
     long points = 0;
     for (const ExportCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -132,7 +120,7 @@ TEST_F(ExportAllocationFaultsTest, EveryExportAnswersAndLeavesTheStoreAsItWas) {
         EXPECT_NE(0, undisturbed) << "the case does not reach the export's work";
         points += testing::SweepFaults(
             [] {}, c.call,
-            [&](const testing::FaultPoint&, int32_t answer) {
+            [&](int32_t answer) {
                 const int32_t result = c.rest(answer);
                 if (c.whole_or_none) {
                     EXPECT_TRUE(result == 0 || result == undisturbed) << result << " items";
@@ -140,12 +128,12 @@ TEST_F(ExportAllocationFaultsTest, EveryExportAnswersAndLeavesTheStoreAsItWas) {
                     EXPECT_LE(result, undisturbed);
                     EXPECT_GE(result, 0);
                 }
-                EXPECT_FALSE(testing::PathExists(calendar_ + "\\" + kPeriod + ".BLK"));
+                EXPECT_FALSE(testing::PathExists(calendar + "\\" + kPeriod + ".BLK"));
                 EXPECT_EQ(undisturbed, c.rest(c.call())) << "the next call does not go through";
             },
             testing::FaultKind::kAllocation);
     }
-    EXPECT_EQ(period_before, testing::ReadFileOrEmpty(calendar_ + "\\" + kPeriod + ".CAL"));
+    EXPECT_EQ(period_before, testing::ReadFileOrEmpty(period));
     EXPECT_GT(points, 0);
     std::printf("[ faults   ] %ld allocations failed along the reading exports\n", points);
 }

@@ -2,99 +2,105 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <string>
 
-#include "tests/faults/allocation_switch.h"
-
-namespace cv {
-namespace testing {
-
-std::string FaultPoint::Describe() const {
-    char text[160];
-    if (kind == FaultKind::kAllocation) {
-        std::snprintf(text, sizeof text, "allocation %ld of %ld fails", number, total);
-    } else {
-        std::snprintf(text, sizeof text, "operation %ld of %ld (%s) fails%s", number, total,
-                      fault::OperationName(operation),
-                      kind == FaultKind::kFromThenOn ? ", and every one after it" : "");
-    }
-    return text;
-}
+#include "common/fault_injection.h"
 
 namespace {
 
-// The switch of a kind of fault: armed to fail the nth (0: only count), then disarmed.
+// The allocation switch: the executable replaces the global operator new (which the nothrow forms
+// call too) with one that counts and, when armed, throws std::bad_alloc at the nth allocation.
+std::atomic<bool> g_armed{false};
+std::atomic<long> g_count{0};
+std::atomic<long> g_fail_at{0};
+std::atomic<long> g_injected{0};
+
+bool AllocationShouldFail() {
+    if (!g_armed || ++g_count != g_fail_at) return false;
+    ++g_injected;
+    return true;
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+    if (AllocationShouldFail()) throw std::bad_alloc();
+    void* block = std::malloc(size == 0 ? 1 : size);
+    if (block == nullptr) throw std::bad_alloc();
+    return block;
+}
+void operator delete(void* block) noexcept {
+    std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+    std::free(block);
+}
+
+namespace cv {
+namespace testing {
+namespace {
+
+// Arms the switch of a kind of fault to fail the nth (0: only count).
 void Arm(FaultKind kind, long n) {
-    switch (kind) {
-        case FaultKind::kOnce:
-            fault::FailNthOperation(n);
-            break;
-        case FaultKind::kFromThenOn:
-            fault::FailFromOperation(n);
-            break;
-        case FaultKind::kAllocation:
-            fault::FailNthOperation(0);
-            allocation::FailNth(n);
-            break;
+    if (kind == FaultKind::kFromThenOn) {
+        fault::FailFromOperation(n);
+    } else {
+        fault::FailNthOperation(kind == FaultKind::kOnce ? n : 0);
+    }
+    if (kind == FaultKind::kAllocation) {
+        g_count = g_injected = 0;
+        g_fail_at = n;
+        g_armed = true;
     }
 }
 
-void Disarm(FaultKind kind) {
+void Disarm() {
     fault::Disarm();
-    if (kind == FaultKind::kAllocation) allocation::Disarm();
-}
-
-long Counted(FaultKind kind) {
-    return kind == FaultKind::kAllocation ? allocation::SoFar() : fault::OperationsSoFar();
-}
-
-long Injected(FaultKind kind) {
-    return kind == FaultKind::kAllocation ? allocation::Injected() : fault::FaultsInjected();
+    g_armed = false;
 }
 
 }  // namespace
 
 long SweepFaults(const std::function<void()>& setup, const std::function<int32_t()>& call,
-                 const std::function<void(const FaultPoint&, int32_t)>& check, FaultKind kind) {
+                 const std::function<void(int32_t)>& check, FaultKind kind) {
+    const bool allocations = kind == FaultKind::kAllocation;
+    auto counted = [&] { return allocations ? g_count.load() : fault::OperationsSoFar(); };
+    auto injected = [&] { return allocations ? g_injected.load() : fault::FaultsInjected(); };
     fault::SkipSleeps(true);
     setup();
     Arm(kind, 0);
     call();
-    Disarm(kind);
-    const long total = Counted(kind);
+    Disarm();
+    const long total = counted();
     // No operation counted: the executable was linked against the product core, not the variant
     // with the switch, and every point below would pass without testing anything. (A call may
     // well allocate nothing.)
-    if (kind != FaultKind::kAllocation) {
-        EXPECT_GT(total, 0) << "the call made no counted file operation";
-    }
-
-    long tried = 0;
+    if (!allocations) EXPECT_GT(total, 0) << "the call made no counted file operation";
     long fired = 0;
     for (long n = 1; n <= total; ++n) {
         setup();
         Arm(kind, n);
         int32_t result = call();
-        Disarm(kind);
-        FaultPoint point;
-        point.number = n;
-        point.total = total;
-        point.kind = kind;
-        point.operation = fault::FirstFailedOperation();
-        ++tried;
-        SCOPED_TRACE(point.Describe());
+        Disarm();
+        SCOPED_TRACE((allocations ? "allocation " : "operation ") + std::to_string(n) + " of " +
+                     std::to_string(total) + " fails" +
+                     (allocations ? ""
+                                  : std::string(" (") +
+                                        fault::OperationName(fault::FirstFailedOperation()) + ")") +
+                     (kind == FaultKind::kFromThenOn ? ", and every one after it" : ""));
         // The undisturbed run reached operation n, and the disturbed one runs the same way up to
         // it: the fault must have fired. Allocations depend also on what the caches hold (folder
         // listings), so a run may end before its nth; some must fire all the same.
-        if (kind != FaultKind::kAllocation) {
-            EXPECT_GE(Injected(kind), 1);
-        }
-        fired += Injected(kind) > 0 ? 1 : 0;
-        check(point, result);
+        if (!allocations) EXPECT_GE(injected(), 1);
+        fired += injected() > 0 ? 1 : 0;
+        check(result);
     }
     EXPECT_EQ(total > 0, fired > 0) << "no fault fired";
     fault::SkipSleeps(false);
-    return tried;
+    return total;
 }
 
 }  // namespace testing

@@ -4,20 +4,18 @@
 // failed save cannot leave a folder with an index that never comes right again.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "common/fault_injection.h"
 #include "common/file_helpers.h"
 #include "common/host_files.h"
 #include "common/platform.h"
 #include "common/registry.h"
 #include "index/calendar_folder_index.h"
 #include "index/calendar_scan.h"
-#include "index/store_index.h"
 #include "tests/faults/fault_sweep.h"
 #include "tests/index/index_test_support.h"
 #include "tests/support/records.h"
@@ -28,89 +26,68 @@ namespace {
 
 // COM for the DOM on the tests' thread comes from the index tests' support, compiled in.
 
+using Files = std::map<std::string, std::string>;
 using Ids = std::vector<std::string>;
 const Ids kAllIds = {"scanned1", "scanned2", "scanned3"};
-
-// The IDs of a document's elements, sorted.
-Ids SortedIds(const XmlDocument& document) {
-    Ids ids = testing::IdsOf(document);
-    std::sort(ids.begin(), ids.end());
-    return ids;
-}
+// Three appointments in two period files, and their items.
+const Files kCalendar = {{"Y05M03D07.CAL", "100\t200\tscanned1\r\n300\t400\tscanned2"},
+                         {"Y5.CAL", "500\t3000000\tscanned3"},
+                         {"scanned1", "Subject: one\r\n\r\nbody\r\n"},
+                         {"scanned2", "Subject: two\r\n\r\nbody\r\n"},
+                         {"scanned3", "Subject: three\r\n\r\nbody\r\n"}};
 
 class IndexFaultsTest : public ::testing::Test {
   protected:
     IndexFaultsTest() : calendar_(store_.CreateMailbox("example", "anna")) {
         store_.registry().SetWaits(0);
-        ForgetCalendarReIndexMode();
     }
     ~IndexFaultsTest() override { ForgetCalendarReIndexMode(); }
 
     std::string PathOf(const std::string& name) const { return calendar_ + "\\" + name; }
 
-    void SetMode(uint32_t mode) {
-        store_.registry().SetDword(Hive::kLocalMachine, kStoreKey, "Calendar ReIndex Mode", mode);
-        ForgetCalendarReIndexMode();
-    }
-
-    // The Calendar folder afresh: three appointments in two period files, their items, and the
-    // extra files given (an old index, a dirty marker).
-    void Fresh(const std::map<std::string, std::string>& extra) {
+    // The Calendar folder afresh: the calendar, and the extra files given (an old index, a dirty
+    // marker).
+    void Fresh(const Files& extra) {
         DeleteFolderTree(calendar_.c_str(), nullptr);
         ASSERT_TRUE(MakeDirectory(calendar_.c_str()));
-        for (const auto& [name, bytes] : Calendar()) {
-            ASSERT_TRUE(testing::WriteFileBytes(PathOf(name), bytes));
+        for (const Files& files : {kCalendar, extra}) {
+            for (const auto& [name, bytes] : files) {
+                ASSERT_TRUE(testing::WriteFileBytes(PathOf(name), bytes));
+            }
         }
-        for (const auto& [name, bytes] : extra) {
-            ASSERT_TRUE(testing::WriteFileBytes(PathOf(name), bytes));
-        }
-    }
-
-    static std::map<std::string, std::string> Calendar() {
-        return {{"Y05M03D07.CAL", "100\t200\tscanned1\r\n300\t400\tscanned2"},
-                {"Y5.CAL", "500\t3000000\tscanned3"},
-                {"scanned1", "Subject: one\r\n\r\nbody\r\n"},
-                {"scanned2", "Subject: two\r\n\r\nbody\r\n"},
-                {"scanned3", "Subject: three\r\n\r\nbody\r\n"}};
     }
 
     // Opens the folder's index with a record of its own, as the store layer would: 1 when it
     // gave an index. The IDs it held are kept in opened_.
     int32_t Open() {
-        auto index = std::make_unique<StoreIndex>();
-        testing::SetField(index->PostofficeName, "example");
-        testing::SetField(index->MailboxName, "anna");
-        testing::SetField(index->FolderName, "Calendar");
+        auto index = testing::NamedIndex("Calendar");
         StoreIndex* opened = OpenCalendarFolderIndex(index.get(), false);
-        opened_ = opened != nullptr ? SortedIds(opened->FolderIndex) : Ids();
+        opened_ = opened != nullptr ? testing::IdsOf(opened->FolderIndex, true) : Ids();
         StoreIndex_Close(index.get());
         return opened != nullptr ? 1 : 0;
     }
 
     // Sweeps an opening that rebuilds the index, from the folder that Fresh(extra) makes; an old
     // index among the extra files lists old_ids.
-    long Sweep(const std::map<std::string, std::string>& extra, const Ids& old_ids,
-               testing::FaultKind kind) {
+    long Sweep(const Files& extra, const Ids& old_ids, testing::FaultKind kind) {
         const std::string index_file = PathOf("_index.xml");
-        auto it = extra.find("_index.xml");
-        const bool had_index = it != extra.end();
-        const std::string old_index = had_index ? it->second : std::string();
+        const bool had_index = extra.count("_index.xml") != 0;
         return testing::SweepFaults(
             [&] { Fresh(extra); }, [&] { return Open(); },
-            [&](const testing::FaultPoint&, int32_t) {
+            [&](int32_t) {
                 // The calendar itself is only read.
-                for (const auto& [name, bytes] : Calendar()) {
+                for (const auto& [name, bytes] : kCalendar) {
                     EXPECT_EQ(bytes, testing::ReadFileOrEmpty(PathOf(name))) << name;
                 }
                 // The index on disk is the old one, or a whole new one.
                 std::string now;
-                bool has_index = testing::ReadFileBytes(index_file, &now);
-                if (has_index && !(had_index && now == old_index)) {
+                if (testing::ReadFileBytes(index_file, &now) &&
+                    !(had_index && now == extra.at("_index.xml"))) {
                     XmlDocument document;
                     ASSERT_TRUE(XmlDocument::Create(&document));
                     EXPECT_EQ(1, LoadIndexDocument(document, index_file.c_str()))
                         << "a partial index was left: " << now;
-                    EXPECT_EQ(kAllIds, SortedIds(document));
+                    EXPECT_EQ(kAllIds, testing::IdsOf(document, true));
                 }
                 // And the next opening gives the whole calendar. Once the disk has gone away,
                 // even the folder's dirty marker may not have been put back: the old index may
@@ -134,7 +111,7 @@ TEST_F(IndexFaultsTest, TheRebuildOfAFoldersIndex) {
     const struct {
         const char* name;
         uint32_t mode;
-        std::map<std::string, std::string> extra;
+        Files extra;
         Ids old_ids;
     } cases[] = {
         // Reindex mode 0: an index is built when the folder has none.
@@ -148,7 +125,8 @@ TEST_F(IndexFaultsTest, TheRebuildOfAFoldersIndex) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        SetMode(c.mode);
+        store_.registry().SetDword(Hive::kLocalMachine, kStoreKey, "Calendar ReIndex Mode", c.mode);
+        ForgetCalendarReIndexMode();
         Fresh(c.extra);
         ASSERT_EQ(1, Open());
         ASSERT_EQ(kAllIds, opened_);

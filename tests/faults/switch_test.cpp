@@ -11,7 +11,7 @@
 namespace cv {
 namespace {
 
-TEST(FaultSwitchTest, FailsTheNthOperationOnlyAndTheFileStaysUntouched) {
+TEST(FaultSwitchTest, FailsTheChosenOperationsOnlyAndTheFileStaysUntouched) {
     testing::TempFolder folder;
     const std::string path = folder.Join("file");
     fault::FailNthOperation(2);
@@ -24,38 +24,24 @@ TEST(FaultSwitchTest, FailsTheNthOperationOnlyAndTheFileStaysUntouched) {
     EXPECT_EQ(4, fault::OperationsSoFar());
     EXPECT_EQ(1, fault::FaultsInjected());
     EXPECT_EQ(fault::Operation::kRemove, fault::FirstFailedOperation());
-    fault::Disarm();
-}
-
-TEST(FaultSwitchTest, FromThenOnEveryOperationFailsUntilDisarmed) {
-    testing::TempFolder folder;
-    const std::string path = folder.Join("file");
+    // A written file whose close fails may not have reached the disk: the close says so, and the
+    // handle is gone all the same.
+    ASSERT_TRUE(file.Write("abc", 3));
+    fault::FailNthOperation(1);
+    EXPECT_FALSE(file.Close());
+    EXPECT_FALSE(file.IsOpen());
+    // From then on every operation fails, until disarmed.
     fault::FailFromOperation(1);
-    File file;
     EXPECT_FALSE(file.Open(path.c_str(), File::Mode::kWriteTruncate));
     EXPECT_EQ(uint32_t{kErrorWriteFault}, LastSystemError());
-    EXPECT_FALSE(CreateNewFile(path.c_str()));
+    EXPECT_FALSE(CreateNewFile(folder.Join("new").c_str()));
     DirectorySearch search;
     FindData entry;
     EXPECT_FALSE(search.First(folder.Join("*").c_str(), &entry));
     EXPECT_EQ(3, fault::FaultsInjected());
     fault::Disarm();
-    EXPECT_TRUE(CreateNewFile(path.c_str()));
+    EXPECT_TRUE(CreateNewFile(folder.Join("new").c_str()));
     EXPECT_TRUE(search.First(folder.Join("*").c_str(), &entry));
-}
-
-// A written file whose close fails may not have reached the disk: the close says so, and the
-// handle is gone all the same.
-TEST(FaultSwitchTest, AFailedCloseReportsAndStillCloses) {
-    testing::TempFolder folder;
-    const std::string path = folder.Join("file");
-    File file;
-    ASSERT_TRUE(file.Open(path.c_str(), File::Mode::kWriteTruncate));
-    ASSERT_TRUE(file.Write("abc", 3));
-    fault::FailNthOperation(1);
-    EXPECT_FALSE(file.Close());
-    fault::Disarm();
-    EXPECT_FALSE(file.IsOpen());
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,18 +11,17 @@
 #include "common/platform.h"
 #include "common/registry.h"
 #include "tests/index/index_test_support.h"
-#include "tests/support/records.h"
-#include "tests/support/test_store.h"
+#include "tests/provider/appointment_fixture.h"
 
 namespace cv {
 namespace {
 
-class CalendarFolderIndexTest : public ::testing::Test {
+using Ids = std::vector<std::string>;
+
+// Appointments in the period files; the index on disk, when there is one, says something else.
+class CalendarFolderIndexTest : public testing::AppointmentTest {
   protected:
-    CalendarFolderIndexTest() : calendar_(store_.CreateMailbox("office1", "anna")) {
-        store_.registry().SetWaits(0);
-        MakeDirectory(calendar_.c_str());
-        // Appointments in the period files; an index on disk that says something else.
+    CalendarFolderIndexTest() {
         Put("Y05M03D07.CAL", "100\t200\tscanned1\r\n300\t400\tscanned2");
         Put("scanned1", "Subject: one\r\n\r\n");
         Put("scanned2", "Subject: two\r\n\r\n");
@@ -34,44 +32,30 @@ class CalendarFolderIndexTest : public ::testing::Test {
         ForgetCalendarReIndexMode();
     }
 
-    std::string PathOf(const std::string& name) const { return calendar_ + "\\" + name; }
-    void Put(const std::string& name, const std::string& bytes) {
-        ASSERT_TRUE(testing::WriteFileBytes(PathOf(name), bytes));
-    }
-    void PutIndexOnDisk() {
-        Put("_index.xml", "<BASEELEMENT><ELEMENT ID=\"on-disk\"/></BASEELEMENT>");
+    void PutIndexOnDisk(const char* name = "_index.xml") {
+        Put(name, "<BASEELEMENT><ELEMENT ID=\"on-disk\"/></BASEELEMENT>");
     }
     void SetMode(uint32_t mode) {
         store_.registry().SetDword(Hive::kLocalMachine, kStoreKey, "Calendar ReIndex Mode", mode);
         ForgetCalendarReIndexMode();
     }
 
-    // Opens the folder's index; how it was opened and the IDs it holds, sorted.
-    std::string Open(std::vector<std::string>* ids, bool reuse = false) {
+    // Opens the folder's index: how it was opened, and the IDs it holds (sorted) in ids_.
+    std::string Open(bool reuse = false) {
         CalendarIndexOpenReport report;
         StoreIndex* opened = OpenCalendarFolderIndex(index_.get(), reuse, &report);
         markers_ = report.dirty_markers;
-        *ids = opened != nullptr ? testing::IdsOf(opened->FolderIndex) : std::vector<std::string>();
-        std::sort(ids->begin(), ids->end());
+        ids_ = opened != nullptr ? testing::IdsOf(opened->FolderIndex, true) : Ids();
         static const char* const kNames[] = {"none", "reused", "rebuilt", "loaded"};
         const bool none = report.opening == CalendarIndexOpening::kNone;
         return (opened == nullptr) == none ? kNames[static_cast<int>(report.opening)] : "?";
     }
 
-    static std::unique_ptr<StoreIndex> Calendar(const char* mailbox) {
-        auto index = std::make_unique<StoreIndex>();
-        testing::SetField(index->PostofficeName, "office1");
-        testing::SetField(index->MailboxName, mailbox);
-        testing::SetField(index->FolderName, "Calendar");
-        return index;
-    }
-
-    testing::TestStore store_;
-    std::string calendar_;
-    std::unique_ptr<StoreIndex> index_ = Calendar("anna");
+    std::unique_ptr<StoreIndex> index_ = testing::NamedIndex("Calendar");
+    Ids ids_;
     int markers_ = -1;
-    const std::vector<std::string> scanned_{"scanned1", "scanned2"};
-    const std::vector<std::string> on_disk_{"on-disk"};
+    const Ids scanned_{"scanned1", "scanned2"};
+    const Ids on_disk_{"on-disk"};
 };
 
 TEST_F(CalendarFolderIndexTest, TheModeIsReadOnceAndMissingMeansZero) {
@@ -108,28 +92,24 @@ TEST_F(CalendarFolderIndexTest, TheModeAndTheMarkersDecideBetweenRebuildAndLoad)
             Put("_CHANGE.DTY", "changed");
             Put("_other.dty", "changed");
         }
-        std::vector<std::string> ids;
-        EXPECT_EQ(c.opening, Open(&ids));
-        EXPECT_EQ(std::string(c.opening) == "loaded" ? on_disk_ : scanned_, ids);
+        EXPECT_EQ(c.opening, Open());
+        EXPECT_EQ(std::string(c.opening) == "loaded" ? on_disk_ : scanned_, ids_);
         EXPECT_EQ(c.marked ? 2 : 0, markers_);
-        EXPECT_FALSE(testing::PathExists(PathOf("_CHANGE.DTY")));
-        EXPECT_FALSE(testing::PathExists(PathOf("_other.dty")));
-        EXPECT_TRUE(testing::PathExists(PathOf("_index.xml")));
-        EXPECT_FALSE(testing::PathExists(PathOf("_index.blk")));
+        EXPECT_FALSE(Exists("_CHANGE.DTY") || Exists("_other.dty") || Exists("_index.blk"));
+        EXPECT_TRUE(Exists("_index.xml"));
     }
 }
 
 TEST_F(CalendarFolderIndexTest, AnOpenIndexIsReusedOnlyWhenAskedAndNeverDoubled) {
     SetMode(1);
-    std::vector<std::string> ids;
-    EXPECT_EQ("rebuilt", Open(&ids));
+    EXPECT_EQ("rebuilt", Open());
     Put("_CHANGE.DTY", "changed");
-    EXPECT_EQ("reused", Open(&ids, true));
-    EXPECT_EQ(scanned_, ids);
-    EXPECT_TRUE(testing::PathExists(PathOf("_CHANGE.DTY")));
+    EXPECT_EQ("reused", Open(true));
+    EXPECT_EQ(scanned_, ids_);
+    EXPECT_TRUE(Exists("_CHANGE.DTY"));
     // A second rebuild starts from a fresh document.
-    EXPECT_EQ("rebuilt", Open(&ids));
-    EXPECT_EQ(scanned_, ids);
+    EXPECT_EQ("rebuilt", Open());
+    EXPECT_EQ(scanned_, ids_);
 }
 
 // The last removal of a calendar deletes its last period file (leaving its backup) and marks the
@@ -140,62 +120,60 @@ TEST_F(CalendarFolderIndexTest, AFolderWithoutPeriodFilesHasAnEmptyIndex) {
     for (const char* left : {"Y05M03D07.BAK", "Y05M03D07.TMP", "Y05M03D07.OLD"}) {
         Put(left, "100\t200\tscanned1");  // no period file
     }
-    std::vector<std::string> ids;
     for (uint32_t mode : {0u, 1u}) {
         SCOPED_TRACE(mode);
         SetMode(mode);
         PutIndexOnDisk();
         Put("_CHANGE.DTY", "changed");
         // Reindex mode 0 rebuilds only a missing index.
-        EXPECT_EQ(mode == 0 ? "loaded" : "rebuilt", Open(&ids));
-        EXPECT_EQ(mode == 0 ? on_disk_ : std::vector<std::string>{}, ids);
+        EXPECT_EQ(mode == 0 ? "loaded" : "rebuilt", Open());
+        EXPECT_EQ(mode == 0 ? on_disk_ : Ids{}, ids_);
         RemoveFile(PathOf("_index.xml").c_str());
-        EXPECT_EQ("rebuilt", Open(&ids));
-        EXPECT_TRUE(ids.empty());
-        EXPECT_EQ("loaded", Open(&ids));  // the empty index was saved
-        EXPECT_TRUE(ids.empty());
+        EXPECT_EQ("rebuilt", Open());
+        EXPECT_TRUE(ids_.empty());
+        EXPECT_EQ("loaded", Open());  // the empty index was saved
+        EXPECT_TRUE(ids_.empty());
     }
     // No Calendar folder at all: an empty index, and reading it makes no folder.
-    index_ = Calendar("bert");
-    store_.CreateMailbox("office1", "bert");
-    EXPECT_EQ("rebuilt", Open(&ids));
-    EXPECT_TRUE(ids.empty());
-    EXPECT_FALSE(testing::PathExists(store_.CalendarFolder("office1", "bert")));
+    index_ = testing::NamedIndex("Calendar", "bert");
+    store_.CreateMailbox("example", "bert");
+    EXPECT_EQ("rebuilt", Open());
+    EXPECT_TRUE(ids_.empty());
+    EXPECT_FALSE(testing::PathExists(store_.CalendarFolder("example", "bert")));
 }
 
 TEST_F(CalendarFolderIndexTest, AnIndexHeldUnderAnotherCaseIsTheFoldersIndex) {
     SetMode(1);
-    std::vector<std::string> ids;
-    Put("_INDEX.XML", "<BASEELEMENT><ELEMENT ID=\"on-disk\"/></BASEELEMENT>");
-    EXPECT_EQ("loaded", Open(&ids));
-    EXPECT_EQ(on_disk_, ids);
+    PutIndexOnDisk("_INDEX.XML");
+    EXPECT_EQ("loaded", Open());
+    EXPECT_EQ(on_disk_, ids_);
     // A rebuild replaces that file rather than writing a second one beside it.
     Put("_change.dty", "changed");
-    EXPECT_EQ("rebuilt", Open(&ids));
-    EXPECT_EQ(scanned_, ids);
+    EXPECT_EQ("rebuilt", Open());
+    EXPECT_EQ(scanned_, ids_);
     DirectorySearch search;
     FindData entry;
     ASSERT_TRUE(search.First(PathOf("_index.xml").c_str(), &entry));
     EXPECT_EQ("_INDEX.XML", entry.name);
     EXPECT_FALSE(search.Next(&entry));
-    EXPECT_FALSE(testing::PathExists(PathOf("_CHANGE.DTY")));
+    EXPECT_FALSE(Exists("_CHANGE.DTY"));
 }
 
 TEST_F(CalendarFolderIndexTest, AnIndexThatCannotBeLoadedIsNone) {
     Put("_index.xml", "<BASEELEMENT><ELEMENT");
-    std::vector<std::string> ids;
     ::testing::internal::CaptureStdout();
-    EXPECT_EQ("none", Open(&ids));
+    EXPECT_EQ("none", Open());
     EXPECT_NE("", ::testing::internal::GetCapturedStdout());  // the parse report
 }
 
 TEST_F(CalendarFolderIndexTest, NamesOutsideTheMailRootAreRefused) {
     // A marker where ".." would lead must stay.
-    std::string outside = store_.root() + "\\office1\\MAILROOT\\_CHANGE.DTY";
+    std::string outside = store_.root() + "\\example\\MAILROOT\\_CHANGE.DTY";
     ASSERT_TRUE(testing::WriteFileBytes(outside, "x"));
     for (const char* mailbox : {"..", "anna\\..", ""}) {
-        auto index = Calendar(mailbox);
-        EXPECT_EQ(nullptr, OpenCalendarFolderIndex(index.get(), false)) << mailbox;
+        EXPECT_EQ(nullptr,
+                  OpenCalendarFolderIndex(testing::NamedIndex("Calendar", mailbox).get(), false))
+            << mailbox;
     }
     EXPECT_TRUE(testing::PathExists(outside));
     EXPECT_EQ(nullptr, OpenCalendarFolderIndex(nullptr, true));

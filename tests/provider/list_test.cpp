@@ -136,12 +136,13 @@ TEST_F(ListTest, BadContextsAndMisbehavingStylesheetsAnswerZero) {
     EXPECT_EQ(Ids{"a"}, List());
 }
 
-TEST_F(ListTest, AThousandItemsListInOrder) {
+// One listing runs at a time (the list index is the process's); listings of threads that do not
+// keep to that must not crash.
+TEST_F(ListTest, AThousandItemsListInOrderAndConcurrentListingsDoNotCrash) {
     std::string lines;
     for (int i = 0; i < 1000; ++i) {
-        std::string id = "i" + std::to_string(i);
-        lines += (i ? "\r\n" : "") + std::to_string(kNoon + i) + "\t" + std::to_string(kNoon + i) +
-                 "\t" + id;
+        const std::string id = "i" + std::to_string(i), at = std::to_string(kNoon + i);
+        lines += (i ? "\r\n" : "") + at + "\t" + at + "\t" + id;
         Put(id, "Subject: x\r\n\r\n");
     }
     Put("Y26M12D07.CAL", lines);
@@ -149,17 +150,13 @@ TEST_F(ListTest, AThousandItemsListInOrder) {
     ASSERT_EQ(1000u, ids.size());
     EXPECT_EQ("i0", ids.front());
     EXPECT_EQ("i999", ids.back());
-}
-
-TEST_F(ListTest, ConcurrentListingsDoNotCrash) {
-    for (int i = 0; i < 20; ++i) Add(("a" + std::to_string(i)).c_str(), kNoon + i, kNoon + i + 1);
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&] {
+        threads.emplace_back([t] {
             HostThread host;
-            for (int round = 0; round < 10; ++round) {
+            for (int round = 0; round < 3; ++round) {
                 ListContext context =
-                    MakeListContext(kNoon, kNoon + 3600, round % 2 ? kLatestFirst : "");
+                    MakeListContext(kNoon, kNoon + 3600, (t + round) % 2 ? kLatestFirst : "");
                 ListItem item;
                 for (int32_t found = AppointmentListItemFindFirst(&context, &item); found;
                      found = AppointmentListItemFindNext(&context, &item)) {
@@ -169,7 +166,7 @@ TEST_F(ListTest, ConcurrentListingsDoNotCrash) {
         });
     }
     for (auto& t : threads) t.join();
-    EXPECT_EQ(20u, List().size());
+    EXPECT_EQ(1000u, List().size());
 }
 
 }  // namespace
