@@ -46,50 +46,37 @@ void operator delete(void* block, std::size_t) noexcept {
 
 namespace cv {
 namespace testing {
-namespace {
-
-// Arms the switch of a kind of fault to fail the nth (0: only count).
-void Arm(FaultKind kind, long n) {
-    if (kind == FaultKind::kFromThenOn) {
-        fault::FailFromOperation(n);
-    } else {
-        fault::FailNthOperation(kind == FaultKind::kOnce ? n : 0);
-    }
-    if (kind == FaultKind::kAllocation) {
-        g_count = g_injected = 0;
-        g_fail_at = n;
-        g_armed = true;
-    }
-}
-
-void Disarm() {
-    fault::Disarm();
-    g_armed = false;
-}
-
-}  // namespace
 
 long SweepFaults(const std::function<void()>& setup, const std::function<int32_t()>& call,
                  const std::function<void(int32_t)>& check, FaultKind kind) {
     const bool allocations = kind == FaultKind::kAllocation;
-    auto counted = [&] { return allocations ? g_count.load() : fault::OperationsSoFar(); };
+    // Sets up, arms the switch to fail the nth (0: only count), runs the call and disarms.
+    auto run = [&](long n) {
+        setup();
+        if (kind == FaultKind::kFromThenOn) {
+            fault::FailFromOperation(n);
+        } else {
+            fault::FailNthOperation(allocations ? 0 : n);
+        }
+        g_count = g_injected = 0;
+        g_fail_at = n;
+        g_armed = allocations;
+        int32_t result = call();
+        fault::Disarm();
+        g_armed = false;
+        return result;
+    };
     auto injected = [&] { return allocations ? g_injected.load() : fault::FaultsInjected(); };
     fault::SkipSleeps(true);
-    setup();
-    Arm(kind, 0);
-    call();
-    Disarm();
-    const long total = counted();
+    run(0);
+    const long total = allocations ? g_count.load() : fault::OperationsSoFar();
     // No operation counted: the executable was linked against the product core, not the variant
     // with the switch, and every point below would pass without testing anything. (A call may
     // well allocate nothing.)
     if (!allocations) EXPECT_GT(total, 0) << "the call made no counted file operation";
     long fired = 0;
     for (long n = 1; n <= total; ++n) {
-        setup();
-        Arm(kind, n);
-        int32_t result = call();
-        Disarm();
+        const int32_t result = run(n);
         SCOPED_TRACE((allocations ? "allocation " : "operation ") + std::to_string(n) + " of " +
                      std::to_string(total) + " fails" +
                      (allocations ? ""

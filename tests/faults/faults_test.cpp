@@ -1,15 +1,11 @@
-// The exports with each of their file operations failing in turn (once: a passing hiccup; from
-// then on: the disk has gone away), and with each allocation failing, as in a host short of
-// memory. Whatever fails, the period and the item hold exactly what they held before the call or
-// what they hold after it; an appointment change that reports success is there whole, one that
-// reports failure changed nothing (so that its caller may simply try again), and an item write,
-// which answers 1 whatever happens, never leaves an emptied or half-written body. No blocking file
-// is left for the next writer to wait out, and the next calls go through.
-// Opening a calendar folder's index, which rebuilds it from the period files and saves it, is swept
-// the same way: the period and item files are only read, "_index.xml" is the old file or a whole
-// new one, and the next opening yields the whole calendar, so that a failed save cannot leave a
-// folder with an index that never comes right again. (COM for the DOM on the tests' thread comes
-// from the index tests' support, compiled in.)
+// The exports, and the opening of a folder's index (which rebuilds and saves it), with each of
+// their file operations failing in turn (once: a passing hiccup; from then on: the disk has gone
+// away) and with each allocation failing, as in a host short of memory. A change that reports
+// success is there whole; one that reports failure changed nothing, so that its caller may simply
+// try again; an item write, which answers 1 whatever happens, leaves the old or the new body. No
+// blocking file is left for the next writer to wait out, a failed index save cannot leave an index
+// that never comes right again, and the next calls go through. (COM for the DOM on the tests'
+// thread comes from the index tests' support, compiled in.)
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -94,10 +90,7 @@ int32_t Remove(const char* id) {
     return AppointmentRemove(&request);
 }
 
-// The changes swept (the records' texts are short enough to allocate nothing themselves).
-int32_t AddOne() {
-    return Add("added", 700, 800);
-}
+// The records' texts of the changes swept are short enough to allocate nothing themselves.
 int32_t EditSecond() {
     AppointmentRequest old_request = MakeRequest("SECOND", 0, 0);
     AppointmentRequest new_request = MakeRequest("changed", 350, 450);
@@ -175,12 +168,13 @@ TEST_F(StoreFaultsTest, EveryChangeIsWholeOrNone) {
     const Stored edited = {{"100 200 first", "350 450 changed", "500 600 third"}, ""};
     const Stored removed = {{"100 200 first", "500 600 third"}, ""};
     const Stored old_item = {{}, kOld}, new_item = {{}, kNew}, longer_item = {{}, kOld + kMore};
+    auto add = [] { return Add("added", 700, 800); };
     auto write_new = [] { return WriteChunk(kNew, true); };
     const ChangeCase cases[] = {
-        {"add to an existing period", true, kThreeLines, nullptr, AddOne, three, added},
+        {"add to an existing period", true, kThreeLines, nullptr, add, three, added},
         // A new period, with the Calendar folder there and with the folder still to be made.
-        {"add starting a new period", true, nullptr, nullptr, AddOne, none, added_alone},
-        {"add starting the folder", false, nullptr, nullptr, AddOne, none, added_alone},
+        {"add starting a new period", true, nullptr, nullptr, add, none, added_alone},
+        {"add starting the folder", false, nullptr, nullptr, add, none, added_alone},
         {"edit", true, kThreeLines, nullptr, EditSecond, three, edited},
         {"remove", true, kThreeLines, nullptr, [] { return Remove("second"); }, three, removed},
         // The last appointment of a period takes the period file with it.

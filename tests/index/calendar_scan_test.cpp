@@ -297,12 +297,11 @@ TEST_F(RangeScanTest, TheFullScanIndexesEveryPeriodFileAndKeepsThem) {
 }
 
 // Appointments in the period files; the index on disk, when there is one, says something else.
-class CalendarFolderIndexTest : public testing::AppointmentTest {
+class CalendarFolderIndexTest : public RangeScanTest {
   protected:
     CalendarFolderIndexTest() {
-        Put("Y05M03D07.CAL", "100\t200\tscanned1\r\n300\t400\tscanned2");
-        Put("scanned1", "Subject: one\r\n\r\n");
-        Put("scanned2", "Subject: two\r\n\r\n");
+        Appointment("Y05M03D07", 100, 200, "scanned1");
+        Appointment("Y05M03D07", 300, 400, "scanned2");
         ForgetCalendarReIndexMode();
     }
     ~CalendarFolderIndexTest() override {

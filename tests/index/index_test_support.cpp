@@ -85,11 +85,5 @@ std::unique_ptr<StoreIndex> NamedIndex(const char* folder, const char* mailbox) 
     return index;
 }
 
-std::string SourceTreePath(const std::string& unix_path) {
-    std::string path = "Z:" + unix_path;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
-}
-
 }  // namespace testing
 }  // namespace cv

@@ -30,9 +30,5 @@ std::vector<std::string> IdsOf(const XmlDocument& document, bool sorted = false)
 // A folder index record for a folder of example\<mailbox>.
 std::unique_ptr<StoreIndex> NamedIndex(const char* folder, const char* mailbox = "anna");
 
-// A path in the backslash form, on drive Z: (which Wine maps to the root): the form in which
-// both builds reach a file of the source tree.
-std::string SourceTreePath(const std::string& unix_path);
-
 }  // namespace testing
 }  // namespace cv

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <regex>
 #include <string>
@@ -41,12 +42,11 @@ class StoreIndexTest : public ::testing::Test {
     // A document with a root and one item.
     static XmlDocument SmallIndex() {
         XmlDocument document;
-        XmlParseError parse_error;
-        EXPECT_EQ(1, CreateIndexDocument(&document));
-        EXPECT_EQ(XmlLoadResult::kLoaded,
-                  document.LoadText("<BASEELEMENT><ELEMENT><START>42</START></ELEMENT>"
-                                    "</BASEELEMENT>",
-                                    &parse_error));
+        XmlParseError error;
+        EXPECT_TRUE(CreateIndexDocument(&document) &&
+                    document.LoadText("<BASEELEMENT><ELEMENT><START>42</START></ELEMENT>"
+                                      "</BASEELEMENT>",
+                                      &error) == XmlLoadResult::kLoaded);
         return document;
     }
 
@@ -276,7 +276,9 @@ constexpr char kFixtureShape[] =
 
 TEST_F(StoreIndexTest, IndexesSavedByEitherBuildLoadInBoth) {
     for (const char* name : {"native_index.xml", "win32_index.xml"}) {
-        std::string path = testing::SourceTreePath(std::string(CV_INDEX_FIXTURES) + "/" + name);
+        // The backslash form on drive Z: (which Wine maps to the root) reaches the file in both.
+        std::string path = "Z:" + std::string(CV_INDEX_FIXTURES) + "/" + name;
+        std::replace(path.begin(), path.end(), '/', '\\');
         XmlDocument document;
         ASSERT_EQ(1, CreateIndexDocument(&document));
         ::testing::internal::CaptureStdout();
