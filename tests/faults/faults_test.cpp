@@ -37,8 +37,7 @@ using testing::MakeFreeBusyRequest;
 using testing::MakeItemRequest;
 using testing::MakeListContext;
 using testing::MakeRequest;
-using Ids = std::vector<std::string>;
-using Lines = std::vector<std::string>;
+using Lines = std::vector<std::string>;  // appointments, or IDs
 
 constexpr char kPeriod[] = "Y09M03D15";
 constexpr char kItem[] = "item-7f3a";
@@ -311,7 +310,7 @@ TEST_F(StoreFaultsTest, EveryReadingExportAnswersAndLeavesTheStoreAsItWas) {
 }
 
 using Files = std::map<std::string, std::string>;
-const Ids kAllIds = {"scanned1", "scanned2", "scanned3"};
+const Lines kAllIds = {"scanned1", "scanned2", "scanned3"};
 // Three appointments in two period files, and their items.
 const Files kCalendar = {{"Y05M03D07.CAL", "100\t200\tscanned1\r\n300\t400\tscanned2"},
                          {"Y5.CAL", "500\t3000000\tscanned3"},
@@ -340,14 +339,14 @@ class IndexFaultsTest : public StoreFaultsTest {
     int32_t Open() {
         auto index = testing::NamedIndex("Calendar");
         StoreIndex* opened = OpenCalendarFolderIndex(index.get(), false);
-        opened_ = opened != nullptr ? testing::IdsOf(opened->FolderIndex, true) : Ids();
+        opened_ = opened != nullptr ? testing::IdsOf(opened->FolderIndex, true) : Lines();
         StoreIndex_Close(index.get());
         return opened != nullptr ? 1 : 0;
     }
 
     // Sweeps an opening that rebuilds the index, from the folder that Fresh(extra) makes; an old
     // index among the extra files lists old_ids.
-    long Sweep(const Files& extra, const Ids& old_ids, testing::FaultKind kind) {
+    long Sweep(const Files& extra, const Lines& old_ids, testing::FaultKind kind) {
         const std::string index_file = PathOf("_index.xml");
         const bool had_index = extra.count("_index.xml") != 0;
         return testing::SweepFaults(
@@ -380,7 +379,7 @@ class IndexFaultsTest : public StoreFaultsTest {
             kind);
     }
 
-    Ids opened_;
+    Lines opened_;
 };
 
 TEST_F(IndexFaultsTest, TheRebuildOfAFoldersIndex) {
@@ -388,7 +387,7 @@ TEST_F(IndexFaultsTest, TheRebuildOfAFoldersIndex) {
         const char* name;
         uint32_t mode;
         Files extra;
-        Ids old_ids;
+        Lines old_ids;
     } cases[] = {
         // Reindex mode 0: an index is built when the folder has none.
         {"first index of a folder", 0, {}, {}},

@@ -178,14 +178,12 @@ TEST_F(CalendarScanTest, HostileItemFilesAreReadInBoundedPieces) {
                         {"LOCATION", "cut" + std::string(2031, 'y')},
                         {"CLASS", "after"}}),
               Headers(huge));
-
     // Without an empty line, reading stops after 201 lines.
     std::string many;
     for (int i = 1; i <= 300; ++i) many += "X-Location: " + std::to_string(i) + "\r\n";
     Children children = Headers(many);
     ASSERT_EQ(201u, children.size());
     EXPECT_EQ("201", children.back().second);
-
     // Binary bytes: a NUL ends the line's text, control characters a document cannot carry
     // become '?', 8-bit characters stay (natively, where the code page is UTF-8, as the
     // Windows-1252 characters they are not UTF-8 for).
@@ -201,15 +199,13 @@ TEST_F(CalendarScanTest, HostileItemFilesAreReadInBoundedPieces) {
 }
 
 TEST_F(CalendarScanTest, AnItemFileThatCannotBeOpenedGivesNoElement) {
-    XmlNode root;
-    ASSERT_TRUE(document_.DocumentElement(&root));
-    EXPECT_TRUE(BuildCalendarElement(document_, root, Item("missing.eml")).IsNull());
+    EXPECT_TRUE(BuildCalendarElement(document_, XmlNode(), Item("missing.eml")).IsNull());
     // Names that would leave the Calendar folder are not opened at all.
     Put("..\\outside.eml", "Subject: no\r\n");
-    EXPECT_TRUE(BuildCalendarElement(document_, root, Item("..\\outside.eml")).IsNull());
+    EXPECT_TRUE(BuildCalendarElement(document_, XmlNode(), Item("..\\outside.eml")).IsNull());
     ListItem item = Item("item.eml");
     testing::SetField(item.Mailbox, "..");
-    EXPECT_TRUE(BuildCalendarElement(document_, root, item).IsNull());
+    EXPECT_TRUE(BuildCalendarElement(document_, XmlNode(), item).IsNull());
     EXPECT_EQ("BASEELEMENT=\"\"", Shape(document_));
 }
 

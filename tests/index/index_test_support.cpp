@@ -15,7 +15,10 @@ namespace {
 // stopped after the last, once the process-wide index has given its documents back.
 struct HostEnvironment : ::testing::Environment {
     void SetUp() override { host = std::make_unique<HostThread>(); }
-    void TearDown() override { StoreIndex_Close(&ProviderStoreIndex()), host.reset(); }
+    void TearDown() override {
+        StoreIndex_Close(&ProviderStoreIndex());
+        host.reset();
+    }
     std::unique_ptr<HostThread> host;
 };
 
@@ -26,7 +29,7 @@ struct HostEnvironment : ::testing::Environment {
 
 std::string Shape(const XmlNode& node) {
     std::string name, text, id;
-    if (node.Type() == XmlNodeType::kText) return node.Text(&text), "'" + text + "'";
+    if (node.Type() == XmlNodeType::kText && node.Text(&text)) return "'" + text + "'";
     if (node.Type() != XmlNodeType::kElement) return "?";
     node.Name(&name);
     if (node.Attribute("ID", &id)) name += "[ID=" + id + "]";
@@ -40,7 +43,7 @@ std::string Shape(const XmlNode& node) {
         only_text = only_text && child.Type() == XmlNodeType::kText;
         children += (i > 0 ? "," : "") + Shape(child);
     }
-    if (only_text) return node.Text(&text), name + "=\"" + text + "\"";
+    if (only_text && node.Text(&text)) return name + "=\"" + text + "\"";
     return name + "(" + children + ")";
 }
 

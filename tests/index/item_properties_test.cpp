@@ -183,7 +183,6 @@ TEST_F(IndexPropertyTest, FieldsAreAddedWhenMissingAndReadBackInTheirType) {
     EXPECT_EQ(Int32(1), Get("PR_BNP_AllDayEvent"));
     EXPECT_EQ(Int32(-2), Get("PR_BNP_IMPORTANCE"));
     EXPECT_EQ(FileTimeBytes(AtSeconds(3600)), Get("PR_END_DATE"));
-
     // The other entry is untouched.
     IndexNodeSlot other;
     ASSERT_TRUE(FindIndexItem(index_, "other", &other));
@@ -216,7 +215,6 @@ TEST_F(IndexPropertyTest, ItemFileValuesGoThroughTheItemsFile) {
     EXPECT_EQ(TextBytes("BEGIN:VCALENDAR\r\n"), Get("PR_BNP_vCalendar"));
     // The index does not carry them.
     EXPECT_EQ("ELEMENT[ID=Item1](START=\"10\",STARTIME=\"1110205810\",SUBJECT=\"Hi\")", Shape());
-
     // An entry without an item file has no such value, and gets none.
     ASSERT_TRUE(FindIndexItem(index_, "other", &item_));
     Get("PR_BODY", -1);
@@ -273,7 +271,6 @@ TEST(ItemMessageTest, ASinglePartItemBecomesTwoPartsAndReadsBack) {
               multipart);
     EXPECT_EQ("first\r\nsecond\r\n", ValueOf(multipart, "BODY"));
     EXPECT_EQ("BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n", ValueOf(multipart, "vcalendar"));
-
     // Writing either again replaces only its own part.
     const std::string again = Replaced(multipart, "BODY", "new body");
     EXPECT_EQ("new body\r\n", ValueOf(again, "BODY"));
@@ -293,7 +290,6 @@ TEST(ItemMessageTest, SinglePartItems) {
     EXPECT_EQ("", ValueOf("Subject: x\n", "BODY"));
     EXPECT_EQ("Subject: x\r\n\r\nb", Replaced("Subject: x\n", "BODY", "b"));
     EXPECT_EQ("", ValueOf("", "BODY"));
-
     std::string out = "kept";
     EXPECT_FALSE(ItemMessageValue(single, "SUBJECT", &out));
     EXPECT_FALSE(ReplaceItemMessageValue(single, "SUBJECT", "x", &out));
@@ -312,7 +308,6 @@ TEST(ItemMessageTest, APartOfAMissingTypeIsAddedBeforeTheClosingBoundary) {
               added);
     EXPECT_EQ("CAL\r\n", ValueOf(added, "VCALENDAR"));
     EXPECT_EQ("body line\r\n", ValueOf(added, "BODY"));
-
     // Without a closing boundary the new part closes the message.
     const std::string unclosed = Multipart(kOtherPart, "");
     const std::string body = Replaced(unclosed, "BODY", "B");
@@ -334,7 +329,6 @@ TEST(ItemMessageTest, MultipartItemsAreReadByTheirParts) {
     const std::string replaced = Replaced(message, "BODY", "x");
     EXPECT_EQ("see text/plain\r\nCAL\r\n", ValueOf(replaced, "VCALENDAR"));
     EXPECT_EQ("x\r\n", ValueOf(replaced, "BODY"));
-
     // A multipart item without a boundary has no parts to find, and none to write.
     const std::string nameless =
         "Content-Type: multipart/mixed\r\n\r\n--x\r\ntext/plain\r\n\r\nb\r\n";
@@ -348,9 +342,8 @@ class ItemFileTest : public ::testing::Test {
   protected:
     ~ItemFileTest() override { SetItemFileReplace(nullptr); }
 
-    std::string PathOf(const std::string& name) const { return folder_.Join(name); }
     void Put(const std::string& name, const std::string& bytes) {
-        ASSERT_TRUE(testing::WriteFileBytes(PathOf(name), bytes));
+        ASSERT_TRUE(testing::WriteFileBytes(folder_.Join(name), bytes));
     }
     // The write's result; what it printed goes to printed_.
     int Write(const char* id, const char* element, const char* value) {
@@ -377,24 +370,23 @@ TEST_F(ItemFileTest, AWriteReplacesTheItemFileWholeOrNotAtAll) {
     Put("Item0", item_);
     EXPECT_EQ(1, Write("Item0", "VCALENDAR", "CAL"));
     EXPECT_EQ("", printed_);
-    EXPECT_FALSE(testing::PathExists(PathOf("_Item0")));
+    EXPECT_FALSE(testing::PathExists(folder_.Join("_Item0")));
     EXPECT_EQ("body\r\n", Read("Item0", "BODY"));
     EXPECT_EQ("CAL\r\n", Read("Item0", "VCALENDAR"));
-
     // The copy is written but cannot replace the item file.
     Put("Item2", item_);
     Put("_Item2", "left by an earlier attempt");
     SetItemFileReplace([](const char*, const char*) { return false; });
     EXPECT_EQ(0, Write("Item2", "VCALENDAR", "CAL"));
-    EXPECT_EQ("Warning: Unable to update message body for file " + PathOf("_Item2") + "\n",
+    EXPECT_EQ("Warning: Unable to update message body for file " + folder_.Join("_Item2") + "\n",
               printed_);
-    EXPECT_EQ(item_, testing::ReadFileOrEmpty(PathOf("Item2")));
-    EXPECT_FALSE(testing::PathExists(PathOf("_Item2")));
-
+    EXPECT_EQ(item_, testing::ReadFileOrEmpty(folder_.Join("Item2")));
+    EXPECT_FALSE(testing::PathExists(folder_.Join("_Item2")));
     // No item file: nothing is made.
     SetItemFileReplace(nullptr);
     EXPECT_EQ(0, Write("Missing", "BODY", "new"));
-    EXPECT_FALSE(testing::PathExists(PathOf("Missing")) || testing::PathExists(PathOf("_Missing")));
+    EXPECT_FALSE(testing::PathExists(folder_.Join("Missing")) ||
+                 testing::PathExists(folder_.Join("_Missing")));
 }
 
 TEST_F(ItemFileTest, IdsThatAreNotItemNamesOfTheFolderAreRefused) {
@@ -412,7 +404,7 @@ TEST_F(ItemFileTest, IdsThatAreNotItemNamesOfTheFolderAreRefused) {
     }
     EXPECT_EQ(0, WriteItemFileValue("", "Item1", "BODY", "new"));  // not the drive's root
     for (const auto& [name, bytes] : files)
-        EXPECT_EQ(bytes, testing::ReadFileOrEmpty(PathOf(name)));
+        EXPECT_EQ(bytes, testing::ReadFileOrEmpty(folder_.Join(name)));
     Put("Item1", item_);
     Read("..\\Item1", "BODY", 0);
     Read("Item1", "SUBJECT", 0);

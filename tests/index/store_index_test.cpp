@@ -131,7 +131,6 @@ TEST_F(StoreIndexTest, SavesIntoANewFolderAndLoadsBack) {
     ASSERT_EQ(1,
               LoadIndexDocument(loaded, (std::string(index->FolderPath) + "\\_index.xml").c_str()));
     EXPECT_EQ("BASEELEMENT(ELEMENT(START=\"42\"))", Shape(loaded));
-
     index->FolderPath[0] = '\0';
     index->Dirty = 1;
     EXPECT_EQ(1, StoreIndex_Save(index.get()));  // there is nowhere to write to
@@ -156,7 +155,6 @@ TEST_F(StoreIndexTest, AFailedSaveOrLoadPrintsTheErrorReport) {
     EXPECT_EQ(1, index->Dirty);
     EXPECT_EQ(77u, index->IndexStamp);
     EXPECT_FALSE(IsFolder(Root("MAILROOT\\nobody")));
-
     // A missing file is no error; a malformed one is.
     XmlDocument document;
     ASSERT_EQ(1, CreateIndexDocument(&document));

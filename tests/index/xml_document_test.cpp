@@ -60,7 +60,6 @@ TEST(XmlDocumentTest, BuildsNavigatesAndSerialisesATree) {
     EXPECT_EQ(0u, xml.find("<ITEM"));
     EXPECT_NE(std::string::npos, xml.find("a&amp;b&lt;c&gt;"));
     EXPECT_NE(std::string::npos, xml.find(">300</START>"));
-
     // An attribute set again takes the place of the old one.
     ASSERT_TRUE(document.CreateNode(XmlNodeType::kAttribute, "ID", &id));
     ASSERT_TRUE(id.SetText("e") && item.SetAttributeNode(id));
@@ -101,7 +100,6 @@ TEST(XmlDocumentTest, SavedTextsComeBackAsTheyWere) {
     }
     expected += ")";
     EXPECT_EQ(expected, Shape(document));
-
     std::string path = folder.Join("saved.xml");
     ASSERT_TRUE(document.Save(path.c_str()));
     XmlDocument loaded = NewDocument();

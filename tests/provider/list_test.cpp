@@ -118,13 +118,14 @@ TEST_F(ListTest, BadContextsAndMisbehavingStylesheetsAnswerZero) {
     for (const char* mailbox : {"..", "a\\b", ""}) {
         bad.push_back(MakeListContext(kNoon, kNoon + 3600, "", mailbox));
     }
-    const std::string no_root = std::string(kSheetHead) + "<xsl:template match=\"/\"/>";
-    const std::string no_ids =
-        std::string(kSheetHead) + "<xsl:template match=\"/\"><R><X/></R></xsl:template>";
-    for (const std::string& sheet : {std::string("<not-xml"), no_root + "</xsl:stylesheet>",
-                                     no_ids + "</xsl:stylesheet>", std::string("<plain/>")}) {
-        bad.push_back(MakeListContext(kNoon, kNoon + 3600, sheet));
+    // Not XML, no output root, an output without IDs; then XML that is no stylesheet.
+    for (const std::string tail :
+         {"", "<xsl:template match=\"/\"/></xsl:stylesheet>",
+          "<xsl:template match=\"/\"><R><X/></R></xsl:template></xsl:stylesheet>"}) {
+        bad.push_back(
+            MakeListContext(kNoon, kNoon + 3600, tail.empty() ? "<not-xml" : kSheetHead + tail));
     }
+    bad.push_back(MakeListContext(kNoon, kNoon + 3600, "<plain/>"));
     bad.push_back(MakeListContext(kNoon, kNoon + 3600));
     std::memset(bad.back().Stylesheet, '<', sizeof bad.back().Stylesheet);  // unterminated
     for (ListContext& context : bad) {
