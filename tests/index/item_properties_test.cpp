@@ -58,10 +58,10 @@ TEST(PropertyMapTest, NamesInAnyCaseFindTheirField) {
         {"PR_BNP_VCALENDAR", "VCALENDAR", kValueAnyText, kValueAnyText, kSourceItemFile},
         {"CV_ITEM_CLASS", "!CLASS", kValueInteger, kValueText, kSourceIndex},  // a generic name
         {"pr_bnp_start", "STARTIME", kValueFileTime, kValueSeconds, kSourceIndex},
-        {"PR_SUBJECTS", ""},
-        {"SUBJECT", ""},
-        {"", ""},
-        {"PR_BNP_Start ", ""},
+        {"PR_SUBJECTS", "", 0, 0, kSourceIndex},
+        {"SUBJECT", "", 0, 0, kSourceIndex},
+        {"", "", 0, 0, kSourceIndex},
+        {"PR_BNP_Start ", "", 0, 0, kSourceIndex},
     };
     for (const auto& n : names) {
         SCOPED_TRACE(n.name);
@@ -89,7 +89,6 @@ TEST(PropertyMapTest, FileTimesBecomeSecondsAcross1970And2038) {
     EXPECT_EQ("2147483648", seconds(int64_t{INT32_MAX} + 1));  // written whole, not wrapped
     // A tick short of a second is no second yet.
     EXPECT_EQ("0", Convert(kValueFileTime, kValueSeconds, FileTimeBytes(kFileTimeUnixEpoch + 9)));
-
     auto file_time = [](const std::string& text) {
         Bytes out;
         EXPECT_EQ(2, ConvertPropertyValue(kValueSeconds, kValueFileTime, text.c_str(),

@@ -52,7 +52,6 @@ TEST_F(EnumerationTest, HandsOutEveryLineInOrderThenNothing) {
     EXPECT_EQ(all, WalkAll("Y09M03D15"));
     EXPECT_EQ(4, GetEnumerationSlot());
     EXPECT_EQ(0, AppointmentFindNext(&request));  // the cursor stays at the end
-
     // A missing file leaves the cursor at zero.
     request = MakeRequest("", 0, 0, "Y01");
     EXPECT_EQ(0, AppointmentFindFirst(&request));

@@ -84,7 +84,6 @@ TEST_F(ListTest, FillsTheRecordAndEndsForGood) {
     EXPECT_EQ(0, AppointmentListItemFindNext(&context, &item_));  // stays at the end
     EXPECT_EQ(1, AppointmentListItemFindClose(&context));
     EXPECT_EQ(0, AppointmentListItemFindNext(&context, &item_));  // after FindClose
-
     // A listing builds its index in memory only.
     EXPECT_FALSE(Exists("_index.xml"));
     EXPECT_FALSE(testing::PathExists(store_.root() + "\\example\\MAILROOT\\anna\\Contacts"));
@@ -95,7 +94,6 @@ TEST_F(ListTest, AStylesheetSortsAndItsOutputIsCutToTheRecord) {
     Add("late", kNoon + 2000, kNoon + 2060);
     Add("middle", kNoon + 1000, kNoon + 1060);
     EXPECT_EQ((Ids{"late", "middle", "early"}), List(kLatestFirst));
-
     const std::string sheet = std::string(kSheetHead) + "<xsl:template match=\"/\"><R><E ID=\"" +
                               std::string(100, 'L') + "\"><START>12</START><P>" +
                               std::string(3000, 'B') +
