@@ -1,4 +1,7 @@
-// Calendar elements from item files, and the range and full scans over period files.
+// Calendar elements from item files, the range and full scans over period files, and opening a
+// calendar folder's index as the store layer does: dirty markers, the reindex mode, and whether
+// the index is rebuilt or loaded.
+#include "index/calendar_folder_index.h"
 #include "index/calendar_scan.h"
 #include "index/folder_scan.h"
 
@@ -6,7 +9,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -16,9 +18,9 @@
 #include "common/file_helpers.h"
 #include "common/host_platform.h"
 #include "common/platform.h"
+#include "common/registry.h"
 #include "tests/index/index_test_support.h"
-#include "tests/support/records.h"
-#include "tests/support/test_store.h"
+#include "tests/provider/appointment_fixture.h"
 
 namespace cv {
 namespace {
@@ -34,8 +36,7 @@ using Ids = std::vector<std::string>;
 constexpr int32_t kNoonMarch7 = 1110196800;
 
 ListItem Item(const char* id, int32_t start = 100, int32_t finish = 200) {
-    ListItem item;
-    std::memset(&item, 0, sizeof item);
+    ListItem item{};
     testing::SetField(item.Mailbox, "anna");
     testing::SetField(item.Postoffice, "example");
     testing::SetField(item.ItemId, id);
@@ -44,18 +45,12 @@ ListItem Item(const char* id, int32_t start = 100, int32_t finish = 200) {
     return item;
 }
 
-class CalendarScanTest : public ::testing::Test {
+class CalendarScanTest : public testing::AppointmentTest {
   protected:
-    CalendarScanTest() : calendar_(store_.CreateMailbox("example", "anna")) {
-        store_.registry().SetWaits(0);
-        MakeDirectory(calendar_.c_str());
+    CalendarScanTest() {
+        MakeCalendar();
         EXPECT_EQ(1, CreateIndexDocument(&document_));
         EXPECT_EQ(1, CreateIndexRoot(document_));
-    }
-
-    std::string PathOf(const std::string& name) const { return calendar_ + "\\" + name; }
-    void Put(const std::string& name, const std::string& bytes) {
-        ASSERT_TRUE(testing::WriteFileBytes(PathOf(name), bytes));
     }
 
     // The children of the element built for an item file with these bytes, without the three
@@ -65,21 +60,10 @@ class CalendarScanTest : public ::testing::Test {
         XmlNode element = BuildCalendarElement(document_, XmlNode(), Item("item.eml"));
         EXPECT_FALSE(element.IsNull());
         Children children = ChildrenOf(element);
-        EXPECT_GE(children.size(), 3u);
-        if (children.size() >= 3) children.erase(children.begin(), children.begin() + 3);
+        children.erase(children.begin(), children.begin() + std::min<size_t>(3, children.size()));
         return children;
     }
 
-    std::unique_ptr<StoreIndex> Index(const char* folder) {
-        auto index = std::make_unique<StoreIndex>();
-        testing::SetField(index->PostofficeName, "example");
-        testing::SetField(index->MailboxName, "anna");
-        testing::SetField(index->FolderName, folder);
-        return index;
-    }
-
-    testing::TestStore store_;
-    std::string calendar_;
     XmlDocument document_;
 };
 
@@ -177,15 +161,11 @@ TEST_F(CalendarScanTest, HeaderLineRules) {
         SCOPED_TRACE(c.file.substr(0, 60));
         EXPECT_EQ(c.headers, Headers(c.file));
     }
-    // The DOM's text of an element never shows the trailing blanks it holds.
-    EXPECT_EQ((Children{{"FROM", "anna"}}), Headers("From: anna  \r\n"));
-    XmlNode root;
-    XmlNode from;
+    // One trailing blank of the sender goes (the DOM's text of an element never shows the rest).
+    Put("item.eml", "From: anna  \r\n");
+    XmlNode from, element = BuildCalendarElement(document_, XmlNode(), Item("item.eml"));
     std::string xml;
-    ASSERT_TRUE(document_.DocumentElement(&root));
-    ASSERT_TRUE(root.ChildAt(static_cast<int32_t>(IdsOf(document_).size()) - 1, &root));
-    ASSERT_TRUE(root.ChildAt(3, &from));
-    ASSERT_TRUE(from.Xml(&xml));
+    ASSERT_TRUE(element.ChildAt(3, &from) && from.Xml(&xml));
     EXPECT_EQ("<FROM>anna </FROM>", xml);
 }
 
@@ -198,14 +178,12 @@ TEST_F(CalendarScanTest, HostileItemFilesAreReadInBoundedPieces) {
                         {"LOCATION", "cut" + std::string(2031, 'y')},
                         {"CLASS", "after"}}),
               Headers(huge));
-
     // Without an empty line, reading stops after 201 lines.
     std::string many;
     for (int i = 1; i <= 300; ++i) many += "X-Location: " + std::to_string(i) + "\r\n";
     Children children = Headers(many);
     ASSERT_EQ(201u, children.size());
     EXPECT_EQ("201", children.back().second);
-
     // Binary bytes: a NUL ends the line's text, control characters a document cannot carry
     // become '?', 8-bit characters stay (natively, where the code page is UTF-8, as the
     // Windows-1252 characters they are not UTF-8 for).
@@ -221,35 +199,40 @@ TEST_F(CalendarScanTest, HostileItemFilesAreReadInBoundedPieces) {
 }
 
 TEST_F(CalendarScanTest, AnItemFileThatCannotBeOpenedGivesNoElement) {
-    XmlNode root;
-    ASSERT_TRUE(document_.DocumentElement(&root));
-    EXPECT_TRUE(BuildCalendarElement(document_, root, Item("missing.eml")).IsNull());
+    EXPECT_TRUE(BuildCalendarElement(document_, XmlNode(), Item("missing.eml")).IsNull());
     // Names that would leave the Calendar folder are not opened at all.
     Put("..\\outside.eml", "Subject: no\r\n");
-    EXPECT_TRUE(BuildCalendarElement(document_, root, Item("..\\outside.eml")).IsNull());
+    EXPECT_TRUE(BuildCalendarElement(document_, XmlNode(), Item("..\\outside.eml")).IsNull());
     ListItem item = Item("item.eml");
     testing::SetField(item.Mailbox, "..");
-    EXPECT_TRUE(BuildCalendarElement(document_, root, item).IsNull());
+    EXPECT_TRUE(BuildCalendarElement(document_, XmlNode(), item).IsNull());
     EXPECT_EQ("BASEELEMENT=\"\"", Shape(document_));
 }
 
-// Writes a period file with one appointment, and its item file.
+// Adds an appointment to a period file, and its item file.
 class RangeScanTest : public CalendarScanTest {
   protected:
     void Appointment(const std::string& period, int32_t start, int32_t finish,
                      const std::string& id) {
         std::string& lines = periods_[period];
-        if (!lines.empty()) lines += "\r\n";
-        lines += std::to_string(start) + "\t" + std::to_string(finish) + "\t" + id;
+        lines += (lines.empty() ? "" : "\r\n") + std::to_string(start) + "\t" +
+                 std::to_string(finish) + "\t" + id;
         Put(period + ".CAL", lines);
         Put(id, "Subject: " + id + "\r\n\r\n");
     }
     Ids Scanned(int32_t start, int32_t end) {
-        auto index = Index("Contacts");
+        auto index = testing::NamedIndex("Contacts");
         ListContext context = MakeListContext(start, end);
         EXPECT_EQ(1, ScanCalendarIndex(index.get(), &context));
         Ids ids = IdsOf(index->FolderIndex);
         StoreIndex_Close(index.get());
+        // The index is saved in the folder the record names.
+        XmlDocument saved;
+        EXPECT_EQ(1, CreateIndexDocument(&saved));
+        EXPECT_EQ(1, LoadIndexDocument(saved, (store_.root() + "\\example\\MAILROOT\\anna\\"
+                                                               "Contacts\\_index.xml")
+                                                  .c_str()));
+        EXPECT_EQ(ids, IdsOf(saved));
         return ids;
     }
 
@@ -268,12 +251,13 @@ TEST_F(RangeScanTest, ReadsThePeriodsOfTheRangeStartsDateInOrder) {
 }
 
 TEST_F(RangeScanTest, KeepsTheAppointmentsWhollyInsideTheRange) {
-    const int32_t nine = kNoonMarch7 - 3 * 3600;
-    const int32_t ten = nine + 3600;
+    const int32_t nine = kNoonMarch7 - 3 * 3600, ten = nine + 3600;
     Appointment("Y05M03D07", nine, ten, "nine-to-ten");
     Appointment("Y05M03D07", nine - 1, ten, "starts-before");
     Appointment("Y05M03D07", nine, ten + 1, "ends-after");
     Appointment("Y05M03D07", nine + 600, ten - 600, "inside");
+    Appointment("Y05M03D07", nine + 600, ten - 600, "no-item-file");
+    RemoveFile(PathOf("no-item-file").c_str());  // left out of the index
     EXPECT_EQ((Ids{"nine-to-ten", "inside"}), Scanned(nine, ten));
     EXPECT_EQ(Ids{}, Scanned(nine + 1800, nine + 3 * 3600));
 }
@@ -291,24 +275,8 @@ TEST_F(RangeScanTest, ThePeriodsFollowTheLocalDate) {
     EXPECT_EQ(Ids{"local-day"}, ids);
 }
 
-TEST_F(RangeScanTest, TheRangeScanSavesItsIndex) {
-    Appointment("Y05M03D07", kNoonMarch7, kNoonMarch7 + 60, "one");
-    Appointment("Y05M03D07", kNoonMarch7, kNoonMarch7 + 60, "no-item-file");
-    RemoveFile(PathOf("no-item-file").c_str());
-    auto index = Index("Contacts");
-    ListContext context = MakeListContext(kNoonMarch7, kNoonMarch7 + 60);
-    ASSERT_EQ(1, ScanCalendarIndex(index.get(), &context));
-    std::string file = std::string(index->FolderPath) + "\\_index.xml";
-    EXPECT_EQ(store_.root() + "\\example\\MAILROOT\\anna\\Contacts\\_index.xml", file);
-    EXPECT_NE(0u, index->IndexStamp);
-    XmlDocument loaded;
-    ASSERT_EQ(1, CreateIndexDocument(&loaded));
-    ASSERT_EQ(1, LoadIndexDocument(loaded, file.c_str()));
-    EXPECT_EQ(Shape(index->FolderIndex), Shape(loaded));
-    EXPECT_EQ(Ids{"one"}, IdsOf(loaded));
-    StoreIndex_Close(index.get());
-}
-
+// Without a range every period file is indexed (an empty folder's index is the rebuild's in
+// calendar_folder_index_test.cpp), and none is changed.
 TEST_F(RangeScanTest, TheFullScanIndexesEveryPeriodFileAndKeepsThem) {
     Appointment("Y05M03D07", 10, 20, "a");
     Appointment("Y05M03D07", 30, 40, "b");
@@ -316,27 +284,172 @@ TEST_F(RangeScanTest, TheFullScanIndexesEveryPeriodFileAndKeepsThem) {
     Appointment("y06m01", 50, 60, "d");
     Put("_Y05.CAL", "1\t2\tignored");
     MakeDirectory(PathOf("Y07.CAL").c_str());
-    const std::string day = testing::ReadFileOrEmpty(PathOf("Y05M03D07.CAL"));
-
-    auto index = Index("Calendar");
+    auto index = testing::NamedIndex("Calendar");
     ASSERT_EQ(1, ScanCalendarIndex(index.get(), nullptr));
-    Ids ids = IdsOf(index->FolderIndex);
-    std::sort(ids.begin(), ids.end());  // directory order is the system's
-    EXPECT_EQ((Ids{"a", "b", "c", "d"}), ids);
-    EXPECT_TRUE(testing::PathExists(PathOf("_index.xml")));
-    EXPECT_EQ(day, testing::ReadFileOrEmpty(PathOf("Y05M03D07.CAL")));
-    EXPECT_TRUE(testing::PathExists(PathOf("Y.CAL")));
-    EXPECT_TRUE(testing::PathExists(PathOf("y06m01.CAL")));
+    EXPECT_EQ((Ids{"a", "b", "c", "d"}), IdsOf(index->FolderIndex, true));
+    EXPECT_TRUE(Exists("_index.xml"));
+    for (const auto& [period, lines] : periods_) EXPECT_EQ(lines, Contents(period + ".CAL"));
     StoreIndex_Close(index.get());
 }
 
-TEST_F(RangeScanTest, AFolderWithoutPeriodFilesHasAnEmptyIndex) {
-    Put("_index.xml", "<BASEELEMENT><ELEMENT ID=\"stale\"/></BASEELEMENT>");
-    auto index = Index("Calendar");
-    ASSERT_EQ(1, ScanCalendarIndex(index.get(), nullptr));
-    EXPECT_EQ("BASEELEMENT=\"\"", Shape(index->FolderIndex));
-    EXPECT_EQ(std::string::npos, testing::ReadFileOrEmpty(PathOf("_index.xml")).find("stale"));
-    StoreIndex_Close(index.get());
+// Appointments in the period files; the index on disk, when there is one, says something else.
+class CalendarFolderIndexTest : public RangeScanTest {
+  protected:
+    CalendarFolderIndexTest() {
+        Appointment("Y05M03D07", 100, 200, "scanned1");
+        Appointment("Y05M03D07", 300, 400, "scanned2");
+        ForgetCalendarReIndexMode();
+    }
+    ~CalendarFolderIndexTest() override {
+        StoreIndex_Close(index_.get());
+        ForgetCalendarReIndexMode();
+    }
+
+    void PutIndexOnDisk(const char* name = "_index.xml") {
+        Put(name, "<BASEELEMENT><ELEMENT ID=\"on-disk\"/></BASEELEMENT>");
+    }
+    void SetMode(uint32_t mode) {
+        store_.registry().SetDword(Hive::kLocalMachine, kStoreKey, "Calendar ReIndex Mode", mode);
+        ForgetCalendarReIndexMode();
+    }
+
+    // Opens the folder's index: how it was opened, and the IDs it holds (sorted) in ids_.
+    std::string Open(bool reuse = false) {
+        CalendarIndexOpenReport report;
+        StoreIndex* opened = OpenCalendarFolderIndex(index_.get(), reuse, &report);
+        markers_ = report.dirty_markers;
+        ids_ = opened != nullptr ? testing::IdsOf(opened->FolderIndex, true) : Ids();
+        static const char* const kNames[] = {"none", "reused", "rebuilt", "loaded"};
+        const bool none = report.opening == CalendarIndexOpening::kNone;
+        return (opened == nullptr) == none ? kNames[static_cast<int>(report.opening)] : "?";
+    }
+
+    std::unique_ptr<StoreIndex> index_ = testing::NamedIndex("Calendar");
+    Ids ids_;
+    int markers_ = -1;
+    const Ids scanned_{"scanned1", "scanned2"};
+    const Ids on_disk_{"on-disk"};
+};
+
+TEST_F(CalendarFolderIndexTest, TheModeIsReadOnceAndMissingMeansZero) {
+    store_.registry().Delete(Hive::kLocalMachine, kStoreKey, "Calendar ReIndex Mode");
+    EXPECT_EQ(0u, CalendarReIndexMode());
+    SetMode(3);
+    EXPECT_EQ(3u, CalendarReIndexMode());
+    store_.registry().SetDword(Hive::kLocalMachine, kStoreKey, "Calendar ReIndex Mode", 0);
+    EXPECT_EQ(3u, CalendarReIndexMode());  // kept for the life of the process
+    ForgetCalendarReIndexMode();
+    EXPECT_EQ(0u, CalendarReIndexMode());
+}
+
+// A missing index is rebuilt in either mode; a dirty marker rebuilds an index on disk only in
+// mode 1, and is consumed either way.
+TEST_F(CalendarFolderIndexTest, TheModeAndTheMarkersDecideBetweenRebuildAndLoad) {
+    const struct {
+        uint32_t mode;
+        bool on_disk;
+        bool marked;
+        const char* opening;
+    } cases[] = {
+        {0, false, false, "rebuilt"}, {1, false, false, "rebuilt"}, {0, false, true, "rebuilt"},
+        {0, true, false, "loaded"},   {1, true, false, "loaded"},   {0, true, true, "loaded"},
+        {1, true, true, "rebuilt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.mode) + (c.on_disk ? " index" : "") +
+                     (c.marked ? " marked" : ""));
+        SetMode(c.mode);
+        RemoveFile(PathOf("_index.xml").c_str());
+        if (c.on_disk) PutIndexOnDisk();
+        if (c.marked) {
+            Put("_CHANGE.DTY", "changed");
+            Put("_other.dty", "changed");
+        }
+        EXPECT_EQ(c.opening, Open());
+        EXPECT_EQ(std::string(c.opening) == "loaded" ? on_disk_ : scanned_, ids_);
+        EXPECT_EQ(c.marked ? 2 : 0, markers_);
+        EXPECT_FALSE(Exists("_CHANGE.DTY") || Exists("_other.dty") || Exists("_index.blk"));
+        EXPECT_TRUE(Exists("_index.xml"));
+    }
+}
+
+TEST_F(CalendarFolderIndexTest, AnOpenIndexIsReusedOnlyWhenAskedAndNeverDoubled) {
+    SetMode(1);
+    EXPECT_EQ("rebuilt", Open());
+    Put("_CHANGE.DTY", "changed");
+    EXPECT_EQ("reused", Open(true));
+    EXPECT_EQ(scanned_, ids_);
+    EXPECT_TRUE(Exists("_CHANGE.DTY"));
+    // A second rebuild starts from a fresh document.
+    EXPECT_EQ("rebuilt", Open());
+    EXPECT_EQ(scanned_, ids_);
+}
+
+// The last removal of a calendar deletes its last period file (leaving its backup) and marks the
+// folder: a rebuild then finds no period file, and the calendar is empty whatever the index on
+// disk still lists.
+TEST_F(CalendarFolderIndexTest, AFolderWithoutPeriodFilesHasAnEmptyIndex) {
+    RemoveFile(PathOf("Y05M03D07.CAL").c_str());
+    for (const char* left : {"Y05M03D07.BAK", "Y05M03D07.TMP", "Y05M03D07.OLD"}) {
+        Put(left, "100\t200\tscanned1");  // no period file
+    }
+    for (uint32_t mode : {0u, 1u}) {
+        SCOPED_TRACE(mode);
+        SetMode(mode);
+        PutIndexOnDisk();
+        Put("_CHANGE.DTY", "changed");
+        // Reindex mode 0 rebuilds only a missing index.
+        EXPECT_EQ(mode == 0 ? "loaded" : "rebuilt", Open());
+        EXPECT_EQ(mode == 0 ? on_disk_ : Ids{}, ids_);
+        RemoveFile(PathOf("_index.xml").c_str());
+        EXPECT_EQ("rebuilt", Open());
+        EXPECT_TRUE(ids_.empty());
+        EXPECT_EQ("loaded", Open());  // the empty index was saved
+        EXPECT_TRUE(ids_.empty());
+    }
+    // No Calendar folder at all: an empty index, and reading it makes no folder.
+    index_ = testing::NamedIndex("Calendar", "bert");
+    store_.CreateMailbox("example", "bert");
+    EXPECT_EQ("rebuilt", Open());
+    EXPECT_TRUE(ids_.empty());
+    EXPECT_FALSE(testing::PathExists(store_.CalendarFolder("example", "bert")));
+}
+
+TEST_F(CalendarFolderIndexTest, AnIndexHeldUnderAnotherCaseIsTheFoldersIndex) {
+    SetMode(1);
+    PutIndexOnDisk("_INDEX.XML");
+    EXPECT_EQ("loaded", Open());
+    EXPECT_EQ(on_disk_, ids_);
+    // A rebuild replaces that file rather than writing a second one beside it.
+    Put("_change.dty", "changed");
+    EXPECT_EQ("rebuilt", Open());
+    EXPECT_EQ(scanned_, ids_);
+    DirectorySearch search;
+    FindData entry;
+    ASSERT_TRUE(search.First(PathOf("_index.xml").c_str(), &entry));
+    EXPECT_EQ("_INDEX.XML", entry.name);
+    EXPECT_FALSE(search.Next(&entry));
+    EXPECT_FALSE(Exists("_CHANGE.DTY"));
+}
+
+TEST_F(CalendarFolderIndexTest, AnIndexThatCannotBeLoadedIsNone) {
+    Put("_index.xml", "<BASEELEMENT><ELEMENT");
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ("none", Open());
+    EXPECT_NE("", ::testing::internal::GetCapturedStdout());  // the parse report
+}
+
+TEST_F(CalendarFolderIndexTest, NamesOutsideTheMailRootAreRefused) {
+    // A marker where ".." would lead must stay.
+    std::string outside = store_.root() + "\\example\\MAILROOT\\_CHANGE.DTY";
+    ASSERT_TRUE(testing::WriteFileBytes(outside, "x"));
+    for (const char* mailbox : {"..", "anna\\..", ""}) {
+        EXPECT_EQ(nullptr,
+                  OpenCalendarFolderIndex(testing::NamedIndex("Calendar", mailbox).get(), false))
+            << mailbox;
+    }
+    EXPECT_TRUE(testing::PathExists(outside));
+    EXPECT_EQ(nullptr, OpenCalendarFolderIndex(nullptr, true));
 }
 
 }  // namespace

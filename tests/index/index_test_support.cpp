@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <algorithm>
 
 #include "common/host_thread.h"
-#include "index/store_index.h"
+#include "tests/support/records.h"
 
 namespace cv {
 namespace testing {
@@ -13,16 +13,13 @@ namespace {
 
 // The tests' main thread is a host thread: COM is started on it before the first test and
 // stopped after the last, once the process-wide index has given its documents back.
-class HostEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override { host_ = std::make_unique<HostThread>(); }
+struct HostEnvironment : ::testing::Environment {
+    void SetUp() override { host = std::make_unique<HostThread>(); }
     void TearDown() override {
         StoreIndex_Close(&ProviderStoreIndex());
-        host_.reset();
+        host.reset();
     }
-
-  private:
-    std::unique_ptr<HostThread> host_;
+    std::unique_ptr<HostThread> host;
 };
 
 ::testing::Environment* const g_host_environment =
@@ -31,40 +28,23 @@ class HostEnvironment : public ::testing::Environment {
 }  // namespace
 
 std::string Shape(const XmlNode& node) {
-    std::string name;
-    std::string text;
-    switch (node.Type()) {
-        case XmlNodeType::kText:
-            node.Text(&text);
-            return "'" + text + "'";
-        case XmlNodeType::kElement:
-            break;
-        default:
-            return "?";
-    }
+    std::string name, text, id;
+    if (node.Type() == XmlNodeType::kText && node.Text(&text)) return "'" + text + "'";
+    if (node.Type() != XmlNodeType::kElement) return "?";
     node.Name(&name);
-    std::string shape = name;
-    std::string id;
-    if (node.Attribute("ID", &id)) shape += "[ID=" + id + "]";
+    if (node.Attribute("ID", &id)) name += "[ID=" + id + "]";
     int32_t count = 0;
     node.ChildCount(&count);
+    std::string children;
     bool only_text = true;
     for (int32_t i = 0; i < count; ++i) {
         XmlNode child;
         node.ChildAt(i, &child);
-        if (child.Type() != XmlNodeType::kText) only_text = false;
+        only_text = only_text && child.Type() == XmlNodeType::kText;
+        children += (i > 0 ? "," : "") + Shape(child);
     }
-    if (only_text) {
-        node.Text(&text);
-        return shape + "=\"" + text + "\"";
-    }
-    shape += "(";
-    for (int32_t i = 0; i < count; ++i) {
-        XmlNode child;
-        node.ChildAt(i, &child);
-        shape += (i > 0 ? "," : "") + Shape(child);
-    }
-    return shape + ")";
+    if (only_text && node.Text(&text)) return name + "=\"" + text + "\"";
+    return name + "(" + children + ")";
 }
 
 std::string Shape(const XmlDocument& document) {
@@ -78,8 +58,7 @@ Children ChildrenOf(const XmlNode& element) {
     element.ChildCount(&count);
     for (int32_t i = 0; i < count; ++i) {
         XmlNode child;
-        std::string name;
-        std::string text;
+        std::string name, text;
         if (!element.ChildAt(i, &child) || child.Type() != XmlNodeType::kElement) continue;
         child.Name(&name);
         child.Text(&text);
@@ -88,25 +67,25 @@ Children ChildrenOf(const XmlNode& element) {
     return children;
 }
 
-std::vector<std::string> IdsOf(const XmlDocument& document) {
+std::vector<std::string> IdsOf(const XmlDocument& document, bool sorted) {
     std::vector<std::string> ids;
-    XmlNode root;
-    XmlNode child;
+    XmlNode root, child;
     if (document.IsNull() || !document.DocumentElement(&root)) return ids;
     for (bool more = root.ChildAt(0, &child); more; more = child.NextSibling(&child)) {
         std::string id;
         child.Attribute("ID", &id);
         ids.push_back(id);
     }
+    if (sorted) std::sort(ids.begin(), ids.end());
     return ids;
 }
 
-std::string SourceTreePath(const std::string& unix_path) {
-    std::string path = "Z:" + unix_path;
-    for (char& c : path) {
-        if (c == '/') c = '\\';
-    }
-    return path;
+std::unique_ptr<StoreIndex> NamedIndex(const char* folder, const char* mailbox) {
+    auto index = std::make_unique<StoreIndex>();
+    SetField(index->PostofficeName, "example");
+    SetField(index->MailboxName, mailbox);
+    SetField(index->FolderName, folder);
+    return index;
 }
 
 }  // namespace testing

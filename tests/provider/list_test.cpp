@@ -84,7 +84,6 @@ TEST_F(ListTest, FillsTheRecordAndEndsForGood) {
     EXPECT_EQ(0, AppointmentListItemFindNext(&context, &item_));  // stays at the end
     EXPECT_EQ(1, AppointmentListItemFindClose(&context));
     EXPECT_EQ(0, AppointmentListItemFindNext(&context, &item_));  // after FindClose
-
     // A listing builds its index in memory only.
     EXPECT_FALSE(Exists("_index.xml"));
     EXPECT_FALSE(testing::PathExists(store_.root() + "\\example\\MAILROOT\\anna\\Contacts"));
@@ -95,7 +94,6 @@ TEST_F(ListTest, AStylesheetSortsAndItsOutputIsCutToTheRecord) {
     Add("late", kNoon + 2000, kNoon + 2060);
     Add("middle", kNoon + 1000, kNoon + 1060);
     EXPECT_EQ((Ids{"late", "middle", "early"}), List(kLatestFirst));
-
     const std::string sheet = std::string(kSheetHead) + "<xsl:template match=\"/\"><R><E ID=\"" +
                               std::string(100, 'L') + "\"><START>12</START><P>" +
                               std::string(3000, 'B') +
@@ -118,13 +116,14 @@ TEST_F(ListTest, BadContextsAndMisbehavingStylesheetsAnswerZero) {
     for (const char* mailbox : {"..", "a\\b", ""}) {
         bad.push_back(MakeListContext(kNoon, kNoon + 3600, "", mailbox));
     }
-    const std::string no_root = std::string(kSheetHead) + "<xsl:template match=\"/\"/>";
-    const std::string no_ids =
-        std::string(kSheetHead) + "<xsl:template match=\"/\"><R><X/></R></xsl:template>";
-    for (const std::string& sheet : {std::string("<not-xml"), no_root + "</xsl:stylesheet>",
-                                     no_ids + "</xsl:stylesheet>", std::string("<plain/>")}) {
-        bad.push_back(MakeListContext(kNoon, kNoon + 3600, sheet));
+    // Not XML, no output root, an output without IDs; then XML that is no stylesheet.
+    for (const std::string tail :
+         {"", "<xsl:template match=\"/\"/></xsl:stylesheet>",
+          "<xsl:template match=\"/\"><R><X/></R></xsl:template></xsl:stylesheet>"}) {
+        bad.push_back(
+            MakeListContext(kNoon, kNoon + 3600, tail.empty() ? "<not-xml" : kSheetHead + tail));
     }
+    bad.push_back(MakeListContext(kNoon, kNoon + 3600, "<plain/>"));
     bad.push_back(MakeListContext(kNoon, kNoon + 3600));
     std::memset(bad.back().Stylesheet, '<', sizeof bad.back().Stylesheet);  // unterminated
     for (ListContext& context : bad) {
@@ -136,12 +135,13 @@ TEST_F(ListTest, BadContextsAndMisbehavingStylesheetsAnswerZero) {
     EXPECT_EQ(Ids{"a"}, List());
 }
 
-TEST_F(ListTest, AThousandItemsListInOrder) {
+// One listing runs at a time (the list index is the process's); listings of threads that do not
+// keep to that must not crash.
+TEST_F(ListTest, AThousandItemsListInOrderAndConcurrentListingsDoNotCrash) {
     std::string lines;
     for (int i = 0; i < 1000; ++i) {
-        std::string id = "i" + std::to_string(i);
-        lines += (i ? "\r\n" : "") + std::to_string(kNoon + i) + "\t" + std::to_string(kNoon + i) +
-                 "\t" + id;
+        const std::string id = "i" + std::to_string(i), at = std::to_string(kNoon + i);
+        lines += (i ? "\r\n" : "") + at + "\t" + at + "\t" + id;
         Put(id, "Subject: x\r\n\r\n");
     }
     Put("Y26M12D07.CAL", lines);
@@ -149,17 +149,13 @@ TEST_F(ListTest, AThousandItemsListInOrder) {
     ASSERT_EQ(1000u, ids.size());
     EXPECT_EQ("i0", ids.front());
     EXPECT_EQ("i999", ids.back());
-}
-
-TEST_F(ListTest, ConcurrentListingsDoNotCrash) {
-    for (int i = 0; i < 20; ++i) Add(("a" + std::to_string(i)).c_str(), kNoon + i, kNoon + i + 1);
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&] {
+        threads.emplace_back([t] {
             HostThread host;
-            for (int round = 0; round < 10; ++round) {
+            for (int round = 0; round < 3; ++round) {
                 ListContext context =
-                    MakeListContext(kNoon, kNoon + 3600, round % 2 ? kLatestFirst : "");
+                    MakeListContext(kNoon, kNoon + 3600, (t + round) % 2 ? kLatestFirst : "");
                 ListItem item;
                 for (int32_t found = AppointmentListItemFindFirst(&context, &item); found;
                      found = AppointmentListItemFindNext(&context, &item)) {
@@ -169,7 +165,7 @@ TEST_F(ListTest, ConcurrentListingsDoNotCrash) {
         });
     }
     for (auto& t : threads) t.join();
-    EXPECT_EQ(20u, List().size());
+    EXPECT_EQ(1000u, List().size());
 }
 
 }  // namespace
