@@ -119,8 +119,8 @@ class StoreFaultsTest : public ::testing::Test {
         DeleteFolderTree(calendar_.c_str(), nullptr);
         if (!c.folder) return;
         ASSERT_TRUE(MakeDirectory(calendar_.c_str()));
-        if (c.period) ASSERT_TRUE(testing::WriteFileBytes(PathOf(kPeriod) + ".CAL", c.period));
-        if (c.item) ASSERT_TRUE(testing::WriteFileBytes(PathOf(kItem), c.item));
+        ASSERT_TRUE(!c.period || testing::WriteFileBytes(PathOf(kPeriod) + ".CAL", c.period));
+        ASSERT_TRUE(!c.item || testing::WriteFileBytes(PathOf(kItem), c.item));
     }
 
     long Sweep(const ChangeCase& c, FaultKind kind) {

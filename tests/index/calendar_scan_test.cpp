@@ -275,8 +275,8 @@ TEST_F(RangeScanTest, ThePeriodsFollowTheLocalDate) {
     EXPECT_EQ(Ids{"local-day"}, ids);
 }
 
-// Without a range every period file is indexed (an empty folder's index is the rebuild's in
-// calendar_folder_index_test.cpp), and none is changed.
+// Without a range every period file is indexed (an empty folder's index is the rebuild's, below),
+// and none is changed.
 TEST_F(RangeScanTest, TheFullScanIndexesEveryPeriodFileAndKeepsThem) {
     Appointment("Y05M03D07", 10, 20, "a");
     Appointment("Y05M03D07", 30, 40, "b");

@@ -364,7 +364,7 @@ class ItemFileTest : public ::testing::Test {
 
 // A write goes through a temporary copy that replaces the item file; when it fails, the item file
 // stays whole and the copy goes. (A temporary name taken by a folder:
-// tests/tools/cvcal_index_test.sh.)
+// tests/tools/cvcal_test.sh.)
 TEST_F(ItemFileTest, AWriteReplacesTheItemFileWholeOrNotAtAll) {
     Put("Item0", item_);
     EXPECT_EQ(1, Write("Item0", "VCALENDAR", "CAL"));

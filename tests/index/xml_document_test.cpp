@@ -23,7 +23,9 @@ XmlDocument NewDocument() {
 XmlNode AddElement(XmlDocument& document, XmlNode& parent, const char* name, const char* text) {
     XmlNode element;
     EXPECT_TRUE(document.CreateElement(name, &element));
-    if (text != nullptr) EXPECT_TRUE(element.SetText(text));
+    if (text != nullptr) {
+        EXPECT_TRUE(element.SetText(text));
+    }
     EXPECT_TRUE(parent.AppendChild(element));
     return element;
 }

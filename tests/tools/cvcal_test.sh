@@ -139,6 +139,10 @@ expect - 'value: *Hello' props get "${mb[@]}" --id A1 --name pr_subject
 expect - 'index_text: *2147483648' props set "${mb[@]}" --id a1 --name PR_BNP_End --value 2147483648
 expect - 'value: *2038-01-19T03:14:08Z' props get "${mb[@]}" --id a1 --name PR_END_DATE
 expect - 'seconds: *1796634000[[:space:]]*$' props get "${mb[@]}" --id a1 --name PR_BNP_START
+# Both start names write the one start field.
+expect - 'index_text: *0[[:space:]]*$' props set "${mb[@]}" --id a1 --name PR_START_DATE \
+    --value 1970-01-01T00:00:00Z
+expect - 'seconds: *0[[:space:]]*$' props get "${mb[@]}" --id a1 --name PR_BNP_START
 expect - '<FINISHTIME>2147483648</FINISHTIME>' index show "${mb[@]}"
 expect - 'unknown property name' props get "${mb[@]}" --id a1 --name PR_NOTHING
 expect 1 '' props get "${mb[@]}" --id nobody --name PR_SUBJECT
@@ -146,10 +150,13 @@ expect 2 '' props set "${mb[@]}" --id a1 --name PR_BNP_AllDayEvent --value yes
 expect - 'PR_BNP_Start  *STARTIME' props list
 expect 0 '' props set "${mb[@]}" --id a1 --name PR_BNP_vCalendar --value BEGIN:VCALENDAR
 expect - '"value": *"old body\\r\\n"' --json props get "${mb[@]}" --id a1 --name PR_BODY
-# A write that cannot make its temporary file says so, and fails.
+# A write that cannot make its temporary file says so, fails, and leaves the item file whole.
+cp "$calendar/a1" "$work/a1.before"
 mkdir "$calendar/_a1" && : >"$calendar/_a1/inside"
 expect 1 'Warning: Unable to update message body for file' --verbose props set "${mb[@]}" \
     --id a1 --name PR_BODY --value new
+cmp -s "$work/a1.before" "$calendar/a1"
+check $? "the item file changed under a failed write"
 expect 2 '' reindex --mailbox .. --postoffice po
 expect 3 '' reindex --mailbox nobody --postoffice po
 
