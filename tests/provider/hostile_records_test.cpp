@@ -7,7 +7,9 @@
 #include <initializer_list>
 #include <string>
 
+#include "common/registry.h"
 #include "include/cvaicp.h"
+#include "provider/module_hooks.h"
 #include "tests/provider/appointment_fixture.h"
 
 namespace cv {
@@ -139,6 +141,29 @@ TEST_F(HostileRecordTest, NullRecordsAreRefused) {
         results += std::to_string(result);
     }
     EXPECT_EQ("00000000001111", results);
+}
+
+// A mail root so deep that the Calendar folder's path fits but its period files' paths do not:
+// the change is refused before anything is made, rather than made under a cut-short name.
+TEST(LongPathTest, PeriodFilesWhosePathsDoNotFitAreRefused) {
+    testing::TestStore store;
+    std::string root = store.root();
+    while (root.size() < 540) {
+        root += "\\" + std::string(50, 'r');
+        if (!MakeDirectory(root.c_str())) GTEST_SKIP() << "the system refuses paths this long";
+    }
+    store.registry().SetString(Hive::kLocalMachine, kStoreKey, "Mail Root", root);
+    OnProcessDetach();
+    OnProcessAttach();
+    const std::string postoffice(200, 'p'), mailbox(200, 'm');
+    std::string folder = root;
+    for (const std::string& name : {postoffice, std::string("MAILROOT"), mailbox}) {
+        ASSERT_TRUE(MakeDirectory((folder += "\\" + name).c_str()));
+    }
+    AppointmentRequest request = MakeRequest("a", 1, 2, std::string(60, 'Y'), mailbox, postoffice);
+    EXPECT_EQ(0, AppointmentAdd(&request));
+    EXPECT_FALSE(testing::PathExists(folder + "\\Calendar"));
+    OnProcessDetach();
 }
 
 }  // namespace
