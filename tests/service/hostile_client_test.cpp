@@ -254,7 +254,7 @@ TEST_F(HostileClientTest, FloodsDoNotLockOutClientsNorGrowTheService) {
         trusted.emplace_back(new Wire(port_));
         ASSERT_TRUE(Good(*trusted.back()));
     }
-    const long before = Figure("VmRSS:");
+    [[maybe_unused]] const long before = Figure("VmRSS:");
     const std::string partial = "<DATA><METHOD>PING</METHOD>" + std::string(16384, 'p');
     for (int flood = 0; flood < 3; ++flood) {
         std::vector<std::unique_ptr<Wire>> wires;
@@ -272,7 +272,7 @@ TEST_F(HostileClientTest, FloodsDoNotLockOutClientsNorGrowTheService) {
         EXPECT_EQ(kClosed, wire.Receive());
     }
     for (auto& wire : trusted) EXPECT_TRUE(Good(*wire, false));
-    const long after = Figure("VmRSS:");
+    [[maybe_unused]] const long after = Figure("VmRSS:");
     trusted.clear();
     ExpectThreadsEnd();
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
