@@ -81,6 +81,10 @@ std::vector<Command> ItemCommands();
 std::vector<Command> ConfigCommands();
 std::vector<Command> ListCommands();
 std::vector<Command> FindCommands();
+#if CVCAL_ICALENDAR
+// import and export of iCalendar files: native only.
+std::vector<Command> ICalendarCommands();
+#endif
 // The calendar index (props, reindex, index): run in cvcal itself, not through the library.
 std::vector<Command> IndexCommands();
 bool WorksOnStoreDirectly(const std::string& command);

@@ -1,29 +1,14 @@
 // find: an appointment by its id alone. The library looks ids up within one period; find asks it
 // about every period file of the Calendar folder in turn.
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "common/platform.h"
+#include "tools/cvcal/calendar_folder.h"
 #include "tools/cvcal/command_line.h"
 
 namespace cvcal {
 namespace {
-
-// The period names of the Calendar folder's period files (Y*.CAL).
-std::vector<std::string> PeriodNames(const std::string& calendar) {
-    std::vector<std::string> periods;
-    cv::DirectorySearch search;
-    cv::FindData entry;
-    for (bool found = search.First((calendar + "\\Y*.CAL").c_str(), &entry); found;
-         found = search.Next(&entry)) {
-        if (entry.attributes & cv::kAttributeDirectory || entry.name.size() <= 4) continue;
-        periods.push_back(entry.name.substr(0, entry.name.size() - 4));
-    }
-    std::sort(periods.begin(), periods.end());
-    return periods;
-}
 
 int Find(Context& context, const CommandLine& line) {
     const std::string& id = line.Required("id");

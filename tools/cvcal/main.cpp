@@ -57,6 +57,9 @@ std::vector<Command> AllCommands() {
          {FindCommands(), ListCommands(), ItemCommands(), ConfigCommands(), IndexCommands()}) {
         all.insert(all.end(), group.begin(), group.end());
     }
+#if CVCAL_ICALENDAR
+    for (const Command& c : ICalendarCommands()) all.push_back(c);
+#endif
     return all;
 }
 
@@ -83,6 +86,7 @@ bool StartsWith(const std::string& text, const char* prefix) {
 std::string LocalOnlyReason(const std::string& name) {
     if (name == "freebusy") return "free/busy is always read from the local store";
     if (name == "find") return "find reads the local Calendar folder";
+    if (name == "import" || name == "export") return name + " lists the local Calendar folder";
     if (WorksOnStoreDirectly(name)) return name + " works on the local store's index";
     if (StartsWith(name, "config") || name == "period-name") return name + " uses no host";
     return "";
