@@ -89,6 +89,12 @@ int64_t Seconds(const ZonedTime& z) {
     return LocalWall(t.year, t.month, t.day, t.hour, t.minute, t.second);
 }
 
+// libical's own sum is an int, which a duration of many weeks overflows.
+int64_t DurationSeconds(const icaldurationtype& d) {
+    int64_t days = static_cast<int64_t>(d.weeks) * 7 + d.days;
+    return ((days * 24 + d.hours) * 60 + d.minutes) * 60 + d.seconds;
+}
+
 // An event's own times: start and finish in seconds, and for an all-day event its length in days.
 struct Timing {
     ZonedTime start;
@@ -114,9 +120,10 @@ bool EventTiming(icalcomponent* calendar, icalcomponent* event, Timing* out) {
         if (has_end) {
             past = DayNumber(end.time);
         } else if (duration_property != nullptr && !duration.is_neg) {
-            past = first + static_cast<int64_t>(duration.days) + 7 * duration.weeks;
+            past = first + DurationSeconds(duration) / kDay;
         }
-        out->days = std::max<int64_t>(past - first, 1);
+        // Longer than the store's whole range: enough to be refused, short enough for mktime.
+        out->days = std::min<int64_t>(std::max<int64_t>(past - first, 1), 100000);
         out->finish_seconds = LocalDayStart(first + out->days) - 1;
         return true;
     }
@@ -124,7 +131,7 @@ bool EventTiming(icalcomponent* calendar, icalcomponent* event, Timing* out) {
     if (has_end) {
         out->finish_seconds = Seconds(end);
     } else if (duration_property != nullptr && !duration.is_neg) {
-        out->finish_seconds += icaldurationtype_as_int(duration);
+        out->finish_seconds += DurationSeconds(duration);
     }
     out->finish_seconds = std::max(out->finish_seconds, out->start_seconds);
     return true;
