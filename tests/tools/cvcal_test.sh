@@ -160,5 +160,71 @@ check $? "the item file changed under a failed write"
 expect 2 '' reindex --mailbox .. --postoffice po
 expect 3 '' reindex --mailbox nobody --postoffice po
 
+# iCalendar files in and out (native builds only, whose --help lists the commands).
+if c --help | grep -q '^  import '; then
+    export TZ=UTC
+    mkdir -p "$work/store/po/MAILROOT/cal" "$work/store/po/MAILROOT/copy"
+    mb=(--mailbox cal --postoffice po) copy=(--mailbox copy --postoffice po)
+    calendar="$work/store/po/MAILROOT/cal/Calendar"
+    w=IC2428BC0955EF24A43141463389E413C0  # the master id of weekly@example
+    ics() {  # FILE SUMMARY COUNT: a weekly object less one instance, and a one-off
+        printf '%s\r\n' BEGIN:VCALENDAR VERSION:2.0 PRODID:-//t//EN BEGIN:VEVENT \
+            UID:weekly@example DTSTAMP:20261201T120000Z DTSTART:20261207T090000Z \
+            DTEND:20261207T100000Z "RRULE:FREQ=WEEKLY;COUNT=$3" EXDATE:20261214T090000Z \
+            "SUMMARY:$2" END:VEVENT BEGIN:VEVENT UID:once@example DTSTAMP:20261201T120000Z \
+            DTSTART:20261209T130000Z DURATION:PT1H SUMMARY:Once END:VEVENT END:VCALENDAR >"$1"
+    }
+    snapshot() { (cd "$1" && for f in *; do printf '%s ' "$f" && cksum <"$f"; done); }
+    ics "$work/a.ics" Weekly 4
+    expect json:0 'j["added"] == 2 and j["refused"] == 0' import "$work/a.ics" "${mb[@]}" \
+        --horizon 36500
+    before=$(snapshot "$calendar")
+    expect json:0 'j["unchanged"] == 2 and j["added"] + j["replaced"] == 0' import - "${mb[@]}" \
+        --horizon 36500 <"$work/a.ics"
+    [ "$before" = "$(snapshot "$calendar")" ]
+    check $? "importing the same file again changed the Calendar folder"
+    # 12-07 (the master), 12-21 and 12-28; 12-14 is excluded.
+    expect json:0 'j["busy_days"] == [7, 9, 21, 28]' freebusy "${mb[@]}" --month 2026-12
+    expect json:0 'j["count"] == 1' find "${mb[@]}" --id $w-1798448400
+    expect - "$w-1797843600 *Weekly" list "${mb[@]}" --from 2026-12-21 --to 2026-12-21
+    expect - 'X-CVOccurrenceOf: IC2428BC' item get "${mb[@]}" --id $w-1797843600
+
+    # A host's appointment exports as a VEVENT; the export imported elsewhere exports the same.
+    c add "${mb[@]}" --id host1 --subject Host --start ${E}09:00Z --end ${E}10:00Z >/dev/null
+    expect 0 '' export "${mb[@]}" --output "$work/out.ics"
+    tr -d '\r' <"$work/out.ics" | grep -qx 'UID:host1'
+    check $? "the host's appointment is not in the export"
+    expect - '^RRULE:FREQ=WEEKLY;COUNT=4' export "${mb[@]}" --from 2026-12-21 --to 2026-12-21
+    expect json:0 'j["added"] == 3' import "$work/out.ics" "${copy[@]}" --horizon 36500
+    [ "$(c export "${mb[@]}")" = "$(c export "${copy[@]}")" ]
+    check $? "the copied mailbox exports other objects"
+    expect json:0 'j["objects"] == 1' export "${mb[@]}" --from 2026-12-28 --to 2026-12-31
+
+    # A changed object replaces every occurrence: 12-07 and 12-21 stay, 12-28 goes.
+    ics "$work/b.ics" Changed 3
+    expect json:0 'j["replaced"] == 1 and j["unchanged"] == 1' import "$work/b.ics" "${mb[@]}" \
+        --horizon 36500
+    expect 1 '' find "${mb[@]}" --id $w-1798448400
+    [ "$(ls "$calendar" | grep -c "^$w-")" = 1 ]
+    check $? "occurrences of the old object were left behind"
+    expect - 'Subject: Changed' item get "${mb[@]}" --id $w-1797843600
+
+    # Refusals: an object without DTSTART, an id whose item belongs to another UID; bad files.
+    printf '%s\r\n' BEGIN:VCALENDAR BEGIN:VEVENT UID:x END:VEVENT END:VCALENDAR >"$work/x.ics"
+    expect json:1 'j["refused"] == 1 and j["refusals"][0]["uid"] == "x"' import "$work/x.ics" \
+        "${mb[@]}"
+    printf 'X-AppointmentUID: other\r\n\r\n' >"$work/other"
+    c item put "${copy[@]}" --id $w --file "$work/other" >/dev/null
+    expect json:1 'j["refused"] == 1 and j["refusals"][0]["uid"] == "weekly@example"' import \
+        "$work/b.ics" "${copy[@]}"
+    cmp -s "$work/other" "$work/store/po/MAILROOT/copy/Calendar/$w"
+    check $? "a colliding item was overwritten"
+    printf 'no calendar\n' >"$work/bad.ics"
+    expect 2 'bad.ics' import "$work/bad.ics" "${mb[@]}"
+    expect 2 '' import "${mb[@]}"
+    expect 2 '' import "$work/a.ics" "${mb[@]}" --horizon 36501
+    expect 2 '' --host far export "${mb[@]}"
+fi
+
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
