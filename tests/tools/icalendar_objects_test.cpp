@@ -174,6 +174,7 @@ TEST(ICalendarItemsTest, TheMasterItemIsWhatTheStoresReaderReads) {
 
 TEST(ICalendarItemsTest, HeaderValuesAndDates) {
     EXPECT_EQ("a b  c", HeaderValue("a\tb\r\nc"));
+    EXPECT_EQ("x BOUNDARY='y\"", HeaderValue("x BOUNDARY=\"y\""));
     EXPECT_EQ(std::string(1000, 'x'), HeaderValue(std::string(1001, 'x')));
     EXPECT_EQ(std::string(999, 'x'), HeaderValue(std::string(999, 'x') + "\xC3\xA9"));
     int64_t seconds = 0;

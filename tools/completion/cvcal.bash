@@ -16,7 +16,7 @@ _cvcal() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
     local program=${COMP_WORDS[0]} command="" i
     case $prev in
-        --registry | --library | --file | --body-file | --xsl | --credentials-file)
+        --registry | --library | --file | --body-file | --xsl | --credentials-file | --output)
             COMPREPLY=($(compgen -f -- "$cur"))
             return
             ;;
@@ -25,7 +25,8 @@ _cvcal() {
             return
             ;;
         --mailbox | --postoffice | --id | --period | --start | --end | --from | --to | \
-            --month | --subject | --location | --address | --port | --protocol | --name | --value)
+            --month | --subject | --location | --address | --port | --protocol | --name | --value | \
+            --horizon)
             [ "$prev" = --protocol ] && COMPREPLY=($(compgen -W PLAIN -- "$cur"))
             return
             ;;
@@ -60,6 +61,11 @@ _cvcal() {
                 awk '/^Commands:/ { on = 1; next } on && /^  [a-z]/ { print $1 }' | sort -u)" \
                 -- "$cur"))
         fi
+        return
+    fi
+    # import reads a file named without an option.
+    if [ "$command" = import ] && [[ $cur != -* ]]; then
+        COMPREPLY=($(compgen -f -- "$cur"))
         return
     fi
     # shellcheck disable=SC2086

@@ -89,6 +89,14 @@ std::string HeaderValue(const std::string& text) {
     for (char& c : value) {
         if (c == '\r' || c == '\n' || c == '\t') c = ' ';
     }
+    // The store's reader takes the first header line that holds boundary=" as the one naming the
+    // message's boundary; a value must not be that line.
+    const std::string marker = "boundary=\"";
+    for (size_t at = 0; at + marker.size() <= value.size(); ++at) {
+        if (cv::CompareNoCase(value.substr(at, marker.size()).c_str(), marker.c_str()) == 0) {
+            value[at + marker.size() - 1] = '\'';
+        }
+    }
     if (value.size() > kMaxHeaderValue) {
         size_t cut = kMaxHeaderValue;
         // Back to the first byte of the character that would be split.
