@@ -81,7 +81,7 @@ std::vector<Command> ItemCommands();
 std::vector<Command> ConfigCommands();
 std::vector<Command> ListCommands();
 std::vector<Command> FindCommands();
-#if CVCAL_ICALENDAR
+#ifdef CVCAL_ICALENDAR
 // import and export of iCalendar files: native only.
 std::vector<Command> ICalendarCommands();
 #endif

@@ -200,6 +200,26 @@ std::vector<ZonedTime> ListedTimes(icalcomponent* calendar, icalcomponent* event
     return times;
 }
 
+// Whether libical can expand a VTIMEZONE in reasonable time: it walks every observance rule from
+// the observance's DTSTART to the year it needs, so each rule must give at most a day's changes a
+// year (FREQ=YEARLY, nothing by the hour, minute or second).
+bool TameZone(icalcomponent* zone) {
+    for (icalcomponent* o = icalcomponent_get_first_component(zone, ICAL_ANY_COMPONENT);
+         o != nullptr; o = icalcomponent_get_next_component(zone, ICAL_ANY_COMPONENT)) {
+        for (icalproperty* p = icalcomponent_get_first_property(o, ICAL_RRULE_PROPERTY);
+             p != nullptr; p = icalcomponent_get_next_property(o, ICAL_RRULE_PROPERTY)) {
+            icalrecurrencetype rule = icalproperty_get_rrule(p);
+            if (rule.freq != ICAL_YEARLY_RECURRENCE ||
+                rule.by_second[0] != ICAL_RECURRENCE_ARRAY_MAX ||
+                rule.by_minute[0] != ICAL_RECURRENCE_ARRAY_MAX ||
+                rule.by_hour[0] != ICAL_RECURRENCE_ARRAY_MAX) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 struct Candidate {
     int64_t original;  // the start the recurrence set gives, which RECURRENCE-ID names
     int64_t start;
@@ -210,6 +230,13 @@ struct Candidate {
 
 bool ExpandObject(icalcomponent* calendar, int64_t now, int horizon_days, CalendarObject* object,
                   std::string* reason) {
+    for (icalcomponent* z = icalcomponent_get_first_component(calendar, ICAL_VTIMEZONE_COMPONENT);
+         z != nullptr; z = icalcomponent_get_next_component(calendar, ICAL_VTIMEZONE_COMPONENT)) {
+        if (!TameZone(z)) {
+            *reason = "a VTIMEZONE with a rule that is not yearly";
+            return false;
+        }
+    }
     icalcomponent* master = nullptr;
     std::vector<icalcomponent*> overrides;
     for (icalcomponent* e = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT);
@@ -402,6 +429,9 @@ bool ParseCalendar(const std::string& ics, int64_t now, int horizon_days, Parsed
             out->refused.push_back({group.first, reason});
         }
     }
+    // libical keeps its temporary texts in a ring of the thread's own: given back here, not at
+    // the thread's end, which for the main thread never comes.
+    icalmemory_free_ring();
     return true;
 }
 

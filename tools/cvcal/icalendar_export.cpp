@@ -93,7 +93,9 @@ void CalendarWriter::AddAppointment(const std::string& id, int32_t start, int32_
 }
 
 std::string CalendarWriter::Text() const {
-    return ComponentText(state_->calendar.get());
+    std::string text = ComponentText(state_->calendar.get());
+    icalmemory_free_ring();  // libical's temporary texts (see ParseCalendar)
+    return text;
 }
 
 }  // namespace cvcal

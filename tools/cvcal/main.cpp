@@ -57,7 +57,7 @@ std::vector<Command> AllCommands() {
          {FindCommands(), ListCommands(), ItemCommands(), ConfigCommands(), IndexCommands()}) {
         all.insert(all.end(), group.begin(), group.end());
     }
-#if CVCAL_ICALENDAR
+#ifdef CVCAL_ICALENDAR
     for (const Command& c : ICalendarCommands()) all.push_back(c);
 #endif
     return all;
