@@ -77,6 +77,11 @@ TEST(ICalendarExpansionTest, OccurrencesOfEachKindOfEvent) {
         {Event("days", "DTSTART;VALUE=DATE:20261209\nDTEND;VALUE=DATE:20261211\n"),
          {{1796770800, 1796943599, 1}},
          {""}},
+        // The first instance overridden: moved, not doubled.
+        {Event("first", "DTSTART:20261207T090000Z\nRRULE:FREQ=DAILY;COUNT=2\n") +
+             Event("first", "RECURRENCE-ID:20261207T090000Z\nDTSTART:20261207T080000Z\n"),
+         {{1796630400, 1796630400, 0}, {1796720400, 1796720400, 0}},
+         {"", ""}},
         // Floating: local. No DTEND: the finish is the start. RDATE adds, overrides order.
         {Event("float", "DTSTART:20261207T100000\nRDATE:20261206T090000Z\n"),
          {{1796547600, 1796547600, 0}, {1796634000, 1796634000, 0}},

@@ -269,13 +269,16 @@ bool ExpandObject(icalcomponent* calendar, int64_t now, int horizon_days, Calend
         starts.insert(starts.end(), rdates.begin(), rdates.end());
         object->recurring = starts.size() > 1 || !overrides.empty() ||
                             icalcomponent_get_first_property(master, ICAL_RRULE_PROPERTY);
-        std::set<int64_t> exclusions;
+        std::set<int64_t> exclusions;  // and the instances already taken
         for (const ZonedTime& z : excluded) exclusions.insert(Seconds(z));
         for (const ZonedTime& z : starts) {
             int64_t start = Seconds(z);
-            if (exclusions.count(start) != 0) continue;
+            // DTSTART comes back from the rule too: each instance once, for its override to
+            // replace.
+            if (!exclusions.insert(start).second) continue;
             bool all_day = z.time.is_date != 0;
-            int64_t finish = all_day ? LocalDayStart(DayNumber(z.time) + timing.days) - 1
+            int64_t days = std::max<int64_t>(timing.days, 1);
+            int64_t finish = all_day ? LocalDayStart(DayNumber(z.time) + days) - 1
                                      : start + (timing.finish_seconds - timing.start_seconds);
             list.push_back({start, start, finish, all_day, master});
         }
