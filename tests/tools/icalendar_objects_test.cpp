@@ -171,6 +171,8 @@ TEST(ICalendarItemsTest, TheMasterItemIsWhatTheStoresReaderReads) {
     const std::string moved = OccurrenceItemText(object, 1, MasterId(object.uid), kNow);
     EXPECT_TRUE(ItemHeader(moved, "x-cvoccurrenceof", &value));
     EXPECT_EQ(MasterId(object.uid), value);
+    EXPECT_TRUE(ItemHeader("Subject:  two\r\n", "SUBJECT", &value));
+    EXPECT_EQ(" two", value);
     EXPECT_TRUE(ItemHeader(moved, "Date", &value));
     EXPECT_EQ("Tue, 01 Dec 2026 00:00:00 +0000", value);  // no DTSTAMP: the time of the write
     ASSERT_TRUE(cv::ItemMessageValue(moved, "VCALENDAR", &value));

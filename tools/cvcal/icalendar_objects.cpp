@@ -145,8 +145,10 @@ bool ItemHeader(const std::string& item, const char* name, std::string* value) {
         if (line.empty()) return false;  // the end of the headers
         if (line.size() > name_length && line[name_length] == ':' &&
             cv::CompareNoCase(line.substr(0, name_length).c_str(), name) == 0) {
-            size_t first = line.find_first_not_of(' ', name_length + 1);
-            *value = first == std::string::npos ? std::string() : line.substr(first);
+            // "Name: value": one space, so that a value's own leading spaces stay its own.
+            size_t first = name_length + 1;
+            if (first < line.size() && line[first] == ' ') ++first;
+            *value = line.substr(first);
             return true;
         }
         at = end + 1;
