@@ -191,7 +191,8 @@ int Import(Context& context, const CommandLine& line) {
     const int64_t now = Now();
     ParsedCalendar parsed;
     if (!ParseCalendar(text, now, horizon, &parsed)) {
-        throw UsageError(file + ": not an iCalendar file (no VCALENDAR could be read)");
+        throw UsageError((file == "-" ? std::string("standard input") : file) +
+                         ": not an iCalendar file (no VCALENDAR could be read)");
     }
     Store store(context, line, CheckReach(context, line, Access::kWrite));
     int counts[4] = {};
