@@ -198,6 +198,7 @@ if c --help | grep -q '^  import '; then
     expect json:0 'j["added"] == 3' import "$work/out.ics" "${copy[@]}" --horizon 36500
     [ "$(c export "${mb[@]}")" = "$(c export "${copy[@]}")" ]
     check $? "the copied mailbox exports other objects"
+    expect json:0 'j["unchanged"] == 3' import "$work/out.ics" "${copy[@]}" --horizon 36500
     expect json:0 'j["objects"] == 1' export "${mb[@]}" --from 2026-12-28 --to 2026-12-31
 
     # A changed object replaces every occurrence: 12-07 and 12-21 stay, 12-28 goes.

@@ -345,16 +345,13 @@ struct Source {
     icalcomponent* event;
 };
 
-// An object's own VCALENDAR: VERSION, the source's PRODID, the VTIMEZONEs its events name, then
-// the events.
+// An object's own VCALENDAR: VERSION, our PRODID, the VTIMEZONEs its events name, then the
+// events. Nothing of the file around it is kept, so that an object exported and imported again
+// has the same text and is left unchanged.
 Component ObjectCalendar(const std::vector<Source>& sources) {
     Component calendar(icalcomponent_new(ICAL_VCALENDAR_COMPONENT));
     icalcomponent_add_property(calendar.get(), icalproperty_new_version("2.0"));
-    icalproperty* prodid =
-        icalcomponent_get_first_property(sources.front().calendar, ICAL_PRODID_PROPERTY);
-    icalcomponent_add_property(calendar.get(), prodid != nullptr
-                                                   ? icalproperty_new_clone(prodid)
-                                                   : icalproperty_new_prodid(kProductId));
+    icalcomponent_add_property(calendar.get(), icalproperty_new_prodid(kProductId));
     std::set<std::string> tzids;
     for (const Source& s : sources) NamedZones(s.event, &tzids);
     for (const Source& s : sources) {
