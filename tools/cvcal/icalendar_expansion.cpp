@@ -160,9 +160,9 @@ void RuleStarts(icalproperty* p, const ZonedTime& start, int64_t start_seconds, 
     int64_t unit = rule.freq <= ICAL_YEARLY_RECURRENCE ? kUnit[rule.freq] : kDay;
     int64_t steps_end = start_seconds + kRuleSteps * unit * std::max<int64_t>(rule.interval, 1);
     // UNTIL stops libical's walk between matches, where COUNT does not: the rule ends at the
-    // earlier of its own UNTIL and our bounds (a day later, for times read in a local zone), and
-    // its COUNT is counted here.
-    int64_t end = std::min(window_end, steps_end) + kDay;
+    // earlier of its own UNTIL and our bounds (the horizon a day later, for times read in a local
+    // zone), and its COUNT is counted here.
+    int64_t end = std::min(window_end + kDay, steps_end);
     icaltimetype bound =
         icaltime_from_timet_with_zone(static_cast<time_t>(end), 0, icaltimezone_get_utc_timezone());
     if (icaltime_is_null_time(rule.until) || icaltime_compare(bound, rule.until) < 0) {
