@@ -200,6 +200,11 @@ if c --help | grep -q '^  import '; then
     check $? "the copied mailbox exports other objects"
     expect json:0 'j["unchanged"] == 3' import "$work/out.ics" "${copy[@]}" --horizon 36500
     expect json:0 'j["objects"] == 1' export "${mb[@]}" --from 2026-12-28 --to 2026-12-31
+    # Sent back to its own mailbox, the host's appointment is replaced, not doubled.
+    expect json:0 'j["replaced"] == 1 and j["unchanged"] == 2' import "$work/out.ics" "${mb[@]}" \
+        --horizon 36500
+    expect 1 '' find "${mb[@]}" --id host1
+    expect json:0 'j["objects"] == 3' export "${mb[@]}"
 
     # A changed object replaces every occurrence: 12-07 and 12-21 stay, 12-28 goes.
     ics "$work/b.ics" Changed 3

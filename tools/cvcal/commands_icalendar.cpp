@@ -131,10 +131,53 @@ bool WriteObject(const Store& store, const CalendarObject& object, const std::st
     return store.Add(store.Line(master_id, all[0].start, all[0].finish));
 }
 
+struct Appointment {
+    std::string id;
+    int32_t start;
+    int32_t finish;
+    std::string period;
+};
+
+std::vector<Appointment> AllAppointments(Context& context, const CommandLine& line,
+                                         const std::string& calendar) {
+    std::vector<Appointment> all;
+    for (const std::string& period : PeriodNames(calendar)) {
+        AppointmentRequest request = AppointmentRecord(line);
+        CopyField(request.PeriodName, sizeof request.PeriodName, period, "period");
+        for (int32_t found = context.library.AppointmentFindFirst(&request); found;
+             found = context.library.AppointmentFindNext(&request)) {
+            all.push_back({request.ItemId, request.StartTime, request.FinishTime, period});
+            request.ItemId[0] = '\0';  // otherwise the walk looks only for this id again
+        }
+    }
+    std::stable_sort(all.begin(), all.end(), [](const Appointment& a, const Appointment& b) {
+        return a.start != b.start ? a.start < b.start : a.id < b.id;
+    });
+    return all;
+}
+
 enum class Outcome { kAdded, kReplaced, kUnchanged, kRefused };
 
+// The lines of an appointment made by a host (or by cvcal add) whose id is the UID: a client
+// that exported it and sends it back means that appointment, not a copy beside it. Its lines are
+// found by walking the periods, since a host names them by its own rule.
+std::vector<const Appointment*> HostLinesOf(const std::string& uid,
+                                            const std::vector<Appointment>& all,
+                                            const Store& store) {
+    std::vector<const Appointment*> lines;
+    for (const Appointment& a : all) {
+        if (cv::CompareNoCase(a.id.c_str(), uid.c_str()) == 0) lines.push_back(&a);
+    }
+    std::string item, of;
+    if (!lines.empty() && store.Read(lines[0]->id, &item) &&
+        (ItemHeader(item, "X-CVOccurrenceOf", &of) || ItemHeader(item, "X-AppointmentUID", &of))) {
+        lines.clear();  // one of ours: an object has its own id
+    }
+    return lines;
+}
+
 Outcome StoreObject(const Store& store, const CalendarObject& object, int64_t now,
-                    std::string* reason) {
+                    const std::vector<Appointment>& all, std::string* reason) {
     const std::string master_id = MasterId(object.uid);
     std::string existing, href;
     const bool there = store.Read(master_id, &existing);
@@ -160,11 +203,18 @@ Outcome StoreObject(const Store& store, const CalendarObject& object, int64_t no
     }
     // Also without a master: occurrences left by a write that did not finish.
     RemoveObject(store, master_id, existing);
+    const std::vector<const Appointment*> host_lines = HostLinesOf(object.uid, all, store);
+    for (const Appointment* a : host_lines) {
+        AppointmentRequest request = store.Line(a->id, a->start, a->finish);
+        CopyField(request.PeriodName, sizeof request.PeriodName, a->period, "period");
+        store.Remove(request);
+    }
+    if (!host_lines.empty()) store.Delete(host_lines[0]->id);
     if (!WriteObject(store, object, master_id, item, now)) {
         *reason = "the store refused a write";
         return Outcome::kRefused;
     }
-    return there ? Outcome::kReplaced : Outcome::kAdded;
+    return there || !host_lines.empty() ? Outcome::kReplaced : Outcome::kAdded;
 }
 
 int HorizonDays(const CommandLine& line) {
@@ -195,6 +245,7 @@ int Import(Context& context, const CommandLine& line) {
                          ": not an iCalendar file (no VCALENDAR could be read)");
     }
     Store store(context, line, CheckReach(context, line, Access::kWrite));
+    const std::vector<Appointment> all = AllAppointments(context, line, store.calendar());
     int counts[4] = {};
     std::vector<Output::Fields> refusals;
     for (const RefusedObject& r : parsed.refused) {
@@ -202,7 +253,7 @@ int Import(Context& context, const CommandLine& line) {
     }
     for (const CalendarObject& object : parsed.objects) {
         std::string reason;
-        Outcome outcome = StoreObject(store, object, now, &reason);
+        Outcome outcome = StoreObject(store, object, now, all, &reason);
         ++counts[static_cast<int>(outcome)];
         if (outcome == Outcome::kRefused) {
             refusals.push_back(
@@ -217,30 +268,6 @@ int Import(Context& context, const CommandLine& line) {
     const bool refused = !refusals.empty();
     context.output.Rows("refusals", std::move(refusals));
     return refused ? kExitRefused : kExitOk;
-}
-
-struct Appointment {
-    std::string id;
-    int32_t start;
-    int32_t finish;
-};
-
-std::vector<Appointment> AllAppointments(Context& context, const CommandLine& line,
-                                         const std::string& calendar) {
-    std::vector<Appointment> all;
-    for (const std::string& period : PeriodNames(calendar)) {
-        AppointmentRequest request = AppointmentRecord(line);
-        CopyField(request.PeriodName, sizeof request.PeriodName, period, "period");
-        for (int32_t found = context.library.AppointmentFindFirst(&request); found;
-             found = context.library.AppointmentFindNext(&request)) {
-            all.push_back({request.ItemId, request.StartTime, request.FinishTime});
-            request.ItemId[0] = '\0';  // otherwise the walk looks only for this id again
-        }
-    }
-    std::stable_sort(all.begin(), all.end(), [](const Appointment& a, const Appointment& b) {
-        return a.start != b.start ? a.start < b.start : a.id < b.id;
-    });
-    return all;
 }
 
 int Export(Context& context, const CommandLine& line) {
