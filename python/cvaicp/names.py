@@ -10,7 +10,7 @@ def encode_name(name: str, capacity: int, what: str) -> bytes:
         raise ValueError("%s: not a text" % what)
     if name in ("", ".", "..") or any(c in name for c in _FORBIDDEN):
         raise ValueError("%s: not a single folder or file name: %r" % (what, name))
-    data = name.encode("utf-8")
+    data = name.encode("utf-8", errors="surrogateescape")
     if len(data) >= capacity:
         raise ValueError("%s: longer than %d bytes: %r" % (what, capacity - 1, name))
     return data

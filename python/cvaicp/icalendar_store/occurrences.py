@@ -1,0 +1,146 @@
+"""An iCalendar object taken apart: its UID, its text as stored, and its occurrences in time
+order, each with the times the store keeps (UTC seconds; an all-day event covers its local days)
+and the component whose texts it shows."""
+import datetime
+import re
+import time
+from typing import Any, List, NamedTuple, Optional
+
+import vobject
+
+MAX_OCCURRENCES = 2000
+_LINE_BREAK = re.compile(r"\r\n|\r|\n")
+
+
+class Occurrence(NamedTuple):
+    start: int
+    finish: int
+    all_day: bool
+    event: Any  # the vobject VEVENT whose texts this occurrence shows
+
+
+class CalendarObject(NamedTuple):
+    uid: str
+    text: str  # the VCALENDAR as stored: its lines, each ended by CR LF
+    master: Any  # the VEVENT without RECURRENCE-ID, or None when only overrides came
+    overrides: List[Any]
+
+    @property
+    def recurring(self) -> bool:
+        return bool(self.overrides) or (self.master is not None and (
+            "rrule" in self.master.contents or "rdate" in self.master.contents))
+
+
+def stored_text(ics_text: str) -> str:
+    """The text as an item keeps it: every line ended by CR LF, no empty lines at its end."""
+    lines = _LINE_BREAK.split(ics_text)
+    while lines and lines[-1].strip() == "":
+        lines.pop()
+    return "".join(line + "\r\n" for line in lines)
+
+
+def parse(ics_text: str) -> CalendarObject:
+    """One VCALENDAR holding the VEVENTs of one UID; ValueError for anything else."""
+    if "\0" in ics_text:
+        raise ValueError("the calendar text holds a NUL")
+    text = stored_text(ics_text)
+    try:
+        calendars = list(vobject.readComponents(text))
+    except Exception as e:  # vobject raises several kinds for bad text
+        raise ValueError("not an iCalendar object: %s" % e) from None
+    if len(calendars) != 1 or calendars[0].name != "VCALENDAR":
+        raise ValueError("expected one VCALENDAR")
+    calendar = calendars[0]
+    kinds = {c.name for c in calendar.getChildren() if isinstance(c, vobject.base.Component)}
+    if kinds - {"VEVENT", "VTIMEZONE"} or "VEVENT" not in kinds:
+        raise ValueError("expected VEVENTs (and their VTIMEZONEs) only")
+    events = calendar.vevent_list
+    uids = {e.uid.value if "uid" in e.contents else "" for e in events}
+    if len(uids) != 1 or "" in uids:
+        raise ValueError("expected one UID in the object")
+    masters = [e for e in events if "recurrence-id" not in e.contents]
+    if len(masters) > 1:
+        raise ValueError("more than one VEVENT without RECURRENCE-ID")
+    for e in events:
+        if "dtstart" not in e.contents:
+            raise ValueError("a VEVENT without DTSTART")
+    return CalendarObject(uids.pop(), text, masters[0] if masters else None,
+                          [e for e in events if "recurrence-id" in e.contents])
+
+
+def _is_day(value: Any) -> bool:
+    return isinstance(value, datetime.date) and not isinstance(value, datetime.datetime)
+
+
+def _local(day: datetime.date, h: int, m: int, s: int) -> int:
+    return int(time.mktime((day.year, day.month, day.day, h, m, s, 0, 0, -1)))
+
+
+def seconds(value: Any) -> int:
+    """A DATE as its local midnight; a DATE-TIME in UTC, floating ones as local."""
+    if _is_day(value):
+        return _local(value, 0, 0, 0)
+    localize = getattr(value.tzinfo, "localize", None)
+    if localize is not None:  # a pytz zone: the offset of that wall-clock time, not the first's
+        value = localize(value.replace(tzinfo=None))
+    return int(value.timestamp())
+
+
+def _times(event: Any, start_value: Any) -> Occurrence:
+    """The occurrence of `event` starting at start_value (its DTSTART or a recurrence's)."""
+    dtstart = event.dtstart.value
+    end = event.dtend.value if "dtend" in event.contents else None
+    duration = event.duration.value if "duration" in event.contents else None
+    if _is_day(dtstart):
+        day = start_value.date() if isinstance(start_value, datetime.datetime) else start_value
+        days = 1
+        if end is not None and _is_day(end):
+            days = max(1, (end - dtstart).days)
+        elif duration is not None:
+            days = max(1, duration.days)
+        last = day + datetime.timedelta(days=days - 1)
+        return Occurrence(_local(day, 0, 0, 0), _local(last, 23, 59, 59), True, event)
+    length = 0
+    if end is not None:
+        length = seconds(end) - seconds(dtstart)
+    elif duration is not None:
+        length = int(duration.total_seconds())
+    start = seconds(start_value)
+    return Occurrence(start, start + max(0, length), False, event)
+
+
+def _key(value: Any, all_day: bool) -> int:
+    if all_day and isinstance(value, datetime.datetime):
+        value = value.date()
+    return seconds(value)
+
+
+def expand(obj: CalendarObject, horizon_end: int) -> List[Occurrence]:
+    """The occurrences from the first up to horizon_end (the first always), at most 2000."""
+    found = {}
+    master = obj.master
+    if master is not None:
+        all_day = _is_day(master.dtstart.value)
+        rules: Optional[Any] = None
+        if obj.recurring and ("rrule" in master.contents or "rdate" in master.contents):
+            rules = master.getrruleset(addRDate=True)
+        starts = rules if rules is not None else [master.dtstart.value]
+        for value in starts:
+            key = _key(value, all_day)
+            if found and key > horizon_end:
+                break
+            found[key] = _times(master, value)
+            if len(found) >= MAX_OCCURRENCES:
+                break
+    # An override takes the place of its instance; one whose instance the rule does not make
+    # (an added date) counts when it falls inside what was expanded.
+    limit = max(found) if len(found) >= MAX_OCCURRENCES else horizon_end
+    for event in sorted(obj.overrides, key=lambda e: seconds(e.recurrence_id.value)):
+        key = _key(event.recurrence_id.value, _is_day(event.dtstart.value))
+        if key in found or key <= limit or not found:
+            found[key] = _times(event, event.dtstart.value)
+    occurrences = sorted(found.values(), key=lambda o: (o.start, o.finish))
+    for o in occurrences:
+        if not (-2**31 <= o.start < 2**31 and -2**31 <= o.finish < 2**31):
+            raise ValueError("a time outside 1901-12-13 to 2038-01-19")
+    return occurrences[:MAX_OCCURRENCES]
