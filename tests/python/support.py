@@ -1,6 +1,7 @@
 """A fresh store per test: a temporary mail root, its own .reg, and its own copy of the library
 (which reads the mail root once, when it loads), all in one zone with summer time."""
 import os
+import pathlib
 import shutil
 import subprocess
 import tempfile
@@ -31,19 +32,16 @@ class StoreTest(unittest.TestCase):
         copy = os.path.join(self.work, "libcvaicp.so")
         shutil.copy(LIBRARY, copy)
         self.lib = cvaicp.Library(copy)
+        self.addCleanup(os.environ.__setitem__, "CVAICP_LIBRARY", LIBRARY)
+        os.environ["CVAICP_LIBRARY"] = copy  # for what loads it by itself (the plugin)
         self.box = self.lib.mailbox("po", "anna")
 
     def cvcal(self, *args: str) -> str:
         return subprocess.run([CVCAL, "--registry", self.reg, *args], check=True,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True).stdout
+                              capture_output=True, text=True).stdout
 
     def files(self) -> dict:
         """Every file under the work folder but the library copy, with its bytes."""
-        found = {}
-        for folder, _, names in os.walk(self.work):
-            for name in names:
-                path = os.path.join(folder, name)
-                if name != "libcvaicp.so":
-                    with open(path, "rb") as f:
-                        found[os.path.relpath(path, self.work)] = f.read()
-        return found
+        return {os.path.join(folder, name): pathlib.Path(folder, name).read_bytes()
+                for folder, _, names in os.walk(self.work) for name in names
+                if name != "libcvaicp.so"}

@@ -60,19 +60,15 @@ class IcalendarStoreTest(StoreTest):
 
     def test_recurrence_with_exdate_and_override(self) -> None:
         ics.put_object(self.box, vcalendar(DAILY % 5, MOVED), now=NOW)
-        m = master_id("r1")
-        hour = 3600
-        self.assertEqual([(DEC7, DEC7 + hour, m, "Y26M12D07"),
-                          (DEC7 + 86400 + 5 * hour, DEC7 + 86400 + 6 * hour,
-                           "%s-%d" % (m, DEC7 + 86400 + 5 * hour), "Y26M12D08"),
-                          (DEC7 + 3 * 86400, DEC7 + 3 * 86400 + hour,
-                           "%s-%d" % (m, DEC7 + 3 * 86400), "Y26M12D10"),
-                          (DEC7 + 4 * 86400, DEC7 + 4 * 86400 + hour,
-                           "%s-%d" % (m, DEC7 + 4 * 86400), "Y26M12D11")], self.lines())
-        moved = self.box.read_item("%s-%d" % (m, DEC7 + 86400 + 5 * hour)).decode()
+        m, hour, day = master_id("r1"), 3600, 86400
+        self.assertEqual([(DEC7, DEC7 + hour, m, "Y26M12D07")] + [
+            (s, s + hour, "%s-%d" % (m, s), p) for s, p in (
+                (DEC7 + day + 5 * hour, "Y26M12D08"), (DEC7 + 3 * day, "Y26M12D10"),
+                (DEC7 + 4 * day, "Y26M12D11"))], self.lines())
+        moved = self.box.read_item("%s-%d" % (m, DEC7 + day + 5 * hour)).decode()
         self.assertIn("Subject: Moved\r\n", moved)
-        self.assertIn("X-CVOccurrenceOf: %s\r\n" % m, moved)
-        self.assertNotIn("text/calendar", moved)
+        self.assertTrue(moved.endswith("X-CVOccurrenceOf: %s\r\n" % m +
+                                       "Date: Tue, 01 Dec 2026 00:00:00 +0000\r\n\r\n"))
         self.assertEqual([7, 8, 10, 11], sorted(self.box.free_busy("Y26M12")))
         self.assertEqual(1, len(ics.objects(self.box)))
         # An endless rule stops at the horizon; the first occurrence is always made.
@@ -133,8 +129,7 @@ class IcalendarStoreTest(StoreTest):
         before = self.files()
         for text in (vcalendar("UID:u\nDTSTART:20261207T090000Z"),  # the id is taken
                      vcalendar("DTSTART:20261207T090000Z"),
-                     vcalendar("UID:a\nDTSTART:20261207T090000Z", "UID:b\nDTSTART:20261207T"
-                               "090000Z"),
+                     vcalendar("UID:a\nDTSTART:20261207", "UID:b\nDTSTART:20261207"),
                      vcalendar("UID:a\nDTSTART:20400101T000000Z"),
                      vcalendar("UID:a\nDTSTART:20261207T090000Z\nSUMMARY:a\0b"),
                      vcalendar("UID:a\nDTSTART:20261207T090000Z").replace("VEVENT", "VTODO"),
