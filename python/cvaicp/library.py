@@ -4,7 +4,7 @@ import os
 from typing import Optional
 
 from . import records
-from .mailbox import ITEM_AND_LIST_LOCK, Mailbox  # noqa: F401
+from .mailbox import ITEM_AND_LIST_LOCK, Mailbox  # noqa: F401  (the lock, for callers)
 
 _HERE = os.path.dirname(os.path.abspath(__file__))
 DEFAULT_PATH = os.path.join(_HERE, "..", "..", "build", "native", "lib", "libcvaicp.so")

@@ -2,6 +2,7 @@
 master, the two-part message the store's own calendar writer makes, byte for byte, so that the
 item-property reader finds the body and the calendar text in it."""
 import calendar
+import codecs
 import email.utils
 import re
 import time
@@ -10,7 +11,6 @@ from typing import Dict, List, Optional, Tuple
 BOUNDARY = "----------677C251E373B0A"
 _MONTHS = ("Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec")
 _VALUE_BYTES = 1000
-_LINE_BREAK = re.compile(r"\r\n|\r|\n")
 
 
 def header_value(text: str) -> str:
@@ -45,13 +45,23 @@ def date_text(seconds: int) -> str:
 
 
 def crlf_lines(text: str) -> str:
-    """Every line of the text ended by CR LF; nothing for an empty text."""
+    """Every line of the text (ended by LF or CR LF) ended by CR LF, as the store's writer puts a
+    body into its part; nothing for an empty text."""
     if not text:
         return ""
-    lines = _LINE_BREAK.split(text)
+    lines = text.split("\n")
     if lines[-1] == "":
         lines.pop()
-    return "".join(line + "\r\n" for line in lines)
+    return "".join((line[:-1] if line.endswith("\r") else line) + "\r\n" for line in lines)
+
+
+def _as_windows_1252(error: UnicodeDecodeError) -> Tuple[str, int]:
+    bad = error.object[error.start:error.end]
+    return bad.decode("cp1252", errors="replace").replace("\ufffd", ""), error.end
+
+
+# Hosts write headers in their own code page: bytes that are not UTF-8 are read as Windows-1252.
+codecs.register_error("cvaicp-cp1252", _as_windows_1252)
 
 
 def make_item(headers: List[Tuple[str, str]], description: str,
@@ -75,7 +85,7 @@ class ParsedItem:
     (the text/plain part when multipart) and its text/calendar part, if any."""
 
     def __init__(self, data: bytes) -> None:
-        text = data.decode("utf-8", errors="replace")
+        text = data.decode("utf-8", errors="cvaicp-cp1252")
         lines = text.split("\n")
         self.headers: Dict[str, str] = {}
         body_at = len(lines)

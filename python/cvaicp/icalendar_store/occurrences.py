@@ -4,7 +4,7 @@ and the component whose texts it shows."""
 import datetime
 import re
 import time
-from typing import Any, List, NamedTuple, Optional
+from typing import Any, List, NamedTuple
 
 import vobject
 
@@ -27,8 +27,8 @@ class CalendarObject(NamedTuple):
 
     @property
     def recurring(self) -> bool:
-        return bool(self.overrides) or (self.master is not None and (
-            "rrule" in self.master.contents or "rdate" in self.master.contents))
+        return self.master is None or bool(self.overrides) or \
+            "rrule" in self.master.contents or "rdate" in self.master.contents
 
 
 def stored_text(ics_text: str) -> str:
@@ -116,31 +116,40 @@ def _key(value: Any, all_day: bool) -> int:
 
 
 def expand(obj: CalendarObject, horizon_end: int) -> List[Occurrence]:
-    """The occurrences from the first up to horizon_end (the first always), at most 2000."""
-    found = {}
+    """The occurrences in time order: the first always, the others up to horizon_end and inside
+    the 32-bit range, at most 2000. ValueError when there is none, or the first does not fit."""
+    by_original = {}
     master = obj.master
     if master is not None:
         all_day = _is_day(master.dtstart.value)
-        rules: Optional[Any] = None
-        if obj.recurring and ("rrule" in master.contents or "rdate" in master.contents):
-            rules = master.getrruleset(addRDate=True)
-        starts = rules if rules is not None else [master.dtstart.value]
+        starts: Any = [master.dtstart.value]
+        if "rrule" in master.contents or "rdate" in master.contents:
+            starts = master.getrruleset(addRDate=True)
         for value in starts:
             key = _key(value, all_day)
-            if found and key > horizon_end:
+            if by_original and key > horizon_end:
                 break
-            found[key] = _times(master, value)
-            if len(found) >= MAX_OCCURRENCES:
+            by_original[key] = _times(master, value)
+            if len(by_original) > MAX_OCCURRENCES:
                 break
-    # An override takes the place of its instance; one whose instance the rule does not make
-    # (an added date) counts when it falls inside what was expanded.
-    limit = max(found) if len(found) >= MAX_OCCURRENCES else horizon_end
-    for event in sorted(obj.overrides, key=lambda e: seconds(e.recurrence_id.value)):
+    # An override takes the place of the instance its RECURRENCE-ID names, or adds one.
+    for event in obj.overrides:
         key = _key(event.recurrence_id.value, _is_day(event.dtstart.value))
-        if key in found or key <= limit or not found:
-            found[key] = _times(event, event.dtstart.value)
-    occurrences = sorted(found.values(), key=lambda o: (o.start, o.finish))
-    for o in occurrences:
-        if not (-2**31 <= o.start < 2**31 and -2**31 <= o.finish < 2**31):
-            raise ValueError("a time outside 1901-12-13 to 2038-01-19")
-    return occurrences[:MAX_OCCURRENCES]
+        by_original[key] = _times(event, event.dtstart.value)
+    if not by_original:
+        raise ValueError("every instance is excluded")
+    ordered = sorted(by_original.values(), key=lambda o: o.start)
+    if not (_fits(ordered[0].start) and _fits(ordered[0].finish)):
+        raise ValueError("a time outside 1901-12-13 to 2038-01-19")
+    made = [ordered[0]]
+    for o in ordered[1:]:
+        if len(made) >= MAX_OCCURRENCES:
+            break
+        if o.start <= horizon_end and _fits(o.start) and _fits(o.finish) and \
+                o.start != made[-1].start:
+            made.append(o)
+    return made
+
+
+def _fits(seconds: int) -> bool:
+    return -2**31 <= seconds < 2**31

@@ -49,7 +49,7 @@ def synthesized_vevent(item_id: str, start: int, finish: int,
     if item is not None:
         for name, value in (("SUMMARY", item.header("Subject")),
                             ("LOCATION", item.header("X-Location")),
-                            ("DESCRIPTION", item.body.rstrip("\r\n"))):
+                            ("DESCRIPTION", item.body)):
             if value:
                 lines.append("%s:%s" % (name, escape(value)))
     lines += ["END:VEVENT", "END:VCALENDAR"]
