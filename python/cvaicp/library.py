@@ -4,7 +4,9 @@ import os
 from typing import Optional
 
 from . import records
-from .mailbox import ITEM_AND_LIST_LOCK, Mailbox  # noqa: F401  (the lock, for callers)
+from .mailbox import ITEM_AND_LIST_LOCK, Mailbox
+
+__all__ = ["Library", "Mailbox", "ITEM_AND_LIST_LOCK", "DEFAULT_PATH"]
 
 _HERE = os.path.dirname(os.path.abspath(__file__))
 DEFAULT_PATH = os.path.join(_HERE, "..", "..", "build", "native", "lib", "libcvaicp.so")

@@ -15,7 +15,7 @@ from cvaicp import icalendar_store
 from cvaicp.registry import find_no_case
 
 from . import sync_history
-from .paths import Place, safe_segment
+from .paths import Place, safe_href
 
 if TYPE_CHECKING:
     from .storage import Storage
@@ -167,7 +167,7 @@ class CalendarCollection(Collection):
         return sync_history.sync(history, state, old_token)
 
     def upload(self, href: str, item: radicale_item.Item) -> radicale_item.Item:
-        if not safe_segment(href):
+        if not safe_href(href):
             raise ValueError("not a resource name: %r" % href)
         text = item.serialize()
         uid = item.uid

@@ -25,10 +25,21 @@ def safe_segment(name: str) -> bool:
     return "\0" not in name
 
 
+def safe_href(name: str) -> bool:
+    """A resource name: it only ever becomes a header value, so only what no name may hold is
+    refused, and what would not survive the header whole."""
+    return name not in ("", ".", "..") and not any(c in name for c in "/\\\0\r\n\t") and \
+        len(name.encode("utf-8", "surrogateescape")) <= 255
+
+
 def split(path: str) -> Optional[List[str]]:
-    """The segments of a sanitised path; None when one of them is unsafe."""
+    """The segments of a sanitised path: folder names first, a resource name last; None when one
+    of them is unsafe."""
     parts = [p for p in path.strip("/").split("/") if p]
-    return parts if all(safe_segment(p) for p in parts) else None
+    folders = parts[:3]
+    if not all(safe_segment(p) for p in folders) or not all(safe_href(p) for p in parts[3:]):
+        return None
+    return parts
 
 
 def user_mailbox(user: str) -> Optional[Tuple[str, str]]:
