@@ -181,6 +181,11 @@ def _etag(data: Optional[bytes], appointments: List[Appointment]) -> str:
     return '"%s"' % digest.hexdigest()
 
 
+def _printable(item_id: str) -> str:
+    """An id with bytes that are not UTF-8 (a host's code page) as Windows-1252 text."""
+    return item_id.encode("utf-8", "surrogateescape").decode("utf-8", "cvaicp-cp1252")
+
+
 def objects(mailbox: Mailbox) -> List[StoredObject]:
     """Every object of the calendar: its masters' and the host-made appointments."""
     found = []
@@ -191,18 +196,19 @@ def objects(mailbox: Mailbox) -> List[StoredObject]:
             continue
         if item is None and _is_occurrence_id(first.item_id):
             continue  # an occurrence whose item is gone: its master answers for it
+        text = uid = None
         if item is not None and item.calendar is not None:
             text = item.calendar[:-2] if item.calendar.endswith("\r\n\r\n") else item.calendar
-            uid = item.header("X-AppointmentUID")
-            if not uid:
-                try:
-                    uid = parse(text).uid
-                except ValueError:
-                    uid = first.item_id
-        else:
-            text = synthesized_vevent(first.item_id, first.start, first.finish, item)
-            uid = first.item_id
-        href = (item.header("X-CVHref") if item is not None else "") or first.item_id + ".ics"
+            try:
+                parsed = parse(text).uid
+                uid = item.header("X-AppointmentUID") or parsed
+            except ValueError:  # a calendar part that is no object: the line and headers speak
+                text = None
+        name = _printable(first.item_id)
+        if text is None:
+            text = synthesized_vevent(name, first.start, first.finish, item)
+            uid = name
+        href = (item.header("X-CVHref") if item is not None else "") or name + ".ics"
         found.append(StoredObject(href, uid, first.item_id, text, _etag(data, appointments)))
     return sorted(found, key=lambda o: o.href)
 

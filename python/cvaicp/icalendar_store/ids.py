@@ -15,7 +15,7 @@ def _fnv1a64(data: bytes) -> int:
 
 def master_id(uid: str) -> str:
     """IC, then FNV-1a of the UID and of "cvaicp:" + UID, each as 16 upper-case hex digits."""
-    data = uid.encode("utf-8")
+    data = uid.encode("utf-8", "surrogateescape")
     return "%s%016X%016X" % (PREFIX, _fnv1a64(data), _fnv1a64(b"cvaicp:" + data))
 
 
