@@ -11,6 +11,7 @@ import cvaicp
 from cvaicp.registry import find_no_case, mail_root
 
 from .collection import CalendarCollection, Collection
+from . import mkcalendar
 from .paths import CALENDAR, Place, split
 from .rwlock import ReadWriteLock
 
@@ -29,6 +30,12 @@ class Storage(storage.BaseStorage):
         self.state_folder = os.path.abspath(configuration.get("storage", "filesystem_folder"))
         self.horizon_days = int(os.environ.get("CVAICP_HORIZON_DAYS", "365"))
         self._lock = ReadWriteLock()
+        mkcalendar.install()
+
+    def is_mailbox_calendar(self, path: str) -> bool:
+        parts = split(path)
+        place = self._place(parts) if parts is not None else None
+        return place is not None and place.kind == "calendar"
 
     # Where things are ------------------------------------------------------------------------
 
