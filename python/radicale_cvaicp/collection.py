@@ -152,9 +152,9 @@ class CalendarCollection(Collection):
         for period in self.mailbox.period_names():
             for a in self.mailbox.walk(period):
                 ranges[a.item_id.lower()] = (a.start, max(a.finish, a.start + 1))
-        for name in list(ranges):
-            if self.mailbox.item_names(name + "-"):
-                del ranges[name]  # occurrences: the rule may reach past the horizon
+        # A master with occurrences: its rule may reach past the horizon.
+        for name in self.mailbox.item_names():
+            ranges.pop(name.lower().partition("-")[0] if "-" in name else "", None)
         return ranges
 
     def has_uid(self, uid: str) -> bool:
