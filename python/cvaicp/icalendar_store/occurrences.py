@@ -4,7 +4,7 @@ and the component whose texts it shows."""
 import datetime
 import re
 import time
-from typing import Any, List, NamedTuple
+from typing import Any, Dict, List, NamedTuple
 
 import vobject
 
@@ -115,23 +115,31 @@ def _key(value: Any, all_day: bool) -> int:
     return seconds(value)
 
 
+def _rule_instances(master: Any, horizon_end: int) -> Dict[int, Occurrence]:
+    """DTSTART (the first instance, whether or not the rule matches it) unless an EXDATE names
+    it, then the rule's and RDATE's instances up to the horizon."""
+    all_day = _is_day(master.dtstart.value)
+    excluded = {_key(v, all_day) for p in master.contents.get("exdate", []) for v in p.value}
+    found: Dict[int, Occurrence] = {}
+    first = _key(master.dtstart.value, all_day)
+    if first not in excluded:
+        found[first] = _times(master, master.dtstart.value)
+    if "rrule" in master.contents or "rdate" in master.contents:
+        for value in master.getrruleset(addRDate=True):
+            key = _key(value, all_day)
+            if found and key > horizon_end or len(found) > MAX_OCCURRENCES:
+                break
+            found.setdefault(key, _times(master, value))
+    return found
+
+
 def expand(obj: CalendarObject, horizon_end: int) -> List[Occurrence]:
     """The occurrences in time order: the first always, the others up to horizon_end and inside
     the 32-bit range, at most 2000. ValueError when there is none, or the first does not fit."""
-    by_original = {}
-    master = obj.master
-    if master is not None:
-        all_day = _is_day(master.dtstart.value)
-        starts: Any = [master.dtstart.value]
-        if "rrule" in master.contents or "rdate" in master.contents:
-            starts = master.getrruleset(addRDate=True)
-        for value in starts:
-            key = _key(value, all_day)
-            if by_original and key > horizon_end:
-                break
-            by_original[key] = _times(master, value)
-            if len(by_original) > MAX_OCCURRENCES:
-                break
+    try:
+        by_original = _rule_instances(obj.master, horizon_end) if obj.master is not None else {}
+    except (TypeError, AttributeError, OverflowError) as e:  # e.g. DATE and DATE-TIME mixed
+        raise ValueError("the recurrence cannot be expanded: %s" % e) from None
     # An override takes the place of the instance its RECURRENCE-ID names, or adds one.
     for event in obj.overrides:
         key = _key(event.recurrence_id.value, _is_day(event.dtstart.value))
