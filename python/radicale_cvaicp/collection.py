@@ -148,10 +148,8 @@ class CalendarCollection(Collection):
 
     def _line_ranges(self) -> Dict[str, Tuple[int, int]]:
         """Each non-recurring master's time range, from its line."""
-        ranges: Dict[str, Tuple[int, int]] = {}
-        for period in self.mailbox.period_names():
-            for a in self.mailbox.walk(period):
-                ranges[a.item_id.lower()] = (a.start, max(a.finish, a.start + 1))
+        ranges = {key: (lines[0].start, max(lines[0].finish, lines[0].start + 1))
+                  for key, lines in icalendar_store.lines_by_id(self.mailbox).items()}
         # A master with occurrences: its rule may reach past the horizon.
         for name in self.mailbox.item_names():
             ranges.pop(name.lower().partition("-")[0] if "-" in name else "", None)

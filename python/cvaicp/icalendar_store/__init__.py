@@ -35,10 +35,15 @@ class CollisionError(ValueError):
 Lines = Dict[str, List[Appointment]]  # lower-case id: its lines in every period
 
 
-def _lines(mailbox: Mailbox) -> Lines:
+def lines_by_id(mailbox: Mailbox) -> Lines:
+    """Every period line of the mailbox by its id (lower case), read through the walk."""
     found: Lines = {}
     for period in mailbox.period_names():
-        for appointment in mailbox.walk(period):
+        try:
+            appointments = mailbox.walk(period)
+        except ValueError:  # a file whose name is no period the library reads
+            continue
+        for appointment in appointments:
             found.setdefault(appointment.item_id.lower(), []).append(appointment)
     return found
 
@@ -115,7 +120,7 @@ def put_object(mailbox: Mailbox, ics_text: str, href: Optional[str] = None,
     now = int(time.time() if now is None else now)
     occurrences = expand(obj, now + int(horizon_days) * 86400)
     master = master_id(obj.uid)
-    lines = _lines(mailbox)
+    lines = lines_by_id(mailbox)
     _, old = _read(mailbox, master)
     if old is not None:
         if old.header("X-AppointmentUID") != header_value(obj.uid):
@@ -154,7 +159,7 @@ def put_object(mailbox: Mailbox, ics_text: str, href: Optional[str] = None,
 
 def delete_object(mailbox: Mailbox, uid_or_master_id: str) -> bool:
     """Removes an object, named by its UID or its master's id; False when there is none."""
-    lines = _lines(mailbox)
+    lines = lines_by_id(mailbox)
     key = uid_or_master_id
     for master in (master_id(key), key):
         if not is_master_id(master):
@@ -189,7 +194,7 @@ def _printable(item_id: str) -> str:
 def objects(mailbox: Mailbox) -> List[StoredObject]:
     """Every object of the calendar: its masters' and the host-made appointments."""
     found = []
-    for appointments in _lines(mailbox).values():
+    for appointments in lines_by_id(mailbox).values():
         first = appointments[0]
         data, item = _read(mailbox, first.item_id)
         if item is not None and item.header("X-CVOccurrenceOf"):
