@@ -63,6 +63,15 @@ def _arguments(argv):
     return args
 
 
+def _port_in_use(host: str, port: int) -> bool:
+    """Whether something else listens there already (it would answer our announcement)."""
+    try:
+        with socket.create_connection((host, port), timeout=1):
+            return True
+    except OSError:
+        return False
+
+
 def _announce_when_listening(host: str, port: int, stop: threading.Event) -> None:
     while not stop.is_set():
         try:
@@ -75,6 +84,9 @@ def _announce_when_listening(host: str, port: int, stop: threading.Event) -> Non
 
 def main(argv=None) -> int:
     args = _arguments(argv)
+    if _port_in_use(args.host, args.port):
+        print("radicale_cvaicp.serve: %s:%d is in use" % (args.host, args.port), file=sys.stderr)
+        return 1
     state = os.path.abspath(args.state)
     os.makedirs(state, exist_ok=True)
     registry = os.path.join(state, "cvaicp.reg")
