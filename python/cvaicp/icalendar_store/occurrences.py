@@ -4,7 +4,7 @@ and the component whose texts it shows."""
 import datetime
 import re
 import time
-from typing import Any, Dict, List, NamedTuple
+from typing import Any, Dict, Iterator, List, NamedTuple
 
 import vobject
 
@@ -115,21 +115,53 @@ def _key(value: Any, all_day: bool) -> int:
     return seconds(value)
 
 
+# A rule is followed for at most this many of its steps (INTERVAL units of its FREQ) after
+# DTSTART, so that one whose parts never match (FREQ=SECONDLY;BYMONTH=2;BYMONTHDAY=30) ends at
+# once instead of searching to the year 9999. The units by dateutil's FREQ numbers.
+MAX_RULE_STEPS = 20000
+_STEP_SECONDS = (366 * 86400, 31 * 86400, 7 * 86400, 86400, 3600, 60, 1)
+
+
+def _bounded(rule: Any, until_seconds: int) -> Iterator[Any]:
+    """The rule's instances up to until_seconds, COUNT counted here (dateutil takes COUNT or
+    UNTIL, not both). Reads dateutil's rrule fields, which it has kept for years."""
+    start = rule._dtstart
+    if start.tzinfo is not None:
+        until = datetime.datetime.fromtimestamp(until_seconds, datetime.timezone.utc)
+    else:
+        until = datetime.datetime.fromtimestamp(until_seconds)
+    if rule._until is not None:
+        until = min(until, rule._until)
+    for n, value in enumerate(rule.replace(count=None, until=until)):
+        if rule._count is not None and n >= rule._count:
+            return
+        yield value
+
+
 def _rule_instances(master: Any, horizon_end: int) -> Dict[int, Occurrence]:
     """DTSTART (the first instance, whether or not the rule matches it) unless an EXDATE names
-    it, then the rule's and RDATE's instances up to the horizon."""
+    it, then the rules' and RDATEs' instances up to the horizon, EXDATEs taken out."""
     all_day = _is_day(master.dtstart.value)
-    excluded = {_key(v, all_day) for p in master.contents.get("exdate", []) for v in p.value}
-    found: Dict[int, Occurrence] = {}
     first = _key(master.dtstart.value, all_day)
-    if first not in excluded:
-        found[first] = _times(master, master.dtstart.value)
+    values: List[Any] = [master.dtstart.value]
+    excluded = set()
     if "rrule" in master.contents or "rdate" in master.contents:
-        for value in master.getrruleset(addRDate=True):
-            key = _key(value, all_day)
-            if found and key > horizon_end or len(found) > MAX_OCCURRENCES:
-                break
-            found.setdefault(key, _times(master, value))
+        rules = master.getrruleset(addRDate=True)
+        for rule in rules._rrule:
+            steps = _STEP_SECONDS[rule._freq] * max(1, rule._interval) * MAX_RULE_STEPS
+            limit = min(horizon_end, first + steps) + 86400
+            for n, value in enumerate(_bounded(rule, limit)):
+                if n > MAX_OCCURRENCES:
+                    break
+                values.append(value)
+        values += rules._rdate
+        excluded = {_key(v, all_day) for v in rules._exdate}
+    excluded |= {_key(v, all_day) for p in master.contents.get("exdate", []) for v in p.value}
+    found: Dict[int, Occurrence] = {}
+    for value in values:
+        key = _key(value, all_day)
+        if key not in excluded and key not in found:
+            found[key] = _times(master, value)
     return found
 
 
