@@ -125,13 +125,12 @@ _STEP_SECONDS = (366 * 86400, 31 * 86400, 7 * 86400, 86400, 3600, 60, 1)
 def _bounded(rule: Any, until_seconds: int) -> Iterator[Any]:
     """The rule's instances up to until_seconds, COUNT counted here (dateutil takes COUNT or
     UNTIL, not both). Reads dateutil's rrule fields, which it has kept for years."""
-    start = rule._dtstart
-    if start.tzinfo is not None:
+    if rule._until is not None:  # compared as times: the two may differ in awareness
+        until_seconds = min(until_seconds, seconds(rule._until))
+    if rule._dtstart.tzinfo is not None:
         until = datetime.datetime.fromtimestamp(until_seconds, datetime.timezone.utc)
     else:
         until = datetime.datetime.fromtimestamp(until_seconds)
-    if rule._until is not None:
-        until = min(until, rule._until)
     for n, value in enumerate(rule.replace(count=None, until=until)):
         if rule._count is not None and n >= rule._count:
             return
