@@ -128,6 +128,8 @@ def put_object(mailbox: Mailbox, ics_text: str, href: Optional[str] = None,
         same_href = href is None or old.header("X-CVHref") == header_value(href)
         if old.calendar == obj.text + "\r\n" and same_href and master.lower() in lines:
             return "unchanged"
+    if href is None and old is not None and old.header("X-CVHref"):
+        href = old.header("X-CVHref")  # a replacement that names none keeps the client's name
     items: List[Tuple[str, bytes, Occurrence]] = []
     seen = set()
     for n, occurrence in enumerate(occurrences):

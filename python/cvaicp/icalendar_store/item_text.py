@@ -11,11 +11,16 @@ from typing import Dict, List, Optional, Tuple
 BOUNDARY = "----------677C251E373B0A"
 _MONTHS = ("Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec")
 _VALUE_BYTES = 1000
+_BOUNDARY_MARK = re.compile('boundary="', re.IGNORECASE | re.ASCII)
 
 
 def header_value(text: str) -> str:
-    """One line of UTF-8: CR, LF and TAB become spaces; cut to 1000 bytes at a character."""
+    """One line of UTF-8: CR, LF and TAB become spaces, boundary=" becomes boundary=', and the
+    value is cut to 1000 bytes at a character."""
     text = text.replace("\r", " ").replace("\n", " ").replace("\t", " ")
+    # The store's reader takes the first header line holding boundary=" as the one naming the
+    # message's boundary: a value must not be that line.
+    text = _BOUNDARY_MARK.sub(lambda found: found.group(0)[:-1] + "'", text)
     data = text.encode("utf-8", errors="replace")
     if len(data) <= _VALUE_BYTES:
         return text
