@@ -1,0 +1,123 @@
+"""The CalDAV server over a mail root: Radicale with this package's storage and rights, users
+from an htpasswd file (bcrypt).
+
+usage: python3 -m radicale_cvaicp.serve --store MAILROOT --users HTPASSWD [--host 127.0.0.1]
+       [--port 5232] [--horizon-days 365] [--state DIR] [--log-level warning]
+
+It writes a .reg file naming the mail root (with short waits) and a Radicale configuration into
+the state folder, then serves in the foreground; it prints "serving http://HOST:PORT/" once it
+accepts connections."""
+import argparse
+import os
+import signal
+import socket
+import sys
+import threading
+
+from cvaicp.registry import write_reg
+
+_REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+
+_CONFIG = """\
+[server]
+hosts = {host}:{port}
+
+[auth]
+type = htpasswd
+htpasswd_filename = {users}
+htpasswd_encryption = bcrypt
+
+[rights]
+type = radicale_cvaicp.rights
+
+[storage]
+type = radicale_cvaicp
+filesystem_folder = {state}/radicale
+
+[web]
+type = none
+
+[logging]
+level = {log_level}
+"""
+
+
+def _arguments(argv):
+    p = argparse.ArgumentParser(prog="radicale_cvaicp.serve", description=__doc__.split("\n")[0])
+    p.add_argument("--store", required=True, help="the mail root")
+    p.add_argument("--users", required=True, help="htpasswd file (bcrypt)")
+    p.add_argument("--host", default="127.0.0.1")
+    p.add_argument("--port", type=int, default=5232)
+    p.add_argument("--horizon-days", type=int, default=365,
+                   help="how far ahead recurring events become appointments")
+    p.add_argument("--state", default=os.path.join(_REPO, "build", "serve"),
+                   help="folder for the .reg file, the configuration, sync tokens, metadata")
+    p.add_argument("--log-level", default="warning")
+    args = p.parse_args(argv)
+    if not os.path.isdir(args.store):
+        p.error("--store: no folder %s" % args.store)
+    if not os.path.isfile(args.users):
+        p.error("--users: no file %s" % args.users)
+    if not 0 < args.horizon_days <= 36500:
+        p.error("--horizon-days: expects 1 to 36500")
+    return args
+
+
+def _port_in_use(host: str, port: int) -> bool:
+    """Whether something else listens there already (it would answer our announcement)."""
+    try:
+        with socket.create_connection((host, port), timeout=1):
+            return True
+    except OSError:
+        return False
+
+
+def _announce_when_listening(host: str, port: int, stop: threading.Event) -> None:
+    while not stop.is_set():
+        try:
+            with socket.create_connection((host, port), timeout=1):
+                print("serving http://%s:%d/" % (host, port), flush=True)
+                return
+        except OSError:
+            stop.wait(0.05)
+
+
+def main(argv=None) -> int:
+    args = _arguments(argv)
+    if _port_in_use(args.host, args.port):
+        print("radicale_cvaicp.serve: %s:%d is in use" % (args.host, args.port), file=sys.stderr)
+        return 1
+    state = os.path.abspath(args.state)
+    os.makedirs(state, exist_ok=True)
+    registry = os.path.join(state, "cvaicp.reg")
+    write_reg(registry, os.path.abspath(args.store), waits=1)
+    # The library reads its configuration when it loads, which the storage does: set it first.
+    os.environ["CVAICP_REGISTRY"] = registry
+    os.environ["CVAICP_HORIZON_DAYS"] = str(args.horizon_days)
+    config_path = os.path.join(state, "radicale.conf")
+    with open(config_path, "w", encoding="utf-8") as f:
+        f.write(_CONFIG.format(host=args.host, port=args.port, users=os.path.abspath(args.users),
+                               state=state, log_level=args.log_level))
+
+    from radicale import config, log, server
+    log.setup()
+    configuration = config.load([(config_path, False)])
+    log.set_level(configuration.get("logging", "level"))
+    shutdown, shutdown_out = socket.socketpair()
+    for number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        signal.signal(number, lambda *_: shutdown.close())
+    stop = threading.Event()
+    threading.Thread(target=_announce_when_listening, args=(args.host, args.port, stop),
+                     daemon=True).start()
+    try:
+        server.serve(configuration, shutdown_out)
+    except Exception as e:  # Radicale reports start-up failures as plain exceptions
+        print("radicale_cvaicp.serve: %s" % e, file=sys.stderr)
+        return 1
+    finally:
+        stop.set()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,151 @@
+"""Radicale's storage over the calendar store: the folders of the mail root are the collections
+(postoffices, then mailboxes), each mailbox has one calendar, and users' principals exist
+without a folder. Collections are made and removed by the mail server, never here."""
+import os
+from typing import Iterable, Iterator, Mapping, Optional
+
+from radicale import item as radicale_item
+from radicale import storage, types
+
+import cvaicp
+from cvaicp.registry import find_no_case, mail_root
+
+from .collection import CalendarCollection, Collection
+from . import mkcalendar
+from .paths import CALENDAR, Place, split
+from .rwlock import ReadWriteLock
+
+
+def _folders(path: str) -> list:
+    try:
+        return sorted(e.name for e in os.scandir(path) if e.is_dir())
+    except OSError:
+        return []
+
+
+class Storage(storage.BaseStorage):
+    def __init__(self, configuration) -> None:
+        super().__init__(configuration)
+        self.library = cvaicp.Library()
+        self.state_folder = os.path.abspath(configuration.get("storage", "filesystem_folder"))
+        self.horizon_days = int(os.environ.get("CVAICP_HORIZON_DAYS", "365"))
+        self._lock = ReadWriteLock()
+        mkcalendar.install()
+
+    def is_mailbox_calendar(self, path: str) -> bool:
+        parts = split(path)
+        place = self._place(parts) if parts is not None else None
+        return place is not None and place.kind == "calendar"
+
+    # Where things are ------------------------------------------------------------------------
+
+    def _root(self) -> str:
+        root = mail_root()
+        if root is None:
+            raise RuntimeError("no mail root: $CVAICP_REGISTRY names no .reg file with one")
+        return root
+
+    def _postoffice_folder(self, postoffice: str) -> str:
+        return find_no_case(self._root(), postoffice)
+
+    def _mailbox_folder(self, postoffice: str, mailbox: str) -> str:
+        return find_no_case(self._root(), postoffice, "MAILROOT", mailbox)
+
+    def _place(self, parts: list) -> Optional[Place]:
+        """What the segments name, when it is there."""
+        n = len(parts)
+        if n == 0:
+            return Place("root", ())
+        if n == 1:
+            if os.path.isdir(self._postoffice_folder(parts[0])):
+                return Place("postoffice", tuple(parts))
+            return Place("principal", tuple(parts)) if "@" in parts[0] else None
+        if not os.path.isdir(self._mailbox_folder(parts[0], parts[1])):
+            return None
+        if n == 2:
+            return Place("mailbox", tuple(parts))
+        if n == 3 and parts[2] == CALENDAR:
+            return Place("calendar", tuple(parts))
+        return None
+
+    def _collection(self, place: Place) -> Collection:
+        if place.kind == "calendar":
+            return CalendarCollection(self, place)
+        return Collection(self, place)
+
+    def _children(self, place: Place) -> Iterator[Collection]:
+        if place.kind == "root":
+            names = _folders(self._root())
+        elif place.kind == "postoffice":
+            names = _folders(find_no_case(self._postoffice_folder(place.parts[0]), "MAILROOT"))
+        elif place.kind == "mailbox":
+            names = [CALENDAR]
+        elif place.kind == "principal":
+            # A user MAILBOX@POSTOFFICE finds its calendar below its principal, as clients look.
+            mailbox, _, postoffice = place.parts[0].rpartition("@")
+            found = self._place([postoffice, mailbox, CALENDAR]) if mailbox else None
+            if found is not None:
+                yield self._collection(found)
+            return
+        else:
+            return
+        for name in names:
+            found = self._place(list(place.parts) + [name])
+            if found is not None:
+                yield self._collection(found)
+
+    # Radicale's storage interface ------------------------------------------------------------
+
+    def discover(self, path: str, depth: str = "0") -> Iterable[types.CollectionOrItem]:
+        parts = split(path)
+        if parts is None:
+            return
+        place = self._place(parts)
+        if place is None and len(parts) == 4:
+            calendar = self._place(parts[:3])
+            if calendar is not None and calendar.kind == "calendar":
+                collection = CalendarCollection(self, calendar)
+                item = next(iter(collection.get_multi([parts[3]])))[1]
+                if item is not None:
+                    yield item
+            return
+        if place is None:
+            return
+        collection = self._collection(place)
+        yield collection
+        if depth == "0":
+            return
+        yield from collection.get_all()
+        yield from self._children(place)
+
+    def move(self, item: radicale_item.Item, to_collection: storage.BaseCollection,
+             to_href: str) -> None:
+        source = item.collection
+        if not isinstance(source, CalendarCollection) or \
+                not isinstance(to_collection, CalendarCollection) or \
+                source.path != to_collection.path:
+            raise ValueError("objects move only within one calendar")
+        # The object is its UID: stored again under the new name, it leaves the old one.
+        to_collection.upload(to_href, item)
+
+    def create_collection(self, href: str,
+                          items: Optional[Iterable[radicale_item.Item]] = None,
+                          props: Optional[Mapping[str, str]] = None) -> storage.BaseCollection:
+        """Only a mailbox's existing calendar, and then only its properties: mailboxes and their
+        calendars are made by the mail server."""
+        parts = split(href)
+        place = self._place(parts) if parts is not None else None
+        if place is None or place.kind != "calendar" or items is not None:
+            raise ValueError("collections are made by the mail server, not here: %r" % href)
+        collection = CalendarCollection(self, place)
+        if props:
+            collection.set_meta({k: v for k, v in props.items() if k != "tag"})
+        return collection
+
+    @types.contextmanager
+    def acquire_lock(self, mode: str, user: str = "") -> Iterator[None]:
+        with self._lock.hold(mode):
+            yield
+
+    def verify(self) -> bool:
+        return True

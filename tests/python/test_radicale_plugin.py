@@ -1,0 +1,71 @@
+"""The Radicale plugins: who may reach which collection, what the storage shows and refuses, and
+sync tokens that follow changes made by other processes."""
+from xml.etree import ElementTree as ET
+
+from support import StoreTest
+
+from radicale import config
+from radicale import item as radicale_item
+
+from radicale_cvaicp import Storage
+from radicale_cvaicp.rights import Rights
+
+EVENT = ("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:t\r\nBEGIN:VEVENT\r\nUID:e1\r\n"
+         "DTSTAMP:20261201T000000Z\r\nDTSTART:20261207T090000Z\r\nDTEND:20261207T100000Z\r\n"
+         "SUMMARY:Sent\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n")
+
+
+class RadicalePluginTest(StoreTest):
+    def setUp(self) -> None:
+        super().setUp()
+        self.configuration = config.load()
+        self.configuration.update({"storage": {"filesystem_folder": self.work + "/state"}},
+                                  "test")
+
+    def test_a_user_owns_exactly_its_calendar(self) -> None:
+        rights = Rights(self.configuration)
+        for user, path, want in (
+                ("anna@po", "/", "R"), ("anna@po", "/anna@po/", "R"), ("anna@po", "/po/", ""),
+                ("anna@po", "/po/anna/calendar/", "rw"), ("anna@po", "/po/anna/", ""),
+                ("anna@po", "/po/ben/calendar/", ""), ("anna@po", "/ben@po/", ""),
+                ("", "/po/anna/calendar/", ""), ("anna@po", "/po/anna/calendar/x.ics", ""),
+                ("..@po", "/po/../calendar/", ""), ("a\\b@po", "/po/a\\b/calendar/", ""),
+                ("anna@p\0", "/p\0/anna/calendar/", ""), ("anna", "/anna/", "")):
+            self.assertEqual(want, rights.authorization(user, path), (user, path))
+
+    def test_the_calendar_its_items_and_sync_tokens(self) -> None:
+        storage = Storage(self.configuration)
+        calendar = next(iter(storage.discover("/po/anna/calendar/")))
+        self.assertEqual("VCALENDAR", calendar.tag)
+        principal = list(storage.discover("/anna@po/", depth="1"))
+        self.assertEqual(["anna@po", "po/anna/calendar"], [c.path for c in principal])
+        token, hrefs = calendar.sync()
+        self.assertEqual([], list(hrefs))
+        item = radicale_item.Item(collection_path="po/anna/calendar", text=EVENT)
+        self.assertEqual("Sent", calendar.upload("e1.ics", item).vobject_item.vevent.summary.value)
+        self.cvcal("add", "--mailbox", "anna", "--postoffice", "po", "--id", "h1", "--start",
+                   "2027-03-01T09:00Z", "--end", "2027-03-01T10:00Z")
+        newer, hrefs = calendar.sync(token)
+        self.assertEqual(["e1.ics", "h1.ics"], list(hrefs))
+        self.cvcal("edit", "--mailbox", "anna", "--postoffice", "po", "--id", "h1", "--period",
+                   "Y27M03D01", "--new-start", "2027-03-01T11:00Z", "--new-end",
+                   "2027-03-01T12:00Z")
+        self.assertEqual(["h1.ics"], list(calendar.sync(newer)[1]))
+        with self.assertRaises(ValueError):
+            calendar.sync("http://radicale.org/ns/sync/unknown")
+        # A time-range report is narrowed by the items' lines.
+        f = ET.fromstring(
+            '<C:filter xmlns:C="urn:ietf:params:xml:ns:caldav"><C:comp-filter name="VCALENDAR">'
+            '<C:comp-filter name="VEVENT"><C:time-range start="20270301T000000Z" '
+            'end="20270302T000000Z"/></C:comp-filter></C:comp-filter></C:filter>')
+        self.assertEqual(["h1.ics"], [i.href for i, _ in calendar.get_filtered([f])])
+        # Collections are the mail server's: a new one is refused, an existing one is kept.
+        for call in (lambda: storage.create_collection("/po/zed/calendar/"),
+                     lambda: storage.create_collection("/po/anna/calendar/", items=[item]),
+                     lambda: calendar.delete()):
+            with self.assertRaises(ValueError):
+                call()
+        storage.create_collection("/po/anna/calendar/", props={"D:displayname": "Mine"})
+        self.assertEqual("Mine", calendar.get_meta("D:displayname"))
+        calendar.delete("e1.ics")
+        self.assertEqual(["h1.ics"], [i.href for i in calendar.get_all()])
