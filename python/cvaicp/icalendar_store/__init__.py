@@ -4,8 +4,10 @@ in its master's item file.
 
 Every change goes through the exports; the Calendar folder's listing is only read, to find item
 files by name."""
+import functools
 import hashlib
 import os
+import threading
 import time
 from typing import Dict, List, NamedTuple, Optional, Tuple
 
@@ -54,6 +56,49 @@ def _read(mailbox: Mailbox, item_id: str) -> Tuple[Optional[bytes], Optional[Par
     except ValueError:  # an id no item file can have
         return None, None
     return data, (ParsedItem(data) if data is not None else None)
+
+
+# Items read for listings, by folder and name, with the file's signature when it was read. A
+# CalDAV server lists the whole calendar for nearly every request; reading and parsing every item
+# each time made it quadratic in a busy session. An entry is kept only for a file last written
+# more than two seconds before it was read, so a later write always shows in its signature.
+_ITEMS: Dict[Tuple[str, str], Tuple[Tuple[int, int, int], Optional[bytes], Optional[ParsedItem]]] = {}
+_ITEMS_LOCK = threading.Lock()
+_SETTLED_NS = 2 * 10**9
+
+
+def _signatures(mailbox: Mailbox) -> Dict[str, Tuple[int, int, int]]:
+    """The Calendar folder's files by lower-case name: modification time, size and inode."""
+    try:
+        with os.scandir(mailbox.calendar_folder) as entries:
+            return {e.name.lower(): (s.st_mtime_ns, s.st_size, s.st_ino)
+                    for e in entries if e.is_file() for s in (e.stat(),)}
+    except OSError:
+        return {}
+
+
+def _read_listed(mailbox: Mailbox, item_id: str, signatures: Dict[str, Tuple[int, int, int]]
+                 ) -> Tuple[Optional[bytes], Optional[ParsedItem]]:
+    signature = signatures.get(item_id.lower())
+    if signature is None:
+        return _read(mailbox, item_id)
+    key = (mailbox.calendar_folder, item_id.lower())
+    with _ITEMS_LOCK:
+        cached = _ITEMS.get(key)
+    if cached is not None and cached[0] == signature:
+        return cached[1], cached[2]
+    data, item = _read(mailbox, item_id)
+    if time.time_ns() - signature[0] > _SETTLED_NS:
+        with _ITEMS_LOCK:
+            if len(_ITEMS) > 100000:
+                _ITEMS.clear()
+            _ITEMS[key] = (signature, data, item)
+    return data, item
+
+
+@functools.lru_cache(maxsize=4096)
+def _uid_of(text: str) -> str:
+    return parse(text).uid
 
 
 def _is_occurrence_id(item_id: str) -> bool:
@@ -196,9 +241,13 @@ def _printable(item_id: str) -> str:
 def objects(mailbox: Mailbox) -> List[StoredObject]:
     """Every object of the calendar: its masters' and the host-made appointments."""
     found = []
-    for appointments in lines_by_id(mailbox).values():
+    lines = lines_by_id(mailbox)
+    signatures = _signatures(mailbox)
+    for key, appointments in lines.items():
         first = appointments[0]
-        data, item = _read(mailbox, first.item_id)
+        if _is_occurrence_id(first.item_id) and key.partition("-")[0] in lines:
+            continue  # an occurrence of a master that is there: the master answers for it
+        data, item = _read_listed(mailbox, first.item_id, signatures)
         if item is not None and item.header("X-CVOccurrenceOf"):
             continue
         if item is None and _is_occurrence_id(first.item_id):
@@ -207,7 +256,7 @@ def objects(mailbox: Mailbox) -> List[StoredObject]:
         if item is not None and item.calendar is not None:
             text = item.calendar[:-2] if item.calendar.endswith("\r\n\r\n") else item.calendar
             try:
-                parsed = parse(text).uid
+                parsed = _uid_of(text)
                 uid = item.header("X-AppointmentUID") or parsed
             except ValueError:  # a calendar part that is no object: the line and headers speak
                 text = None
