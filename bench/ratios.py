@@ -26,7 +26,14 @@ PAIRED = [
     # first item would make the last 100 of 1,000 cost about 19 times the first 100.
     ("BM_ListFindNextByPosition", "FindNext, last 100 / first 100 of 1,000", 1.5),
     ("BM_ListFindNextByPositionSorted", "FindNext, last 100 / first 100 of 1,000 (sorted)", 1.5),
+    # A mailbox with 20 years of history: 50,000 appointments, some 57,000 files in its folder.
+    ("BM_HistoryReindex", "full reindex scan / reading the headers, per item", 2.0),
+    ("BM_HistoryListFindNextByPosition", "FindNext, last 500 / first 500 of a day of 5,000", 1.2),
+    ("BM_HistoryFreeBusyMonth", "free/busy of a month / listing its period files", 2.0),
+    ("BM_HistoryFreeBusyYear", "free/busy of a year / listing its period files", 2.0),
 ]
+# The names of the baselines' counters (see paired_timing.h), one per benchmark.
+BASELINES = ("one_host", "first_100", "first_500", "header_reads", "listing", "baseline")
 
 
 def base_name(name):
@@ -76,7 +83,7 @@ def main(paths):
         if run.get("error_occurred"):
             print(f"  {what:<56} failed: {run.get('error_message', '')}")
             continue
-        baseline_key = next(k for k in ("one_host", "first_100", "baseline") if k in run)
+        baseline_key = next(k for k in BASELINES if k in run)
         row(what, run["ratio"], limit,
             f"{seconds(run, 'median')} / {seconds(run, baseline_key)}")
     # The walk is held to its cost per line: a walk that read the file from its first line at
