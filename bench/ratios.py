@@ -1,11 +1,12 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """The ratios the benchmarks are held to, as a short table, from their JSON output.
 
 usage: ratios.py RESULT.json...
 
 Each paired benchmark (an operation timed beside its baseline) reports its own "ratio" counter,
 the median operation over the median baseline. The whole listing of a day is reported in total
-and per item, without a target. Missing benchmarks are left out; a benchmark that failed is listed
+and per item, without a target. The memory benchmarks report figures (growth, KiB per connection)
+that are held to limits of their own. Missing benchmarks are left out; a benchmark that failed is listed
 with its error.
 """
 import json
@@ -31,6 +32,18 @@ PAIRED = [
     ("BM_HistoryListFindNextByPosition", "FindNext, last 500 / first 500 of a day of 5,000", 1.2),
     ("BM_HistoryFreeBusyMonth", "free/busy of a month / listing its period files", 2.0),
     ("BM_HistoryFreeBusyYear", "free/busy of a year / listing its period files", 2.0),
+]
+# Figures held to a limit of their own: name, counter, what it is, the limit, and whether the
+# figure must stay below the limit (True) or may reach it (False).
+FIGURES = [
+    # A host thread that calls every export and ends leaves nothing behind: growth from after the
+    # first 100 such threads to after the 10,000th.
+    ("BM_HostThreadsLeaveNothing", "resident_growth_kib",
+     "resident growth over 10,000 host threads, KiB", 1024, True),
+    ("BM_HostThreadsLeaveNothing", "descriptor_growth",
+     "open descriptors' growth over 10,000 host threads", 0, False),
+    ("BM_ServiceIdleConnections", "kib_per_connection",
+     "cvadmind, KiB resident per idle connection (64 open)", 64, True),
 ]
 # The names of the baselines' counters (see paired_timing.h), one per benchmark.
 BASELINES = ("one_host", "first_100", "first_500", "header_reads", "listing", "baseline")
@@ -86,6 +99,17 @@ def main(paths):
         baseline_key = next(k for k in BASELINES if k in run)
         row(what, run["ratio"], limit,
             f"{seconds(run, 'median')} / {seconds(run, baseline_key)}")
+    for name, counter, what, limit, below in FIGURES:
+        run = runs.get(name)
+        if run is None:
+            continue
+        if run.get("error_occurred"):
+            print(f"  {what:<56} failed: {run.get('error_message', '')}")
+            continue
+        value = run.get(counter, float("nan"))
+        held = value < limit if below else value <= limit
+        sign = "<" if below else "<="
+        print(f"  {what:<56} {value:6.4g}  {sign} {limit:<4g} {'ok' if held else 'ABOVE':<5}")
     # The walk is held to its cost per line: a walk that read the file from its first line at
     # every step would make the 1,000-line walk cost about 10 times the 100-line one per line.
     short, long = runs.get("BM_WalkPeriodFile/100"), runs.get("BM_WalkPeriodFile/1000")
