@@ -1,11 +1,12 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """The ratios the benchmarks are held to, as a short table, from their JSON output.
 
 usage: ratios.py RESULT.json...
 
 Each paired benchmark (an operation timed beside its baseline) reports its own "ratio" counter,
 the median operation over the median baseline. The whole listing of a day is reported in total
-and per item, without a target. Missing benchmarks are left out; a benchmark that failed is listed
+and per item, without a target. The memory benchmarks report figures (growth, KiB per connection)
+that are held to limits of their own. Missing benchmarks are left out; a benchmark that failed is listed
 with its error.
 """
 import json
@@ -26,7 +27,28 @@ PAIRED = [
     # first item would make the last 100 of 1,000 cost about 19 times the first 100.
     ("BM_ListFindNextByPosition", "FindNext, last 100 / first 100 of 1,000", 1.5),
     ("BM_ListFindNextByPositionSorted", "FindNext, last 100 / first 100 of 1,000 (sorted)", 1.5),
+    # A mailbox with 20 years of history: 50,000 appointments, some 57,000 files in its folder.
+    ("BM_HistoryReindex", "full reindex scan / reading the headers, per item", 2.0),
+    ("BM_HistoryListFindNextByPosition", "FindNext, last 500 / first 500 of a day of 5,000", 1.2),
+    ("BM_HistoryFreeBusyMonth", "free/busy of a month / listing its period files", 2.0),
+    ("BM_HistoryFreeBusyYear", "free/busy of a year / listing its period files", 2.0),
 ]
+# Figures held to a limit of their own: name, counter, what it is, the limit, and whether the
+# figure must stay below the limit (True) or may reach it (False).
+FIGURES = [
+    # A host thread that calls every export and ends leaves nothing behind: growth from after the
+    # first 100 such threads to after the 10,000th.
+    ("BM_HostThreadsLeaveNothing", "resident_growth_kib",
+     "resident growth over 10,000 host threads, KiB", 1024, True),
+    ("BM_HostThreadsLeaveNothing", "descriptor_growth",
+     "open descriptors' growth over 10,000 host threads", 0, False),
+    ("BM_ServiceIdleConnections", "kib_per_connection",
+     "cvadmind, KiB resident per idle connection (64 open)", 64, True),
+]
+# Paired benchmarks whose both sides cover this many items.
+PER_ITEM = {"BM_HistoryReindex": 50000}
+# The names of the baselines' counters (see paired_timing.h), one per benchmark.
+BASELINES = ("one_host", "first_100", "first_500", "header_reads", "listing", "baseline")
 
 
 def base_name(name):
@@ -76,9 +98,23 @@ def main(paths):
         if run.get("error_occurred"):
             print(f"  {what:<56} failed: {run.get('error_message', '')}")
             continue
-        baseline_key = next(k for k in ("one_host", "first_100", "baseline") if k in run)
+        baseline_key = next(k for k in BASELINES if k in run)
+        # Both sides of a scan cover the same items: shown per item.
+        items = PER_ITEM.get(name, 1)
         row(what, run["ratio"], limit,
-            f"{seconds(run, 'median')} / {seconds(run, baseline_key)}")
+            f"{seconds({'t': run['median'] / items}, 't')} / "
+            f"{seconds({'t': run[baseline_key] / items}, 't')}")
+    for name, counter, what, limit, below in FIGURES:
+        run = runs.get(name)
+        if run is None:
+            continue
+        if run.get("error_occurred"):
+            print(f"  {what:<56} failed: {run.get('error_message', '')}")
+            continue
+        value = run.get(counter, float("nan"))
+        held = value < limit if below else value <= limit
+        sign = "<" if below else "<="
+        print(f"  {what:<56} {value:6.4g}  {sign} {limit:<4g} {'ok' if held else 'ABOVE':<5}")
     # The walk is held to its cost per line: a walk that read the file from its first line at
     # every step would make the 1,000-line walk cost about 10 times the 100-line one per line.
     short, long = runs.get("BM_WalkPeriodFile/100"), runs.get("BM_WalkPeriodFile/1000")

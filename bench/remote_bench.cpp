@@ -29,6 +29,7 @@
 #include "bench/bench_store.h"
 #include "bench/paired_timing.h"
 #include "bench/report_stream.h"
+#include "bench/service_child.h"
 #include "common/file_helpers.h"
 #include "common/host_files.h"
 #include "common/platform.h"
@@ -43,32 +44,11 @@ namespace {
 
 using Clock = cvbench::PairedTiming::Clock;
 
-constexpr char kCredentials[] = "s3cret";
-constexpr char kProtocol[] = "PLAIN";
-
-// Plain blocking TCP, as a baseline has it.
-int ConnectLoopback(uint16_t port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(port);
-    peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool SendBytes(int fd, const std::string& bytes) {
-    for (size_t done = 0; done < bytes.size();) {
-        ssize_t sent = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (sent <= 0) return false;
-        done += static_cast<size_t>(sent);
-    }
-    return true;
-}
+constexpr const char* kCredentials = cvbench::kServiceCredentials;
+constexpr const char* kProtocol = cvbench::kServiceProtocol;
+using cvbench::ConnectLoopback;
+using cvbench::ReceiveReply;
+using cvbench::SendBytes;
 
 // Receives until `size` bytes have come.
 bool ReceiveBytes(int fd, size_t size, char* buffer) {
@@ -80,62 +60,10 @@ bool ReceiveBytes(int fd, size_t size, char* buffer) {
     return true;
 }
 
-// Receives one reply of the service, which ends with "</DATA>".
-bool ReceiveReply(int fd, std::string* reply) {
-    reply->clear();
-    char buffer[4096];
-    while (reply->size() < 7 || reply->compare(reply->size() - 7, 7, "</DATA>") != 0) {
-        ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-        if (got <= 0) return false;
-        reply->append(buffer, static_cast<size_t>(got));
-    }
-    return true;
-}
-
 // The sizes of one request-reply exchange.
 struct Exchange {
     size_t request = 0;
     size_t reply = 0;
-};
-
-// cvadmind serving the benchmark's store, as a child process.
-class Service {
-  public:
-    ~Service() {
-        if (child_.running()) {
-            child_.Kill();
-            child_.Wait();
-        }
-    }
-
-    bool Start(const cvbench::BenchStore& store) {
-        std::string config = store.root() + "/cvadmind.conf";
-        std::string port_file = store.root() + "/cvadmind.port";
-        if (!cv::WriteWholeFile(config.c_str(), std::string("credentials = ") + kCredentials +
-                                                    "\nprotocol = " + kProtocol +
-                                                    "\nlibrary = CVAICP.DLL " CV_PROVIDER_LIBRARY
-                                                    "\n") ||
-            !child_.Start({CV_CVADMIND, "--config", config, "--listen", "127.0.0.1:0",
-                           "--port-file", port_file, "--quiet"})) {
-            return false;
-        }
-        for (int i = 0; i < 1000; ++i) {
-            std::string text;
-            if (cv::ReadWholeFile(port_file.c_str(), &text) && !text.empty() &&
-                text.back() == '\n') {
-                port_ = static_cast<uint16_t>(std::stoul(text));
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    }
-
-    uint16_t port() const { return port_; }
-
-  private:
-    cv::ChildProcess child_;
-    uint16_t port_ = 0;
 };
 
 // Talks to the service as the library does (AUTH, LOAD, then a PING and the EXEC of
@@ -259,7 +187,7 @@ void BM_RemoteGet(benchmark::State& state) {
     }
     cv::WriteWholeFile((store.calendar() + "/P.CAL").c_str(), lines);
 
-    Service service;
+    cvbench::ServiceChild service;
     Exchange sizes[2];
     if (!service.Start(store) || !MeasureExchanges(service.port(), Request(), sizes)) {
         state.SkipWithError("cvadmind did not start or did not answer");

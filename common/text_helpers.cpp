@@ -12,8 +12,12 @@ const char* FindNoCase(const char* text, const char* pattern) {
     size_t text_length = std::strlen(text);
     size_t pattern_length = std::strlen(pattern);
     if (pattern_length > text_length) return nullptr;
+    // The pattern's first letter is folded once rather than at every position of the text: the
+    // index scan looks for two dozen header names in every header line it reads.
+    const int first = std::tolower(static_cast<unsigned char>(pattern[0]));
     for (size_t start = 0; start + pattern_length <= text_length; ++start) {
-        size_t i = 0;
+        if (std::tolower(static_cast<unsigned char>(text[start])) != first) continue;
+        size_t i = 1;
         while (i < pattern_length && std::tolower(static_cast<unsigned char>(text[start + i])) ==
                                          std::tolower(static_cast<unsigned char>(pattern[i]))) {
             ++i;

@@ -280,20 +280,22 @@ XmlNode BuildCalendarElement(XmlDocument& document, const XmlNode& parent, const
     char path[kPathSize];
     bool named = HasValidMailbox(item) && IsPathComponent(item.ItemId, sizeof item.ItemId) &&
                  CalendarFilePath(path, sizeof path, item.Postoffice, item.Mailbox, id);
-    uint32_t stamp = named ? GetFileDosStamp(path) : 0;
-    if (!AppendNumberChild(document, element, "START", item.StartTime) ||
-        !AppendNumberChild(document, element, "END", item.FinishTime) ||
-        !AppendNumberChild(document, element, "MODIFIEDDATE", static_cast<int32_t>(stamp))) {
-        *unread = true;
-        return XmlNode();
-    }
-
-    File file;
     if (!named) return XmlNode();
+    File file;
     if (!file.Open(path, File::Mode::kRead)) {
         // An appointment without an item file has no element; one whose item file is there but
         // cannot be read leaves the scan short of it.
         if (!IsMissing(LastSystemError())) *unread = true;
+        return XmlNode();
+    }
+    // The stamp of the file whose headers are read, taken from the open file: looked up by its
+    // name, the file was opened twice for every appointment of a scan.
+    FileTime written = 0;
+    uint32_t stamp = file.LastWriteTime(&written) ? FileTimeToDosStamp(written) : 0;
+    if (!AppendNumberChild(document, element, "START", item.StartTime) ||
+        !AppendNumberChild(document, element, "END", item.FinishTime) ||
+        !AppendNumberChild(document, element, "MODIFIEDDATE", static_cast<int32_t>(stamp))) {
+        *unread = true;
         return XmlNode();
     }
     HeaderScan scan(document, element);

@@ -116,6 +116,15 @@ using detail::XmlNodeState;
 constexpr uint32_t kUnspecifiedError = 0x80004005u;  // E_FAIL
 constexpr const char* kErrorSource = "libxml2";
 
+// Room for `more` nodes in the document's list of the nodes it made, made before they are, so that
+// every node made is listed. The list at least doubles when it grows: grown by what each call
+// needs, it was copied whole at every node, and a folder index of thousands of appointments took
+// the square of their number.
+void MakeRoom(std::vector<xmlNodePtr>* list, size_t more) {
+    if (list->capacity() - list->size() >= more) return;
+    list->reserve(std::max(list->size() + more, 2 * list->capacity()));
+}
+
 // ---- Texts: this build's code page is UTF-8 (see common/code_page.h) ---------------------------
 
 std::string ToDomText(const char* text) {
@@ -358,7 +367,7 @@ bool XmlNode::SetText(const char* text, XmlError* error) {
     // in the list of nodes that the document frees (room made first, so that none is lost).
     size_t children = 0;
     for (xmlNodePtr child = node->children; child != nullptr; child = child->next) ++children;
-    document.created.reserve(document.created.size() + children);
+    MakeRoom(&document.created, children);
     while (node->children != nullptr) {
         xmlNodePtr child = node->children;
         xmlUnlinkNode(child);
@@ -564,7 +573,7 @@ bool XmlDocument::CreateNode(XmlNodeType type, const char* name, XmlNode* node,
     std::string utf8 = ToDomText(name);
     if (!IsValidName(utf8)) return Fail(error, "The name is not a valid XML name");
     // Room in the list of the document's nodes first: a node made must be in it.
-    state_->created.reserve(state_->created.size() + 1);
+    MakeRoom(&state_->created, 1);
     xmlNodePtr made = nullptr;
     if (type == XmlNodeType::kElement) {
         made = xmlNewDocNode(state_->doc, nullptr, AsXmlChars(utf8), nullptr);

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -429,6 +430,30 @@ TEST_F(IndexFaultsTest, AnItemFileIsReadToItsEndOnce) {
     fault::Disarm();
     EXPECT_EQ(2u, testing::ChildrenOf(element).size() - 3);
     EXPECT_LT(operations, 10);
+}
+
+// A document lists every node it made, and that list grows by doubling: grown by one at each
+// node, it cost an allocation and a copy of the whole list per node. Each node made has its own
+// handle as well, so about one allocation per node is all a doubling list allows.
+TEST(XmlDocumentFaultsTest, ANodeCostsAboutOneAllocation) {
+    constexpr int32_t kNodes = 300;
+    XmlDocument document;
+    const long allocations = testing::SweepFaults(
+        [&] {
+            document = XmlDocument();
+            ASSERT_TRUE(XmlDocument::Create(&document));
+        },
+        [&] {
+            int32_t made = 0;
+            XmlNode node;
+            try {
+                while (made < kNodes && document.CreateElement("ELEMENT", &node)) ++made;
+            } catch (const std::bad_alloc&) {
+            }
+            return made;
+        },
+        [](int32_t) {}, testing::FaultKind::kAllocation);
+    EXPECT_LT(allocations, kNodes * 5 / 4);
 }
 
 }  // namespace
