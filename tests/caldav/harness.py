@@ -1,153 +1,95 @@
-"""What every CalDAV test needs: a store of its own, the server over it, cvcal, and the store's
-own views of a mailbox, computed here independently of the binding where they can be."""
+"""What every CalDAV test needs: a store of its own with the server over it, cvcal, and views
+of the store worked out here, apart from the binding where they can be."""
 import datetime as dt
+import functools
 import json
 import os
-import queue
-import shutil
-import signal
 import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 from pathlib import Path
 
+import caldav
+import icalendar
 from passlib.hash import bcrypt
 
-# The server, cvcal and this process must name periods by the same local dates; a zone with
-# summer time shows more than UTC would.
-ZONE = 'Europe/Berlin'
-os.environ['TZ'] = ZONE
+# The server, cvcal and the tests name periods by the same local dates; a zone with summer time
+# shows more than UTC would.
+ZONE = os.environ['TZ'] = 'Europe/Berlin'
 time.tzset()
-
-PYTHON = '/usr/bin/python3'
-REPO = Path(__file__).resolve().parents[2]
-_NATIVE = REPO / 'build' / 'native'
-if not (_NATIVE / 'bin' / 'cvcal').exists():
-    _NATIVE = Path('/work/main/build/native')  # the same code, until this tree is built
+PYTHON, _NATIVE = '/usr/bin/python3', Path(__file__).resolve().parents[2] / 'build' / 'native'
 CVCAL = os.environ.get('CVCAL', str(_NATIVE / 'bin' / 'cvcal'))
 os.environ.setdefault('CVAICP_LIBRARY', str(_NATIVE / 'lib' / 'libcvaicp.so'))
-os.environ.setdefault('PYTHONPATH', str(REPO / 'python'))
+os.environ.setdefault('PYTHONPATH', str(_NATIVE.parents[1] / 'python'))
 sys.path.extend(os.environ['PYTHONPATH'].split(os.pathsep))
 PASSWORDS = {'anna@example': 'anna-secret', 'ben@example': 'ben-secret'}
-
-
-def wait_for(condition, what: str, seconds: float = 30.0):
-    """Polls until condition() answers something true, and gives that back."""
-    deadline = time.monotonic() + seconds
-    while True:
-        result = condition()
-        if result:
-            return result
-        if time.monotonic() > deadline:
-            raise AssertionError(f'timed out waiting for {what}')
-        time.sleep(0.02)
+FIRST_DAY = dt.date.today() + dt.timedelta(days=7)  # the events' first day
+ICS = ('BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//CVAICP//EN\r\nBEGIN:VEVENT\r\nUID:{uid}\r\n'
+       'DTSTAMP:20261201T080000Z\r\nDTSTART:{day:%Y%m%d}T140000Z\r\nDTEND:{day:%Y%m%d}T150000Z'
+       '\r\nSUMMARY:{summary}\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n')
 
 
 class Server:
-    """A mail root with mailboxes anna and ben under postoffice example, its users file, and the
-    launcher serving it on a free loopback port until close()."""
+    """Mailboxes anna and ben (postoffice example) served on a free loopback port until close()."""
 
-    def __init__(self, horizon_days: int = 365):
-        self.dir = Path(tempfile.mkdtemp(prefix='cvaicp-caldav-'))
-        self.root = self.dir / 'root'
+    def __init__(self):
+        self.folder = tempfile.TemporaryDirectory(prefix='cvaicp-caldav-')
+        self.dir = Path(self.folder.name)
+        self.root, users, self.log = self.dir / 'root', self.dir / 'users', self.dir / 'server.log'
         for box in ('anna', 'ben'):
             (self.root / 'example' / 'MAILROOT' / box).mkdir(parents=True)
-        self.users = self.dir / 'users'
         # Few rounds: every request checks the password, and the tests make thousands.
-        self.users.write_text(''.join(f'{user}:{bcrypt.using(rounds=4).hash(password)}\n'
-                                      for user, password in PASSWORDS.items()))
+        users.write_text(''.join(f'{user}:{bcrypt.using(rounds=4).hash(password)}\n'
+                                 for user, password in PASSWORDS.items()))
         os.environ['CVAICP_REGISTRY'] = str(self.dir / 'store.reg')
         cvcal('config', 'set-root', str(self.root), parse=False)
         with socket.socket() as probe:
             probe.bind(('127.0.0.1', 0))
             self.port = probe.getsockname()[1]
         self.url = f'http://127.0.0.1:{self.port}/'
-        self.log = open(self.dir / 'server.log', 'wb')
-        self.process = subprocess.Popen(
-            [PYTHON, '-m', 'radicale_cvaicp.serve', '--store', str(self.root), '--users',
-             str(self.users), '--host', '127.0.0.1', '--port', str(self.port),
-             '--horizon-days', str(horizon_days), '--state', str(self.dir / 'state')],
-            stdout=subprocess.PIPE, stderr=self.log, start_new_session=True)
-        lines: queue.Queue = queue.Queue()
-        threading.Thread(target=self._drain, args=(lines,), daemon=True).start()
-        try:
-            deadline = time.monotonic() + 60
-            while True:
-                line = lines.get(timeout=max(0.0, deadline - time.monotonic()))
-                if line is None:
-                    raise AssertionError('the launcher ended:\n' + self.log_text())
-                if line.startswith(b'serving'):
-                    break
-        except BaseException:
-            self.close()
-            raise
+        self.collection = f'{self.url}example/anna/calendar/'
+        with open(self.log, 'wb') as log:
+            self.process = subprocess.Popen(
+                [PYTHON, '-m', 'radicale_cvaicp.serve', '--store', str(self.root), '--users',
+                 str(users), '--port', str(self.port), '--state', str(self.dir / 'state')],
+                stdout=log, stderr=subprocess.STDOUT)
+        deadline = time.monotonic() + 60
+        while b'serving' not in self.log.read_bytes():
+            if self.process.poll() is not None or time.monotonic() > deadline:
+                self.close()
+                raise AssertionError('the server did not start:\n' + self.log.read_text())
+            time.sleep(0.02)
 
-    def _drain(self, lines: queue.Queue) -> None:
-        for line in self.process.stdout:
-            lines.put(line)
-            self.log.write(line)
-        lines.put(None)
+    def files(self) -> dict:
+        return {p: p.read_bytes() for p in self.root.rglob('*') if p.is_file()}
 
-    def log_text(self) -> str:
-        self.log.flush()
-        return (self.dir / 'server.log').read_text(errors='replace')[-4000:]
-
-    def collection(self, box: str = 'anna') -> str:
-        return f'{self.url}example/{box}/calendar/'
+    def calendar(self) -> caldav.Calendar:
+        return caldav.DAVClient(self.url, username='anna@example', password=PASSWORDS[
+            'anna@example']).calendar(url=self.collection)
 
     def close(self) -> None:
-        if self.process.poll() is None:
-            os.killpg(self.process.pid, signal.SIGTERM)
-            try:
-                self.process.wait(20)
-            except subprocess.TimeoutExpired:
-                os.killpg(self.process.pid, signal.SIGKILL)
-                self.process.wait()
-        self.log.close()
-        if not os.environ.get('CVAICP_KEEP_TEST_DIRS'):
-            shutil.rmtree(self.dir, ignore_errors=True)
+        self.process.kill()  # Radicale runs in the launcher's own process
+        self.process.wait()
+        self.folder.cleanup()
 
 
-_library = None
-
-
-def mailbox(box: str = 'anna'):
-    """A mailbox of the store that the last Server made (the library reads its root once)."""
-    global _library
+@functools.cache
+def mailbox():
+    """Anna's mailbox in the store the first Server made: the library reads its root once."""
     import cvaicp
-    if _library is None:
-        _library = cvaicp.Library()
-    return _library.mailbox('example', box)
+    return cvaicp.Library().mailbox('example', 'anna')
 
 
 def cvcal(*args: str, parse: bool = True):
     done = subprocess.run([CVCAL, '--json', *args], capture_output=True, text=True, check=False)
-    if done.returncode != 0:
-        raise AssertionError(f'cvcal {" ".join(args)}: {done.returncode} {done.stderr}')
+    assert done.returncode == 0, f'cvcal {" ".join(args)}: {done.returncode} {done.stderr}'
     return json.loads(done.stdout) if parse else done.stdout
 
 
-def cvcal_list(box: str, first: dt.date, last: dt.date) -> set:
-    """(id, start, finish) of what cvcal lists between two local days."""
-    listed = cvcal('list', '--mailbox', box, '--postoffice', 'example',
-                   '--from', first.isoformat(), '--to', last.isoformat())
-    return {(a['id'], int(dt.datetime.fromisoformat(a['start']).timestamp()),
-             int(dt.datetime.fromisoformat(a['end']).timestamp()))
-            for a in listed['appointments']}
-
-
-def cvcal_busy_days(box: str, month: str) -> set:
-    return set(cvcal('freebusy', '--mailbox', box, '--postoffice', 'example',
-                     '--month', month)['busy_days'])
-
-
-def appointments(mailbox) -> set:
-    """(id, start, finish, period) of every line of every period file."""
-    return {(a.item_id, a.start, a.finish, period)
-            for period in mailbox.period_names() for a in mailbox.walk(period)}
+def appointments(box) -> set:  # (id, start, finish, period) of every line of every period file
+    return {(a.item_id, a.start, a.finish, p) for p in box.period_names() for a in box.walk(p)}
 
 
 def master_id(uid: str) -> str:
@@ -161,20 +103,11 @@ def master_id(uid: str) -> str:
 
 def period_of(start: int, finish: int) -> str:
     first, last = dt.datetime.fromtimestamp(start), dt.datetime.fromtimestamp(finish)
-    name = 'Y' if first.year != last.year else f'Y{first.year % 100:02d}'
-    if first.year == last.year and first.month == last.month:
-        name += f'M{first.month:02d}' + (f'D{first.day:02d}' if first.day == last.day else '')
-    return name
+    same = [first.year == last.year, first.month == last.month, first.day == last.day]
+    return first.strftime(['Y', 'Y%y', 'Y%yM%m', 'Y%yM%mD%d'][(same + [False]).index(False)])
 
 
-def header(item: bytes, name: str) -> str | None:
-    for line in item.split(b'\r\n\r\n', 1)[0].decode().split('\r\n'):
-        if line.startswith(name + ': '):
-            return line[len(name) + 2:]
-    return None
+def main_event(text: str) -> icalendar.Event:  # the one that overrides no instance
+    return next(e for e in icalendar.Calendar.from_ical(text).walk('VEVENT')
+                if 'RECURRENCE-ID' not in e)
 
-
-def tree(folder: Path) -> dict:
-    """Every file under folder with its bytes: a snapshot to compare before and after."""
-    return {str(p.relative_to(folder)): p.read_bytes() for p in sorted(folder.rglob('*'))
-            if p.is_file()}

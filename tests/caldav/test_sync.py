@@ -1,200 +1,114 @@
-"""vdirsyncer keeps a local folder and the calendar in step both ways while cvcal and a writer
-process change the same mailbox; after every step the store, what CalDAV serves and what khal
-lists from the folder agree, and once the writers stop nothing they left is lost."""
+"""vdirsyncer syncs a folder and the calendar both ways while cvcal and a writer process change the
+mailbox; after each step the store, CalDAV and khal (on the folder) agree, and nothing is lost."""
 import datetime as dt
 import json
-import select
 import subprocess
-import sys
+import os
 import unittest
 
-import caldav
-import icalendar
-
 import harness
+from cvaicp import icalendar_store
+from harness import FIRST_DAY
 
-FIRST_DAY = dt.date.today() + dt.timedelta(days=7)
-ICS = ('BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//CVAICP//sync test//EN\r\nBEGIN:VEVENT\r\n'
-       'UID:{uid}\r\nDTSTAMP:20261201T080000Z\r\nDTSTART:{day:%Y%m%d}T140000Z\r\n'
-       'DTEND:{day:%Y%m%d}T150000Z\r\nSUMMARY:{summary}\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n')
-
-
-def summaries(texts) -> dict[str, str]:
-    """UID to SUMMARY of each calendar text's main event."""
-    found = {}
-    for text in texts:
-        event = next(e for e in icalendar.Calendar.from_ical(text).walk('VEVENT')
-                     if 'RECURRENCE-ID' not in e)
-        found[str(event['UID'])] = str(event.get('SUMMARY', ''))
-    return found
+VDIRSYNCER = '''[general]\nstatus_path = "{dir}/status/"\n[pair anna]\na = "local"\nb = "dav"
+collections = null
+[storage local]\ntype = "filesystem"\npath = "{dir}/local/"\nfileext = ".ics"
+[storage dav]\ntype = "caldav"\nurl = "{url}"\nusername = "anna@example"\npassword = "{password}"
+'''
+KHAL = '''[calendars]\n[[anna]]\npath = {dir}/local/\ntype = calendar\n[sqlite]
+path = {dir}/khal.db\n[locale]\ndateformat = %Y-%m-%d\nlongdateformat = %Y-%m-%d
+local_timezone = {zone}\ndefault_timezone = {zone}\n'''
 
 
-def writer() -> None:
-    """Adds appointments through the binding and drops the oldest, as a host would, until told
-    to stop; on "pause" it stops between two changes and tells what it has left."""
-    mailbox, live, n, paused, changes = harness.mailbox(), {}, 0, False, 0
-    first = dt.datetime.combine(FIRST_DAY, dt.time(8)).timestamp()
-    while True:
-        # A few changes at least between two commands, however fast the test runs.
-        if changes >= 3 and select.select([sys.stdin], [], [], None if paused else 0.05)[0]:
-            command = sys.stdin.readline().strip()
-            print(json.dumps({item: f'writer {item}' for item in live}), flush=True)
-            if command not in ('pause', 'resume'):
-                return
-            paused, changes = command == 'pause', 0
-            continue
-        changes += 1
-        n += 1
-        item, start = f'W{n:05d}', int(first) + 3600 * (n % 500)
-        period = harness.period_of(start, start + 1800)
+def writer(first: int) -> None:
+    """Adds 60 appointments through the binding as a host does, removes some, prints the rest."""
+    box, left = harness.mailbox(), {}
+    day = int(dt.datetime.combine(FIRST_DAY, dt.time(8)).timestamp())
+    for n in range(first, first + 60):
+        item, start = f'W{n:05d}', day + 3600 * n
         head = f'Subject: writer {item}\r\nDate: Mon, 07 Dec 2026 09:00:00 +0000\r\n\r\n'
-        if not (mailbox.write_item(item, head.encode()) and
-                mailbox.add(period, start, start + 1800, item)):
-            sys.exit(f'writer: cannot add {item}')
-        live[item] = (period, start)
-        if len(live) > 20:
-            old = min(live)
-            if not mailbox.remove(live.pop(old)[0], old):
-                sys.exit(f'writer: cannot remove {old}')
-            mailbox.delete_item(old)
+        assert box.write_item(item, head.encode()) and box.add(
+            harness.period_of(start, start + 1800), start, start + 1800, item), item
+        left[item] = f'writer {item}'
+        old, start = f'W{n - 9:05d}', start - 9 * 3600
+        if n % 3 == 0 and old in left:
+            assert box.remove(harness.period_of(start, start + 1800), old), old
+            box.delete_item(old)
+            del left[old]
+    print(json.dumps(left))
 
 
 class SyncTest(unittest.TestCase):
     def setUp(self):
         self.server = harness.Server()
         self.addCleanup(self.server.close)
-        self.mailbox = harness.mailbox()
-        self.local = self.server.dir / 'local'
-        self.local.mkdir()
-        self.config = self.server.dir / 'vdirsyncer.conf'
-        self.config.write_text(f'''[general]
-status_path = "{self.server.dir}/status/"
-[pair anna]
-a = "anna_local"
-b = "anna_dav"
-collections = null
-[storage anna_local]
-type = "filesystem"
-path = "{self.local}/"
-fileext = ".ics"
-[storage anna_dav]
-type = "caldav"
-url = "{self.server.collection()}"
-username = "anna@example"
-password = "{harness.PASSWORDS['anna@example']}"
-''')
-        self.khal = self.server.dir / 'khal.conf'
-        self.khal.write_text(f'''[calendars]
-[[anna]]
-path = {self.local}/
-type = calendar
-[locale]
-timeformat = %H:%M
-dateformat = %Y-%m-%d
-longdateformat = %Y-%m-%d
-datetimeformat = %Y-%m-%d %H:%M
-longdatetimeformat = %Y-%m-%d %H:%M
-local_timezone = {harness.ZONE}
-default_timezone = {harness.ZONE}
-[sqlite]
-path = {self.server.dir}/khal.db
-''')
-        self.run_tool('vdirsyncer', '-c', str(self.config), 'discover')
-        self.expected: dict[str, str] = {}
+        self.dir, self.expected, self.calendar = self.server.dir, {}, self.server.calendar()
+        (self.dir / 'local').mkdir()
+        (self.dir / 'vdirsyncer.conf').write_text(VDIRSYNCER.format(
+            dir=self.dir, url=self.server.collection, password=harness.PASSWORDS['anna@example']))
+        (self.dir / 'khal.conf').write_text(KHAL.format(dir=self.dir, zone=harness.ZONE))
+        self.tool('vdirsyncer', 'discover')
 
-    def run_tool(self, *args: str, check: bool = True) -> str:
-        done = subprocess.run(args, stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                              timeout=600, check=False)
-        if check:
-            self.assertEqual(0, done.returncode, f'{args}: {done.stdout}{done.stderr}')
+    def tool(self, name: str, *args: str, check: bool = True) -> str:
+        done = subprocess.run([name, '-c', str(self.dir / f'{name}.conf'), *args], text=True,
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=600)
+        self.assertEqual(0 if check else done.returncode, done.returncode, done.stderr)
         return done.stdout
 
-    def sync(self, check: bool = True) -> None:
-        self.run_tool('vdirsyncer', '-c', str(self.config), 'sync', check=check)
-
-    def local_files(self) -> dict:
-        return {uid: path for path in self.local.glob('*.ics')
-                for uid in summaries([path.read_bytes()])}
-
-    def write_local(self, uid: str, summary: str, day: int = 0) -> None:
-        path = self.local_files().get(uid, self.local / f'{uid}.ics')
-        path.write_text(ICS.format(uid=uid, summary=summary,
-                                   day=FIRST_DAY + dt.timedelta(days=day)), newline='')
-        self.expected[uid] = summary
-
-    def delete_local(self, uid: str) -> None:
-        self.local_files()[uid].unlink()
-        del self.expected[uid]
-
-    def host(self, command: str, item: str, day: int) -> None:
-        start = dt.datetime.combine(FIRST_DAY + dt.timedelta(days=day), dt.time(10))
-        harness.cvcal(command, '--mailbox', 'anna', '--postoffice', 'example', '--id', item,
-                      '--start', start.isoformat(), '--end', (start + dt.timedelta(hours=1))
-                      .isoformat(), *(['--subject', f'host {item}'] if command == 'add' else []))
-        if command == 'add':
-            self.expected[item] = f'host {item}'
+    def change(self, uid: str, summary: str | None, day: int = 0, host: bool = False) -> None:
+        """Adds, rewrites or (with no summary) deletes an event: a file of the local folder
+        (named by its UID, as vdirsyncer names them) or, through cvcal, a host's appointment."""
+        when = dt.datetime.combine(FIRST_DAY + dt.timedelta(days=day), dt.time(10))
+        if host:
+            harness.cvcal('add' if summary else 'remove', '--mailbox', 'anna', '--postoffice',
+                          'example', '--id', uid, '--start', f'{when:%Y-%m-%dT%H:%M}', '--end',
+                          f'{when:%Y-%m-%dT11:00}', *(['--subject', summary] if summary else []))
+        elif summary:
+            (self.dir / 'local' / f'{uid}.ics').write_text(
+                harness.ICS.format(uid=uid, summary=summary, day=when), newline='')
         else:
-            del self.expected[item]
+            (self.dir / 'local' / f'{uid}.ics').unlink()
+        self.expected[uid] = summary
+        self.expected = {uid: summary for uid, summary in self.expected.items() if summary}
 
-    def check_views(self, written: dict[str, str]) -> None:
-        from cvaicp import icalendar_store
-        objects = icalendar_store.objects(self.mailbox)
+    def check_views(self) -> None:
+        objects = icalendar_store.objects(harness.mailbox())
         self.assertEqual({o.master_id for o in objects},
-                         {a[0] for a in harness.appointments(self.mailbox)})
-        store = summaries(o.ics_text for o in objects)
-        self.assertEqual({**self.expected, **written}, store)
-        calendar = caldav.DAVClient(self.server.url, username='anna@example',
-                                    password=harness.PASSWORDS['anna@example']).calendar(
-                                        url=self.server.collection())
-        self.assertEqual(store, summaries(e.data for e in calendar.events()))
-        last = FIRST_DAY + dt.timedelta(days=30)
-        listed = self.run_tool('khal', '-c', str(self.khal), 'list', '--once', '--format',
-                               '{uid}\t{title}', '--day-format', '', str(FIRST_DAY), str(last))
+                         {line[0] for line in harness.appointments(harness.mailbox())})
+        store = {o.uid: str(harness.main_event(o.ics_text)['SUMMARY']) for o in objects}
+        self.assertEqual(self.expected, store)
+        self.assertEqual(store, {str(e['UID']): str(e['SUMMARY']) for e in (
+            harness.main_event(r.data) for r in self.calendar.events())})
+        listed = self.tool('khal', 'list', '--once', '--format', '{uid}\t{title}', '--day-format',
+                           '', str(FIRST_DAY), str(FIRST_DAY + dt.timedelta(days=30)))
         self.assertEqual(store, dict(line.split('\t', 1) for line in listed.splitlines() if line))
 
     def test_two_way_sync_beside_host_writers(self):
         for n in range(4):
-            self.host('add', f'C{n}', n)
-            self.write_local(f'local-{n}@cvaicp.test', f'local {n}', n)
-        self.sync()
-        self.check_views({})
-        writer = subprocess.Popen([harness.PYTHON, __file__, 'writer'], stdin=subprocess.PIPE,
-                                  stdout=subprocess.PIPE, text=True)
-        self.addCleanup(lambda: writer.poll() is None and writer.kill())
-
-        def tell(command: str) -> dict[str, str]:
-            writer.stdin.write(command + '\n')
-            writer.stdin.flush()
-            line = writer.stdout.readline()
-            self.assertTrue(line, f'the writer ended with {writer.wait()}')
-            return json.loads(line)
-
+            self.change(f'C{n}', f'host {n}', n, host=True)
+            self.change(f'local-{n}@cvaicp.test', f'local {n}', n)
+        self.tool('vdirsyncer', 'sync')
+        self.check_views()
         for step in range(4):
-            # Every side changes something, and one sync runs while the writer works; a PUT
-            # may then meet a period file the writer holds, so only the paused sync must pass.
-            self.host('add', f'C{10 + step}', step)
-            if step < 2:
-                self.host('remove', f'C{step}', step)
-            self.write_local(f'local-{10 + step}@cvaicp.test', f'local new {step}', step + 1)
-            self.write_local(f'local-{step}@cvaicp.test', f'local {step} edited', step)
-            if step != 1:  # a host's appointment edited by the client
-                self.write_local('C2' if step == 0 else f'C{8 + step}', f'edited {step}', step)
-            if step > 1:
-                self.delete_local(f'local-{9 + step}@cvaicp.test')
-            self.sync(check=False)
-            written = tell('pause')
-            self.sync()
-            self.check_views(written)
-            tell('resume')
-        written = tell('stop')
-        self.assertEqual(0, writer.wait(60))
-        self.sync()
-        self.check_views(written)
-        self.assertGreaterEqual(len(written), 3)
+            code = f'import test_sync; test_sync.writer({100 * step})'  # a process of its own
+            with subprocess.Popen([harness.PYTHON, '-c', code], stdout=subprocess.PIPE,
+                                  cwd=os.path.dirname(__file__) or None) as writer_process:
+                self.change(f'C{10 + step}', f'host {10 + step}', step, host=True)
+                if step < 2:
+                    self.change(f'C{step}', None, step, host=True)
+                self.change(f'local-{10 + step}@cvaicp.test', f'local new {step}', step + 1)
+                self.change(f'local-{step}@cvaicp.test', f'local {step} edited', step)
+                if step != 1:  # a host's appointment, edited by the client
+                    self.change('C2' if step == 0 else f'C{8 + step}', f'edited {step}', step)
+                if step > 1:
+                    self.change('C3' if step == 2 else f'local-{9 + step}@cvaicp.test', None)
+                # This sync may meet a period file the writer holds, so only the next must pass.
+                self.tool('vdirsyncer', 'sync', check=False)
+                self.expected.update(json.loads(writer_process.communicate(timeout=600)[0]))
+            self.assertEqual(0, writer_process.returncode)
+            self.tool('vdirsyncer', 'sync')
+            self.check_views()
 
 
 if __name__ == '__main__':
-    if sys.argv[1:] == ['writer']:
-        writer()
-    else:
-        unittest.main()
+    unittest.main()
