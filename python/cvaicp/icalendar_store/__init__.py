@@ -38,11 +38,13 @@ Lines = Dict[str, List[Appointment]]  # lower-case id: its lines in every period
 
 
 def lines_by_id(mailbox: Mailbox) -> Lines:
-    """Every period line of the mailbox by its id (lower case), read through the walk."""
+    """Every period line of the mailbox by its id (lower case), read through the walk, or kept
+    from an earlier walk of a period file that has not changed since (see _read_listed)."""
     found: Lines = {}
+    signatures = _signatures(mailbox)
     for period in mailbox.period_names():
         try:
-            appointments = mailbox.walk(period)
+            appointments = _walk_listed(mailbox, period, signatures)
         except ValueError:  # a file whose name is no period the library reads
             continue
         for appointment in appointments:
@@ -94,6 +96,28 @@ def _read_listed(mailbox: Mailbox, item_id: str, signatures: Dict[str, Tuple[int
                 _ITEMS.clear()
             _ITEMS[key] = (signature, data, item)
     return data, item
+
+
+_PERIODS: Dict[Tuple[str, str], Tuple[Tuple[int, int, int], List[Appointment]]] = {}
+
+
+def _walk_listed(mailbox: Mailbox, period: str, signatures: Dict[str, Tuple[int, int, int]]
+                 ) -> List[Appointment]:
+    """A period's lines. A writer replaces a period file whole, so a file of the same signature
+    holds the same lines."""
+    signature = signatures.get(period.lower() + ".cal")
+    key = (mailbox.calendar_folder, period.lower())
+    with _ITEMS_LOCK:
+        cached = _PERIODS.get(key)
+    if signature is not None and cached is not None and cached[0] == signature:
+        return cached[1]
+    appointments = mailbox.walk(period)
+    if signature is not None and time.time_ns() - signature[0] > _SETTLED_NS:
+        with _ITEMS_LOCK:
+            if len(_PERIODS) > 100000:
+                _PERIODS.clear()
+            _PERIODS[key] = (signature, appointments)
+    return appointments
 
 
 @functools.lru_cache(maxsize=4096)
@@ -241,8 +265,8 @@ def _printable(item_id: str) -> str:
 def objects(mailbox: Mailbox) -> List[StoredObject]:
     """Every object of the calendar: its masters' and the host-made appointments."""
     found = []
-    lines = lines_by_id(mailbox)
     signatures = _signatures(mailbox)
+    lines = lines_by_id(mailbox)
     for key, appointments in lines.items():
         first = appointments[0]
         if _is_occurrence_id(first.item_id) and key.partition("-")[0] in lines:
