@@ -263,18 +263,5 @@ BENCHMARK(BM_ServiceIdleConnections)->Iterations(1)->UseRealTime()->Unit(benchma
 // The provider and the service's packing code print on standard output; the report goes to the
 // original standard output (see report_stream.h).
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    cvbench::ReportStream report;
-    if (!report.Open()) {
-        std::fprintf(stderr, "memory_bench: cannot set standard output aside\n");
-        return 1;
-    }
-    benchmark::ConsoleReporter console(report.terminal() ? benchmark::ConsoleReporter::OO_Color
-                                                         : benchmark::ConsoleReporter::OO_None);
-    console.SetOutputStream(&report.stream());
-    console.SetErrorStream(&std::cerr);
-    benchmark::RunSpecifiedBenchmarks(&console);
-    benchmark::Shutdown();
-    return 0;
+    return cvbench::RunWithReportAside(argc, argv, "memory_bench");
 }

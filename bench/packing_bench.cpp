@@ -294,19 +294,5 @@ class TargetReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    Register();
-    cvbench::ReportStream report;
-    if (!report.Open()) {
-        std::fprintf(stderr, "packing_bench: cannot set standard output aside\n");
-        return 1;
-    }
-    TargetReporter console(report.terminal() ? benchmark::ConsoleReporter::OO_Color
-                                             : benchmark::ConsoleReporter::OO_None);
-    console.SetOutputStream(&report.stream());
-    console.SetErrorStream(&std::cerr);
-    benchmark::RunSpecifiedBenchmarks(&console);
-    benchmark::Shutdown();
-    return 0;
+    return cvbench::RunWithReportAside<TargetReporter>(argc, argv, "packing_bench", Register);
 }

@@ -235,18 +235,5 @@ BENCHMARK(BM_RemoteGet)->UseManualTime()->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    cvbench::ReportStream report;
-    if (!report.Open()) {
-        std::fprintf(stderr, "remote_bench: cannot set standard output aside\n");
-        return 1;
-    }
-    benchmark::ConsoleReporter console(report.terminal() ? benchmark::ConsoleReporter::OO_Color
-                                                         : benchmark::ConsoleReporter::OO_None);
-    console.SetOutputStream(&report.stream());
-    console.SetErrorStream(&std::cerr);
-    benchmark::RunSpecifiedBenchmarks(&console);
-    benchmark::Shutdown();
-    return 0;
+    return cvbench::RunWithReportAside(argc, argv, "remote_bench");
 }

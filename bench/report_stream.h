@@ -4,9 +4,11 @@
 // "./run bench > log" keeps what was written before.
 #pragma once
 
+#include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <iostream>
 #include <ostream>
 #include <streambuf>
 
@@ -54,5 +56,27 @@ class ReportStream {
     FileBuffer buffer_;
     std::ostream stream_{&buffer_};
 };
+
+// The main() of a benchmark program whose code under test prints: the report goes through a
+// ReportStream, and `registration` (when given) registers benchmarks after the flags are read.
+template <typename Reporter = benchmark::ConsoleReporter>
+int RunWithReportAside(int argc, char** argv, const char* program,
+                       void (*registration)() = nullptr) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    if (registration != nullptr) registration();
+    ReportStream report;
+    if (!report.Open()) {
+        std::fprintf(stderr, "%s: cannot set standard output aside\n", program);
+        return 1;
+    }
+    Reporter console(report.terminal() ? benchmark::ConsoleReporter::OO_Color
+                                       : benchmark::ConsoleReporter::OO_None);
+    console.SetOutputStream(&report.stream());
+    console.SetErrorStream(&std::cerr);
+    benchmark::RunSpecifiedBenchmarks(&console);
+    benchmark::Shutdown();
+    return 0;
+}
 
 }  // namespace cvbench

@@ -11,6 +11,7 @@
 #include "common/civil_time.h"
 #include "tools/cvcal/icalendar_libical.h"
 #include "tools/cvcal/icalendar_objects.h"
+#include "tools/cvcal/time_text.h"
 
 namespace cvcal {
 namespace {
@@ -26,17 +27,12 @@ bool Fits(int64_t seconds) {
     return seconds >= INT32_MIN && seconds <= INT32_MAX;
 }
 
-// Wall-clock fields in the process's zone, as seconds since 1970.
+// Wall-clock fields in the process's zone, as seconds since 1970 (-1 when the system cannot say,
+// which the range checks then refuse).
 int64_t LocalWall(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
-    std::tm t = {};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
-    t.tm_isdst = -1;
-    return static_cast<int64_t>(std::mktime(&t));
+    int64_t seconds = -1;
+    LocalSeconds(year, month, day, hour, minute, second, &seconds);
+    return seconds;
 }
 
 // The local midnight that begins a day counted from 1970-01-01.

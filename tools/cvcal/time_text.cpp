@@ -36,22 +36,6 @@ int DaysInMonth(int year, int month) {
     return month == 2 && leap ? 29 : kDays[month - 1];
 }
 
-// Local wall-clock fields as seconds since 1970; mktime moves days past a month's end on, which
-// the relative forms rely on.
-bool LocalSeconds(int year, int month, int day, int hour, int minute, int second, int64_t* out) {
-    std::tm local = {};
-    local.tm_year = year - 1900;
-    local.tm_mon = month - 1;
-    local.tm_mday = day;
-    local.tm_hour = hour;
-    local.tm_min = minute;
-    local.tm_sec = second;
-    local.tm_isdst = -1;
-    std::time_t t = std::mktime(&local);
-    if (t == static_cast<std::time_t>(-1)) return false;
-    *out = static_cast<int64_t>(t);
-    return true;
-}
 
 // "today", "tomorrow", "yesterday", "now", "+7d", "-2w", "+3h": false when the text is none of
 // them. Days and weeks count whole local days from today, so "--to +7d" takes in all of that day.
@@ -104,6 +88,23 @@ int64_t LocalOffset(int32_t seconds) {
 }
 
 }  // namespace
+
+// Local wall-clock fields as seconds since 1970; mktime moves days past a month's end on, which
+// the relative forms rely on.
+bool LocalSeconds(int year, int month, int day, int hour, int minute, int second, int64_t* out) {
+    std::tm local = {};
+    local.tm_year = year - 1900;
+    local.tm_mon = month - 1;
+    local.tm_mday = day;
+    local.tm_hour = hour;
+    local.tm_min = minute;
+    local.tm_sec = second;
+    local.tm_isdst = -1;
+    std::time_t t = std::mktime(&local);
+    if (t == static_cast<std::time_t>(-1)) return false;
+    *out = static_cast<int64_t>(t);
+    return true;
+}
 
 bool ParseTimeArgument(const std::string& text, int32_t* seconds, std::string* reason,
                        DayPart part) {

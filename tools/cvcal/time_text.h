@@ -22,6 +22,10 @@ bool ParseTimeArgument(const std::string& text, int32_t* seconds, std::string* r
 // reads by: "Y", "Y<yy>", "Y<yy>M<mm>" or "Y<yy>M<mm>D<dd>".
 std::string LocalPeriodName(int32_t start, int32_t end);
 
+// Local wall-clock fields as seconds since 1970, by the process's zone. mktime moves days past a
+// month's end on, which the relative forms rely on. False when the system cannot say.
+bool LocalSeconds(int year, int month, int day, int hour, int minute, int second, int64_t* out);
+
 // The local midnight of the day that holds the time (the next day's with days = 1).
 int32_t LocalDayStart(int32_t seconds, int days = 0);
 
