@@ -36,7 +36,6 @@ int DaysInMonth(int year, int month) {
     return month == 2 && leap ? 29 : kDays[month - 1];
 }
 
-
 // "today", "tomorrow", "yesterday", "now", "+7d", "-2w", "+3h": false when the text is none of
 // them. Days and weeks count whole local days from today, so "--to +7d" takes in all of that day.
 bool RelativeTime(const std::string& text, DayPart part, int64_t* value) {
