@@ -7,8 +7,16 @@
 // Both runs happen in every iteration, one after the other and timed apart (see paired_timing.h),
 // each from an empty period. The reported time is the four hosts' mean; the counters give the
 // medians and their ratio.
+//
+// How the four took their turns: an addition appends its line to the period file, so the file
+// lists the additions in the order they were made, and each line's id names its host. The number
+// of changes of host along the 400 lines (median over the iterations, each run in the label) says
+// whether the file was handed about (some hundreds) or one host kept it for long runs of its
+// additions while the others waited (a handful). The driver logs no times, so the waits of single
+// calls are not measured here.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -57,6 +65,25 @@ int CountLines(const std::string& path) {
     return lines;
 }
 
+// The number of times the host changes from one line of the period file to the next; the driver's
+// ids are "HOST-NUMBER". -1 when the file cannot be read.
+int WriterChanges(const std::string& path) {
+    std::string content;
+    if (!cv::ReadWholeFile(path.c_str(), &content)) return -1;
+    int changes = 0;
+    std::string previous;
+    for (size_t start = 0; start < content.size();) {
+        size_t end = std::min(content.find('\n', start), content.size());
+        std::string line = content.substr(start, end - start);
+        size_t id = line.rfind('\t') + 1;  // 0 when there is no tab: the whole line
+        std::string host = line.substr(id, line.rfind('-') - id);
+        if (!previous.empty() && host != previous) ++changes;
+        previous = host;
+        start = end + 1;
+    }
+    return changes;
+}
+
 void StartEmpty(const std::string& period) {
     for (const char* extension : {".CAL", ".BAK"}) cv::RemoveFile((period + extension).c_str());
 }
@@ -65,6 +92,7 @@ void BM_ContendedWriters(benchmark::State& state) {
     cvbench::BenchStore store("contention-bench");
     const std::string period = store.calendar() + "/P";
     cvbench::PairedTiming timing;
+    std::vector<int> changes;
     for (auto _ : state) {
         StartEmpty(period);
         Clock::time_point start = Clock::now();
@@ -81,8 +109,15 @@ void BM_ContendedWriters(benchmark::State& state) {
             break;
         }
         timing.Add(state, end - restart, middle - start);
+        changes.push_back(WriterChanges(period + ".CAL"));
     }
     timing.Report(state, "one_host");
+    if (changes.empty()) return;
+    std::string label = "writer changes per run:";
+    for (int n : changes) label += " " + std::to_string(n);
+    state.SetLabel(label);
+    std::nth_element(changes.begin(), changes.begin() + changes.size() / 2, changes.end());
+    state.counters["writer_changes"] = changes[changes.size() / 2];
 }
 BENCHMARK(BM_ContendedWriters)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 
