@@ -104,15 +104,21 @@ def row(what, ratio, limit, detail):
     print(f"  {what:<56} {ratio:6.2f}  <= {limit:<4g} {verdict:<5}  {detail}")
 
 
+def measured(runs, name, what):
+    """The run of that benchmark, or None when it is missing or failed (a failure is listed)."""
+    run = runs.get(name)
+    if run is not None and run.get("error_occurred"):
+        print(f"  {what:<56} failed: {run.get('error_message', '')}")
+        return None
+    return run
+
+
 def main(paths):
     runs = load(paths)
     print(f"  {'ratio':<56} {'value':>6}  {'target':<7} {'':<5}  operation / baseline (medians)")
     for name, what, limit in PAIRED:
-        run = runs.get(name)
+        run = measured(runs, name, what)
         if run is None:
-            continue
-        if run.get("error_occurred"):
-            print(f"  {what:<56} failed: {run.get('error_message', '')}")
             continue
         baseline_key = next(k for k in BASELINES if k in run)
         # Both sides of a scan cover the same items: shown per item.
@@ -121,11 +127,8 @@ def main(paths):
             f"{seconds({'t': run['median'] / items}, 't')} / "
             f"{seconds({'t': run[baseline_key] / items}, 't')}")
     for name, counter, what, limit, below in FIGURES:
-        run = runs.get(name)
+        run = measured(runs, name, what)
         if run is None:
-            continue
-        if run.get("error_occurred"):
-            print(f"  {what:<56} failed: {run.get('error_message', '')}")
             continue
         value = run.get(counter, float("nan"))
         held = value < limit if below else value <= limit
