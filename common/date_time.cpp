@@ -72,12 +72,13 @@ std::tm BreakDown(int64_t seconds) {
 class LocalZone {
   public:
     explicit LocalZone(const TimeZoneInfo& info)
-        : has_daylight_(info.state == TimeZoneInfo::kStandard ||
+        : info_(info),
+          has_daylight_(info.state == TimeZoneInfo::kStandard ||
                         info.state == TimeZoneInfo::kDaylight),
           standard_offset_(-60 * (static_cast<int64_t>(info.bias) + info.standard_bias)),
           daylight_offset_(-60 * (static_cast<int64_t>(info.bias) + info.daylight_bias)) {}
 
-    bool DaylightAt(int64_t t) const { return has_daylight_ && IsDaylightTimeAt(t); }
+    bool DaylightAt(int64_t t) const { return has_daylight_ && IsDaylightTimeAt(info_, t); }
     // What the clocks move by when daylight-saving time starts (an hour in nearly every zone).
     int64_t DaylightShift() const { return daylight_offset_ - standard_offset_; }
 
@@ -99,14 +100,32 @@ class LocalZone {
     }
 
   private:
+    TimeZoneInfo info_;
     bool has_daylight_;
     int64_t standard_offset_;  // seconds east of UTC
     int64_t daylight_offset_;
 };
 
 void WriteIso(char* out, int year, int month_number, int day, int hour, int minute, int second) {
-    std::snprintf(out, kIsoDateSize, "%4d-%02d-%02dT%02d:%02d:%02d", year, month_number, day, hour,
-                  minute, second);
+    const int two_digit[] = {month_number, day, hour, minute, second};
+    bool plain = year >= 1000 && year <= 9999;
+    for (int field : two_digit) plain = plain && field >= 0 && field <= 99;
+    if (!plain) {
+        std::snprintf(out, kIsoDateSize, "%4d-%02d-%02dT%02d:%02d:%02d", year, month_number, day,
+                      hour, minute, second);
+        return;
+    }
+    // The common case by hand: a folder scan writes a few dates for every item.
+    char* p = out;
+    for (int divisor = 1000; divisor > 0; divisor /= 10)
+        *p++ = static_cast<char>('0' + year / divisor % 10);
+    const char separators[] = {'-', '-', 'T', ':', ':'};
+    for (int i = 0; i < 5; ++i) {
+        *p++ = separators[i];
+        *p++ = static_cast<char>('0' + two_digit[i] / 10);
+        *p++ = static_cast<char>('0' + two_digit[i] % 10);
+    }
+    *p = '\0';
 }
 
 void WriteIso(char* out, const std::tm& record) {
@@ -165,14 +184,26 @@ const char* ExtractField(const char* text, const char* start, const char* end, c
 int MonthFromName(const char* name) {
     static const char* const kNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov"};
-    for (int i = 0; name != nullptr && i < 11; ++i) {
-        if (CompareNoCase(name, kNames[i]) == 0) return i;
+    // Three letters or nothing; compared with ASCII folding, as month names are ASCII.
+    if (name == nullptr || name[0] == '\0' || name[1] == '\0' || name[2] == '\0' ||
+        name[3] != '\0') {
+        return 11;
+    }
+    const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
+    for (int i = 0; i < 11; ++i) {
+        if (fold(name[0]) == fold(kNames[i][0]) && fold(name[1]) == fold(kNames[i][1]) &&
+            fold(name[2]) == fold(kNames[i][2])) {
+            return i;
+        }
     }
     return 11;
 }
 
 int32_t UtcFieldsToTime(const std::tm& fields) {
-    const TimeZoneInfo info = GetTimeZoneInfo();
+    return UtcFieldsToTime(fields, GetTimeZoneInfo());
+}
+
+int32_t UtcFieldsToTime(const std::tm& fields, const TimeZoneInfo& info) {
     if (info.state == TimeZoneInfo::kInvalid) return 0;
     const LocalZone zone(info);
 
@@ -190,6 +221,10 @@ int32_t UtcFieldsToTime(const std::tm& fields) {
 }
 
 int ParseMessageDate(const char* text, char* out) {
+    return ParseMessageDate(text, out, GetTimeZoneInfo());
+}
+
+int ParseMessageDate(const char* text, char* out, const TimeZoneInfo& zone_info) {
     if (text == nullptr || out == nullptr) return 0;
     char weekday[kFieldSize], day[kFieldSize], month[kFieldSize], year[kFieldSize];
     char hour[kFieldSize], minute[kFieldSize], second[kFieldSize], zone_text[kFieldSize];
@@ -229,7 +264,7 @@ int ParseMessageDate(const char* text, char* out) {
         return 1;
     }
 
-    const LocalZone zone(GetTimeZoneInfo());
+    const LocalZone zone(zone_info);
     const int64_t local = zone.ToTime(as_utc, 0);
     if (local == kFailed) {
         // Outside the 32-bit range: the date as written, without a zone shift.
@@ -269,6 +304,10 @@ int ParseShortDate(const char* text, char* out) {
 }
 
 int32_t ParseShortDateToTime(const char* text) {
+    return ParseShortDateToTime(text, GetTimeZoneInfo());
+}
+
+int32_t ParseShortDateToTime(const char* text, const TimeZoneInfo& zone) {
     if (text == nullptr) return 0;
     // A field that the text does not give reads as 0.
     char hour[kFieldSize] = "0", minute[kFieldSize] = "0", second[kFieldSize] = "0";
@@ -287,7 +326,7 @@ int32_t ParseShortDateToTime(const char* text) {
     if (p == nullptr) return 0;
     ExtractField(p, "", nullptr, year, kFieldSize);
 
-    return UtcFieldsToTime(RecordFromFields(second, minute, hour, day, month, year));
+    return UtcFieldsToTime(RecordFromFields(second, minute, hour, day, month, year), zone);
 }
 
 }  // namespace cv

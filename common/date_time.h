@@ -4,12 +4,15 @@
 //
 // Time values are the store's signed 32-bit seconds, whatever the width of the platform's time_t:
 // a local conversion whose result falls outside 1970-01-01 00:00:00 to 2038-01-19 03:14:07 UTC
-// fails. The machine's zone is read at every call.
+// fails. The machine's zone is read at every call, unless the caller gives a snapshot of it
+// (GetTimeZoneInfo) for a run of conversions.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+
+#include "common/platform.h"
 
 namespace cv {
 
@@ -33,12 +36,14 @@ int MonthFromName(const char* name);
 // matter. 0 when the zone information is invalid; when the local conversion fails the value is
 // not meaningful.
 int32_t UtcFieldsToTime(const std::tm& fields);
+int32_t UtcFieldsToTime(const std::tm& fields, const TimeZoneInfo& zone);
 
 // A message-header date as the UTC ISO text of the instant it names. A numeric zone ("+0100") is
 // taken off, "GMT" and zone names count as 0; without a zone text the fields are taken as UTC. A
 // date outside the 32-bit time range is written as given, without a zone shift. 1 on success, 0
 // when a part is missing (out untouched).
 int ParseMessageDate(const char* text, char* out);
+int ParseMessageDate(const char* text, char* out, const TimeZoneInfo& zone);
 
 // A short-form date as ISO text, copied field by field (no zone conversion, seconds 00). 1 on
 // success, 0 when a delimiter is missing (out untouched).
@@ -47,5 +52,6 @@ int ParseShortDate(const char* text, char* out);
 // A short-form date, seconds optional, read as UTC: seconds since 1970, 0 when a delimiter is
 // missing.
 int32_t ParseShortDateToTime(const char* text);
+int32_t ParseShortDateToTime(const char* text, const TimeZoneInfo& zone);
 
 }  // namespace cv

@@ -42,6 +42,7 @@ bool File::Open(const char* path, Mode mode) try {
             return false;
         }
         if (S_ISREG(st.st_mode)) size_at_open_ = static_cast<int64_t>(st.st_size);
+        written_at_open_ = ToFileTime(st.st_mtim);
     }
     handle_ = fd;
     offset_ = 0;
@@ -109,6 +110,10 @@ bool File::Sync() {
 }
 
 bool File::LastWriteTime(FileTime* time) {
+    if (handle_ != kInvalid && written_at_open_ != 0) {
+        *time = written_at_open_;  // a scan asks this of every item file it reads
+        return true;
+    }
     struct stat st;
     if (handle_ == kInvalid || fstat(static_cast<int>(handle_), &st) != 0) return false;
     *time = ToFileTime(st.st_mtim);
@@ -130,6 +135,7 @@ bool File::Close() {
     int result = close(static_cast<int>(handle_));
     handle_ = kInvalid;
     size_at_open_ = -1;
+    written_at_open_ = 0;
     return result == 0 && !injected;
 }
 

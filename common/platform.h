@@ -100,7 +100,8 @@ class File {
     int64_t Size();
     // Forces written data to the disk.
     bool Sync();
-    // Last-write time of the open file.
+    // Last-write time of the open file; of one opened for reading, where the opening told it
+    // (kRead on POSIX), the time it had then.
     bool LastWriteTime(FileTime* time);
     // Which file this is and how it stands, in one call (see FileState).
     bool GetState(FileState* state);
@@ -115,6 +116,7 @@ class File {
     // then anyway): its size at that moment, and the offset reading has reached. A read that stops
     // short at that size has met the end without a further call to say so. -1: not known.
     int64_t size_at_open_ = -1;
+    FileTime written_at_open_ = 0;  // 0: not known
     int64_t offset_ = 0;
     bool short_is_end_ = false;  // kReadQuick
 };
@@ -197,19 +199,25 @@ class ThreadSlot {
 };
 
 // The zone information that date conversion needs, in GetTimeZoneInformation's terms: biases in
-// minutes, UTC = local + bias.
+// minutes, UTC = local + bias. A snapshot: a run of conversions (the index scan converts several
+// dates per item) takes it once instead of asking the system for every date.
 struct TimeZoneInfo {
     enum State { kInvalid, kUnknown, kStandard, kDaylight };
     State state = kInvalid;
     int32_t bias = 0;
     int32_t standard_bias = 0;
     int32_t daylight_bias = 0;
+    // The changeover rules as GetTimeZoneInformation gives them (its StandardDate and
+    // DaylightDate, eight 16-bit fields each), so that IsDaylightTimeAt answers from the snapshot.
+    // Unused natively, where the C library keeps the zone's rules itself.
+    uint16_t standard_date[8] = {};
+    uint16_t daylight_date[8] = {};
 };
 TimeZoneInfo GetTimeZoneInfo();
 // Whether daylight-saving time is in force at an instant (seconds since 1970-01-01 00:00 UTC) by
-// the rules of the machine's zone: the C library's zone data natively, the rules that
-// GetTimeZoneInformation reports on Windows.
-bool IsDaylightTimeAt(int64_t utc_seconds);
+// the rules of the machine's zone as GetTimeZoneInfo last took them: the C library's zone data
+// natively, the rules of the snapshot on Windows.
+bool IsDaylightTimeAt(const TimeZoneInfo& zone, int64_t utc_seconds);
 
 // A mutex handle as the Win32 API knows it: recursive, owned by a thread, and reported abandoned
 // to the next waiter when its owner ends without releasing it.

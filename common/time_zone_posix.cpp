@@ -68,8 +68,9 @@ TimeZoneInfo GetTimeZoneInfo() {
     return info;
 }
 
-bool IsDaylightTimeAt(int64_t utc_seconds) {
-    tzset();  // localtime_r need not look at TZ again by itself
+bool IsDaylightTimeAt(const TimeZoneInfo&, int64_t utc_seconds) {
+    // The zone was read again (tzset) when the snapshot was taken; reading it for every instant
+    // would cost a look at the zone file each time.
     const time_t t = static_cast<time_t>(utc_seconds);
     if (static_cast<int64_t>(t) != utc_seconds) return false;  // beyond a narrow time_t
     struct tm local;

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <ctime>
 
 #include "common/seam_win32.h"
@@ -57,13 +58,21 @@ TimeZoneInfo GetTimeZoneInfo() {
     info.bias = zone.Bias;
     info.standard_bias = zone.StandardBias;
     info.daylight_bias = zone.DaylightBias;
+    static_assert(sizeof zone.StandardDate == sizeof info.standard_date, "SYSTEMTIME's size");
+    std::memcpy(info.standard_date, &zone.StandardDate, sizeof info.standard_date);
+    std::memcpy(info.daylight_date, &zone.DaylightDate, sizeof info.daylight_date);
     return info;
 }
 
-bool IsDaylightTimeAt(int64_t utc_seconds) {
-    TIME_ZONE_INFORMATION zone;
-    DWORD state = GetTimeZoneInformation(&zone);
-    if (state != TIME_ZONE_ID_STANDARD && state != TIME_ZONE_ID_DAYLIGHT) return false;
+bool IsDaylightTimeAt(const TimeZoneInfo& info, int64_t utc_seconds) {
+    if (info.state != TimeZoneInfo::kStandard && info.state != TimeZoneInfo::kDaylight)
+        return false;
+    TIME_ZONE_INFORMATION zone = {};
+    zone.Bias = info.bias;
+    zone.StandardBias = info.standard_bias;
+    zone.DaylightBias = info.daylight_bias;
+    std::memcpy(&zone.StandardDate, info.standard_date, sizeof zone.StandardDate);
+    std::memcpy(&zone.DaylightDate, info.daylight_date, sizeof zone.DaylightDate);
     if (zone.DaylightDate.wMonth == 0 || zone.DaylightBias == zone.StandardBias) return false;
     constexpr int64_t kTicksPerSecond = 10000000;
     constexpr int64_t kEarliest = -static_cast<int64_t>(kFileTimeUnixEpoch / kTicksPerSecond);

@@ -10,6 +10,7 @@
 
 #include "index/store_index.h"
 #include "index/xml_document.h"
+#include "common/platform.h"
 #include "include/cvaicp.h"
 
 namespace cv {
@@ -20,10 +21,12 @@ struct Range {
     int32_t end;
 };
 
-// Walks one period file and builds an element for each appointment, inside the range when one
-// is given. `unread` is set when the walk or an appointment's files could not be read.
+// Reads one period file and builds an element for each appointment, inside the range when one
+// is given, converting the item headers' dates by `zone`, a snapshot of the machine's zone that a
+// scan takes once. `unread` is set when the period file or an appointment's files could not be
+// read.
 void IndexPeriod(StoreIndex* index, const char* mailbox, const char* postoffice, const char* period,
-                 const Range* range, bool* unread);
+                 const Range* range, const TimeZoneInfo& zone, bool* unread);
 
 // The range scan proper: the period files named after the local date of RangeStart (the whole
 // span, the year, the month, the day), keeping the appointments that lie wholly inside the range.
@@ -36,13 +39,12 @@ int ScanPeriodFiles(StoreIndex* index, const ListContext* context, bool* unread 
 // node, and nothing appended, when the item file cannot be opened.
 // `unread`, where given, is set when the appointment is missing from the document for a fault
 // rather than for want of an item file: the item file is there but could not be read, or the
-// document refused the element.
+// document refused the element. The dates are converted by `zone` where given, else by the
+// machine's zone as it is now.
+//
+// A header name matches a line where its first occurrence, anywhere in the line and letters in
+// any case, is followed by a colon; the value follows the colon and its spaces.
 XmlNode BuildCalendarElement(XmlDocument& document, const XmlNode& parent, const ListItem& item,
-                             bool* unread = nullptr);
-
-// Appends element_name with the header's value when the line carries "header:" (the first
-// occurrence of the name, anywhere in the line, letters in any case). 1 when a child was appended.
-int AddHeaderElement(XmlDocument& document, XmlNode& element, const char* line, const char* header,
-                     const char* element_name);
+                             bool* unread = nullptr, const TimeZoneInfo* zone = nullptr);
 
 }  // namespace cv

@@ -57,6 +57,7 @@ int ScanWholeFolder(StoreIndex* index) {
         return 1;
     }
     CreateIndexRoot(index->FolderIndex);
+    const TimeZoneInfo zone = GetTimeZoneInfo();
     // The period files stay: they are the calendar itself, the index only mirrors them.
     do {
         if (entry.attributes & kAttributeDirectory) continue;
@@ -64,7 +65,8 @@ int ScanWholeFolder(StoreIndex* index) {
         if (entry.name.find('.') >= kPeriodNameSize) continue;  // no period has such a name
         char period[kPeriodNameSize];
         if (!DelimitedField(entry.name.c_str(), ".", 1, period, sizeof period)) continue;
-        IndexPeriod(index, index->MailboxName, index->PostofficeName, period, nullptr, &unread);
+        IndexPeriod(index, index->MailboxName, index->PostofficeName, period, nullptr, zone,
+                    &unread);
     } while (search.Next(&entry));
     if (LastSystemError() != kErrorNoMoreFiles) unread = true;  // the search broke off
     search.Close();

@@ -114,6 +114,11 @@ class XmlDocument {
     bool CreateNode(XmlNodeType type, const char* name, XmlNode* node,
                     XmlError* error = nullptr) const;
     bool CreateElement(const char* name, XmlNode* node, XmlError* error = nullptr) const;
+    // Appends a new element holding a text to an element of this document: CreateElement, SetText
+    // and AppendChild in one step, without a handle to the new element. A folder scan appends a
+    // dozen of these to the element of every appointment.
+    bool AppendTextElement(XmlNode* parent, const char* name, const char* text,
+                           XmlError* error = nullptr) const;
     bool DocumentElement(XmlNode* element, XmlError* error = nullptr) const;
 
     // Writes the document to the file, creating or replacing it.

@@ -17,6 +17,7 @@
 #include <algorithm>
 
 #include <libxml/parser.h>
+#include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
 #include <libxslt/security.h>
@@ -130,6 +131,39 @@ void MakeRoom(std::vector<xmlNodePtr>* list, size_t more) {
 std::string ToDomText(const char* text) {
     return CodePageToUtf8(text ? text : "");
 }
+
+// A text on its way into the tree. Nearly every text the index stores is printable ASCII, which
+// the conversion to UTF-8 and the making of a carriable text both leave as it is: such a text is
+// used in place instead of being copied twice for every node of a folder scan.
+class DomText {
+  public:
+    // `carriable`: control characters that a saved document cannot carry become '?'.
+    DomText(const char* text, bool carriable) {
+        const char* given = text != nullptr ? text : "";
+        if (IsPrintableAscii(given)) {
+            text_ = given;
+            return;
+        }
+        converted_ = ToDomText(carriable ? detail::XmlCarriableText(given).c_str() : given);
+        text_ = converted_.c_str();
+    }
+    DomText(const DomText&) = delete;
+    DomText& operator=(const DomText&) = delete;
+
+    const xmlChar* get() const { return reinterpret_cast<const xmlChar*>(text_); }
+
+  private:
+    static bool IsPrintableAscii(const char* text) {
+        for (; *text != '\0'; ++text) {
+            const unsigned char c = static_cast<unsigned char>(*text);
+            if ((c < 0x20 || c > 0x7E) && c != '\t' && c != '\n' && c != '\r') return false;
+        }
+        return true;
+    }
+
+    const char* text_;
+    std::string converted_;
+};
 
 // The DOM's UTF-8 is this build's code page already.
 std::string FromDomText(const xmlChar* text) {
@@ -261,8 +295,22 @@ const XmlNodeState* StateOf(const XmlNode& node) {
     return XmlAccess::State(node).get();
 }
 
-bool IsValidName(const std::string& name) {
-    return !name.empty() && xmlValidateName(AsXmlChars(name), 0) == 0;
+// Links an unattached node in as the parent's last child. The node's content is never merged
+// into a neighbour (xmlAddChild would merge adjacent texts and free the node).
+void LinkLastChild(xmlNodePtr parent, xmlNodePtr node) {
+    node->parent = parent;
+    node->prev = parent->last;
+    node->next = nullptr;
+    if (parent->last != nullptr) {
+        parent->last->next = node;
+    } else {
+        parent->children = node;
+    }
+    parent->last = node;
+}
+
+bool IsValidName(const xmlChar* name) {
+    return name[0] != '\0' && xmlValidateName(name, 0) == 0;
 }
 
 std::string NodeXml(xmlDocPtr doc, xmlNodePtr node) {
@@ -358,9 +406,9 @@ bool XmlNode::SetText(const char* text, XmlError* error) {
     xmlNodePtr node = state_->Resolve();
     if (node->type == XML_DOCUMENT_NODE) return Fail(error, "A document holds no text");
     XmlDocumentState& document = *state_->document;
-    std::string utf8 = ToDomText(detail::XmlCarriableText(text).c_str());
+    const DomText utf8(text, true);
     if (node->type == XML_TEXT_NODE) {
-        xmlNodeSetContent(node, AsXmlChars(utf8));  // a text node's content is taken as it stands
+        xmlNodeSetContent(node, utf8.get());  // a text node's content is taken as it stands
         return true;
     }
     // The old children may still be held by someone: they leave the tree but live on, each kept
@@ -373,7 +421,7 @@ bool XmlNode::SetText(const char* text, XmlError* error) {
         xmlUnlinkNode(child);
         document.created.push_back(child);
     }
-    xmlNodePtr text_node = xmlNewDocText(node->doc, AsXmlChars(utf8));
+    xmlNodePtr text_node = xmlNewDocText(node->doc, utf8.get());
     if (text_node == nullptr) return Fail(error, "Out of memory");
     if (node->type == XML_ATTRIBUTE_NODE) {
         // An attribute's value is its one text child.
@@ -406,19 +454,10 @@ bool XmlNode::AppendChild(const XmlNode& child, XmlError* error) {
     } else if (parent->type != XML_ELEMENT_NODE) {
         return Fail(error, "This node takes no children");
     }
-    // As in the DOM, appending moves a node that sits elsewhere. The node's content is never
-    // merged into a neighbour (xmlAddChild would merge adjacent texts and free the node).
+    // As in the DOM, appending moves a node that sits elsewhere.
     xmlUnlinkNode(node);
     if (node->doc != parent->doc) xmlSetTreeDoc(node, parent->doc);
-    node->parent = parent;
-    node->prev = parent->last;
-    node->next = nullptr;
-    if (parent->last != nullptr) {
-        parent->last->next = node;
-    } else {
-        parent->children = node;
-    }
-    parent->last = node;
+    LinkLastChild(parent, node);
     return true;
 }
 
@@ -570,15 +609,15 @@ bool XmlDocument::AsNode(XmlNode* node, XmlError* error) const {
 bool XmlDocument::CreateNode(XmlNodeType type, const char* name, XmlNode* node,
                              XmlError* error) const {
     if (IsNull()) return Fail(error, "No document");
-    std::string utf8 = ToDomText(name);
-    if (!IsValidName(utf8)) return Fail(error, "The name is not a valid XML name");
+    const DomText utf8(name, false);
+    if (!IsValidName(utf8.get())) return Fail(error, "The name is not a valid XML name");
     // Room in the list of the document's nodes first: a node made must be in it.
     MakeRoom(&state_->created, 1);
     xmlNodePtr made = nullptr;
     if (type == XmlNodeType::kElement) {
-        made = xmlNewDocNode(state_->doc, nullptr, AsXmlChars(utf8), nullptr);
+        made = xmlNewDocNode(state_->doc, nullptr, utf8.get(), nullptr);
     } else if (type == XmlNodeType::kAttribute) {
-        made = reinterpret_cast<xmlNodePtr>(xmlNewDocProp(state_->doc, AsXmlChars(utf8), nullptr));
+        made = reinterpret_cast<xmlNodePtr>(xmlNewDocProp(state_->doc, utf8.get(), nullptr));
     } else {
         return Fail(error, "Only elements and attributes are made here");
     }
@@ -592,6 +631,30 @@ bool XmlDocument::CreateElement(const char* name, XmlNode* node, XmlError* error
     return CreateNode(XmlNodeType::kElement, name, node, error);
 }
 
+bool XmlDocument::AppendTextElement(XmlNode* parent, const char* name, const char* text,
+                                    XmlError* error) const {
+    const XmlNodeState* at = parent != nullptr ? StateOf(*parent) : nullptr;
+    if (IsNull() || at == nullptr) return Fail(error, "No node");
+    if (at->document != state_) return Fail(error, "The node belongs to another document");
+    xmlNodePtr element = at->Resolve();
+    if (element->type != XML_ELEMENT_NODE) return Fail(error, "This node takes no children");
+    const DomText utf8_name(name, false);
+    if (!IsValidName(utf8_name.get())) return Fail(error, "The name is not a valid XML name");
+    const DomText utf8_text(text, true);
+    // Made, filled and linked in at once: the new element is in the tree from the start, and the
+    // tree frees it, so it need not be listed among the document's loose nodes.
+    xmlNodePtr child = xmlNewDocNode(element->doc, nullptr, utf8_name.get(), nullptr);
+    xmlNodePtr text_node =
+        child != nullptr ? xmlNewDocText(element->doc, utf8_text.get()) : nullptr;
+    if (text_node == nullptr) {
+        if (child != nullptr) xmlFreeNode(child);
+        return Fail(error, "Out of memory");
+    }
+    LinkLastChild(child, text_node);
+    LinkLastChild(element, child);
+    return true;
+}
+
 bool XmlDocument::DocumentElement(XmlNode* element, XmlError* error) const {
     if (IsNull()) return Fail(error, "No document");
     xmlNodePtr root = xmlDocGetRootElement(state_->doc);
@@ -600,24 +663,211 @@ bool XmlDocument::DocumentElement(XmlNode* element, XmlError* error) const {
     return true;
 }
 
+// ---- Saving -------------------------------------------------------------------------------
+
+// Whether the document is one of the trees that PlainTreeWriter writes: one root element, and
+// below it elements without namespaces, their attributes and texts, all of it ASCII (the rest of
+// the characters are escaped by libxml2 in ways not worth copying).
+bool IsPlainName(const xmlChar* name) {
+    if (name == nullptr || name[0] == '\0') return false;
+    for (; *name != '\0'; ++name) {
+        if (*name >= 0x80) return false;
+    }
+    return true;
+}
+
+bool IsPlainText(const xmlNode* text) {
+    if (text->type != XML_TEXT_NODE || text->name != xmlStringText) return false;
+    for (const xmlChar* p = text->content; p != nullptr && *p != '\0'; ++p) {
+        if (*p >= 0x80) return false;
+    }
+    return true;
+}
+
+// Deeper trees, which only a transform could make, go to libxml2's dump, which does not recurse.
+constexpr int kMaxPlainDepth = 256;
+
+bool IsPlainElement(const xmlNode* node, int depth) {
+    if (depth > kMaxPlainDepth || node->type != XML_ELEMENT_NODE || node->ns != nullptr ||
+        node->nsDef != nullptr || !IsPlainName(node->name)) {
+        return false;
+    }
+    for (const xmlAttr* attribute = node->properties; attribute != nullptr;
+         attribute = attribute->next) {
+        if (attribute->ns != nullptr || !IsPlainName(attribute->name)) return false;
+        for (const xmlNode* text = attribute->children; text != nullptr; text = text->next) {
+            if (!IsPlainText(text)) return false;
+        }
+    }
+    for (const xmlNode* child = node->children; child != nullptr; child = child->next) {
+        if (child->type == XML_TEXT_NODE ? !IsPlainText(child)
+                                         : !IsPlainElement(child, depth + 1)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsPlainDocument(const xmlDoc* doc) {
+    return doc->version != nullptr &&
+           std::strcmp(reinterpret_cast<const char*>(doc->version), "1.0") == 0 &&
+           doc->standalone == -1 && doc->intSubset == nullptr && doc->extSubset == nullptr &&
+           doc->children != nullptr && doc->children->next == nullptr &&
+           IsPlainElement(doc->children, 0);
+}
+
+// Writes a plain document (IsPlainDocument) as libxml2's formatted dump would: the declaration,
+// two spaces of indentation per level, an element's content on one line once it holds text. A
+// folder index holds hundreds of thousands of nodes, and the general dump spends most of its time
+// on questions that such trees never raise; it also builds the whole text in memory first, where
+// this writes it to the file as it goes.
+class PlainTreeWriter {
+  public:
+    explicit PlainTreeWriter(File* file) : file_(*file) {}
+
+    // False when a write failed.
+    bool Document(const xmlDoc* doc) {
+        Put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+        Element(doc->children, 0, true);
+        Put("\n");
+        Flush();
+        return ok_;
+    }
+
+  private:
+    void Put(const char* text, size_t length) {
+        if (length > sizeof buffer_ - used_) {
+            Flush();
+            if (length > sizeof buffer_) {
+                ok_ = ok_ && file_.Write(text, length);
+                return;
+            }
+        }
+        std::memcpy(buffer_ + used_, text, length);
+        used_ += length;
+    }
+    void Put(const char* text) { Put(text, std::strlen(text)); }
+    void Put(const xmlChar* text) { Put(reinterpret_cast<const char*>(text)); }
+    void Indent(int level) {
+        static const char kSpaces[] =
+            "                                                            ";
+        Put(kSpaces, static_cast<size_t>(2 * std::min(level, 30)));  // libxml2 stops at 60
+    }
+    void Flush() {
+        ok_ = ok_ && file_.Write(buffer_, used_);
+        used_ = 0;
+    }
+
+    // Escapes as libxml2 does for UTF-8 output: in texts &, <, > and CR; in attribute values also
+    // the quote, LF and tab.
+    void Escaped(const xmlChar* text, bool attribute) {
+        if (text == nullptr) return;
+        const char* run = reinterpret_cast<const char*>(text);
+        for (const char* p = run;; ++p) {
+            const char* replacement = nullptr;
+            switch (*p) {
+                case '\0':
+                    Put(run, static_cast<size_t>(p - run));
+                    return;
+                case '&':
+                    replacement = "&amp;";
+                    break;
+                case '<':
+                    replacement = "&lt;";
+                    break;
+                case '>':
+                    replacement = "&gt;";
+                    break;
+                case '\r':
+                    replacement = "&#13;";
+                    break;
+                case '"':
+                    replacement = attribute ? "&quot;" : nullptr;
+                    break;
+                case '\n':
+                    replacement = attribute ? "&#10;" : nullptr;
+                    break;
+                case '\t':
+                    replacement = attribute ? "&#9;" : nullptr;
+                    break;
+                default:
+                    break;
+            }
+            if (replacement == nullptr) continue;
+            Put(run, static_cast<size_t>(p - run));
+            Put(replacement);
+            run = p + 1;
+        }
+    }
+
+    void Element(const xmlNode* node, int level, bool formatted) {
+        if (formatted) Indent(level);
+        Put("<");
+        Put(node->name);
+        for (const xmlAttr* attribute = node->properties; attribute != nullptr;
+             attribute = attribute->next) {
+            Put(" ");
+            Put(attribute->name);
+            Put("=\"");
+            for (const xmlNode* text = attribute->children; text != nullptr; text = text->next) {
+                Escaped(text->content, true);
+            }
+            Put("\"");
+        }
+        if (node->children == nullptr) {
+            Put("/>");
+            return;
+        }
+        // An element that holds text is written on one line, all of its content unindented.
+        bool children_formatted = formatted;
+        for (const xmlNode* child = node->children; child != nullptr; child = child->next) {
+            if (child->type == XML_TEXT_NODE) children_formatted = false;
+        }
+        Put(children_formatted ? ">\n" : ">");
+        for (const xmlNode* child = node->children; child != nullptr; child = child->next) {
+            if (child->type == XML_TEXT_NODE) {
+                Escaped(child->content, false);
+            } else {
+                Element(child, level + 1, children_formatted);
+            }
+            if (children_formatted) Put("\n");
+        }
+        if (children_formatted) Indent(level);
+        Put("</");
+        Put(node->name);
+        Put(">");
+    }
+
+    File& file_;
+    char buffer_[64 * 1024];
+    size_t used_ = 0;
+    bool ok_ = true;
+};
+
 bool XmlDocument::Save(const char* path, XmlError* error) const {
     if (IsNull()) return Fail(error, "No document");
-    xmlChar* text = nullptr;
+    const bool plain = IsPlainDocument(state_->doc);
+    xmlChar* dumped = nullptr;
     int size = 0;
-    {
+    if (!plain) {
         ErrorCapture capture;
-        xmlDocDumpFormatMemoryEnc(state_->doc, &text, &size, "UTF-8", 1);
-        if (text == nullptr) {
+        xmlDocDumpFormatMemoryEnc(state_->doc, &dumped, &size, "UTF-8", 1);
+        if (dumped == nullptr) {
             return Fail(error, capture.has_error() ? capture.message()
                                                    : "The document could not be written out");
         }
     }
     File file;
-    bool written =
-        file.Open(path, File::Mode::kWriteTruncate) && file.Write(text, static_cast<size_t>(size));
+    bool written = file.Open(path, File::Mode::kWriteTruncate);
+    if (written && plain) {
+        std::unique_ptr<PlainTreeWriter> writer(new PlainTreeWriter(&file));
+        written = writer->Document(state_->doc);
+    } else if (written) {
+        written = file.Write(dumped, static_cast<size_t>(size));
+    }
     uint32_t system_error = LastSystemError();
     bool closed = file.Close();
-    xmlFree(text);
+    xmlFree(dumped);
     if (!written || !closed) {
         char description[1200];
         std::snprintf(description, sizeof description, "Cannot write the file %s (system error %u)",

@@ -463,6 +463,13 @@ bool XmlDocument::CreateElement(const char* name, XmlNode* node, XmlError* error
     return AdoptElement(element, node, error);
 }
 
+bool XmlDocument::AppendTextElement(XmlNode* parent, const char* name, const char* text,
+                                    XmlError* error) const {
+    XmlNode child;
+    return CreateElement(name, &child, error) && child.SetText(text, error) &&
+           parent->AppendChild(child, error);
+}
+
 bool XmlDocument::DocumentElement(XmlNode* element, XmlError* error) const {
     IXMLDOMDocument* doc = XmlAccess::Get(*this);
     if (doc == nullptr) return Fail(E_POINTER, error, "No document");

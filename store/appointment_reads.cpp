@@ -123,4 +123,32 @@ int32_t FindNextAppointment(AppointmentRequest* request, bool* failed) {
     return result;
 }
 
+void VisitAllAppointments(const AppointmentRequest& request,
+                          const std::function<void(const PeriodLine&)>& visit, bool* failed) {
+    *failed = false;
+    SetEnumerationSlot(0);
+    PeriodPaths paths;
+    if (!IsUsableRecord(request) || !ResolvePaths(request, &paths)) return;
+    WaitWhileLocked(paths);
+
+    PeriodFileReader reader(PeriodFileReader::Purpose::kLookup);
+    if (!reader.Open(paths.period)) {
+        uint32_t why = LastSystemError();
+        *failed = why != kErrorFileNotFound && why != kErrorPathNotFound;
+        MakeCalendarFolder(paths);
+        return;
+    }
+    std::string_view text;
+    *failed = !reader.ReadRest(&text);
+    reader.Close();  // the text stays; a writer cannot replace a file that is still open
+    int32_t line_number = 0;
+    while (!text.empty()) {
+        std::string_view piece;
+        text.remove_prefix(CutPiece(text, &piece));
+        ++line_number;
+        if (!piece.empty()) visit(ParsePiece(piece));  // an empty piece is counted all the same
+    }
+    SetEnumerationSlot(line_number);
+}
+
 }  // namespace cv

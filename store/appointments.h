@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "include/cvaicp.h"
+#include "store/period_file.h"
 
 namespace cv {
 
@@ -19,5 +21,14 @@ int32_t GetAppointment(AppointmentRequest* request);
 // then not seen every line.
 int32_t FindFirstAppointment(AppointmentRequest* request, bool* failed = nullptr);
 int32_t FindNextAppointment(AppointmentRequest* request, bool* failed = nullptr);
+
+// The walk taken in one step, for a reader that wants every line of a period (the index scan):
+// one wait for the blocking file, the whole file read at once, and `visit` called for each line in
+// order (every line: the record's id is not looked at). A step-by-step walk would open the file
+// again for every line. The thread's enumeration slot is left where a walk to the end leaves it.
+// `failed` as for the walk: set when the file could not be read, or only in part (the lines of
+// that part are visited).
+void VisitAllAppointments(const AppointmentRequest& request,
+                          const std::function<void(const PeriodLine&)>& visit, bool* failed);
 
 }  // namespace cv
