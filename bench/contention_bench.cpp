@@ -37,12 +37,14 @@ constexpr int kAppointments = 400;
 // Starts `hosts` drivers that add kAppointments / hosts appointments each to the period P, and
 // waits for all of them. False when one could not start or had an addition refused.
 bool RunHosts(int hosts) {
+    static const std::string driver = cvbench::BuildFile(CV_WRITER_DRIVER);
+    static const std::string library = cvbench::BuildFile(CV_PROVIDER_LIBRARY);
     std::vector<std::unique_ptr<cv::ChildProcess>> children;
     bool started = true;
     for (int i = 0; i < hosts && started; ++i) {
         children.push_back(std::make_unique<cv::ChildProcess>());
-        started = children.back()->Start({CV_WRITER_DRIVER, CV_PROVIDER_LIBRARY, "po", "mb", "-",
-                                          "add", "host" + std::to_string(i),
+        started = children.back()->Start({driver, library, "po", "mb", "-", "add",
+                                          "host" + std::to_string(i),
                                           std::to_string(kAppointments / hosts), "0", "P"});
     }
     bool refused = false;
@@ -90,7 +92,7 @@ void StartEmpty(const std::string& period) {
 
 void BM_ContendedWriters(benchmark::State& state) {
     cvbench::BenchStore store("contention-bench");
-    const std::string period = store.calendar() + "/P";
+    const std::string period = store.InCalendar("P");
     cvbench::PairedTiming timing;
     std::vector<int> changes;
     for (auto _ : state) {

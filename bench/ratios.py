@@ -8,7 +8,9 @@ the median operation over the median baseline. Some also report their tail from 
 99th percentile of each side, or the longest call against the median one), held to limits of their
 own. The whole listing of a day is reported in total and per item, without a target. The memory
 benchmarks report figures (growth, KiB per connection) that are held to limits of their own.
-Missing benchmarks are left out; a benchmark that failed is listed with its error.
+Missing benchmarks are left out, so a Windows run (./run bench --win32, which has only the
+appointment, walk and contention benchmarks) shows just its own rows; a benchmark that failed is
+listed with its error.
 """
 import json
 import sys

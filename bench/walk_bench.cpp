@@ -22,7 +22,7 @@ void WritePeriodFile(const cvbench::BenchStore& store, int lines) {
                       1000060 + i, i);
         content += line;
     }
-    cv::WriteWholeFile((store.calendar() + "/P.CAL").c_str(), content);
+    cv::WriteWholeFile(store.InCalendar("P.CAL").c_str(), content);
 }
 
 void BM_WalkPeriodFile(benchmark::State& state) {
@@ -37,8 +37,8 @@ void BM_WalkPeriodFile(benchmark::State& state) {
     int64_t walked = 0;
     for (auto _ : state) {
         request.ItemId[0] = '\0';
-        for (int32_t found = AppointmentFindFirst(&request); found;
-             found = AppointmentFindNext(&request)) {
+        for (int32_t found = store.exports().find_first(&request); found;
+             found = store.exports().find_next(&request)) {
             request.ItemId[0] = '\0';
             ++walked;
         }
