@@ -109,11 +109,17 @@ class HeaderLineReader {
     // file or on a read error.
     bool Next(char* line) {
         size_t length = 0;
-        while (length < kHeaderLineSize - 1) {
+        for (bool ended = false; !ended && length < kHeaderLineSize - 1;) {
             if (position_ == end_ && !Fill()) break;
-            char c = buffer_[position_++];
-            line[length++] = c;
-            if (c == '\n') break;
+            const char* start = buffer_ + position_;
+            const size_t room = std::min(kHeaderLineSize - 1 - length, end_ - position_);
+            const void* feed = std::memchr(start, '\n', room);
+            const size_t taken =
+                feed != nullptr ? static_cast<const char*>(feed) - start + 1 : room;
+            std::memcpy(line + length, start, taken);
+            length += taken;
+            position_ += taken;
+            ended = feed != nullptr;
         }
         line[length] = '\0';
         return length > 0 && !failed_;
