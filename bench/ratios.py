@@ -53,8 +53,9 @@ FIGURES = [
 TAILS = [
     ("BM_RemoteGet", "p99_ratio", "remote AppointmentGet / 2 TCP exchanges, p99", 3.0,
      ("p99_us", "baseline_p99_us")),
-    # One writer's longest AppointmentAdd among four against the median one; the hosts' driver
-    # has to time its calls for this, and until it does the row says that it is not measured.
+    # Four writers of one period: a writer's longest AppointmentAdd against its median one, for
+    # the writer that fares worst (median over the runs). Long turns of one writer make the others
+    # wait for many of its changes at a time.
     ("BM_ContendedWriters", "max_wait_over_median", "4 hosts: longest add / median add", 10.0,
      None),
 ]

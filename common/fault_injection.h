@@ -51,8 +51,9 @@ inline uint32_t InjectedError(Operation operation) {
 // Called by the seam at the top of each counted operation: counts it and answers whether it is
 // to fail.
 bool ShouldFail(Operation operation);
-// Whether the seam's sleeps return at once. The waits of the blocking files count the time they
-// asked for, not the time that passed, so they end after as many steps either way.
+// Whether the seam's sleeps (and the waits of a FolderWatch) return at once. The waits of the
+// blocking files count at least the time they asked for, so they end after as many steps all the
+// same.
 bool SleepsSkipped();
 
 // Starts counting afresh; the nth operation from now (counted from 1) fails, and only that one.

@@ -30,8 +30,12 @@ bool File::Open(const char* path, Mode mode) try {
         case Mode::kAppend:
             flags = O_WRONLY | O_APPEND;
             break;
+        case Mode::kWriteExisting:
+            flags = O_WRONLY;
+            break;
     }
-    int fd = reading ? OpenEntry(&native, flags) : OpenForWriting(&native, flags, 0666);
+    int fd = reading || mode == Mode::kWriteExisting ? OpenEntry(&native, flags)
+                                                     : OpenForWriting(&native, flags, 0666);
     if (fd < 0) return Fail(native);  // a folder opened for writing: EISDIR, access denied
     struct stat st;
     // Windows does not open folders as files; POSIX opens them for reading.

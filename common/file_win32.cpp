@@ -35,6 +35,9 @@ bool File::Open(const char* path, Mode mode) {
             access = FILE_APPEND_DATA;
             disposition = OPEN_ALWAYS;
             break;
+        case Mode::kWriteExisting:
+            access = GENERIC_WRITE;
+            break;
     }
     HANDLE h = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -1,9 +1,9 @@
 // The platform seam: every call into the operating system that the provider makes goes through
 // this header. Files named after their job implement it, *_win32.cpp on the Win32 API and
 // *_posix.cpp on POSIX: file (File), file_operations (whole files and folders by name),
-// directory_search, time_zone (clock, dates, zone), threads (sleep, thread slot, mutex handles),
-// process; the POSIX ones share seam_posix.h. What only our hosts and the tests need from the
-// system is host_platform.h, which the DLL does not link.
+// directory_search, folder_watch, time_zone (clock, dates, zone), threads (sleep, thread slot,
+// mutex handles), process; the POSIX ones share seam_posix.h. What only our hosts and the tests
+// need from the system is host_platform.h, which the DLL does not link.
 //
 // Paths are composed by the portable code exactly as the store lays them out on Windows, with
 // backslashes; the POSIX side turns every backslash into a slash (and a leading "Z:" drive, which
@@ -78,6 +78,7 @@ class File {
                          // POSIX a folder opens and its first read fails (access denied)
         kWriteTruncate,  // created or cut to zero length, write only
         kAppend,         // created when missing, every write goes to the end
+        kWriteExisting,  // existing file, write only: never created
     };
 
     File() = default;
@@ -184,6 +185,32 @@ uint32_t FileTimeToDosStamp(FileTime time);
 bool LocalDate(int64_t utc_seconds, int* year, int* month, int* day);
 
 void SleepMilliseconds(uint32_t milliseconds);
+// Milliseconds on a clock that no change of the system's time moves, from an arbitrary start and
+// wrapping around after 49 days: only the difference of two readings means anything. Its ticks
+// may be coarse (10 to 16 ms on Windows).
+uint32_t MonotonicMilliseconds();
+
+// A watch on the names in one folder, for a party that waits for a file of it to go: its waits end
+// early when a file of the folder is made, removed or renamed, so that the waiter need not poll
+// often to see it at once. Where the folder cannot be watched (the system has no watch left to
+// give, a share sends no notices) the waits simply last their time. The watch ends with the object.
+class FolderWatch {
+  public:
+    FolderWatch() = default;
+    ~FolderWatch();
+    FolderWatch(const FolderWatch&) = delete;
+    FolderWatch& operator=(const FolderWatch&) = delete;
+
+    // Watches the folder that holds the file `path`. False when it cannot be watched.
+    bool Start(const char* path);
+    // Sleeps for `milliseconds`, or less when a name in the folder came or went since Start or the
+    // previous Wait. True when a change ended the sleep early.
+    bool Wait(uint32_t milliseconds);
+
+  private:
+    static constexpr intptr_t kNone = -1;
+    intptr_t handle_ = kNone;
+};
 
 // A thread-local slot holding one 32-bit value per thread, 0 for a thread that never set it.
 class ThreadSlot {

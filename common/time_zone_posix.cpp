@@ -14,6 +14,13 @@ FileTime CurrentFileTime() {
     return posix::ToFileTime(now);
 }
 
+uint32_t MonotonicMilliseconds() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000 +
+                                 static_cast<uint64_t>(now.tv_nsec) / 1000000);
+}
+
 uint32_t FileTimeToDosStamp(FileTime time) {
     if (time < kFileTimeUnixEpoch) return 0;
     time_t seconds = static_cast<time_t>((time - kFileTimeUnixEpoch) / 10000000);

@@ -17,6 +17,10 @@ FileTime CurrentFileTime() {
     return ToFileTime(now);
 }
 
+uint32_t MonotonicMilliseconds() {
+    return GetTickCount();
+}
+
 uint32_t FileTimeToDosStamp(FileTime time) {
     FILETIME ft;
     ft.dwLowDateTime = static_cast<DWORD>(time);

@@ -12,22 +12,42 @@
 namespace cv {
 namespace {
 
-// Waiting is counted in seconds, as the configured waits are, but polled in steps that start at a
-// millisecond and double up to a second: a writer sees a freed period almost at once, and a long
-// wait still costs no more than one check a second.
+// Waiting is counted in seconds, as the configured waits are. The first second is polled every
+// millisecond: an owner that a writer waits for leaves the period free for a moment only (see
+// GiveWay), and a waiter that slept longer would miss that moment at every change of hands. Then
+// the steps double up to a second, so that a long wait still costs no more than one check a
+// second. A writer's waits also end when a name in the Calendar folder comes or goes (FolderWatch),
+// so that where the system tells of such changes it sees the period freed at once.
+//
+// The time waited is the clock's, or the sum of the steps slept in full where that is more (the
+// fault tests skip the sleeps): a sleep lasts until the system's timer ticks, on Windows every
+// 15.6 ms unless some program asks for finer ticks, so a thousand polls of a millisecond counted as
+// one second would stretch every configured wait by a quarter of a minute.
 class WaitCounter {
   public:
-    void Sleep() {
-        SleepMilliseconds(step_);
-        waited_ += step_;
-        step_ = step_ >= 500 ? 1000 : step_ * 2;
+    // Sleeps one step, or less when `watch` tells of a change (the clock counts that sleep).
+    void Sleep(FolderWatch* watch = nullptr) {
+        bool woken = false;
+        if (watch != nullptr) {
+            woken = watch->Wait(step_);
+        } else {
+            SleepMilliseconds(step_);
+        }
+        if (!woken) slept_ += step_;
+        if (waited() >= 1000) step_ = step_ >= 500 ? 1000 : step_ * 2;
     }
     // Whole seconds waited so far.
-    uint32_t seconds() const { return static_cast<uint32_t>(waited_ / 1000); }
+    uint32_t seconds() const { return static_cast<uint32_t>(waited() / 1000); }
 
   private:
+    uint64_t waited() const {
+        uint32_t elapsed = MonotonicMilliseconds() - start_;  // a difference: the clock wraps
+        return slept_ > elapsed ? slept_ : elapsed;
+    }
+
+    const uint32_t start_ = MonotonicMilliseconds();
     uint32_t step_ = 1;
-    uint64_t waited_ = 0;
+    uint64_t slept_ = 0;
 };
 
 // A configured wait in seconds, read each time it is compared.
@@ -61,7 +81,7 @@ bool IsHopeless(uint32_t error) {
 }
 
 // Runs a file operation until it succeeds, stopping at once when the file or its folder is missing
-// and otherwise retrying once a second for as long as "Apply Timeout" allows.
+// and otherwise retrying in the counter's steps for as long as "Apply Timeout" allows.
 template <typename Operation>
 bool RetryForApply(Operation operation) {
     WaitCounter counter;
@@ -73,22 +93,9 @@ bool RetryForApply(Operation operation) {
     }
 }
 
-}  // namespace
-
-int LockPeriod(const PeriodPaths& paths) {
-    WaitCounter counter;
-    for (;;) {
-        if (CreateNewFile(paths.blocking)) return 1;
-        if (IsHopeless(LastSystemError())) return 0;
-        counter.Sleep();
-        if (counter.seconds() > WriteWait()) break;
-    }
-    // The owner has held the period longer than any writer should: take it to be dead.
-    if (!UnlockPeriod(paths)) return 0;
-    return CreateNewFile(paths.blocking) ? 1 : 0;
-}
-
-int UnlockPeriod(const PeriodPaths& paths) {
+// Deletes the blocking file, retrying for "UnBlock Timeout" while the system refuses. 1 when it
+// was deleted; 0 when there was none or it could not be deleted.
+int DeleteBlockingFile(const PeriodPaths& paths) {
     WaitCounter counter;
     for (;;) {
         if (RemoveFile(paths.blocking)) return 1;
@@ -102,6 +109,63 @@ int UnlockPeriod(const PeriodPaths& paths) {
     }
 }
 
+// A writer that finds the period taken says that it waits: it writes a byte into the blocking
+// file, whose owner sees it by the file's size when it lets go. The file is only opened, never
+// made, so a mark that comes too late leaves no blocking file behind; it is opened so that the
+// owner may still delete it, and a mark that fails leaves only one turn unfair. Writers that know
+// nothing of marks see the file exist, as they always did, and ignore its size.
+void MarkWaitedFor(const PeriodPaths& paths) {
+    int64_t size = 0;
+    if (FileSizeByName(paths.blocking, &size) && size > 0) return;  // marked already
+    File file;
+    if (file.Open(paths.blocking, File::Mode::kWriteExisting)) file.Write("w", 1);
+}
+
+// The owner of a period that another writer waits for steps aside once it has let go of it: its
+// next change would otherwise take the period back microseconds later, before any waiter has woken,
+// and one writer would keep the period for long runs of changes while the others waited ever
+// longer. It waits until another writer has the period (a waiter wakes at once where the folder is
+// watched, within a millisecond early in its wait where not), a few milliseconds at most: a waiter
+// that has died meanwhile costs no more than that.
+void GiveWay(const PeriodPaths& paths) {
+    for (int step = 0; step < 3; ++step) {
+        SleepMilliseconds(1);
+        if (EntryExists(paths.blocking)) return;
+    }
+}
+
+}  // namespace
+
+int LockPeriod(const PeriodPaths& paths) {
+    WaitCounter counter;
+    FolderWatch watch;
+    for (bool watching = false;;) {
+        if (CreateNewFile(paths.blocking)) return 1;
+        if (IsHopeless(LastSystemError())) return 0;
+        if (!watching) {
+            // Watched from before the next look, so that no change between the two goes unseen;
+            // a lone writer never gets here.
+            watching = true;
+            watch.Start(paths.blocking);
+            continue;
+        }
+        MarkWaitedFor(paths);
+        counter.Sleep(&watch);
+        if (counter.seconds() > WriteWait()) break;
+    }
+    // The owner has held the period longer than any writer should: take it to be dead.
+    if (!DeleteBlockingFile(paths)) return 0;
+    return CreateNewFile(paths.blocking) ? 1 : 0;
+}
+
+int UnlockPeriod(const PeriodPaths& paths) {
+    int64_t size = 0;
+    const bool waited_for = FileSizeByName(paths.blocking, &size) && size > 0;
+    if (!DeleteBlockingFile(paths)) return 0;
+    if (waited_for) GiveWay(paths);
+    return 1;
+}
+
 void WaitWhileLocked(const PeriodPaths& paths) {
     WaitCounter counter;
     // Checked by name, not by a directory search: this runs before every read, and a search costs
@@ -111,7 +175,7 @@ void WaitWhileLocked(const PeriodPaths& paths) {
         if (counter.seconds() > ReadWait()) {
             // A reader takes no lock, so it need not wait for a blocking file that cannot be
             // removed either: one attempt to break it, then it reads.
-            UnlockPeriod(paths);
+            DeleteBlockingFile(paths);
             return;
         }
     }

@@ -1,12 +1,18 @@
 // Blocking files: how writers of a period file keep out of each other's way, across threads and
 // processes, with nothing but the file system.
 //
-// A writer owns a period while the empty file "<period>.BLK" exists beside it; the atomic
-// create-if-new of that file decides between racing writers. The new content is written to
-// "<period>.TMP" and put in place by CommitPeriod, which keeps the previous content as
-// "<period>.BAK". Readers wait while a blocking file exists. A blocking file whose owner died is
-// broken after a wait that the registry configures (values under kProvidersKey, counted in
-// seconds, read afresh at every comparison so that a change applies at once).
+// A writer owns a period while the file "<period>.BLK" exists beside it; the atomic create-if-new
+// of that file decides between racing writers. A writer that finds it taken marks it as waited for
+// (a byte written into it: its owner leaves it empty), and an owner that lets go of a marked file
+// stays away for a moment, so that the period goes round the writers that want it rather than
+// staying with the one that happens to ask again first. Writers that know nothing of marks see only
+// that the file exists, as they always did.
+//
+// The new content is written to "<period>.TMP" and put in place by CommitPeriod, which keeps the
+// previous content as "<period>.BAK". Readers wait while a blocking file exists. A blocking file
+// whose owner died is broken after a wait that the registry configures (values under
+// kProvidersKey, counted in seconds, read afresh at every comparison so that a change applies at
+// once).
 //
 // Every operation takes the period's paths, composed once by BuildCalendarPaths.
 #pragma once
@@ -19,8 +25,10 @@ namespace cv {
 // file that outlives "Write Wait Timeout"). 1 when the caller owns the period now, 0 when not.
 int LockPeriod(const PeriodPaths& paths);
 
-// Deletes the period's blocking file, retrying for "UnBlock Timeout" when the system refuses.
-// 1 when it was deleted; 0 when there was none or it could not be deleted.
+// Deletes the period's blocking file, retrying for "UnBlock Timeout" when the system refuses; when
+// a writer marked it as waited for, gives that writer the time to take the period before returning
+// (a few milliseconds at most). 1 when it was deleted; 0 when there was none or it could not be
+// deleted.
 int UnlockPeriod(const PeriodPaths& paths);
 
 // Returns once no blocking file exists for the period, breaking one that outlives

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "common/platform.h"
 #include "tests/support/records.h"
@@ -58,6 +59,21 @@ TEST_F(BlockingFileTest, LockUnlockAndBreakAStaleBlockingFile) {
         "Unable to remove blocking file " + store_.root() + "\\po\\MAILROOT\\mb\\Calendar\\P.BLK\n",
         ::testing::internal::GetCapturedStdout());
     RemoveFolder(File(".BLK").c_str());
+}
+
+// A writer that finds the period taken marks the owner's blocking file, which the owner still
+// deletes; the waiter then has the period, under a blocking file of its own that nobody marked.
+TEST_F(BlockingFileTest, AWaitingWriterMarksTheBlockingFileAndHasThePeriodOnItsRelease) {
+    store_.registry().SetWaits(60);  // the waiter must not take the owner for a dead one
+    ASSERT_EQ(1, LockPeriod(paths_));
+    std::thread waiter([&] { EXPECT_EQ(1, LockPeriod(paths_)); });
+    for (int ms = 0; ReadFileOrEmpty(File(".BLK")).empty() && ms < 10000; ++ms)
+        SleepMilliseconds(1);
+    EXPECT_NE("", ReadFileOrEmpty(File(".BLK")));
+    EXPECT_EQ(1, UnlockPeriod(paths_));
+    waiter.join();
+    EXPECT_EQ("", ReadFileOrEmpty(File(".BLK")));
+    EXPECT_EQ(1, UnlockPeriod(paths_));
 }
 
 // A commit puts the copy in the period file's place, keeping the file it replaces as the backup,

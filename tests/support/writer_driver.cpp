@@ -1,11 +1,14 @@
 // A host of the library for the tests and benchmarks that run it in several processes: loads the
 // provider as the mail server does and changes appointments of its own, logging each call.
 //
-//   writer_driver [--registry FILE.reg] [--after FILE] LIBRARY POSTOFFICE MAILBOX LOG|- SCRIPT
-//                 PREFIX COUNT SEED PERIOD...
+//   writer_driver [--registry FILE.reg] [--after FILE] [--times FILE] LIBRARY POSTOFFICE MAILBOX
+//                 LOG|- SCRIPT PREFIX COUNT SEED PERIOD...
 //
 // --after waits (a minute at most) until FILE exists, so that processes that start at different
-// speeds write at one time. Appointment i is PREFIX-i, in PERIOD number i modulo their count.
+// speeds write at one time. --times writes how long each call took, in microseconds, one a line in
+// the order of the calls; the file is made once the library is loaded, before the wait of --after,
+// so that its existence says that the process is ready to write. Appointment i is PREFIX-i, in
+// PERIOD number i modulo their count.
 // SCRIPT "add" adds COUNT appointments; "cycle" adds COUNT, edits each once (its times move by
 // 1000 s) and removes every third one, interleaved: add i, edit i-1, remove i-2 when 3 divides it;
 // "churn" makes COUNT calls chosen at random from SEED (add a new one, edit or remove an old one).
@@ -13,7 +16,8 @@
 // Each call is logged as "add|edit|remove PERIOD ID START FINISH" before it is made, then " RESULT"
 // and the line break, each in one write: a line without its result is the call that was under way
 // when the process was killed. Exit codes: 0 when every call returned 1; 1 when some did not; 2 on
-// bad arguments; 3 when the library or the log cannot be opened.
+// bad arguments; 3 when the library, the log or the times cannot be opened.
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +40,7 @@ using EditFn = int32_t(CVAPI*)(AppointmentRequest*, AppointmentRequest*);
 AddFn g_add, g_remove;
 EditFn g_edit;
 cv::File* g_log;
+cv::File* g_times;
 bool g_all_succeeded = true;
 std::vector<std::string> g_args;  // from LIBRARY on
 
@@ -59,9 +64,17 @@ bool Call(char operation, AppointmentRequest a, AppointmentRequest from = {}) {
     if (g_log != nullptr && n > 0 && static_cast<size_t>(n) < sizeof text) {
         g_log->Write(text, static_cast<size_t>(n));
     }
+    auto start = std::chrono::steady_clock::now();
     int32_t result = operation == 'a'   ? g_add(&a)
                      : operation == 'e' ? g_edit(&from, &a)
                                         : g_remove(&a);
+    auto took = std::chrono::steady_clock::now() - start;
+    if (g_times != nullptr) {
+        n = std::snprintf(text, sizeof text, "%lld\n",
+                          static_cast<long long>(
+                              std::chrono::duration_cast<std::chrono::microseconds>(took).count()));
+        g_times->Write(text, static_cast<size_t>(n));
+    }
     n = std::snprintf(text, sizeof text, " %ld\n", static_cast<long>(result));
     if (g_log != nullptr) g_log->Write(text, static_cast<size_t>(n));
     g_all_succeeded = g_all_succeeded && result == 1;
@@ -93,10 +106,13 @@ void Churn(int count, uint32_t seed) {
 int main(int argc, char** argv) {
     std::vector<std::string>& args = g_args;
     args.assign(argv + 1, argv + argc);
-    std::string after;
-    while (args.size() >= 2 && (args[0] == "--registry" || args[0] == "--after")) {
+    std::string after, times_path;
+    while (args.size() >= 2 &&
+           (args[0] == "--registry" || args[0] == "--after" || args[0] == "--times")) {
         if (args[0] == "--after") {
             after = args[1];
+        } else if (args[0] == "--times") {
+            times_path = args[1];
         } else if (!cv::ImportRegistryFile(args[1])) {
             std::fprintf(stderr, "cannot read %s\n", args[1].c_str());
             return 3;
@@ -118,6 +134,12 @@ int main(int argc, char** argv) {
         return 3;
     }
     g_log = args[3] != "-" ? &log : nullptr;
+    cv::File times;
+    if (!times_path.empty() && !times.Open(times_path.c_str(), cv::File::Mode::kWriteTruncate)) {
+        std::fprintf(stderr, "cannot open %s\n", times_path.c_str());
+        return 3;
+    }
+    g_times = times.IsOpen() ? &times : nullptr;
     for (int waited = 0; !after.empty() && !cv::EntryExists(after.c_str()); ++waited) {
         if (waited == 60000) return 3;
         cv::SleepMilliseconds(1);
