@@ -3,6 +3,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <chrono>
 #include <cstring>
 
 namespace cv {
@@ -57,6 +58,20 @@ int SendOnce(SocketHandle socket, const void* data, size_t size) {
     int chunk = size > 0x40000000 ? 0x40000000 : static_cast<int>(size);
     int sent = send(AsSocket(socket), static_cast<const char*>(data), chunk, 0);
     return sent == SOCKET_ERROR ? -1 : sent;
+}
+
+bool AwaitReadable(SocketHandle socket, uint32_t microseconds) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::microseconds(microseconds);
+    do {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(AsSocket(socket), &readable);
+        const timeval no_wait = {0, 0};
+        // Readable, closed or failed: the receive tells which.
+        if (select(0, &readable, nullptr, nullptr, &no_wait) != 0) return true;
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
 }
 
 int ReceiveOnce(SocketHandle socket, void* buffer, size_t size) {
