@@ -128,7 +128,11 @@ class HeaderLineReader {
 
   private:
     bool Fill() {
-        int64_t got = file_->Read(buffer_, sizeof buffer_);
+        // The headers of most items fit in the first kilobyte: the rest is read only for the
+        // few that are longer, and the body never.
+        const size_t wanted = first_fill_ ? 1024 : sizeof buffer_;
+        first_fill_ = false;
+        int64_t got = file_->Read(buffer_, wanted);
         if (got < 0) failed_ = true;
         if (got <= 0) return false;
         position_ = 0;
@@ -138,6 +142,7 @@ class HeaderLineReader {
 
     File* file_;
     char buffer_[8192];
+    bool first_fill_ = true;
     size_t position_ = 0;
     size_t end_ = 0;
     bool failed_ = false;

@@ -668,20 +668,22 @@ bool XmlDocument::DocumentElement(XmlNode* element, XmlError* error) const {
 // Whether the document is one of the trees that PlainTreeWriter writes: one root element, and
 // below it elements without namespaces, their attributes and texts, all of it ASCII (the rest of
 // the characters are escaped by libxml2 in ways not worth copying).
+// No byte beyond ASCII. The bytes are or-ed together rather than tested one by one, so that the
+// loop runs over words at a time: a saved index holds some tens of megabytes of text.
+bool IsAscii(const xmlChar* text) {
+    if (text == nullptr) return true;
+    const size_t length = std::strlen(reinterpret_cast<const char*>(text));
+    unsigned bits = 0;
+    for (size_t i = 0; i < length; ++i) bits |= text[i];
+    return (bits & 0x80) == 0;
+}
+
 bool IsPlainName(const xmlChar* name) {
-    if (name == nullptr || name[0] == '\0') return false;
-    for (; *name != '\0'; ++name) {
-        if (*name >= 0x80) return false;
-    }
-    return true;
+    return name != nullptr && name[0] != '\0' && IsAscii(name);
 }
 
 bool IsPlainText(const xmlNode* text) {
-    if (text->type != XML_TEXT_NODE || text->name != xmlStringText) return false;
-    for (const xmlChar* p = text->content; p != nullptr && *p != '\0'; ++p) {
-        if (*p >= 0x80) return false;
-    }
-    return true;
+    return text->type == XML_TEXT_NODE && text->name == xmlStringText && IsAscii(text->content);
 }
 
 // Deeper trees, which only a transform could make, go to libxml2's dump, which does not recurse.
@@ -762,41 +764,37 @@ class PlainTreeWriter {
     // the quote, LF and tab.
     void Escaped(const xmlChar* text, bool attribute) {
         if (text == nullptr) return;
-        const char* run = reinterpret_cast<const char*>(text);
-        for (const char* p = run;; ++p) {
-            const char* replacement = nullptr;
-            switch (*p) {
+        const char* p = reinterpret_cast<const char*>(text);
+        const char* special = attribute ? "&<>\r\"\n\t" : "&<>\r";
+        for (;;) {
+            const size_t plain = std::strcspn(p, special);  // the runs between escapes go whole
+            Put(p, plain);
+            p += plain;
+            switch (*p++) {
                 case '\0':
-                    Put(run, static_cast<size_t>(p - run));
                     return;
                 case '&':
-                    replacement = "&amp;";
+                    Put("&amp;");
                     break;
                 case '<':
-                    replacement = "&lt;";
+                    Put("&lt;");
                     break;
                 case '>':
-                    replacement = "&gt;";
+                    Put("&gt;");
                     break;
                 case '\r':
-                    replacement = "&#13;";
+                    Put("&#13;");
                     break;
                 case '"':
-                    replacement = attribute ? "&quot;" : nullptr;
+                    Put("&quot;");
                     break;
                 case '\n':
-                    replacement = attribute ? "&#10;" : nullptr;
-                    break;
-                case '\t':
-                    replacement = attribute ? "&#9;" : nullptr;
+                    Put("&#10;");
                     break;
                 default:
-                    break;
+                    Put("&#9;");
+                    break;  // the tab
             }
-            if (replacement == nullptr) continue;
-            Put(run, static_cast<size_t>(p - run));
-            Put(replacement);
-            run = p + 1;
         }
     }
 

@@ -48,8 +48,21 @@ int BuildCalendarPaths(const AppointmentRequest& request, PeriodPaths* paths, bo
 
 bool CalendarFilePath(char* out, size_t size, const char* postoffice, const char* mailbox,
                       const char* file_name) {
-    return FormatBounded(out, size, "%s\\%s\\MAILROOT\\%s\\Calendar\\%s", MailRoot(), postoffice,
-                         mailbox, file_name);
+    // Joined by hand rather than formatted: a folder scan names every item file this way.
+    const char* const parts[] = {MailRoot(), "\\",           postoffice, "\\MAILROOT\\",
+                                 mailbox,    "\\Calendar\\", file_name};
+    size_t used = 0;
+    for (const char* part : parts) {
+        const size_t length = std::strlen(part);
+        if (length >= size - used) {
+            if (size > 0) out[0] = '\0';
+            return false;
+        }
+        std::memcpy(out + used, part, length);
+        used += length;
+    }
+    out[used] = '\0';
+    return true;
 }
 
 int MarkCalendarChanged(const PeriodPaths& paths) {
