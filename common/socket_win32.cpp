@@ -3,7 +3,6 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <chrono>
 #include <cstring>
 
 namespace cv {
@@ -61,16 +60,20 @@ int SendOnce(SocketHandle socket, const void* data, size_t size) {
 }
 
 bool AwaitReadable(SocketHandle socket, uint32_t microseconds) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::microseconds(microseconds);
+    // The performance counter, not the C++ clocks: those would pull the threads library into the
+    // DLL, which has a runtime of its own for that.
+    LARGE_INTEGER frequency, now, deadline;
+    if (!QueryPerformanceFrequency(&frequency) || !QueryPerformanceCounter(&now)) return false;
+    deadline.QuadPart = now.QuadPart + frequency.QuadPart * microseconds / 1000000;
     do {
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(AsSocket(socket), &readable);
-        const timeval no_wait = {0, 0};
+        timeval no_wait = {0, 0};
         // Readable, closed or failed: the receive tells which.
         if (select(0, &readable, nullptr, nullptr, &no_wait) != 0) return true;
-    } while (std::chrono::steady_clock::now() < deadline);
+        QueryPerformanceCounter(&now);
+    } while (now.QuadPart < deadline.QuadPart);
     return false;
 }
 
