@@ -1,5 +1,6 @@
 #include "bench/bench_store.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "common/file_helpers.h"
@@ -39,6 +40,21 @@ BenchStore::~BenchStore() {
 
 std::string BenchStore::InCalendar(const std::string& name) const {
     return calendar_ + (cv::PathsUseBackslashes() ? "\\" : "/") + name;
+}
+
+void WriteDay(const BenchStore& store, int count, int32_t spacing, int32_t length) {
+    std::string lines;
+    for (int i = 0; i < count; ++i) {
+        char line[96], id[32];
+        std::snprintf(id, sizeof id, "item-%05d", i);
+        std::snprintf(line, sizeof line, "%s%d\t%d\t%s", i ? "\r\n" : "", kBenchNoon + i * spacing,
+                      kBenchNoon + i * spacing + length, id);
+        lines += line;
+        cv::WriteWholeFile(
+            store.InCalendar(id).c_str(),
+            "Subject: meeting " + std::to_string(i) + "\r\nX-Location: Room 1\r\n\r\nbody\r\n");
+    }
+    cv::WriteWholeFile(store.InCalendar("Y26M12D07.CAL").c_str(), lines);
 }
 
 std::string BuildFile(const char* path) {

@@ -54,6 +54,13 @@ class BenchStore {
     ProviderExports exports_;
 };
 
+// Noon of 2026-12-07 UTC, the day of WriteDay.
+constexpr int32_t kBenchNoon = 1796601600 + 12 * 3600;
+
+// The day 2026-12-07 ("Y26M12D07.CAL"): `count` appointments from its noon on, one every
+// `spacing` seconds and `length` long, each with a small item file of its own ("item-NNNNN").
+void WriteDay(const BenchStore& store, int count, int32_t spacing, int32_t length);
+
 // A file of the build: CMake names it by its full path natively; in the Windows build, whose
 // programs cannot read the build machine's paths, by its name only, beside the running program.
 std::string BuildFile(const char* path);

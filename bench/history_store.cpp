@@ -6,31 +6,10 @@
 #include "common/civil_time.h"
 #include "common/host_files.h"
 #include "store/period_file.h"
+#include "tools/cvcal/time_text.h"
 
 namespace cvbench {
 namespace {
-
-const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-const char* const kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-
-// The header dates as cvcal writes them: "14:30:00 07 Dec, 2026" and an RFC 822 date.
-std::string ShortDateText(int64_t seconds) {
-    cv::CivilTime t = cv::UtcCivilTime(seconds);
-    char text[64];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d %02d %s, %04lld", t.hour, t.minute, t.second,
-                  t.day, kMonths[t.month - 1], static_cast<long long>(t.year));
-    return text;
-}
-
-std::string MessageDateText(int64_t seconds) {
-    cv::CivilTime t = cv::UtcCivilTime(seconds);
-    char text[64];
-    std::snprintf(text, sizeof text, "%s, %02d %s %04lld %02d:%02d:%02d +0000",
-                  kWeekdays[t.weekday], t.day, kMonths[t.month - 1], static_cast<long long>(t.year),
-                  t.hour, t.minute, t.second);
-    return text;
-}
 
 // About 2.5 KB of body, the same for every item but its first line.
 std::string BodyText() {
@@ -46,9 +25,9 @@ std::string ItemMessage(int number, int32_t start, int32_t finish, const std::st
     std::string message;
     message += "Subject: Meeting " + std::to_string(number) + " about the quarter's plans\r\n";
     message += "X-Location: Room " + std::to_string(number % 40 + 1) + ", second floor\r\n";
-    message += "X-StartTime: " + ShortDateText(start) + "\r\n";
-    message += "X-FinishTime: " + ShortDateText(finish) + "\r\n";
-    message += "Date: " + MessageDateText(start - 7 * 86400) + "\r\n";
+    message += "X-StartTime: " + cvcal::ShortDateText(start) + "\r\n";
+    message += "X-FinishTime: " + cvcal::ShortDateText(finish) + "\r\n";
+    message += "Date: " + cvcal::MessageDateText(start - 7 * 86400) + "\r\n";
     message += "\r\n";
     message += "Notes for meeting " + std::to_string(number) + "\r\n";
     message += body;

@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr int32_t kNoon = 1796601600 + 12 * 3600;  // 2026-12-07 12:00 UTC
+using cvbench::kBenchNoon;
 
 const char kLatestFirst[] =
     "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
@@ -27,30 +27,14 @@ const char kLatestFirst[] =
     "order=\"descending\"/><xsl:copy-of select=\".\"/></xsl:for-each>"
     "</BASEELEMENT></xsl:template></xsl:stylesheet>";
 
-// `count` appointments on one day, each with its item file.
-void WriteDay(const cvbench::BenchStore& store, int count) {
-    std::string lines;
-    for (int i = 0; i < count; ++i) {
-        char line[96], id[32];
-        std::snprintf(id, sizeof id, "item-%05d", i);
-        std::snprintf(line, sizeof line, "%s%d\t%d\t%s", i ? "\r\n" : "", kNoon + i * 30,
-                      kNoon + i * 30 + 20, id);
-        lines += line;
-        cv::WriteWholeFile(
-            (store.calendar() + "/" + id).c_str(),
-            "Subject: meeting " + std::to_string(i) + "\r\nX-Location: Room 1\r\n\r\nbody\r\n");
-    }
-    cv::WriteWholeFile((store.calendar() + "/Y26M12D07.CAL").c_str(), lines);
-}
-
 ListContext DayContext(const char* stylesheet) {
     ListContext context;
     std::memset(&context, 0, sizeof context);
     std::strcpy(context.Postoffice, "po");
     std::strcpy(context.Mailbox, "mb");
     std::strcpy(context.Stylesheet, stylesheet);
-    context.RangeStart = kNoon;
-    context.RangeEnd = kNoon + 86400 / 2 - 1;
+    context.RangeStart = kBenchNoon;
+    context.RangeEnd = kBenchNoon + 86400 / 2 - 1;
     return context;
 }
 
@@ -58,7 +42,7 @@ ListContext DayContext(const char* stylesheet) {
 void FindFirst(benchmark::State& state, const char* stylesheet) {
     cv::HostThread host;
     cvbench::BenchStore store("list-bench");
-    WriteDay(store, static_cast<int>(state.range(0)));
+    cvbench::WriteDay(store, static_cast<int>(state.range(0)), 30, 20);
     ListContext context = DayContext(stylesheet);
     ListItem item;
     for (auto _ : state) {
@@ -71,7 +55,7 @@ void FindFirst(benchmark::State& state, const char* stylesheet) {
 void FindNext(benchmark::State& state, const char* stylesheet) {
     cv::HostThread host;
     cvbench::BenchStore store("list-bench");
-    WriteDay(store, static_cast<int>(state.range(0)));
+    cvbench::WriteDay(store, static_cast<int>(state.range(0)), 30, 20);
     ListContext context = DayContext(stylesheet);
     ListItem item;
     int64_t items = 0;
@@ -94,7 +78,7 @@ void FindNext(benchmark::State& state, const char* stylesheet) {
 void WholeDay(benchmark::State& state, const char* stylesheet) {
     cv::HostThread host;
     cvbench::BenchStore store("list-bench");
-    WriteDay(store, static_cast<int>(state.range(0)));
+    cvbench::WriteDay(store, static_cast<int>(state.range(0)), 30, 20);
     ListContext context = DayContext(stylesheet);
     ListItem item;
     int64_t items = 0;
@@ -119,7 +103,7 @@ void ByPosition(benchmark::State& state, const char* stylesheet) {
     constexpr int kDay = 1000, kStretch = 100;
     cv::HostThread host;
     cvbench::BenchStore store("list-bench");
-    WriteDay(store, kDay);
+    cvbench::WriteDay(store, kDay, 30, 20);
     ListContext context = DayContext(stylesheet);
     ListItem item;
     cvbench::PairedTiming timing;

@@ -35,7 +35,7 @@
 
 namespace {
 
-constexpr int32_t kNoon = 1796601600 + 12 * 3600;  // 2026-12-07 12:00 UTC
+using cvbench::kBenchNoon;
 
 // Resident memory of a process in KiB, from /proc/<pid>/statm (its second field, in pages); -1
 // when it cannot be read.
@@ -67,22 +67,6 @@ long ThreadCount(unsigned pid) {
 
 // ---- A host thread that calls every export ----------------------------------------------------
 
-// A day of 10 appointments with their item files.
-void WriteDay(const cvbench::BenchStore& store) {
-    std::string lines;
-    for (int i = 0; i < 10; ++i) {
-        char line[96], id[32];
-        std::snprintf(id, sizeof id, "item-%02d", i);
-        std::snprintf(line, sizeof line, "%s%d\t%d\t%s", i ? "\r\n" : "", kNoon + i * 600,
-                      kNoon + i * 600 + 300, id);
-        lines += line;
-        cv::WriteWholeFile(
-            (store.calendar() + "/" + id).c_str(),
-            "Subject: meeting " + std::to_string(i) + "\r\nX-Location: Room 1\r\n\r\nbody\r\n");
-    }
-    cv::WriteWholeFile((store.calendar() + "/Y26M12D07.CAL").c_str(), lines);
-}
-
 template <typename Record>
 Record Mailbox() {
     Record record;
@@ -104,7 +88,7 @@ int CallEveryExport() {
     auto added = Mailbox<AppointmentRequest>();
     std::strcpy(added.PeriodName, "Y26M12D07");
     std::strcpy(added.ItemId, "thread-item");
-    added.StartTime = kNoon + 7200;
+    added.StartTime = kBenchNoon + 7200;
     added.FinishTime = added.StartTime + 60;
     expect(AppointmentAdd(&added) == 1);
     auto got = added;
@@ -140,8 +124,8 @@ int CallEveryExport() {
     expect(GetFreeBusyData(busy.get()) == 1 && std::strcmp(busy->BusyDays, "07") == 0);
 
     auto context = Mailbox<ListContext>();
-    context.RangeStart = kNoon;
-    context.RangeEnd = kNoon + 86400 / 2 - 1;
+    context.RangeStart = kBenchNoon;
+    context.RangeEnd = kBenchNoon + 86400 / 2 - 1;
     std::unique_ptr<ListItem> listed(new ListItem);
     expect(AppointmentListItemFindFirst(&context, listed.get()) == 1);
     expect(AppointmentListItemFindNext(&context, listed.get()) == 1);
@@ -152,7 +136,7 @@ int CallEveryExport() {
 void BM_HostThreadsLeaveNothing(benchmark::State& state) {
     constexpr int kThreads = 10000, kSettled = 100;
     cvbench::BenchStore store("memory-bench");
-    WriteDay(store);
+    cvbench::WriteDay(store, 10, 600, 300);
     long resident[2] = {}, descriptors[2] = {};
     int wrong = 0;
     for (auto _ : state) {
