@@ -189,10 +189,10 @@ int MonthFromName(const char* name) {
         name[3] != '\0') {
         return 11;
     }
-    const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
     for (int i = 0; i < 11; ++i) {
-        if (fold(name[0]) == fold(kNames[i][0]) && fold(name[1]) == fold(kNames[i][1]) &&
-            fold(name[2]) == fold(kNames[i][2])) {
+        if (FoldAscii(name[0]) == FoldAscii(kNames[i][0]) &&
+            FoldAscii(name[1]) == FoldAscii(kNames[i][1]) &&
+            FoldAscii(name[2]) == FoldAscii(kNames[i][2])) {
             return i;
         }
     }

@@ -17,15 +17,15 @@
 #include <set>
 #include <unordered_map>
 
+#include "common/text_helpers.h"
+
 namespace cv {
 namespace posix {
 namespace {
 
 std::string Folded(const char* name) {
     std::string folded(name);
-    for (char& c : folded) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
+    for (char& c : folded) c = FoldAscii(c);
     return folded;
 }
 

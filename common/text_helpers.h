@@ -25,6 +25,12 @@ int32_t ReadDecimal(const char* text);
 // Whether the text begins with the prefix, letters compared without regard to case.
 bool StartsWithNoCase(const char* text, const char* prefix);
 
+// An ASCII letter in lower case, anything else as it is: for names that are ASCII by definition
+// (header names, month names, file names), whose matching must not follow a host's locale.
+inline char FoldAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 // Compares two texts without regard to case (the C runtime's locale-aware folding).
 int CompareNoCase(const char* a, const char* b);
 

@@ -148,13 +148,6 @@ class HeaderLineReader {
     bool failed_ = false;
 };
 
-// Header names are ASCII and compared without regard to case. The letters are folded by hand: the
-// C runtime's folding follows whatever locale the host has set, and costs a call per letter,
-// for two dozen names in every line of 50,000 item files when a folder is scanned.
-char FoldAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // A header line beside its folded copy, so that each name is matched against it without folding
 // the line again.
 class FoldedLine {
