@@ -133,6 +133,40 @@ void WriteIso(char* out, const std::tm& record) {
              record.tm_min, record.tm_sec);
 }
 
+// Whether `text` is laid out exactly as `layout`: '9' a digit, 'a' an ASCII letter, '+' a sign,
+// any other character itself, and nothing after. The item files' writers all lay their dates out
+// alike, and a date in that layout is taken apart at fixed places instead of searched through for
+// each field (a folder scan reads three dates an item); any other text takes the general reading,
+// which gives the same fields for this one.
+bool HasLayout(const char* text, const char* layout) {
+    for (; *layout != '\0'; ++text, ++layout) {
+        const char c = *text;
+        bool fits;
+        switch (*layout) {
+            case '9':
+                fits = c >= '0' && c <= '9';
+                break;
+            case 'a':
+                fits = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+                break;
+            case '+':
+                fits = c == '+' || c == '-';
+                break;
+            default:
+                fits = c == *layout;
+                break;
+        }
+        if (!fits) return false;
+    }
+    return *text == '\0';
+}
+
+// A field of `length` characters at `from`, as its own text.
+void TakeField(char (&out)[kFieldSize], const char* from, size_t length) {
+    std::memcpy(out, from, length);
+    out[length] = '\0';
+}
+
 // The numbers of a date's text fields, each through its range check, as a broken-down record
 // with weekday, day of year and daylight flag 0.
 std::tm RecordFromFields(const char* second, const char* minute, const char* hour, const char* day,
@@ -226,28 +260,38 @@ int ParseMessageDate(const char* text, char* out) {
 
 int ParseMessageDate(const char* text, char* out, const TimeZoneInfo& zone_info) {
     if (text == nullptr || out == nullptr) return 0;
-    char weekday[kFieldSize], day[kFieldSize], month[kFieldSize], year[kFieldSize];
+    char day[kFieldSize], month[kFieldSize], year[kFieldSize];
     char hour[kFieldSize], minute[kFieldSize], second[kFieldSize], zone_text[kFieldSize];
-
-    // "Tue, 07 Mar 2005 ..." or "7 Mar 2005 ...". Some writers pad a one-digit day with a second
-    // space after the comma; the empty field between the two spaces is passed over.
-    const char* p;
-    if (CountDelimitedFields(text, ",") >= 2) {
-        p = ExtractField(text, "", ",", weekday, kFieldSize);
-        if (p) p = ExtractField(p, " ", " ", day, kFieldSize);
-        if (p && day[0] == '\0') p = ExtractField(p, "", " ", day, kFieldSize);
+    if (HasLayout(text, "aaa, 99 aaa 9999 99:99:99 +9999")) {
+        TakeField(day, text + 5, 2);
+        TakeField(month, text + 8, 3);
+        TakeField(year, text + 12, 4);
+        TakeField(hour, text + 17, 2);
+        TakeField(minute, text + 20, 2);
+        TakeField(second, text + 23, 2);
+        TakeField(zone_text, text + 26, 5);
     } else {
-        p = ExtractField(text, "", " ", day, kFieldSize);
-    }
-    if (p) p = ExtractField(p, "", " ", month, kFieldSize);
-    if (p) p = ExtractField(p, "", " ", year, kFieldSize);
-    if (p) p = ExtractField(p, "", ":", hour, kFieldSize);
-    if (p) p = ExtractField(p, "", ":", minute, kFieldSize);
-    if (p) p = ExtractField(p, "", " ", second, kFieldSize);
-    if (p == nullptr) return 0;
-    // The zone ends at the next space ("+0100 (CET)") or with the text.
-    if (ExtractField(p, "", " ", zone_text, kFieldSize) == nullptr) {
-        ExtractField(p, "", nullptr, zone_text, kFieldSize);
+        // "Tue, 07 Mar 2005 ..." or "7 Mar 2005 ...". Some writers pad a one-digit day with a
+        // second space after the comma; the empty field between the two spaces is passed over.
+        const char* p;
+        if (CountDelimitedFields(text, ",") >= 2) {
+            char weekday[kFieldSize];
+            p = ExtractField(text, "", ",", weekday, kFieldSize);
+            if (p) p = ExtractField(p, " ", " ", day, kFieldSize);
+            if (p && day[0] == '\0') p = ExtractField(p, "", " ", day, kFieldSize);
+        } else {
+            p = ExtractField(text, "", " ", day, kFieldSize);
+        }
+        if (p) p = ExtractField(p, "", " ", month, kFieldSize);
+        if (p) p = ExtractField(p, "", " ", year, kFieldSize);
+        if (p) p = ExtractField(p, "", ":", hour, kFieldSize);
+        if (p) p = ExtractField(p, "", ":", minute, kFieldSize);
+        if (p) p = ExtractField(p, "", " ", second, kFieldSize);
+        if (p == nullptr) return 0;
+        // The zone ends at the next space ("+0100 (CET)") or with the text.
+        if (ExtractField(p, "", " ", zone_text, kFieldSize) == nullptr) {
+            ExtractField(p, "", nullptr, zone_text, kFieldSize);
+        }
     }
 
     const std::tm fields = RecordFromFields(second, minute, hour, day, month, year);
@@ -313,19 +357,33 @@ int32_t ParseShortDateToTime(const char* text, const TimeZoneInfo& zone) {
     char hour[kFieldSize] = "0", minute[kFieldSize] = "0", second[kFieldSize] = "0";
     char day[kFieldSize] = "0", month[kFieldSize] = "0", year[kFieldSize] = "0";
 
-    const char* p = ExtractField(text, "", ":", hour, kFieldSize);
-    if (p == nullptr) return 0;
-    if (std::strchr(p, ':') != nullptr) {
-        p = ExtractField(p, "", ":", minute, kFieldSize);
-        if (p) p = ExtractField(p, "", " ", second, kFieldSize);
+    if (HasLayout(text, "99:99:99 99 aaa, 9999")) {
+        TakeField(hour, text, 2);
+        TakeField(minute, text + 3, 2);
+        TakeField(second, text + 6, 2);
+        TakeField(day, text + 9, 2);
+        TakeField(month, text + 12, 3);
+        TakeField(year, text + 17, 4);
+    } else if (HasLayout(text, "99:99 99 aaa, 9999")) {
+        TakeField(hour, text, 2);
+        TakeField(minute, text + 3, 2);
+        TakeField(day, text + 6, 2);
+        TakeField(month, text + 9, 3);
+        TakeField(year, text + 14, 4);
     } else {
-        p = ExtractField(p, "", " ", minute, kFieldSize);
+        const char* p = ExtractField(text, "", ":", hour, kFieldSize);
+        if (p == nullptr) return 0;
+        if (std::strchr(p, ':') != nullptr) {
+            p = ExtractField(p, "", ":", minute, kFieldSize);
+            if (p) p = ExtractField(p, "", " ", second, kFieldSize);
+        } else {
+            p = ExtractField(p, "", " ", minute, kFieldSize);
+        }
+        if (p) p = ExtractField(p, "", " ", day, kFieldSize);
+        if (p) p = ExtractField(p, "", ", ", month, kFieldSize);
+        if (p == nullptr) return 0;
+        ExtractField(p, "", nullptr, year, kFieldSize);
     }
-    if (p) p = ExtractField(p, "", " ", day, kFieldSize);
-    if (p) p = ExtractField(p, "", ", ", month, kFieldSize);
-    if (p == nullptr) return 0;
-    ExtractField(p, "", nullptr, year, kFieldSize);
-
     return UtcFieldsToTime(RecordFromFields(second, minute, hour, day, month, year), zone);
 }
 

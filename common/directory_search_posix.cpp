@@ -44,7 +44,18 @@ struct SearchState {
     DIR* dir = nullptr;
     std::string folder;
     std::string pattern;
+    DirectorySearch::Detail detail = DirectorySearch::Detail::kFull;
 };
+
+// The name and kind of an entry as readdir gave them; false where it did not tell the kind.
+bool FillName(const struct dirent& d, FindData* entry) {
+    if (d.d_type == DT_UNKNOWN) return false;
+    entry->name = d.d_name;
+    entry->attributes = d.d_type == DT_DIR ? uint32_t{kAttributeDirectory} : kAttributeNormal;
+    entry->last_write = entry->last_access = 0;
+    entry->size = 0;
+    return true;
+}
 
 bool FillEntry(const SearchState& search, const char* name, FindData* entry) {
     std::string full = search.folder + "/" + name;
@@ -70,6 +81,9 @@ bool NextMatch(SearchState* search, FindData* entry) {
             return false;
         }
         if (!WildcardMatch(search->pattern.c_str(), d->d_name)) continue;
+        if (search->detail == DirectorySearch::Detail::kName && FillName(*d, entry)) {
+            return Succeed();
+        }
         if (FillEntry(*search, d->d_name, entry)) return Succeed();
     }
 }
@@ -80,12 +94,13 @@ DirectorySearch::~DirectorySearch() {
     Close();
 }
 
-bool DirectorySearch::First(const char* pattern, FindData* entry) try {
+bool DirectorySearch::First(const char* pattern, FindData* entry, Detail detail) try {
     Close();
     if (Injected(fault::Operation::kSearch)) return false;
     std::string native = NativePath(pattern);
     std::string::size_type slash = native.find_last_of('/');
     std::unique_ptr<SearchState> search(new SearchState);
+    search->detail = detail;
     if (slash == std::string::npos) {
         search->folder = ".";
         search->pattern = native;

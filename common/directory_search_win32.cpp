@@ -23,7 +23,7 @@ DirectorySearch::~DirectorySearch() {
     Close();
 }
 
-bool DirectorySearch::First(const char* pattern, FindData* entry) {
+bool DirectorySearch::First(const char* pattern, FindData* entry, Detail) {
     Close();
     if (Injected(fault::Operation::kSearch)) return false;
     WIN32_FIND_DATAA data;

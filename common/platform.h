@@ -164,9 +164,13 @@ class DirectorySearch {
     DirectorySearch(const DirectorySearch&) = delete;
     DirectorySearch& operator=(const DirectorySearch&) = delete;
 
+    // What the search tells of each entry: all that FindData holds, or only its name and whether
+    // it is a folder (the rest left 0), which is all that a caller who goes by the names needs.
+    // POSIX then need not look up every entry a second time to fill the rest in.
+    enum class Detail { kFull, kName };
     // The first match; false when nothing matches (the last system error tells why: 2 when the
     // folder holds no match, 3 when the folder is missing).
-    bool First(const char* pattern, FindData* entry);
+    bool First(const char* pattern, FindData* entry, Detail detail = Detail::kFull);
     // The next match; false at the end (last system error 18) or on failure.
     bool Next(FindData* entry);
     void Close();

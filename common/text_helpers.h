@@ -27,7 +27,7 @@ bool StartsWithNoCase(const char* text, const char* prefix);
 
 // An ASCII letter in lower case, anything else as it is: for names that are ASCII by definition
 // (header names, month names, file names), whose matching must not follow a host's locale.
-inline char FoldAscii(char c) {
+constexpr char FoldAscii(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 

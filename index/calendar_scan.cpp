@@ -68,6 +68,21 @@ constexpr HeaderRow kHeaderRows[] = {
 constexpr size_t kHeaderRowCount = sizeof kHeaderRows / sizeof kHeaderRows[0];
 static_assert(kHeaderRowCount <= 32, "the rows a line matches are kept in 32 bits");
 
+// For each byte, the rows of kHeaderRows whose name ends in it (letters folded): the letter just
+// before a colon rules out nearly every row at once.
+struct RowsByLastLetter {
+    uint32_t rows[256];
+};
+constexpr RowsByLastLetter MakeRowsByLastLetter() {
+    RowsByLastLetter table{};
+    for (size_t r = 0; r < kHeaderRowCount; ++r) {
+        const HeaderRow& row = kHeaderRows[r];
+        table.rows[static_cast<unsigned char>(FoldAscii(row.header[row.length - 1]))] |= 1u << r;
+    }
+    return table;
+}
+constexpr RowsByLastLetter kRowsByLastLetter = MakeRowsByLastLetter();
+
 // Header lines whose value is a short-form date, as ISO text.
 constexpr HeaderRow kShortDateRows[] = {
     Row("X-CVReminderTime: ", "REMINDERTIME"),
@@ -152,8 +167,9 @@ class HeaderLineReader {
 // the line again.
 class FoldedLine {
   public:
-    explicit FoldedLine(const char* line) : line_(line), length_(std::strlen(line)) {
-        for (size_t i = 0; i < length_; ++i) folded_[i] = FoldAscii(line[i]);
+    FoldedLine(const char* line, size_t length) : line_(line), length_(length) {
+        char* folded = folded_;  // through locals, so that the loop is seen to touch nothing else
+        for (size_t i = 0; i < length; ++i) folded[i] = FoldAscii(line[i]);
     }
 
     const char* text() const { return line_; }
@@ -171,14 +187,11 @@ class FoldedLine {
                                    std::memchr(colon + 1, ':', length_ - (colon + 1 - folded_)))) {
             const size_t end = static_cast<size_t>(colon - folded_);
             if (end == 0) continue;
-            const char last = folded_[end - 1];
-            for (size_t r = 0; r < kHeaderRowCount; ++r) {
+            uint32_t rows = kRowsByLastLetter.rows[static_cast<unsigned char>(folded_[end - 1])];
+            for (; rows != 0; rows &= rows - 1) {
+                const size_t r = static_cast<size_t>(__builtin_ctz(rows));
                 const HeaderRow& row = kHeaderRows[r];
-                // The name's last letter first: it rules out nearly every row at once.
-                if (row.length <= end && FoldAscii(row.header[row.length - 1]) == last &&
-                    Matches(end - row.length, row)) {
-                    candidates |= 1u << r;
-                }
+                if (row.length <= end && Matches(end - row.length, row)) candidates |= 1u << r;
             }
         }
         uint32_t matching = 0;
@@ -221,8 +234,9 @@ class HeaderScan {
     HeaderScan(XmlDocument& document, XmlNode& element, const TimeZoneInfo& zone)
         : document_(document), element_(element), zone_(zone) {}
 
-    void Line(const char* text) {
-        const FoldedLine line(text);
+    // A header line of `length` bytes, without its line break.
+    void Line(const char* text, size_t length) {
+        const FoldedLine line(text, length);
         if (line.StartsWith(kFrom)) From(text);
         const char* values[kHeaderRowCount];
         const uint32_t matching = line.MatchingRows(values);
@@ -299,13 +313,16 @@ bool ReadHeaders(File* file, HeaderScan* scan) {
     char line[kHeaderLineSize];
     for (int count = 0; count < kMaxHeaderLines && reader.Next(line); ++count) {
         if (line[0] == '\r' || line[0] == '\n') break;  // the empty line after the headers
+        // A piece holds one line feed at most, as its last byte: the line break is looked for
+        // there only.
         size_t length = std::strlen(line);
-        if (std::strstr(line, "\r\n") != nullptr) {
+        if (length >= 2 && line[length - 2] == '\r' && line[length - 1] == '\n') {
             length -= 2;
-            line[length] = '\0';
+        } else if (length >= 1 && line[length - 1] == '\n') {
+            --length;
         }
-        if (std::strchr(line, '\n') != nullptr) line[--length] = '\0';
-        scan->Line(line);
+        line[length] = '\0';
+        scan->Line(line, length);
     }
     return !reader.failed();
 }

@@ -36,7 +36,7 @@ int ScanWholeFolder(StoreIndex* index) {
     DirectorySearch search;
     FindData entry;
     bool named = FormatBounded(pattern, sizeof pattern, "%s\\Y*.CAL", index->FolderPath);
-    bool any = named && search.First(pattern, &entry);
+    bool any = named && search.First(pattern, &entry, DirectorySearch::Detail::kName);
     if (!any) {
         const uint32_t why = LastSystemError();
         if (named && !IsMissing(why)) {

@@ -665,75 +665,56 @@ bool XmlDocument::DocumentElement(XmlNode* element, XmlError* error) const {
 
 // ---- Saving -------------------------------------------------------------------------------
 
-// Whether the document is one of the trees that PlainTreeWriter writes: one root element, and
-// below it elements without namespaces, their attributes and texts, all of it ASCII (the rest of
-// the characters are escaped by libxml2 in ways not worth copying).
-// No byte beyond ASCII. The bytes are or-ed together rather than tested one by one, so that the
-// loop runs over words at a time: a saved index holds some tens of megabytes of text.
-bool IsAscii(const xmlChar* text) {
-    if (text == nullptr) return true;
-    const size_t length = std::strlen(reinterpret_cast<const char*>(text));
-    unsigned bits = 0;
-    for (size_t i = 0; i < length; ++i) bits |= text[i];
-    return (bits & 0x80) == 0;
-}
-
-bool IsPlainName(const xmlChar* name) {
-    return name != nullptr && name[0] != '\0' && IsAscii(name);
-}
-
-bool IsPlainText(const xmlNode* text) {
-    return text->type == XML_TEXT_NODE && text->name == xmlStringText && IsAscii(text->content);
-}
-
 // Deeper trees, which only a transform could make, go to libxml2's dump, which does not recurse.
 constexpr int kMaxPlainDepth = 256;
 
-bool IsPlainElement(const xmlNode* node, int depth) {
-    if (depth > kMaxPlainDepth || node->type != XML_ELEMENT_NODE || node->ns != nullptr ||
-        node->nsDef != nullptr || !IsPlainName(node->name)) {
-        return false;
+// How the plain writer treats each byte of a text: as it is, as a character reference, or as the
+// sign of a tree it does not write (beyond ASCII: libxml2 escapes those in ways not worth copying).
+enum ByteClass : unsigned char { kAsIs, kEscaped, kForeign };
+struct ByteClasses {
+    ByteClass of[256];
+};
+// libxml2's escapes for UTF-8 output: in texts &, <, > and CR; in attribute values also the quote,
+// LF and tab.
+constexpr ByteClasses MakeByteClasses(bool attribute) {
+    ByteClasses classes{};
+    for (int c = 0; c < 256; ++c) {
+        const bool escaped = c == '&' || c == '<' || c == '>' || c == '\r' ||
+                             (attribute && (c == '"' || c == '\n' || c == '\t'));
+        classes.of[c] = c >= 0x80 ? kForeign : escaped ? kEscaped : kAsIs;
     }
-    for (const xmlAttr* attribute = node->properties; attribute != nullptr;
-         attribute = attribute->next) {
-        if (attribute->ns != nullptr || !IsPlainName(attribute->name)) return false;
-        for (const xmlNode* text = attribute->children; text != nullptr; text = text->next) {
-            if (!IsPlainText(text)) return false;
-        }
-    }
-    for (const xmlNode* child = node->children; child != nullptr; child = child->next) {
-        if (child->type == XML_TEXT_NODE ? !IsPlainText(child)
-                                         : !IsPlainElement(child, depth + 1)) {
-            return false;
-        }
-    }
-    return true;
+    return classes;
 }
+constexpr ByteClasses kTextBytes = MakeByteClasses(false);
+constexpr ByteClasses kAttributeBytes = MakeByteClasses(true);
 
-bool IsPlainDocument(const xmlDoc* doc) {
-    return doc->version != nullptr &&
-           std::strcmp(reinterpret_cast<const char*>(doc->version), "1.0") == 0 &&
-           doc->standalone == -1 && doc->intSubset == nullptr && doc->extSubset == nullptr &&
-           doc->children != nullptr && doc->children->next == nullptr &&
-           IsPlainElement(doc->children, 0);
-}
-
-// Writes a plain document (IsPlainDocument) as libxml2's formatted dump would: the declaration,
-// two spaces of indentation per level, an element's content on one line once it holds text. A
-// folder index holds hundreds of thousands of nodes, and the general dump spends most of its time
-// on questions that such trees never raise; it also builds the whole text in memory first, where
-// this writes it to the file as it goes.
+// Writes a plain document as libxml2's formatted dump would: the declaration, two spaces of
+// indentation per level, an element's content on one line once it holds text. A plain document
+// is one root element, and below it elements without namespaces, their attributes and texts, all
+// of it ASCII. A folder index is such a tree of hundreds of thousands of nodes, and the general
+// dump spends most of its time on questions that such trees never raise; it also builds the whole
+// text in memory first, where this writes it to the file as it goes. The tree is checked as it is
+// written, in the one pass: at the first node that is not plain the writer gives up, and the
+// caller writes the file anew from libxml2's dump.
 class PlainTreeWriter {
   public:
+    enum class Result { kWritten, kNotPlain, kFailed };
+
     explicit PlainTreeWriter(File* file) : file_(*file) {}
 
-    // False when a write failed.
-    bool Document(const xmlDoc* doc) {
+    Result Document(const xmlDoc* doc) {
+        const bool plain = doc->version != nullptr &&
+                           std::strcmp(reinterpret_cast<const char*>(doc->version), "1.0") == 0 &&
+                           doc->standalone == -1 && doc->intSubset == nullptr &&
+                           doc->extSubset == nullptr && doc->children != nullptr &&
+                           doc->children->next == nullptr;
+        if (!plain) return Result::kNotPlain;
         Put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
-        Element(doc->children, 0, true);
+        const bool whole = Element(doc->children, 0, true);
         Put("\n");
         Flush();
-        return ok_;
+        if (!ok_) return Result::kFailed;
+        return whole ? Result::kWritten : Result::kNotPlain;
     }
 
   private:
@@ -748,8 +729,10 @@ class PlainTreeWriter {
         std::memcpy(buffer_ + used_, text, length);
         used_ += length;
     }
-    void Put(const char* text) { Put(text, std::strlen(text)); }
-    void Put(const xmlChar* text) { Put(reinterpret_cast<const char*>(text)); }
+    template <size_t N>
+    void Put(const char (&text)[N]) {
+        Put(text, N - 1);
+    }
     void Indent(int level) {
         static const char kSpaces[] =
             "                                                            ";
@@ -760,19 +743,29 @@ class PlainTreeWriter {
         used_ = 0;
     }
 
-    // Escapes as libxml2 does for UTF-8 output: in texts &, <, > and CR; in attribute values also
-    // the quote, LF and tab.
-    void Escaped(const xmlChar* text, bool attribute) {
-        if (text == nullptr) return;
-        const char* p = reinterpret_cast<const char*>(text);
-        const char* special = attribute ? "&<>\r\"\n\t" : "&<>\r";
+    // An element's or an attribute's name, as it is; its length, or 0 when it is not plain.
+    size_t Name(const xmlChar* name) {
+        if (name == nullptr) return 0;
+        const size_t length = std::strlen(reinterpret_cast<const char*>(name));
+        unsigned bits = 0;  // or-ed over the name, so that the loop runs over words at a time
+        for (size_t i = 0; i < length; ++i) bits |= name[i];
+        if (bits & 0x80) return 0;
+        Put(reinterpret_cast<const char*>(name), length);
+        return length;
+    }
+
+    // A text node's content, escaped; false when it is not plain.
+    bool Text(const xmlNode* text, const ByteClasses& classes) {
+        if (text->type != XML_TEXT_NODE || text->name != xmlStringText) return false;
+        const unsigned char* p = text->content;
+        if (p == nullptr) return true;
         for (;;) {
-            const size_t plain = std::strcspn(p, special);  // the runs between escapes go whole
-            Put(p, plain);
-            p += plain;
+            const unsigned char* run = p;  // the runs between escapes go whole
+            while (*p != '\0' && classes.of[*p] == kAsIs) ++p;
+            Put(reinterpret_cast<const char*>(run), static_cast<size_t>(p - run));
+            if (*p == '\0') return true;
+            if (classes.of[*p] == kForeign) return false;
             switch (*p++) {
-                case '\0':
-                    return;
                 case '&':
                     Put("&amp;");
                     break;
@@ -798,42 +791,48 @@ class PlainTreeWriter {
         }
     }
 
-    void Element(const xmlNode* node, int level, bool formatted) {
+    bool Element(const xmlNode* node, int level, bool formatted) {
+        if (level > kMaxPlainDepth || node->type != XML_ELEMENT_NODE || node->ns != nullptr ||
+            node->nsDef != nullptr) {
+            return false;
+        }
         if (formatted) Indent(level);
         Put("<");
-        Put(node->name);
+        const size_t name_length = Name(node->name);
+        if (name_length == 0) return false;
         for (const xmlAttr* attribute = node->properties; attribute != nullptr;
              attribute = attribute->next) {
+            if (attribute->ns != nullptr) return false;
             Put(" ");
-            Put(attribute->name);
+            if (Name(attribute->name) == 0) return false;
             Put("=\"");
             for (const xmlNode* text = attribute->children; text != nullptr; text = text->next) {
-                Escaped(text->content, true);
+                if (!Text(text, kAttributeBytes)) return false;
             }
             Put("\"");
         }
         if (node->children == nullptr) {
             Put("/>");
-            return;
+            return true;
         }
         // An element that holds text is written on one line, all of its content unindented.
         bool children_formatted = formatted;
         for (const xmlNode* child = node->children; child != nullptr; child = child->next) {
             if (child->type == XML_TEXT_NODE) children_formatted = false;
         }
-        Put(children_formatted ? ">\n" : ">");
+        Put(children_formatted ? ">\n" : ">", children_formatted ? 2 : 1);
         for (const xmlNode* child = node->children; child != nullptr; child = child->next) {
-            if (child->type == XML_TEXT_NODE) {
-                Escaped(child->content, false);
-            } else {
-                Element(child, level + 1, children_formatted);
-            }
+            const bool plain = child->type == XML_TEXT_NODE
+                                   ? Text(child, kTextBytes)
+                                   : Element(child, level + 1, children_formatted);
+            if (!plain) return false;
             if (children_formatted) Put("\n");
         }
         if (children_formatted) Indent(level);
         Put("</");
-        Put(node->name);
+        Put(reinterpret_cast<const char*>(node->name), name_length);
         Put(">");
+        return true;
     }
 
     File& file_;
@@ -844,24 +843,25 @@ class PlainTreeWriter {
 
 bool XmlDocument::Save(const char* path, XmlError* error) const {
     if (IsNull()) return Fail(error, "No document");
-    const bool plain = IsPlainDocument(state_->doc);
-    xmlChar* dumped = nullptr;
-    int size = 0;
-    if (!plain) {
-        ErrorCapture capture;
-        xmlDocDumpFormatMemoryEnc(state_->doc, &dumped, &size, "UTF-8", 1);
-        if (dumped == nullptr) {
-            return Fail(error, capture.has_error() ? capture.message()
-                                                   : "The document could not be written out");
-        }
-    }
     File file;
     bool written = file.Open(path, File::Mode::kWriteTruncate);
-    if (written && plain) {
+    xmlChar* dumped = nullptr;
+    if (written) {
         std::unique_ptr<PlainTreeWriter> writer(new PlainTreeWriter(&file));
-        written = writer->Document(state_->doc);
-    } else if (written) {
-        written = file.Write(dumped, static_cast<size_t>(size));
+        const PlainTreeWriter::Result result = writer->Document(state_->doc);
+        written = result == PlainTreeWriter::Result::kWritten;
+        if (result == PlainTreeWriter::Result::kNotPlain) {
+            ErrorCapture capture;
+            int size = 0;
+            xmlDocDumpFormatMemoryEnc(state_->doc, &dumped, &size, "UTF-8", 1);
+            if (dumped == nullptr) {
+                return Fail(error, capture.has_error() ? capture.message()
+                                                       : "The document could not be written out");
+            }
+            // What the plain writer got out before it gave up goes.
+            written = file.Close() && file.Open(path, File::Mode::kWriteTruncate) &&
+                      file.Write(dumped, static_cast<size_t>(size));
+        }
     }
     uint32_t system_error = LastSystemError();
     bool closed = file.Close();

@@ -31,7 +31,7 @@ int32_t GetBusyDays(FreeBusyRequest* request) {
     }
     DirectorySearch search;
     FindData entry;
-    if (!search.First(pattern, &entry)) return 1;
+    if (!search.First(pattern, &entry, DirectorySearch::Detail::kName)) return 1;
     size_t length = 0;
     bool full = false;
     do {
