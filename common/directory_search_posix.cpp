@@ -71,7 +71,24 @@ bool FillEntry(const SearchState& search, const char* name, FindData* entry) {
     return true;
 }
 
+// A pattern without wildcards names one entry, which is looked up (in its own letter case, else a
+// case twin's) rather than searched for among all of the folder's: a calendar folder holds tens of
+// thousands, and the index's file is looked for this way at every save. False when it is not
+// there; a search of the folder then decides, as for any pattern.
+bool LookUpName(SearchState* search, FindData* entry) {
+    std::string path = (search->folder == "/" ? "" : search->folder) + "/" + search->pattern;
+    struct stat st;
+    if (!OnEntry(&path, [&st](const char* name) { return lstat(name, &st) == 0; })) return false;
+    const std::string::size_type slash = path.find_last_of('/');
+    search->folder = slash == 0 ? "/" : path.substr(0, slash);
+    return FillEntry(*search, path.c_str() + slash + 1, entry);
+}
+
 bool NextMatch(SearchState* search, FindData* entry) {
+    if (search->dir == nullptr) {  // the one entry a name without wildcards gave is all there is
+        SetLastSystemError(kErrorNoMoreFiles);
+        return false;
+    }
     for (;;) {
         errno = 0;
         struct dirent* d = readdir(search->dir);
@@ -113,6 +130,11 @@ bool DirectorySearch::First(const char* pattern, FindData* entry, Detail detail)
         return false;
     }
     search->dir = nullptr;
+    if (search->pattern.find_first_of("*?") == std::string::npos &&
+        LookUpName(search.get(), entry)) {
+        state_ = search.release();
+        return Succeed();
+    }
     OnEntry(&search->folder,
             [&](const char* name) { return (search->dir = opendir(name)) != nullptr; });
     if (search->dir == nullptr) {

@@ -791,11 +791,54 @@ class PlainTreeWriter {
         }
     }
 
+    // An element that holds one text and nothing else, as nearly every element of a folder index
+    // does, written in one piece when it needs no escape. False, having written nothing, for any
+    // other element: the general path takes it.
+    bool Leaf(const xmlNode* node, int level, bool formatted) {
+        const xmlNode* text = node->children;
+        if (node->properties != nullptr || node->name == nullptr || text == nullptr ||
+            text->next != nullptr || text->type != XML_TEXT_NODE || text->name != xmlStringText ||
+            text->content == nullptr) {
+            return false;
+        }
+        const unsigned char* name = node->name;
+        size_t name_length = 0;
+        for (; name[name_length] != '\0'; ++name_length) {
+            if (name[name_length] >= 0x80) return false;
+        }
+        const unsigned char* content = text->content;
+        size_t text_length = 0;
+        for (; content[text_length] != '\0'; ++text_length) {
+            if (kTextBytes.of[content[text_length]] != kAsIs) return false;
+        }
+        const size_t indent = formatted ? static_cast<size_t>(2 * std::min(level, 30)) : 0;
+        const size_t total = indent + 2 * name_length + text_length + 5;  // <n>text</n>
+        if (name_length == 0 || total > sizeof buffer_) return false;
+        if (total > sizeof buffer_ - used_) Flush();
+        char* out = buffer_ + used_;
+        std::memset(out, ' ', indent);
+        out += indent;
+        *out++ = '<';
+        std::memcpy(out, name, name_length);
+        out += name_length;
+        *out++ = '>';
+        std::memcpy(out, content, text_length);
+        out += text_length;
+        *out++ = '<';
+        *out++ = '/';
+        std::memcpy(out, name, name_length);
+        out += name_length;
+        *out++ = '>';
+        used_ += total;
+        return true;
+    }
+
     bool Element(const xmlNode* node, int level, bool formatted) {
         if (level > kMaxPlainDepth || node->type != XML_ELEMENT_NODE || node->ns != nullptr ||
             node->nsDef != nullptr) {
             return false;
         }
+        if (Leaf(node, level, formatted)) return true;
         if (formatted) Indent(level);
         Put("<");
         const size_t name_length = Name(node->name);
