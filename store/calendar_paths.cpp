@@ -1,12 +1,33 @@
 #include "store/calendar_paths.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "common/platform.h"
 #include "common/text_helpers.h"
 #include "store/store_state.h"
 
 namespace cv {
+namespace {
+
+// The parts joined into `out`; false, with `out` empty, when they do not fit. Joined by hand rather
+// than formatted: a folder scan composes the paths of every period file and every item file.
+bool JoinBounded(char* out, size_t size, std::initializer_list<const char*> parts) {
+    size_t used = 0;
+    for (const char* part : parts) {
+        const size_t length = std::strlen(part);
+        if (length >= size - used) {
+            if (size > 0) out[0] = '\0';
+            return false;
+        }
+        std::memcpy(out + used, part, length);
+        used += length;
+    }
+    out[used] = '\0';
+    return true;
+}
+
+}  // namespace
 
 const char* FieldText(const char* field, size_t size) {
     return std::memchr(field, '\0', size) != nullptr ? field : nullptr;
@@ -23,11 +44,12 @@ bool IsPathComponent(const char* field, size_t size) {
 
 int BuildCalendarPaths(const AppointmentRequest& request, PeriodPaths* paths, bool create_folder) {
     const char* root = MailRoot();
-    if (!FormatBounded(paths->folder, sizeof paths->folder, "%s\\%s\\MAILROOT\\%s\\Calendar", root,
-                       request.Postoffice, request.Mailbox) ||
-        !FormatBounded(paths->period_path, sizeof paths->period_path,
-                       "%s\\MAILROOT\\%s\\Calendar\\%s", request.Postoffice, request.Mailbox,
-                       request.PeriodName)) {
+    if (!JoinBounded(
+            paths->folder, sizeof paths->folder,
+            {root, "\\", request.Postoffice, "\\MAILROOT\\", request.Mailbox, "\\Calendar"}) ||
+        !JoinBounded(paths->period_path, sizeof paths->period_path,
+                     {request.Postoffice, "\\MAILROOT\\", request.Mailbox, "\\Calendar\\",
+                      request.PeriodName})) {
         return 0;
     }
     struct Named {
@@ -36,8 +58,7 @@ int BuildCalendarPaths(const AppointmentRequest& request, PeriodPaths* paths, bo
     };
     for (const Named& file : {Named{paths->period, ".CAL"}, Named{paths->temporary, ".TMP"},
                               Named{paths->backup, ".BAK"}, Named{paths->blocking, ".BLK"}}) {
-        if (!FormatBounded(file.out, kPathSize, "%s\\%s%s", root, paths->period_path,
-                           file.extension)) {
+        if (!JoinBounded(file.out, kPathSize, {root, "\\", paths->period_path, file.extension})) {
             return 0;
         }
     }
@@ -48,21 +69,9 @@ int BuildCalendarPaths(const AppointmentRequest& request, PeriodPaths* paths, bo
 
 bool CalendarFilePath(char* out, size_t size, const char* postoffice, const char* mailbox,
                       const char* file_name) {
-    // Joined by hand rather than formatted: a folder scan names every item file this way.
-    const char* const parts[] = {MailRoot(), "\\",           postoffice, "\\MAILROOT\\",
-                                 mailbox,    "\\Calendar\\", file_name};
-    size_t used = 0;
-    for (const char* part : parts) {
-        const size_t length = std::strlen(part);
-        if (length >= size - used) {
-            if (size > 0) out[0] = '\0';
-            return false;
-        }
-        std::memcpy(out + used, part, length);
-        used += length;
-    }
-    out[used] = '\0';
-    return true;
+    return JoinBounded(
+        out, size,
+        {MailRoot(), "\\", postoffice, "\\MAILROOT\\", mailbox, "\\Calendar\\", file_name});
 }
 
 int MarkCalendarChanged(const PeriodPaths& paths) {
