@@ -130,6 +130,9 @@ TEST_F(PlatformTest, DirectorySearchMatchesWildcardsWithoutCase) {
     EXPECT_EQ((std::set<std::string>{"Y.CAL", "Y09M03.CAL", "y09m03d05.cal"}), names("Y*.CAL"));
     EXPECT_EQ((std::set<std::string>{"Y09M03.CAL", "y09m03d05.cal"}), names("y09M03*.cal"));
     EXPECT_EQ((std::set<std::string>{"Y.CAL"}), names("?.cal"));
+    // A name without wildcards finds its one entry, under whatever case the entry has.
+    EXPECT_EQ((std::set<std::string>{"_index.xml"}), names("_INDEX.XML"));
+    EXPECT_EQ((std::set<std::string>{"Y09M03.CAL"}), names("Y09M03.CAL"));
     std::set<std::string> all = names("*.*");
     EXPECT_TRUE(all.count("item") && all.count("sub") && all.count("Y.CAL"));
     DirectorySearch search;
@@ -138,8 +141,22 @@ TEST_F(PlatformTest, DirectorySearchMatchesWildcardsWithoutCase) {
     EXPECT_EQ(kErrorFileNotFound, LastSystemError());
     EXPECT_FALSE(search.First(folder_.Join("absent\\*.CAL").c_str(), &entry));
     EXPECT_EQ(kErrorPathNotFound, LastSystemError());
+    EXPECT_FALSE(search.First(folder_.Join("Y09.CAL").c_str(), &entry));
+    EXPECT_EQ(kErrorFileNotFound, LastSystemError());
+    EXPECT_FALSE(search.First(folder_.Join("absent\\Y.CAL").c_str(), &entry));
+    EXPECT_EQ(kErrorPathNotFound, LastSystemError());
     ASSERT_TRUE(search.First(folder_.Join("sub").c_str(), &entry));
     EXPECT_TRUE(entry.attributes & kAttributeDirectory);
+    // Names only: the same entries, each with its folder bit.
+    std::set<std::string> named;
+    for (bool found =
+             search.First(folder_.Join("*").c_str(), &entry, DirectorySearch::Detail::kName);
+         found; found = search.Next(&entry)) {
+        named.insert(entry.name);
+        const bool folder = entry.name == "sub" || entry.name == "." || entry.name == "..";
+        EXPECT_EQ(folder, (entry.attributes & kAttributeDirectory) != 0) << entry.name;
+    }
+    EXPECT_EQ(names("*"), named);
 }
 
 TEST_F(PlatformTest, AProgramThatIsNotThereDoesNotStart) {
