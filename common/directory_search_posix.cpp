@@ -57,10 +57,7 @@ bool FillName(const struct dirent& d, FindData* entry) {
     return true;
 }
 
-bool FillEntry(const SearchState& search, const char* name, FindData* entry) {
-    std::string full = search.folder + "/" + name;
-    struct stat st;
-    if (lstat(full.c_str(), &st) != 0) return false;  // vanished since readdir
+void FillFromStat(const char* name, const struct stat& st, FindData* entry) {
     entry->name = name;
     entry->attributes = S_ISDIR(st.st_mode) ? uint32_t{kAttributeDirectory} : 0u;
     if ((st.st_mode & S_IWUSR) == 0) entry->attributes |= kAttributeReadOnly;
@@ -68,6 +65,13 @@ bool FillEntry(const SearchState& search, const char* name, FindData* entry) {
     entry->last_write = ToFileTime(st.st_mtim);
     entry->last_access = ToFileTime(st.st_atim);
     entry->size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+}
+
+bool FillEntry(const SearchState& search, const char* name, FindData* entry) {
+    std::string full = search.folder + "/" + name;
+    struct stat st;
+    if (lstat(full.c_str(), &st) != 0) return false;  // vanished since readdir
+    FillFromStat(name, st, entry);
     return true;
 }
 
@@ -75,13 +79,12 @@ bool FillEntry(const SearchState& search, const char* name, FindData* entry) {
 // case twin's) rather than searched for among all of the folder's: a calendar folder holds tens of
 // thousands, and the index's file is looked for this way at every save. False when it is not
 // there; a search of the folder then decides, as for any pattern.
-bool LookUpName(SearchState* search, FindData* entry) {
-    std::string path = (search->folder == "/" ? "" : search->folder) + "/" + search->pattern;
+bool LookUpName(const SearchState& search, FindData* entry) {
+    std::string path = (search.folder == "/" ? "" : search.folder) + "/" + search.pattern;
     struct stat st;
     if (!OnEntry(&path, [&st](const char* name) { return lstat(name, &st) == 0; })) return false;
-    const std::string::size_type slash = path.find_last_of('/');
-    search->folder = slash == 0 ? "/" : path.substr(0, slash);
-    return FillEntry(*search, path.c_str() + slash + 1, entry);
+    FillFromStat(path.c_str() + path.find_last_of('/') + 1, st, entry);
+    return true;
 }
 
 bool NextMatch(SearchState* search, FindData* entry) {
@@ -130,8 +133,7 @@ bool DirectorySearch::First(const char* pattern, FindData* entry, Detail detail)
         return false;
     }
     search->dir = nullptr;
-    if (search->pattern.find_first_of("*?") == std::string::npos &&
-        LookUpName(search.get(), entry)) {
+    if (search->pattern.find_first_of("*?") == std::string::npos && LookUpName(*search, entry)) {
         state_ = search.release();
         return Succeed();
     }

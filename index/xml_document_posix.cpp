@@ -743,13 +743,25 @@ class PlainTreeWriter {
         used_ = 0;
     }
 
-    // An element's or an attribute's name, as it is; its length, or 0 when it is not plain.
-    size_t Name(const xmlChar* name) {
+    // The length of a plain name (ASCII), or 0 when it is not one.
+    static size_t PlainNameLength(const xmlChar* name) {
         if (name == nullptr) return 0;
         const size_t length = std::strlen(reinterpret_cast<const char*>(name));
         unsigned bits = 0;  // or-ed over the name, so that the loop runs over words at a time
         for (size_t i = 0; i < length; ++i) bits |= name[i];
-        if (bits & 0x80) return 0;
+        return (bits & 0x80) == 0 ? length : 0;
+    }
+
+    // The length of the run at the start of `text` that goes out as it is.
+    static size_t AsIsLength(const unsigned char* text, const ByteClasses& classes) {
+        size_t length = 0;
+        while (text[length] != '\0' && classes.of[text[length]] == kAsIs) ++length;
+        return length;
+    }
+
+    // An element's or an attribute's name, as it is; its length, or 0 when it is not plain.
+    size_t Name(const xmlChar* name) {
+        const size_t length = PlainNameLength(name);
         Put(reinterpret_cast<const char*>(name), length);
         return length;
     }
@@ -760,9 +772,9 @@ class PlainTreeWriter {
         const unsigned char* p = text->content;
         if (p == nullptr) return true;
         for (;;) {
-            const unsigned char* run = p;  // the runs between escapes go whole
-            while (*p != '\0' && classes.of[*p] == kAsIs) ++p;
-            Put(reinterpret_cast<const char*>(run), static_cast<size_t>(p - run));
+            const size_t run = AsIsLength(p, classes);  // the runs between escapes go whole
+            Put(reinterpret_cast<const char*>(p), run);
+            p += run;
             if (*p == '\0') return true;
             if (classes.of[*p] == kForeign) return false;
             switch (*p++) {
@@ -796,21 +808,16 @@ class PlainTreeWriter {
     // other element: the general path takes it.
     bool Leaf(const xmlNode* node, int level, bool formatted) {
         const xmlNode* text = node->children;
-        if (node->properties != nullptr || node->name == nullptr || text == nullptr ||
-            text->next != nullptr || text->type != XML_TEXT_NODE || text->name != xmlStringText ||
+        if (node->properties != nullptr || text == nullptr || text->next != nullptr ||
+            text->type != XML_TEXT_NODE || text->name != xmlStringText ||
             text->content == nullptr) {
             return false;
         }
         const unsigned char* name = node->name;
-        size_t name_length = 0;
-        for (; name[name_length] != '\0'; ++name_length) {
-            if (name[name_length] >= 0x80) return false;
-        }
+        const size_t name_length = PlainNameLength(name);
         const unsigned char* content = text->content;
-        size_t text_length = 0;
-        for (; content[text_length] != '\0'; ++text_length) {
-            if (kTextBytes.of[content[text_length]] != kAsIs) return false;
-        }
+        const size_t text_length = AsIsLength(content, kTextBytes);
+        if (content[text_length] != '\0') return false;  // an escape, or beyond ASCII
         const size_t indent = formatted ? static_cast<size_t>(2 * std::min(level, 30)) : 0;
         const size_t total = indent + 2 * name_length + text_length + 5;  // <n>text</n>
         if (name_length == 0 || total > sizeof buffer_) return false;
