@@ -11,7 +11,11 @@
 namespace cv {
 using namespace posix;
 
-bool File::Open(const char* path, Mode mode) try {
+bool File::Open(const char* path, Mode mode) {
+    return Open(path, mode, FolderHandle());
+}
+
+bool File::Open(const char* path, Mode mode, const FolderHandle& folder) try {
     Close();
     const bool reading = mode == Mode::kRead || mode == Mode::kReadQuick;
     if (Injected(reading ? fault::Operation::kOpenRead : fault::Operation::kOpenWrite)) {
@@ -34,8 +38,21 @@ bool File::Open(const char* path, Mode mode) try {
             flags = O_WRONLY;
             break;
     }
-    int fd = reading || mode == Mode::kWriteExisting ? OpenEntry(&native, flags)
-                                                     : OpenForWriting(&native, flags, 0666);
+    int fd = -1;
+    if (reading || mode == Mode::kWriteExisting) {
+        // A file directly inside the folder held open is looked up there by its name alone;
+        // anything else, a miss included, takes the whole path.
+        const size_t inside = folder.path_.size() + 1;
+        if (folder.IsOpen() && native.size() > inside && native[inside - 1] == '/' &&
+            native.compare(0, inside - 1, folder.path_) == 0 &&
+            native.find('/', inside) == std::string::npos) {
+            fd = OpenInFolderRetryingSignals(static_cast<int>(folder.handle_),
+                                             native.c_str() + inside, flags);
+        }
+        if (fd < 0) fd = OpenEntry(&native, flags);
+    } else {
+        fd = OpenForWriting(&native, flags, 0666);
+    }
     if (fd < 0) return Fail(native);  // a folder opened for writing: EISDIR, access denied
     struct stat st;
     // Windows does not open folders as files; POSIX opens them for reading.
@@ -141,6 +158,25 @@ bool File::Close() {
     size_at_open_ = -1;
     written_at_open_ = 0;
     return result == 0 && !injected;
+}
+
+bool FolderHandle::Open(const char* path) try {
+    Close();
+    std::string native = NativePath(path);
+    std::string found = native;  // the folder may be held under another case
+    int fd = OpenEntry(&found, O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return Fail(found);
+    handle_ = fd;
+    path_ = std::move(native);
+    return Succeed();
+} catch (const std::bad_alloc&) {
+    return OutOfMemory();
+}
+
+void FolderHandle::Close() {
+    if (handle_ != kInvalid) close(static_cast<int>(handle_));
+    handle_ = kInvalid;
+    path_.clear();
 }
 
 }  // namespace cv

@@ -15,6 +15,10 @@ void SetLastSystemError(uint32_t error) {
     SetLastError(error);
 }
 
+bool File::Open(const char* path, Mode mode, const FolderHandle&) {
+    return Open(path, mode);
+}
+
 bool File::Open(const char* path, Mode mode) {
     Close();
     const bool reading = mode == Mode::kRead || mode == Mode::kReadQuick;
@@ -126,4 +130,13 @@ bool File::Close() {
     if (injected) SetLastError(fault::InjectedError(fault::Operation::kClose));
     return closed != 0 && !injected;
 }
+
+// CreateFile has no opening relative to a folder handle: files are opened by their whole paths.
+// The last error is left as it was, since nothing failed.
+bool FolderHandle::Open(const char*) {
+    return false;
+}
+
+void FolderHandle::Close() {}
+
 }  // namespace cv

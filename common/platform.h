@@ -56,6 +56,8 @@ enum : uint32_t {
 using FileTime = uint64_t;
 constexpr FileTime kFileTimeUnixEpoch = 116444736000000000ULL;
 
+class FolderHandle;
+
 // An open file. Reads and writes are unbuffered: callers build what they write in memory and hand
 // it over in one piece. Other parties may read, write, delete and rename the file while it is
 // open, as on a shared disk where a reader must never keep a writer from replacing a file.
@@ -87,6 +89,9 @@ class File {
     File& operator=(const File&) = delete;
 
     bool Open(const char* path, Mode mode);
+    // The same, for a path that may name a file directly inside `folder`: such a file is looked
+    // up in the folder held open, by its own name alone (see FolderHandle).
+    bool Open(const char* path, Mode mode, const FolderHandle& folder);
     bool IsOpen() const { return handle_ != kInvalid; }
     // The size the file had when it was opened for reading, where opening told it (kRead on
     // POSIX); -1 where it did not.
@@ -120,6 +125,29 @@ class File {
     FileTime written_at_open_ = 0;  // 0: not known
     int64_t offset_ = 0;
     bool short_is_end_ = false;  // kReadQuick
+};
+
+// A folder kept open while many files directly inside it are opened, as a scan of a whole folder
+// does. On POSIX an opening through it looks up the file's own name in it instead of walking the
+// whole path again, and fails over to the whole path (which also finds a case twin) when that
+// does not find the file. Windows has no such look-up: there Open gives false, and files open by
+// their whole paths. A folder moved away while held is still the one its files are opened in.
+class FolderHandle {
+  public:
+    FolderHandle() = default;
+    ~FolderHandle() { Close(); }
+    FolderHandle(const FolderHandle&) = delete;
+    FolderHandle& operator=(const FolderHandle&) = delete;
+
+    bool Open(const char* path);
+    void Close();
+    bool IsOpen() const { return handle_ != kInvalid; }
+
+  private:
+    friend class File;
+    static constexpr intptr_t kInvalid = -1;
+    intptr_t handle_ = kInvalid;
+    std::string path_;  // as the platform writes it: what a file's path must begin with
 };
 
 // Creates the file only when it does not exist yet (write access, no sharing) and closes it at

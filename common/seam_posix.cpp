@@ -113,6 +113,14 @@ int OpenRetryingSignals(const char* path, int flags, mode_t mode) {
     return fd;
 }
 
+int OpenInFolderRetryingSignals(int folder, const char* name, int flags) {
+    int fd;
+    do {
+        fd = openat(folder, name, flags | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
 int OpenEntry(std::string* native, int flags) {
     int fd = -1;
     OnEntry(native,

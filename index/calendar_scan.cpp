@@ -330,7 +330,8 @@ bool ReadHeaders(File* file, HeaderScan* scan) {
 }  // namespace
 
 void IndexPeriod(StoreIndex* index, const char* mailbox, const char* postoffice, const char* period,
-                 const Range* range, const TimeZoneInfo& zone, bool* unread) {
+                 const Range* range, const TimeZoneInfo& zone, const FolderHandle* folder,
+                 bool* unread) {
     AppointmentRequest request;
     std::memset(&request, 0, sizeof request);
     if (!CopyBounded(request.Mailbox, mailbox, sizeof request.Mailbox) ||
@@ -355,14 +356,14 @@ void IndexPeriod(StoreIndex* index, const char* mailbox, const char* postoffice,
             std::memcpy(item.ItemId, line.id, length);
             item.ItemId[length] = '\0';
             BuildCalendarElement(index->FolderIndex, index->IndexNode.IndexNode, item, unread,
-                                 &zone);
+                                 &zone, folder);
         },
         &failed);
     if (failed) *unread = true;
 }
 
 XmlNode BuildCalendarElement(XmlDocument& document, const XmlNode& parent, const ListItem& item,
-                             bool* unread, const TimeZoneInfo* zone) {
+                             bool* unread, const TimeZoneInfo* zone, const FolderHandle* folder) {
     bool unused;
     if (unread == nullptr) unread = &unused;
     TimeZoneInfo taken;
@@ -390,7 +391,9 @@ XmlNode BuildCalendarElement(XmlDocument& document, const XmlNode& parent, const
                  CalendarFilePath(path, sizeof path, item.Postoffice, item.Mailbox, id);
     if (!named) return XmlNode();
     File file;
-    if (!file.Open(path, File::Mode::kRead)) {
+    const bool opened = folder != nullptr ? file.Open(path, File::Mode::kRead, *folder)
+                                          : file.Open(path, File::Mode::kRead);
+    if (!opened) {
         // An appointment without an item file has no element; one whose item file is there but
         // cannot be read leaves the scan short of it.
         if (!IsMissing(LastSystemError())) *unread = true;
@@ -439,7 +442,7 @@ int ScanPeriodFiles(StoreIndex* index, const ListContext* context, bool* unread)
     const Range range{context->RangeStart, context->RangeEnd};
     const TimeZoneInfo zone = GetTimeZoneInfo();
     for (const char* period : periods) {
-        IndexPeriod(index, mailbox, postoffice, period, &range, zone, unread);
+        IndexPeriod(index, mailbox, postoffice, period, &range, zone, nullptr, unread);
     }
     return 1;
 }

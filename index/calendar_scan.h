@@ -23,10 +23,11 @@ struct Range {
 
 // Reads one period file and builds an element for each appointment, inside the range when one
 // is given, converting the item headers' dates by `zone`, a snapshot of the machine's zone that a
-// scan takes once. `unread` is set when the period file or an appointment's files could not be
-// read.
+// scan takes once. `folder`, where given, is the Calendar folder held open for the item files.
+// `unread` is set when the period file or an appointment's files could not be read.
 void IndexPeriod(StoreIndex* index, const char* mailbox, const char* postoffice, const char* period,
-                 const Range* range, const TimeZoneInfo& zone, bool* unread);
+                 const Range* range, const TimeZoneInfo& zone, const FolderHandle* folder,
+                 bool* unread);
 
 // The range scan proper: the period files named after the local date of RangeStart (the whole
 // span, the year, the month, the day), keeping the appointments that lie wholly inside the range.
@@ -40,11 +41,13 @@ int ScanPeriodFiles(StoreIndex* index, const ListContext* context, bool* unread 
 // `unread`, where given, is set when the appointment is missing from the document for a fault
 // rather than for want of an item file: the item file is there but could not be read, or the
 // document refused the element. The dates are converted by `zone` where given, else by the
-// machine's zone as it is now.
+// machine's zone as it is now. `folder`, where given, is a folder held open in which the item file
+// is looked for first.
 //
 // A header name matches a line where its first occurrence, anywhere in the line and letters in
 // any case, is followed by a colon; the value follows the colon and its spaces.
 XmlNode BuildCalendarElement(XmlDocument& document, const XmlNode& parent, const ListItem& item,
-                             bool* unread = nullptr, const TimeZoneInfo* zone = nullptr);
+                             bool* unread = nullptr, const TimeZoneInfo* zone = nullptr,
+                             const FolderHandle* folder = nullptr);
 
 }  // namespace cv

@@ -58,6 +58,9 @@ int ScanWholeFolder(StoreIndex* index) {
     }
     CreateIndexRoot(index->FolderIndex);
     const TimeZoneInfo zone = GetTimeZoneInfo();
+    // Every item file is in this folder: each is then looked up by its own name.
+    FolderHandle folder;
+    folder.Open(index->FolderPath);
     // The period files stay: they are the calendar itself, the index only mirrors them.
     do {
         if (entry.attributes & kAttributeDirectory) continue;
@@ -66,7 +69,7 @@ int ScanWholeFolder(StoreIndex* index) {
         char period[kPeriodNameSize];
         if (!DelimitedField(entry.name.c_str(), ".", 1, period, sizeof period)) continue;
         IndexPeriod(index, index->MailboxName, index->PostofficeName, period, nullptr, zone,
-                    &unread);
+                    &folder, &unread);
     } while (search.Next(&entry));
     if (LastSystemError() != kErrorNoMoreFiles) unread = true;  // the search broke off
     search.Close();

@@ -111,6 +111,39 @@ TEST_F(PlatformTest, FileStateTellsAReplacedFileFromTheSameOne) {
     EXPECT_EQ(4, states[2].size);
 }
 
+// A folder held open changes how fast its files are found, never which: names in any case, files
+// below it or beside it, and files that are not there all come out as by their whole paths.
+TEST_F(PlatformTest, FilesOpenThroughAHeldFolderAsByTheirPaths) {
+    ASSERT_TRUE(MakeDirectory(folder_.Join("Calendar").c_str()));
+    ASSERT_TRUE(MakeDirectory(folder_.Join("Calendar\\nested").c_str()));
+    ASSERT_TRUE(WriteFileBytes(folder_.Join("Calendar\\item"), "inside"));
+    ASSERT_TRUE(WriteFileBytes(folder_.Join("Calendar\\nested\\deeper"), "below"));
+    ASSERT_TRUE(WriteFileBytes(folder_.Join("beside"), "beside"));
+    for (const char* held : {"Calendar", "CALENDAR"}) {
+        FolderHandle folder;
+        folder.Open(folder_.Join(held).c_str());  // nothing to hold on Windows
+        const std::string named[][2] = {{std::string(held) + "\\item", "inside"},
+                                        {std::string(held) + "\\ITEM", "inside"},
+                                        {"Calendar\\nested\\deeper", "below"},
+                                        {"beside", "beside"}};
+        for (const auto& name : named) {
+            File file;
+            ASSERT_TRUE(file.Open(folder_.Join(name[0]).c_str(), File::Mode::kRead, folder))
+                << name[0];
+            char buffer[16] = {};
+            EXPECT_EQ(static_cast<int64_t>(name[1].size()), file.Read(buffer, sizeof buffer));
+            EXPECT_EQ(name[1], buffer);
+        }
+        File file;
+        EXPECT_FALSE(file.Open(folder_.Join(std::string(held) + "\\absent").c_str(),
+                               File::Mode::kRead, folder));
+        EXPECT_EQ(kErrorFileNotFound, LastSystemError());
+        EXPECT_FALSE(file.Open(folder_.Join(std::string(held) + "\\nested").c_str(),
+                               File::Mode::kRead, folder));
+        EXPECT_EQ(kErrorAccessDenied, LastSystemError());
+    }
+}
+
 TEST_F(PlatformTest, DirectorySearchMatchesWildcardsWithoutCase) {
     for (const char* name : {"Y.CAL", "Y09M03.CAL", "y09m03d05.cal", "item", "_index.xml"}) {
         ASSERT_TRUE(WriteFileBytes(folder_.Join(name), "x"));
