@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <new>
 
 #include "common/platform.h"
@@ -11,17 +12,12 @@
 namespace cv {
 using namespace posix;
 
-bool File::Open(const char* path, Mode mode) {
-    return Open(path, mode, FolderHandle());
-}
-
-bool File::Open(const char* path, Mode mode, const FolderHandle& folder) try {
+bool File::Open(const char* path, Mode mode, const FolderHandle* folder) try {
     Close();
     const bool reading = mode == Mode::kRead || mode == Mode::kReadQuick;
     if (Injected(reading ? fault::Operation::kOpenRead : fault::Operation::kOpenWrite)) {
         return false;
     }
-    std::string native = NativePath(path);
     int flags = 0;
     switch (mode) {
         case Mode::kRead:
@@ -38,19 +34,20 @@ bool File::Open(const char* path, Mode mode, const FolderHandle& folder) try {
             flags = O_WRONLY;
             break;
     }
+    std::string native;
     int fd = -1;
     if (reading || mode == Mode::kWriteExisting) {
         // A file directly inside the folder held open is looked up there by its name alone;
         // anything else, a miss included, takes the whole path.
-        const size_t inside = folder.path_.size() + 1;
-        if (folder.IsOpen() && native.size() > inside && native[inside - 1] == '/' &&
-            native.compare(0, inside - 1, folder.path_) == 0 &&
-            native.find('/', inside) == std::string::npos) {
-            fd = OpenInFolderRetryingSignals(static_cast<int>(folder.handle_),
-                                             native.c_str() + inside, flags);
+        if (const char* name = folder != nullptr ? folder->NameInside(path) : nullptr) {
+            fd = OpenInFolderRetryingSignals(static_cast<int>(folder->handle_), name, flags);
         }
-        if (fd < 0) fd = OpenEntry(&native, flags);
+        if (fd < 0) {
+            native = NativePath(path);
+            fd = OpenEntry(&native, flags);
+        }
     } else {
+        native = NativePath(path);
         fd = OpenForWriting(&native, flags, 0666);
     }
     if (fd < 0) return Fail(native);  // a folder opened for writing: EISDIR, access denied
@@ -162,15 +159,27 @@ bool File::Close() {
 
 bool FolderHandle::Open(const char* path) try {
     Close();
-    std::string native = NativePath(path);
-    std::string found = native;  // the folder may be held under another case
-    int fd = OpenEntry(&found, O_RDONLY | O_DIRECTORY);
-    if (fd < 0) return Fail(found);
+    std::string given(path != nullptr ? path : "");
+    std::string native = NativePath(path);  // the folder may be held under another case
+    int fd = OpenEntry(&native, O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return Fail(native);
     handle_ = fd;
-    path_ = std::move(native);
+    path_ = std::move(given);
     return Succeed();
 } catch (const std::bad_alloc&) {
     return OutOfMemory();
+}
+
+// The paths of a folder's files are made by joining its path and a name, so the folder's path is
+// looked for as it was given: a path spelled otherwise is opened whole, which costs only time.
+const char* FolderHandle::NameInside(const char* path) const {
+    if (!IsOpen() || path == nullptr || std::strncmp(path, path_.c_str(), path_.size()) != 0) {
+        return nullptr;
+    }
+    const char* name = path + path_.size();
+    if (*name != '\\' && *name != '/') return nullptr;
+    ++name;
+    return *name != '\0' && std::strpbrk(name, "\\/") == nullptr ? name : nullptr;
 }
 
 void FolderHandle::Close() {

@@ -15,11 +15,7 @@ void SetLastSystemError(uint32_t error) {
     SetLastError(error);
 }
 
-bool File::Open(const char* path, Mode mode, const FolderHandle&) {
-    return Open(path, mode);
-}
-
-bool File::Open(const char* path, Mode mode) {
+bool File::Open(const char* path, Mode mode, const FolderHandle*) {
     Close();
     const bool reading = mode == Mode::kRead || mode == Mode::kReadQuick;
     if (Injected(reading ? fault::Operation::kOpenRead : fault::Operation::kOpenWrite)) {

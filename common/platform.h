@@ -88,10 +88,9 @@ class File {
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
-    bool Open(const char* path, Mode mode);
-    // The same, for a path that may name a file directly inside `folder`: such a file is looked
-    // up in the folder held open, by its own name alone (see FolderHandle).
-    bool Open(const char* path, Mode mode, const FolderHandle& folder);
+    // `folder`, where given, is a folder held open: a file directly inside it is looked up there
+    // by its own name alone (see FolderHandle).
+    bool Open(const char* path, Mode mode, const FolderHandle* folder = nullptr);
     bool IsOpen() const { return handle_ != kInvalid; }
     // The size the file had when it was opened for reading, where opening told it (kRead on
     // POSIX); -1 where it did not.
@@ -145,9 +144,12 @@ class FolderHandle {
 
   private:
     friend class File;
+    // Where `path` names an entry directly inside this folder, that entry's name (in `path`).
+    const char* NameInside(const char* path) const;
+
     static constexpr intptr_t kInvalid = -1;
     intptr_t handle_ = kInvalid;
-    std::string path_;  // as the platform writes it: what a file's path must begin with
+    std::string path_;  // as given to Open
 };
 
 // Creates the file only when it does not exist yet (write access, no sharing) and closes it at

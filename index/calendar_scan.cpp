@@ -168,8 +168,13 @@ class HeaderLineReader {
 class FoldedLine {
   public:
     FoldedLine(const char* line, size_t length) : line_(line), length_(length) {
-        char* folded = folded_;  // through locals, so that the loop is seen to touch nothing else
-        for (size_t i = 0; i < length; ++i) folded[i] = FoldAscii(line[i]);
+        // Through locals, so that the loop is seen to touch nothing else, and without a branch,
+        // so that it runs over many bytes at a time: FoldAscii byte by byte.
+        char* folded = folded_;
+        for (size_t i = 0; i < length; ++i) {
+            const unsigned char c = static_cast<unsigned char>(line[i]);
+            folded[i] = static_cast<char>(c + (static_cast<unsigned char>(c - 'A') < 26 ? 32 : 0));
+        }
     }
 
     const char* text() const { return line_; }
@@ -358,7 +363,7 @@ void IndexPeriod(StoreIndex* index, const char* mailbox, const char* postoffice,
             BuildCalendarElement(index->FolderIndex, index->IndexNode.IndexNode, item, unread,
                                  &zone, folder);
         },
-        &failed);
+        &failed, folder);
     if (failed) *unread = true;
 }
 
@@ -391,9 +396,7 @@ XmlNode BuildCalendarElement(XmlDocument& document, const XmlNode& parent, const
                  CalendarFilePath(path, sizeof path, item.Postoffice, item.Mailbox, id);
     if (!named) return XmlNode();
     File file;
-    const bool opened = folder != nullptr ? file.Open(path, File::Mode::kRead, *folder)
-                                          : file.Open(path, File::Mode::kRead);
-    if (!opened) {
+    if (!file.Open(path, File::Mode::kRead, folder)) {
         // An appointment without an item file has no element; one whose item file is there but
         // cannot be read leaves the scan short of it.
         if (!IsMissing(LastSystemError())) *unread = true;

@@ -309,8 +309,22 @@ void LinkLastChild(xmlNodePtr parent, xmlNodePtr node) {
     parent->last = node;
 }
 
+// A name of ASCII letters, digits, '_', '-' and '.' that starts with a letter or '_', as every
+// name the store gives is, is valid without asking libxml2, which decodes it character by
+// character.
+bool IsPlainAsciiName(const xmlChar* name) {
+    auto letter = [](xmlChar c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+    };
+    if (!letter(name[0])) return false;
+    for (const xmlChar* at = name + 1; *at != '\0'; ++at) {
+        if (!letter(*at) && !(*at >= '0' && *at <= '9') && *at != '-' && *at != '.') return false;
+    }
+    return true;
+}
+
 bool IsValidName(const xmlChar* name) {
-    return name[0] != '\0' && xmlValidateName(name, 0) == 0;
+    return IsPlainAsciiName(name) || (name[0] != '\0' && xmlValidateName(name, 0) == 0);
 }
 
 std::string NodeXml(xmlDocPtr doc, xmlNodePtr node) {

@@ -124,7 +124,8 @@ int32_t FindNextAppointment(AppointmentRequest* request, bool* failed) {
 }
 
 void VisitAllAppointments(const AppointmentRequest& request,
-                          const std::function<void(const PeriodLine&)>& visit, bool* failed) {
+                          const std::function<void(const PeriodLine&)>& visit, bool* failed,
+                          const FolderHandle* folder) {
     *failed = false;
     SetEnumerationSlot(0);
     PeriodPaths paths;
@@ -132,7 +133,7 @@ void VisitAllAppointments(const AppointmentRequest& request,
     WaitWhileLocked(paths);
 
     PeriodFileReader reader(PeriodFileReader::Purpose::kLookup);
-    if (!reader.Open(paths.period)) {
+    if (!reader.Open(paths.period, folder)) {
         uint32_t why = LastSystemError();
         *failed = why != kErrorFileNotFound && why != kErrorPathNotFound;
         MakeCalendarFolder(paths);

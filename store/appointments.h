@@ -27,8 +27,9 @@ int32_t FindNextAppointment(AppointmentRequest* request, bool* failed = nullptr)
 // order (every line: the record's id is not looked at). A step-by-step walk would open the file
 // again for every line. The thread's enumeration slot is left where a walk to the end leaves it.
 // `failed` as for the walk: set when the file could not be read, or only in part (the lines of
-// that part are visited).
+// that part are visited). `folder`, where given, is the Calendar folder held open.
 void VisitAllAppointments(const AppointmentRequest& request,
-                          const std::function<void(const PeriodLine&)>& visit, bool* failed);
+                          const std::function<void(const PeriodLine&)>& visit, bool* failed,
+                          const FolderHandle* folder = nullptr);
 
 }  // namespace cv

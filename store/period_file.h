@@ -78,7 +78,7 @@ class PeriodFileReader {
     enum class Purpose { kWalk, kLookup, kChange };
     explicit PeriodFileReader(Purpose purpose);
 
-    bool Open(const char* path);
+    bool Open(const char* path, const FolderHandle* folder = nullptr);
     // Continues at a byte offset that position() gave for this same file.
     bool SeekTo(uint64_t offset);
     // The next piece without its line break; false at the end, or when reading failed.

@@ -10,11 +10,11 @@ PeriodFileReader::PeriodFileReader(Purpose purpose)
     : mode_(purpose == Purpose::kChange ? File::Mode::kRead : File::Mode::kReadQuick),
       read_size_(purpose == Purpose::kWalk ? 4 * kLineSize : 64 * kLineSize) {}
 
-bool PeriodFileReader::Open(const char* path) {
+bool PeriodFileReader::Open(const char* path, const FolderHandle* folder) {
     start_ = end_ = 0;
     position_ = 0;
     at_end_ = failed_ = false;
-    return file_.Open(path, mode_);
+    return file_.Open(path, mode_, folder);
 }
 
 bool PeriodFileReader::SeekTo(uint64_t offset) {

@@ -128,7 +128,7 @@ TEST_F(PlatformTest, FilesOpenThroughAHeldFolderAsByTheirPaths) {
                                         {"beside", "beside"}};
         for (const auto& name : named) {
             File file;
-            ASSERT_TRUE(file.Open(folder_.Join(name[0]).c_str(), File::Mode::kRead, folder))
+            ASSERT_TRUE(file.Open(folder_.Join(name[0]).c_str(), File::Mode::kRead, &folder))
                 << name[0];
             char buffer[16] = {};
             EXPECT_EQ(static_cast<int64_t>(name[1].size()), file.Read(buffer, sizeof buffer));
@@ -136,10 +136,10 @@ TEST_F(PlatformTest, FilesOpenThroughAHeldFolderAsByTheirPaths) {
         }
         File file;
         EXPECT_FALSE(file.Open(folder_.Join(std::string(held) + "\\absent").c_str(),
-                               File::Mode::kRead, folder));
+                               File::Mode::kRead, &folder));
         EXPECT_EQ(kErrorFileNotFound, LastSystemError());
         EXPECT_FALSE(file.Open(folder_.Join(std::string(held) + "\\nested").c_str(),
-                               File::Mode::kRead, folder));
+                               File::Mode::kRead, &folder));
         EXPECT_EQ(kErrorAccessDenied, LastSystemError());
     }
 }
