@@ -119,13 +119,15 @@ TEST_F(PlatformTest, FilesOpenThroughAHeldFolderAsByTheirPaths) {
     ASSERT_TRUE(WriteFileBytes(folder_.Join("Calendar\\item"), "inside"));
     ASSERT_TRUE(WriteFileBytes(folder_.Join("Calendar\\nested\\deeper"), "below"));
     ASSERT_TRUE(WriteFileBytes(folder_.Join("beside"), "beside"));
+    ASSERT_TRUE(WriteFileBytes(folder_.Join("Calendar_item"), "sibling"));
     for (const char* held : {"Calendar", "CALENDAR"}) {
         FolderHandle folder;
         folder.Open(folder_.Join(held).c_str());  // nothing to hold on Windows
         const std::string named[][2] = {{std::string(held) + "\\item", "inside"},
                                         {std::string(held) + "\\ITEM", "inside"},
                                         {"Calendar\\nested\\deeper", "below"},
-                                        {"beside", "beside"}};
+                                        {"beside", "beside"},
+                                        {"Calendar_item", "sibling"}};
         for (const auto& name : named) {
             File file;
             ASSERT_TRUE(file.Open(folder_.Join(name[0]).c_str(), File::Mode::kRead, &folder))
