@@ -40,7 +40,7 @@ bool File::Open(const char* path, Mode mode, const FolderHandle* folder) try {
         // A file directly inside the folder held open is looked up there by its name alone;
         // anything else, a miss included, takes the whole path.
         if (const char* name = folder != nullptr ? folder->NameInside(path) : nullptr) {
-            fd = OpenInFolderRetryingSignals(static_cast<int>(folder->handle_), name, flags);
+            fd = OpenRetryingSignals(name, flags, 0, static_cast<int>(folder->handle_));
         }
         if (fd < 0) {
             native = NativePath(path);

@@ -105,18 +105,10 @@ FileTime ToFileTime(const struct timespec& ts) {
            static_cast<uint64_t>(static_cast<int64_t>(ts.tv_sec) * 10000000 + ts.tv_nsec / 100);
 }
 
-int OpenRetryingSignals(const char* path, int flags, mode_t mode) {
+int OpenRetryingSignals(const char* path, int flags, mode_t mode, int folder) {
     int fd;
     do {
-        fd = open(path, flags | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
-int OpenInFolderRetryingSignals(int folder, const char* name, int flags) {
-    int fd;
-    do {
-        fd = openat(folder, name, flags | O_CLOEXEC);
+        fd = openat(folder, path, flags | O_CLOEXEC, mode);
     } while (fd < 0 && errno == EINTR);
     return fd;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/types.h>
 #include <time.h>
 
@@ -47,10 +48,9 @@ inline bool Injected(fault::Operation operation) {
 
 FileTime ToFileTime(const struct timespec& ts);
 
-// open() with close-on-exec, tried again when a signal cuts it short.
-int OpenRetryingSignals(const char* path, int flags, mode_t mode);
-// openat() of an existing entry of an open folder, the same way.
-int OpenInFolderRetryingSignals(int folder, const char* name, int flags);
+// open() with close-on-exec, tried again when a signal cuts it short; a relative path from
+// `folder`, an open folder's descriptor, where given.
+int OpenRetryingSignals(const char* path, int flags, mode_t mode, int folder = AT_FDCWD);
 
 // Store names compare without regard to case (see name_case_posix.h). A call on an existing entry
 // is made on the name as given, and only when that is not there on the entry's case twin: the

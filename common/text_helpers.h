@@ -28,7 +28,8 @@ bool StartsWithNoCase(const char* text, const char* prefix);
 // An ASCII letter in lower case, anything else as it is: for names that are ASCII by definition
 // (header names, month names, file names), whose matching must not follow a host's locale.
 constexpr char FoldAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    // One unsigned comparison and no branch, so that a loop over a text runs many bytes at a time.
+    return static_cast<char>(c + (static_cast<unsigned char>(c - 'A') < 26 ? 'a' - 'A' : 0));
 }
 
 // Compares two texts without regard to case (the C runtime's locale-aware folding).
