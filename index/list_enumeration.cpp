@@ -7,6 +7,7 @@
 #include "common/text_helpers.h"
 #include "index/calendar_scan.h"
 #include "index/store_index.h"
+#include "index/stylesheet_policy.h"
 #include "store/calendar_paths.h"
 #include "store/store_state.h"
 
@@ -51,12 +52,8 @@ bool ApplyStylesheet(StoreIndex& index, const char* stylesheet) {
     }
     if (index.SortedIndex.IsNull() && !CreateIndexDocument(&index.SortedIndex)) return false;
     XmlDocument sheet;
-    XmlParseError parse_error;
-    if (!XmlDocument::Create(&sheet) ||
-        sheet.LoadText(stylesheet, &parse_error) != XmlLoadResult::kLoaded) {
-        return false;
-    }
-    return index.FolderIndex.TransformInto(sheet, &index.SortedIndex);
+    return LoadConfinedStylesheet(stylesheet, &sheet) &&
+           index.FolderIndex.TransformInto(sheet, &index.SortedIndex);
 }
 
 void CopyText(char* field, size_t size, const std::string& text) {

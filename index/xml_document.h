@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace cv {
 
@@ -47,6 +48,18 @@ constexpr uint32_t kXmlFileNotFound = 0x800C0005u;
 
 // Node types, with the DOM's numbers.
 enum class XmlNodeType { kOther = 0, kElement = 1, kAttribute = 2, kText = 3, kDocument = 9 };
+
+// An element as a check of a document's content sees it: the namespace it belongs to, its name
+// within that namespace, and each attribute's name (with its prefix, as written) and value.
+struct XmlAttributeView {
+    std::string name;
+    std::string value;
+};
+struct XmlElementView {
+    std::string namespace_uri;
+    std::string local_name;
+    std::vector<XmlAttributeView> attributes;
+};
 
 enum class XmlLoadResult {
     kLoaded,
@@ -127,7 +140,16 @@ class XmlDocument {
     // error is filled, on kFailed the error record; the document is empty afterwards either way.
     XmlLoadResult Load(const char* path, XmlParseError* parse_error, XmlError* error = nullptr);
     XmlLoadResult LoadText(const char* text, XmlParseError* parse_error, XmlError* error = nullptr);
-    // Applies the stylesheet document to this document and builds the result in *output.
+    // LoadText for a stylesheet that someone else wrote: nothing it names is fetched, and, where
+    // the DOM has such switches, its transforms may neither run script nor load documents. A DOM
+    // that cannot be told so answers kFailed rather than load it.
+    XmlLoadResult LoadStylesheetText(const char* text, XmlParseError* parse_error,
+                                     XmlError* error = nullptr);
+    // Every element of the document, in document order.
+    bool ListElements(std::vector<XmlElementView>* elements, XmlError* error = nullptr) const;
+    // Applies the stylesheet document to this document and builds the result in *output. The
+    // transform reads and writes no file, reaches no network and runs no script: a stylesheet
+    // that tries fails (a DOM that cannot be told so does not transform at all).
     bool TransformInto(const XmlDocument& stylesheet, XmlDocument* output,
                        XmlError* error = nullptr) const;
 

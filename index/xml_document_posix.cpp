@@ -9,7 +9,7 @@
 // Documents are parsed without a name dictionary (XML_PARSE_NODICT), so that nodes can move
 // between trees and be freed with any of them. Files are read and written through the platform
 // seam, which maps the store's backslash paths; libxml2 never touches the file system or the
-// network, and a stylesheet may neither write files nor reach the network.
+// network, and a stylesheet may neither read nor write files nor reach the network.
 #include "index/xml_document.h"
 
 #include "common/code_page.h"
@@ -985,6 +985,56 @@ XmlLoadResult XmlDocument::LoadText(const char* text, XmlParseError* parse_error
     return Loaded(state_.get(), Parse(utf8.data(), utf8.size(), true, parse_error));
 }
 
+XmlLoadResult XmlDocument::LoadStylesheetText(const char* text, XmlParseError* parse_error,
+                                              XmlError* error) {
+    // LoadText already reads neither the network nor an external DTD, and substitutes no entity.
+    return LoadText(text, parse_error, error);
+}
+
+bool XmlDocument::ListElements(std::vector<XmlElementView>* elements, XmlError* error) const {
+    if (IsNull()) return Fail(error, "No document");
+    elements->clear();
+    xmlNodePtr root = xmlDocGetRootElement(state_->doc);
+    // Depth first without recursion: a hostile document may nest as deep as its text allows.
+    for (xmlNodePtr node = root; node != nullptr;) {
+        if (node->type == XML_ELEMENT_NODE) {
+            XmlElementView view;
+            if (node->ns != nullptr) view.namespace_uri = FromDomText(node->ns->href);
+            view.local_name = FromDomText(node->name);
+            for (xmlAttrPtr attr = node->properties; attr != nullptr; attr = attr->next) {
+                XmlAttributeView attribute;
+                if (attr->ns != nullptr && attr->ns->prefix != nullptr) {
+                    attribute.name = FromDomText(attr->ns->prefix) + ":";
+                }
+                attribute.name += FromDomText(attr->name);
+                attribute.value = NodeText(reinterpret_cast<xmlNodePtr>(attr));
+                view.attributes.push_back(std::move(attribute));
+            }
+            elements->push_back(std::move(view));
+            if (node->children != nullptr) {
+                node = node->children;
+                continue;
+            }
+        }
+        while (node != nullptr && node != root && node->next == nullptr) node = node->parent;
+        node = node == root || node == nullptr ? nullptr : node->next;
+    }
+    return true;
+}
+
+namespace {
+
+constexpr unsigned long kTransformStepLimit = 1ul << 24;
+
+// The security check of every access a transform asks for: refused, and the transform stopped,
+// so that a stylesheet that tries gets no output rather than an output without the data.
+int RefuseAndStop(xsltSecurityPrefsPtr, xsltTransformContextPtr context, const char*) {
+    if (context != nullptr) context->state = XSLT_STATE_STOPPED;
+    return 0;
+}
+
+}  // namespace
+
 bool XmlDocument::TransformInto(const XmlDocument& stylesheet, XmlDocument* output,
                                 XmlError* error) const {
     if (IsNull() || stylesheet.IsNull() || output == nullptr || output->IsNull()) {
@@ -1009,12 +1059,20 @@ bool XmlDocument::TransformInto(const XmlDocument& stylesheet, XmlDocument* outp
         xsltFreeStylesheet(sheet);
         return Fail(error, "Out of memory");
     }
-    // A caller's stylesheet sorts and filters; it has no business writing files or going out.
-    for (xsltSecurityOption option : {XSLT_SECPREF_WRITE_FILE, XSLT_SECPREF_CREATE_DIRECTORY,
-                                      XSLT_SECPREF_READ_NETWORK, XSLT_SECPREF_WRITE_NETWORK}) {
-        xsltSetSecurityPrefs(prefs, option, xsltSecurityForbid);
+    // A caller's stylesheet sorts and filters; it has no business with files or the network.
+    for (xsltSecurityOption option :
+         {XSLT_SECPREF_READ_FILE, XSLT_SECPREF_WRITE_FILE, XSLT_SECPREF_CREATE_DIRECTORY,
+          XSLT_SECPREF_READ_NETWORK, XSLT_SECPREF_WRITE_NETWORK}) {
+        xsltSetSecurityPrefs(prefs, option, RefuseAndStop);
     }
     xsltSetCtxtSecurityPrefs(prefs, context);
+    // A stylesheet can ask for work without end (templates that call themselves twice over): the
+    // transform's XPath steps are counted, and it fails at a bound some hundred times what sorting
+    // the largest listing takes.
+    if (context->xpathCtxt != nullptr) {
+        context->xpathCtxt->opLimit = kTransformStepLimit;
+        context->xpathCtxt->opCount = 0;
+    }
     xsltSetTransformErrorFunc(context, nullptr, ErrorCapture::OnPrintfError);
     xmlDocPtr result =
         xsltApplyStylesheetUser(sheet, state_->doc, nullptr, nullptr, nullptr, context);

@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace cv {
 namespace {
@@ -27,6 +28,8 @@ constexpr IID kIidDomNode = {
     0x2933BF80, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 constexpr IID kIidDomDocument = {
     0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+constexpr IID kIidDomDocument2 = {
+    0x2933BF95, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 constexpr IID kIidDomElement = {
     0x2933BF86, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 
@@ -530,6 +533,129 @@ XmlLoadResult XmlDocument::LoadText(const char* text, XmlParseError* parse_error
     return ParseFailed(doc, parse_error, error);
 }
 
+namespace {
+
+// Sets one of the DOM's second-level properties to a truth value.
+HRESULT SetSwitch(IXMLDOMDocument* doc, const char* name, bool on) {
+    ComRef<IXMLDOMDocument2> doc2;
+    HRESULT hr = doc->QueryInterface(kIidDomDocument2, doc2.void_out());
+    if (FAILED(hr)) return hr;
+    Bstr property(name);
+    if (!property.ok()) return E_OUTOFMEMORY;
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_BOOL;
+    value.boolVal = on ? VARIANT_TRUE : VARIANT_FALSE;
+    return doc2->setProperty(property.get(), value);
+}
+
+}  // namespace
+
+XmlLoadResult XmlDocument::LoadStylesheetText(const char* text, XmlParseError* parse_error,
+                                              XmlError* error) {
+    IXMLDOMDocument* doc = XmlAccess::Get(*this);
+    if (doc == nullptr) {
+        Fail(E_POINTER, error, "No document");
+        return XmlLoadResult::kFailed;
+    }
+    // Known to the DOM 3.0 of every supported system; a release that refuses it is not trusted
+    // with a stranger's text.
+    HRESULT hr = doc->put_resolveExternals(VARIANT_FALSE);
+    if (SUCCEEDED(hr)) hr = doc->put_validateOnParse(VARIANT_FALSE);
+    if (SUCCEEDED(hr)) hr = SetSwitch(doc, "ProhibitDTD", true);
+    if (FAILED(hr)) {
+        Fail(hr, error, "The DOM cannot be made to refuse a DTD");
+        return XmlLoadResult::kFailed;
+    }
+    return LoadText(text, parse_error, error);
+}
+
+bool XmlDocument::ListElements(std::vector<XmlElementView>* elements, XmlError* error) const {
+    IXMLDOMDocument* doc = XmlAccess::Get(*this);
+    if (doc == nullptr) return Fail(E_POINTER, error, "No document");
+    elements->clear();
+    // Depth first without recursion: a hostile document may nest as deep as its text allows.
+    // The path holds a reference to each node from the document element down to the current one.
+    std::vector<IXMLDOMNode*> path;
+    auto release_path = [&path] {
+        for (IXMLDOMNode* node : path) node->Release();
+        path.clear();
+    };
+    IXMLDOMElement* root = nullptr;
+    HRESULT hr = doc->get_documentElement(&root);
+    if (FAILED(hr)) return Fail(hr, error);
+    if (root == nullptr) return true;
+    IXMLDOMNode* node = nullptr;
+    hr = root->QueryInterface(kIidDomNode, reinterpret_cast<void**>(&node));
+    root->Release();
+    if (FAILED(hr)) return Fail(hr, error);
+    try {
+        path.push_back(node);
+        while (!path.empty()) {
+            IXMLDOMNode* current = path.back();
+            DOMNodeType type = NODE_INVALID;
+            current->get_nodeType(&type);
+            IXMLDOMNode* next = nullptr;
+            if (type == NODE_ELEMENT) {
+                XmlElementView view;
+                Bstr text;
+                if (SUCCEEDED(current->get_namespaceURI(text.out()))) {
+                    view.namespace_uri = Utf16Text(text.get());
+                }
+                if (SUCCEEDED(current->get_baseName(text.out()))) {
+                    view.local_name = Utf16Text(text.get());
+                }
+                ComRef<IXMLDOMNamedNodeMap> attributes;
+                LONG count = 0;
+                hr = current->get_attributes(attributes.out());
+                if (SUCCEEDED(hr) && attributes.get() != nullptr)
+                    hr = attributes->get_length(&count);
+                if (FAILED(hr)) {
+                    release_path();
+                    return Fail(hr, error);
+                }
+                for (LONG i = 0; i < count; ++i) {
+                    ComRef<IXMLDOMNode> attribute;
+                    hr = attributes->get_item(i, attribute.out());
+                    if (FAILED(hr) || attribute.get() == nullptr) {
+                        release_path();
+                        return Fail(FAILED(hr) ? hr : E_FAIL, error);
+                    }
+                    XmlAttributeView entry;
+                    if (SUCCEEDED(attribute->get_nodeName(text.out()))) {
+                        entry.name = Utf16Text(text.get());
+                    }
+                    if (SUCCEEDED(attribute->get_text(text.out()))) {
+                        entry.value = Utf16Text(text.get());
+                    }
+                    view.attributes.push_back(std::move(entry));
+                }
+                elements->push_back(std::move(view));
+                current->get_firstChild(&next);
+            }
+            if (next != nullptr) {
+                path.push_back(next);
+                continue;
+            }
+            // No child to go down to: on to the next sibling of this node or of an ancestor.
+            while (!path.empty()) {
+                IXMLDOMNode* done = path.back();
+                path.pop_back();
+                if (!path.empty()) done->get_nextSibling(&next);
+                done->Release();
+                if (next != nullptr) {
+                    path.push_back(next);
+                    break;
+                }
+            }
+        }
+    } catch (...) {
+        release_path();
+        throw;
+    }
+    return true;
+}
+
 bool XmlDocument::TransformInto(const XmlDocument& stylesheet, XmlDocument* output,
                                 XmlError* error) const {
     IXMLDOMDocument* doc = XmlAccess::Get(*this);
@@ -538,12 +664,18 @@ bool XmlDocument::TransformInto(const XmlDocument& stylesheet, XmlDocument* outp
     if (doc == nullptr || sheet == nullptr || target == nullptr) {
         return Fail(E_POINTER, error, "No document");
     }
+    // The switches hold for the transforms that follow their setting, and a release of the DOM
+    // that does not know them runs no stranger's stylesheet.
+    HRESULT hr = SetSwitch(sheet, "AllowDocumentFunction", false);
+    if (SUCCEEDED(hr)) hr = SetSwitch(sheet, "AllowXsltScript", false);
+    if (FAILED(hr))
+        return Fail(hr, error, "The DOM cannot be made to refuse document() and script");
     // The output document is passed as its dispatch interface.
     VARIANT destination;
     VariantInit(&destination);
     destination.vt = VT_DISPATCH;
     destination.pdispVal = target;
-    HRESULT hr = doc->transformNodeToObject(sheet, destination);
+    hr = doc->transformNodeToObject(sheet, destination);
     return FAILED(hr) ? Fail(hr, error) : true;
 }
 

@@ -12,6 +12,7 @@
 #include "include/cvaicp.h"
 #include "store/store_state.h"
 #include "tests/provider/appointment_fixture.h"
+#include "tests/support/hostile_stylesheets.h"
 
 namespace cv {
 namespace {
@@ -133,6 +134,24 @@ TEST_F(ListTest, BadContextsAndMisbehavingStylesheetsAnswerZero) {
         AppointmentListItemFindClose(&context);
     }
     EXPECT_EQ(Ids{"a"}, List());
+}
+
+// A listing runs a stylesheet that the host, or any peer of the remote service, gave it: one that
+// reaches for a file, the network or script gets nothing, and neither reads, connects nor writes.
+TEST_F(ListTest, StylesheetsThatReachOutsideTheListingAreRefusedWhole) {
+    Add("a", kNoon, kNoon + 60);
+    testing::OutsideWorld world;
+    for (const testing::HostileSheet& sheet : testing::HostileStylesheets(world)) {
+        SCOPED_TRACE(sheet.what);
+        ASSERT_LT(sheet.text.size(), sizeof context_.Stylesheet);
+        ListContext context = MakeListContext(kNoon, kNoon + 3600, sheet.text);
+        EXPECT_EQ(0, AppointmentListItemFindFirst(&context, &item_));
+        EXPECT_EQ(std::string::npos, std::string(item_.ItemXml).find(testing::kSecret));
+        AppointmentListItemFindClose(&context);
+    }
+    EXPECT_EQ(0, world.Connections());
+    EXPECT_FALSE(testing::PathExists(world.Written()));
+    EXPECT_EQ(Ids{"a"}, List(testing::LookAlikeStylesheet()));
 }
 
 // One listing runs at a time (the list index is the process's); listings of threads that do not

@@ -12,6 +12,7 @@
 #include "common/registry.h"
 #include "include/cvaicp.h"
 #include "remote/channel.h"
+#include "tests/support/hostile_stylesheets.h"
 #include "tests/support/records.h"
 #include "tests/support/test_store.h"
 
@@ -72,6 +73,50 @@ std::vector<std::string> RunScript(const std::string& calendar) {
     return log;
 }
 
+// A cvadmind serving a store of its own (a mailbox example\anna), and this process's calls sent
+// to it as host "far".
+class RemoteService {
+  public:
+    explicit RemoteService(testing::TestStore& local) {
+        for (const char* folder :
+             {"\\example", "\\example\\MAILROOT", "\\example\\MAILROOT\\anna"}) {
+            MakeDirectory((remote_.path() + folder).c_str());
+        }
+        // The service's library reads the mail root when it is loaded, after this change; this
+        // process read its own when the store was set up.
+        local.registry().SetString(Hive::kLocalMachine, kStoreKey, "Mail Root", remote_.path());
+        const std::string config = remote_.Join("cvadmind.conf");
+        EXPECT_TRUE(testing::WriteFileBytes(
+            config, "credentials = s3cret\nprotocol = PLAIN\nlibrary = CVAICP.DLL " +
+                        testing::ProviderLibraryPath() + "\n"));
+        port_ = testing::StartAdminService(&service_, config, remote_.Join("port"));
+        const std::string key = std::string(kHostsKey) + "\\far";
+        local.registry().SetString(Hive::kCurrentUser, key.c_str(), "Address", "127.0.0.1");
+        local.registry().SetDword(Hive::kCurrentUser, key.c_str(), "Port", port_);
+        local.registry().SetString(Hive::kCurrentUser, key.c_str(), "Credentials", "s3cret");
+        local.registry().SetString(Hive::kCurrentUser, key.c_str(), "Authentication Protocol",
+                                   "PLAIN");
+        SetCurrentHost("far");
+    }
+    ~RemoteService() { Stop(); }
+    bool started() const { return port_ != 0; }
+    std::string calendar() const { return remote_.path() + "\\example\\MAILROOT\\anna\\Calendar"; }
+    void Stop() {
+        if (stopped_) return;
+        stopped_ = true;
+        SetCurrentHost("");
+        CheckRemoteMode(kProviderLibraryName);  // closes the connection
+        service_.Kill();
+        service_.Wait();
+    }
+
+  private:
+    testing::TempFolder remote_;
+    ChildProcess service_;
+    uint16_t port_ = 0;
+    bool stopped_ = false;
+};
+
 TEST(EndToEnd, RemoteCallsAnswerAsLocalCallsOnTheRemoteStore) {
     HostThread host;
     testing::TestStore local;
@@ -80,32 +125,11 @@ TEST(EndToEnd, RemoteCallsAnswerAsLocalCallsOnTheRemoteStore) {
     const std::string local_file =
         testing::ReadFileOrEmpty(local.CalendarFolder("example", "anna") + "\\Y09M03D15.CAL");
 
-    testing::TempFolder remote;
-    for (const char* folder : {"\\example", "\\example\\MAILROOT", "\\example\\MAILROOT\\anna"}) {
-        MakeDirectory((remote.path() + folder).c_str());
-    }
-    // The service's library reads the mail root when it is loaded, after this change; this
-    // process read its own when the store was set up.
-    local.registry().SetString(Hive::kLocalMachine, kStoreKey, "Mail Root", remote.path());
-    const std::string config = remote.Join("cvadmind.conf");
-    ASSERT_TRUE(testing::WriteFileBytes(
-        config, "credentials = s3cret\nprotocol = PLAIN\nlibrary = CVAICP.DLL " +
-                    testing::ProviderLibraryPath() + "\n"));
-    ChildProcess service;
-    const uint16_t port = testing::StartAdminService(&service, config, remote.Join("port"));
-    ASSERT_NE(0, port) << "cvadmind did not start";
-    const std::string key = std::string(kHostsKey) + "\\far";
-    local.registry().SetString(Hive::kCurrentUser, key.c_str(), "Address", "127.0.0.1");
-    local.registry().SetDword(Hive::kCurrentUser, key.c_str(), "Port", port);
-    local.registry().SetString(Hive::kCurrentUser, key.c_str(), "Credentials", "s3cret");
-    local.registry().SetString(Hive::kCurrentUser, key.c_str(), "Authentication Protocol", "PLAIN");
-    SetCurrentHost("far");
-    const std::string calendar = remote.path() + "\\example\\MAILROOT\\anna\\Calendar";
+    RemoteService remote(local);
+    ASSERT_TRUE(remote.started()) << "cvadmind did not start";
+    const std::string calendar = remote.calendar();
     const std::vector<std::string> remote_log = RunScript(calendar);
-    SetCurrentHost("");
-    CheckRemoteMode(kProviderLibraryName);  // closes the connection
-    service.Kill();
-    service.Wait();
+    remote.Stop();
 
     ASSERT_EQ(local_log.size(), remote_log.size());
     for (size_t i = 0; i < local_log.size(); ++i) {
@@ -113,6 +137,36 @@ TEST(EndToEnd, RemoteCallsAnswerAsLocalCallsOnTheRemoteStore) {
     }
     EXPECT_EQ(local_file, testing::ReadFileOrEmpty(calendar + "\\Y09M03D15.CAL"));
     EXPECT_TRUE(kItem + kItem == testing::ReadFileOrEmpty(calendar + "\\id-1"));
+}
+
+// The service applies a peer's stylesheet on its own server: it refuses the ones that reach
+// outside the listing as the library does, and sorts with the others.
+TEST(EndToEnd, TheServiceRefusesStylesheetsThatReachOutside) {
+    HostThread host;
+    testing::TestStore local;
+    RemoteService remote(local);
+    ASSERT_TRUE(remote.started()) << "cvadmind did not start";
+    AppointmentRequest r = testing::MakeRequest("a", kNoon, kNoon + 60);
+    ASSERT_EQ(1, AppointmentAdd(&r));
+    AppointmentItemRequest chunk = testing::MakeItemRequest("a", "Subject: s\r\n\r\n");
+    AppointmentItemWriteFirstChunk(&chunk);
+    testing::OutsideWorld world;
+    ListItem item = {};
+    for (const testing::HostileSheet& sheet : testing::HostileStylesheets(world)) {
+        SCOPED_TRACE(sheet.what);
+        ListContext context = testing::MakeListContext(kNoon - 3600, kNoon + 3600, sheet.text);
+        EXPECT_EQ(0, AppointmentListItemFindFirst(&context, &item));
+        EXPECT_EQ(std::string::npos, std::string(item.ItemXml).find(testing::kSecret));
+        AppointmentListItemFindClose(&context);
+    }
+    ListContext context =
+        testing::MakeListContext(kNoon - 3600, kNoon + 3600, testing::LookAlikeStylesheet());
+    EXPECT_EQ(1, AppointmentListItemFindFirst(&context, &item));
+    EXPECT_STREQ("a", item.ItemId);
+    AppointmentListItemFindClose(&context);
+    remote.Stop();
+    EXPECT_EQ(0, world.Connections());
+    EXPECT_FALSE(testing::PathExists(world.Written()));
 }
 
 }  // namespace

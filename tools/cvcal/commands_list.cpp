@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/file_helpers.h"
+#include "index/stylesheet_policy.h"
 #include "tools/cvcal/command_line.h"
 #include "tools/cvcal/time_text.h"
 
@@ -105,6 +106,13 @@ int List(Context& context, const CommandLine& line) {
             throw UsageError("--xsl: cannot read " + line.Required("xsl"));
         }
         CopyField(request.Stylesheet, sizeof request.Stylesheet, sheet, "xsl");
+        // The library refuses such a stylesheet with an empty listing; here the user learns why.
+        cv::XmlDocument checked;
+        std::string why;
+        if (!cv::LoadConfinedStylesheet(request.Stylesheet, &checked, &why)) {
+            throw UsageError("--xsl: " + line.Required("xsl") + " is refused: " + why +
+                             "; a stylesheet may only sort, filter and reshape the listing");
+        }
     }
     bool xml = line.Has("xml");
     CheckReach(context, line, Access::kRead);
@@ -152,7 +160,8 @@ std::vector<Command> ListCommands() {
          "files of every local day from the one --from falls on to the one --to falls on. A --to\n"
          "without a time of day means the end of that day (--from today --to +7d: a week).\n"
          "--xsl applies a stylesheet to the index before listing (to sort or filter it; its\n"
-         "order holds within each day); --xml shows each item's XML element.",
+         "order holds within each day; it may not read files or documents, include others, hold\n"
+         "script or declare a DTD); --xml shows each item's XML element.",
          {{"mailbox", true},
           {"postoffice", true},
           {"from", true},
