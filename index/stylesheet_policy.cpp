@@ -50,7 +50,7 @@ bool StartsWith(std::string_view text, size_t at, const char* prefix) {
 // XML declaration, processing instructions, comments and white space. Anything else there is
 // refused before a parser sees it, so that no DTD (and so no entity) ever reaches one.
 bool HasPlainProlog(std::string_view text) {
-    size_t at = StartsWith(text, 0, "\xEF\xBB\xBF") ? 3 : 0;  // a UTF-8 byte order mark
+    size_t at = 0;
     for (;;) {
         while (at < text.size() && IsXmlSpace(text[at])) ++at;
         const char* start = "<?";
@@ -172,6 +172,9 @@ bool Refuse(std::string* why, const char* reason) {
 }  // namespace
 
 bool LoadConfinedStylesheet(const char* text, XmlDocument* sheet, std::string* why) {
+    // An editor may save a sheet with a UTF-8 byte order mark. The host's text is in its own code
+    // page, where those bytes would be three letters before the prolog, so the mark is dropped.
+    if (StartsWith(text, 0, "\xEF\xBB\xBF")) text += 3;
     if (!HasPlainProlog(text)) {
         return Refuse(why, "it is not XML, or it has a document type declaration (DTD)");
     }
