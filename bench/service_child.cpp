@@ -10,6 +10,7 @@
 
 #include "common/file_helpers.h"
 #include "common/host_files.h"
+#include "common/private_file.h"
 
 namespace cvbench {
 
@@ -57,10 +58,13 @@ ServiceChild::~ServiceChild() {
 bool ServiceChild::Start(const BenchStore& store, const std::string& extra_config) {
     std::string config = store.root() + "/cvadmind.conf";
     std::string port_file = store.root() + "/cvadmind.port";
-    if (!cv::WriteWholeFile(config.c_str(), std::string("credentials = ") + kServiceCredentials +
-                                                "\nprotocol = " + kServiceProtocol +
-                                                "\nlibrary = CVAICP.DLL " CV_PROVIDER_LIBRARY "\n" +
-                                                extra_config) ||
+    std::string text = std::string("credentials = ") + kServiceCredentials +
+                       "\nprotocol = " + kServiceProtocol +
+                       "\nlibrary = CVAICP.DLL " CV_PROVIDER_LIBRARY "\n" + extra_config;
+    std::string temporary = config + ".new";
+    // cvadmind reads a configuration only when it is its owner's alone.
+    if (!cv::WriteReplacementFile(temporary.c_str(), config.c_str(), text, true) ||
+        !cv::ReplaceFileWith(temporary.c_str(), config.c_str()) ||
         !child_.Start({CV_CVADMIND, "--config", config, "--listen", "127.0.0.1:0", "--port-file",
                        port_file, "--quiet"})) {
         return false;

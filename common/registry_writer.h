@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/reg_file.h"
 #include "common/registry.h"
 
 namespace cv {
@@ -25,5 +26,9 @@ bool WriteRegistryValue(Hive hive, const char* key, const char* name, RegistryTy
 // named), in the Windows build the registry itself.
 bool RegistryIsFile();
 std::string RegistryLocation();
+
+// Whether the values hold a secret: a value named "Credentials" (a remote host's), under any key.
+// Natively a ".reg" file that holds one is written readable by its owner alone.
+bool HoldsCredentials(const RegFile& file);
 
 }  // namespace cv

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 
+#include "common/private_file.h"
 #include "common/reg_file.h"
 #include "common/registry_file_posix.h"
 
@@ -33,10 +34,8 @@ bool Rewrite(Change change) {
     if (changed) {
         std::string temp = std::string(path) + ".new";
         std::string out = file.Serialize();
-        int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        written = fd >= 0 && write(fd, out.data(), out.size()) == static_cast<ssize_t>(out.size());
-        if (fd >= 0 && close(fd) != 0) written = false;
-        written = written && rename(temp.c_str(), path) == 0;
+        written = WriteReplacementFile(temp.c_str(), path, out, HoldsCredentials(file)) &&
+                  rename(temp.c_str(), path) == 0;
         if (!written) unlink(temp.c_str());
     }
     flock(lock, LOCK_UN);

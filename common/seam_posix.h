@@ -1,5 +1,6 @@
-// What the POSIX files of the platform seam share, and nothing outside them may use: the turn of a
-// store path into a native one, errno in Win32 terms (set as the calling thread's last error,
+// What the POSIX files of the platform seam share, and nothing outside them may use (but the
+// host's private files, which take names as the seam does): the turn of a store path into a
+// native one, errno in Win32 terms (set as the calling thread's last error,
 // which seam_posix.cpp keeps), and the case-blind look-up of existing entries.
 #pragma once
 

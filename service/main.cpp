@@ -38,7 +38,9 @@ const char kUsage[] =
     "  --version          print the version\n"
     "\n"
     "The store served is the one the registry configures (natively the .reg file named by\n"
-    "CVAICP_REGISTRY). Exit status: 0 stopped on request, 2 wrong arguments or settings.\n";
+    "CVAICP_REGISTRY). Natively, the configuration and the credentials file must be readable\n"
+    "by their owner alone (chmod 600): cvadmind refuses to start otherwise. Exit status: 0\n"
+    "stopped on request, 2 wrong arguments or settings.\n";
 
 cvadmind::Server* g_server = nullptr;
 
@@ -109,9 +111,9 @@ int main(int argc, char** argv) {
     std::string error;
     // Credentials given apart from the file take the place of the file's.
     std::string credentials;
-    if (!credentials_file.empty() && !cvadmind::ReadCredentials(credentials_file, &credentials)) {
-        return Fail("--credentials-file: cannot read one line of credentials from " +
-                    credentials_file);
+    if (!credentials_file.empty() &&
+        !cvadmind::ReadCredentials(credentials_file, &credentials, &error)) {
+        return Fail("--credentials-file: " + error);
     }
     config.credentials = credentials;
     if (!cvadmind::LoadServiceConfig(config_path, &config, &error)) return Fail(error);

@@ -1,10 +1,11 @@
 #include "service/service_config.h"
 
 #include <cstdlib>
-#include "common/file_helpers.h"
 #include <iostream>
 #include <iterator>
 #include <sstream>
+
+#include "common/private_file.h"
 
 namespace cvadmind {
 namespace {
@@ -26,15 +27,35 @@ bool ParseNumber(const std::string& text, uint32_t low, uint32_t high, uint32_t*
 
 }  // namespace
 
-bool ReadCredentials(const std::string& path, std::string* credentials) {
+bool ReadSecretFile(const std::string& path, std::string* text, std::string* error) {
+    switch (cv::ReadPrivateFile(path.c_str(), text)) {
+        case cv::PrivateRead::kRead:
+            return true;
+        case cv::PrivateRead::kOpenToOthers:
+            // As with a key of ssh: a secret that others can read is no longer one, and a file that
+            // others can change could name the credentials or the library that the service runs.
+            *error = path + " can be read or changed by other users; chmod 600 " + path;
+            return false;
+        case cv::PrivateRead::kCannotRead:
+            break;
+    }
+    *error = "cannot read " + path;
+    return false;
+}
+
+bool ReadCredentials(const std::string& path, std::string* credentials, std::string* error) {
     std::string text;
     if (path == "-") {
         text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-    } else if (!cv::ReadWholeFile(path.c_str(), &text)) {
+    } else if (!ReadSecretFile(path, &text, error)) {
         return false;
     }
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    if (text.empty() || text.find_first_of("\r\n") != std::string::npos) return false;
+    if (text.empty() || text.find_first_of("\r\n") != std::string::npos) {
+        *error = (path == "-" ? std::string("standard input") : path) +
+                 " does not hold one line of credentials";
+        return false;
+    }
     *credentials = text;
     return true;
 }
@@ -53,10 +74,7 @@ bool ParseListenAddress(const std::string& text, std::string* address, uint16_t*
 
 bool LoadServiceConfig(const std::string& path, ServiceConfig* config, std::string* error) {
     std::string text;
-    if (!cv::ReadWholeFile(path.c_str(), &text)) {
-        *error = "cannot read " + path;
-        return false;
-    }
+    if (!ReadSecretFile(path, &text, error)) return false;
     std::istringstream in(text);
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
@@ -83,7 +101,11 @@ bool LoadServiceConfig(const std::string& path, ServiceConfig* config, std::stri
         } else if (name == "credentials") {
             config->credentials = value;
         } else if (name == "credentials-file") {
-            ok = ReadCredentials(value, &config->credentials);
+            std::string why;
+            if (!ReadCredentials(value, &config->credentials, &why)) {
+                *error = where + why;
+                return false;
+            }
         } else if (name == "library") {
             std::istringstream words(value);
             ServiceConfig::Library library;

@@ -31,13 +31,15 @@ struct ServiceConfig {
     uint32_t max_connections = 64;
 };
 
-// Reads the file; false with a one-line reason for a file that cannot be read or a line that
-// makes no sense.
+// Reads the file; false with a one-line reason for a file that cannot be read, that other users
+// can read or change (it holds or names the credentials, and names the libraries run), or a line
+// that makes no sense.
 bool LoadServiceConfig(const std::string& path, ServiceConfig* config, std::string* error);
 
-// Credentials from the first line of a file, or of standard input for "-", without its line
-// break; false when there is none or there is more than one line.
-bool ReadCredentials(const std::string& path, std::string* credentials);
+// Credentials from the first line of a file, which other users must not be able to read or
+// change, or of standard input for "-", without its line break; false with a one-line reason when
+// there is none, there is more than one line or the file is open to others.
+bool ReadCredentials(const std::string& path, std::string* credentials, std::string* error);
 
 // Parses "ADDRESS:PORT" (an IPv4 address).
 bool ParseListenAddress(const std::string& text, std::string* address, uint16_t* port);

@@ -120,8 +120,9 @@ remote="$demo/remote-store"
 mkdir -p "$remote/example/MAILROOT/carol"
 printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Corvane]\n"Mail Root"="%s"\n' \
     "$remote" > "$demo/server.reg"
-printf 'credentials = demo-secret\nprotocol = PLAIN\nlibrary = CVAICP.DLL %s\n' \
-    "$DEMO_PROVIDER" > "$demo/cvadmind.conf"
+# It holds the service's credentials: cvadmind reads it only when it is its owner's alone.
+(umask 077 && printf 'credentials = demo-secret\nprotocol = PLAIN\nlibrary = CVAICP.DLL %s\n' \
+    "$DEMO_PROVIDER" > "$demo/cvadmind.conf") && chmod 600 "$demo/cvadmind.conf"
 CVAICP_REGISTRY="$demo/server.reg" "$DEMO_CVADMIND" --config "$demo/cvadmind.conf" \
     --listen 127.0.0.1:0 --port-file "$demo/port" 2> "$demo/cvadmind.log" &
 service=$!

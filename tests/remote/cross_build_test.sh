@@ -24,8 +24,8 @@ shows() {
 mkdir -p "$work/store/po/MAILROOT/anna"
 printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Corvane]\n"Mail Root"="%s"\n' \
     "$work/store" > "$work/server.reg"
-printf 'credentials = cross\nprotocol = PLAIN\nlibrary = CVAICP.DLL %s\n' \
-    "$root/build/native/lib/libcvaicp.so" > "$work/cvadmind.conf"
+(umask 077 && printf 'credentials = cross\nprotocol = PLAIN\nlibrary = CVAICP.DLL %s\n' \
+    "$root/build/native/lib/libcvaicp.so" > "$work/cvadmind.conf")
 CVAICP_REGISTRY="$work/server.reg" "$root/build/native/bin/cvadmind" --config "$work/cvadmind.conf" \
     --listen 127.0.0.1:0 --port-file "$work/port" --quiet &
 service=$!

@@ -86,7 +86,7 @@ class RemoteService {
         // process read its own when the store was set up.
         local.registry().SetString(Hive::kLocalMachine, kStoreKey, "Mail Root", remote_.path());
         const std::string config = remote_.Join("cvadmind.conf");
-        EXPECT_TRUE(testing::WriteFileBytes(
+        EXPECT_TRUE(testing::WriteServiceConfig(
             config, "credentials = s3cret\nprotocol = PLAIN\nlibrary = CVAICP.DLL " +
                         testing::ProviderLibraryPath() + "\n"));
         port_ = testing::StartAdminService(&service_, config, remote_.Join("port"));

@@ -112,7 +112,7 @@ class HostileClientTest : public ::testing::Test {
     // Starts cvadmind on the store; the good client is served once before any attack.
     void StartService(uint32_t idle_timeout = 30, uint32_t max_connections = 64) {
         const std::string config = work_.Join("cvadmind.conf");
-        ASSERT_TRUE(WriteFileBytes(
+        ASSERT_TRUE(WriteServiceConfig(
             config, "credentials = s3cret\nprotocol = PLAIN\nlibrary = CVAICP.DLL " +
                         ProviderLibraryPath() + "\nidle-timeout = " + std::to_string(idle_timeout) +
                         "\nmax-connections = " + std::to_string(max_connections) + "\n"));

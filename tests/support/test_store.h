@@ -11,6 +11,7 @@
 #include "common/host_files.h"
 #include "common/host_platform.h"
 #include "common/platform.h"
+#include "common/private_file.h"
 #include "common/registry.h"
 #include "common/registry_writer.h"
 #include "provider/module_hooks.h"
@@ -94,6 +95,12 @@ inline std::string ReadFileOrEmpty(const std::string& path) {
 }
 inline bool WriteFileBytes(const std::string& path, const std::string& bytes) {
     return WriteWholeFile(path.c_str(), bytes);
+}
+// cvadmind reads a configuration only when other users can neither read nor change it.
+inline bool WriteServiceConfig(const std::string& path, const std::string& text) {
+    const std::string temporary = path + ".new";
+    return WriteReplacementFile(temporary.c_str(), path.c_str(), text, true) &&
+           ReplaceFileWith(temporary.c_str(), path.c_str());
 }
 inline bool PathExists(const std::string& path) {
     return FileExists(path.c_str()) != 0;

@@ -160,6 +160,37 @@ check $? "the item file changed under a failed write"
 expect 2 '' reindex --mailbox .. --postoffice po
 expect 3 '' reindex --mailbox nobody --postoffice po
 
+# Secrets at rest: a .reg file holding credentials is its owner's alone from the first one on,
+# through later rewrites, and the owner is told once; cvadmind reads no configuration or
+# credentials file that others may read or change (it then stops at the bad --listen instead).
+mode() { stat -c %a "$1"; }
+umask 022
+for step in "host open --address 127.0.0.1" "host far2 --address 127.0.0.1 --credentials x" \
+    "set-waits 1" "host far3 --address 127.0.0.1 --credentials y"; do
+    out=$("$cvcal" --registry "$work/s.reg" config $step 2>&1)
+    case $step in
+    *open*) want="644 0" ;;
+    *far2*) want="600 1" ;;
+    *) want="600 0" ;;
+    esac
+    check $([ "$(mode "$work/s.reg") $(grep -c 'mode 600' <<<"$out")" = "$want" ]; echo $?) \
+        "after config $step the .reg file is $(mode "$work/s.reg"), said: $out"
+done
+cvadmind=$(dirname "$cvcal")/cvadmind
+if [ -x "$cvadmind" ]; then
+    printf 'secret\n' >"$work/cred" && ln -s "$work/conf" "$work/conf-link"
+    for setup in "644 600 can be read or changed" "600 640 can be read or changed" \
+        "600 600 --listen" "600 606 can be read or changed"; do
+        read -r conf_mode cred_mode want <<<"$setup"
+        printf 'credentials-file = %s\n' "$work/cred" >"$work/conf"
+        chmod "$conf_mode" "$work/conf" && chmod "$cred_mode" "$work/cred"
+        out=$("$cvadmind" --config "$work/conf-link" --listen bad 2>&1)
+        check $([ $? = 2 ] && grep -q -- "$want" <<<"$out" &&
+            { [ "$want" = --listen ] || grep -q "chmod 600" <<<"$out"; }; echo $?) \
+            "cvadmind with modes $conf_mode/$cred_mode said: $out"
+    done
+fi
+
 # iCalendar files in and out (native builds only, whose --help lists the commands).
 if c --help | grep -q '^  import '; then
     export TZ=UTC

@@ -6,6 +6,7 @@
 
 #include "common/file_helpers.h"
 
+#include "common/reg_file.h"
 #include "common/registry.h"
 #include "common/registry_writer.h"
 #include "remote/channel.h"
@@ -65,6 +66,14 @@ std::string CredentialsFrom(const std::string& path) {
         throw UsageError("--credentials-file: expected one line");
     }
     return text;
+}
+
+// Whether the .reg file holds a credential already, so that its owner is told once that it is
+// kept private.
+bool FileHoldsCredentials(const std::string& path) {
+    std::string text;
+    return cv::RegistryIsFile() && cv::ReadWholeFile(path.c_str(), &text) &&
+           cv::HoldsCredentials(cv::RegFile::Parse(text));
 }
 
 int SetRoot(Context& context, const CommandLine& line) {
@@ -132,7 +141,14 @@ int Host(Context& context, const CommandLine& line) {
     std::string key = std::string(cv::kHostsKey) + "\\" + name;
     WriteText(cv::Hive::kCurrentUser, key, "Address", line.Required("address"));
     if (line.Has("credentials") || line.Has("credentials-file")) {
+        bool held = FileHoldsCredentials(cv::RegistryLocation());
         WriteText(cv::Hive::kCurrentUser, key, "Credentials", credentials);
+        if (!held && cv::RegistryIsFile()) {
+            std::fprintf(stderr,
+                         "cvcal: note: %s holds credentials now, so it is written readable and "
+                         "writable by its owner alone (mode 600)\n",
+                         cv::RegistryLocation().c_str());
+        }
     }
     if (line.Has("protocol"))
         WriteText(cv::Hive::kCurrentUser, key, "Authentication Protocol", protocol);
@@ -184,7 +200,8 @@ std::vector<Command> ConfigCommands() {
          "Written under the current user's Hosts key: the host's remote admin service, and the\n"
          "credentials and protocol sent to it. --credentials-file reads them from the first\n"
          "line of F (- for standard input), out of sight of ps and the shell's history.\n"
-         "The protocol known is PLAIN.",
+         "Natively, a --registry file that holds credentials is kept readable by its owner\n"
+         "alone (mode 600). The protocol known is PLAIN.",
          {{"address", true},
           {"port", true},
           {"credentials", true},

@@ -5,7 +5,9 @@
 #include <random>
 #include <vector>
 
-#include "common/host_files.h"
+#include "common/private_file.h"
+#include "common/reg_file.h"
+#include "common/registry_writer.h"
 #include "common/file_helpers.h"
 #include "common/platform.h"
 
@@ -155,7 +157,9 @@ bool WriteRegValue(const std::string& path, cv::Hive hive, const std::string& ke
     }
     std::random_device random;
     std::string temporary = path + ".tmp-" + std::to_string(random());
-    if (!cv::WriteWholeFile(temporary.c_str(), SetRegValue(text, hive, key, name, data)) ||
+    std::string changed = SetRegValue(text, hive, key, name, data);
+    bool owner_only = cv::HoldsCredentials(cv::RegFile::Parse(changed));
+    if (!cv::WriteReplacementFile(temporary.c_str(), path.c_str(), changed, owner_only) ||
         !cv::ReplaceFileWith(temporary.c_str(), path.c_str())) {
         cv::RemoveFile(temporary.c_str());
         *error = "cannot write " + path;

@@ -1,7 +1,8 @@
 // Changing one value of a ".reg" file the way a person edits it: every other line (comments,
 // blank lines, the order of keys and values, values cvcal does not know) stays as it was. The
 // file is written whole to a temporary file beside it and renamed over it, so that it is never
-// seen half written; a file that is not a .reg file is never rewritten.
+// seen half written; a file that is not a .reg file is never rewritten. A file that holds a host's
+// credentials is written readable by its owner alone, and any other keeps who may read it.
 #pragma once
 
 #include <cstdint>
