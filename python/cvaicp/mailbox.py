@@ -14,9 +14,10 @@ if TYPE_CHECKING:
 _CHUNK = 8191  # a written chunk is a text up to its first NUL
 
 # The item read position and the list enumeration are one per process in the library, whatever
-# the thread: item reads, the size check that ends a write (it resets the position) and listings
-# take this lock. It is held for nothing else: a thread that holds it waits on no other thread
-# and on no blocking file, so that one slow caller never holds up the others.
+# the thread: item reads through the library, the size check that ends a write (it resets the
+# position) and listings take this lock, around those calls only. A listing may wait here for a
+# period file's blocking file; the CalDAV door lists nothing and reads item files itself
+# (read_item_file), so that its users meet here only for a write's size check.
 ITEM_AND_LIST_LOCK = threading.RLock()
 
 

@@ -15,6 +15,7 @@ from radicale import item as radicale_item
 
 from cvaicp import icalendar_store
 from radicale_cvaicp import Storage, door
+from radicale_cvaicp.refusals import Refused
 from radicale_cvaicp.rights import Rights
 
 EVENT = ("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:t\r\nBEGIN:VEVENT\r\nUID:e1\r\n"
@@ -59,6 +60,11 @@ class RadicalePluginTest(StoreTest):
         self.assertEqual("VCALENDAR", calendar.tag)
         principal = list(storage.discover("/anna@po/", depth="1"))
         self.assertEqual(["anna@po", "po/anna/calendar"], [c.path for c in principal])
+        # Radicale's own walk through a rule that never matches ends at the storage's bound.
+        never = radicale_item.Item(collection_path="po/anna/calendar", text=EVENT.replace(
+            "SUMMARY", "RRULE:FREQ=SECONDLY;COUNT=2;BYMONTH=2;BYMONTHDAY=30\r\nSUMMARY"))
+        with self.assertRaisesRegex(Refused, "'e1': the recurrence does not reach"):
+            never.prepare()
         token, hrefs = calendar.sync()
         self.assertEqual([], list(hrefs))
         item = radicale_item.Item(collection_path="po/anna/calendar", text=EVENT)
