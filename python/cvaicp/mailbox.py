@@ -14,8 +14,10 @@ if TYPE_CHECKING:
 _CHUNK = 8191  # a written chunk is a text up to its first NUL
 
 # The item read position and the list enumeration are one per process in the library, whatever
-# the thread: item reads and writes (whose size check resets the position) and listings take
-# this lock.
+# the thread: item reads through the library, the size check that ends a write (it resets the
+# position) and listings take this lock, around those calls only. A listing may wait here for a
+# period file's blocking file; the CalDAV door lists nothing and reads item files itself
+# (read_item_file), so that its users meet here only for a write's size check.
 ITEM_AND_LIST_LOCK = threading.RLock()
 
 
@@ -122,20 +124,20 @@ class Mailbox:
         if b"\0" in data:
             return False
         r = self._item(name)
+        at = 0
+        while True:  # the chunks go to the file by its name: they do not use the read position
+            chunk = data[at:at + _CHUNK]
+            r.Data = chunk
+            if at == 0:
+                self._dll.AppointmentItemWriteFirstChunk(r)
+            else:
+                self._dll.AppointmentItemWriteNextChunk(r)
+            at += len(chunk)
+            if at >= len(data):
+                break
+        # The writes always answer 1: the size tells whether the bytes arrived.
+        r.DataLength = -1
         with ITEM_AND_LIST_LOCK:
-            at = 0
-            while True:
-                chunk = data[at:at + _CHUNK]
-                r.Data = chunk
-                if at == 0:
-                    self._dll.AppointmentItemWriteFirstChunk(r)
-                else:
-                    self._dll.AppointmentItemWriteNextChunk(r)
-                at += len(chunk)
-                if at >= len(data):
-                    break
-            # The writes always answer 1: the size tells whether the bytes arrived.
-            r.DataLength = -1
             self._dll.AppointmentItemGetSize(r)
         return r.DataLength == len(data)
 
@@ -197,6 +199,17 @@ class Mailbox:
 
     def period_names(self) -> List[str]:
         return [e[:-4] for e in self._entries() if e.upper().endswith(".CAL")]
+
+    def read_item_file(self, name: str) -> Optional[bytes]:
+        """The item's bytes read from its file, as read_item gives them but without the
+        library's one read position: threads read items at once. None when there is no file."""
+        encode_name(name, records.field_capacity(records.AppointmentItemRequest, "ItemFileName"),
+                    "item")
+        try:
+            with open(find_no_case(self.calendar_folder, name), "rb") as f:
+                return f.read()
+        except OSError:
+            return None
 
     def item_names(self, prefix: str = "") -> List[str]:
         folder = self.calendar_folder

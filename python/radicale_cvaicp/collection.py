@@ -16,6 +16,7 @@ from cvaicp.registry import find_no_case
 
 from . import sync_history
 from .paths import Place, safe_href
+from .refusals import Refused
 
 if TYPE_CHECKING:
     from .storage import Storage
@@ -76,10 +77,10 @@ class Collection(storage.BaseCollection):
         return iter(())
 
     def upload(self, href: str, item: radicale_item.Item) -> radicale_item.Item:
-        raise ValueError("only a mailbox's calendar holds items")
+        raise Refused("only a mailbox's calendar holds items")
 
     def delete(self, href: Optional[str] = None) -> None:
-        raise ValueError("collections are made and removed by the mail server")
+        raise Refused("collections are made and removed by the mail server")
 
 
 class CalendarCollection(Collection):
@@ -167,14 +168,22 @@ class CalendarCollection(Collection):
     def upload(self, href: str, item: radicale_item.Item) -> radicale_item.Item:
         if not safe_href(href):
             raise ValueError("not a resource name: %r" % href)
-        text = item.serialize()
-        uid = item.uid
-        for stored in self._objects():
-            if stored.href == href and stored.uid != uid:
-                # Another object at this name gives way to the one sent.
-                icalendar_store.delete_object(self.mailbox, stored.master_id)
-        icalendar_store.put_object(self.mailbox, text, href=href,
-                                   horizon_days=self._storage.horizon_days)
+        if item.component_name != "VEVENT":
+            raise Refused("this calendar holds events (VEVENT) only, not %s" % (
+                item.component_name or "an object without one"),
+                precondition="C:supported-calendar-component")
+        text, uid = item.serialize(), item.uid
+        # Another object at this name gives way to the one sent, once that one is stored.
+        others = [o.master_id for o in self._objects() if o.href == href and o.uid != uid]
+        try:
+            icalendar_store.put_object(self.mailbox, text, href=href,
+                                       horizon_days=self._storage.horizon_days,
+                                       max_occurrences=self._storage.max_occurrences,
+                                       expansion_seconds=self._storage.expansion_seconds)
+        except (icalendar_store.ExpansionTooLong, icalendar_store.CollisionError) as e:
+            raise Refused("object %r: %s" % (uid, e)) from None
+        for master in others:
+            icalendar_store.delete_object(self.mailbox, master)
         uploaded = icalendar_store.object_by_href(self.mailbox, href)
         if uploaded is None:
             raise ValueError("the object sent to %r was not stored" % href)
@@ -182,7 +191,7 @@ class CalendarCollection(Collection):
 
     def delete(self, href: Optional[str] = None) -> None:
         if href is None:
-            raise ValueError("a mailbox's calendar is removed with its mailbox, not here")
+            raise Refused("a mailbox's calendar is removed with its mailbox, not here")
         stored = icalendar_store.object_by_href(self.mailbox, href)
         if stored is None:
             raise storage.ComponentNotFoundError(href)

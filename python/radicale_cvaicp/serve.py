@@ -3,10 +3,11 @@ from an htpasswd file (bcrypt).
 
 usage: python3 -m radicale_cvaicp.serve --store MAILROOT --users HTPASSWD [--host 127.0.0.1]
        [--port 5232] [--horizon-days 365] [--state DIR] [--log-level warning]
+       [--max-body-bytes 10000000] [--max-occurrences 2000] [--expansion-seconds 1]
 
 It writes a .reg file naming the mail root (with short waits) and a Radicale configuration into
 the state folder, then serves in the foreground; it prints "serving http://HOST:PORT/" once it
-accepts connections."""
+accepts connections. Requests pass the door (door.py) on their way to Radicale."""
 import argparse
 import os
 import signal
@@ -14,7 +15,10 @@ import socket
 import sys
 import threading
 
+from cvaicp.icalendar_store.occurrences import EXPANSION_SECONDS, MAX_OCCURRENCES
 from cvaicp.registry import write_reg
+
+from . import door
 
 _REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
@@ -53,6 +57,13 @@ def _arguments(argv):
     p.add_argument("--state", default=os.path.join(_REPO, "build", "serve"),
                    help="folder for the .reg file, the configuration, sync tokens, metadata")
     p.add_argument("--log-level", default="warning")
+    p.add_argument("--max-body-bytes", type=int, default=door.MAX_BODY_BYTES,
+                   help="longest request body taken; a longer one is answered 413")
+    p.add_argument("--max-occurrences", type=int, default=MAX_OCCURRENCES,
+                   help="occurrences of one object that become appointments")
+    p.add_argument("--expansion-seconds", type=float, default=EXPANSION_SECONDS,
+                   help="processor time one expansion of an object's recurrences may take; "
+                        "an object whose rules take longer is refused (403)")
     args = p.parse_args(argv)
     if not os.path.isdir(args.store):
         p.error("--store: no folder %s" % args.store)
@@ -60,6 +71,12 @@ def _arguments(argv):
         p.error("--users: no file %s" % args.users)
     if not 0 < args.horizon_days <= 36500:
         p.error("--horizon-days: expects 1 to 36500")
+    if args.max_body_bytes < 1:
+        p.error("--max-body-bytes: expects at least 1")
+    if not 0 < args.max_occurrences <= 100000:
+        p.error("--max-occurrences: expects 1 to 100000")
+    if not 0 < args.expansion_seconds <= 3600:
+        p.error("--expansion-seconds: expects more than 0, at most 3600")
     return args
 
 
@@ -94,6 +111,8 @@ def main(argv=None) -> int:
     # The library reads its configuration when it loads, which the storage does: set it first.
     os.environ["CVAICP_REGISTRY"] = registry
     os.environ["CVAICP_HORIZON_DAYS"] = str(args.horizon_days)
+    os.environ["CVAICP_MAX_OCCURRENCES"] = str(args.max_occurrences)
+    os.environ["CVAICP_EXPANSION_SECONDS"] = repr(args.expansion_seconds)
     config_path = os.path.join(state, "radicale.conf")
     with open(config_path, "w", encoding="utf-8") as f:
         f.write(_CONFIG.format(host=args.host, port=args.port, users=os.path.abspath(args.users),
@@ -103,6 +122,8 @@ def main(argv=None) -> int:
     log.setup()
     configuration = config.load([(config_path, False)])
     log.set_level(configuration.get("logging", "level"))
+    # Radicale's server makes its application by this name: it gets the door in front.
+    server.Application = lambda c: door.serving(c, args.max_body_bytes)
     shutdown, shutdown_out = socket.socketpair()
     for number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
         signal.signal(number, lambda *_: shutdown.close())

@@ -2,17 +2,20 @@
 (postoffices, then mailboxes), each mailbox has one calendar, and users' principals exist
 without a folder. Collections are made and removed by the mail server, never here."""
 import os
-from typing import Iterable, Iterator, Mapping, Optional
+import threading
+from typing import Dict, Iterable, Iterator, Mapping, Optional
 
 from radicale import item as radicale_item
 from radicale import storage, types
 
 import cvaicp
+from cvaicp.icalendar_store.occurrences import EXPANSION_SECONDS, MAX_OCCURRENCES
 from cvaicp.registry import find_no_case, mail_root
 
 from .collection import CalendarCollection, Collection
-from . import mkcalendar
+from . import mkcalendar, time_ranges
 from .paths import CALENDAR, Place, split
+from .refusals import Refused
 from .rwlock import ReadWriteLock
 
 
@@ -29,8 +32,13 @@ class Storage(storage.BaseStorage):
         self.library = cvaicp.Library()
         self.state_folder = os.path.abspath(configuration.get("storage", "filesystem_folder"))
         self.horizon_days = int(os.environ.get("CVAICP_HORIZON_DAYS", "365"))
-        self._lock = ReadWriteLock()
+        self.max_occurrences = int(os.environ.get("CVAICP_MAX_OCCURRENCES", MAX_OCCURRENCES))
+        self.expansion_seconds = float(os.environ.get("CVAICP_EXPANSION_SECONDS",
+                                                      EXPANSION_SECONDS))
+        self._locks: Dict[str, ReadWriteLock] = {}
+        self._locks_lock = threading.Lock()
         mkcalendar.install()
+        time_ranges.install(self.expansion_seconds)
 
     def is_mailbox_calendar(self, path: str) -> bool:
         parts = split(path)
@@ -124,7 +132,7 @@ class Storage(storage.BaseStorage):
         if not isinstance(source, CalendarCollection) or \
                 not isinstance(to_collection, CalendarCollection) or \
                 source.path != to_collection.path:
-            raise ValueError("objects move only within one calendar")
+            raise Refused("objects move only within one calendar")
         # The object is its UID: stored again under the new name, it leaves the old one.
         to_collection.upload(to_href, item)
 
@@ -136,7 +144,7 @@ class Storage(storage.BaseStorage):
         parts = split(href)
         place = self._place(parts) if parts is not None else None
         if place is None or place.kind != "calendar" or items is not None:
-            raise ValueError("collections are made by the mail server, not here: %r" % href)
+            raise Refused("collections are made by the mail server, not here: %r" % href)
         collection = CalendarCollection(self, place)
         if props:
             collection.set_meta({k: v for k, v in props.items() if k != "tag"})
@@ -144,7 +152,12 @@ class Storage(storage.BaseStorage):
 
     @types.contextmanager
     def acquire_lock(self, mode: str, user: str = "") -> Iterator[None]:
-        with self._lock.hold(mode):
+        """The user's own lock. A user reaches only its own calendar (rights), so its lock keeps
+        that calendar's readers and writers in this process in order, and no other user's request
+        ever waits for it: one slow or hostile request holds up only its own user."""
+        with self._locks_lock:
+            lock = self._locks.setdefault(user, ReadWriteLock())
+        with lock.hold(mode):
             yield
 
     def verify(self) -> bool:

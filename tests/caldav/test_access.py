@@ -1,8 +1,10 @@
 """Who may do what: ben can neither read nor change anna's calendar, a wrong password gets 401,
-and hostile paths reach nothing outside a calendar and change nothing in the store."""
+hostile paths reach nothing outside a calendar and change nothing in the store, and hostile
+bodies and objects are refused with the status that says why while ben goes on working."""
 import base64
 import contextlib
 import http.client
+import threading
 import unittest
 
 import harness
@@ -10,6 +12,10 @@ import harness
 CAL = '/example/anna/calendar/'
 EVENT = harness.ICS.replace('{summary}', 'secret of {uid}').replace('{day:%Y%m%d}', '20261214')
 QUERY = '<C:calendar-query xmlns:C="urn:ietf:params:xml:ns:caldav"/>'
+NEVER = EVENT.replace('SUMMARY', 'RRULE:FREQ=SECONDLY;BYMONTH=2;BYMONTHDAY=30\r\nSUMMARY')
+LAUGHS = '<!DOCTYPE d [<!ENTITY a "ha">' + ''.join(
+    f'<!ENTITY {chr(98 + i)} "{("&" + chr(97 + i) + ";") * 10}">' for i in range(9)) + ']>'
+PROPFIND = '<D:propfind xmlns:D="DAV:"><D:prop><D:displayname>{}</D:displayname></D:prop></D:propfind>'
 
 
 class AccessTest(unittest.TestCase):
@@ -81,6 +87,45 @@ class AccessTest(unittest.TestCase):
                     self.assertNotIn('secret of b1', text)
                     self.assertNotIn(str(self.server.dir), text)
         self.assertFalse(escape.exists())
+
+    def test_hostile_bodies_and_objects_are_refused_while_ben_works(self):
+        secret = self.server.dir / 'secret.txt'
+        secret.write_text('secret of the machine')
+        outside = f'<!DOCTYPE d [<!ENTITY e SYSTEM "file://{secret}">]>'
+        stop, ben = threading.Event(), []
+
+        def work():  # ben reads his calendar all along
+            while not stop.is_set():
+                ben.append(self.request('ben@example', 'GET', '/example/ben/calendar/b1.ics')[0])
+
+        worker = threading.Thread(target=work)
+        worker.start()
+        try:
+            for method, path, body, headers, status, says in [
+                    ('PUT', CAL + 'big.ics', 'x' * 20_000_000, {}, 413, 'at most 10000000'),
+                    ('PROPFIND', CAL, 'x', {'Content-Length': 'abc'}, 400, 'not a length'),
+                    ('PROPFIND', CAL, 'x', {'Content-Length': '\xb2'}, 400, 'not a length'),
+                    ('PROPFIND', CAL, LAUGHS + PROPFIND.format('&j;'), {}, 400, 'document type'),
+                    ('REPORT', CAL, LAUGHS + QUERY, {}, 400, 'document type'),
+                    ('PROPFIND', CAL, outside + PROPFIND.format('&e;'), {}, 400, 'document type'),
+                    ('PROPFIND', CAL, '<!DOCTYPE d SYSTEM "file:///etc/passwd">' +
+                     PROPFIND.format(''), {}, 400, 'document type'),
+                    ('PUT', CAL + 'never.ics', NEVER.format(uid='never'), {}, 403,
+                     "'never': the recurrence does not reach its next instance"),
+                    ('PUT', CAL + 'todo.ics', EVENT.format(uid='todo').replace('VEVENT', 'VTODO'),
+                     {}, 403, 'supported-calendar-component'),
+                    ('DELETE', CAL, '', {}, 403, 'removed with its mailbox'),
+                    ('PUT', CAL, EVENT.format(uid='whole'), {}, 403, 'made by the mail server'),
+                    ('MKCALENDAR', '/example/anna/second/', '', {}, 403, 'forbidden')]:
+                with self.subTest(method=method, path=path, says=says):
+                    answer = self.request('anna@example', method, path, body, **headers)
+                    self.assertEqual(status, answer[0], answer[1])
+                    self.assertIn(says, answer[1])
+                    self.assertNotIn('secret of the machine', answer[1])
+        finally:
+            stop.set()
+            worker.join()
+        self.assertEqual({200}, set(ben))
 
 
 if __name__ == '__main__':

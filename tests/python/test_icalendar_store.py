@@ -72,11 +72,12 @@ class IcalendarStoreTest(StoreTest):
                                        "Date: Tue, 01 Dec 2026 00:00:00 +0000\r\n\r\n"))
         self.assertEqual([7, 8, 10, 11], sorted(self.box.free_busy("Y26M12")))
         self.assertEqual(1, len(ics.objects(self.box)))
-        # An endless rule stops at the horizon; the first occurrence is always made.
+        # An endless rule stops at the horizon, or at the most occurrences asked for; the first
+        # occurrence is always made.
         endless = vcalendar((DAILY % 1).replace(";COUNT=1", ""))
-        for days, count in ((0, 1), (4, 3)):  # the horizon's own second included
+        for days, most, count in ((0, 9, 1), (4, 9, 3), (9, 2, 2)):  # the horizon's second too
             ics.delete_object(self.box, "r1")  # the same text again would change nothing
-            ics.put_object(self.box, endless, now=NOW, horizon_days=days)
+            ics.put_object(self.box, endless, now=NOW, horizon_days=days, max_occurrences=most)
             self.assertEqual(count, len(self.lines()))
 
     def test_times_and_periods(self) -> None:
@@ -135,6 +136,9 @@ class IcalendarStoreTest(StoreTest):
                      vcalendar("UID:a\nDTSTART:20400101T000000Z"),
                      vcalendar("UID:a\nDTSTART:20261207T090000Z\nSUMMARY:a\0b"),
                      vcalendar("UID:a\nDTSTART:20261207T090000Z").replace("VEVENT", "VTODO"),
+                     # a rule that never matches: given up after its second of work
+                     vcalendar("UID:a\nDTSTART:20261207T090000Z\n"
+                               "RRULE:FREQ=SECONDLY;BYMONTH=2;BYMONTHDAY=30"),
                      "not a calendar"):
             with self.assertRaises(ValueError, msg=text):
                 ics.put_object(self.box, text, now=NOW)

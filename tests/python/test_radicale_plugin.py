@@ -1,5 +1,11 @@
-"""The Radicale plugins: who may reach which collection, what the storage shows and refuses, and
-sync tokens that follow changes made by other processes."""
+"""The Radicale plugins: who may reach which collection, what the storage shows and refuses, sync
+tokens that follow changes made by other processes, and users that do not wait for each other."""
+import base64
+import io
+import os
+import threading
+import wsgiref.util
+from unittest import mock
 from xml.etree import ElementTree as ET
 
 from support import StoreTest
@@ -7,12 +13,27 @@ from support import StoreTest
 from radicale import config
 from radicale import item as radicale_item
 
-from radicale_cvaicp import Storage
+from cvaicp import icalendar_store
+from radicale_cvaicp import Storage, door
+from radicale_cvaicp.refusals import Refused
 from radicale_cvaicp.rights import Rights
 
 EVENT = ("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:t\r\nBEGIN:VEVENT\r\nUID:e1\r\n"
          "DTSTAMP:20261201T000000Z\r\nDTSTART:20261207T090000Z\r\nDTEND:20261207T100000Z\r\n"
          "SUMMARY:Sent\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n")
+
+
+def call(application, user: str, method: str, path: str, body: str = "") -> tuple:
+    """(status, body) of one request, as Radicale's server hands it to the application."""
+    data = body.encode()
+    environ = {"REQUEST_METHOD": method, "PATH_INFO": path, "CONTENT_LENGTH": str(len(data)),
+               "CONTENT_TYPE": "text/calendar", "wsgi.input": io.BytesIO(data),
+               "HTTP_AUTHORIZATION": "Basic " + base64.b64encode(user.encode() + b":x").decode()}
+    wsgiref.util.setup_testing_defaults(environ)
+    status = []
+    answer = b"".join(application(environ, lambda text, headers, exc_info=None:
+                                  status.append(int(text.split()[0]))))
+    return status[0], answer.decode()
 
 
 class RadicalePluginTest(StoreTest):
@@ -39,6 +60,11 @@ class RadicalePluginTest(StoreTest):
         self.assertEqual("VCALENDAR", calendar.tag)
         principal = list(storage.discover("/anna@po/", depth="1"))
         self.assertEqual(["anna@po", "po/anna/calendar"], [c.path for c in principal])
+        # Radicale's own walk through a rule that never matches ends at the storage's bound.
+        never = radicale_item.Item(collection_path="po/anna/calendar", text=EVENT.replace(
+            "SUMMARY", "RRULE:FREQ=SECONDLY;COUNT=2;BYMONTH=2;BYMONTHDAY=30\r\nSUMMARY"))
+        with self.assertRaisesRegex(Refused, "'e1': the recurrence does not reach"):
+            never.prepare()
         token, hrefs = calendar.sync()
         self.assertEqual([], list(hrefs))
         item = radicale_item.Item(collection_path="po/anna/calendar", text=EVENT)
@@ -69,3 +95,41 @@ class RadicalePluginTest(StoreTest):
         self.assertEqual("Mine", calendar.get_meta("D:displayname"))
         calendar.delete("e1.ics")
         self.assertEqual(["h1.ics"], [i.href for i in calendar.get_all()])
+
+    def test_a_request_held_in_the_store_holds_up_no_other_user(self) -> None:
+        os.makedirs(os.path.join(self.root, "po", "MAILROOT", "ben"))
+        self.configuration.update({"auth": {"type": "none"},
+                                   "rights": {"type": "radicale_cvaicp.rights"},
+                                   "storage": {"type": "radicale_cvaicp"}}, "test")
+        application = door.serving(self.configuration)
+        storage = application._application._storage  # Radicale's, whose library anna's PUT uses
+        self.assertEqual(201, call(application, "ben@po", "PUT", "/po/ben/calendar/b.ics",
+                                   EVENT)[0])
+        # Anna's PUT is held inside the store, where a lock of the whole process once held ben
+        # up too; ben's GET must be answered while anna's PUT waits there.
+        for where, target, name in (("an expansion", icalendar_store, "expand"), (
+                "an item's write", storage.library.dll, "AppointmentItemWriteFirstChunk")):
+            reached, release, answers = threading.Event(), threading.Event(), {}
+
+            def held(*args, original=getattr(target, name), reached=reached, release=release):
+                reached.set()
+                release.wait(60)
+                return original(*args)
+
+            def ask(user: str, *request: str, answers=answers, release=release) -> None:
+                answers[user] = (call(application, user, *request), release.is_set())
+
+            with mock.patch.object(target, name, held):
+                anna = threading.Thread(target=ask, args=(
+                    "anna@po", "PUT", "/po/anna/calendar/e1.ics", EVENT.replace("Sent", where)))
+                anna.start()
+                self.assertTrue(reached.wait(60), where)
+                ben = threading.Thread(target=ask, args=("ben@po", "GET", "/po/ben/calendar/b.ics"))
+                ben.start()
+                ben.join(30)  # only a safety net: ben's answer comes while anna waits, or too late
+                release.set()
+                anna.join(60)
+                ben.join(60)
+            self.assertEqual((200, False), (answers["ben@po"][0][0], answers["ben@po"][1]), where)
+            self.assertIn("SUMMARY:Sent", answers["ben@po"][0][1])
+            self.assertIn(answers["anna@po"][0][0], (201, 204), where)

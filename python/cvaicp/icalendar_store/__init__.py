@@ -15,11 +15,12 @@ from ..mailbox import Appointment, Mailbox
 from ..periods import period_name
 from .ids import is_master_id, master_id, occurrence_id
 from .item_text import ParsedItem, date_text, header_value, make_item, time_text
-from .occurrences import Occurrence, expand, parse, seconds
+from .occurrences import EXPANSION_SECONDS, MAX_OCCURRENCES, Occurrence, expand, parse, seconds
 from .synthesized import synthesized_vevent
+from .work_bound import ExpansionTooLong
 
 __all__ = ["master_id", "put_object", "delete_object", "objects", "object_by_href",
-           "StoredObject", "CollisionError"]
+           "StoredObject", "CollisionError", "ExpansionTooLong"]
 
 
 class StoredObject(NamedTuple):
@@ -54,7 +55,7 @@ def lines_by_id(mailbox: Mailbox) -> Lines:
 
 def _read(mailbox: Mailbox, item_id: str) -> Tuple[Optional[bytes], Optional[ParsedItem]]:
     try:
-        data = mailbox.read_item(item_id)
+        data = mailbox.read_item_file(item_id)
     except ValueError:  # an id no item file can have
         return None, None
     return data, (ParsedItem(data) if data is not None else None)
@@ -183,11 +184,16 @@ def _calendar_folder(mailbox: Mailbox) -> None:
 
 
 def put_object(mailbox: Mailbox, ics_text: str, href: Optional[str] = None,
-               horizon_days: int = 365, now: Optional[int] = None) -> str:
-    """Adds or replaces the object of the text's UID: "added", "replaced" or "unchanged"."""
+               horizon_days: int = 365, now: Optional[int] = None,
+               max_occurrences: int = MAX_OCCURRENCES,
+               expansion_seconds: Optional[float] = EXPANSION_SECONDS) -> str:
+    """Adds or replaces the object of the text's UID: "added", "replaced" or "unchanged". At most
+    max_occurrences of its occurrences become appointments; rules that take more than
+    expansion_seconds of processor time are refused (ExpansionTooLong) with nothing changed."""
     obj = parse(ics_text)
     now = int(time.time() if now is None else now)
-    occurrences = expand(obj, now + int(horizon_days) * 86400)
+    occurrences = expand(obj, now + int(horizon_days) * 86400, max_occurrences,
+                         expansion_seconds)
     master = master_id(obj.uid)
     lines = lines_by_id(mailbox)
     _, old = _read(mailbox, master)

@@ -4,11 +4,14 @@ and the component whose texts it shows."""
 import datetime
 import re
 import time
-from typing import Any, Dict, Iterator, List, NamedTuple
+from typing import Any, Dict, Iterator, List, NamedTuple, Optional
 
 import vobject
 
+from .work_bound import processor_seconds
+
 MAX_OCCURRENCES = 2000
+EXPANSION_SECONDS = 1.0  # of processor time: see work_bound
 _LINE_BREAK = re.compile(r"\r\n|\r|\n")
 
 
@@ -116,8 +119,9 @@ def _key(value: Any, all_day: bool) -> int:
 
 
 # A rule is followed for at most this many of its steps (INTERVAL units of its FREQ) after
-# DTSTART, so that one whose parts never match (FREQ=SECONDLY;BYMONTH=2;BYMONTHDAY=30) ends at
-# once instead of searching to the year 9999. The units by dateutil's FREQ numbers.
+# DTSTART, as cvcal's import follows it. dateutil checks that end only against an instance it has
+# found, so a rule whose parts never match (FREQ=SECONDLY;BYMONTH=2;BYMONTHDAY=30) is ended by
+# the bound on processor time instead (work_bound). The units by dateutil's FREQ numbers.
 MAX_RULE_STEPS = 20000
 _STEP_SECONDS = (366 * 86400, 31 * 86400, 7 * 86400, 86400, 3600, 60, 1)
 
@@ -137,7 +141,7 @@ def _bounded(rule: Any, until_seconds: int) -> Iterator[Any]:
         yield value
 
 
-def _rule_instances(master: Any, horizon_end: int) -> Dict[int, Occurrence]:
+def _rule_instances(master: Any, horizon_end: int, most: int) -> Dict[int, Occurrence]:
     """DTSTART (the first instance, whether or not the rule matches it) unless an EXDATE names
     it, then the rules' and RDATEs' instances up to the horizon, EXDATEs taken out."""
     all_day = _is_day(master.dtstart.value)
@@ -150,7 +154,7 @@ def _rule_instances(master: Any, horizon_end: int) -> Dict[int, Occurrence]:
             steps = _STEP_SECONDS[rule._freq] * max(1, rule._interval) * MAX_RULE_STEPS
             limit = min(horizon_end, first + steps) + 86400
             for n, value in enumerate(_bounded(rule, limit)):
-                if n > MAX_OCCURRENCES:
+                if n > most:
                     break
                 values.append(value)
         values += rules._rdate
@@ -164,11 +168,15 @@ def _rule_instances(master: Any, horizon_end: int) -> Dict[int, Occurrence]:
     return found
 
 
-def expand(obj: CalendarObject, horizon_end: int) -> List[Occurrence]:
+def expand(obj: CalendarObject, horizon_end: int, most: int = MAX_OCCURRENCES,
+           work_seconds: Optional[float] = EXPANSION_SECONDS) -> List[Occurrence]:
     """The occurrences in time order: the first always, the others up to horizon_end and inside
-    the 32-bit range, at most 2000. ValueError when there is none, or the first does not fit."""
+    the 32-bit range, at most `most`. ValueError when there is none, or the first does not fit;
+    ExpansionTooLong when the rules take more than work_seconds of processor time (None: any)."""
     try:
-        by_original = _rule_instances(obj.master, horizon_end) if obj.master is not None else {}
+        with processor_seconds(work_seconds):
+            by_original = _rule_instances(obj.master, horizon_end, most) \
+                if obj.master is not None else {}
     except (TypeError, AttributeError, OverflowError) as e:  # e.g. DATE and DATE-TIME mixed
         raise ValueError("the recurrence cannot be expanded: %s" % e) from None
     # An override takes the place of the instance its RECURRENCE-ID names, or adds one.
@@ -182,7 +190,7 @@ def expand(obj: CalendarObject, horizon_end: int) -> List[Occurrence]:
         raise ValueError("a time outside 1901-12-13 to 2038-01-19")
     made = [ordered[0]]
     for o in ordered[1:]:
-        if len(made) >= MAX_OCCURRENCES:
+        if len(made) >= most:
             break
         if o.start <= horizon_end and _fits(o.start) and _fits(o.finish) and \
                 o.start != made[-1].start:
