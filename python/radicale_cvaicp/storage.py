@@ -154,9 +154,10 @@ class Storage(storage.BaseStorage):
     def acquire_lock(self, mode: str, user: str = "") -> Iterator[None]:
         """The user's own lock. A user reaches only its own calendar (rights), so its lock keeps
         that calendar's readers and writers in this process in order, and no other user's request
-        ever waits for it: one slow or hostile request holds up only its own user."""
+        ever waits for it: one slow or hostile request holds up only its own user. Mailbox names
+        are found without regard to case, so users that differ only in case share one lock."""
         with self._locks_lock:
-            lock = self._locks.setdefault(user, ReadWriteLock())
+            lock = self._locks.setdefault(user.lower(), ReadWriteLock())
         with lock.hold(mode):
             yield
 
