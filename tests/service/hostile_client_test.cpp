@@ -42,6 +42,9 @@ struct Wire {
         uint32_t loopback = 0;
         if (ResolveIPv4("127.0.0.1", &loopback) && ConnectSocket(socket, loopback, port)) {
             SetReceiveTimeout(socket, kPatienceMs);
+            // A send blocked when the service resets the connection does not always end under
+            // Wine; a real one ends with the reset, long before this.
+            SetSendTimeout(socket, kPatienceMs);
         }
     }
     Wire(const Wire&) = delete;
