@@ -23,6 +23,8 @@ bool ResolveIPv4(const char* name, uint32_t* address);
 
 bool ConnectSocket(SocketHandle socket, uint32_t address, uint16_t port);
 bool SetReceiveTimeout(SocketHandle socket, uint32_t milliseconds);
+// A blocked send gives up after this long (-1, a time-out error), the connection then unusable.
+bool SetSendTimeout(SocketHandle socket, uint32_t milliseconds);
 
 // One send or receive call: the bytes moved, 0 when the peer closed (receive), -1 on an error
 // (a receive time-out included).

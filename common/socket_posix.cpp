@@ -54,12 +54,19 @@ bool ConnectSocket(SocketHandle socket, uint32_t address, uint16_t port) {
     return result == 0;
 }
 
-bool SetReceiveTimeout(SocketHandle socket, uint32_t milliseconds) {
+static bool SetTimeout(SocketHandle socket, uint32_t milliseconds, int option) {
     struct timeval timeout;
     timeout.tv_sec = static_cast<time_t>(milliseconds / 1000);
     timeout.tv_usec = static_cast<suseconds_t>(milliseconds % 1000) * 1000;
-    return setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_RCVTIMEO, &timeout,
-                      sizeof timeout) == 0;
+    return setsockopt(static_cast<int>(socket), SOL_SOCKET, option, &timeout, sizeof timeout) == 0;
+}
+
+bool SetReceiveTimeout(SocketHandle socket, uint32_t milliseconds) {
+    return SetTimeout(socket, milliseconds, SO_RCVTIMEO);
+}
+
+bool SetSendTimeout(SocketHandle socket, uint32_t milliseconds) {
+    return SetTimeout(socket, milliseconds, SO_SNDTIMEO);
 }
 
 int SendOnce(SocketHandle socket, const void* data, size_t size) {

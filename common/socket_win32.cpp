@@ -47,10 +47,18 @@ bool ConnectSocket(SocketHandle socket, uint32_t address, uint16_t port) {
     return connect(AsSocket(socket), reinterpret_cast<struct sockaddr*>(&peer), sizeof peer) == 0;
 }
 
-bool SetReceiveTimeout(SocketHandle socket, uint32_t milliseconds) {
+static bool SetTimeout(SocketHandle socket, uint32_t milliseconds, int option) {
     DWORD timeout = milliseconds;  // Windows Sockets take a 4-byte count of milliseconds
-    return setsockopt(AsSocket(socket), SOL_SOCKET, SO_RCVTIMEO,
-                      reinterpret_cast<const char*>(&timeout), sizeof timeout) == 0;
+    return setsockopt(AsSocket(socket), SOL_SOCKET, option, reinterpret_cast<const char*>(&timeout),
+                      sizeof timeout) == 0;
+}
+
+bool SetReceiveTimeout(SocketHandle socket, uint32_t milliseconds) {
+    return SetTimeout(socket, milliseconds, SO_RCVTIMEO);
+}
+
+bool SetSendTimeout(SocketHandle socket, uint32_t milliseconds) {
+    return SetTimeout(socket, milliseconds, SO_SNDTIMEO);
 }
 
 int SendOnce(SocketHandle socket, const void* data, size_t size) {

@@ -1,16 +1,23 @@
 #include "service/server.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
+#include <iterator>
 #include <thread>
 
 #include "common/host_thread.h"
+#include "common/socket_wait.h"
 #include "remote/packing.h"
 
 namespace cvadmind {
 
 Server::Server(const ServiceConfig& config, std::function<void(const std::string&)> log)
-    : config_(config), log_(std::move(log)), libraries_(config) {}
+    : config_(config),
+      log_(std::move(log)),
+      libraries_(config),
+      admission_(config.max_connections),
+      heard_(cv::kRemoteBufferSize) {}
 
 Server::~Server() {
     if (listener_ != cv::kNoSocket) cv::CloseSocket(listener_);
@@ -60,87 +67,126 @@ void Server::Stop() {
 }
 
 void Server::Run() {
+    using Clock = std::chrono::steady_clock;
+    Door door;
+    std::vector<cv::SocketHandle> watched, ready;
     while (!stopping_) {
-        std::string peer;
-        cv::SocketHandle client = cv::AcceptConnection(listener_, &peer);
-        if (client == cv::kNoSocket) {
-            if (stopping_) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));  // e.g. out of handles
+        // While every place is held by a connection that keeps it, newcomers wait unaccepted.
+        admission_.AwaitRoom(stopping_);
+        watched.assign(1, listener_);
+        auto first_deadline = Clock::time_point::max();
+        for (const auto& entry : door) {
+            watched.push_back(entry.first);
+            first_deadline = std::min(first_deadline, entry.second.deadline);
+        }
+        const int wait =
+            door.empty()
+                ? -1
+                : static_cast<int>(std::max<int64_t>(
+                      0, std::chrono::ceil<std::chrono::milliseconds>(first_deadline - Clock::now())
+                             .count()));
+        if (!cv::WaitForReadable(watched, wait, &ready)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));  // e.g. out of memory
             continue;
         }
-        if (!Admit(client, peer)) {
-            Log(peer + " turned away: " + std::to_string(config_.max_connections) +
-                " clients already");
-            cv::CloseSocket(client);
-            continue;
+        if (stopping_) break;
+        // The callers are heard before a newcomer is let in: one whose first request came whole
+        // before the newcomer connected is beyond its reach.
+        bool newcomer = false;
+        for (cv::SocketHandle socket : ready) {
+            if (socket == listener_) {
+                newcomer = true;
+            } else {
+                Hear(&door, door.find(socket));
+            }
         }
-        ++active_;
-        try {
-            std::thread(&Server::Serve, this, client, peer).detach();
-        } catch (const std::exception&) {
-            // Out of threads (or memory for one): this client is turned away, the service goes on.
-            Forget(client);
-            --active_;
-            Log(peer + " turned away: no thread for it");
-            cv::CloseSocket(client);
+        const auto now = Clock::now();
+        for (auto it = door.begin(); it != door.end();) {
+            auto next = std::next(it);
+            if (it->second.deadline <= now) {
+                TurnAway(
+                    &door, it,
+                    it->second.request.empty() ? "closed: silent" : "closed: incomplete request");
+            }
+            it = next;
         }
+        if (newcomer) Accept(&door);
     }
     // Wake every client thread and wait for them to finish.
-    {
-        std::lock_guard<std::mutex> hold(clients_guard_);
-        for (const auto& entry : clients_) cv::ShutdownSocket(entry.first);
-    }
+    while (!door.empty()) TurnAway(&door, door.begin(), "closed: stopping");
+    admission_.ShutdownAll();
     while (active_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
-bool Server::Admit(cv::SocketHandle client, const std::string& peer) {
-    std::unique_lock<std::mutex> hold(clients_guard_);
-    for (int attempt = 0;; ++attempt) {
-        size_t live = 0;
-        auto oldest = clients_.end();
-        for (auto it = clients_.begin(); it != clients_.end(); ++it) {
-            if (it->second.dropped) continue;
-            ++live;
-            if (!it->second.trusted &&
-                (oldest == clients_.end() || it->second.order < oldest->second.order)) {
-                oldest = it;
-            }
-        }
-        if (live < config_.max_connections) break;
-        // Turning the newcomer away would let anyone who opens connections and leaves them idle
-        // lock every client out until the idle time-out. Instead the connection that has waited
-        // longest without authenticating makes room. Clients that have authenticated keep their
-        // places, so a limit full of them still turns newcomers away.
-        if (oldest == clients_.end()) return false;
-        // Dropped connections hold their threads until those wake and end, which is at once;
-        // during a burst the newcomer waits for that rather than more threads being started.
-        if (clients_.size() < 2 * size_t{config_.max_connections}) {
-            oldest->second.dropped = true;
-            cv::ShutdownSocket(oldest->first);  // its thread wakes, sees the end and closes it
-            Log(peer + " takes the place of a connection that did not authenticate");
-            break;
-        }
-        if (attempt > 0) return false;
-        client_ended_.wait_for(hold, std::chrono::seconds(1));
+void Server::Accept(Door* door) {
+    std::string peer;
+    cv::SocketHandle client = cv::AcceptConnection(listener_, &peer);
+    if (client == cv::kNoSocket) {
+        if (!stopping_) std::this_thread::sleep_for(std::chrono::milliseconds(10));  // no handles
+        return;
     }
-    clients_[client] = Client{++accepted_};
-    return true;
+    admission_.Join(client);
+    Log(peer + " connected");
+    auto caller =
+        door->emplace(client, Caller{peer, std::string(),
+                                     std::chrono::steady_clock::now() +
+                                         std::chrono::seconds(config_.idle_timeout_seconds)})
+            .first;
+    // What it sent before it was accepted is heard first: a client whose AUTH is in gives way to
+    // nobody, also when the others took every place in the meantime.
+    std::vector<cv::SocketHandle> ready;
+    if (cv::WaitForReadable({client}, 0, &ready) && !ready.empty()) Hear(door, caller);
+    const cv::SocketHandle gives_way = admission_.MakeRoom();
+    if (gives_way == cv::kNoSocket) return;
+    // The others may have become keepers since AwaitRoom: then the newcomer is the stranger.
+    if (gives_way != client)
+        Log(peer + " takes the place of a connection that did not authenticate");
+    caller = door->find(gives_way);
+    if (caller != door->end()) {
+        TurnAway(door, caller,
+                 gives_way == client ? "turned away: every place is kept" : "dropped to make room");
+    }
 }
 
-void Server::SetTrusted(cv::SocketHandle client, bool trusted) {
-    std::lock_guard<std::mutex> hold(clients_guard_);
-    auto it = clients_.find(client);
-    if (it != clients_.end()) it->second.trusted = trusted;
+void Server::Hear(Door* door, Door::iterator caller) {
+    static const std::string kStart = "<DATA>", kEnd = "</DATA>";
+    const cv::SocketHandle client = caller->first;
+    std::string& request = caller->second.request;
+    // Everything that has come, in one receive: the buffer holds the largest request.
+    const int got = cv::ReceiveOnce(client, heard_.data(), heard_.size());
+    if (got <= 0) {
+        return TurnAway(door, caller, request.empty() ? "left" : "closed: incomplete request");
+    }
+    request.append(heard_.data(), static_cast<size_t>(got));
+    // What does not begin as a request does can never become one.
+    const size_t begun = std::min(request.size(), kStart.size());
+    if (request.compare(0, begun, kStart, 0, begun) != 0) {
+        return TurnAway(door, caller, "closed: not a request");
+    }
+    if (request.size() > cv::kRemoteBufferSize - 1) {
+        return TurnAway(door, caller, "closed: request too large");
+    }
+    if (request.size() < kEnd.size() ||
+        request.compare(request.size() - kEnd.size(), kEnd.size(), kEnd) != 0) {
+        return admission_.Heard(client);
+    }
+    admission_.Hold(client);
+    ++active_;
+    try {
+        std::thread(&Server::Serve, this, client, caller->second.peer, std::move(request)).detach();
+    } catch (const std::exception&) {
+        // Out of threads (or memory for one): this client is turned away, the service goes on.
+        --active_;
+        return TurnAway(door, caller, "turned away: no thread for it");
+    }
+    door->erase(caller);
 }
 
-bool Server::Forget(cv::SocketHandle client) {
-    std::lock_guard<std::mutex> hold(clients_guard_);
-    auto it = clients_.find(client);
-    if (it == clients_.end()) return false;
-    bool dropped = it->second.dropped;
-    clients_.erase(it);
-    client_ended_.notify_all();
-    return dropped;
+void Server::TurnAway(Door* door, Door::iterator caller, const char* why) {
+    admission_.Leave(caller->first);
+    Log(caller->second.peer + " " + why);
+    cv::CloseSocket(caller->first);
+    door->erase(caller);
 }
 
 bool Server::ReadRequest(cv::SocketHandle client, std::string* request, uint32_t* timeout_set) {
@@ -176,16 +222,14 @@ bool Server::ReadRequest(cv::SocketHandle client, std::string* request, uint32_t
     }
 }
 
-void Server::Serve(cv::SocketHandle client, std::string peer) {
+void Server::Serve(cv::SocketHandle client, std::string peer, std::string request) {
     cv::HostThread host;  // the provider needs COM (its XML index) on this thread
     Session session(config_, libraries_);
-    Log(peer + " connected");
-    std::string request;
     const char* why = "left";
-    bool trusted = false;
     uint32_t timeout_set = 0;  // none yet
-    while (!stopping_) {
-        if (!ReadRequest(client, &request, &timeout_set)) {
+    // The first request came whole through the door; the others are read here.
+    for (bool first = true; !stopping_; first = false) {
+        if (!first && !ReadRequest(client, &request, &timeout_set)) {
             why = request.size() > cv::kRemoteBufferSize - 1 ? "closed: request too large"
                   : request.empty()                          ? "left"
                                                              : "closed: incomplete request";
@@ -194,10 +238,6 @@ void Server::Serve(cv::SocketHandle client, std::string peer) {
         bool close = false;
         std::string answer = session.Answer(request, &close);
         if (!session.event().empty()) Log(peer + " " + session.event());
-        if (session.authenticated() != trusted) {
-            trusted = session.authenticated();
-            SetTrusted(client, trusted);
-        }
         if (close) {
             why = "quit";
             break;
@@ -206,10 +246,12 @@ void Server::Serve(cv::SocketHandle client, std::string peer) {
             why = "closed: send failed";
             break;
         }
+        // Only now may a stranger give way: its first request, at least, is answered.
+        admission_.Answered(client, session.authenticated());
     }
-    // Forgotten before it is closed: until then Admit may still shut it down, and afterwards the
-    // handle may come back for another connection.
-    if (Forget(client)) why = "dropped to make room";
+    // Forgotten before it is closed: until then MakeRoom may still shut it down, and afterwards
+    // the handle may come back for another connection.
+    if (admission_.Leave(client)) why = "dropped to make room";
     Log(peer + " " + why);
     cv::CloseSocket(client);
     --active_;

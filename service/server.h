@@ -1,16 +1,19 @@
-// cvadmind's network side: one listening socket, one thread per client, requests read until they
-// end with "</DATA>" (at most kRemoteBufferSize - 1 bytes, within the idle time-out). At the
-// connection limit a newcomer takes the place of the oldest client that has not authenticated.
+// cvadmind's network side: one listening socket; a door, on the thread that accepts, that hears
+// each connection until its first request is whole; then one thread per client. Requests end with
+// "</DATA>" (at most kRemoteBufferSize - 1 bytes, within the idle time-out). Who has a place at
+// the connection limit is admission.h's rule.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "common/socket.h"
+#include "service/admission.h"
 #include "service/service_config.h"
 #include "service/session.h"
 
@@ -31,13 +34,23 @@ class Server {
     void Stop();
 
   private:
-    // Registers a new connection, making room for it when needed; false when it is turned away.
-    bool Admit(cv::SocketHandle client, const std::string& peer);
-    // The client authenticated (or lost that with a failed AUTH).
-    void SetTrusted(cv::SocketHandle client, bool trusted);
-    // Forgets the connection; true when it ended because Admit dropped it.
-    bool Forget(cv::SocketHandle client);
-    void Serve(cv::SocketHandle client, std::string peer);
+    // A connection at the door: accepted, its first request not whole yet.
+    struct Caller {
+        std::string peer;
+        std::string request;                             // what has come of its first request
+        std::chrono::steady_clock::time_point deadline;  // for the whole of it
+    };
+    using Door = std::map<cv::SocketHandle, Caller>;
+
+    // Accepts the next connection, and makes room for it when every place is taken.
+    void Accept(Door* door);
+    // Reads what has come from a caller. It leaves the door when its first request is whole (to
+    // a thread of its own), when what it sent can be no request, or when it has gone.
+    void Hear(Door* door, Door::iterator caller);
+    // Closes a caller's connection and forgets it.
+    void TurnAway(Door* door, Door::iterator caller, const char* why);
+    // Answers the first request, then every other one the client sends.
+    void Serve(cv::SocketHandle client, std::string peer, std::string request);
     // Reads one request; false when the client left, sent too much or took too long.
     // timeout_set: the receive time-out the socket has, in milliseconds (0: none set yet).
     bool ReadRequest(cv::SocketHandle client, std::string* request, uint32_t* timeout_set);
@@ -46,18 +59,11 @@ class Server {
     const ServiceConfig& config_;
     std::function<void(const std::string&)> log_;
     LibraryCache libraries_;
+    Admission admission_;
     cv::SocketHandle listener_ = cv::kNoSocket;
     uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
-    struct Client {
-        uint64_t order;        // when it was accepted
-        bool trusted = false;  // has authenticated
-        bool dropped = false;  // shut down by Admit to make room; its thread is ending
-    };
-    std::mutex clients_guard_;
-    std::map<cv::SocketHandle, Client> clients_;  // one per thread, dropped ones included
-    std::condition_variable client_ended_;        // a connection was forgotten
-    uint64_t accepted_ = 0;
+    std::vector<char> heard_;  // the door's receive buffer
     std::atomic<unsigned> active_{0};
     std::mutex log_guard_;
 };
