@@ -25,8 +25,6 @@ bool ParseNumber(const std::string& text, uint32_t low, uint32_t high, uint32_t*
     return true;
 }
 
-}  // namespace
-
 bool ReadSecretFile(const std::string& path, std::string* text, std::string* error) {
     switch (cv::ReadPrivateFile(path.c_str(), text)) {
         case cv::PrivateRead::kRead:
@@ -42,6 +40,8 @@ bool ReadSecretFile(const std::string& path, std::string* text, std::string* err
     *error = "cannot read " + path;
     return false;
 }
+
+}  // namespace
 
 bool ReadCredentials(const std::string& path, std::string* credentials, std::string* error) {
     std::string text;

@@ -8,7 +8,7 @@
 //                                      without any line: CVAICP.DLL, found beside cvadmind)
 //   idle-timeout = 60                  seconds a client may take for one request
 //   max-connections = 64               clients served at once; at the limit a newcomer takes
-//                                      the place of the oldest one that has not authenticated
+//                                      the place of a stranger (admission.h says which)
 #pragma once
 
 #include <cstdint>
