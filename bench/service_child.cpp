@@ -61,10 +61,8 @@ bool ServiceChild::Start(const BenchStore& store, const std::string& extra_confi
     std::string text = std::string("credentials = ") + kServiceCredentials +
                        "\nprotocol = " + kServiceProtocol +
                        "\nlibrary = CVAICP.DLL " CV_PROVIDER_LIBRARY "\n" + extra_config;
-    std::string temporary = config + ".new";
     // cvadmind reads a configuration only when it is its owner's alone.
-    if (!cv::WriteReplacementFile(temporary.c_str(), config.c_str(), text, true) ||
-        !cv::ReplaceFileWith(temporary.c_str(), config.c_str()) ||
+    if (!cv::WriteOwnerOnlyFile(config.c_str(), text) ||
         !child_.Start({CV_CVADMIND, "--config", config, "--listen", "127.0.0.1:0", "--port-file",
                        port_file, "--quiet"})) {
         return false;

@@ -16,6 +16,10 @@ namespace cv {
 bool WriteReplacementFile(const char* temporary, const char* target, const std::string& bytes,
                           bool owner_only);
 
+// A whole file written for its owner alone, through a temporary file beside it ("PATH.new")
+// renamed over it, so that it is never seen half written.
+bool WriteOwnerOnlyFile(const char* path, const std::string& bytes);
+
 enum class PrivateRead {
     kRead,
     kCannotRead,

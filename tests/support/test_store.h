@@ -98,9 +98,7 @@ inline bool WriteFileBytes(const std::string& path, const std::string& bytes) {
 }
 // cvadmind reads a configuration only when other users can neither read nor change it.
 inline bool WriteServiceConfig(const std::string& path, const std::string& text) {
-    const std::string temporary = path + ".new";
-    return WriteReplacementFile(temporary.c_str(), path.c_str(), text, true) &&
-           ReplaceFileWith(temporary.c_str(), path.c_str());
+    return WriteOwnerOnlyFile(path.c_str(), text);
 }
 inline bool PathExists(const std::string& path) {
     return FileExists(path.c_str()) != 0;
