@@ -8,7 +8,12 @@
 
 namespace cv {
 
-// The stream for the program's own results; stdout itself when the move is not possible.
+// The stream for the program's own results; stdout itself when the move is not possible. It
+// writes bytes as they are.
 FILE* SeparateLibraryDiagnostics();
+
+// Standard input and output as bytes: on Windows the C runtime would otherwise turn LF into
+// CR LF on the way out and drop CRs on the way in, and an item file's bytes would not survive.
+void UseBinaryStandardStreams();
 
 }  // namespace cv

@@ -16,4 +16,6 @@ FILE* SeparateLibraryDiagnostics() {
     return stream;
 }
 
+void UseBinaryStandardStreams() {}  // POSIX streams carry bytes as they are
+
 }  // namespace cv

@@ -1,5 +1,7 @@
 #include "common/reg_file.h"
 
+#include "common/code_page.h"
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -147,44 +149,6 @@ bool StartsHexList(std::string_view line) {
     return false;
 }
 
-// The text as UTF-8: a UTF-16LE file (with its byte-order mark) is converted, a UTF-8 mark dropped.
-std::string Utf8Text(std::string_view text) {
-    if (text.size() >= 2 && static_cast<unsigned char>(text[0]) == 0xFF &&
-        static_cast<unsigned char>(text[1]) == 0xFE) {
-        std::string out;
-        for (size_t i = 2; i + 1 < text.size(); i += 2) {
-            uint32_t c = static_cast<unsigned char>(text[i]) |
-                         static_cast<uint32_t>(static_cast<unsigned char>(text[i + 1])) << 8;
-            if (c >= 0xD800 && c <= 0xDBFF && i + 3 < text.size()) {
-                uint32_t low = static_cast<unsigned char>(text[i + 2]) |
-                               static_cast<uint32_t>(static_cast<unsigned char>(text[i + 3])) << 8;
-                if (low >= 0xDC00 && low <= 0xDFFF) {
-                    c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-                    i += 2;
-                }
-            }
-            if (c < 0x80) {
-                out.push_back(static_cast<char>(c));
-            } else if (c < 0x800) {
-                out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-                out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-            } else if (c < 0x10000) {
-                out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-                out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-                out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-            } else {
-                out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-                out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-                out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-                out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-            }
-        }
-        return out;
-    }
-    if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-    return std::string(text);
-}
-
 void AppendEscaped(std::string* out, std::string_view text) {
     for (char c : text) {
         if (c == '\\' || c == '"') out->push_back('\\');
@@ -205,7 +169,7 @@ void AppendHex(std::string* out, std::string_view bytes) {
 
 RegFile RegFile::Parse(std::string_view raw) {
     RegFile file;
-    std::string text = Utf8Text(raw);
+    std::string text = RegTextAsUtf8(raw);
     Key* current = nullptr;
     bool current_valid = false;
     std::string logical;
@@ -409,6 +373,63 @@ bool RegFile::Remove(Hive hive, std::string_view key, std::string_view name) {
         }
     }
     return false;
+}
+
+std::string RegTextAsUtf8(std::string_view bytes, RegEncoding* encoding) {
+    RegEncoding found = RegEncoding::kUtf8;
+    std::string out;
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+        static_cast<unsigned char>(bytes[1]) == 0xFE) {
+        found = RegEncoding::kUtf16Le;
+        out.reserve(bytes.size() / 2);
+        auto unit = [&](size_t i) {
+            return static_cast<uint32_t>(static_cast<unsigned char>(bytes[i])) |
+                   static_cast<uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
+        };
+        for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+            uint32_t c = unit(i);
+            if (c >= 0xD800 && c <= 0xDBFF && i + 3 < bytes.size()) {
+                uint32_t low = unit(i + 2);
+                if (low >= 0xDC00 && low <= 0xDFFF) {
+                    c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                    i += 2;
+                }
+            }
+            utf8::Append(&out, c);
+        }
+    } else if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+        found = RegEncoding::kUtf8Bom;
+        out.assign(bytes.substr(3));
+    } else {
+        out.assign(bytes);
+    }
+    if (encoding != nullptr) *encoding = found;
+    return out;
+}
+
+std::string RegTextInEncoding(std::string_view text, RegEncoding encoding) {
+    if (encoding == RegEncoding::kUtf8) return std::string(text);
+    if (encoding == RegEncoding::kUtf8Bom) return "\xEF\xBB\xBF" + std::string(text);
+    std::string out = "\xFF\xFE";
+    auto put = [&out](uint32_t unit) {
+        out.push_back(static_cast<char>(unit & 0xFF));
+        out.push_back(static_cast<char>(unit >> 8));
+    };
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
+    const unsigned char* end = p + text.size();
+    while (p < end) {
+        size_t length = *p ? utf8::SequenceLength(p, end) : 1;
+        // A byte that is no UTF-8 is written as the character it is read as.
+        uint32_t c = length ? utf8::Decode(p, length) : *p;
+        p += length ? length : 1;
+        if (c >= 0x10000) {
+            put(0xD800 + ((c - 0x10000) >> 10));
+            put(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            put(c);
+        }
+    }
+    return out;
 }
 
 }  // namespace cv

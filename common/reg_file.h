@@ -13,6 +13,15 @@
 
 namespace cv {
 
+// How a .reg file's text is stored: regedit writes UTF-16LE with a byte-order mark; people and
+// cvcal write UTF-8, with a mark or without. A file that cvcal rewrites keeps its encoding.
+enum class RegEncoding { kUtf8, kUtf8Bom, kUtf16Le };
+
+// A .reg file's bytes as UTF-8 text without a byte-order mark, and the encoding they were in.
+std::string RegTextAsUtf8(std::string_view bytes, RegEncoding* encoding = nullptr);
+// UTF-8 text as the bytes of a file in that encoding.
+std::string RegTextInEncoding(std::string_view text, RegEncoding encoding);
+
 class RegFile {
   public:
     struct Value {

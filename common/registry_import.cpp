@@ -1,5 +1,6 @@
 #include "common/registry_import.h"
 
+#include "common/code_page.h"
 #include "common/file_helpers.h"
 #include "common/platform.h"
 #include "common/host_platform.h"
@@ -15,9 +16,12 @@ bool ImportRegistryFile(const std::string& path) {
     if (!ReadWholeFile(path.c_str(), &text)) return false;
     bool written = true;
     for (const RegFile::Entry& e : RegFile::Parse(text).Entries()) {
-        written &= WriteRegistryValue(e.hive, e.key.c_str(), e.value.name.c_str(),
-                                      static_cast<RegistryType>(e.value.type), e.value.data.data(),
-                                      e.value.data.size());
+        // A file's texts are UTF-8; the registry is written in this build's code page.
+        std::string data = e.value.data;
+        if (e.value.type == kRegSz) data = Utf8ToCodePage(data);
+        written &= WriteRegistryValue(
+            e.hive, Utf8ToCodePage(e.key).c_str(), Utf8ToCodePage(e.value.name).c_str(),
+            static_cast<RegistryType>(e.value.type), data.data(), data.size());
     }
     return written;
 }

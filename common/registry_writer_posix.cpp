@@ -28,12 +28,14 @@ bool Rewrite(Change change) {
     flock(lock, LOCK_EX);
     std::string text;
     ReadRegistryFile(path, &text);
+    RegEncoding encoding = RegEncoding::kUtf8;
+    RegTextAsUtf8(text, &encoding);
     RegFile file = RegFile::Parse(text);
     bool changed = change(&file);
     bool written = true;
     if (changed) {
         std::string temp = std::string(path) + ".new";
-        std::string out = file.Serialize();
+        std::string out = RegTextInEncoding(file.Serialize(), encoding);
         written = WriteReplacementFile(temp.c_str(), path, out, HoldsCredentials(file)) &&
                   rename(temp.c_str(), path) == 0;
         if (!written) unlink(temp.c_str());

@@ -417,6 +417,13 @@ XmlNode BuildCalendarElement(XmlDocument& document, const XmlNode& parent, const
     return element;
 }
 
+const char* ItemHeaderOf(const char* element) {
+    for (const HeaderRow& row : kHeaderRows) {
+        if (std::strcmp(row.element, element) == 0) return row.header;
+    }
+    return nullptr;
+}
+
 int ScanPeriodFiles(StoreIndex* index, const ListContext* context, bool* unread) {
     bool unused;
     if (unread == nullptr) unread = &unused;
@@ -430,17 +437,20 @@ int ScanPeriodFiles(StoreIndex* index, const ListContext* context, bool* unread)
         return 1;  // no period file to read
     }
     // Only the periods of the range start's date are read, whatever the range's end. The year
-    // has two digits here.
+    // has two digits here; the writers name a year-level file by the year's own digits, which
+    // differs for 2000-2009 ("Y5" beside "Y05"), so for those years both files are read.
     const int yy = year - 2000;
-    char periods[4][kPeriodNameSize];
-    std::snprintf(periods[0], kPeriodNameSize, "Y");
-    std::snprintf(periods[1], kPeriodNameSize, "Y%02d", yy);
-    std::snprintf(periods[2], kPeriodNameSize, "Y%02dM%02d", yy, month);
-    std::snprintf(periods[3], kPeriodNameSize, "Y%02dM%02dD%02d", yy, month, day);
+    char periods[5][kPeriodNameSize];
+    int count = 0;
+    std::snprintf(periods[count++], kPeriodNameSize, "Y");
+    std::snprintf(periods[count++], kPeriodNameSize, "Y%02d", yy);
+    if (yy >= 0 && yy <= 9) std::snprintf(periods[count++], kPeriodNameSize, "Y%d", yy);
+    std::snprintf(periods[count++], kPeriodNameSize, "Y%02dM%02d", yy, month);
+    std::snprintf(periods[count++], kPeriodNameSize, "Y%02dM%02dD%02d", yy, month, day);
     const Range range{context->RangeStart, context->RangeEnd};
     const TimeZoneInfo zone = GetTimeZoneInfo();
-    for (const char* period : periods) {
-        IndexPeriod(index, mailbox, postoffice, period, &range, zone, nullptr, unread);
+    for (int i = 0; i < count; ++i) {
+        IndexPeriod(index, mailbox, postoffice, periods[i], &range, zone, nullptr, unread);
     }
     return 1;
 }

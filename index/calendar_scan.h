@@ -15,6 +15,11 @@
 
 namespace cv {
 
+// The item header whose value the scan puts into an index element of text ("SUBJECT" from
+// "Subject"), null for an element that no header line feeds as text: a host that changes such an
+// element changes the header too, so that every reader sees one value.
+const char* ItemHeaderOf(const char* element);
+
 // The appointments' window of a range scan.
 struct Range {
     int32_t start;

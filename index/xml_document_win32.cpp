@@ -5,6 +5,8 @@
 // system's conversions.
 #include "index/xml_document.h"
 
+#include "common/code_page.h"
+
 #include <windows.h>
 #include <objbase.h>
 #include <ole2.h>
@@ -65,16 +67,19 @@ class ComRef {
     T* p_ = nullptr;
 };
 
-// A BSTR owned for the length of a call.
+// A BSTR owned for the length of a call. Texts that are UTF-8 are read as such (items written
+// by cvcal, the CalDAV server or the native build), others in the ANSI code page, as the native
+// build reads them (common/code_page.h).
 class Bstr {
   public:
     Bstr() = default;
     explicit Bstr(const char* text) {
         if (text == nullptr) text = "";
-        int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+        const UINT code_page = IsUtf8(text) ? CP_UTF8 : CP_ACP;
+        int length = MultiByteToWideChar(code_page, 0, text, -1, nullptr, 0);
         if (length <= 0) return;
         value_ = SysAllocStringLen(nullptr, static_cast<UINT>(length - 1));
-        if (value_ != nullptr) MultiByteToWideChar(CP_ACP, 0, text, -1, value_, length);
+        if (value_ != nullptr) MultiByteToWideChar(code_page, 0, text, -1, value_, length);
     }
     ~Bstr() { SysFreeString(value_); }
     Bstr(const Bstr&) = delete;

@@ -1,5 +1,6 @@
 #include "provider/forwarding.h"
 
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -7,6 +8,7 @@
 #include "include/cvaicp.h"
 #include "remote/channel.h"
 #include "remote/framing.h"
+#include "remote/record_texts.h"
 
 namespace cv {
 namespace {
@@ -14,6 +16,7 @@ namespace {
 struct Parameter {
     size_t size;     // 0: no such parameter
     bool read_back;  // the reply's copy replaces the caller's record
+    bool (*convert_texts)(TextWay, void*);
 };
 
 struct ForwardedCall {
@@ -28,12 +31,22 @@ constexpr ForwardedCall kCalls[] = {
 #define CV_FORWARDED_CALL(Name, Ordinal, Arguments, First, FirstBack, Second, SecondBack, \
                           Forwarded)                                                      \
     {#Name,                                                                               \
-     {{cvaicp::RecordSize<First>(), FirstBack != 0},                                      \
-      {cvaicp::RecordSize<Second>(), SecondBack != 0}},                                   \
+     {{cvaicp::RecordSize<First>(), FirstBack != 0, ConvertTextsOf<First>},               \
+      {cvaicp::RecordSize<Second>(), SecondBack != 0, ConvertTextsOf<Second>}},           \
      Forwarded != 0},
     CVAICP_EXPORTS(CV_FORWARDED_CALL)
 #undef CV_FORWARDED_CALL
 };
+
+constexpr size_t LargestRecord() {
+    size_t largest = 0;
+    for (const ForwardedCall& call : kCalls) {
+        for (const Parameter& parameter : call.parameters) {
+            if (parameter.size > largest) largest = parameter.size;
+        }
+    }
+    return largest;
+}
 
 // The channel has one socket for the whole process: two calls on it at once would read each
 // other's replies. Calls are meant not to overlap; this makes sure they do not.
@@ -56,19 +69,33 @@ bool ForwardToRemote(RemoteExport which, void* first, void* second, int32_t* res
     if (call == nullptr || !request || !reply) return true;
     void* records[2] = {first, second};
     if (!BuildExecRequest(request.get(), call->function)) return true;
+    // The records travel with their texts in the wire's code page; a copy is sent, so that the
+    // caller's records keep their own texts.
+    std::unique_ptr<char[]> copy(new (std::nothrow) char[LargestRecord()]);
+    if (!copy) return true;
     for (int i = 0; i < 2; ++i) {
-        if (call->parameters[i].size == 0) continue;
+        const Parameter& parameter = call->parameters[i];
+        if (parameter.size == 0) continue;
+        std::memcpy(copy.get(), records[i], parameter.size);
         // A request that cannot carry every record is not sent at all.
-        if (!AddRequestParameter(request.get(), i + 1, records[i], call->parameters[i].size)) {
+        if (!parameter.convert_texts(TextWay::kToWire, copy.get()) ||
+            !AddRequestParameter(request.get(), i + 1, copy.get(), parameter.size)) {
             return true;
         }
     }
     if (!SendRemoteRequest(request.get(), reply.get(), kRemoteBufferSize)) return true;
     ReadReplyParameter(reply.get(), 0, result, sizeof *result);
     for (int i = 0; i < 2; ++i) {
-        if (call->parameters[i].size != 0 && call->parameters[i].read_back) {
-            ReadReplyParameter(reply.get(), i + 1, records[i], call->parameters[i].size);
+        const Parameter& parameter = call->parameters[i];
+        if (parameter.size == 0 || !parameter.read_back) continue;
+        std::memcpy(copy.get(), records[i], parameter.size);
+        ReadReplyParameter(reply.get(), i + 1, copy.get(), parameter.size);
+        // A text that does not fit the caller's field in this build's form fails the call.
+        if (!parameter.convert_texts(TextWay::kFromWire, copy.get())) {
+            *result = 0;
+            continue;
         }
+        std::memcpy(records[i], copy.get(), parameter.size);
     }
     return true;
 }

@@ -10,6 +10,7 @@
 #include "remote/base64.h"
 #include "remote/dictionary_coder.h"
 #include "remote/packing.h"
+#include "remote/record_texts.h"
 
 namespace cvadmind {
 namespace {
@@ -41,6 +42,7 @@ struct ServedExport {
     int records;
     size_t sizes[2];
     bool read_back[2];
+    bool (*convert_texts[2])(cv::TextWay, void*);
     Invoker call;
 };
 
@@ -52,6 +54,7 @@ constexpr ServedExport kServed[] = {
      Arguments,                                                                          \
      {cvaicp::RecordSize<First>(), cvaicp::RecordSize<Second>()},                        \
      {FirstBack != 0, SecondBack != 0},                                                  \
+     {cv::ConvertTextsOf<First>, cv::ConvertTextsOf<Second>},                            \
      Call<Arguments, First, Second>},
     CVAICP_EXPORTS(CV_SERVED_EXPORT)
 #undef CV_SERVED_EXPORT
@@ -238,10 +241,24 @@ std::string Session::Exec(const std::string& request) {
             return Refusal("bad parameter " + std::to_string(i + 1));
         }
     }
-    int32_t result;
-    {
+    // The records' texts arrive in the wire's code page and leave in it; the library between
+    // reads them in this build's. A text that does not fit on the way in fails the call.
+    int32_t result = 0;
+    bool texts_fit = true;
+    for (int i = 0; i < served->records; ++i) {
+        texts_fit =
+            texts_fit && served->convert_texts[i](cv::TextWay::kFromWire, records[i].data());
+    }
+    if (texts_fit) {
         std::lock_guard<std::mutex> hold(libraries_.exec_guard());
         result = served->call(entry, records[0].data(), records[1].data());
+    } else {
+        event_ = "EXEC of " + function + ": a text does not fit its field in this build's form";
+    }
+    // A reply text that the wire's code page cannot hold fails the call: the client would read
+    // another name than the one meant.
+    for (int i = 0; i < served->records; ++i) {
+        if (!served->convert_texts[i](cv::TextWay::kToWire, records[i].data())) result = 0;
     }
     // Every record goes back; should that not fit one reply, only those the client reads.
     for (bool only_read_back : {false, true}) {

@@ -88,6 +88,17 @@ TEST(RegFile, ReadsUtf16WithByteOrderMark) {
     RegFile file = RegFile::Parse(utf16);
     EXPECT_EQ(std::string("v\xc3\xa9\xe0\xa0\x80\xf4\x8f\xbf\xbf\0", 11),
               Data(file, Hive::kCurrentUser, "K", "n"));
+    // A file rewritten in the encoding it came in is the same file.
+    RegEncoding encoding = RegEncoding::kUtf8;
+    const std::string text = RegTextAsUtf8(utf16, &encoding);
+    EXPECT_EQ(RegEncoding::kUtf16Le, encoding);
+    EXPECT_EQ(utf16, RegTextInEncoding(text, encoding));
+    for (const std::string& utf8 :
+         {std::string("\xef\xbb\xbfREGEDIT4\r\n"), std::string("REGEDIT4")}) {
+        const std::string read = RegTextAsUtf8(utf8, &encoding);
+        EXPECT_EQ("REGEDIT4", read.substr(0, 8));
+        EXPECT_EQ(utf8, RegTextInEncoding(read, encoding));
+    }
 }
 
 TEST(RegFile, SerialisedTextReadsBackTheSame) {

@@ -68,6 +68,19 @@ expect 0 '' add --help
 expect 2 '' add --mailbox ../x --postoffice po --start ${D}09:00Z --end ${D}10:00Z
 expect 2 '' add "${mb[@]}" --id a/b --start ${D}09:00Z --end ${D}10:00Z
 expect 2 '' get "${mb[@]}" --id "$(printf 'a\tb')" --period Y26M12D07
+# Nothing is silently ignored: a stray word, a single-dash option, a slip of the fingers.
+expect 2 "^cvcal: add: unexpected argument '09:00'" add "${mb[@]}" --start 2026-12-07 09:00 \
+    --end ${D}10:00Z
+expect 2 "unexpected argument 'extra'" walk "${mb[@]}" --period Y26M12D07 extra
+expect 2 '^cvcal: -x: unknown option' walk "${mb[@]}" -x --period Y26M12D07
+expect 2 "did you mean '--period'" walk "${mb[@]}" --perid Y26M12D07
+expect 2 "did you mean 'walk'" wlak "${mb[@]}"
+expect 2 'not a period name' walk "${mb[@]}" --period Y26M13D07
+expect 2 'not a period name' walk "${mb[@]}" --period Y26M02D30
+expect 0 '' walk "${mb[@]}" --period Y5
+expect 2 'not an absolute path' config set-root store
+expect - 'usage: cvcal .* add OPTIONS' help add
+expect json:2 'j["error"]["kind"] == "usage"' walk "${mb[@]}"
 
 # Failures that would look like an empty calendar: each names its cause, with its own status.
 printf 'plain text\n' >"$work/notes.txt"
@@ -80,6 +93,8 @@ expect 3 '' --registry /dev/null config set-root "$work/store"
 check $? "notes.txt changed"
 expect - 'postoffice folder not found' walk --mailbox anna --postoffice px --period Y26M12D07
 expect - 'mailbox folder not found' freebusy --mailbox bob --postoffice po --month 2026-12
+expect json:3 'j["error"]["kind"] == "mailbox-not-found"' walk --mailbox bob --postoffice po \
+    --period Y
 printf 'Windows Registry Editor Version 5.00\n' >"$work/empty.reg"
 expect - 'no mail root' --registry "$work/empty.reg" walk "${mb[@]}" --period Y26M12D07
 expect 2 '' --host far freebusy "${mb[@]}" --month 2026-12
@@ -99,6 +114,15 @@ expect 1 '' edit "${mb[@]}" --id e1 --period Y26M12D09 --new-start ${E}09:00Z \
 expect - 'id: *e3' edit "${mb[@]}" --id e1 --period Y26M12D09 --new-start ${E}09:00Z \
     --new-end ${E}10:00Z --new-id e3
 expect - 'X-StartTime' item get "${mb[@]}" --id e3
+# An edit keeps the item's headers with the line; a property set shows in the list.
+c edit "${mb[@]}" --id e3 --period Y26M12D09 --new-start ${E}13:00Z --new-end ${E}14:00Z \
+    --subject "Größe" --location "Raum 1" >/dev/null
+expect - 'X-StartTime: 13:00:00 09 Dec, 2026' item get "${mb[@]}" --id e3
+expect - 'Subject: Größe' item get "${mb[@]}" --id e3
+c props set "${mb[@]}" --id e3 --name PR_SUBJECT --value Anders >/dev/null
+expect json:0 '[a["subject"] for a in j["appointments"] if a["id"] == "e3"] == ["Anders"] and
+    all(a["location"] is None for a in j["appointments"] if a["id"] == "e2")' \
+    list "${mb[@]}" --from ${E}00:00Z --to ${E}23:00Z
 expect json:0 'j["appointments"][0]["period"] == "Y26M12D09"' find --id E3 "${mb[@]}"
 expect 1 '' find "${mb[@]}" --id ghost
 
@@ -110,7 +134,7 @@ TZ=America/New_York expect - 'Y26M12D07' period-name --start ${D}21:00 --end ${D
 expect json:0 'j["count"] == 2 and j["days"] == 3' list "${mb[@]}" --from 2026-12-07 --to 2026-12-09
 expect json:0 'j["busy_days"] == [9]' freebusy "${mb[@]}" --month 2026-12
 expect json:0 'j["start"].endswith("+00:00")' get "${mb[@]}" --id e2 --period Y26M12D09
-expect json:0 'j["data_directory"] is None and j["Apply Timeout"] == 0' config show
+expect json:0 'j["data_directory"] is None and j["apply_timeout"] == 0' config show
 
 # Conventions: --version, global options after the command, the default registry file.
 expect - '^cvcal [0-9]' --version
@@ -122,6 +146,16 @@ printf 'Windows Registry Editor Version 5.00\n\n; kept\n' >"$work/kept.reg"
 c --registry "$work/kept.reg" config set-waits 1 >/dev/null
 grep -q '^; kept' "$work/kept.reg"
 check $? "comment lost"
+# A .reg file as regedit exports it (UTF-16LE with a byte-order mark) is read, and stays so; a
+# root given with a separator at its end is kept without it.
+printf '\xff\xfe' >"$work/regedit.reg"
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Corvane]\r\n"Mail Root"="%s/"\r\n' \
+    "$work/store" | iconv -f UTF-8 -t UTF-16LE >>"$work/regedit.reg"
+expect 0 '' walk --registry "$work/regedit.reg" "${mb[@]}" --period Y26M12D09
+c --registry "$work/regedit.reg" config set-root "$work/store/" >/dev/null
+[ "$(head -c 2 "$work/regedit.reg" | od -An -tx1 | tr -d ' ')" = fffe ] &&
+    iconv -f UTF-16LE -t UTF-8 "$work/regedit.reg" | tr -d '\r' | grep -qx "\"Mail Root\"=\"$work/store\""
+check $? "the regedit file was not kept in UTF-16LE, or the root kept its separator"
 
 # The index commands on a new mailbox, in "Calendar ReIndex Mode" 0 (the index layer's tests
 # cover the modes, the markers and the item-file values; here, what cvcal makes of them).

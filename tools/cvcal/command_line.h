@@ -25,20 +25,31 @@ class UsageError : public std::runtime_error {
 
 // A failure that is not the arguments' fault, with the exit status that tells its kind
 // (kExitRefused, kExitConfig, kExitUnreachable). main prints it as UsageError is printed.
+// `kind` is the stable name a script can test (in the JSON error object), such as
+// "mailbox-not-found"; by default the status's own ("refused", "configuration", "unreachable").
 class Failure : public std::runtime_error {
   public:
-    Failure(int status, const std::string& message)
-        : std::runtime_error(message), status_(status) {}
+    Failure(int status, const std::string& message, std::string kind = "")
+        : std::runtime_error(message), status_(status), kind_(std::move(kind)) {}
     int status() const { return status_; }
+    std::string kind() const;
 
   private:
     int status_;
+    std::string kind_;
 };
+
+// The kind of a failure of that exit status that names none of its own.
+const char* StatusKind(int status);
 
 struct OptionSpec {
     const char* name;  // without the leading "--"
     bool takes_value;
 };
+
+// " (did you mean 'X'?)" for the candidate nearest to what was typed, when one is near enough to
+// be a slip of the fingers; "" otherwise.
+std::string DidYouMean(const std::string& typed, const std::vector<std::string>& candidates);
 
 class CommandLine {
   public:
@@ -100,7 +111,8 @@ void CopyField(char* field, size_t size, const std::string& value, const char* o
 std::string CheckReach(const Context& context, const CommandLine& line, Access access);
 
 // After a call answered no or nothing: in remote mode the host is probed, and a Failure names
-// the step that failed; nothing when the host is reachable (the answer stands).
+// the step that failed; when the host is reachable the answer stands, with a note that it cannot
+// tell a missing mailbox from an empty one.
 void ExplainRemoteFailure(const Context& context);
 
 // The id of an appointment or item, refused when a period line could not hold it (a tab or a

@@ -1,8 +1,11 @@
 // add, get, edit, remove, walk and period-name: the appointment exports, one call each.
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <random>
 
+#include "common/code_page.h"
 #include "common/file_helpers.h"
 #include "common/platform.h"
 #include "common/text_helpers.h"
@@ -24,14 +27,42 @@ const OptionSpec kStart{"start", true};
 const OptionSpec kEnd{"end", true};
 
 // The period from --period, or from --start and --end by their local dates (as the list reads).
+// The two digits after `letter` at `from`, as a number from low to high; -1 when not there.
+int TwoDigits(const std::string& name, size_t from, char letter, int low, int high) {
+    if (name.size() < from + 3 || name[from] != letter || !std::isdigit(name[from + 1] & 0xFF) ||
+        !std::isdigit(name[from + 2] & 0xFF)) {
+        return -1;
+    }
+    const int value = (name[from + 1] - '0') * 10 + (name[from + 2] - '0');
+    return value >= low && value <= high ? value : -1;
+}
+
+// A period name as the writers make them: "Y", a year ("Y26", "Y5" for 2005, "Y-3" for 1997),
+// then perhaps a month of it ("M12"), then perhaps a day of that month ("D07"). A month or day
+// that no calendar has names no file that any writer makes.
+bool IsPeriodName(const std::string& name) {
+    if (name == "Y") return true;
+    if (name.size() < 2 || name[0] != 'Y') return false;
+    const size_t first = name[1] == '-' ? 2 : 1;
+    const size_t end = std::min(name.find_first_not_of("0123456789", first), name.size());
+    if (end == first || end - first > 5) return false;
+    if (end == name.size()) return true;
+    const int month = TwoDigits(name, end, 'M', 1, 12);
+    if (month < 0) return false;
+    if (name.size() == end + 3) return true;
+    const long year = 2000 + std::stol(name.substr(1, end - 1));
+    const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    const int days = month == 2 ? (leap ? 29 : 28) : 30 + (month + month / 8) % 2;
+    return name.size() == end + 6 && TwoDigits(name, end + 3, 'D', 1, days) > 0;
+}
+
 std::string PeriodOf(const CommandLine& line) {
     if (line.Has("period")) {
         if (line.Has("start") || line.Has("end")) {
             throw UsageError("--period: give either --period or --start and --end");
         }
         const std::string& period = line.Required("period");
-        if (period.empty() || period[0] != 'Y' ||
-            !cv::IsPathComponent(period.c_str(), period.size() + 1)) {
+        if (!IsPeriodName(period)) {
             throw UsageError("--period: not a period name (Y, Y26, Y26M12 or Y26M12D07)");
         }
         return period;
@@ -91,16 +122,21 @@ std::string ReadBodyFile(const std::string& path) {
     return text;
 }
 
+// A header's text from an option: one line, in UTF-8 whichever build writes it (the Windows
+// build's arguments are in the ANSI code page), so that every reader of the item reads the same.
+std::string HeaderText(const CommandLine& line, const char* option) {
+    const std::string value = line.Optional(option);
+    if (value.find_first_of("\r\n") != std::string::npos) {
+        throw UsageError(std::string("--") + option + ": must be one line");
+    }
+    return cv::CodePageToUtf8(value);
+}
+
 // The item file of an appointment: a message whose headers the calendar index reads.
 std::string ItemMessage(const CommandLine& line, int32_t start, int32_t end) {
-    for (const char* option : {"subject", "location"}) {
-        if (line.Optional(option).find_first_of("\r\n") != std::string::npos) {
-            throw UsageError(std::string("--") + option + ": must be one line");
-        }
-    }
     std::string message;
-    message += "Subject: " + line.Optional("subject") + "\r\n";
-    message += "X-Location: " + line.Optional("location") + "\r\n";
+    message += "Subject: " + HeaderText(line, "subject") + "\r\n";
+    message += "X-Location: " + HeaderText(line, "location") + "\r\n";
     message += "X-StartTime: " + ShortDateText(start) + "\r\n";
     message += "X-FinishTime: " + ShortDateText(end) + "\r\n";
     message +=
@@ -246,6 +282,26 @@ int Edit(Context& context, const CommandLine& line) {
         context.output.Say("warning: the item file of " + id + " could not be renamed to " +
                            new_id);
     }
+    // The item's headers say the times too, as the mail server's hosts keep them: they change
+    // with the line, and with them the subject and location asked for.
+    std::string item;
+    const std::string item_id = renamed ? new_id : id;
+    if (ReadItem(context.library, ItemRecord(line, item_id), &item)) {
+        std::string changed = WithHeader(item, "X-StartTime", ShortDateText(new_request.StartTime));
+        changed = WithHeader(changed, "X-FinishTime", ShortDateText(new_request.FinishTime));
+        if (line.Has("subject"))
+            changed = WithHeader(changed, "Subject", HeaderText(line, "subject"));
+        if (line.Has("location")) {
+            changed = WithHeader(changed, "X-Location", HeaderText(line, "location"));
+        }
+        if (changed != item && !WriteItem(context.library, ItemRecord(line, item_id), changed)) {
+            context.output.Say("warning: the item file of " + item_id +
+                               " could not be brought up to date");
+        }
+    } else if (line.Has("subject") || line.Has("location")) {
+        context.output.Say("warning: " + item_id +
+                           " has no item file to hold the subject and location");
+    }
     context.output.Field("result", Output::Number(1));
     ShowAppointment(context.output, new_request, period);
     return kExitOk;
@@ -336,13 +392,14 @@ std::vector<Command> AppointmentCommands() {
          {kMailbox, kPostoffice, kId, kPeriod, kStart, kEnd},
          Get},
         {"edit",
-         "change an appointment's times (and id) in place",
+         "change an appointment's times (and id, subject, location) in place",
          "  --mailbox M --postoffice P --id ID (--period NAME | --start T --end T)\n"
-         "  --new-start T --new-end T [--new-id ID] [--keep-period]\n"
+         "  --new-start T --new-end T [--new-id ID] [--subject S] [--location L] [--keep-period]\n"
          "Every line with the id gets the new values; the line stays in its period file, so\n"
          "new times of another period are refused unless --keep-period is given. With --new-id\n"
-         "the item file is renamed too. Exit 1 when the id is not in the period, or the new id\n"
-         "is in use.",
+         "the item file is renamed too. The item's X-StartTime and X-FinishTime follow the new\n"
+         "times, and its Subject and X-Location the new texts. Exit 1 when the id is not in the\n"
+         "period, or the new id is in use.",
          {kMailbox,
           kPostoffice,
           kId,
@@ -352,6 +409,8 @@ std::vector<Command> AppointmentCommands() {
           {"new-start", true},
           {"new-end", true},
           {"new-id", true},
+          {"subject", true},
+          {"location", true},
           {"keep-period", false}},
          Edit},
         {"remove",

@@ -9,8 +9,10 @@
 #include "common/reg_file.h"
 #include "common/registry.h"
 #include "common/registry_writer.h"
+#include "common/text_helpers.h"
 #include "remote/channel.h"
 #include "tools/cvcal/command_line.h"
+#include "tools/cvcal/registry_choice.h"
 #include "tools/cvcal/reg_text.h"
 
 namespace cvcal {
@@ -79,8 +81,12 @@ bool FileHoldsCredentials(const std::string& path) {
 int SetRoot(Context& context, const CommandLine& line) {
     if (line.words().size() != 1) throw UsageError("config set-root: expects one folder");
     RequireWritableRegistry();
-    const std::string& root = line.words()[0];
+    const std::string root = WithoutTrailingSeparators(line.words()[0]);
     if (root.size() >= cv::kRegistryTextSize) throw UsageError("config set-root: folder too long");
+    if (!IsAbsolutePath(root)) {
+        // The library and the service would each find it from a folder of their own.
+        throw UsageError("config set-root: " + root + " is not an absolute path");
+    }
     WriteText(cv::Hive::kLocalMachine, cv::kStoreKey, "Mail Root", root);
     if (!cv::FolderExists(root.c_str())) {
         std::fprintf(stderr, "cvcal: note: the folder %s is not there yet\n", root.c_str());
@@ -159,6 +165,19 @@ int Host(Context& context, const CommandLine& line) {
     return kExitOk;
 }
 
+int Import(Context& context, const CommandLine& line) {
+    if (line.words().size() != 1) throw UsageError("config import: expects one .reg FILE");
+    if (cv::RegistryIsFile()) {
+        throw UsageError(
+            "config import: natively the configuration is a .reg file that the "
+            "library reads itself; name it with --registry FILE or CVAICP_REGISTRY");
+    }
+    ImportIntoRegistry(line.words()[0]);
+    context.output.Field("imported", Output::Text(line.words()[0]));
+    context.output.Field("written_to", Output::Text(cv::RegistryLocation()));
+    return kExitOk;
+}
+
 int Show(Context& context, const CommandLine&) {
     char text[cv::kRegistryTextSize] = "";
     context.output.Field("registry", Output::Text(cv::RegistryLocation()));
@@ -166,16 +185,18 @@ int Show(Context& context, const CommandLine&) {
     context.output.Field("mail_root", has_root ? Output::Text(text) : Output::Null());
     bool has_data = cv::GetRegistryString(cv::kStoreKey, "Data Directory", text);
     context.output.Field("data_directory", has_data ? Output::Text(text) : Output::Null());
-    // A wait that is not set is null in JSON; people see the default the library then uses.
+    // Every wait in the seconds the library waits, the default where none is set (which the
+    // text says); the keys in the style of the others ("write_wait_timeout").
     for (size_t i = 0; i < 4; ++i) {
         uint32_t value = kWaitDefaults[i];
-        if (cv::GetRegistryDword(cv::kProvidersKey, kWaits[i], &value)) {
-            Output::Value seconds = Output::Number(value);
-            seconds.text += " s";
-            context.output.Field(kWaits[i], seconds);
-        } else {
-            context.output.Field(kWaits[i], Output::Null(std::to_string(value) + " s (default)"));
+        const bool set = cv::GetRegistryDword(cv::kProvidersKey, kWaits[i], &value);
+        Output::Value seconds = Output::Number(value);
+        seconds.text += set ? " s" : " s (default)";
+        std::string key;
+        for (const char* c = kWaits[i]; *c != '\0'; ++c) {
+            key += *c == ' ' ? '_' : cv::FoldAscii(*c);
         }
+        context.output.Field(key, seconds);
     }
     return kExitOk;
 }
@@ -208,6 +229,12 @@ std::vector<Command> ConfigCommands() {
           {"credentials-file", true},
           {"protocol", true}},
          Host},
+        {"config import",
+         "write the values of a .reg file into the registry (Windows build)",
+         "  FILE\nThe Windows build keeps its configuration in the registry; this writes every\n"
+         "value of FILE (as regedit exports it, or as cvcal writes it natively) into it.",
+         {},
+         Import},
         {"config show", "show the store's configuration", "", {}, Show},
     };
 }

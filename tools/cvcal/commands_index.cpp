@@ -8,11 +8,15 @@
 
 #include "common/civil_time.h"
 #include "common/file_helpers.h"
+#include "common/host_files.h"
 #include "index/calendar_folder_index.h"
+#include "index/calendar_scan.h"
 #include "index/property_map.h"
 #include "store/calendar_paths.h"
 #include "store/store_state.h"
 #include "tools/cvcal/command_line.h"
+#include "tools/cvcal/item_io.h"
+#include "tools/cvcal/store_check.h"
 #include "tools/cvcal/time_text.h"
 #include "tools/cvcal/xml_indent.h"
 
@@ -196,6 +200,18 @@ bool FindItem(Context&, const cv::StoreIndex& index, const std::string& id,
 }
 
 // The calendar folder's index, opened by the rule, and the entry of the item --id names.
+// Sets one header of the item file of --id in the local Calendar folder.
+bool SetItemHeader(const CommandLine& line, const char* header, const std::string& value) {
+    char path[cv::kPathSize];
+    std::string item;
+    if (!cv::CalendarFilePath(path, sizeof path, line.Required("postoffice").c_str(),
+                              line.Required("mailbox").c_str(), line.Required("id").c_str()) ||
+        !cv::ReadWholeFile(path, &item)) {
+        return false;
+    }
+    return cv::WriteWholeFile(path, WithHeader(item, header, value));
+}
+
 bool OpenItem(Context& context, const CommandLine& line, FolderIndex* index,
               cv::IndexNodeSlot* item) {
     cv::CalendarIndexOpenReport report;
@@ -262,8 +278,16 @@ int PropsSet(Context& context, const CommandLine& line) {
         }
         context.output.Field("index_text", Output::Text(stored));
         int saved = cv::StoreIndex_Save(index.record.get());
-        context.output.Field("saved", Output::Number(saved));
+        context.output.Field("saved", Output::Bool(saved != 0));
         if (!saved) return kExitRefused;
+        // The list reads the item's headers afresh: the header that feeds the element gets the
+        // value too, as the mail server's hosts keep them.
+        if (const char* header = cv::ItemHeaderOf(field.ElementName)) {
+            if (!SetItemHeader(line, header, stored)) {
+                context.output.Say(std::string("warning: the item file's ") + header +
+                                   " header could not be changed");
+            }
+        }
     }
     return kExitOk;
 }
@@ -301,12 +325,12 @@ int Reindex(Context& context, const CommandLine& line) {
     cv::CalendarIndexOpenReport report;
     if (!OpenIndex(context, line, index.record.get(), &report)) return kExitRefused;
     int saved = cv::StoreIndex_Save(index.record.get());
-    context.output.Field("folder", Output::Text(index.record->FolderPath));
+    context.output.Field("folder", Output::Text(ShownPath(index.record->FolderPath)));
     context.output.Field("opened", Output::Text(OpeningName(report.opening)));
     context.output.Field("dirty_markers_removed", Output::Number(report.dirty_markers));
     context.output.Field("reindex_mode", Output::Number(cv::CalendarReIndexMode()));
     context.output.Field("items", Output::Number(CountItems(index.record->FolderIndex)));
-    context.output.Field("saved", Output::Number(saved));
+    context.output.Field("saved", Output::Bool(saved != 0));
     return saved ? kExitOk : kExitRefused;
 }
 

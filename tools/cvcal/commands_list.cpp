@@ -46,6 +46,11 @@ std::string ChildText(const std::string& xml, const std::string& name) {
 
 // The appointments the list export gives for one call, added to rows unless already there (the
 // year and month periods are read again for every day).
+// A text an item may lack: null in JSON when it is empty, as every value that is not set.
+Output::Value TextOrNull(const std::string& text) {
+    return text.empty() ? Output::Null("") : Output::Text(text);
+}
+
 void ListOnce(Context& context, ListContext* request, bool xml, std::set<std::string>* seen,
               std::vector<Row>* rows) {
     ListItem item;
@@ -63,8 +68,8 @@ void ListOnce(Context& context, ListContext* request, bool xml, std::set<std::st
             row.fields = {{"start", Output::Time(item.StartTime)},
                           {"end", Output::Time(item.FinishTime)},
                           {"id", Output::Text(item.ItemId)},
-                          {"subject", Output::Text(ChildText(element, "SUBJECT"))},
-                          {"location", Output::Text(ChildText(element, "LOCATION"))}};
+                          {"subject", TextOrNull(ChildText(element, "SUBJECT"))},
+                          {"location", TextOrNull(ChildText(element, "LOCATION"))}};
         }
         rows->push_back(std::move(row));
     }

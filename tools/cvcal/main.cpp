@@ -23,9 +23,9 @@ const char kToolUsage[] =
     "A command-line host of the calendar provider library.\n"
     "\n"
     "Global options (before or after the command):\n"
-    "  --registry FILE  the configuration (.reg text): natively the file the library reads;\n"
-    "                   on Windows its values are written into the registry. Natively the\n"
-    "                   default is $CVAICP_REGISTRY, else ~/.config/cvaicp/store.reg\n"
+    "  --registry FILE  the configuration (.reg text) the library reads: $CVAICP_REGISTRY,\n"
+    "                   else ~/.config/cvaicp/store.reg by default. Native build only: the\n"
+    "                   Windows build reads the registry (cvcal config import FILE)\n"
     "  --library PATH   the provider library (default: beside cvcal)\n"
     "  --host NAME      send the calls to the remote host NAME (see config host)\n"
     "  --json           print JSON instead of text; a failure prints\n"
@@ -74,6 +74,30 @@ void PrintCommandUsage(const Command& c) {
                 c.usage);
 }
 
+// Whether a command takes words besides its options: its usage begins with the word it takes
+// (FILE, DIR, NAME), so the help and the check cannot disagree.
+bool TakesWords(const Command& c) {
+    const char* usage = c.usage;
+    while (*usage == ' ') ++usage;
+    return *usage >= 'A' && *usage <= 'Z';
+}
+
+int HelpWith(const std::string& asked) {
+    if (asked.empty()) {
+        PrintToolUsage(stdout);
+        return kExitOk;
+    }
+    std::vector<std::string> names;
+    for (const Command& c : AllCommands()) {
+        if (asked == c.name) {
+            PrintCommandUsage(c);
+            return kExitOk;
+        }
+        names.push_back(c.name);
+    }
+    throw UsageError("help " + asked + ": unknown command" + DidYouMean(asked, names));
+}
+
 bool IsGroup(const std::string& word) {
     return word == "item" || word == "config" || word == "props" || word == "index";
 }
@@ -93,7 +117,9 @@ std::string LocalOnlyReason(const std::string& name) {
 }
 
 RegistryUse RegistryUseOf(const std::string& name) {
-    if (name == "period-name" || name == "props list") return RegistryUse::kNone;
+    if (name == "period-name" || name == "props list" || name == "config import") {
+        return RegistryUse::kNone;
+    }
     if (name == "config set-root" || name == "config set-waits" || name == "config host") {
         return RegistryUse::kCreate;
     }
@@ -128,8 +154,12 @@ int Run(const std::vector<std::string>& arguments) {
     for (; at < arguments.size(); ++at) {
         const std::string& a = arguments[at];
         if (a == "--help" || a == "-h" || a == "help") {
-            PrintToolUsage(stdout);
-            return kExitOk;
+            // "help add", "help config show": that command's own help.
+            std::string asked;
+            for (size_t i = at + 1; i < arguments.size(); ++i) {
+                asked += (asked.empty() ? "" : " ") + arguments[i];
+            }
+            return HelpWith(asked);
         }
         if (a == "--version") {
             std::printf("cvcal %s\n", CVAICP_VERSION);
@@ -140,7 +170,11 @@ int Run(const std::vector<std::string>& arguments) {
         for (const OptionSpec& s : kGlobalOptions) {
             if (a.substr(2) == s.name) global = &s;
         }
-        if (global == nullptr) throw UsageError(a + ": unknown option (see cvcal --help)");
+        if (global == nullptr) {
+            std::vector<std::string> names;
+            for (const OptionSpec& g : kGlobalOptions) names.push_back(std::string("--") + g.name);
+            throw UsageError(a + ": unknown option" + DidYouMean(a, names) + " (see cvcal --help)");
+        }
         if (global->takes_value && at + 1 >= arguments.size()) {
             throw UsageError(a + ": missing value");
         }
@@ -162,7 +196,18 @@ int Run(const std::vector<std::string>& arguments) {
     for (const Command& c : all) {
         if (name == c.name) command = &c;
     }
-    if (command == nullptr) throw UsageError(name + ": unknown command (see cvcal --help)");
+#ifndef CVCAL_ICALENDAR
+    if (command == nullptr && (name == "import" || name == "export" || name == "roll")) {
+        throw UsageError(name + ": not in the Windows build; iCalendar files are the native " +
+                         "cvcal's (Debian's libical has no Windows build)");
+    }
+#endif
+    if (command == nullptr) {
+        std::vector<std::string> names;
+        for (const Command& c : all) names.push_back(c.name);
+        throw UsageError(name + ": unknown command" + DidYouMean(name, names) +
+                         " (see cvcal --help)");
+    }
     std::vector<std::string> rest(arguments.begin() + static_cast<std::ptrdiff_t>(at),
                                   arguments.end());
     for (const std::string& r : rest) {
@@ -175,6 +220,10 @@ int Run(const std::vector<std::string>& arguments) {
     std::vector<OptionSpec> known = command->options;
     known.insert(known.end(), std::begin(kGlobalOptions), std::end(kGlobalOptions));
     CommandLine line(rest, known);
+    if (!line.words().empty() && !TakesWords(*command)) {
+        throw UsageError(name + ": unexpected argument '" + line.words()[0] +
+                         "' (a value goes after its --option; quote a value with spaces)");
+    }
     for (const OptionSpec& s : kGlobalOptions) {
         if (line.Has(s.name)) take_global(s.name, s.takes_value ? line.Required(s.name) : "");
     }
@@ -207,10 +256,11 @@ int Run(const std::vector<std::string>& arguments) {
     return status;
 }
 
-int Fail(const std::vector<std::string>& arguments, int status, const char* message) {
+int Fail(const std::vector<std::string>& arguments, int status, const std::string& kind,
+         const char* message) {
     std::fprintf(stderr, "cvcal: %s\n", message);
     if (std::find(arguments.begin(), arguments.end(), "--json") != arguments.end()) {
-        PrintJsonError(g_results, status, message);
+        PrintJsonError(g_results, status, kind, message);
         std::fflush(g_results);
     }
     return status;
@@ -220,12 +270,14 @@ int Fail(const std::vector<std::string>& arguments, int status, const char* mess
 }  // namespace cvcal
 
 int main(int argc, char** argv) {
+    cv::UseBinaryStandardStreams();  // item files pass through them byte for byte
     std::vector<std::string> arguments(argv + 1, argv + argc);
     try {
         return cvcal::Run(arguments);
     } catch (const cvcal::UsageError& e) {
-        return cvcal::Fail(arguments, cvcal::kExitUsage, e.what());
+        return cvcal::Fail(arguments, cvcal::kExitUsage, cvcal::StatusKind(cvcal::kExitUsage),
+                           e.what());
     } catch (const cvcal::Failure& e) {
-        return cvcal::Fail(arguments, e.status(), e.what());
+        return cvcal::Fail(arguments, e.status(), e.kind(), e.what());
     }
 }

@@ -62,8 +62,10 @@ size_t DisplayWidth(const std::string& text) {
     return width;
 }
 
-void PrintJsonError(FILE* to, int code, const std::string& message) {
-    PrintJson(to, Json{{"error", {{"code", code}, {"message", cv::CodePageToUtf8(message)}}}});
+void PrintJsonError(FILE* to, int code, const std::string& kind, const std::string& message) {
+    PrintJson(to,
+              Json{{"error",
+                    {{"code", code}, {"kind", kind}, {"message", cv::CodePageToUtf8(message)}}}});
 }
 
 void Output::Print(bool json, FILE* to) const {

@@ -69,7 +69,7 @@ class Output {
 };
 
 // A failure as a script reads it with --json: {"error": {"code": N, "message": "..."}}.
-void PrintJsonError(FILE* to, int code, const std::string& message);
+void PrintJsonError(FILE* to, int code, const std::string& kind, const std::string& message);
 
 // How many columns a text of the library's code page takes on a terminal: each character once.
 size_t DisplayWidth(const std::string& text);

@@ -15,7 +15,6 @@ namespace cvcal {
 namespace {
 
 const char kHeader[] = "Windows Registry Editor Version 5.00";
-const char kBom[] = "\xEF\xBB\xBF";
 
 std::string Lower(std::string text) {
     for (char& c : text) {
@@ -74,7 +73,7 @@ std::string LineName(const std::string& line) {
 }  // namespace
 
 bool HasRegHeader(const std::string& text) {
-    std::string body = text.compare(0, 3, kBom) == 0 ? text.substr(3) : text;
+    std::string body = cv::RegTextAsUtf8(text);
     return body.compare(0, sizeof kHeader - 1, kHeader) == 0 || body.compare(0, 8, "REGEDIT4") == 0;
 }
 
@@ -155,9 +154,12 @@ bool WriteRegValue(const std::string& path, cv::Hive hive, const std::string& ke
                  "\"); it is left as it is";
         return false;
     }
+    // Changed as UTF-8 text, and written back in the encoding the file came in.
+    cv::RegEncoding encoding = cv::RegEncoding::kUtf8;
+    const std::string utf8 = cv::RegTextAsUtf8(text, &encoding);
     std::random_device random;
     std::string temporary = path + ".tmp-" + std::to_string(random());
-    std::string changed = SetRegValue(text, hive, key, name, data);
+    std::string changed = cv::RegTextInEncoding(SetRegValue(utf8, hive, key, name, data), encoding);
     bool owner_only = cv::HoldsCredentials(cv::RegFile::Parse(changed));
     if (!cv::WriteReplacementFile(temporary.c_str(), path.c_str(), changed, owner_only) ||
         !cv::ReplaceFileWith(temporary.c_str(), path.c_str())) {

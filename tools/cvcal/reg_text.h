@@ -12,7 +12,7 @@
 
 namespace cvcal {
 
-// Whether the text begins (after a UTF-8 byte-order mark) with a .reg header.
+// Whether the text begins with a .reg header, in any of the encodings a .reg file comes in.
 bool HasRegHeader(const std::string& text);
 
 // The text with the value set: its line replaced, or added at the end of its key, or the key

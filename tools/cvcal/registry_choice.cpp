@@ -57,6 +57,13 @@ std::string DefaultRegistryPath() {
 }
 
 void ChooseRegistry(const std::string& given, RegistryUse use) {
+    if (!given.empty() && !cv::RegistryIsFile()) {
+        // Reading a file as if it were the registry would mean writing it into the registry,
+        // behind the back of every value set there since.
+        throw UsageError(
+            "--registry: the Windows build reads the registry itself, not a file; "
+            "'cvcal config import FILE' writes a .reg file's values into it");
+    }
     if (use == RegistryUse::kNone) return;
     std::string path = given, origin = "--registry";
     if (path.empty() && cv::RegistryIsFile()) {
@@ -77,10 +84,14 @@ void ChooseRegistry(const std::string& given, RegistryUse use) {
     }
     if (path.empty()) return;  // Windows: the registry itself
     CheckFile(path, origin, use);
-    // Natively this only names the file; the Windows build has the values imported.
-    if (cv::EntryExists(path.c_str()) || cv::RegistryIsFile()) {
-        if (!cv::ImportRegistryFile(path))
-            throw Failure(kExitConfig, origin + ": cannot read " + path);
+    // Names the file for the library, which reads it when it loads.
+    if (!cv::ImportRegistryFile(path)) throw Failure(kExitConfig, origin + ": cannot read " + path);
+}
+
+void ImportIntoRegistry(const std::string& path) {
+    CheckFile(path, path, RegistryUse::kRead);
+    if (!cv::ImportRegistryFile(path)) {
+        throw Failure(kExitConfig, path + ": its values could not be written into the registry");
     }
 }
 

@@ -67,9 +67,10 @@ std::string Reason(const std::string& reply) {
 
 void CheckHostConfigured(const std::string& host) {
     if (HostValue(host, "Address").empty()) {
-        throw Failure(kExitConfig, "--host " + host + ": no such host configured in " +
-                                       cv::RegistryLocation() + " (cvcal config host " + host +
-                                       " --address A)");
+        throw Failure(kExitConfig,
+                      "--host " + host + ": no such host configured in " + cv::RegistryLocation() +
+                          " (cvcal config host " + host + " --address A)",
+                      "host-not-configured");
     }
 }
 
@@ -82,33 +83,42 @@ void ProbeRemoteHost(const std::string& host) {
     uint32_t ip = 0;
     if (!cv::ResolveIPv4(address.c_str(), &ip)) {
         throw Failure(kExitUnreachable,
-                      "host " + host + ": the address " + address + " cannot be resolved");
+                      "host " + host + ": the address " + address + " cannot be resolved",
+                      "host-not-resolved");
     }
     Connection connection;
     if (!connection.Open(ip, static_cast<uint16_t>(port & 0xFFFF))) {
-        throw Failure(kExitUnreachable, "host " + host + ": cannot connect to " + where +
-                                            " (is its remote admin service running?)");
+        throw Failure(kExitUnreachable,
+                      "host " + host + ": cannot connect to " + where +
+                          " (is its remote admin service running?)",
+                      "host-unreachable");
     }
     std::string reply = connection.Ask(
         "<DATA><METHOD>AUTH</METHOD><PROTOCOL>" + HostValue(host, "Authentication Protocol") +
         "</PROTOCOL><CREDENTIALS>" + HostValue(host, "Credentials") +
         "</CREDENTIALS><REALM></REALM><Library>CVAIAU.DLL</Library></DATA>");
     if (reply.empty()) {
-        throw Failure(kExitUnreachable, "host " + host + ": " + where +
-                                            " accepted the connection but did not answer AUTH "
-                                            "(is it a remote admin service?)");
+        throw Failure(kExitUnreachable,
+                      "host " + host + ": " + where +
+                          " accepted the connection but did not answer AUTH "
+                          "(is it a remote admin service?)",
+                      "host-not-answering");
     }
     if (reply.find(cv::kSuccessText) == std::string::npos) {
-        throw Failure(kExitConfig, "host " + host + ": AUTH refused" + Reason(reply) +
-                                       " (check the credentials and the protocol: cvcal config "
-                                       "host " +
-                                       host + ")");
+        throw Failure(kExitConfig,
+                      "host " + host + ": AUTH refused" + Reason(reply) +
+                          " (check the credentials and the protocol: cvcal config "
+                          "host " +
+                          host + ")",
+                      "host-refused-credentials");
     }
     reply = connection.Ask(std::string("<DATA><METHOD>LOAD</METHOD><LIBRARY>") +
                            cv::kProviderLibraryName + "</LIBRARY></DATA>");
     if (reply.find(cv::kSuccessText) == std::string::npos) {
-        throw Failure(kExitConfig, "host " + host + ": LOAD " + cv::kProviderLibraryName +
-                                       " refused" + Reason(reply) + " (see the service's log)");
+        throw Failure(kExitConfig,
+                      "host " + host + ": LOAD " + cv::kProviderLibraryName + " refused" +
+                          Reason(reply) + " (see the service's log)",
+                      "host-refused-library");
     }
     connection.Quit();
 }

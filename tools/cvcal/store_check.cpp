@@ -1,5 +1,6 @@
 #include "tools/cvcal/store_check.h"
 
+#include <cctype>
 #include <random>
 
 #include "common/file_helpers.h"
@@ -19,10 +20,14 @@ void CheckFolderName(const std::string& name, const char* option) {
     }
 }
 
-void RequireFolder(const std::string& path, const std::string& what, const std::string& hint) {
+// `kind` names the folder for scripts: "mailbox" gives "mailbox-not-found".
+void RequireFolder(const std::string& path, const std::string& what, const std::string& kind,
+                   const std::string& hint) {
     if (cv::FolderExists(path.c_str())) return;
-    std::string problem = cv::FileExists(path.c_str()) ? " is not a folder: " : " not found: ";
-    throw Failure(kExitConfig, what + problem + ShownPath(path) + hint);
+    const bool file = cv::FileExists(path.c_str());
+    throw Failure(kExitConfig,
+                  what + (file ? " is not a folder: " : " not found: ") + ShownPath(path) + hint,
+                  kind + (file ? "-not-a-folder" : "-not-found"));
 }
 
 // A directory search fails with "not found" for an empty folder; anything else means it cannot
@@ -61,41 +66,64 @@ std::string ShownPath(const std::string& store_path) {
     return path;
 }
 
+std::string WithoutTrailingSeparators(const std::string& folder) {
+    size_t end = folder.find_last_not_of("\\/");
+    if (end == std::string::npos) return folder.substr(0, 1);  // the root itself
+    if (folder[end] == ':') ++end;                             // "C:\" stays a drive's root
+    return folder.substr(0, end + 1);
+}
+
+bool IsAbsolutePath(const std::string& path) {
+    if (!path.empty() && (path[0] == '/' || path[0] == '\\')) return true;
+    return path.size() >= 3 && std::isalpha(path[0] & 0xFF) && path[1] == ':' &&
+           (path[2] == '\\' || path[2] == '/');
+}
+
 std::string ConfiguredMailRoot() {
     char text[cv::kRegistryTextSize] = "";
-    if (cv::GetRegistryString(cv::kStoreKey, "Mail Root", text)) return text;
-    if (cv::GetRegistryString(cv::kStoreKey, "Data Directory", text)) {
-        return std::string(text) + "\\Postoffices";
+    // The library joins the root and the names with a separator of its own; one at the root's
+    // end is doubled, which the system takes as one.
+    if (cv::GetRegistryString(cv::kStoreKey, "Mail Root", text)) {
+        return WithoutTrailingSeparators(text);
     }
-    throw Failure(kExitConfig, "no mail root configured in " + cv::RegistryLocation() +
-                                   " (cvcal config set-root DIR)");
+    if (cv::GetRegistryString(cv::kStoreKey, "Data Directory", text)) {
+        return WithoutTrailingSeparators(text) + "\\Postoffices";
+    }
+    throw Failure(
+        kExitConfig,
+        "no mail root configured in " + cv::RegistryLocation() + " (cvcal config set-root DIR)",
+        "mail-root-not-configured");
 }
 
 std::string CheckMailbox(const std::string& postoffice, const std::string& mailbox, Access access) {
     CheckFolderName(postoffice, "postoffice");
     CheckFolderName(mailbox, "mailbox");
     std::string root = ConfiguredMailRoot();
-    RequireFolder(root, "mail root", " (cvcal config set-root DIR)");
+    RequireFolder(root, "mail root", "mail-root", " (cvcal config set-root DIR)");
     std::string postoffice_folder = root + "\\" + postoffice;
-    RequireFolder(postoffice_folder, "postoffice folder", "");
+    RequireFolder(postoffice_folder, "postoffice folder", "postoffice", "");
     std::string mailbox_folder = postoffice_folder + "\\MAILROOT\\" + mailbox;
-    RequireFolder(mailbox_folder, "mailbox folder", "");
+    RequireFolder(mailbox_folder, "mailbox folder", "mailbox", "");
     std::string calendar = mailbox_folder + "\\Calendar";
     if (!cv::FolderExists(calendar.c_str())) {
         if (cv::FileExists(calendar.c_str())) {
-            throw Failure(kExitConfig, "not a folder: " + ShownPath(calendar));
+            throw Failure(kExitConfig, "not a folder: " + ShownPath(calendar),
+                          "calendar-not-a-folder");
         }
         if (access == Access::kWrite && !FolderWritable(mailbox_folder)) {
             throw Failure(kExitConfig,
-                          "cannot write the mailbox folder " + ShownPath(mailbox_folder));
+                          "cannot write the mailbox folder " + ShownPath(mailbox_folder),
+                          "mailbox-not-writable");
         }
         return calendar;
     }
     if (!FolderReadable(calendar)) {
-        throw Failure(kExitConfig, "cannot read the Calendar folder " + ShownPath(calendar));
+        throw Failure(kExitConfig, "cannot read the Calendar folder " + ShownPath(calendar),
+                      "calendar-not-readable");
     }
     if (access == Access::kWrite && !FolderWritable(calendar)) {
-        throw Failure(kExitConfig, "cannot write the Calendar folder " + ShownPath(calendar));
+        throw Failure(kExitConfig, "cannot write the Calendar folder " + ShownPath(calendar),
+                      "calendar-not-writable");
     }
     return calendar;
 }

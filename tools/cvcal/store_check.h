@@ -15,6 +15,13 @@ std::string ShownPath(const std::string& store_path);
 // Whether paths on this platform are written with backslashes.
 bool BackslashPaths();
 
+// The folder without separators at its end (but "/" or "C:\" as they are): a root that shell
+// completion or a file dialog wrote with one.
+std::string WithoutTrailingSeparators(const std::string& folder);
+
+// Whether the path names a folder from the root of its file system (or drive, or share).
+bool IsAbsolutePath(const std::string& path);
+
 // The mail root the library will use ("Mail Root", else "Data Directory" + "\Postoffices");
 // a Failure when neither is set.
 std::string ConfiguredMailRoot();
