@@ -12,6 +12,12 @@ namespace cv {
 // writes bytes as they are.
 FILE* SeparateLibraryDiagnostics();
 
+// Keeps what is written on standard output from now on (the library's diagnostics, once they have
+// been separated) in a temporary file, for ShowKeptDiagnostics. False when there is none to be had.
+bool KeepLibraryDiagnostics();
+// Writes what was kept on standard error, each line after `label`; once, at the end.
+void ShowKeptDiagnostics(const char* label);
+
 // Standard input and output as bytes: on Windows the C runtime would otherwise turn LF into
 // CR LF on the way out and drop CRs on the way in, and an item file's bytes would not survive.
 void UseBinaryStandardStreams();

@@ -187,7 +187,7 @@ expect - '"value": *"old body\\r\\n"' --json props get "${mb[@]}" --id a1 --name
 # A write that cannot make its temporary file says so, fails, and leaves the item file whole.
 cp "$calendar/a1" "$work/a1.before"
 mkdir "$calendar/_a1" && : >"$calendar/_a1/inside"
-expect 1 'Warning: Unable to update message body for file' --verbose props set "${mb[@]}" \
+expect 1 'the library says: Warning: Unable to update message body for file' --verbose props set "${mb[@]}" \
     --id a1 --name PR_BODY --value new
 cmp -s "$work/a1.before" "$calendar/a1"
 check $? "the item file changed under a failed write"

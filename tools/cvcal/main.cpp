@@ -130,13 +130,19 @@ RegistryUse RegistryUseOf(const std::string& name) {
 // them, and shows them (on standard error) only with --verbose.
 FILE* SetAsideLibraryDiagnostics(bool verbose) {
     FILE* results = cv::SeparateLibraryDiagnostics();
-    if (!verbose && results != stdout) {
+    if (results == stdout) return results;
+    if (verbose) {
+        // Kept aside and shown at the end with a label, apart from cvcal's own messages.
+        cv::KeepLibraryDiagnostics();
+    } else {
         std::fflush(stdout);
         // Should the null device not open, the library's diagnostics are simply not written.
         static_cast<void>(std::freopen(cv::NullDevicePath(), "w", stdout));
     }
     return results;
 }
+
+const char kDiagnosticsLabel[] = "cvcal: the library says: ";
 
 FILE* g_results = stdout;
 
@@ -253,11 +259,13 @@ int Run(const std::vector<std::string>& arguments) {
     int status = command->run(context, line);
     context.output.Print(json, context.results);
     std::fflush(context.results);
+    cv::ShowKeptDiagnostics(kDiagnosticsLabel);
     return status;
 }
 
 int Fail(const std::vector<std::string>& arguments, int status, const std::string& kind,
          const char* message) {
+    cv::ShowKeptDiagnostics(kDiagnosticsLabel);
     std::fprintf(stderr, "cvcal: %s\n", message);
     if (std::find(arguments.begin(), arguments.end(), "--json") != arguments.end()) {
         PrintJsonError(g_results, status, kind, message);
