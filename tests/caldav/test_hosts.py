@@ -4,7 +4,6 @@ then put in place): while a slow host holds it the server waits, as the hosts' c
 and a host that died holding it is taken over once "Write Wait Timeout" has passed. Either way
 the host's lines and items survive, the client's change is made once, and no blocking or
 temporary file is left."""
-import contextlib
 import os
 import subprocess
 import threading
