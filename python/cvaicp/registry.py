@@ -47,13 +47,16 @@ def find_no_case(folder: str, *names: str) -> str:
     return path
 
 
-def write_reg(path: str, root: str, waits: int = 1) -> None:
-    """A .reg file naming the mail root, with short waits for the blocking files."""
+def write_reg(path: str, root: str, waits: Optional[int] = None) -> None:
+    """A .reg file naming the mail root. The waits for the blocking files are the store's
+    defaults unless `waits` sets all four (in seconds): short waits take over periods that the
+    mail server's hosts still hold, so only tests that mean to cross a wait set them."""
     escaped = root.replace("\\", "\\\\").replace('"', '\\"')
     lines = ["Windows Registry Editor Version 5.00", "", _STORE_KEY,
-             '"Mail Root"="%s"' % escaped, "",
-             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Corvane\\Providers]"]
-    for name in ("Write Wait Timeout", "Read Wait Timeout", "UnBlock Timeout", "Apply Timeout"):
-        lines.append('"%s"=dword:%08x' % (name, waits))
+             '"Mail Root"="%s"' % escaped]
+    if waits is not None:
+        lines += ["", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Corvane\\Providers]"]
+        lines += ['"%s"=dword:%08x' % (name, waits) for name in (
+            "Write Wait Timeout", "Read Wait Timeout", "UnBlock Timeout", "Apply Timeout")]
     with open(path, "w", encoding="utf-8") as f:
         f.write("\r\n".join(lines) + "\r\n")

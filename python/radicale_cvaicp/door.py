@@ -5,7 +5,11 @@ what the storage refuses by design.
 - The XML body of a WebDAV method is parsed once here, with no document type allowed: no entity
   is declared, so none is expanded, and nothing outside the body is read. Radicale parses it with
   entities forbidden, but lets the refusal out as a 500.
+- Credentials that are no Basic login (not base64, no colon, longer than any login) are answered
+  401 with the challenge, as wrong ones are: Radicale would fail on them with a 500.
 - A Refused made while Radicale served the request (refusals.py) becomes its answer."""
+import base64
+import binascii
 import io
 from http import client
 from typing import Callable, Iterable, List, Optional, Tuple
@@ -25,6 +29,9 @@ XML_METHODS = {"PROPFIND", "PROPPATCH", "REPORT", "MKCALENDAR", "MKCOL"}
 # unread is reset, and the client would see the reset instead of the 413.
 _DRAIN_BYTES = 64 * 1000 * 1000
 _PIECE = 1 << 16
+# The longest Authorization value taken: user names and passwords are short, and a password
+# hash takes time in proportion to what it is given.
+MAX_CREDENTIALS = 4096
 
 Headers = List[Tuple[str, str]]
 
@@ -60,6 +67,21 @@ def _drain(stream, length: int) -> None:
         pass
 
 
+def basic_login_problem(configuration, environ: dict) -> Optional[str]:
+    """Why the request's Basic credentials are not a login, or None (also for none at all)."""
+    value = environ.get("HTTP_AUTHORIZATION", "")
+    if not value.startswith("Basic"):
+        return None  # Radicale looks at Basic credentials only
+    if len(value) > MAX_CREDENTIALS:
+        return "credentials longer than %d characters" % MAX_CREDENTIALS
+    try:
+        decoded = base64.b64decode(value[len("Basic"):].strip().encode("ascii"), validate=True)
+        text = httputils.decode_request(configuration, environ, decoded)
+    except (binascii.Error, UnicodeError, LookupError):
+        return "the credentials are not base64 text"
+    return None if ":" in text else "the credentials have no colon between user and password"
+
+
 def xml_problem(text: str) -> Optional[str]:
     """Why the body is not taken, or None."""
     try:
@@ -70,6 +92,20 @@ def xml_problem(text: str) -> Optional[str]:
     return None
 
 
+def _length(environ: dict) -> int:
+    text = environ.get("CONTENT_LENGTH") or "0"
+    return int(text) if text.isascii() and text.isdigit() else 0
+
+
+def _challenge(start_response: Callable, configuration, text: str) -> List[bytes]:
+    body = (text + "\n").encode("utf-8")
+    realm = configuration.get("auth", "realm").replace("\\", "").replace('"', "")
+    start_response("401 Unauthorized", [("Content-Type", "text/plain; charset=utf-8"),
+                                        ("Content-Length", str(len(body))),
+                                        ("WWW-Authenticate", 'Basic realm="%s"' % realm)])
+    return [body]
+
+
 class Door:
     def __init__(self, application: Callable, configuration,
                  max_body_bytes: int = MAX_BODY_BYTES) -> None:
@@ -78,6 +114,10 @@ class Door:
         self.max_body_bytes = max_body_bytes
 
     def __call__(self, environ: dict, start_response: Callable) -> Iterable[bytes]:
+        problem = basic_login_problem(self._configuration, environ)
+        if problem:
+            _drain(environ["wsgi.input"], _length(environ))
+            return _challenge(start_response, self._configuration, problem)
         text = environ.get("CONTENT_LENGTH") or "0"
         # ASCII digits only: Radicale reads a negative length as "to the end", and str.isdigit
         # takes digits that int() refuses ("\u00b2")

@@ -1,13 +1,16 @@
 """The CalDAV server over a mail root: Radicale with this package's storage and rights, users
 from an htpasswd file (bcrypt).
 
-usage: python3 -m radicale_cvaicp.serve --store MAILROOT --users HTPASSWD [--host 127.0.0.1]
+usage: python3 -m radicale_cvaicp.serve (--registry FILE | --store MAILROOT) --users HTPASSWD
+       [--host 127.0.0.1]
        [--port 5232] [--horizon-days 365] [--state DIR] [--log-level warning]
        [--max-body-bytes 10000000] [--max-occurrences 2000] [--expansion-seconds 1]
 
-It writes a .reg file naming the mail root (with short waits) and a Radicale configuration into
-the state folder, then serves in the foreground; it prints "serving http://HOST:PORT/" once it
-accepts connections. Requests pass the door (door.py) on their way to Radicale."""
+The store's configuration is the .reg file that the mail server's hosts use (--registry): its
+mail root and its waits for periods that a host holds. With --store instead it writes a .reg file
+naming that mail root, with the store's default waits, into the state folder. It writes a
+Radicale configuration there too, then serves in the foreground; it prints "serving
+http://HOST:PORT/" once it accepts connections. Requests pass the door (door.py) on their way to Radicale."""
 import argparse
 import os
 import signal
@@ -16,7 +19,7 @@ import sys
 import threading
 
 from cvaicp.icalendar_store.occurrences import EXPANSION_SECONDS, MAX_OCCURRENCES
-from cvaicp.registry import write_reg
+from cvaicp.registry import mail_root, write_reg
 
 from . import door
 
@@ -48,7 +51,9 @@ level = {log_level}
 
 def _arguments(argv):
     p = argparse.ArgumentParser(prog="radicale_cvaicp.serve", description=__doc__.split("\n")[0])
-    p.add_argument("--store", required=True, help="the mail root")
+    where = p.add_mutually_exclusive_group(required=True)
+    where.add_argument("--registry", help="the store's .reg file (its mail root and waits)")
+    where.add_argument("--store", help="the mail root, with the store's default waits")
     p.add_argument("--users", required=True, help="htpasswd file (bcrypt)")
     p.add_argument("--host", default="127.0.0.1")
     p.add_argument("--port", type=int, default=5232)
@@ -65,8 +70,11 @@ def _arguments(argv):
                    help="processor time one expansion of an object's recurrences may take; "
                         "an object whose rules take longer is refused (403)")
     args = p.parse_args(argv)
-    if not os.path.isdir(args.store):
+    if args.store is not None and not os.path.isdir(args.store):
         p.error("--store: no folder %s" % args.store)
+    if args.registry is not None:
+        if mail_root(args.registry) is None:
+            p.error("--registry: %s names no mail root" % args.registry)
     if not os.path.isfile(args.users):
         p.error("--users: no file %s" % args.users)
     if not 0 < args.horizon_days <= 36500:
@@ -106,8 +114,11 @@ def main(argv=None) -> int:
         return 1
     state = os.path.abspath(args.state)
     os.makedirs(state, exist_ok=True)
-    registry = os.path.join(state, "cvaicp.reg")
-    write_reg(registry, os.path.abspath(args.store), waits=1)
+    if args.registry is not None:
+        registry = os.path.abspath(args.registry)
+    else:
+        registry = os.path.join(state, "cvaicp.reg")
+        write_reg(registry, os.path.abspath(args.store))
     # The library reads its configuration when it loads, which the storage does: set it first.
     os.environ["CVAICP_REGISTRY"] = registry
     os.environ["CVAICP_HORIZON_DAYS"] = str(args.horizon_days)

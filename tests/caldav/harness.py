@@ -34,7 +34,8 @@ ICS = ('BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//CVAICP//EN\r\nBEGIN:VEVENT\r
 class Server:
     """Mailboxes anna and ben (postoffice example) served on a free loopback port until close()."""
 
-    def __init__(self):
+    def __init__(self, waits: int = None):
+        """`waits`: the store's four waits for blocking files, in seconds; its defaults if None."""
         self.folder = tempfile.TemporaryDirectory(prefix='cvaicp-caldav-')
         self.dir = Path(self.folder.name)
         self.root, users, self.log = self.dir / 'root', self.dir / 'users', self.dir / 'server.log'
@@ -45,6 +46,8 @@ class Server:
                                  for user, password in PASSWORDS.items()))
         os.environ['CVAICP_REGISTRY'] = str(self.dir / 'store.reg')
         cvcal('config', 'set-root', str(self.root), parse=False)
+        if waits is not None:
+            cvcal('config', 'set-waits', str(waits), parse=False)
         with socket.socket() as probe:
             probe.bind(('127.0.0.1', 0))
             self.port = probe.getsockname()[1]
@@ -52,8 +55,10 @@ class Server:
         self.collection = f'{self.url}example/anna/calendar/'
         with open(self.log, 'wb') as log:
             self.process = subprocess.Popen(
-                [PYTHON, '-m', 'radicale_cvaicp.serve', '--store', str(self.root), '--users',
-                 str(users), '--port', str(self.port), '--state', str(self.dir / 'state')],
+                # The store's own configuration, as the mail server's hosts read it.
+                [PYTHON, '-m', 'radicale_cvaicp.serve', '--registry',
+                 os.environ['CVAICP_REGISTRY'], '--users', str(users), '--port', str(self.port),
+                 '--state', str(self.dir / 'state')],
                 stdout=log, stderr=subprocess.STDOUT)
         deadline = time.monotonic() + 60
         while b'serving' not in self.log.read_bytes():

@@ -65,6 +65,17 @@ class AccessTest(unittest.TestCase):
                     self.assertIn(status, refusals)
                     self.assertNotIn('secret of', text)
 
+    def test_credentials_that_are_no_login_are_challenged(self):
+        for value in ['Basic !!!not-base64!!!', 'Basic QQ==', 'Basic ' + 'A' * 10000,
+                      'Basic ' + base64.b64encode(b'\xff\xfe:x').decode()]:
+            with self.subTest(value=value[:20]), contextlib.closing(
+                    http.client.HTTPConnection('127.0.0.1', self.server.port)) as link:
+                link.request('PROPFIND', CAL, headers={'Authorization': value, 'Depth': '0'})
+                response = link.getresponse()
+                response.read()
+                self.assertEqual(401, response.status)
+                self.assertTrue(response.getheader('WWW-Authenticate', '').startswith('Basic '))
+
     def test_hostile_paths_reach_nothing_and_change_nothing(self):
         escape = self.server.dir / 'escaped.ics'
         up, folder = '%2e%2e/' * 12 + str(escape)[1:], '..\\..\\..\\MAILROOT\\anna\\Calendar\\'
