@@ -1,9 +1,11 @@
-"""The native library loaded with ctypes, its exports declared as include/cvaicp.h has them."""
+"""The native library loaded with ctypes, every export declared as include/cvaicp.h has it."""
 import ctypes
 import os
 from typing import Optional
 
 from . import records
+from ._layout import EXPORTS
+from .errors import ConfigurationError
 from .mailbox import ITEM_AND_LIST_LOCK, Mailbox
 
 __all__ = ["Library", "Mailbox", "ITEM_AND_LIST_LOCK", "DEFAULT_PATH"]
@@ -11,25 +13,11 @@ __all__ = ["Library", "Mailbox", "ITEM_AND_LIST_LOCK", "DEFAULT_PATH"]
 _HERE = os.path.dirname(os.path.abspath(__file__))
 DEFAULT_PATH = os.path.join(_HERE, "..", "..", "build", "native", "lib", "libcvaicp.so")
 
-_P = ctypes.POINTER
-_EXPORTS = {
-    "AppointmentAdd": [_P(records.AppointmentRequest)],
-    "AppointmentRemove": [_P(records.AppointmentRequest)],
-    "AppointmentEdit": [_P(records.AppointmentRequest), _P(records.AppointmentRequest)],
-    "AppointmentGet": [_P(records.AppointmentRequest)],
-    "AppointmentFindFirst": [_P(records.AppointmentRequest)],
-    "AppointmentFindNext": [_P(records.AppointmentRequest)],
-    "AppointmentItemGetFirstChunk": [_P(records.AppointmentItemRequest)],
-    "AppointmentItemGetNextChunk": [_P(records.AppointmentItemRequest)],
-    "AppointmentItemGetSize": [_P(records.AppointmentItemRequest)],
-    "AppointmentItemWriteFirstChunk": [_P(records.AppointmentItemRequest)],
-    "AppointmentItemWriteNextChunk": [_P(records.AppointmentItemRequest)],
-    "AppointmentItemDelete": [_P(records.AppointmentItemRequest)],
-    "GetFreeBusyData": [_P(records.FreeBusyRequest)],
-    "AppointmentListItemFindFirst": [_P(records.ListContext), _P(records.ListItem)],
-    "AppointmentListItemFindNext": [_P(records.ListContext), _P(records.ListItem)],
-    "AppointmentListItemFindClose": [_P(records.ListContext)],
-}
+# Every export of the table, with the records it takes (include/cvaicp_exports.h, through
+# _layout.py): the binding declares what the header declares, no fewer.
+_ARGUMENTS = {"text": ctypes.c_char_p}
+_ARGUMENTS.update({name: ctypes.POINTER(record) for name, record in records.BY_NAME.items()})
+_EXPORTS = {name: [_ARGUMENTS[a] for a in arguments] for name, arguments in EXPORTS.items()}
 
 
 class Library:
@@ -44,12 +32,17 @@ class Library:
 
     def __init__(self, path: Optional[str] = None) -> None:
         self.path = os.path.abspath(path or os.environ.get("CVAICP_LIBRARY") or DEFAULT_PATH)
-        self.dll = ctypes.CDLL(self.path)
+        try:
+            self.dll = ctypes.CDLL(self.path)
+        except OSError as e:
+            raise ConfigurationError("the library %s does not load: %s" % (self.path, e),
+                                     "library-not-loaded") from None
         for name, arguments in _EXPORTS.items():
             function = getattr(self.dll, name)
             function.argtypes = arguments
             function.restype = ctypes.c_int32
 
     def mailbox(self, postoffice: str, mailbox: str) -> Mailbox:
+        """A mailbox of the store; its folders are looked at by each call, not here."""
         return Mailbox(self, postoffice, mailbox)
 

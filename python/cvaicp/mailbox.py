@@ -1,11 +1,15 @@
-"""One mailbox's calendar through the exports, as a host calls them."""
+"""One mailbox's calendar through the exports, as a host calls them. A mailbox that cannot be
+reached raises (errors.py) rather than looking like an empty calendar: every call checks the
+configuration and the mailbox's folder first, as cvcal does."""
 import ctypes
 import os
 import threading
 from typing import TYPE_CHECKING, List, NamedTuple, Optional
 
 from . import records
+from .errors import ConfigurationError, NotFoundError, RefusedError
 from .names import encode_name, encode_text
+from .periods import is_period_name
 from .registry import find_no_case, mail_root
 
 if TYPE_CHECKING:
@@ -22,6 +26,7 @@ ITEM_AND_LIST_LOCK = threading.RLock()
 
 
 class Appointment(NamedTuple):
+    """One line of a period file: its times (seconds since 1970), id and period."""
     start: int
     finish: int
     item_id: str
@@ -29,6 +34,7 @@ class Appointment(NamedTuple):
 
 
 class ListedItem(NamedTuple):
+    """One appointment of a listing, with its index element as XML text."""
     start: int
     finish: int
     item_id: str
@@ -40,6 +46,9 @@ def _text(field: bytes) -> str:
 
 
 class Mailbox:
+    """A mailbox's calendar: period lines, item files, free/busy and listings. Names that could
+    leave the mailbox's folders are refused (RefusedError, a ValueError) before any call."""
+
     def __init__(self, library: "Library", postoffice: str, mailbox: str) -> None:
         cap = records.field_capacity
         self._postoffice = encode_name(postoffice, cap(records.AppointmentRequest, "Postoffice"),
@@ -51,8 +60,28 @@ class Mailbox:
 
     # Records ---------------------------------------------------------------------------------
 
+    def _folders(self) -> str:
+        """The mailbox's folder, once the configuration and the folders are known to be there."""
+        root = mail_root()
+        if root is None:
+            raise ConfigurationError("no mail root: $CVAICP_REGISTRY names no .reg file with "
+                                     "\"Mail Root\" or \"Data Directory\" (cvcal config set-root)",
+                                     "mail-root-not-configured")
+        for what, kind, path in (
+                ("mail root", "mail-root", root),
+                ("postoffice folder", "postoffice", find_no_case(root, self.postoffice)),
+                ("mailbox folder", "mailbox", find_no_case(root, self.postoffice, "MAILROOT",
+                                                           self.name))):
+            if not os.path.isdir(path):
+                raise NotFoundError("%s not found: %s" % (what, path), kind + "-not-found")
+        return path
+
     def _request(self, period: str = "", item_id: str = "", start: int = 0,
                  finish: int = 0) -> records.AppointmentRequest:
+        self._folders()
+        if period and not is_period_name(period):
+            raise RefusedError("period: not a period name (Y, Y26, Y26M12 or Y26M12D07): %r"
+                               % period)
         r = records.AppointmentRequest()
         r.Mailbox, r.Postoffice = self._mailbox, self._postoffice
         cap = records.field_capacity
@@ -65,6 +94,7 @@ class Mailbox:
         return r
 
     def _item(self, name: str) -> records.AppointmentItemRequest:
+        self._folders()
         r = records.AppointmentItemRequest()
         r.Mailbox, r.Postoffice = self._mailbox, self._postoffice
         r.ItemFileName = encode_name(
@@ -74,25 +104,30 @@ class Mailbox:
     # Period lines ----------------------------------------------------------------------------
 
     def add(self, period: str, start: int, finish: int, item_id: str) -> bool:
+        """Adds a line; False when the period holds the id already."""
         return self._dll.AppointmentAdd(self._request(period, item_id, start, finish)) == 1
 
     def remove(self, period: str, item_id: str) -> bool:
+        """Removes the id's lines from the period; False when it holds none."""
         # An empty id is the library's "every line": never meant here.
         return self._dll.AppointmentRemove(self._request(period, _id(item_id))) == 1
 
     def edit(self, period: str, item_id: str, start: int, finish: int,
              new_id: Optional[str] = None) -> bool:
+        """Gives the id's lines in the period new times (and id); False when it holds none."""
         old = self._request(period, _id(item_id))
         new = self._request(period, _id(new_id or item_id), start, finish)
         return self._dll.AppointmentEdit(old, new) == 1
 
     def get(self, period: str, item_id: str) -> Optional[Appointment]:
+        """The id's line in the period, None when there is none."""
         r = self._request(period, _id(item_id))
         if self._dll.AppointmentGet(r) != 1:
             return None
         return Appointment(r.StartTime, r.FinishTime, _text(r.ItemId) or item_id, period)
 
     def walk(self, period: str) -> List[Appointment]:
+        """Every line of the period, in the file's order."""
         # The walk's position is the calling thread's own in the library.
         r = self._request(period)
         found: List[Appointment] = []
@@ -106,6 +141,7 @@ class Mailbox:
     # Item files ------------------------------------------------------------------------------
 
     def read_item(self, name: str) -> Optional[bytes]:
+        """The item file's bytes through the library, None when there is no such file."""
         r = self._item(name)
         r.DataLength = -1
         parts = []
@@ -142,23 +178,27 @@ class Mailbox:
         return r.DataLength == len(data)
 
     def delete_item(self, name: str) -> None:
+        """Deletes the item file, if there is one."""
         self._dll.AppointmentItemDelete(self._item(name))
 
     # Free/busy and listing -------------------------------------------------------------------
 
     def free_busy(self, prefix: str) -> List[int]:
+        """The days, in order, of the periods whose names begin with the prefix ("Y26M12")."""
+        self._folders()
         r = records.FreeBusyRequest()
         r.Mailbox, r.Postoffice = self._mailbox, self._postoffice
         r.NamePrefix = encode_text(prefix, records.field_capacity(records.FreeBusyRequest,
                                                                   "NamePrefix"), "prefix")
         self._dll.GetFreeBusyData(r)
         text = _text(r.BusyDays[:max(0, r.BusyDaysLength)])
-        return [int(day) for day in text.split(",") if day.strip().isdigit()]
+        return sorted({int(day) for day in text.split(",") if day.strip().isdigit()})
 
     def list(self, range_start: int, range_end: int, stylesheet: str = "") -> List[ListedItem]:
         """One enumeration, as a host runs it: the export reads the periods of the local day that
         range_start falls on (and its month and year), so a caller that wants several days asks
         for each day in turn."""
+        self._folders()
         context = records.ListContext()
         cap = records.field_capacity
         context.Postoffice = encode_name(self.postoffice, cap(records.ListContext, "Postoffice"),
@@ -186,10 +226,8 @@ class Mailbox:
 
     @property
     def calendar_folder(self) -> str:
-        root = mail_root()
-        if root is None:
-            raise OSError("no mail root: $CVAICP_REGISTRY names no .reg file with one")
-        return find_no_case(root, self.postoffice, "MAILROOT", self.name, "Calendar")
+        """The Calendar folder the library uses (it may not be there before the first line)."""
+        return find_no_case(self._folders(), "Calendar")
 
     def _entries(self) -> List[str]:
         try:
@@ -198,6 +236,7 @@ class Mailbox:
             return []
 
     def period_names(self) -> List[str]:
+        """The periods that have a file in the Calendar folder."""
         return [e[:-4] for e in self._entries() if e.upper().endswith(".CAL")]
 
     def read_item_file(self, name: str) -> Optional[bytes]:
@@ -212,6 +251,7 @@ class Mailbox:
             return None
 
     def item_names(self, prefix: str = "") -> List[str]:
+        """The Calendar folder's files whose names begin with the prefix, case ignored."""
         folder = self.calendar_folder
         p = prefix.lower()
         return [e for e in self._entries()
@@ -220,12 +260,12 @@ class Mailbox:
 
 def _id(item_id: str) -> str:
     if not item_id:
-        raise ValueError("item id: empty")
+        raise RefusedError("item id: empty")
     return item_id
 
 
 def _seconds(value: int) -> int:
     value = int(value)
     if not -2**31 <= value < 2**31:
-        raise ValueError("time %d outside the 32-bit range" % value)
+        raise RefusedError("time %d outside the 32-bit range" % value)
     return value

@@ -1,56 +1,39 @@
 """The ctypes records of include/cvaicp.h: packed, 32-bit little-endian integers, 8-bit texts.
 
-The sizes are checked when the module is imported, so a field that drifts from the C layout
-fails at once rather than corrupting the records the library fills.
+They are made from _layout.py, which the compiler's own view of the header wrote (field names,
+kinds, sizes and offsets), and checked against it when the module is imported, so that a record
+can never drift from the C layout and corrupt what the library fills in.
 """
 import ctypes
 
-_char = ctypes.c_char
-_int = ctypes.c_int32
+from ._layout import RECORDS
+
+_KINDS = {"int32": ctypes.c_int32, "uint32": ctypes.c_uint32}
 
 
-class AppointmentRequest(ctypes.Structure):
-    _pack_ = 1
-    _fields_ = [("Mailbox", _char * 256), ("Postoffice", _char * 256),
-                ("StartTime", _int), ("FinishTime", _int),
-                ("ItemId", _char * 64), ("PeriodName", _char * 64)]
+def _record(name: str) -> type:
+    size, fields = RECORDS[name]
+    layout = [(field, _KINDS[kind] if kind in _KINDS else ctypes.c_char * length)
+              for field, kind, length, _ in fields]
+    record = type(name, (ctypes.Structure,), {"_pack_": 1, "_fields_": layout,
+                                              "__doc__": "The %s record of cvaicp.h." % name})
+    for field, _, length, offset in fields:
+        member = getattr(record, field)
+        if (member.offset, member.size) != (offset, length):
+            raise ImportError("%s.%s: at %d, %d bytes; the header says %d, %d" % (
+                name, field, member.offset, member.size, offset, length))
+    if ctypes.sizeof(record) != size:
+        raise ImportError("%s is %d bytes, not %d" % (name, ctypes.sizeof(record), size))
+    return record
 
 
-class AppointmentItemRequest(ctypes.Structure):
-    _pack_ = 1
-    _fields_ = [("Mailbox", _char * 256), ("Postoffice", _char * 256),
-                ("ItemFileName", _char * 64), ("Data", _char * 8192),
-                ("DataLength", _int)]
-
-
-class FreeBusyRequest(ctypes.Structure):
-    _pack_ = 1
-    _fields_ = [("Mailbox", _char * 256), ("Postoffice", _char * 256),
-                ("NamePrefix", _char * 68), ("BusyDays", _char * 8192),
-                ("BusyDaysLength", _int)]
-
-
-class ListContext(ctypes.Structure):
-    _pack_ = 1
-    _fields_ = [("Reserved", _char * 1024), ("RangeStart", _int), ("RangeEnd", _int),
-                ("Postoffice", _char * 128), ("Mailbox", _char * 128),
-                ("Stylesheet", _char * 4096), ("Reserved2", _char * 4)]
-
-
-class ListItem(ctypes.Structure):
-    _pack_ = 1
-    _fields_ = [("Mailbox", _char * 256), ("Postoffice", _char * 256),
-                ("StartTime", _int), ("FinishTime", _int),
-                ("ItemId", _char * 64), ("ItemXml", _char * 8192),
-                ("ItemXmlLength", ctypes.c_uint32)]
-
-
-SIZES = {AppointmentRequest: 648, AppointmentItemRequest: 8772, FreeBusyRequest: 8776,
-         ListContext: 5388, ListItem: 8780}
-for _record, _size in SIZES.items():
-    if ctypes.sizeof(_record) != _size:
-        raise ImportError("%s is %d bytes, not %d" % (_record.__name__,
-                                                      ctypes.sizeof(_record), _size))
+AppointmentRequest = _record("AppointmentRequest")
+AppointmentItemRequest = _record("AppointmentItemRequest")
+FreeBusyRequest = _record("FreeBusyRequest")
+ListContext = _record("ListContext")
+ListItem = _record("ListItem")
+BY_NAME = {r.__name__: r for r in (AppointmentRequest, AppointmentItemRequest, FreeBusyRequest,
+                                     ListContext, ListItem)}
 
 
 def field_capacity(record: type, name: str) -> int:

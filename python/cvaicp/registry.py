@@ -5,29 +5,63 @@ import re
 from typing import Optional
 
 _STORE_KEY = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Corvane]"
-_MAIL_ROOT = re.compile(r'^"Mail Root"\s*=\s*"((?:[^"\\]|\\.)*)"\s*$')
+_VALUE = re.compile(r'^"((?:[^"\\]|\\.)*)"\s*=\s*"((?:[^"\\]|\\.)*)"\s*$')
 
 
-def mail_root(registry: Optional[str] = None) -> Optional[str]:
-    """The "Mail Root" text of the store's key, or None when there is none."""
+def _reg_text(data: bytes) -> str:
+    """A .reg file's text: UTF-16LE with a byte-order mark as regedit writes it, else UTF-8."""
+    if data.startswith(b"\xff\xfe"):
+        return data[2:].decode("utf-16-le", errors="replace")
+    return data.decode("utf-8-sig", errors="replace")
+
+
+def store_values(registry: Optional[str] = None) -> Optional[dict]:
+    """The text values of the store's key (lower-case names), None when there is no file."""
     path = registry if registry is not None else os.environ.get("CVAICP_REGISTRY")
     if not path:
         return None
     try:
-        with open(path, encoding="utf-8", errors="replace") as f:
-            lines = f.read().splitlines()
+        with open(path, "rb") as f:
+            lines = _reg_text(f.read()).splitlines()
     except OSError:
         return None
-    in_key = False
+    values, in_key = {}, False
     for line in lines:
         line = line.strip()
         if line.startswith("["):
             in_key = line.lower() == _STORE_KEY.lower()
         elif in_key:
-            found = _MAIL_ROOT.match(line)
+            found = _VALUE.match(line)
             if found:
-                return re.sub(r"\\(.)", r"\1", found.group(1))
-    return None
+                name = re.sub(r"\\(.)", r"\1", found.group(1)).lower()
+                values[name] = re.sub(r"\\(.)", r"\1", found.group(2))
+    return values
+
+
+def native_path(store_path: str) -> str:
+    """A path as the library composes it (backslashes, perhaps on drive Z:, which Wine maps to
+    /) as this system names it, as the library's own file layer maps it."""
+    if store_path[:2] in ("Z:", "z:"):
+        store_path = store_path[2:]
+    return store_path.replace("\\", "/")
+
+
+def mail_root(registry: Optional[str] = None) -> Optional[str]:
+    """The folder that holds the postoffices, by the library's rule: "Mail Root", else "Data
+    Directory" followed by \\Postoffices; in this system's form. None when neither is set."""
+    values = store_values(registry)
+    if values is None:
+        return None
+    if "mail root" in values:
+        root = values["mail root"]
+    elif "data directory" in values:
+        root = values["data directory"] + "\\Postoffices"
+    else:
+        return None
+    native = native_path(root)
+    # The library joins the root and the names with a separator of its own; the system takes
+    # a doubled one as one.
+    return native.rstrip("/") or "/"
 
 
 def find_no_case(folder: str, *names: str) -> str:

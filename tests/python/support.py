@@ -18,6 +18,7 @@ from cvaicp.registry import write_reg  # noqa: E402
 LIBRARY = os.environ.get("CVAICP_LIBRARY") or DEFAULT_PATH
 CVCAL = os.environ.get("CVCAL") or os.path.join(os.path.dirname(LIBRARY), "..", "bin", "cvcal")
 DEC7 = 1796634000  # 2026-12-07 09:00 UTC
+REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
 
 class StoreTest(unittest.TestCase):

@@ -1,11 +1,16 @@
 """The binding calls every export as a host does, refuses names that could leave the mailbox's
 folders, and keeps the process-wide item read position to one reader at a time."""
 import ctypes
+import json
+import os
+import re
 import threading
 
-from support import DEC7, StoreTest
+from support import DEC7, REPO, StoreTest
 
 import cvaicp
+from cvaicp import NotFoundError
+from cvaicp._layout import EXPORTS
 
 
 class BindingTest(StoreTest):
@@ -81,3 +86,64 @@ class BindingTest(StoreTest):
         for t in threads:
             t.join()
         self.assertEqual([], wrong)
+
+
+class CausesTest(StoreTest):
+    """What the binding cannot do it says, with the causes cvcal names, and changes nothing."""
+
+    def test_a_missing_configuration_or_mailbox_raises_its_cause(self) -> None:
+        period = "Y26M12D07"
+        cases = [("po", "nobody", NotFoundError, "mailbox-not-found"),
+                 ("px", "anna", NotFoundError, "postoffice-not-found")]
+        for postoffice, mailbox, error, kind in cases:
+            box = self.lib.mailbox(postoffice, mailbox)
+            for call in (lambda: box.walk(period), lambda: box.add(period, DEC7, DEC7, "a"),
+                         lambda: box.free_busy("Y26M12"), lambda: box.read_item("a")):
+                with self.subTest(mailbox=mailbox), self.assertRaises(error) as raised:
+                    call()
+                self.assertEqual(kind, raised.exception.kind)
+        os.environ["CVAICP_REGISTRY"] = os.path.join(self.work, "none.reg")
+        with self.assertRaises(cvaicp.ConfigurationError):
+            self.box.walk(period)
+
+    def test_names_no_writer_makes_are_refused_and_days_come_sorted(self) -> None:
+        before = self.files()
+        for period in ("garbage", "Y26M13", "Y26M02D30", "Y26M12D7", "y26"):
+            with self.subTest(period), self.assertRaises(cvaicp.RefusedError):
+                self.box.add(period, DEC7, DEC7, "a")
+        self.assertEqual(before, self.files())
+        for day in (24, 7, 23, 16):
+            start = DEC7 + (day - 7) * 86400
+            self.assertTrue(self.box.add(cvaicp.period_name(start, start), start, start, "d%d" % day))
+        self.assertEqual([7, 16, 23, 24], self.box.free_busy("Y26M12"))
+
+    def test_every_export_of_the_table_is_declared(self) -> None:
+        with open(os.path.join(REPO, "include", "cvaicp.def")) as f:
+            names = re.findall(r"^\s+(\w+)\s+@\d+", f.read(), re.M)
+        self.assertEqual(len(names), len(EXPORTS))
+        for name in names:
+            self.assertIsNotNone(getattr(self.lib.dll, name).argtypes, name)
+        self.assertRegex(cvaicp.__version__, r"^\d+\.\d+\.\d+$")
+
+
+class CalendarFolderTest(StoreTest):
+    """The binding's Calendar folder is the library's, for every way a .reg file names the root:
+    cvcal reindex reports the folder the library's own rule gives."""
+
+    def test_the_folder_is_the_one_the_library_uses(self) -> None:
+        for name, lines in (
+                ("a Z: root", ['"Mail Root"="Z:%s"' % self.root.replace("/", "\\\\")]),
+                ("Data Directory only", ['"Data Directory"="%s"' % self.work]),
+                ("a separator at the end", ['"Mail Root"="%s/"' % self.root])):
+            with self.subTest(name):
+                if name == "Data Directory only":
+                    os.makedirs(os.path.join(self.work, "Postoffices", "po", "MAILROOT", "anna"),
+                                exist_ok=True)
+                with open(self.reg, "w") as f:
+                    f.write("Windows Registry Editor Version 5.00\r\n\r\n"
+                            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Corvane]\r\n" +
+                            "\r\n".join(lines) + "\r\n")
+                shown = json.loads(self.cvcal("--json", "reindex", "--mailbox", "anna",
+                                              "--postoffice", "po"))["folder"]
+                self.assertEqual(os.path.normpath(shown),
+                                 os.path.normpath(self.box.calendar_folder))
