@@ -18,6 +18,9 @@ bool KeepLibraryDiagnostics();
 // Writes what was kept on standard error, each line after `label`; once, at the end.
 void ShowKeptDiagnostics(const char* label);
 
+// Makes standard output's descriptor write to the file (the platform's part of keeping).
+bool PointStandardOutputAt(FILE* file);
+
 // Standard input and output as bytes: on Windows the C runtime would otherwise turn LF into
 // CR LF on the way out and drop CRs on the way in, and an item file's bytes would not survive.
 void UseBinaryStandardStreams();

@@ -1,7 +1,5 @@
 #include "common/console.h"
 
-#include <cstring>
-
 #include <fcntl.h>
 #include <io.h>
 
@@ -26,34 +24,9 @@ void UseBinaryStandardStreams() {
     _setmode(_fileno(stdout), _O_BINARY);
 }
 
-namespace {
-FILE* g_kept = nullptr;
-}  // namespace
-
-bool KeepLibraryDiagnostics() {
+bool PointStandardOutputAt(FILE* file) {
     std::fflush(stdout);
-    g_kept = std::tmpfile();
-    if (g_kept == nullptr) return false;
-    if (_dup2(_fileno(g_kept), _fileno(stdout)) < 0) {
-        std::fclose(g_kept);
-        g_kept = nullptr;
-        return false;
-    }
-    return true;
-}
-
-void ShowKeptDiagnostics(const char* label) {
-    if (g_kept == nullptr) return;
-    std::fflush(stdout);
-    std::rewind(g_kept);
-    char line[1024];
-    bool at_start = true;
-    while (std::fgets(line, sizeof line, g_kept) != nullptr) {
-        std::fprintf(stderr, "%s%s", at_start ? label : "", line);
-        at_start = std::strchr(line, '\n') != nullptr;
-    }
-    if (!at_start) std::fputc('\n', stderr);
-    std::fflush(stderr);
+    return _dup2(_fileno(file), _fileno(stdout)) >= 0;
 }
 
 }  // namespace cv
