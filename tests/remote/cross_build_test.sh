@@ -10,6 +10,7 @@ work=$(mktemp -d)
 services=()
 cleanup() {
     for pid in "${services[@]}"; do kill "$pid" 2>/dev/null; done
+    for pid in "${services[@]}"; do wait "$pid" 2>/dev/null; done
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -80,8 +81,11 @@ printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\C
 wine_run "$root/build/$arch/bin/cvcal.exe" config import "$work/winserver.reg" >/dev/null 2>&1
 (umask 077 && printf 'credentials = cross\nprotocol = PLAIN\nlibrary = CVAICP.DLL %s\n' \
     "$(windows_path "$root/build/$arch/bin/CVAICP.DLL")" >"$work/wincvadmind.conf")
-wine_run "$root/build/$arch/bin/cvadmind.exe" --config "$(windows_path "$work/wincvadmind.conf")" \
-    --listen 127.0.0.1:0 --port-file "$(windows_path "$work/winport")" --quiet >/dev/null 2>&1 &
+# Started directly, not through a function: wine-run becomes the Windows process itself, so that
+# the pid kept is the one to stop (a lingering service would keep Wine's server up for ever).
+"$root/cmake/wine-run" "$arch" "$root/build/$arch/bin/cvadmind.exe" \
+    --config "$(windows_path "$work/wincvadmind.conf")" --listen 127.0.0.1:0 \
+    --port-file "$(windows_path "$work/winport")" --quiet >/dev/null 2>&1 &
 services+=($!)
 client_reg "$work/native-client.reg" windows "$(await_port "$work/winport")"
 ncvcal() { "$root/build/native/bin/cvcal" --registry "$work/native-client.reg" --host windows "$@"; }
