@@ -12,17 +12,26 @@
 
 #include "common/file_helpers.h"
 #include "common/host_files.h"
+#include "common/item_dates.h"
 #include "common/platform.h"
 #include "common/text_helpers.h"
+#include "icalendar/objects.h"
 #include "index/item_properties.h"
 #include "tools/cvcal/calendar_folder.h"
 #include "tools/cvcal/command_line.h"
-#include "tools/cvcal/icalendar_objects.h"
 #include "tools/cvcal/item_io.h"
 #include "tools/cvcal/time_text.h"
 
 namespace cvcal {
 namespace {
+
+using cvical::CalendarObject;
+using cvical::CalendarWriter;
+using cvical::HeaderValue;
+using cvical::ItemHeader;
+using cvical::MasterId;
+using cvical::OccurrenceId;
+using cvical::ParseShortDate;
 
 int64_t Now() {
     return static_cast<int64_t>(cv::CurrentFileTime() / 10000000ULL) - 11644473600LL;
@@ -52,7 +61,7 @@ class Store {
     AppointmentRequest Line(const std::string& id, int32_t start, int32_t finish) const {
         AppointmentRequest request = AppointmentRecord(line_);
         CopyField(request.ItemId, sizeof request.ItemId, id, "id");
-        std::string period = LocalPeriodName(start, finish);
+        std::string period = cv::LocalPeriodName(start, finish);
         CopyField(request.PeriodName, sizeof request.PeriodName, period, "period");
         request.StartTime = start;
         request.FinishTime = finish;
@@ -218,11 +227,12 @@ Outcome StoreObject(const Store& store, const CalendarObject& object, int64_t no
 }
 
 int HorizonDays(const CommandLine& line) {
-    std::string text = line.Optional("horizon", std::to_string(kDefaultHorizonDays));
+    std::string text = line.Optional("horizon", std::to_string(cvical::kDefaultHorizonDays));
     if (text.empty() || text.size() > 5 ||
         text.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoi(text) > kMaxHorizonDays) {
-        throw UsageError("--horizon: expected days from 0 to " + std::to_string(kMaxHorizonDays));
+        std::stoi(text) > cvical::kMaxWindowDays) {
+        throw UsageError("--horizon: expected days from 0 to " +
+                         std::to_string(cvical::kMaxWindowDays));
     }
     return std::stoi(text);
 }
@@ -239,8 +249,11 @@ int Import(Context& context, const CommandLine& line) {
         throw UsageError(file + ": cannot read");
     }
     const int64_t now = Now();
-    ParsedCalendar parsed;
-    if (!ParseCalendar(text, now, horizon, &parsed)) {
+    cvical::Window window;
+    window.now = now;
+    window.horizon_days = horizon;
+    cvical::ParsedCalendar parsed;
+    if (!cvical::ParseCalendar(text, window, &parsed)) {
         throw UsageError((file == "-" ? std::string("standard input") : file) +
                          ": not an iCalendar file (no VCALENDAR could be read)");
     }
@@ -248,7 +261,7 @@ int Import(Context& context, const CommandLine& line) {
     const std::vector<Appointment> all = AllAppointments(context, line, store.calendar());
     int counts[4] = {};
     std::vector<Output::Fields> refusals;
-    for (const RefusedObject& r : parsed.refused) {
+    for (const cvical::RefusedObject& r : parsed.refused) {
         refusals.push_back({{"uid", Output::Text(r.uid)}, {"reason", Output::Text(r.reason)}});
     }
     for (const CalendarObject& object : parsed.objects) {

@@ -9,11 +9,11 @@
 #include <set>
 
 #include "common/civil_time.h"
-#include "tools/cvcal/icalendar_libical.h"
-#include "tools/cvcal/icalendar_objects.h"
-#include "tools/cvcal/time_text.h"
+#include "common/item_dates.h"
+#include "icalendar/libical.h"
+#include "icalendar/objects.h"
 
-namespace cvcal {
+namespace cvical {
 namespace {
 
 constexpr int64_t kDay = 86400;
@@ -31,7 +31,7 @@ bool Fits(int64_t seconds) {
 // which the range checks then refuse).
 int64_t LocalWall(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
     int64_t seconds = -1;
-    LocalSeconds(year, month, day, hour, minute, second, &seconds);
+    cv::LocalSeconds(year, month, day, hour, minute, second, &seconds);
     return seconds;
 }
 
@@ -224,8 +224,9 @@ struct Candidate {
     icalcomponent* texts;  // the VEVENT whose texts it takes
 };
 
-bool ExpandObject(icalcomponent* calendar, int64_t now, int horizon_days, CalendarObject* object,
+bool ExpandObject(icalcomponent* calendar, const Window& window, CalendarObject* object,
                   std::string* reason) {
+    const size_t most = window.max_occurrences;
     for (icalcomponent* z = icalcomponent_get_first_component(calendar, ICAL_VTIMEZONE_COMPONENT);
          z != nullptr; z = icalcomponent_get_next_component(calendar, ICAL_VTIMEZONE_COMPONENT)) {
         if (!TameZone(z)) {
@@ -246,7 +247,7 @@ bool ExpandObject(icalcomponent* calendar, int64_t now, int horizon_days, Calend
             master = e;
         }
     }
-    const int64_t window_end = now + horizon_days * kDay;
+    const int64_t window_end = window.now + window.horizon_days * kDay;
     std::vector<Candidate> list;
     if (master != nullptr) {
         Timing timing;
@@ -256,7 +257,7 @@ bool ExpandObject(icalcomponent* calendar, int64_t now, int horizon_days, Calend
         }
         std::vector<ZonedTime> starts{timing.start};
         std::vector<ZonedTime> excluded = ListedTimes(calendar, master, ICAL_EXDATE_PROPERTY);
-        const size_t budget = kMaxOccurrences + excluded.size() + 1;
+        const size_t budget = most + excluded.size() + 1;
         for (icalproperty* p = icalcomponent_get_first_property(master, ICAL_RRULE_PROPERTY);
              p != nullptr; p = icalcomponent_get_next_property(master, ICAL_RRULE_PROPERTY)) {
             RuleStarts(p, timing.start, timing.start_seconds, window_end, budget, &starts);
@@ -310,7 +311,7 @@ bool ExpandObject(icalcomponent* calendar, int64_t now, int horizon_days, Calend
         return false;
     }
     for (const Candidate& c : list) {
-        if (object->occurrences.size() >= kMaxOccurrences) break;
+        if (object->occurrences.size() >= most) break;
         bool first = object->occurrences.empty();
         if (!first && (c.start > window_end || !Fits(c.start) || !Fits(c.finish) ||
                        c.start == object->occurrences.back().start)) {
@@ -375,7 +376,7 @@ std::string ComponentText(icalcomponent* component) {
     return out;
 }
 
-bool ParseCalendar(const std::string& ics, int64_t now, int horizon_days, ParsedCalendar* out) {
+bool ParseCalendar(const std::string& ics, const Window& window, ParsedCalendar* out) {
     icalerror_set_errors_are_fatal(0);
     Component root(icalparser_parse_string(ics.c_str()));
     if (!root) return false;
@@ -419,7 +420,7 @@ bool ParseCalendar(const std::string& ics, int64_t now, int horizon_days, Parsed
         object.uid = group.first;
         object.text = ComponentText(calendar.get());
         std::string reason;
-        if (ExpandObject(calendar.get(), now, horizon_days, &object, &reason)) {
+        if (ExpandObject(calendar.get(), window, &object, &reason)) {
             out->objects.push_back(std::move(object));
         } else {
             out->refused.push_back({group.first, reason});
@@ -431,4 +432,4 @@ bool ParseCalendar(const std::string& ics, int64_t now, int horizon_days, Parsed
     return true;
 }
 
-}  // namespace cvcal
+}  // namespace cvical

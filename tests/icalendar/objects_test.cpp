@@ -1,5 +1,5 @@
 // iCalendar objects as the store keeps them: ids, expansion into appointments, item files, export.
-#include "tools/cvcal/icalendar_objects.h"
+#include "icalendar/objects.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -9,9 +9,9 @@
 #include <gtest/gtest.h>
 
 #include "index/item_properties.h"
-#include "tools/cvcal/time_text.h"
+#include "common/item_dates.h"
 
-namespace cvcal {
+namespace cvical {
 namespace {
 
 constexpr int64_t kNow = 1796083200;  // 2026-12-01 00:00 UTC
@@ -36,11 +36,18 @@ void SetZone(const char* zone) {
     tzset();
 }
 
+Window At(int64_t now, int horizon = kDefaultHorizonDays) {
+    Window window;
+    window.now = now;
+    window.horizon_days = horizon;
+    return window;
+}
+
 ParsedCalendar Parse(const std::string& components, int horizon = kDefaultHorizonDays) {
     ParsedCalendar parsed;
     EXPECT_TRUE(ParseCalendar("BEGIN:VCALENDAR\nVERSION:2.0\nPRODID:-//t//EN\n" +
                                   std::string(kBerlin) + components + "END:VCALENDAR\n",
-                              kNow, horizon, &parsed));
+                              At(kNow, horizon), &parsed));
     return parsed;
 }
 
@@ -138,7 +145,7 @@ TEST(ICalendarExpansionTest, ObjectsThatCannotBeStoredAreRefusedOthersKept) {
     ASSERT_EQ(1u, parsed.objects.size());
     EXPECT_EQ(1, parsed.ignored);
     ParsedCalendar none;
-    EXPECT_FALSE(ParseCalendar("garbage\n", kNow, 365, &none));
+    EXPECT_FALSE(ParseCalendar("garbage\n", At(kNow), &none));
 }
 
 TEST(ICalendarItemsTest, TheMasterItemIsWhatTheStoresReaderReads) {
@@ -186,7 +193,7 @@ TEST(ICalendarItemsTest, HeaderValuesAndDates) {
     EXPECT_EQ(std::string(999, 'x'), HeaderValue(std::string(999, 'x') + "\xC3\xA9"));
     int64_t seconds = 0;
     for (int64_t t : {int64_t{-2147483647}, int64_t{0}, int64_t{1796634000}}) {
-        EXPECT_TRUE(ParseShortDate(ShortDateText(static_cast<int32_t>(t)), &seconds));
+        EXPECT_TRUE(ParseShortDate(cv::ShortDateText(static_cast<int32_t>(t)), &seconds));
         EXPECT_EQ(t, seconds);
     }
     EXPECT_TRUE(ParseMessageDate("Mon, 07 Dec 2026 10:00:00 +0100", &seconds));
@@ -212,11 +219,11 @@ TEST(ICalendarExportTest, ObjectsShareTheirZonesAndHostAppointmentsBecomeEvents)
                         "DTSTAMP:20261207T080000Z\r\nSUMMARY:Hi\r\nLOCATION:Room\r\n"
                         "DESCRIPTION:first\\nsecond\\n\r\n"));
     ParsedCalendar again;
-    ASSERT_TRUE(ParseCalendar(text, kNow, 365, &again));
+    ASSERT_TRUE(ParseCalendar(text, At(kNow), &again));
     ASSERT_EQ(3u, again.objects.size());
     EXPECT_EQ(parsed.objects[0].occurrences.size(), again.objects[0].occurrences.size());
     EXPECT_EQ("first\nsecond\n", again.objects[2].occurrences[0].description);
 }
 
 }  // namespace
-}  // namespace cvcal
+}  // namespace cvical
