@@ -143,6 +143,7 @@ cvical_calendar* cvical_open(const char* settings, char** error) {
         if (most < 1 || most > 100000) throw std::invalid_argument("max_occurrences: 1 to 100000");
         wanted.window.max_occurrences = static_cast<size_t>(most);
         wanted.roll = given.value("roll", true);
+        wanted.watch = given.value("watch", true);
         Status status;
         auto calendar = std::make_unique<cvical_calendar>();
         calendar->catalogue = cvical::Catalogue::Open(wanted, &status);

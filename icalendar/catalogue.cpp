@@ -1,9 +1,6 @@
 #include "icalendar/catalogue.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 
@@ -44,15 +41,6 @@ class CatalogueLines : public LineLookup {
   private:
     Database& db_;
 };
-
-bool MakeFolder(const std::string& path) {
-    return mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
-}
-
-uint64_t FileIdentity(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_ino) : 0;
-}
 
 void RemoveDatabase(const std::string& path) {
     for (const char* suffix : {"", "-wal", "-shm"}) std::remove((path + suffix).c_str());
@@ -98,7 +86,6 @@ Status Catalogue::OpenDatabase(bool rebuild) {
             int64_t version = 0;
             const bool empty = !ReadMeta(db_, "schema", &version);
             if (empty ? CreateSchema(db_) && SchemaIsSound(db_) : SchemaIsSound(db_)) {
-                db_inode_ = FileIdentity(path_);
                 watch_synced_ = false;  // a new database knows nothing the watch told
                 return Status();
             }
@@ -118,13 +105,14 @@ Status Catalogue::DatabaseFailure() {
     return Status::Fail(Status::kFailed, "the catalogue: " + db_.error());
 }
 
+Status Catalogue::Ready() {
+    return db_.HasMoved() ? OpenDatabase(false) : Status();
+}
+
 Status Catalogue::Refresh() {
-    // Another door may have found the file damaged and made it anew: follow it there.
-    if (FileIdentity(path_) != db_inode_) {
-        Status reopened = OpenDatabase(false);
-        if (!reopened.ok()) return reopened;
-    }
-    Status swept = SweepFolder();
+    Status swept = Ready();
+    if (!swept.ok()) return swept;
+    swept = SweepFolder();
     if (!swept.ok() && swept.kind == Status::kFailed && !SchemaIsSound(db_)) {
         Status rebuilt = OpenDatabase(true);
         swept = rebuilt.ok() ? SweepFolder() : rebuilt;
@@ -153,6 +141,8 @@ Status Catalogue::RollIfDue() {
 }
 
 Status Catalogue::List(std::vector<ListedObject>* objects) {
+    Status ready = Ready();
+    if (!ready.ok()) return ready;
     Statement all(db_, "SELECT href, etag, uid, modified FROM objects ORDER BY href");
     while (all.Step()) objects->push_back(Listed(all));
     return all.ok() ? Status() : DatabaseFailure();
@@ -188,6 +178,8 @@ bool Catalogue::ReadObject(const std::string& key, StoredObject* object, bool* c
 }
 
 Status Catalogue::Get(const std::vector<std::string>& hrefs, std::vector<StoredObject>* objects) {
+    Status ready = Ready();
+    if (!ready.ok()) return ready;
     Statement key_of(db_, "SELECT master_id FROM objects WHERE href = ?1");
     for (const std::string& href : hrefs) {
         if (!key_of.Bind(1, href).Step()) {
@@ -213,6 +205,8 @@ Status Catalogue::Get(const std::vector<std::string>& hrefs, std::vector<StoredO
 }
 
 Status Catalogue::FindUid(const std::string& uid, std::string* href, bool* found) {
+    Status ready = Ready();
+    if (!ready.ok()) return ready;
     Statement find(db_, "SELECT href FROM objects WHERE uid = ?1 ORDER BY href LIMIT 1");
     *found = find.Bind(1, uid).Step();
     if (*found) *href = find.Text(0);
@@ -220,6 +214,8 @@ Status Catalogue::FindUid(const std::string& uid, std::string* href, bool* found
 }
 
 Status Catalogue::InRange(int64_t start, int64_t end, std::vector<ListedObject>* objects) {
+    Status ready = Ready();
+    if (!ready.ok()) return ready;
     Statement near(db_,
                    "SELECT o.href, o.etag, o.uid, o.modified FROM spans s "
                    "JOIN objects o ON o.rowid = s.id WHERE s.start <= ?2 AND s.end >= ?1 "
@@ -234,6 +230,8 @@ Status Catalogue::InRange(int64_t start, int64_t end, std::vector<ListedObject>*
 
 Status Catalogue::Sync(const std::string& token, std::string* now,
                        std::vector<std::string>* changed) {
+    Status ready = Ready();
+    if (!ready.ok()) return ready;
     // One read transaction: the token and the changes behind it from the same moment.
     if (!db_.Run("BEGIN")) return DatabaseFailure();
     Status status = LoadToken();
@@ -263,7 +261,8 @@ Status Catalogue::Sync(const std::string& token, std::string* now,
 
 Status Catalogue::Put(const std::string& href, const std::string& text, PutOutcome* outcome,
                       StoredObject* stored) {
-    Status status = SweepFolder();
+    Status status = Ready();
+    if (status.ok()) status = SweepFolder();
     if (!status.ok()) return status;
     const Window window = WindowNow();
     ParsedCalendar parsed;
@@ -287,8 +286,16 @@ Status Catalogue::Put(const std::string& href, const std::string& text, PutOutco
     if (at_href.Bind(1, href).Bind(2, key).Bind(3, FoldCase(object.uid)).Step()) {
         other = at_href.Text(0);
     }
+    // A client that names the object as the catalogue names one of no name of its own chooses
+    // none, and the item holds none, as an imported object's does: the same object through
+    // either door makes the same files.
+    std::string chosen = href;
+    if (href == MasterId(object.uid) + ".ics") {
+        Statement named(db_, "SELECT href FROM objects WHERE master_id = ?1");
+        if (!named.Bind(1, key).Step() || named.Text(0) == href) chosen.clear();
+    }
     CatalogueLines lines(db_);
-    PutResult result = PutObject(calendar_, object, href, window, &lines);
+    PutResult result = PutObject(calendar_, object, chosen, window, &lines);
     if (result.outcome == PutOutcome::kRefused) {
         return Status::Fail(Status::kRefused, "object '" + object.uid + "': " + result.reason);
     }
@@ -307,7 +314,8 @@ Status Catalogue::Put(const std::string& href, const std::string& text, PutOutco
 }
 
 Status Catalogue::Delete(const std::string& href) {
-    Status status = SweepFolder();
+    Status status = Ready();
+    if (status.ok()) status = SweepFolder();
     if (!status.ok()) return status;
     Statement find(db_, "SELECT id FROM objects WHERE href = ?1");
     if (!find.Bind(1, href).Step()) {
@@ -329,7 +337,8 @@ Status Catalogue::Delete(const std::string& href) {
 }
 
 Status Catalogue::Roll(RollResult* result) {
-    Status status = SweepFolder();
+    Status status = Ready();
+    if (status.ok()) status = SweepFolder();
     if (!status.ok()) return status;
     CatalogueLines lines(db_);
     *result = RollCalendar(calendar_, WindowNow(), &lines);

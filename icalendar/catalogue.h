@@ -48,6 +48,9 @@ struct CatalogueSettings {
     std::string state;  // the door's state folder; the database goes into its catalogue/
     Window window;      // its `now` is taken at each write
     bool roll = true;   // roll the calendar on the first call of each UTC day
+    // Watch the folder for changed names. Off for a store whose writers the system does not
+    // report (a shared disk written from other machines): the folder's stamp then tells.
+    bool watch = true;
 };
 
 class Catalogue {
@@ -80,6 +83,9 @@ class Catalogue {
     class Sweeper;
 
     Status OpenDatabase(bool rebuild);
+    // The database this connection has open is the one at path(): another door may have found
+    // the file damaged and made it anew, and this one follows it there.
+    Status Ready();
     // Compares the folder with the database, and records what changed. `only`: just these
     // names, whatever the watch or the stamp tell.
     Status SweepFolder(const std::vector<std::string>* only = nullptr);
@@ -94,7 +100,6 @@ class Catalogue {
     MailboxCalendar calendar_;
     std::string path_;
     Database db_;
-    uint64_t db_inode_ = 0;
     FolderChanges changes_;
     bool watch_synced_ = false;  // a full sweep followed the start of the watch
     std::string token_;

@@ -338,7 +338,7 @@ Status Catalogue::SweepFolder(const std::vector<std::string>* only) {
     // Which names to look at: those given, those the watch reports, or all.
     std::vector<std::string> names;
     bool full = true;
-    if (!missing && !changes_.watching()) {
+    if (!missing && settings_.watch && !changes_.watching()) {
         watch_synced_ = false;
         changes_.Start(calendar_.folder());
     }

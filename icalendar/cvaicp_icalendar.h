@@ -33,11 +33,14 @@ typedef struct cvical_calendar cvical_calendar;
 
 /* Opens a mailbox's calendar and its catalogue. `settings`:
  *     {"postoffice": P, "mailbox": M, "state": FOLDER,
- *      "back_days": 365, "horizon_days": 365, "max_occurrences": 2000, "roll": true}
- * The catalogue lives in FOLDER/catalogue/ (made when missing). The window's values are the
- * defaults shown when left out. With "roll", the calendar is rolled to the window whenever a call
- * finds it has not been rolled on the current UTC day. Null on failure, with *error set to the
- * failure's answer (when error is not null). */
+ *      "back_days": 365, "horizon_days": 365, "max_occurrences": 2000, "roll": true,
+ *      "watch": true}
+ * The catalogue lives in FOLDER/catalogue/ (made when missing). The values shown are the
+ * defaults for those left out. With "roll", the calendar is rolled to the window whenever a
+ * refresh finds it has not been rolled on the current UTC day. With "watch", the process asks the
+ * system for the names that change (off for a store written from other machines, which it does
+ * not report). Null on failure, with *error set to the failure's answer (when error is not
+ * null). */
 CVICAL_API cvical_calendar* cvical_open(const char* settings, char** error);
 CVICAL_API void cvical_close(cvical_calendar* calendar);
 CVICAL_API void cvical_free(char* answer);

@@ -72,6 +72,9 @@ class FolderChanges {
     int fd_ = -1;
 };
 
+// Makes a folder (one level) that only its owner may enter; true when it is there.
+bool MakeFolder(const std::string& path);
+
 // Seconds since 1970 on the system clock, in nanoseconds (the clock file times are stamped by).
 int64_t WallClockNs();
 

@@ -159,6 +159,10 @@ bool FolderChanges::Take(std::vector<std::string>* names) {
     return true;
 }
 
+bool MakeFolder(const std::string& path) {
+    return mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
 int64_t WallClockNs() {
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);

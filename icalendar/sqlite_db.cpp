@@ -43,6 +43,13 @@ int64_t Database::LastInsertRow() const {
     return sqlite3_last_insert_rowid(db_);
 }
 
+bool Database::HasMoved() const {
+    int moved = 0;
+    return db_ != nullptr &&
+           sqlite3_file_control(db_, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK &&
+           moved != 0;
+}
+
 void Database::Note(int code) {
     busy_ = (code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED;
     error_ = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(code);

@@ -32,6 +32,9 @@ class Database {
     // Whether the last failure was another connection holding the database past the timeout.
     bool busy() const { return busy_; }
     int64_t LastInsertRow() const;
+    // Whether the file this connection opened has been deleted or renamed since: another party
+    // made a new one in its place.
+    bool HasMoved() const;
     sqlite3* handle() const { return db_; }
 
   private:
