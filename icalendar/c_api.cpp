@@ -190,6 +190,16 @@ char* cvical_list(cvical_calendar* calendar) {
     });
 }
 
+char* cvical_find(cvical_calendar* calendar, const char* hrefs) {
+    return OnCalendar(calendar, [&](cvical::Catalogue& c, std::string* answer) {
+        const auto names = json::parse(Argument(hrefs)).get<std::vector<std::string>>();
+        std::vector<cvical::ListedObject> objects;
+        Status status = c.Find(names, &objects);
+        *answer = Objects(objects);
+        return status;
+    });
+}
+
 char* cvical_get(cvical_calendar* calendar, const char* hrefs) {
     return OnCalendar(calendar, [&](cvical::Catalogue& c, std::string* answer) {
         const auto names = json::parse(Argument(hrefs)).get<std::vector<std::string>>();

@@ -143,7 +143,7 @@ Status Catalogue::RollIfDue() {
 Status Catalogue::List(std::vector<ListedObject>* objects) {
     Status ready = Ready();
     if (!ready.ok()) return ready;
-    Statement all(db_, "SELECT href, etag, uid, modified FROM objects ORDER BY href");
+    Statement all(db_, "SELECT href, etag, uid, modified FROM objects");
     while (all.Step()) objects->push_back(Listed(all));
     return all.ok() ? Status() : DatabaseFailure();
 }
@@ -175,6 +175,17 @@ bool Catalogue::ReadObject(const std::string& key, StoredObject* object, bool* c
     *current = have ? read == known : real.empty();
     object->text = ObjectText(item, line);
     return true;
+}
+
+Status Catalogue::Find(const std::vector<std::string>& hrefs, std::vector<ListedObject>* objects) {
+    Status ready = Ready();
+    if (!ready.ok()) return ready;
+    Statement find(db_, "SELECT href, etag, uid, modified FROM objects WHERE href = ?1");
+    for (const std::string& href : hrefs) {
+        if (find.Bind(1, href).Step()) objects->push_back(Listed(find));
+        find.Reset();
+    }
+    return find.ok() ? Status() : DatabaseFailure();
 }
 
 Status Catalogue::Get(const std::vector<std::string>& hrefs, std::vector<StoredObject>* objects) {

@@ -65,6 +65,8 @@ class Catalogue {
     int64_t modified() const { return modified_; }
 
     Status List(std::vector<ListedObject>* objects);
+    // The objects of these names: Find without their texts, Get with them.
+    Status Find(const std::vector<std::string>& hrefs, std::vector<ListedObject>* objects);
     Status Get(const std::vector<std::string>& hrefs, std::vector<StoredObject>* objects);
     Status FindUid(const std::string& uid, std::string* href, bool* found);
     Status InRange(int64_t start, int64_t end, std::vector<ListedObject>* objects);

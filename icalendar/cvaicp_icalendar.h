@@ -49,10 +49,11 @@ CVICAL_API void cvical_free(char* answer);
  * below answer from the catalogue as it stands: a host calls this once per request.
  *     {"token": SYNC-TOKEN, "modified": SECONDS} */
 CVICAL_API char* cvical_refresh(cvical_calendar* calendar);
-/* Every object, without its text: {"objects": [OBJECT, ...]} */
+/* Every object, without its text, in no order: {"objects": [OBJECT, ...]} */
 CVICAL_API char* cvical_list(cvical_calendar* calendar);
-/* The objects of these names (a JSON array of texts), with their texts; names that hold none
- * are left out: {"objects": [OBJECT + text, ...]} */
+/* The objects of these names (a JSON array of texts), names that hold none left out: without
+ * their texts, {"objects": [OBJECT, ...]}; with them, {"objects": [OBJECT + text, ...]}. */
+CVICAL_API char* cvical_find(cvical_calendar* calendar, const char* hrefs);
 CVICAL_API char* cvical_get(cvical_calendar* calendar, const char* hrefs);
 /* The name of the object of a UID: {"href": NAME} or {"href": null} */
 CVICAL_API char* cvical_find_uid(cvical_calendar* calendar, const char* uid);

@@ -54,6 +54,7 @@ _FUNCTIONS = {
     "cvical_free": ([ctypes.c_void_p], None),
     "cvical_refresh": ([_HANDLE], ctypes.c_void_p),
     "cvical_list": ([_HANDLE], ctypes.c_void_p),
+    "cvical_find": ([_HANDLE, _TEXT], ctypes.c_void_p),
     "cvical_get": ([_HANDLE, _TEXT], ctypes.c_void_p),
     "cvical_find_uid": ([_HANDLE, _TEXT], ctypes.c_void_p),
     "cvical_in_range": ([_HANDLE, ctypes.c_int64, ctypes.c_int64], ctypes.c_void_p),
@@ -128,6 +129,10 @@ class Calendar:
 
     def list(self) -> List[Listed]:
         return [Listed(**o) for o in self._call("cvical_list")["objects"]]
+
+    def find(self, hrefs: Iterable[str]) -> List[Listed]:
+        names = json.dumps(list(hrefs), ensure_ascii=False)
+        return [Listed(**o) for o in self._call("cvical_find", _bytes(names))["objects"]]
 
     def get(self, hrefs: Iterable[str]) -> List[Stored]:
         names = json.dumps(list(hrefs), ensure_ascii=False)
