@@ -47,6 +47,7 @@ class WalkedLines : public LineLookup {
 
   private:
     std::vector<StoredLine> lines_;
+    std::vector<std::string> folded_;  // the lines' ids in lower case, for the look-ups
     bool complete_ = true;
 };
 
