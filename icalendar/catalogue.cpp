@@ -206,6 +206,7 @@ Status Catalogue::Get(const std::vector<std::string>& hrefs, std::vector<StoredO
             Statement real(db_, "SELECT real FROM files WHERE name = ?1");
             std::vector<std::string> names;
             if (real.Bind(1, key).Step()) names.push_back(real.Text(0));
+            real.Reset();  // a statement left open would hold its snapshot into the write
             Status swept = SweepFolder(&names);
             if (!swept.ok()) return swept;
             if (!ReadObject(key, &object, &current) || object.href != href) continue;
@@ -297,6 +298,7 @@ Status Catalogue::Put(const std::string& href, const std::string& text, PutOutco
     if (at_href.Bind(1, href).Bind(2, key).Bind(3, FoldCase(object.uid)).Step()) {
         other = at_href.Text(0);
     }
+    at_href.Reset();  // a statement left open would hold its snapshot into the writes
     // A client that names the object as the catalogue names one of no name of its own chooses
     // none, and the item holds none, as an imported object's does: the same object through
     // either door makes the same files.
@@ -333,8 +335,10 @@ Status Catalogue::Delete(const std::string& href) {
         return find.ok() ? Status::Fail(Status::kNotFound, "no object at " + href)
                          : DatabaseFailure();
     }
+    const std::string id = find.Text(0);
+    find.Reset();  // a statement left open would hold its snapshot into the writes
     CatalogueLines lines(db_);
-    switch (DeleteObject(calendar_, find.Text(0), &lines)) {
+    switch (DeleteObject(calendar_, id, &lines)) {
         case DeleteOutcome::kDeleted:
             break;
         case DeleteOutcome::kNotFound:

@@ -103,7 +103,8 @@ class Catalogue {
     std::string path_;
     Database db_;
     FolderChanges changes_;
-    bool watch_synced_ = false;  // a full sweep followed the start of the watch
+    bool watch_synced_ = false;       // a full sweep followed the start of the watch
+    std::vector<std::string> noted_;  // names the watch told, not yet recorded
     std::string token_;
     int64_t modified_ = 0;
 };

@@ -151,8 +151,11 @@ class Catalogue::Sweeper {
         };
         std::map<std::string, Old> olds;
         std::map<std::string, ObjectRow> news;
-        // Every old row goes first, so that a name one object gives up is free for another.
-        for (const std::string& key : dirty_) {
+        // Every old row goes first, so that a name one object gives up is free for another. A
+        // key may come again while this runs (see Describe): it is described again.
+        for (size_t next = 0; next < queue_.size(); ++next) {
+            const std::string key = queue_[next];
+            described_.insert(key);
             if (old_object_.Bind(1, key).Step()) {
                 const int64_t rowid = old_object_.Int(0);
                 olds[key] = {old_object_.Text(1), old_object_.Text(2)};
@@ -164,7 +167,11 @@ class Catalogue::Sweeper {
             old_object_.Reset();
             if (!old_object_.ok()) return false;
             ObjectRow made;
-            if (Describe(key, &made)) news.emplace(key, std::move(made));
+            if (Describe(key, &made)) {
+                news[key] = std::move(made);
+            } else {
+                news.erase(key);
+            }
             if (failed_) return false;
         }
         std::set<std::string> changed;
@@ -201,7 +208,10 @@ class Catalogue::Sweeper {
                WriteMeta(db_, "changed", now_seconds);
     }
 
-    void Dirty(const std::string& key) { dirty_.insert(key); }
+    // Notes an object to be described again, once more if it has been already.
+    void Dirty(const std::string& key) {
+        if (dirty_.insert(key).second || described_.erase(key) != 0) queue_.push_back(key);
+    }
 
   private:
     // A period file's lines, all replaced. False when the file could not be read whole (or the
@@ -210,12 +220,12 @@ class Catalogue::Sweeper {
         std::vector<StoredLine> lines;
         if (change.present && !ReadLines(change.real, &lines)) return false;
         period_masters_.Bind(1, change.name);
-        while (period_masters_.Step()) dirty_.insert(period_masters_.Text(0));
+        while (period_masters_.Step()) Dirty(period_masters_.Text(0));
         period_masters_.Reset();
         if (!period_masters_.ok() || !drop_lines_.Bind(1, change.name).Run()) return Failed();
         for (const StoredLine& line : lines) {
             const std::string master = ObjectKey(line.id);
-            dirty_.insert(master);
+            Dirty(master);
             if (!add_line_.Bind(1, FoldCase(line.id))
                      .Bind(2, line.id)
                      .Bind(3, master)
@@ -231,7 +241,7 @@ class Catalogue::Sweeper {
     }
 
     bool Item(const Change& change) {
-        dirty_.insert(ObjectKey(change.name));
+        Dirty(ObjectKey(change.name));
         return true;
     }
 
@@ -258,24 +268,61 @@ class Catalogue::Sweeper {
     }
 
     bool Describe(const std::string& key, ObjectRow* row) {
-        std::vector<StoredLine> lines;
-        object_lines_.Bind(1, key);
-        while (object_lines_.Step()) {
-            lines.push_back({object_lines_.Text(0), object_lines_.Text(1),
-                             static_cast<int32_t>(object_lines_.Int(2)),
-                             static_cast<int32_t>(object_lines_.Int(3))});
+        for (bool again = true;; again = false) {
+            std::vector<StoredLine> lines;
+            object_lines_.Bind(1, key);
+            while (object_lines_.Step()) {
+                lines.push_back({object_lines_.Text(0), object_lines_.Text(1),
+                                 static_cast<int32_t>(object_lines_.Int(2)),
+                                 static_cast<int32_t>(object_lines_.Int(3))});
+            }
+            object_lines_.Reset();
+            if (!object_lines_.ok()) return Failed();
+            if (lines.empty()) return false;
+            FileRow file;
+            bool found = false;
+            if (!LoadRow(key, &file, &found)) return Failed();
+            std::string bytes;
+            FileSignature signature;
+            const bool have = found && view_.Read(file.real, &bytes, &signature);
+            // An object whose item the sweep did not find while a line names it is being
+            // written or removed (items before lines, lines before items): its period files and
+            // its item are looked at again before it is described, or it would show for a moment
+            // as an appointment without its item. (A host's appointment may have no item; it is
+            // rare, and costs the look once.)
+            if (!have && again) {
+                if (!FreshenPeriods(key) || !FreshenItem(key, found ? file.real : lines[0].id)) {
+                    return Failed();
+                }
+                continue;
+            }
+            return DescribeObject(key, lines, have ? &bytes : nullptr,
+                                  signature.mtime_ns / kSecondNs, row);
         }
-        object_lines_.Reset();
-        if (!object_lines_.ok()) return Failed();
-        if (lines.empty()) return false;
-        FileRow file;
-        bool found = false;
-        if (!LoadRow(key, &file, &found)) return Failed();
-        std::string bytes;
-        FileSignature signature;
-        const bool have = found && view_.Read(file.real, &bytes, &signature);
-        return DescribeObject(key, lines, have ? &bytes : nullptr, signature.mtime_ns / kSecondNs,
-                              row);
+    }
+
+    // The object's item as it is now, where the sweep's look at it was before its last change.
+    bool FreshenItem(const std::string& key, const std::string& real) {
+        Change change{key, real, false, {}};
+        change.present = view_.Signature(real, &change.signature);
+        return Apply({change});
+    }
+
+    // Reads again the period files that hold lines of the object and have changed since.
+    bool FreshenPeriods(const std::string& key) {
+        std::vector<Change> changes;
+        Statement files(db_,
+                        "SELECT DISTINCT f.name, f.real, f.mtime_ns, f.size, f.inode FROM "
+                        "appointments a JOIN files f ON f.name = a.file WHERE a.master = ?1");
+        files.Bind(1, key);
+        while (files.Step()) {
+            Change change{files.Text(0), files.Text(1), false, {}};
+            const FileSignature known{files.Int(2), files.Int(3),
+                                      static_cast<uint64_t>(files.Int(4))};
+            change.present = view_.Signature(change.real, &change.signature);
+            if (!change.present || change.signature != known) changes.push_back(change);
+        }
+        return files.ok() && Apply(changes);
     }
 
     // The row, under its own name unless another object holds that already (a host may write
@@ -313,7 +360,9 @@ class Catalogue::Sweeper {
     const std::string& folder_;
     Statement file_row_, put_file_, drop_file_, period_masters_, drop_lines_, add_line_,
         object_lines_, old_object_, drop_span_, drop_object_, href_taken_, put_object_, put_span_;
-    std::set<std::string> dirty_;
+    std::set<std::string> dirty_;      // every key noted
+    std::vector<std::string> queue_;   // in the order to describe them
+    std::set<std::string> described_;  // described, and not noted again since
     bool failed_ = false;
 };
 
@@ -351,7 +400,12 @@ Status Catalogue::SweepFolder(const std::vector<std::string>* only) {
     } else if (watched && recent) {
         // A folder whose stamp moved while the watch told nothing was changed by another
         // machine: that needs a full look.
-        full = !changes_.Take(&names) || (names.empty() && !same_stamp);
+        // Names taken from the watch stay noted until a sweep has recorded them: one that fails
+        // (a busy database) must not lose them.
+        std::vector<std::string> taken;
+        full = !changes_.Take(&taken) || (taken.empty() && noted_.empty() && !same_stamp);
+        noted_.insert(noted_.end(), taken.begin(), taken.end());
+        names = noted_;
         if (!full && names.empty()) return LoadToken();
     } else if (!changes_.watching() && recent && settled && same_stamp) {
         return LoadToken();
@@ -412,6 +466,7 @@ Status Catalogue::SweepFolder(const std::vector<std::string>* only) {
         (full && !WriteMeta(db_, "swept", now)) || !transaction.Commit()) {
         return DatabaseFailure();
     }
+    if (only == nullptr) noted_.clear();
     if (full && changes_.watching()) watch_synced_ = true;
     return LoadToken();
 }

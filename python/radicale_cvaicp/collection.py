@@ -14,6 +14,7 @@ from radicale.item import filter as radicale_filter
 
 from cvaicp import icalendar
 
+from .door import sent_text
 from .paths import Place, safe_href
 from .refusals import Refused
 
@@ -222,7 +223,9 @@ class CalendarCollection(Collection):
             raise Refused("this calendar holds events (VEVENT) only, not %s" % (
                 item.component_name or "an object without one"),
                 precondition="C:supported-calendar-component")
-        text = item.serialize()
+        # The client's own text where this is its PUT; Radicale's rendering of it otherwise (a
+        # MOVE).
+        text = sent_text() or item.serialize()
         if "\0" in text:
             raise Refused("object %r: the text holds a NUL" % item.uid)
         _, stored = self._answer(self.calendar.put, href, text)

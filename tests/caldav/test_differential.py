@@ -1,10 +1,13 @@
 """One corpus through both doors: cvcal import into one store, the CalDAV door (a PUT per object
 over HTTP) into another. The Calendar folders come out the same, byte for byte, but for the Date
-header of an object that brings no DTSTAMP (it is the time of the write) and the order of the
-lines in a period file (the order of the writes).
+header of an object that brings no DTSTAMP (it is the time of the write), the order of the lines
+in a period file and the store's backup copies of period files (both follow the order of the
+writes).
 
 The corpus: this project's own calendars (the events of every shape that test_clients makes) and
-the real-world calendars of python3-icalendar's tests."""
+the real-world calendars of python3-icalendar's tests. Some of those are malformed on purpose,
+and Radicale refuses an object it cannot parse before the storage sees it (400), where libical
+takes what it can: of such a file, only the objects the door took are imported."""
 import base64
 import contextlib
 import glob
@@ -75,6 +78,8 @@ def folder(root: Path, stampless: set[str]) -> dict[str, object]:
         data = path.read_bytes()
         if path.suffix.upper() == '.CAL':
             found[path.name] = sorted(data.split(b'\r\n'))
+        elif path.suffix.upper() == '.BAK':
+            continue
         elif path.name.partition('-')[0] in stampless:
             found[path.name] = re.sub(rb'\r\nDate: [^\r]*\r\n', b'\r\nDate: -\r\n', data, 1)
         elif not path.name.startswith('_'):  # the store's own markers
@@ -93,14 +98,11 @@ class DifferentialTest(unittest.TestCase):
         cvcal = [harness.CVCAL, '--registry', registry]
         subprocess.run([*cvcal, 'config', 'set-root', str(imported)], check=True,
                        capture_output=True)
-        stampless, answers = set(), {}
+        stampless, taken, compared = set(), 0, 0
         for name, text in corpus().items():
             with self.subTest(name):
-                (server.dir / name).write_text(text, newline='')
-                done = subprocess.run([*cvcal, 'import', str(server.dir / name), '--mailbox',
-                                       'anna', '--postoffice', 'example'], capture_output=True)
-                self.assertIn(done.returncode, (0, 1), done.stderr)  # 1: an object refused
-                for uid, object_text, stamped in objects(text):
+                parts, refused_by_radicale = objects(text), []
+                for uid, object_text, stamped in parts:
                     master = harness.master_id(uid)
                     if not stamped:
                         stampless.add(master)
@@ -111,9 +113,23 @@ class DifferentialTest(unittest.TestCase):
                         link.request('PUT', f'/example/anna/calendar/{master}.ics',
                                      object_text.encode(), {'Authorization': LOGIN,
                                                             'Content-Type': 'text/calendar'})
-                        response = link.getresponse()
-                        answers[uid] = (response.status, response.read())
-        self.assertTrue(any(status == 201 for status, _ in answers.values()))
+                        status = link.getresponse().status
+                    self.assertIn(status, (201, 204, 400, 403), uid)
+                    taken += status in (201, 204)
+                    if status == 400:
+                        refused_by_radicale.append(uid)
+                if refused_by_radicale:
+                    text = 'BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//EN\r\n' + ''.join(
+                        t.split('\r\n', 1)[1].rsplit('END:VCALENDAR', 1)[0]
+                        for uid, t, _ in parts if uid not in refused_by_radicale) + \
+                        'END:VCALENDAR\r\n'
+                compared += len(parts) - len(refused_by_radicale)
+                (server.dir / name).write_text(text, newline='')
+                done = subprocess.run([*cvcal, 'import', str(server.dir / name), '--mailbox',
+                                       'anna', '--postoffice', 'example'], capture_output=True)
+                self.assertIn(done.returncode, (0, 1), done.stderr)  # 1: an object refused
+        self.assertGreater(taken, 200)  # the shapes and most real-world objects
+        self.assertGreaterEqual(compared, taken)
         self.assertEqual(folder(imported, stampless), folder(server.root, stampless))
 
 
