@@ -68,6 +68,8 @@ void AppendObject(std::string* out, const cvical::ListedObject& o, const std::st
     *out += ",\"uid\":";
     cvical::AppendJsonString(out, o.uid);
     *out += ",\"modified\":" + std::to_string(o.modified);
+    if (o.exact)
+        *out += ",\"span\":[" + std::to_string(o.start) + "," + std::to_string(o.finish) + "]";
     if (text != nullptr) {
         *out += ",\"text\":";
         cvical::AppendJsonString(out, *text);

@@ -229,14 +229,21 @@ Status Catalogue::InRange(int64_t start, int64_t end, std::vector<ListedObject>*
     Status ready = Ready();
     if (!ready.ok()) return ready;
     Statement near(db_,
-                   "SELECT o.href, o.etag, o.uid, o.modified FROM spans s "
+                   "SELECT o.href, o.etag, o.uid, o.modified, o.exact, o.span_start, o.span_end "
+                   "FROM spans s "
                    "JOIN objects o ON o.rowid = s.id WHERE s.start <= ?2 AND s.end >= ?1 "
                    "ORDER BY o.href");
     const int64_t low = std::max<int64_t>(INT32_MIN, start - kZoneSlack);
     const int64_t high =
         std::min<int64_t>(INT32_MAX, end > INT64_MAX - kZoneSlack ? INT64_MAX : end + kZoneSlack);
     near.Bind(1, low).Bind(2, high);
-    while (near.Step()) objects->push_back(Listed(near));
+    while (near.Step()) {
+        ListedObject object = Listed(near);
+        object.exact = near.Int(4) != 0;
+        object.start = near.Int(5);
+        object.finish = near.Int(6);
+        objects->push_back(std::move(object));
+    }
     return near.ok() ? Status() : DatabaseFailure();
 }
 

@@ -117,6 +117,7 @@ bool DescribeObject(const std::string& key, const std::vector<StoredLine>& lines
         }
     } else {
         row->uid = PrintableName(master->id);
+        row->exact = true;
     }
     if (item != nullptr && ItemHeader(*item, "X-CVHref", &value) && !value.empty()) {
         row->href = PrintableName(value);

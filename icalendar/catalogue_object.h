@@ -26,6 +26,9 @@ struct ObjectRow {
     int64_t span_start = 0;
     int64_t span_end = 0;  // kOpenEnd for an endless rule
     bool recurring = false;
+    // A host's appointment: its text is a VEVENT made of its master line in UTC, so its span is
+    // exactly the time a client's time-range filter sees.
+    bool exact = false;
     int64_t modified = 0;  // the master item's last write, seconds since 1970
 };
 

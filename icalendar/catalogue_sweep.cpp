@@ -90,9 +90,10 @@ class Catalogue::Sweeper {
           drop_span_(db, "DELETE FROM spans WHERE id = ?1"),
           drop_object_(db, "DELETE FROM objects WHERE master_id = ?1"),
           href_taken_(db, "SELECT 1 FROM objects WHERE href = ?1"),
-          put_object_(db,
-                      "INSERT INTO objects(master_id, id, href, uid, etag, span_start, span_end, "
-                      "recurring, modified) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"),
+          put_object_(
+              db,
+              "INSERT INTO objects(master_id, id, href, uid, etag, span_start, span_end, "
+              "recurring, exact, modified) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)"),
           put_span_(db, "INSERT INTO spans(id, start, end) VALUES(?1, ?2, ?3)") {}
 
     bool LoadRows(std::unordered_map<std::string, FileRow>* rows) {
@@ -342,7 +343,8 @@ class Catalogue::Sweeper {
                    .Bind(6, row->span_start)
                    .Bind(7, row->span_end)
                    .Bind(8, static_cast<int64_t>(row->recurring))
-                   .Bind(9, row->modified)
+                   .Bind(9, static_cast<int64_t>(row->exact))
+                   .Bind(10, row->modified)
                    .Run() &&
                put_span_.Bind(1, db_.LastInsertRow())
                    .Bind(2, static_cast<int64_t>(Clamp(row->span_start)))
