@@ -6,7 +6,7 @@
 #include "common/civil_time.h"
 #include "common/host_files.h"
 #include "store/period_file.h"
-#include "tools/cvcal/time_text.h"
+#include "common/item_dates.h"
 
 namespace cvbench {
 namespace {
@@ -25,9 +25,9 @@ std::string ItemMessage(int number, int32_t start, int32_t finish, const std::st
     std::string message;
     message += "Subject: Meeting " + std::to_string(number) + " about the quarter's plans\r\n";
     message += "X-Location: Room " + std::to_string(number % 40 + 1) + ", second floor\r\n";
-    message += "X-StartTime: " + cvcal::ShortDateText(start) + "\r\n";
-    message += "X-FinishTime: " + cvcal::ShortDateText(finish) + "\r\n";
-    message += "Date: " + cvcal::MessageDateText(start - 7 * 86400) + "\r\n";
+    message += "X-StartTime: " + cv::ShortDateText(start) + "\r\n";
+    message += "X-FinishTime: " + cv::ShortDateText(finish) + "\r\n";
+    message += "Date: " + cv::MessageDateText(start - 7 * 86400) + "\r\n";
     message += "\r\n";
     message += "Notes for meeting " + std::to_string(number) + "\r\n";
     message += body;

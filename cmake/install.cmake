@@ -8,6 +8,10 @@ install(TARGETS cvaicp
 install(FILES ${CMAKE_SOURCE_DIR}/include/cvaicp.h ${CMAKE_SOURCE_DIR}/include/cvaicp_exports.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 if(NOT WIN32)
+    # The engine's C face, which the CalDAV door loads.
+    install(TARGETS cvaicp_icalendar_shared LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+    install(FILES ${CMAKE_SOURCE_DIR}/icalendar/cvaicp_icalendar.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
     install(FILES ${CMAKE_SOURCE_DIR}/tools/completion/cvcal.bash RENAME cvcal
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
     # bash-completion loads a file by the command's name: cvadmind's is the same file.

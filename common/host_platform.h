@@ -23,6 +23,11 @@ const char* ExecutableSuffix();
 // for showing a store path as a user of this system writes it.
 bool PathsUseBackslashes();
 
+// A store path (composed with backslashes, as the library composes them) as this system names
+// the file: natively with slashes, "Z:" dropped and the existing part in the letter case it has on
+// disk (store names ignore case); on Windows the path itself.
+std::string SystemPath(const std::string& store_path);
+
 // The file that takes what is written to it and keeps nothing ("NUL", "/dev/null").
 const char* NullDevicePath();
 

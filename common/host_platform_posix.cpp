@@ -41,6 +41,12 @@ bool PathsUseBackslashes() {
     return false;
 }
 
+std::string SystemPath(const std::string& store_path) {
+    std::string native = NativePath(store_path.c_str());
+    std::string actual;
+    return FindCaseTwin(native, &actual) ? actual : native;
+}
+
 const char* NullDevicePath() {
     return "/dev/null";
 }

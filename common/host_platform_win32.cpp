@@ -22,6 +22,10 @@ bool PathsUseBackslashes() {
     return true;
 }
 
+std::string SystemPath(const std::string& store_path) {
+    return store_path;
+}
+
 const char* NullDevicePath() {
     return "NUL";
 }

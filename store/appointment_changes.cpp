@@ -7,8 +7,8 @@
 #include "common/platform.h"
 #include "store/appointment_record.h"
 #include "store/appointments.h"
-#include "store/blocking_file.h"
 #include "store/calendar_paths.h"
+#include "store/period_change.h"
 #include "store/period_file.h"
 
 namespace cv {
@@ -19,109 +19,6 @@ namespace {
 bool IsWritableId(const char (&id)[64]) {
     const char* text = FieldText(id, sizeof id);
     return text != nullptr && std::strpbrk(text, "\t\r\n") == nullptr;
-}
-
-// The period a change holds: its blocking file, taken by Take and given back, with any temporary
-// copy removed, by whatever way the change ends (an exception included) unless Commit has put the
-// change in place, which releases the period itself.
-class HeldPeriod {
-  public:
-    explicit HeldPeriod(const PeriodPaths& paths) : paths_(paths) {}
-    ~HeldPeriod() {
-        if (!held_) return;
-        RemoveFile(paths_.temporary);
-        UnlockPeriod(paths_);
-    }
-    HeldPeriod(const HeldPeriod&) = delete;
-    HeldPeriod& operator=(const HeldPeriod&) = delete;
-
-    // Takes the period, making the Calendar folder when the blocking file cannot be made for want
-    // of it.
-    bool Take() {
-        held_ = LockPeriod(paths_) != 0;
-        if (!held_ && LastSystemError() == kErrorPathNotFound) {
-            MakeCalendarFolder(paths_);
-            held_ = LockPeriod(paths_) != 0;
-        }
-        return held_;
-    }
-
-    // Writes the new content as the temporary copy and puts it in place. On a failed write
-    // nothing changes: the copy is removed and the period released.
-    int32_t Commit(const PeriodFileWriter& writer) {
-        if (!writer.WriteTo(paths_.temporary)) return 0;
-        return Commit(CommitAction::kReplace);
-    }
-    int32_t Commit(CommitAction action) {
-        held_ = false;
-        return CommitPeriod(paths_, action);
-    }
-
-  private:
-    const PeriodPaths& paths_;
-    bool held_ = false;
-};
-
-// Takes the period and opens its file. False when the period cannot be had or its file cannot be
-// opened (the period is then given back when `period` goes).
-bool TakeAndOpen(HeldPeriod* period, const PeriodPaths& paths, PeriodFileReader* reader) {
-    return period->Take() && reader->Open(paths.period);
-}
-
-// Hands every non-empty line of the file to visit, as read and as seen in place (its id, and
-// whether it is written as the writer writes it), after letting go of the file (Windows does not
-// replace a file that is open). False, with nothing visited, when the file could not be read
-// whole. A line is parsed only where the operation needs its numbers: a file of a thousand lines
-// is read at every call.
-template <typename Visit>
-bool ForEachLine(PeriodFileReader* reader, PeriodFileWriter* writer, Visit visit) {
-    std::string_view rest;
-    bool whole = reader->ReadRest(&rest);
-    reader->Close();
-    if (!whole) return false;
-    // The new content is about as long as the old, and one line more at most.
-    writer->Reserve(rest.size() + kLineSize + 64);
-    // Files seldom hold a NUL; one search of the whole text spares one in every line.
-    const bool may_hold_nul =
-        !rest.empty() && std::memchr(rest.data(), '\0', rest.size()) != nullptr;
-    while (!rest.empty()) {
-        std::string_view piece;
-        PeriodPiece view;
-        if (size_t consumed = may_hold_nul ? 0 : CutCommonLine(rest, &piece, &view)) {
-            rest.remove_prefix(consumed);
-            visit(piece, view);
-            continue;
-        }
-        rest.remove_prefix(CutPiece(rest, &piece));
-        if (!piece.empty()) visit(piece, ViewPeriodPiece(piece, may_hold_nul));
-    }
-    return true;
-}
-
-// Whether a line's id is a request's, as MatchesId has it; ids of another length are passed over
-// before any byte is compared, since a change looks at every line of the file and most of them
-// are other appointments.
-class IdMatch {
-  public:
-    explicit IdMatch(const char* id) : id_(id), length_(std::strlen(id)) {}
-    bool operator()(std::string_view line_id) const {
-        return length_ == 0 || (line_id.size() == length_ && MatchesId(line_id, id_));
-    }
-
-  private:
-    const char* id_;
-    size_t length_;
-};
-
-// Writes a line that stays: its own bytes when they are what the writer would write, else the
-// line parsed and written in the normal form.
-void Keep(PeriodFileWriter* writer, std::string_view piece, const PeriodPiece& view) {
-    if (view.AsWritten()) {
-        writer->AddAsWritten(piece);
-        return;
-    }
-    PeriodLine line = ParsePiece(piece);
-    writer->Add(line.start, line.finish, line.id);
 }
 
 }  // namespace

@@ -1,29 +1,30 @@
 """Radicale's collections over the store: folders without items (the root, principals,
-postoffices, mailboxes) and a mailbox's calendar, whose items are its iCalendar objects."""
+postoffices, mailboxes) and a mailbox's calendar, whose items are its iCalendar objects, answered
+from the calendar's catalogue (cvaicp.icalendar)."""
 import hashlib
 import json
 import os
 import time
 import xml.etree.ElementTree as ET
-from typing import TYPE_CHECKING, Dict, Iterable, Iterator, List, Mapping, Optional, Tuple
+from typing import TYPE_CHECKING, Dict, Iterable, Iterator, Mapping, Optional, Tuple, Union
 
 from radicale import item as radicale_item
 from radicale import storage
 from radicale.item import filter as radicale_filter
 
-from cvaicp import icalendar_store
-from cvaicp.registry import find_no_case
+from cvaicp import icalendar
 
-from . import sync_history
+from .door import sent_text
 from .paths import Place, safe_href
 from .refusals import Refused
 
 if TYPE_CHECKING:
     from .storage import Storage
 
-# Line times are UTC; Radicale's filter reads all-day and floating times in UTC: the narrowing
-# by lines widens each range by the largest zone offset so that it never drops a match.
-_ZONE_SLACK = 14 * 3600
+# Radicale's sync tokens are URIs; the catalogue's token is the part after this.
+TOKEN_PREFIX = "http://radicale.org/ns/sync/"
+# The catalogue's times fit 32 bits; Radicale's open ends lie beyond.
+_FIRST, _LAST = -2**31, 2**31 - 1
 
 
 def _http_time(seconds: float) -> str:
@@ -83,12 +84,84 @@ class Collection(storage.BaseCollection):
         raise Refused("collections are made and removed by the mail server")
 
 
+class ListedItem(radicale_item.Item):
+    """An object as a listing names it: its text is read from the store only when Radicale asks
+    for it, so that a PROPFIND of every etag reads no item file."""
+
+    def __init__(self, collection: "CalendarCollection",
+                 found: Union[icalendar.Listed, icalendar.Stored],
+                 batch: Optional["_Batch"] = None) -> None:
+        text = getattr(found, "text", None)
+        super().__init__(collection=collection, href=found.href, etag=found.etag, uid=found.uid,
+                         name="VCALENDAR", component_name="VEVENT", text=text or "",
+                         last_modified=_http_time(found.modified))
+        self._text, self._batch = text, batch
+
+    def _load(self) -> None:
+        if self._text is None:
+            if self._batch is not None:
+                self._batch.load(self)
+            else:
+                self.take(self.collection.stored([self.href]).get(self.href))
+
+    def take(self, stored: Optional[icalendar.Stored]) -> None:
+        if stored is None:
+            raise RuntimeError("%r was removed while it was being read" % self.href)
+        # The etag of the text given, should the object have changed since it was listed.
+        self._text, self._etag = stored.text, stored.etag
+
+    def serialize(self) -> str:
+        self._load()
+        return super().serialize()
+
+    @property
+    def vobject_item(self):
+        self._load()
+        return radicale_item.Item.vobject_item.fget(self)
+
+
+class _Batch:
+    """The items of one listing, whose texts are read a hundred at a time in the listing's order
+    as Radicale asks for them: a report that reads every text reads them in few calls, one that
+    reads none reads nothing."""
+    SIZE = 100
+
+    def __init__(self, collection: "CalendarCollection", found: Iterable[icalendar.Listed]):
+        self.items = [ListedItem(collection, f, self) for f in found]
+        self._at = {item.href: n for n, item in enumerate(self.items)}
+        self._collection = collection
+
+    def load(self, item: ListedItem) -> None:
+        first = self._at[item.href]
+        wanted = [i for i in self.items[first:first + self.SIZE] if i._text is None]
+        stored = self._collection.stored(i.href for i in wanted)
+        for i in wanted:
+            if i is item or i.href in stored:
+                i.take(stored.get(i.href))
+
+
 class CalendarCollection(Collection):
     """/POSTOFFICE/MAILBOX/calendar/: one item per iCalendar object of the mailbox."""
 
     def __init__(self, storage_: "Storage", place: Place) -> None:
         super().__init__(storage_, place)
-        self.mailbox = storage_.library.mailbox(place.parts[0], place.parts[1])
+        self.calendar = storage_.calendar(place.parts[0], place.parts[1])
+        self._token, self._modified = self._answer(self.calendar.refresh)
+
+    def _answer(self, call, *arguments):
+        """The catalogue's answer; its failures as Radicale's storage raises them."""
+        try:
+            return call(*arguments)
+        except icalendar.CalendarError as e:
+            if e.kind == "not-found":
+                raise storage.ComponentNotFoundError(str(e)) from None
+            if e.kind == "refused":
+                raise Refused(str(e)) from None
+            if e.kind == "busy":
+                raise Refused("the calendar is busy, try again: %s" % e, status=503) from None
+            if e.kind == "invalid-token":
+                raise ValueError(str(e)) from None
+            raise
 
     def _defaults(self) -> Dict[str, str]:
         return {"tag": "VCALENDAR", "D:displayname": self.place.parts[1],
@@ -99,71 +172,55 @@ class CalendarCollection(Collection):
         meta["tag"] = "VCALENDAR"
         return meta if key is None else meta.get(key)
 
-    def _item(self, stored: icalendar_store.StoredObject) -> radicale_item.Item:
-        try:
-            modified = os.path.getmtime(find_no_case(self.mailbox.calendar_folder,
-                                                     stored.master_id))
-        except OSError:
-            modified = 0
-        return radicale_item.Item(collection=self, href=stored.href, text=stored.ics_text,
-                                  etag=stored.etag, uid=stored.uid, component_name="VEVENT",
-                                  last_modified=_http_time(modified))
-
-    def _objects(self) -> List[icalendar_store.StoredObject]:
-        return icalendar_store.objects(self.mailbox)
-
     @property
     def last_modified(self) -> str:
-        try:
-            folder = self.mailbox.calendar_folder
-            times = [os.path.getmtime(folder)] + [
-                os.path.getmtime(os.path.join(folder, n)) for n in os.listdir(folder)]
-        except OSError:
-            times = [0]
-        return _http_time(max(times))
+        return _http_time(self._modified)
+
+    @property
+    def etag(self) -> str:
+        # The sync token is a digest of every (href, etag) already: no listing needed.
+        digest = hashlib.sha256(self._token.encode())
+        digest.update(json.dumps(self.get_meta(), sort_keys=True).encode())
+        return '"%s"' % digest.hexdigest()
+
+    def stored(self, hrefs: Iterable[str]) -> Dict[str, icalendar.Stored]:
+        return {s.href: s for s in self._answer(self.calendar.get, list(hrefs))}
 
     def get_all(self) -> Iterator[radicale_item.Item]:
-        return (self._item(o) for o in self._objects())
+        return iter(_Batch(self, self._answer(self.calendar.list)).items)
 
     def get_multi(self, hrefs: Iterable[str]
                   ) -> Iterator[Tuple[str, Optional[radicale_item.Item]]]:
-        by_href = {o.href: o for o in self._objects()}
+        hrefs = list(hrefs)
+        found = {i.href: i for i in _Batch(self, self._answer(
+            self.calendar.find, [h for h in hrefs if safe_href(h)])).items}
         for href in hrefs:
-            stored = by_href.get(href)
-            yield href, (self._item(stored) if stored is not None else None)
+            yield href, found.get(href)
 
     def get_filtered(self, filters: Iterable[ET.Element]
                      ) -> Iterator[Tuple[radicale_item.Item, bool]]:
-        """The objects whose lines come near the asked range; Radicale's own filter then decides
-        (recurring objects, whose lines end at the horizon, always go to it)."""
-        tag, start, end, _ = radicale_filter.simplify_prefilters(filters, "VCALENDAR")
-        ranges = self._line_ranges()
-        for stored in self._objects():
-            span = ranges.get(stored.master_id.lower())
-            if (tag in (None, "VEVENT") and span is not None and
-                    (span[0] - _ZONE_SLACK >= end or span[1] + _ZONE_SLACK < start)):
-                continue
-            if tag not in (None, "VEVENT"):
-                continue
-            yield self._item(stored), False
-
-    def _line_ranges(self) -> Dict[str, Tuple[int, int]]:
-        """Each non-recurring master's time range, from its line."""
-        ranges = {key: (lines[0].start, max(lines[0].finish, lines[0].start + 1))
-                  for key, lines in icalendar_store.lines_by_id(self.mailbox).items()}
-        # A master with occurrences: its rule may reach past the horizon.
-        for name in self.mailbox.item_names():
-            ranges.pop(name.lower().partition("-")[0] if "-" in name else "", None)
-        return ranges
+        """The objects whose spans come near the asked range; Radicale's own filter decides."""
+        tag, start, end, simple = radicale_filter.simplify_prefilters(filters, "VCALENDAR")
+        if tag not in (None, "VEVENT"):
+            return
+        near = self._answer(self.calendar.in_range, max(start, _FIRST), min(end, _LAST))
+        for found, item in zip(near, _Batch(self, near).items):
+            if simple and found.span is not None:
+                # A host's appointment is a VEVENT of its line's DTSTART and DTEND in UTC, which
+                # meets the range as Radicale's filter would find: no text need be read for it.
+                if found.span[0] < end and start < found.span[1]:
+                    yield item, True
+            else:
+                yield item, False
 
     def has_uid(self, uid: str) -> bool:
-        return any(o.uid == uid for o in self._objects())
+        return self._answer(self.calendar.find_uid, uid) is not None
 
     def sync(self, old_token: str = "") -> Tuple[str, Iterable[str]]:
-        state = {o.href: o.etag for o in self._objects()}
-        name = hashlib.sha256(self.path.encode("utf-8", "surrogateescape")).hexdigest()
-        history = os.path.join(self._storage.state_folder, "sync", name + ".json")
-        return sync_history.sync(history, state, old_token)
+        if old_token and not old_token.startswith(TOKEN_PREFIX):
+            raise ValueError("unknown sync token %r" % old_token)
+        token, changed = self._answer(self.calendar.sync, old_token[len(TOKEN_PREFIX):])
+        return TOKEN_PREFIX + token, changed
 
     def upload(self, href: str, item: radicale_item.Item) -> radicale_item.Item:
         if not safe_href(href):
@@ -172,27 +229,17 @@ class CalendarCollection(Collection):
             raise Refused("this calendar holds events (VEVENT) only, not %s" % (
                 item.component_name or "an object without one"),
                 precondition="C:supported-calendar-component")
-        text, uid = item.serialize(), item.uid
-        # Another object at this name gives way to the one sent, once that one is stored.
-        others = [o.master_id for o in self._objects() if o.href == href and o.uid != uid]
-        try:
-            icalendar_store.put_object(self.mailbox, text, href=href,
-                                       horizon_days=self._storage.horizon_days,
-                                       max_occurrences=self._storage.max_occurrences,
-                                       expansion_seconds=self._storage.expansion_seconds)
-        except (icalendar_store.ExpansionTooLong, icalendar_store.CollisionError) as e:
-            raise Refused("object %r: %s" % (uid, e)) from None
-        for master in others:
-            icalendar_store.delete_object(self.mailbox, master)
-        uploaded = icalendar_store.object_by_href(self.mailbox, href)
-        if uploaded is None:
-            raise ValueError("the object sent to %r was not stored" % href)
-        return self._item(uploaded)
+        # The client's own text where this is its PUT; Radicale's rendering of it otherwise (a
+        # MOVE).
+        text = sent_text() or item.serialize()
+        if "\0" in text:
+            raise Refused("object %r: the text holds a NUL" % item.uid)
+        _, stored = self._answer(self.calendar.put, href, text)
+        return ListedItem(self, stored)
 
     def delete(self, href: Optional[str] = None) -> None:
         if href is None:
             raise Refused("a mailbox's calendar is removed with its mailbox, not here")
-        stored = icalendar_store.object_by_href(self.mailbox, href)
-        if stored is None:
+        if not safe_href(href):
             raise storage.ComponentNotFoundError(href)
-        icalendar_store.delete_object(self.mailbox, stored.master_id)
+        self._answer(self.calendar.delete, href)

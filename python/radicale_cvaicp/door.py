@@ -7,10 +7,14 @@ what the storage refuses by design.
   entities forbidden, but lets the refusal out as a 500.
 - Credentials that are no Basic login (not base64, no colon, longer than any login) are answered
   401 with the challenge, as wrong ones are: Radicale would fail on them with a 500.
-- A Refused made while Radicale served the request (refusals.py) becomes its answer."""
+- A Refused made while Radicale served the request (refusals.py) becomes its answer.
+- The body of a PUT is kept for the storage (sent_text): Radicale hands the storage its own
+  serialisation of the object, which orders and spells properties its own way, and the store
+  keeps the object as the engine writes the text the client sent, as `cvcal import` does."""
 import base64
 import binascii
 import io
+import threading
 from http import client
 from typing import Callable, Iterable, List, Optional, Tuple
 
@@ -34,6 +38,12 @@ _PIECE = 1 << 16
 MAX_CREDENTIALS = 4096
 
 Headers = List[Tuple[str, str]]
+_sent = threading.local()
+
+
+def sent_text() -> Optional[str]:
+    """The text of the PUT being served in this thread, or None."""
+    return getattr(_sent, "text", None)
 
 
 def _plain(start_response: Callable, status: int, text: str) -> List[bytes]:
@@ -128,7 +138,22 @@ class Door:
             _drain(environ["wsgi.input"], length)
             return _plain(start_response, 413, "a request body of %d bytes: this server takes "
                           "at most %d" % (length, self.max_body_bytes))
-        if length and environ.get("REQUEST_METHOD", "").upper() in XML_METHODS:
+        method = environ.get("REQUEST_METHOD", "").upper()
+        if length and method == "PUT":
+            try:
+                body = _read(environ["wsgi.input"], length)
+            except OSError:
+                return _plain(start_response, 408, "the request body did not arrive")
+            environ["wsgi.input"] = io.BytesIO(body)
+            try:
+                _sent.text = httputils.decode_request(self._configuration, environ, body)
+            except LookupError:  # Radicale answers the charset it does not know itself
+                pass
+            try:
+                return self._serve(environ, start_response)
+            finally:
+                _sent.text = None
+        if length and method in XML_METHODS:
             try:
                 body = _read(environ["wsgi.input"], length)
             except OSError:  # stalled past the server's time-out, or gone

@@ -1,5 +1,6 @@
 """Rights: a user MAILBOX@POSTOFFICE reads and writes its own calendar
-(/POSTOFFICE/MAILBOX/calendar/), sees the root and its principal, and nothing else."""
+(/POSTOFFICE/MAILBOX/calendar/), sees the root, its principal and its calendar home (the mailbox,
+/POSTOFFICE/MAILBOX/), and nothing else."""
 from radicale import rights
 
 from .paths import calendar_path, split, user_mailbox
@@ -12,9 +13,7 @@ class Rights(rights.BaseRights):
         if owner is None or parts is None or "\\" in path or "\0" in path:
             return ""
         sane = "/".join(parts)
-        if sane == "":
-            return "R"
-        if sane == user:
+        if sane in ("", user, "%s/%s" % owner):
             return "R"
         if sane == calendar_path(*owner):
             return "rw"

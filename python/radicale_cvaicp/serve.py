@@ -2,15 +2,16 @@
 from an htpasswd file (bcrypt).
 
 usage: python3 -m radicale_cvaicp.serve (--registry FILE | --store MAILROOT) --users HTPASSWD
-       [--host 127.0.0.1]
-       [--port 5232] [--horizon-days 365] [--state DIR] [--log-level warning]
-       [--max-body-bytes 10000000] [--max-occurrences 2000] [--expansion-seconds 1]
+       [--host 127.0.0.1] [--port 5232] [--horizon-days 365] [--back-days 365] [--state DIR]
+       [--log-level warning] [--max-body-bytes 10000000] [--max-occurrences 2000]
+       [--expansion-seconds 1]
 
 The store's configuration is the .reg file that the mail server's hosts use (--registry): its
 mail root and its waits for periods that a host holds. With --store instead it writes a .reg file
 naming that mail root, with the store's default waits, into the state folder. It writes a
 Radicale configuration there too, then serves in the foreground; it prints "serving
-http://HOST:PORT/" once it accepts connections. Requests pass the door (door.py) on their way to Radicale."""
+http://HOST:PORT/" once it accepts connections. Requests pass the door (door.py) on their way to
+Radicale."""
 import argparse
 import os
 import signal
@@ -18,10 +19,11 @@ import socket
 import sys
 import threading
 
-from cvaicp.icalendar_store.occurrences import EXPANSION_SECONDS, MAX_OCCURRENCES
+from cvaicp.icalendar import Window
 from cvaicp.registry import mail_root, write_reg
 
 from . import door
+from .time_ranges import EXPANSION_SECONDS
 
 _REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
@@ -57,14 +59,16 @@ def _arguments(argv):
     p.add_argument("--users", required=True, help="htpasswd file (bcrypt)")
     p.add_argument("--host", default="127.0.0.1")
     p.add_argument("--port", type=int, default=5232)
-    p.add_argument("--horizon-days", type=int, default=365,
+    p.add_argument("--horizon-days", type=int, default=Window().horizon_days,
                    help="how far ahead recurring events become appointments")
+    p.add_argument("--back-days", type=int, default=Window().back_days,
+                   help="how far back the occurrences of recurring events are kept")
     p.add_argument("--state", default=os.path.join(_REPO, "build", "serve"),
                    help="folder for the .reg file, the configuration, sync tokens, metadata")
     p.add_argument("--log-level", default="warning")
     p.add_argument("--max-body-bytes", type=int, default=door.MAX_BODY_BYTES,
                    help="longest request body taken; a longer one is answered 413")
-    p.add_argument("--max-occurrences", type=int, default=MAX_OCCURRENCES,
+    p.add_argument("--max-occurrences", type=int, default=Window().max_occurrences,
                    help="occurrences of one object that become appointments")
     p.add_argument("--expansion-seconds", type=float, default=EXPANSION_SECONDS,
                    help="processor time one expansion of an object's recurrences may take; "
@@ -77,8 +81,9 @@ def _arguments(argv):
             p.error("--registry: %s names no mail root" % args.registry)
     if not os.path.isfile(args.users):
         p.error("--users: no file %s" % args.users)
-    if not 0 < args.horizon_days <= 36500:
-        p.error("--horizon-days: expects 1 to 36500")
+    for name in ("horizon_days", "back_days"):
+        if not 0 <= getattr(args, name) <= 36500:
+            p.error("--%s: expects 0 to 36500" % name.replace("_", "-"))
     if args.max_body_bytes < 1:
         p.error("--max-body-bytes: expects at least 1")
     if not 0 < args.max_occurrences <= 100000:
@@ -122,6 +127,7 @@ def main(argv=None) -> int:
     # The library reads its configuration when it loads, which the storage does: set it first.
     os.environ["CVAICP_REGISTRY"] = registry
     os.environ["CVAICP_HORIZON_DAYS"] = str(args.horizon_days)
+    os.environ["CVAICP_BACK_DAYS"] = str(args.back_days)
     os.environ["CVAICP_MAX_OCCURRENCES"] = str(args.max_occurrences)
     os.environ["CVAICP_EXPANSION_SECONDS"] = repr(args.expansion_seconds)
     config_path = os.path.join(state, "radicale.conf")

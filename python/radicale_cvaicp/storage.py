@@ -1,19 +1,19 @@
 """Radicale's storage over the calendar store: the folders of the mail root are the collections
-(postoffices, then mailboxes), each mailbox has one calendar, and users' principals exist
-without a folder. Collections are made and removed by the mail server, never here."""
+(postoffices, then mailboxes), each mailbox has one calendar and is its user's calendar home, and
+users' principals exist without a folder. Collections are made and removed by the mail server,
+never here."""
 import os
 import threading
-from typing import Dict, Iterable, Iterator, Mapping, Optional
+from typing import Dict, Iterable, Iterator, Mapping, Optional, Tuple
 
 from radicale import item as radicale_item
 from radicale import storage, types
 
-import cvaicp
-from cvaicp.icalendar_store.occurrences import EXPANSION_SECONDS, MAX_OCCURRENCES
+from cvaicp import icalendar
 from cvaicp.registry import find_no_case, mail_root
 
 from .collection import CalendarCollection, Collection
-from . import mkcalendar, time_ranges
+from . import home, mkcalendar, time_ranges
 from .paths import CALENDAR, Place, split
 from .refusals import Refused
 from .rwlock import ReadWriteLock
@@ -29,16 +29,32 @@ def _folders(path: str) -> list:
 class Storage(storage.BaseStorage):
     def __init__(self, configuration) -> None:
         super().__init__(configuration)
-        self.library = cvaicp.Library()
+        self.library = icalendar.Library()
         self.state_folder = os.path.abspath(configuration.get("storage", "filesystem_folder"))
-        self.horizon_days = int(os.environ.get("CVAICP_HORIZON_DAYS", "365"))
-        self.max_occurrences = int(os.environ.get("CVAICP_MAX_OCCURRENCES", MAX_OCCURRENCES))
+        defaults = icalendar.Window()
+        self.window = icalendar.Window(
+            int(os.environ.get("CVAICP_BACK_DAYS", defaults.back_days)),
+            int(os.environ.get("CVAICP_HORIZON_DAYS", defaults.horizon_days)),
+            int(os.environ.get("CVAICP_MAX_OCCURRENCES", defaults.max_occurrences)))
         self.expansion_seconds = float(os.environ.get("CVAICP_EXPANSION_SECONDS",
-                                                      EXPANSION_SECONDS))
+                                                      time_ranges.EXPANSION_SECONDS))
+        self._calendars: Dict[Tuple[str, str], icalendar.Calendar] = {}
         self._locks: Dict[str, ReadWriteLock] = {}
         self._locks_lock = threading.Lock()
+        home.install()
         mkcalendar.install()
         time_ranges.install(self.expansion_seconds)
+
+    def calendar(self, postoffice: str, mailbox: str) -> icalendar.Calendar:
+        """The mailbox's calendar, opened once for the process (and rolled to the window each
+        day it is used): its names are found without regard to case, as the store finds them."""
+        key = (postoffice.lower(), mailbox.lower())
+        with self._locks_lock:
+            found = self._calendars.get(key)
+            if found is None:
+                found = self.library.open(postoffice, mailbox, self.state_folder, self.window)
+                self._calendars[key] = found
+        return found
 
     def is_mailbox_calendar(self, path: str) -> bool:
         parts = split(path)
@@ -87,16 +103,9 @@ class Storage(storage.BaseStorage):
         elif place.kind == "postoffice":
             names = _folders(find_no_case(self._postoffice_folder(place.parts[0]), "MAILROOT"))
         elif place.kind == "mailbox":
-            names = [CALENDAR]
-        elif place.kind == "principal":
-            # A user MAILBOX@POSTOFFICE finds its calendar below its principal, as clients look.
-            mailbox, _, postoffice = place.parts[0].rpartition("@")
-            found = self._place([postoffice, mailbox, CALENDAR]) if mailbox else None
-            if found is not None:
-                yield self._collection(found)
-            return
+            names = [CALENDAR]  # the calendar home's one member
         else:
-            return
+            return  # a principal has none: its calendar-home-set names the mailbox (home.py)
         for name in names:
             found = self._place(list(place.parts) + [name])
             if found is not None:

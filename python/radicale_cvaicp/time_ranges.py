@@ -9,10 +9,10 @@ from typing import Optional
 
 from radicale.item import filter as radicale_filter
 
-from cvaicp.icalendar_store.work_bound import ExpansionTooLong, processor_seconds
-
 from .refusals import Refused
+from .work_bound import ExpansionTooLong, processor_seconds
 
+EXPANSION_SECONDS = 1.0  # of processor time, by default
 _original = radicale_filter.visit_time_ranges
 _seconds: Optional[float] = None
 

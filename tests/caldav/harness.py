@@ -22,6 +22,7 @@ time.tzset()
 PYTHON, _NATIVE = '/usr/bin/python3', Path(__file__).resolve().parents[2] / 'build' / 'native'
 CVCAL = os.environ.get('CVCAL', str(_NATIVE / 'bin' / 'cvcal'))
 os.environ.setdefault('CVAICP_LIBRARY', str(_NATIVE / 'lib' / 'libcvaicp.so'))
+os.environ.setdefault('CVAICP_ICALENDAR_LIBRARY', str(_NATIVE / 'lib' / 'libcvaicp_icalendar.so'))
 os.environ.setdefault('PYTHONPATH', str(_NATIVE.parents[1] / 'python'))
 sys.path.extend(os.environ['PYTHONPATH'].split(os.pathsep))
 PASSWORDS = {'anna@example': 'anna-secret', 'ben@example': 'ben-secret'}
@@ -32,22 +33,28 @@ ICS = ('BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//CVAICP//EN\r\nBEGIN:VEVENT\r
 
 
 class Server:
-    """Mailboxes anna and ben (postoffice example) served on a free loopback port until close()."""
+    """Mailboxes anna and ben (postoffice example) served on a free loopback port until close();
+    with `share`, a second server process over the other's store and state folder."""
 
-    def __init__(self, waits: int = None):
+    def __init__(self, share: 'Server | None' = None, waits: int = None):
         """`waits`: the store's four waits for blocking files, in seconds; its defaults if None."""
         self.folder = tempfile.TemporaryDirectory(prefix='cvaicp-caldav-')
         self.dir = Path(self.folder.name)
         self.root, users, self.log = self.dir / 'root', self.dir / 'users', self.dir / 'server.log'
-        for box in ('anna', 'ben'):
-            (self.root / 'example' / 'MAILROOT' / box).mkdir(parents=True)
-        # Few rounds: every request checks the password, and the tests make thousands.
-        users.write_text(''.join(f'{user}:{bcrypt.using(rounds=4).hash(password)}\n'
-                                 for user, password in PASSWORDS.items()))
-        os.environ['CVAICP_REGISTRY'] = str(self.dir / 'store.reg')
-        cvcal('config', 'set-root', str(self.root), parse=False)
-        if waits is not None:
-            cvcal('config', 'set-waits', str(waits), parse=False)
+        state, self.registry = self.dir / 'state', self.dir / 'store.reg'
+        if share is not None:
+            self.root, users, state = share.root, share.dir / 'users', share.dir / 'state'
+            self.registry = share.registry
+        else:
+            for box in ('anna', 'ben'):
+                (self.root / 'example' / 'MAILROOT' / box).mkdir(parents=True)
+            # Few rounds: every request checks the password, and the tests make thousands.
+            users.write_text(''.join(f'{user}:{bcrypt.using(rounds=4).hash(password)}\n'
+                                     for user, password in PASSWORDS.items()))
+            os.environ['CVAICP_REGISTRY'] = str(self.registry)
+            cvcal('config', 'set-root', str(self.root), parse=False)
+            if waits is not None:
+                cvcal('config', 'set-waits', str(waits), parse=False)
         with socket.socket() as probe:
             probe.bind(('127.0.0.1', 0))
             self.port = probe.getsockname()[1]
@@ -56,9 +63,8 @@ class Server:
         with open(self.log, 'wb') as log:
             self.process = subprocess.Popen(
                 # The store's own configuration, as the mail server's hosts read it.
-                [PYTHON, '-m', 'radicale_cvaicp.serve', '--registry',
-                 os.environ['CVAICP_REGISTRY'], '--users', str(users), '--port', str(self.port),
-                 '--state', str(self.dir / 'state')],
+                [PYTHON, '-m', 'radicale_cvaicp.serve', '--registry', str(self.registry),
+                 '--users', str(users), '--port', str(self.port), '--state', str(state)],
                 stdout=log, stderr=subprocess.STDOUT)
         deadline = time.monotonic() + 60
         while b'serving' not in self.log.read_bytes():
@@ -95,6 +101,20 @@ def cvcal(*args: str, parse: bool = True):
 
 def appointments(box) -> set:  # (id, start, finish, period) of every line of every period file
     return {(a.item_id, a.start, a.finish, p) for p in box.period_names() for a in box.walk(p)}
+
+
+def exported(box) -> dict:
+    """The store's objects as cvcal exports them (the engine, not the door): UID: main event."""
+    text = cvcal('export', '--mailbox', box.name, '--postoffice', box.postoffice)['calendar']
+    events = icalendar.Calendar.from_ical(text).walk('VEVENT')
+    return {str(e['UID']): e for e in events if 'RECURRENCE-ID' not in e}
+
+
+def object_ids(box) -> dict:
+    """Each exported object's appointment id: its master id, or for a host's appointment (whose
+    UID is its id) that id."""
+    lines = {line[0] for line in appointments(box)}
+    return {uid: uid if uid in lines else master_id(uid) for uid in exported(box)}
 
 
 def master_id(uid: str) -> str:

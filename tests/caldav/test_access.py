@@ -7,6 +7,8 @@ import http.client
 import threading
 import unittest
 
+import caldav
+
 import harness
 
 CAL = '/example/anna/calendar/'
@@ -47,6 +49,14 @@ class AccessTest(unittest.TestCase):
         self.assertEqual(self.before, self.server.files())
         self.assertEqual({'secret of a1', 'secret of host'}, {
             str(harness.main_event(e.data)['SUMMARY']) for e in self.server.calendar().events()})
+
+    def test_a_client_finds_the_calendar_from_the_principal_through_the_home(self):
+        client = caldav.DAVClient(self.server.url, username='anna@example',
+                                  password=harness.PASSWORDS['anna@example'])
+        principal = client.principal()
+        self.assertEqual(self.server.url + 'anna%40example/', str(principal.url))
+        self.assertEqual(self.server.url + 'example/anna/', str(principal.calendar_home_set.url))
+        self.assertEqual([self.server.collection], [str(c.url) for c in principal.calendars()])
 
     def test_ben_cannot_read_or_change_annas_calendar_nor_a_wrong_password_anything(self):
         ben, site = '/example/ben/calendar/b1.ics', self.server.url.rstrip('/')

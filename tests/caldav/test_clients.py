@@ -9,7 +9,6 @@ from zoneinfo import ZoneInfo
 from dateutil.rrule import rrulestr
 
 import harness
-from cvaicp import icalendar_store
 from harness import FIRST_DAY
 
 UTC, HOUR, DAY = dt.timezone.utc, dt.timedelta(hours=1), dt.timedelta(days=1)
@@ -137,7 +136,7 @@ class ClientTest(unittest.TestCase):
                                for r in self.calendar.events())}
         self.assertEqual({e.uid: (e.summary, bool(e.rule), e.uid + '.ics')
                           for e in events.values()}, dav)
-        self.assertEqual(set(dav), {o.uid for o in icalendar_store.objects(self.mailbox)})
+        self.assertEqual(set(dav), set(harness.exported(self.mailbox)))
         days = {dt.date.fromtimestamp(t) for v in want.values() for t in v[:2]} or {FIRST_DAY}
         listed = harness.cvcal('list', *where, '--from', str(min(days)), '--to', str(max(days)))
         self.assertEqual({(i, s, f) for i, (s, f, _) in want.items()}, {

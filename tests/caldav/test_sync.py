@@ -7,7 +7,6 @@ import os
 import unittest
 
 import harness
-from cvaicp import icalendar_store
 from harness import FIRST_DAY
 
 VDIRSYNCER = '''[general]\nstatus_path = "{dir}/status/"\n[pair anna]\na = "local"\nb = "dav"
@@ -72,10 +71,10 @@ class SyncTest(unittest.TestCase):
         self.expected = {uid: summary for uid, summary in self.expected.items() if summary}
 
     def check_views(self) -> None:
-        objects = icalendar_store.objects(harness.mailbox())
-        self.assertEqual({o.master_id for o in objects},
-                         {line[0] for line in harness.appointments(harness.mailbox())})
-        store = {o.uid: str(harness.main_event(o.ics_text)['SUMMARY']) for o in objects}
+        box = harness.mailbox()
+        self.assertEqual(set(harness.object_ids(box).values()),
+                         {line[0] for line in harness.appointments(box)})
+        store = {uid: str(e['SUMMARY']) for uid, e in harness.exported(box).items()}
         self.assertEqual(self.expected, store)
         self.assertEqual(store, {str(e['UID']): str(e['SUMMARY']) for e in (
             harness.main_event(r.data) for r in self.calendar.events())})

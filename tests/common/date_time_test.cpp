@@ -4,6 +4,7 @@
 // parent cannot change for a Windows child; there the checks run in a copy of this program that a
 // Unix helper starts with TZ set.
 #include "common/date_time.h"
+#include "common/item_dates.h"
 
 #include <gtest/gtest.h>
 
@@ -194,6 +195,13 @@ TEST(DateTimeZoneTest, ConversionsHoldInEveryZone) {
         CheckConversions(zone.bias);
         SetProcessEnvironment("TZ", nullptr);
     }
+}
+
+// The forms the hosts write into item headers, in UTC whatever the zone.
+TEST(ItemDates, AreWrittenInUtc) {
+    EXPECT_EQ("14:30:10 07 Mar, 2005", ShortDateText(1110205810));
+    EXPECT_EQ("Mon, 07 Mar 2005 14:30:10 +0000", MessageDateText(1110205810));
+    EXPECT_EQ("Thu, 01 Jan 1970 00:00:00 +0000", MessageDateText(0));
 }
 
 }  // namespace

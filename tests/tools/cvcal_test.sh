@@ -295,6 +295,15 @@ if c --help | grep -q '^  import '; then
     expect 2 '' import "${mb[@]}"
     expect 2 '' import "$work/a.ics" "${mb[@]}" --horizon 36501
     expect 2 '' --host far export "${mb[@]}"
+
+    # A roll on the day of the import changes nothing, of one mailbox or of all.
+    before=$(snapshot "$calendar")
+    expect json:0 'j["mailboxes"] == 1 and j["objects"] == 0' roll "${mb[@]}" --horizon 36500
+    expect json:0 'j["mailboxes"] == 4 and j["failed"] == 0' roll --all --horizon 36500
+    [ "$before" = "$(snapshot "$calendar")" ]
+    check $? "a roll on the day of the import changed the Calendar folder"
+    expect 2 '' roll --all "${mb[@]}"
+    expect 2 '' roll --back x "${mb[@]}"
 fi
 
 echo "$((checks - failures)) passed, $failures failed"

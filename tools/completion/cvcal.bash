@@ -26,7 +26,7 @@ _cvcal() {
             ;;
         --mailbox | --postoffice | --id | --period | --start | --end | --from | --to | \
             --month | --subject | --location | --address | --port | --protocol | --name | --value | \
-            --horizon)
+            --horizon | --back)
             [ "$prev" = --protocol ] && COMPREPLY=($(compgen -W PLAIN -- "$cur"))
             return
             ;;

@@ -93,7 +93,7 @@ std::vector<Command> ConfigCommands();
 std::vector<Command> ListCommands();
 std::vector<Command> FindCommands();
 #ifdef CVCAL_ICALENDAR
-// import and export of iCalendar files: native only.
+// import, export and roll of iCalendar objects, through the engine linked in: native only.
 std::vector<Command> ICalendarCommands();
 #endif
 // The calendar index (props, reindex, index): run in cvcal itself, not through the library.

@@ -7,6 +7,7 @@
 
 #include "common/code_page.h"
 #include "common/file_helpers.h"
+#include "common/item_dates.h"
 #include "common/platform.h"
 #include "common/text_helpers.h"
 #include "store/calendar_paths.h"
@@ -72,7 +73,7 @@ std::string PeriodOf(const CommandLine& line) {
     }
     int32_t start = line.Time("start");
     int32_t end = line.Time("end");
-    return LocalPeriodName(start, end);
+    return cv::LocalPeriodName(start, end);
 }
 
 // The blocking file of a period in a local Calendar folder; empty when the folder is not known.
@@ -137,12 +138,12 @@ std::string ItemMessage(const CommandLine& line, int32_t start, int32_t end) {
     std::string message;
     message += "Subject: " + HeaderText(line, "subject") + "\r\n";
     message += "X-Location: " + HeaderText(line, "location") + "\r\n";
-    message += "X-StartTime: " + ShortDateText(start) + "\r\n";
-    message += "X-FinishTime: " + ShortDateText(end) + "\r\n";
-    message +=
-        "Date: " +
-        MessageDateText(static_cast<int64_t>(cv::CurrentFileTime() / 10000000ULL) - 11644473600LL) +
-        "\r\n";
+    message += "X-StartTime: " + cv::ShortDateText(start) + "\r\n";
+    message += "X-FinishTime: " + cv::ShortDateText(end) + "\r\n";
+    message += "Date: " +
+               cv::MessageDateText(static_cast<int64_t>(cv::CurrentFileTime() / 10000000ULL) -
+                                   11644473600LL) +
+               "\r\n";
     message += "\r\n";
     if (line.Has("body-file")) message += ReadBodyFile(line.Required("body-file"));
     return message;
@@ -169,7 +170,7 @@ int Add(Context& context, const CommandLine& line) {
     std::string id = line.Has("id") ? line.Required("id") : NewId();
     CheckId(id, "id", true);
     CopyField(request.ItemId, sizeof request.ItemId, id, "id");
-    std::string period = LocalPeriodName(start, end);
+    std::string period = cv::LocalPeriodName(start, end);
     CopyField(request.PeriodName, sizeof request.PeriodName, period, "period");
     request.StartTime = start;
     request.FinishTime = end;
@@ -252,7 +253,7 @@ int Edit(Context& context, const CommandLine& line) {
         CheckId(new_id, "new-id", true);
         CopyField(new_request.ItemId, sizeof new_request.ItemId, new_id, "new-id");
     }
-    std::string new_period = LocalPeriodName(new_request.StartTime, new_request.FinishTime);
+    std::string new_period = cv::LocalPeriodName(new_request.StartTime, new_request.FinishTime);
     // An edit keeps the line in its period file; times of another period would be lost to every
     // reader that looks for them where they belong.
     if (new_period != period && !line.Has("keep-period")) {
@@ -287,8 +288,9 @@ int Edit(Context& context, const CommandLine& line) {
     std::string item;
     const std::string item_id = renamed ? new_id : id;
     if (ReadItem(context.library, ItemRecord(line, item_id), &item)) {
-        std::string changed = WithHeader(item, "X-StartTime", ShortDateText(new_request.StartTime));
-        changed = WithHeader(changed, "X-FinishTime", ShortDateText(new_request.FinishTime));
+        std::string changed =
+            WithHeader(item, "X-StartTime", cv::ShortDateText(new_request.StartTime));
+        changed = WithHeader(changed, "X-FinishTime", cv::ShortDateText(new_request.FinishTime));
         if (line.Has("subject"))
             changed = WithHeader(changed, "Subject", HeaderText(line, "subject"));
         if (line.Has("location")) {
@@ -360,7 +362,7 @@ int PeriodName(Context& context, const CommandLine& line) {
     int32_t start = line.Time("start");
     int32_t end = line.Time("end");
     CheckOrder(start, end, "end");
-    context.output.Field("period", Output::Text(LocalPeriodName(start, end)));
+    context.output.Field("period", Output::Text(cv::LocalPeriodName(start, end)));
     return kExitOk;
 }
 

@@ -1,25 +1,16 @@
-// import and export: iCalendar files in and out of a mailbox's calendar, in the layout of
-// docs/ICALENDAR.md. Every write goes through the library's exports; only the names in the
-// Calendar folder are read from its directory.
+// import, export and roll: iCalendar files in and out of a mailbox's calendar, and its recurring
+// objects rolled forward, through the iCalendar engine (icalendar/engine.h) in the layout of
+// docs/ICALENDAR.md.
 #include <algorithm>
-#include <cctype>
-#include <climits>
-#include <cstdio>
 #include <iostream>
 #include <iterator>
-#include <map>
-#include <set>
 
 #include "common/file_helpers.h"
 #include "common/host_files.h"
 #include "common/platform.h"
-#include "common/text_helpers.h"
-#include "index/item_properties.h"
-#include "tools/cvcal/calendar_folder.h"
+#include "icalendar/engine.h"
+#include "icalendar/objects.h"
 #include "tools/cvcal/command_line.h"
-#include "tools/cvcal/icalendar_objects.h"
-#include "tools/cvcal/item_io.h"
-#include "tools/cvcal/time_text.h"
 
 namespace cvcal {
 namespace {
@@ -28,236 +19,74 @@ int64_t Now() {
     return static_cast<int64_t>(cv::CurrentFileTime() / 10000000ULL) - 11644473600LL;
 }
 
-std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
-// One mailbox's calendar as the commands reach it.
-class Store {
-  public:
-    Store(Context& context, const CommandLine& line, std::string calendar)
-        : context_(context), line_(line), calendar_(std::move(calendar)) {}
-
-    bool Read(const std::string& id, std::string* item) const {
-        return ReadItem(context_.library, ItemRecord(line_, id), item);
-    }
-    bool Write(const std::string& id, const std::string& item) const {
-        return WriteItem(context_.library, ItemRecord(line_, id), item);
-    }
-    void Delete(const std::string& id) const {
-        AppointmentItemRequest record = ItemRecord(line_, id);
-        context_.library.AppointmentItemDelete(&record);
-    }
-    AppointmentRequest Line(const std::string& id, int32_t start, int32_t finish) const {
-        AppointmentRequest request = AppointmentRecord(line_);
-        CopyField(request.ItemId, sizeof request.ItemId, id, "id");
-        std::string period = LocalPeriodName(start, finish);
-        CopyField(request.PeriodName, sizeof request.PeriodName, period, "period");
-        request.StartTime = start;
-        request.FinishTime = finish;
-        return request;
-    }
-    bool Add(AppointmentRequest request) const {
-        return context_.library.AppointmentAdd(&request) == 1;
-    }
-    bool Has(AppointmentRequest request) const {
-        return context_.library.AppointmentGet(&request) == 1;
-    }
-    void Remove(AppointmentRequest request) const { context_.library.AppointmentRemove(&request); }
-    const std::string& calendar() const { return calendar_; }
-
-  private:
-    Context& context_;
-    const CommandLine& line_;
-    std::string calendar_;
-};
-
-// The times an item file of ours names in its headers.
-bool ItemTimes(const std::string& item, int32_t* start, int32_t* finish) {
-    std::string a, b;
-    int64_t s = 0, f = 0;
-    if (!ItemHeader(item, "X-StartTime", &a) || !ItemHeader(item, "X-FinishTime", &b) ||
-        !ParseShortDate(a, &s) || !ParseShortDate(b, &f) || s < INT32_MIN || f > INT32_MAX) {
-        return false;
-    }
-    *start = static_cast<int32_t>(s);
-    *finish = static_cast<int32_t>(f);
-    return true;
-}
-
-// Takes an object out: the lines first, then the item files, of the master and of every
-// occurrence that names it.
-void RemoveObject(const Store& store, const std::string& master_id, const std::string& master) {
-    std::vector<std::string> gone;
-    int32_t start = 0, finish = 0;
-    if (!master.empty() && ItemTimes(master, &start, &finish)) {
-        store.Remove(store.Line(master_id, start, finish));
-    }
-    for (const std::string& name : FileNamesBeginning(store.calendar(), master_id + "-")) {
-        std::string item, of;
-        if (!store.Read(name, &item) || !ItemHeader(item, "X-CVOccurrenceOf", &of) ||
-            cv::CompareNoCase(of.c_str(), master_id.c_str()) != 0) {
-            continue;  // not one of ours: left alone
-        }
-        if (ItemTimes(item, &start, &finish)) store.Remove(store.Line(name, start, finish));
-        gone.push_back(name);
-    }
-    for (const std::string& name : gone) store.Delete(name);
-    if (!master.empty()) store.Delete(master_id);
-}
-
-// Puts an object in: item files first, then the lines, the master's last, so that no line is
-// without its item and the object is whole once its master's line is there.
-bool WriteObject(const Store& store, const CalendarObject& object, const std::string& master_id,
-                 const std::string& master_item, int64_t now) {
-    const auto& all = object.occurrences;
-    // A look-up makes the Calendar folder of a mailbox that has none yet, as every export does,
-    // and the item writes need it.
-    store.Has(store.Line(master_id, all[0].start, all[0].finish));
-    for (size_t i = 1; i < all.size(); ++i) {
-        if (!store.Write(OccurrenceId(master_id, all[i].start),
-                         OccurrenceItemText(object, i, master_id, now))) {
-            return false;
-        }
-    }
-    if (!store.Write(master_id, master_item)) return false;
-    for (size_t i = 1; i < all.size(); ++i) {
-        if (!store.Add(
-                store.Line(OccurrenceId(master_id, all[i].start), all[i].start, all[i].finish))) {
-            return false;
-        }
-    }
-    return store.Add(store.Line(master_id, all[0].start, all[0].finish));
-}
-
-struct Appointment {
-    std::string id;
-    int32_t start;
-    int32_t finish;
-    std::string period;
-};
-
-std::vector<Appointment> AllAppointments(Context& context, const CommandLine& line,
-                                         const std::string& calendar) {
-    std::vector<Appointment> all;
-    for (const std::string& period : PeriodNames(calendar)) {
-        AppointmentRequest request = AppointmentRecord(line);
-        CopyField(request.PeriodName, sizeof request.PeriodName, period, "period");
-        for (int32_t found = context.library.AppointmentFindFirst(&request); found;
-             found = context.library.AppointmentFindNext(&request)) {
-            all.push_back({request.ItemId, request.StartTime, request.FinishTime, period});
-            request.ItemId[0] = '\0';  // otherwise the walk looks only for this id again
-        }
-    }
-    std::stable_sort(all.begin(), all.end(), [](const Appointment& a, const Appointment& b) {
-        return a.start != b.start ? a.start < b.start : a.id < b.id;
-    });
-    return all;
-}
-
-enum class Outcome { kAdded, kReplaced, kUnchanged, kRefused };
-
-// The lines of an appointment made by a host (or by cvcal add) whose id is the UID: a client
-// that exported it and sends it back means that appointment, not a copy beside it. Its lines are
-// found by walking the periods, since a host names them by its own rule.
-std::vector<const Appointment*> HostLinesOf(const std::string& uid,
-                                            const std::vector<Appointment>& all,
-                                            const Store& store) {
-    std::vector<const Appointment*> lines;
-    for (const Appointment& a : all) {
-        if (cv::CompareNoCase(a.id.c_str(), uid.c_str()) == 0) lines.push_back(&a);
-    }
-    std::string item, of;
-    if (!lines.empty() && store.Read(lines[0]->id, &item) &&
-        (ItemHeader(item, "X-CVOccurrenceOf", &of) || ItemHeader(item, "X-AppointmentUID", &of))) {
-        lines.clear();  // one of ours: an object has its own id
-    }
-    return lines;
-}
-
-Outcome StoreObject(const Store& store, const CalendarObject& object, int64_t now,
-                    const std::vector<Appointment>& all, std::string* reason) {
-    const std::string master_id = MasterId(object.uid);
-    std::string existing, href;
-    const bool there = store.Read(master_id, &existing);
-    if (there) {
-        std::string uid;
-        if (!ItemHeader(existing, "X-AppointmentUID", &uid) || uid != HeaderValue(object.uid)) {
-            *reason = "its item " + master_id + " belongs to another appointment";
-            return Outcome::kRefused;
-        }
-        // A name a CalDAV client gave the object stays with it.
-        ItemHeader(existing, "X-CVHref", &href);
-    }
-    const std::string item = MasterItemText(object, href, now);
-    if (there) {
-        std::string old_text, new_text;
-        int32_t start = 0, finish = 0;
-        cv::ItemMessageValue(existing, "VCALENDAR", &old_text);
-        cv::ItemMessageValue(item, "VCALENDAR", &new_text);
-        if (old_text == new_text && ItemTimes(existing, &start, &finish) &&
-            store.Has(store.Line(master_id, start, finish))) {
-            return Outcome::kUnchanged;
-        }
-    }
-    // Also without a master: occurrences left by a write that did not finish.
-    RemoveObject(store, master_id, existing);
-    const std::vector<const Appointment*> host_lines = HostLinesOf(object.uid, all, store);
-    for (const Appointment* a : host_lines) {
-        AppointmentRequest request = store.Line(a->id, a->start, a->finish);
-        CopyField(request.PeriodName, sizeof request.PeriodName, a->period, "period");
-        store.Remove(request);
-    }
-    if (!host_lines.empty()) store.Delete(host_lines[0]->id);
-    if (!WriteObject(store, object, master_id, item, now)) {
-        *reason = "the store refused a write";
-        return Outcome::kRefused;
-    }
-    return there || !host_lines.empty() ? Outcome::kReplaced : Outcome::kAdded;
-}
-
-int HorizonDays(const CommandLine& line) {
-    std::string text = line.Optional("horizon", std::to_string(kDefaultHorizonDays));
+// --horizon and --back: whole days, up to a hundred years.
+int Days(const CommandLine& line, const char* option, int fallback) {
+    std::string text = line.Optional(option, std::to_string(fallback));
     if (text.empty() || text.size() > 5 ||
         text.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoi(text) > kMaxHorizonDays) {
-        throw UsageError("--horizon: expected days from 0 to " + std::to_string(kMaxHorizonDays));
+        std::stoi(text) > cvical::kMaxWindowDays) {
+        throw UsageError(std::string("--") + option + ": expected days from 0 to " +
+                         std::to_string(cvical::kMaxWindowDays));
     }
     return std::stoi(text);
+}
+
+cvical::Window WindowOf(const CommandLine& line) {
+    cvical::Window window;
+    window.now = Now();
+    window.back_days = Days(line, "back", cvical::kDefaultBackDays);
+    window.horizon_days = Days(line, "horizon", cvical::kDefaultHorizonDays);
+    return window;
+}
+
+// The calendar of --mailbox and --postoffice, once cvcal's own checks name what is missing.
+cvical::MailboxCalendar OpenCalendar(const Context& context, const CommandLine& line,
+                                     Access access) {
+    CheckReach(context, line, access);
+    cvical::MailboxCalendar calendar;
+    std::string error;
+    if (!cvical::MailboxCalendar::Open(line.Required("postoffice"), line.Required("mailbox"),
+                                       &calendar, &error)) {
+        throw Failure(kExitConfig, error);
+    }
+    return calendar;
 }
 
 int Import(Context& context, const CommandLine& line) {
     if (line.words().size() != 1)
         throw UsageError("import: expects one FILE (- for standard input)");
     const std::string& file = line.words()[0];
-    const int horizon = HorizonDays(line);
+    const cvical::Window window = WindowOf(line);
     std::string text;
     if (file == "-") {
         text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
     } else if (!cv::ReadWholeFile(file.c_str(), &text)) {
         throw UsageError(file + ": cannot read");
     }
-    const int64_t now = Now();
-    ParsedCalendar parsed;
-    if (!ParseCalendar(text, now, horizon, &parsed)) {
+    cvical::ParsedCalendar parsed;
+    if (!cvical::ParseCalendar(text, window, &parsed)) {
         throw UsageError((file == "-" ? std::string("standard input") : file) +
                          ": not an iCalendar file (no VCALENDAR could be read)");
     }
-    Store store(context, line, CheckReach(context, line, Access::kWrite));
-    const std::vector<Appointment> all = AllAppointments(context, line, store.calendar());
-    int counts[4] = {};
+    const cvical::MailboxCalendar calendar = OpenCalendar(context, line, Access::kWrite);
+    // One walk of the periods for the whole file: each object is put once (they are by UID).
+    const cvical::WalkedLines lines(calendar);
+    int counts[3] = {};
     std::vector<Output::Fields> refusals;
-    for (const RefusedObject& r : parsed.refused) {
+    for (const cvical::RefusedObject& r : parsed.refused) {
         refusals.push_back({{"uid", Output::Text(r.uid)}, {"reason", Output::Text(r.reason)}});
     }
-    for (const CalendarObject& object : parsed.objects) {
-        std::string reason;
-        Outcome outcome = StoreObject(store, object, now, all, &reason);
-        ++counts[static_cast<int>(outcome)];
-        if (outcome == Outcome::kRefused) {
-            refusals.push_back(
-                {{"uid", Output::Text(object.uid)}, {"reason", Output::Text(reason)}});
+    for (const cvical::CalendarObject& object : parsed.objects) {
+        cvical::PutResult result = cvical::PutObject(calendar, object, "", window, &lines);
+        switch (result.outcome) {
+            case cvical::PutOutcome::kAdded:
+            case cvical::PutOutcome::kReplaced:
+            case cvical::PutOutcome::kUnchanged:
+                ++counts[static_cast<int>(result.outcome)];
+                break;
+            default:  // refused, or busy: not stored, to be imported again
+                refusals.push_back(
+                    {{"uid", Output::Text(object.uid)}, {"reason", Output::Text(result.reason)}});
         }
     }
     context.output.Field("added", Output::Number(counts[0]));
@@ -274,36 +103,9 @@ int Export(Context& context, const CommandLine& line) {
     const int32_t from = line.Has("from") ? line.Time("from") : INT32_MIN;
     const int32_t to = line.Has("to") ? line.Time("to", DayPart::kEnd) : INT32_MAX;
     if (to < from) throw UsageError("--to: before --from");
-    Store store(context, line, CheckReach(context, line, Access::kRead));
-    std::vector<Appointment> all = AllAppointments(context, line, store.calendar());
-    std::map<std::string, const Appointment*> line_of;  // by id, letter case ignored
-    for (const Appointment& a : all) line_of.emplace(Upper(a.id), &a);
-
-    CalendarWriter writer;
-    std::set<std::string> done;
-    int64_t objects = 0;
-    for (const Appointment& a : all) {
-        if (a.finish < from || a.start > to) continue;
-        std::string item, master_id;
-        store.Read(a.id, &item);
-        // An occurrence stands for its master, whose item holds the object.
-        if (ItemHeader(item, "X-CVOccurrenceOf", &master_id)) {
-            if (!done.insert(Upper(master_id)).second || !store.Read(master_id, &item)) continue;
-        } else if (!done.insert(Upper(a.id)).second) {
-            continue;
-        }
-        const std::string id = master_id.empty() ? a.id : master_id;
-        std::string text;
-        cv::ItemMessageValue(item, "VCALENDAR", &text);
-        if (!text.empty() && writer.AddObject(text)) {
-            ++objects;
-        } else if (line_of.count(Upper(id)) != 0) {
-            const Appointment* own = line_of[Upper(id)];
-            writer.AddAppointment(own->id, own->start, own->finish, item);
-            ++objects;
-        }
-    }
-    const std::string calendar_text = writer.Text();
+    const cvical::MailboxCalendar calendar = OpenCalendar(context, line, Access::kRead);
+    int objects = 0;
+    const std::string calendar_text = cvical::ExportCalendar(calendar, from, to, &objects);
     if (line.Has("output")) {
         const std::string& output = line.Required("output");
         if (!cv::WriteWholeFile(output.c_str(), calendar_text)) {
@@ -320,29 +122,123 @@ int Export(Context& context, const CommandLine& line) {
     return kExitOk;
 }
 
+// The folders of a folder, sorted.
+std::vector<std::string> Folders(const std::string& folder) {
+    std::vector<std::string> names;
+    cv::DirectorySearch search;
+    cv::FindData entry;
+    for (bool found =
+             search.First((folder + "\\*").c_str(), &entry, cv::DirectorySearch::Detail::kName);
+         found; found = search.Next(&entry)) {
+        if ((entry.attributes & cv::kAttributeDirectory) && entry.name != "." &&
+            entry.name != "..") {
+            names.push_back(entry.name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+int Roll(Context& context, const CommandLine& line) {
+    const cvical::Window window = WindowOf(line);
+    const bool all = line.Has("all");
+    if (all == (line.Has("mailbox") || line.Has("postoffice"))) {
+        throw UsageError("roll: expects --mailbox M --postoffice P, or --all");
+    }
+    // (postoffice, mailbox) of every calendar to roll.
+    std::vector<std::pair<std::string, std::string>> mailboxes;
+    if (all) {
+        const std::string root = ConfiguredMailRoot();
+        if (!cv::FolderExists(root.c_str())) {
+            throw Failure(kExitConfig, "mail root not found: " + ShownPath(root));
+        }
+        for (const std::string& postoffice : Folders(root)) {
+            const std::string boxes = root + "\\" + postoffice + "\\MAILROOT";
+            for (const std::string& mailbox : Folders(boxes)) {
+                // A mailbox without a Calendar folder has nothing to roll.
+                if (cv::FolderExists((boxes + "\\" + mailbox + "\\Calendar").c_str())) {
+                    mailboxes.emplace_back(postoffice, mailbox);
+                }
+            }
+        }
+    } else {
+        CheckReach(context, line, Access::kWrite);
+        mailboxes.emplace_back(line.Required("postoffice"), line.Required("mailbox"));
+    }
+    cvical::RollResult total;
+    std::vector<Output::Fields> rows;
+    for (const auto& names : mailboxes) {
+        cvical::MailboxCalendar calendar;
+        std::string error;
+        cvical::RollResult result;
+        if (!cvical::MailboxCalendar::Open(names.first, names.second, &calendar, &error)) {
+            if (!all) throw Failure(kExitConfig, error);
+            result.failed = 1;  // a name the store cannot use
+        } else {
+            result = cvical::RollCalendar(calendar, window);
+        }
+        total.objects += result.objects;
+        total.added += result.added;
+        total.removed += result.removed;
+        total.busy += result.busy;
+        total.failed += result.failed;
+        rows.push_back({{"postoffice", Output::Text(names.first)},
+                        {"mailbox", Output::Text(names.second)},
+                        {"objects", Output::Number(result.objects)},
+                        {"added", Output::Number(result.added)},
+                        {"removed", Output::Number(result.removed)},
+                        {"busy", Output::Number(result.busy)},
+                        {"failed", Output::Number(result.failed)}});
+    }
+    context.output.Field("mailboxes", Output::Number(static_cast<int64_t>(mailboxes.size())));
+    context.output.Field("objects", Output::Number(total.objects));
+    context.output.Field("added", Output::Number(total.added));
+    context.output.Field("removed", Output::Number(total.removed));
+    context.output.Field("busy", Output::Number(total.busy));
+    context.output.Field("failed", Output::Number(total.failed));
+    context.output.Rows("calendars", std::move(rows));
+    return total.busy + total.failed > 0 ? kExitRefused : kExitOk;
+}
+
 }  // namespace
 
 std::vector<Command> ICalendarCommands() {
     const OptionSpec mailbox{"mailbox", true}, postoffice{"postoffice", true};
+    const OptionSpec horizon{"horizon", true}, back{"back", true};
     return {
         {"import",
          "store the events of an iCalendar file",
-         "  FILE --mailbox M --postoffice P [--horizon DAYS]\n"
-         "Each object (the VEVENTs of one UID) becomes appointments with item files, one per\n"
-         "occurrence up to DAYS ahead (default 365, at most 2000 occurrences). An object that is\n"
-         "there already is replaced, or left as it is when its text has not changed. FILE - reads\n"
-         "standard input. Exit 1 when an object was refused (no UID, no DTSTART, times beyond\n"
-         "2038, an id in use by another appointment). The local store only.",
-         {mailbox, postoffice, {"horizon", true}},
+         "  FILE --mailbox M --postoffice P [--back DAYS] [--horizon DAYS]\n"
+         "Each object (the VEVENTs of one UID) becomes appointments with item files: its first\n"
+         "instance, and those from --back days before today to --horizon days after (365 each by\n"
+         "default, at most 2000 occurrences); `cvcal roll` moves them on as time passes. An "
+         "object\n"
+         "that is there already is replaced, or left as it is when its text has not changed.\n"
+         "FILE - reads standard input. Exit 1 when an object was refused (no UID, no DTSTART,\n"
+         "times beyond 2038, an id in use by another appointment, a period busy too long). The\n"
+         "local store only.",
+         {mailbox, postoffice, horizon, back},
          Import},
         {"export",
          "write the calendar as one iCalendar file",
          "  --mailbox M --postoffice P [--from T] [--to T] [--output FILE]\n"
-         "Every object with an appointment in the range (default: all), once each: stored\n"
-         "objects as they were imported, other appointments as VEVENTs made from their lines\n"
-         "and item files. To standard output unless --output is given. The local store only.",
+         "Every object that meets the range (default: all), once each: stored objects as they\n"
+         "were imported (a recurring one when any of its instances may lie in the range, stored\n"
+         "or not), other appointments as VEVENTs made from their lines and item files. To\n"
+         "standard output unless --output is given. The local store only.",
          {mailbox, postoffice, {"from", true}, {"to", true}, {"output", true}},
          Export},
+        {"roll",
+         "move recurring objects' occurrences on to the window around today",
+         "  (--mailbox M --postoffice P | --all) [--back DAYS] [--horizon DAYS]\n"
+         "Adds the occurrences that have come within --horizon days (365 by default) and removes\n"
+         "those now more than --back days (365) past, for every recurring object of the calendar,\n"
+         "or of every mailbox of the mail root with --all. A second roll on the same day changes\n"
+         "nothing. Run it daily (see README). Exit 1 when an object could not be rolled (a period\n"
+         "busy, a file that could not be read or written); a later roll tries again. The local\n"
+         "store only.",
+         {mailbox, postoffice, horizon, back, {"all", false}},
+         Roll},
     };
 }
 

@@ -106,11 +106,16 @@ bool StartsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
 }
 
+// The commands of the iCalendar engine, which cvcal links: they need no library.
+bool IsICalendarCommand(const std::string& name) {
+    return name == "import" || name == "export" || name == "roll";
+}
+
 // Commands that never go through the library's remote mode, and why --host makes no sense.
 std::string LocalOnlyReason(const std::string& name) {
     if (name == "freebusy") return "free/busy is always read from the local store";
     if (name == "find") return "find reads the local Calendar folder";
-    if (name == "import" || name == "export") return name + " lists the local Calendar folder";
+    if (IsICalendarCommand(name)) return name + " works on the local Calendar folder";
     if (WorksOnStoreDirectly(name)) return name + " works on the local store's index";
     if (StartsWith(name, "config") || name == "period-name") return name + " uses no host";
     return "";
@@ -241,8 +246,8 @@ int Run(const std::vector<std::string>& arguments) {
     ChooseRegistry(registry, RegistryUseOf(name));
     cv::HostThread thread;  // COM and sockets, for the library's sake
     ProviderLibrary library;
-    bool needs_library =
-        !StartsWith(name, "config") && name != "period-name" && !WorksOnStoreDirectly(name);
+    bool needs_library = !StartsWith(name, "config") && name != "period-name" &&
+                         !WorksOnStoreDirectly(name) && !IsICalendarCommand(name);
     if (needs_library && !library.Load(library_path)) {
         throw Failure(kExitConfig, library.error());
     }

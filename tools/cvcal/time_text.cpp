@@ -1,6 +1,7 @@
 #include "tools/cvcal/time_text.h"
 
 #include "common/civil_time.h"
+#include "common/item_dates.h"
 #include "common/platform.h"
 
 #include <cstdio>
@@ -10,9 +11,6 @@
 namespace cvcal {
 namespace {
 
-const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-const char* const kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 constexpr int kMaxOffsetMinutes = 14 * 60;  // the widest offset any zone uses
 
 bool Digits(const std::string& text, size_t at, size_t count, int* value) {
@@ -71,8 +69,8 @@ bool RelativeTime(const std::string& text, DayPart part, int64_t* value) {
     }
     int year = 0, month = 0, day = 0;
     if (!cv::LocalDate(now, &year, &month, &day)) return false;
-    if (part == DayPart::kEnd) return LocalSeconds(year, month, day + days, 23, 59, 59, value);
-    return LocalSeconds(year, month, day + days, 0, 0, 0, value);
+    if (part == DayPart::kEnd) return cv::LocalSeconds(year, month, day + days, 23, 59, 59, value);
+    return cv::LocalSeconds(year, month, day + days, 0, 0, 0, value);
 }
 
 // The local offset from UTC at an instant, in seconds (east positive).
@@ -87,23 +85,6 @@ int64_t LocalOffset(int32_t seconds) {
 }
 
 }  // namespace
-
-// Local wall-clock fields as seconds since 1970; mktime moves days past a month's end on, which
-// the relative forms rely on.
-bool LocalSeconds(int year, int month, int day, int hour, int minute, int second, int64_t* out) {
-    std::tm local = {};
-    local.tm_year = year - 1900;
-    local.tm_mon = month - 1;
-    local.tm_mday = day;
-    local.tm_hour = hour;
-    local.tm_min = minute;
-    local.tm_sec = second;
-    local.tm_isdst = -1;
-    std::time_t t = std::mktime(&local);
-    if (t == static_cast<std::time_t>(-1)) return false;
-    *out = static_cast<int64_t>(t);
-    return true;
-}
 
 bool ParseTimeArgument(const std::string& text, int32_t* seconds, std::string* reason,
                        DayPart part) {
@@ -184,7 +165,7 @@ bool ParseTimeArgument(const std::string& text, int32_t* seconds, std::string* r
         }
         int offset = offset_total * 60;
         value = fields_as_utc - (zone[0] == '-' ? -offset : offset);
-    } else if (!LocalSeconds(year, month, day, hour, minute, second, &value)) {
+    } else if (!cv::LocalSeconds(year, month, day, hour, minute, second, &value)) {
         *reason = "not a local time this machine can convert";
         return false;
     }
@@ -196,28 +177,11 @@ bool ParseTimeArgument(const std::string& text, int32_t* seconds, std::string* r
     return true;
 }
 
-std::string LocalPeriodName(int32_t start, int32_t end) {
-    int ay = 0, am = 0, ad = 0, by = 0, bm = 0, bd = 0;
-    cv::LocalDate(start, &ay, &am, &ad);
-    cv::LocalDate(end, &by, &bm, &bd);
-    char name[64];
-    if (ay != by) {
-        std::snprintf(name, sizeof name, "Y");
-    } else if (am != bm) {
-        std::snprintf(name, sizeof name, "Y%d", ay - 2000);
-    } else if (ad != bd) {
-        std::snprintf(name, sizeof name, "Y%02dM%02d", ay - 2000, am);
-    } else {
-        std::snprintf(name, sizeof name, "Y%02dM%02dD%02d", ay - 2000, am, ad);
-    }
-    return name;
-}
-
 int32_t LocalDayStart(int32_t seconds, int days) {
     int year = 0, month = 0, day = 0;
     int64_t value = seconds;
     if (cv::LocalDate(seconds, &year, &month, &day)) {
-        LocalSeconds(year, month, day + days, 0, 0, 0, &value);
+        cv::LocalSeconds(year, month, day + days, 0, 0, 0, &value);
     }
     return Fits(value) ? static_cast<int32_t>(value) : INT32_MAX;
 }
@@ -245,23 +209,6 @@ std::string IsoTimeText(int32_t seconds) {
                   static_cast<long long>(f.year), f.month, f.day, f.hour, f.minute, f.second,
                   offset < 0 ? '-' : '+', static_cast<long long>(minutes / 60),
                   static_cast<long long>(minutes % 60));
-    return text;
-}
-
-std::string ShortDateText(int32_t seconds) {
-    cv::CivilTime f = cv::UtcCivilTime(seconds);
-    char text[64];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d %02d %s, %04lld", f.hour, f.minute, f.second,
-                  f.day, kMonths[f.month - 1], static_cast<long long>(f.year));
-    return text;
-}
-
-std::string MessageDateText(int64_t seconds) {
-    cv::CivilTime f = cv::UtcCivilTime(seconds);
-    char text[64];
-    std::snprintf(text, sizeof text, "%s, %02d %s %04lld %02d:%02d:%02d +0000",
-                  kWeekdays[f.weekday], f.day, kMonths[f.month - 1], static_cast<long long>(f.year),
-                  f.hour, f.minute, f.second);
     return text;
 }
 

@@ -1,5 +1,5 @@
 // iCalendar objects as the store keeps them: ids, expansion into appointments, item files, export.
-#include "tools/cvcal/icalendar_objects.h"
+#include "icalendar/objects.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -9,9 +9,9 @@
 #include <gtest/gtest.h>
 
 #include "index/item_properties.h"
-#include "tools/cvcal/time_text.h"
+#include "common/item_dates.h"
 
-namespace cvcal {
+namespace cvical {
 namespace {
 
 constexpr int64_t kNow = 1796083200;  // 2026-12-01 00:00 UTC
@@ -36,11 +36,18 @@ void SetZone(const char* zone) {
     tzset();
 }
 
+Window At(int64_t now, int horizon = kDefaultHorizonDays) {
+    Window window;
+    window.now = now;
+    window.horizon_days = horizon;
+    return window;
+}
+
 ParsedCalendar Parse(const std::string& components, int horizon = kDefaultHorizonDays) {
     ParsedCalendar parsed;
     EXPECT_TRUE(ParseCalendar("BEGIN:VCALENDAR\nVERSION:2.0\nPRODID:-//t//EN\n" +
                                   std::string(kBerlin) + components + "END:VCALENDAR\n",
-                              kNow, horizon, &parsed));
+                              At(kNow, horizon), &parsed));
     return parsed;
 }
 
@@ -101,29 +108,79 @@ TEST(ICalendarExpansionTest, OccurrencesOfEachKindOfEvent) {
     }
 }
 
-TEST(ICalendarExpansionTest, RulesStopAtTheHorizonAndTheCapWhateverTheyAsk) {
+// The first instance always, then those that begin in the window of whole UTC days, at most the
+// most asked for, whatever the rule asks.
+TEST(ICalendarExpansionTest, TheFirstInstanceAndThoseOfTheWindow) {
     struct Row {
+        const char* dtstart;
         const char* rule;
-        int horizon;
+        int back, horizon;
+        size_t most;
         size_t count;
+        int64_t second, last;  // the starts of the first occurrence after the master, and the last
     } rows[] = {
-        {"FREQ=DAILY", 10, 9},  // 12-02 09:00 .. 12-10 09:00, before 12-11 00:00
-        {"FREQ=DAILY", 0, 1},   // the first is always made
-        {"FREQ=SECONDLY;COUNT=100000000", 365, kMaxOccurrences},
-        {"FREQ=SECONDLY;BYMONTH=2;BYMONTHDAY=30", 36500, 1},  // never matches: ends, fast
-        {"FREQ=HOURLY;BYMONTH=2;BYMONTHDAY=30", 36500, 1},
-        {"FREQ=YEARLY;UNTIL=20281201T000000Z", 36500, 2},
-        {"FREQ=DAILY;COUNT=3", 365, 3},
+        {"20261202T090000Z", "FREQ=DAILY", 365, 10, 2000, 10, 1796288400, 1796979600},
+        {"20261202T090000Z", "FREQ=DAILY", 365, 0, 2000, 1, 0, 1796202000},
+        {"20261202T090000Z", "FREQ=SECONDLY;COUNT=100000000", 365, 365, 2000, 2000, 0, 0},
+        {"20261202T090000Z", "FREQ=SECONDLY;BYMONTH=2;BYMONTHDAY=30", 365, 36500, 2000, 1, 0, 0},
+        {"20261202T090000Z", "FREQ=HOURLY;BYMONTH=2;BYMONTHDAY=30", 365, 36500, 2000, 1, 0, 0},
+        {"20261202T090000Z", "FREQ=YEARLY;UNTIL=20281201T000000Z", 365, 36500, 2000, 2, 0, 0},
+        {"20261202T090000Z", "FREQ=DAILY;COUNT=3", 365, 365, 2000, 3, 0, 0},
+        // A series begun years ago: its instances around now, not its first ones.
+        {"20170102T090000Z", "FREQ=DAILY", 365, 365, 2000, 732, 1764579600, 1827651600},
+        {"20170102T090000Z", "FREQ=DAILY", 365, 365, 5, 5, 1764579600, 1764838800},
+        {"20261120T090000Z", "FREQ=DAILY", 0, 2, 2000, 4, 1796115600, 1796288400},
+        {"20170102T090000Z", "FREQ=DAILY;COUNT=5", 365, 365, 2000, 1, 0, 1483347600},
+        // Its first instance beyond the horizon: that one alone.
+        {"20300107T100000Z", "FREQ=WEEKLY;COUNT=2", 365, 365, 2000, 1, 0, 1894010400},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.rule);
-        ParsedCalendar parsed =
-            Parse(Event("r", "DTSTART:20261202T090000Z\nRRULE:" + std::string(row.rule) + "\n"),
-                  row.horizon);
+        SCOPED_TRACE(std::string(row.dtstart) + " " + row.rule);
+        Window window = At(kNow, row.horizon);
+        window.back_days = row.back;
+        window.max_occurrences = row.most;
+        ParsedCalendar parsed;
+        ASSERT_TRUE(ParseCalendar(
+            "BEGIN:VCALENDAR\n" +
+                Event("r", "DTSTART:" + std::string(row.dtstart) + "\nRRULE:" + row.rule + "\n") +
+                "END:VCALENDAR\n",
+            window, &parsed));
         ASSERT_EQ(1u, parsed.objects.size());
-        EXPECT_EQ(row.count, parsed.objects[0].occurrences.size());
+        const auto& got = parsed.objects[0].occurrences;
+        EXPECT_EQ(row.count, got.size());
         EXPECT_TRUE(parsed.objects[0].recurring);
+        if (row.second != 0) {
+            EXPECT_EQ(row.second, got.at(1).start);
+        }
+        if (row.last != 0) {
+            EXPECT_EQ(row.last, got.back().start);
+        }
     }
+}
+
+// Overrides follow the window too: one moved into it from beyond is made, one moved out is not.
+TEST(ICalendarExpansionTest, OverridesFollowTheWindow) {
+    ParsedCalendar parsed =
+        Parse(Event("o", "DTSTART:20261202T090000Z\nRRULE:FREQ=WEEKLY;COUNT=10\n") +
+                  Event("o", "RECURRENCE-ID:20270203T090000Z\nDTSTART:20261205T090000Z\n") +
+                  Event("o", "RECURRENCE-ID:20261209T090000Z\nDTSTART:20270301T090000Z\n"),
+              20);
+    ASSERT_EQ(1u, parsed.objects.size());
+    std::vector<int64_t> starts;
+    for (const Occurrence& o : parsed.objects[0].occurrences) starts.push_back(o.start);
+    // 12-02 (the master), 12-05 (moved in), 12-16; 12-09 moved out; 12-23 beyond the window.
+    EXPECT_EQ((std::vector<int64_t>{1796202000, 1796461200, 1797411600}), starts);
+}
+
+TEST(WindowTest, EdgesAreWholeUtcDays) {
+    Window window;
+    window.now = 1796083200 + 3600 * 23;  // 2026-12-01 23:00 UTC
+    window.back_days = 2;
+    window.horizon_days = 3;
+    EXPECT_EQ(1796083200 - 2 * 86400, window.back_edge());
+    EXPECT_EQ(1796083200 + 4 * 86400, window.horizon_edge());
+    window.now = -1;  // 1969-12-31 23:59:59
+    EXPECT_EQ(-86400 - 2 * 86400, window.back_edge());
 }
 
 TEST(ICalendarExpansionTest, ObjectsThatCannotBeStoredAreRefusedOthersKept) {
@@ -138,7 +195,7 @@ TEST(ICalendarExpansionTest, ObjectsThatCannotBeStoredAreRefusedOthersKept) {
     ASSERT_EQ(1u, parsed.objects.size());
     EXPECT_EQ(1, parsed.ignored);
     ParsedCalendar none;
-    EXPECT_FALSE(ParseCalendar("garbage\n", kNow, 365, &none));
+    EXPECT_FALSE(ParseCalendar("garbage\n", At(kNow), &none));
 }
 
 TEST(ICalendarItemsTest, TheMasterItemIsWhatTheStoresReaderReads) {
@@ -186,7 +243,7 @@ TEST(ICalendarItemsTest, HeaderValuesAndDates) {
     EXPECT_EQ(std::string(999, 'x'), HeaderValue(std::string(999, 'x') + "\xC3\xA9"));
     int64_t seconds = 0;
     for (int64_t t : {int64_t{-2147483647}, int64_t{0}, int64_t{1796634000}}) {
-        EXPECT_TRUE(ParseShortDate(ShortDateText(static_cast<int32_t>(t)), &seconds));
+        EXPECT_TRUE(ParseShortDate(cv::ShortDateText(static_cast<int32_t>(t)), &seconds));
         EXPECT_EQ(t, seconds);
     }
     EXPECT_TRUE(ParseMessageDate("Mon, 07 Dec 2026 10:00:00 +0100", &seconds));
@@ -212,11 +269,11 @@ TEST(ICalendarExportTest, ObjectsShareTheirZonesAndHostAppointmentsBecomeEvents)
                         "DTSTAMP:20261207T080000Z\r\nSUMMARY:Hi\r\nLOCATION:Room\r\n"
                         "DESCRIPTION:first\\nsecond\\n\r\n"));
     ParsedCalendar again;
-    ASSERT_TRUE(ParseCalendar(text, kNow, 365, &again));
+    ASSERT_TRUE(ParseCalendar(text, At(kNow), &again));
     ASSERT_EQ(3u, again.objects.size());
     EXPECT_EQ(parsed.objects[0].occurrences.size(), again.objects[0].occurrences.size());
     EXPECT_EQ("first\nsecond\n", again.objects[2].occurrences[0].description);
 }
 
 }  // namespace
-}  // namespace cvcal
+}  // namespace cvical

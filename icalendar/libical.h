@@ -6,7 +6,7 @@
 
 #include <libical/ical.h>
 
-namespace cvcal {
+namespace cvical {
 
 // The PRODID of the calendars we make.
 constexpr const char kProductId[] = "-//CVAICP//cvcal//EN";
@@ -19,4 +19,4 @@ using Component = std::unique_ptr<icalcomponent, ComponentFree>;
 // The component as iCalendar text, lines ended by CR LF.
 std::string ComponentText(icalcomponent* component);
 
-}  // namespace cvcal
+}  // namespace cvical

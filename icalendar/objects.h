@@ -1,7 +1,7 @@
 // iCalendar objects as the store keeps them (docs/ICALENDAR.md): an object's ids, its expansion
 // into appointments, the item files that carry it, and the VEVENTs an export makes of what is
-// stored. Nothing here calls the provider library: the commands (commands_icalendar.cpp) do the
-// writing, these functions only compose and take apart texts.
+// stored. Nothing here touches the store: these functions only compose and take apart texts (the
+// engine, engine.h, does the writing).
 #pragma once
 
 #include <cstdint>
@@ -9,11 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace cvcal {
+#include "icalendar/window.h"
 
-constexpr int kDefaultHorizonDays = 365;
-constexpr int kMaxHorizonDays = 36500;
-constexpr size_t kMaxOccurrences = 2000;
+namespace cvical {
 
 // "IC" and two FNV-1a hashes of the UID: the name of the object's first appointment and item.
 std::string MasterId(const std::string& uid);
@@ -49,9 +47,10 @@ struct ParsedCalendar {
     int ignored = 0;  // components that are neither events nor time zones
 };
 
-// Splits an iCalendar text into objects by UID and expands each: occurrences from the first up to
-// `horizon_days` after `now`, at most kMaxOccurrences. False when the text holds no VCALENDAR.
-bool ParseCalendar(const std::string& ics, int64_t now, int horizon_days, ParsedCalendar* out);
+// Splits an iCalendar text into objects by UID, each with its own VCALENDAR text as libical writes
+// it (VERSION, our PRODID, the VTIMEZONEs its events name, its VEVENTs), and expands each within
+// the window. False when the text holds no VCALENDAR.
+bool ParseCalendar(const std::string& ics, const Window& window, ParsedCalendar* out);
 
 // A header value: CR, LF and TAB as spaces, cut to 1000 bytes at a UTF-8 character boundary.
 std::string HeaderValue(const std::string& text);
@@ -88,4 +87,9 @@ class CalendarWriter {
     std::unique_ptr<State> state_;
 };
 
-}  // namespace cvcal
+// The VCALENDAR that stands for an appointment made without a calendar part (by a host or by
+// cvcal add): the VEVENT that CalendarWriter::AddAppointment makes, alone.
+std::string HostAppointmentText(const std::string& id, int32_t start, int32_t finish,
+                                const std::string& item);
+
+}  // namespace cvical

@@ -1,14 +1,14 @@
 // The ids and item files of iCalendar objects (docs/ICALENDAR.md).
-#include "tools/cvcal/icalendar_objects.h"
+#include "icalendar/objects.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include "common/civil_time.h"
+#include "common/item_dates.h"
 #include "common/text_helpers.h"
-#include "tools/cvcal/time_text.h"
 
-namespace cvcal {
+namespace cvical {
 namespace {
 
 const char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
@@ -45,8 +45,8 @@ std::string Headers(const CalendarObject& object, const Occurrence& o) {
     std::string h;
     h += "Subject: " + HeaderValue(o.summary) + "\r\n";
     h += "X-Location: " + HeaderValue(o.location) + "\r\n";
-    h += "X-StartTime: " + ShortDateText(o.start) + "\r\n";
-    h += "X-FinishTime: " + ShortDateText(o.finish) + "\r\n";
+    h += "X-StartTime: " + cv::ShortDateText(o.start) + "\r\n";
+    h += "X-FinishTime: " + cv::ShortDateText(o.finish) + "\r\n";
     h += std::string("X-AllDayEvent: ") + (o.all_day ? "1" : "0") + "\r\n";
     h += std::string("X-IsRecurring: ") + (object.recurring ? "1" : "0") + "\r\n";
     h += "X-AppointmentUID: " + HeaderValue(object.uid) + "\r\n";
@@ -54,7 +54,7 @@ std::string Headers(const CalendarObject& object, const Occurrence& o) {
 }
 
 std::string DateHeader(const Occurrence& o, int64_t now) {
-    return "Date: " + MessageDateText(o.stamp >= 0 ? o.stamp : now) + "\r\n";
+    return "Date: " + cv::MessageDateText(o.stamp >= 0 ? o.stamp : now) + "\r\n";
 }
 
 int MonthNumber(const char* name) {
@@ -181,4 +181,4 @@ bool ParseMessageDate(const std::string& text, int64_t* seconds) {
     return true;
 }
 
-}  // namespace cvcal
+}  // namespace cvical

@@ -5,10 +5,10 @@
 
 #include "common/code_page.h"
 #include "index/item_properties.h"
-#include "tools/cvcal/icalendar_libical.h"
-#include "tools/cvcal/icalendar_objects.h"
+#include "icalendar/libical.h"
+#include "icalendar/objects.h"
 
-namespace cvcal {
+namespace cvical {
 namespace {
 
 icaltimetype UtcTime(int64_t seconds) {
@@ -98,4 +98,11 @@ std::string CalendarWriter::Text() const {
     return text;
 }
 
-}  // namespace cvcal
+std::string HostAppointmentText(const std::string& id, int32_t start, int32_t finish,
+                                const std::string& item) {
+    CalendarWriter writer;
+    writer.AddAppointment(id, start, finish, item);
+    return writer.Text();
+}
+
+}  // namespace cvical
