@@ -31,6 +31,9 @@ def refusal() -> Optional[Refused]:
     return getattr(_current, "refusal", None)
 
 
+RETRY_AFTER_SECONDS = 5
+
+
 def answer(refused: Refused) -> Tuple[int, List[Tuple[str, str]], bytes]:
     """Status, headers and body: a DAV:error naming the precondition, else the message."""
     if refused.precondition:
@@ -40,4 +43,8 @@ def answer(refused: Refused) -> Tuple[int, List[Tuple[str, str]], bytes]:
     else:
         body = (str(refused) + "\n").encode("utf-8")
         kind = "text/plain; charset=utf-8"
-    return refused.status, [("Content-Type", kind), ("Content-Length", str(len(body)))], body
+    headers = [("Content-Type", kind), ("Content-Length", str(len(body)))]
+    if refused.status == 503:
+        # A period a host holds, or the catalogue another door holds, is free again soon.
+        headers.append(("Retry-After", str(RETRY_AFTER_SECONDS)))
+    return refused.status, headers, body

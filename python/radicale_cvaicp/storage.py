@@ -13,7 +13,7 @@ from cvaicp import icalendar
 from cvaicp.registry import find_no_case, mail_root
 
 from .collection import CalendarCollection, Collection
-from . import home, mkcalendar, time_ranges
+from . import expand, home, mkcalendar, time_ranges
 from .paths import CALENDAR, Place, split
 from .refusals import Refused
 from .rwlock import ReadWriteLock
@@ -43,6 +43,7 @@ class Storage(storage.BaseStorage):
         self._locks_lock = threading.Lock()
         home.install()
         mkcalendar.install()
+        expand.install(self.expansion_seconds)
         time_ranges.install(self.expansion_seconds)
 
     def calendar(self, postoffice: str, mailbox: str) -> icalendar.Calendar:

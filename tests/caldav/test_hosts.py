@@ -4,6 +4,8 @@ then put in place): while a slow host holds it the server waits, as the hosts' c
 and a host that died holding it is taken over once "Write Wait Timeout" has passed. Either way
 the host's lines and items survive, the client's change is made once, and no blocking or
 temporary file is left."""
+import base64
+import http.client
 import os
 import subprocess
 import threading
@@ -112,6 +114,49 @@ class HostsTest(unittest.TestCase):
         self.client.save_event(EVENT)
         self.assertNotIn(self.line, self.period_file())
         self.assert_store_whole(harness.master_id('client@example'))
+
+    def request(self, method: str, path: str, body: str, **headers: str):
+        link = http.client.HTTPConnection('127.0.0.1', self.server.port, timeout=60)
+        login = base64.b64encode(b'anna@example:' + harness.PASSWORDS['anna@example'].encode())
+        link.request(method, path, body.encode(), {'Authorization': 'Basic ' + login.decode(),
+                                                   **headers})
+        response = link.getresponse()
+        answer = response.read().decode()
+        link.close()
+        return response, answer
+
+    def test_a_query_with_expand_answers_the_instances(self):
+        self.serve()
+        weekly = EVENT.replace('SUMMARY', 'RRULE:FREQ=WEEKLY;COUNT=4\r\nEXDATE:%sT140000Z\r\n'
+                               'SUMMARY' % (DAY + harness.dt.timedelta(days=7)).strftime('%Y%m%d'))
+        self.assertEqual(201, self.request('PUT', '/example/anna/calendar/w.ics', weekly,
+                                           **{'Content-Type': 'text/calendar'})[0].status)
+        low, high = DAY - harness.dt.timedelta(days=1), DAY + harness.dt.timedelta(days=40)
+        query = ('<C:calendar-query xmlns:D="DAV:" xmlns:C="urn:ietf:params:xml:ns:caldav">'
+                 '<D:prop><C:calendar-data><C:expand start="%sT000000Z" end="%sT000000Z"/>'
+                 '</C:calendar-data></D:prop><C:filter><C:comp-filter name="VCALENDAR">'
+                 '<C:comp-filter name="VEVENT"><C:time-range start="%sT000000Z" end="%sT000000Z"/>'
+                 '</C:comp-filter></C:comp-filter></C:filter></C:calendar-query>') % (
+                     low.strftime('%Y%m%d'), high.strftime('%Y%m%d'), low.strftime('%Y%m%d'),
+                     high.strftime('%Y%m%d'))
+        response, answer = self.request('REPORT', '/example/anna/calendar/', query, Depth='1',
+                                        **{'Content-Type': 'text/xml'})
+        self.assertEqual(207, response.status)
+        # The host's own appointment answers too, as the one event it is.
+        self.assertEqual(3, answer.count('UID:client@example'))
+        self.assertEqual(3, answer.count('RECURRENCE-ID'))
+        self.assertNotIn('RRULE', answer)
+
+    def test_a_period_that_cannot_be_had_is_answered_503_and_nothing_changes(self):
+        self.serve(waits=1)
+        # A blocking file that cannot be taken over: the period stays held past every wait.
+        (self.calendar / (self.period + '.BLK')).mkdir()
+        before = self.server.files()
+        response = self.request('PUT', '/example/anna/calendar/client.ics', EVENT,
+                                **{'Content-Type': 'text/calendar'})[0]
+        self.assertEqual(503, response.status)
+        self.assertTrue(response.getheader('Retry-After', '').isdigit())
+        self.assertEqual(before, self.server.files())
 
 
 if __name__ == '__main__':
