@@ -9,7 +9,7 @@ are UTC days wherever the machine is."""
 import calendar
 import datetime
 import time
-from typing import List, NamedTuple
+from typing import List, NamedTuple, Tuple
 
 from cvaicp.icalendar_store.ids import master_id
 
@@ -43,7 +43,7 @@ def _kind(number: int) -> int:
     return (((number * 2654435761) & 0xFFFFFFFF) >> 16) % 1000
 
 
-def _texts(number: int):
+def _texts(number: int) -> Tuple[str, str, str]:
     summary = "Meeting %d about the quarter's plans" % number
     location = "Room %d, second floor" % (number % 40 + 1)
     description = ("Notes for meeting %d.\n"
