@@ -48,7 +48,7 @@ class HostsTest(unittest.TestCase):
             self.server.close()
 
     def serve(self, waits=None):
-        self.server = harness.Server(waits)
+        self.server = harness.Server(waits=waits)
         self.calendar = self.server.root / 'example' / 'MAILROOT' / 'anna' / 'Calendar'
         self.calendar.mkdir(exist_ok=True)
         self.client = self.server.calendar()
