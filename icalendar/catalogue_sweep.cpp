@@ -209,8 +209,11 @@ class Catalogue::Sweeper {
                WriteMeta(db_, "changed", now_seconds);
     }
 
-    // Notes an object to be described again, once more if it has been already.
+    // Notes an object to be described again, once more if it has been already. The object being
+    // described is not: Describe looks at it again itself, and a note would have it described
+    // again and again while its item is missing (a host's appointment may have none).
     void Dirty(const std::string& key) {
+        if (key == describing_) return;
         if (dirty_.insert(key).second || described_.erase(key) != 0) queue_.push_back(key);
     }
 
@@ -292,9 +295,11 @@ class Catalogue::Sweeper {
             // as an appointment without its item. (A host's appointment may have no item; it is
             // rare, and costs the look once.)
             if (!have && again) {
-                if (!FreshenPeriods(key) || !FreshenItem(key, found ? file.real : lines[0].id)) {
-                    return Failed();
-                }
+                describing_ = key;
+                const bool fresh =
+                    FreshenPeriods(key) && FreshenItem(key, found ? file.real : lines[0].id);
+                describing_.clear();
+                if (!fresh) return Failed();
                 continue;
             }
             return DescribeObject(key, lines, have ? &bytes : nullptr,
@@ -365,6 +370,7 @@ class Catalogue::Sweeper {
     std::set<std::string> dirty_;      // every key noted
     std::vector<std::string> queue_;   // in the order to describe them
     std::set<std::string> described_;  // described, and not noted again since
+    std::string describing_;           // the key whose files Describe looks at again
     bool failed_ = false;
 };
 

@@ -80,12 +80,24 @@ class HostsTest(unittest.TestCase):
         """The change, begun while the host holds the period; the host lets go after a moment,
         longer than one-second waits would wait before taking a period over."""
         host.start()
-        done = threading.Event()
-        worker = threading.Thread(target=lambda: (change(), done.set()))
+        done, failures = threading.Event(), []
+
+        def work():
+            try:
+                change()
+            except Exception as failure:  # the test's thread reports it
+                failures.append(failure)
+            done.set()
+
+        worker = threading.Thread(target=work)
         worker.start()
         done.wait(3)
         host.release()
         worker.join(60)
+        if failures:
+            raise failures[0]
+        if worker.is_alive():
+            raise AssertionError('the change did not end within a minute of the host letting go')
 
     def test_a_slow_host_is_waited_for(self):
         master = harness.master_id('client@example')

@@ -57,17 +57,20 @@ class CatalogueTest(StoreTest):
                 self.box.write_item("h2", b"Subject: Second\r\n\r\n"),
                 self.box.add("Y26M12D08", DEC7 + DAY, DEC7 + DAY, "h2")),
              {"h1.ics": "Hello", "h2.ics": "Second"}),
+            ("a host adds a line with no item",
+             lambda: self.box.add("Y26M12D09", DEC7 + 2 * DAY, DEC7 + 2 * DAY, "h3"),
+             {"h1.ics": "Hello", "h2.ics": "Second", "h3.ics": ""}),
             ("an item is written over in place",
              lambda: self.rewrite_in_place("h2", b"Second", b"Changed"),
-             {"h1.ics": "Hello", "h2.ics": "Changed"}),
+             {"h1.ics": "Hello", "h2.ics": "Changed", "h3.ics": ""}),
             ("a line moves", lambda: self.cvcal(
                 "edit", *self.where("--id", "h1", "--period", "Y26M12D07", "--new-start",
                                     "2026-12-07T11:00Z", "--new-end",
                                     "2026-12-07T12:00Z")),
-             {"h1.ics": "Hello", "h2.ics": "Changed"}),
+             {"h1.ics": "Hello", "h2.ics": "Changed", "h3.ics": ""}),
             ("a host removes one", lambda: (self.box.remove("Y26M12D07", "h1"),
                                             self.box.delete_item("h1")),
-             {"h2.ics": "Changed"})]
+             {"h2.ics": "Changed", "h3.ics": ""})]
         folder = os.path.join(self.root, "po", "MAILROOT", "anna", "Calendar")
         before, long_ago = {}, time.time() - 3600
         for n, (what, change, want) in enumerate(steps):
