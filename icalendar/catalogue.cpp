@@ -148,33 +148,64 @@ Status Catalogue::List(std::vector<ListedObject>* objects) {
     return all.ok() ? Status() : DatabaseFailure();
 }
 
+// Reads objects with their texts: its statements are prepared once, and the folder opened once,
+// for all the objects of one request (a multiget asks for a hundred).
+class Catalogue::ObjectReader {
+  public:
+    ObjectReader(Database& db, const std::string& folder)
+        : row_(db,
+               "SELECT o.href, o.etag, o.uid, o.modified, f.real, f.mtime_ns, f.size, "
+               "f.inode FROM objects o LEFT JOIN files f ON f.name = o.master_id "
+               "WHERE o.master_id = ?1"),
+          first_(db,
+                 "SELECT id, period, start, finish FROM appointments WHERE key = ?1 "
+                 "ORDER BY start LIMIT 1"),
+          folder_(folder) {}
+
+    // The object of a key with its text, read from its item; false when it has none.
+    // *current: whether the item is the one the catalogue described (its etag is of that text).
+    bool Read(const std::string& key, StoredObject* object, bool* current) {
+        const bool found = Row(key, object, current);
+        // Left open, a statement would hold its read snapshot into the writes that may follow.
+        row_.Reset();
+        first_.Reset();
+        return found;
+    }
+
+  private:
+    bool Row(const std::string& key, StoredObject* object, bool* current) {
+        if (!row_.Bind(1, key).Step()) return false;
+        static_cast<ListedObject&>(*object) = Listed(row_);
+        const std::string real = row_.Text(4);
+        const FileSignature known{row_.Int(5), row_.IsNull(6) ? -1 : row_.Int(6),
+                                  static_cast<uint64_t>(row_.Int(7))};
+        if (!first_.Bind(1, key).Step()) return false;
+        const StoredLine line{first_.Text(0), first_.Text(1), static_cast<int32_t>(first_.Int(2)),
+                              static_cast<int32_t>(first_.Int(3))};
+        if (!opened_) {
+            bool missing = false;
+            open_ = view_.Open(folder_, &missing);
+            opened_ = true;
+        }
+        std::string item;
+        FileSignature read;
+        const bool have = !real.empty() && open_ && view_.Read(real, &item, &read);
+        // The text must be the one its etag was made of: an item written since the last sweep
+        // (in place, which only a full sweep sees) is swept before it is given out.
+        *current = have ? read == known : real.empty();
+        object->text = ObjectText(item, line);
+        return true;
+    }
+
+    Statement row_, first_;
+    const std::string folder_;
+    FolderView view_;
+    bool opened_ = false, open_ = false;
+};
+
 bool Catalogue::ReadObject(const std::string& key, StoredObject* object, bool* current) {
-    Statement row(db_,
-                  "SELECT o.href, o.etag, o.uid, o.modified, f.real, f.mtime_ns, f.size, "
-                  "f.inode FROM objects o LEFT JOIN files f ON f.name = o.master_id "
-                  "WHERE o.master_id = ?1");
-    if (!row.Bind(1, key).Step()) return false;
-    static_cast<ListedObject&>(*object) = Listed(row);
-    const std::string real = row.Text(4);
-    const FileSignature known{row.Int(5), row.IsNull(6) ? -1 : row.Int(6),
-                              static_cast<uint64_t>(row.Int(7))};
-    Statement first(db_,
-                    "SELECT id, period, start, finish FROM appointments WHERE key = ?1 "
-                    "ORDER BY start LIMIT 1");
-    if (!first.Bind(1, key).Step()) return false;
-    const StoredLine line{first.Text(0), first.Text(1), static_cast<int32_t>(first.Int(2)),
-                          static_cast<int32_t>(first.Int(3))};
-    FolderView view;
-    bool missing = false;
-    std::string item;
-    FileSignature read;
-    const bool have =
-        !real.empty() && view.Open(calendar_.folder(), &missing) && view.Read(real, &item, &read);
-    // The text must be the one its etag was made of: an item written since the last sweep
-    // (in place, which only a full sweep sees) is swept before it is given out.
-    *current = have ? read == known : real.empty();
-    object->text = ObjectText(item, line);
-    return true;
+    ObjectReader reader(db_, calendar_.folder());
+    return reader.Read(key, object, current);
 }
 
 Status Catalogue::Find(const std::vector<std::string>& hrefs, std::vector<ListedObject>* objects) {
@@ -192,6 +223,7 @@ Status Catalogue::Get(const std::vector<std::string>& hrefs, std::vector<StoredO
     Status ready = Ready();
     if (!ready.ok()) return ready;
     Statement key_of(db_, "SELECT master_id FROM objects WHERE href = ?1");
+    ObjectReader reader(db_, calendar_.folder());
     for (const std::string& href : hrefs) {
         if (!key_of.Bind(1, href).Step()) {
             key_of.Reset();
@@ -201,7 +233,7 @@ Status Catalogue::Get(const std::vector<std::string>& hrefs, std::vector<StoredO
         key_of.Reset();
         StoredObject object;
         bool current = true;
-        if (!ReadObject(key, &object, &current)) continue;
+        if (!reader.Read(key, &object, &current)) continue;
         if (!current) {
             Statement real(db_, "SELECT real FROM files WHERE name = ?1");
             std::vector<std::string> names;
@@ -209,7 +241,7 @@ Status Catalogue::Get(const std::vector<std::string>& hrefs, std::vector<StoredO
             real.Reset();  // a statement left open would hold its snapshot into the write
             Status swept = SweepFolder(&names);
             if (!swept.ok()) return swept;
-            if (!ReadObject(key, &object, &current) || object.href != href) continue;
+            if (!reader.Read(key, &object, &current) || object.href != href) continue;
         }
         objects->push_back(std::move(object));
     }

@@ -100,6 +100,7 @@ class Catalogue {
     Status DatabaseFailure();
     Status RollIfDue();
     Window WindowNow() const;
+    class ObjectReader;
     // The object of a key with its text, read from its item; false when it has none.
     bool ReadObject(const std::string& key, StoredObject* object, bool* current);
 

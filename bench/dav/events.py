@@ -11,7 +11,7 @@ import datetime
 import time
 from typing import List, NamedTuple, Tuple
 
-from cvaicp.icalendar_store.ids import master_id
+from item_files import master_id
 
 FIRST_DAY = datetime.date(2007, 1, 1)
 END_DAY = datetime.date(2027, 1, 1)  # the first day after the history

@@ -23,8 +23,7 @@ import tempfile
 import time
 from typing import Dict, List, Optional
 
-from cvaicp.icalendar_store.ids import master_id
-from cvaicp.icalendar_store.item_text import date_text, make_item, time_text
+from item_files import date_text, make_item, master_id, time_text
 from cvaicp.periods import period_name
 
 import events
