@@ -10,6 +10,7 @@
 
 #include "icalendar/catalogue.h"
 #include "icalendar/cvaicp_icalendar.h"
+#include "icalendar/folder_view.h"
 #include "icalendar/json_text.h"
 
 using nlohmann::json;
@@ -104,6 +105,7 @@ char* OnCalendar(cvical_calendar* calendar, Call call) {
         std::lock_guard<std::mutex> turn(calendar->turn);
         std::string answer;
         Status status = call(*calendar->catalogue, &answer);
+        cvical::ReturnFreeMemory();
         return Copy(status.ok() ? answer : Failure(status.kind, status.message));
     } catch (const std::bad_alloc&) {
         return nullptr;

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -167,6 +168,13 @@ int64_t WallClockNs() {
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
     return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+void ReturnFreeMemory() {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 33)
+    constexpr size_t kWorthReturning = 8 << 20;
+    if (mallinfo2().fordblks >= kWorthReturning) malloc_trim(0);
+#endif
 }
 
 }  // namespace cvical
