@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <tuple>
 #include <unordered_map>
 
 #include "icalendar/catalogue.h"
@@ -80,7 +81,8 @@ class Catalogue::Sweeper {
                     "INSERT OR REPLACE INTO files(name, real, mtime_ns, size, inode) "
                     "VALUES(?1, ?2, ?3, ?4, ?5)"),
           drop_file_(db, "DELETE FROM files WHERE name = ?1"),
-          period_masters_(db, "SELECT DISTINCT master FROM appointments WHERE file = ?1"),
+          period_lines_(
+              db, "SELECT master, id, period, start, finish FROM appointments WHERE file = ?1"),
           drop_lines_(db, "DELETE FROM appointments WHERE file = ?1"),
           add_line_(db,
                     "INSERT INTO appointments(key, id, master, file, period, start, finish) "
@@ -218,18 +220,30 @@ class Catalogue::Sweeper {
     }
 
   private:
-    // A period file's lines, all replaced. False when the file could not be read whole (or the
-    // database failed: failed_).
+    // A period file's lines, all replaced. Only the objects whose lines in it came, went or
+    // moved are described again: a series written into fifty busy periods would otherwise have
+    // every other object of those periods read and parsed anew. False when the file could not be
+    // read whole (or the database failed: failed_).
     bool Period(const Change& change) {
         std::vector<StoredLine> lines;
         if (change.present && !ReadLines(change.real, &lines)) return false;
-        period_masters_.Bind(1, change.name);
-        while (period_masters_.Step()) Dirty(period_masters_.Text(0));
-        period_masters_.Reset();
-        if (!period_masters_.ok() || !drop_lines_.Bind(1, change.name).Run()) return Failed();
+        using Seen = std::tuple<std::string, std::string, std::string, int64_t, int64_t>;
+        std::multiset<Seen> before;
+        period_lines_.Bind(1, change.name);
+        while (period_lines_.Step()) {
+            before.emplace(period_lines_.Text(0), period_lines_.Text(1), period_lines_.Text(2),
+                           period_lines_.Int(3), period_lines_.Int(4));
+        }
+        period_lines_.Reset();
+        if (!period_lines_.ok() || !drop_lines_.Bind(1, change.name).Run()) return Failed();
         for (const StoredLine& line : lines) {
             const std::string master = ObjectKey(line.id);
-            Dirty(master);
+            auto same = before.find(Seen{master, line.id, line.period, line.start, line.finish});
+            if (same != before.end()) {
+                before.erase(same);
+            } else {
+                Dirty(master);
+            }
             if (!add_line_.Bind(1, FoldCase(line.id))
                      .Bind(2, line.id)
                      .Bind(3, master)
@@ -241,6 +255,7 @@ class Catalogue::Sweeper {
                 return Failed();
             }
         }
+        for (const Seen& gone : before) Dirty(std::get<0>(gone));
         return true;
     }
 
@@ -365,7 +380,7 @@ class Catalogue::Sweeper {
     Database& db_;
     const FolderView& view_;
     const std::string& folder_;
-    Statement file_row_, put_file_, drop_file_, period_masters_, drop_lines_, add_line_,
+    Statement file_row_, put_file_, drop_file_, period_lines_, drop_lines_, add_line_,
         object_lines_, old_object_, drop_span_, drop_object_, href_taken_, put_object_, put_span_;
     std::set<std::string> dirty_;      // every key noted
     std::vector<std::string> queue_;   // in the order to describe them
