@@ -115,19 +115,24 @@ def _environment(repo: str, library: str) -> Dict[str, str]:
     return environment
 
 
-def start_ours(repo: str, library: str, layout: stores.Layout, log_path: str,
-               start_seconds: float) -> Server:
-    port = free_port()
-    command = [PYTHON, "-m", "radicale_cvaicp.serve", "--store", layout.mail_root,
-               "--users", layout.users, "--host", "127.0.0.1", "--port", str(port),
-               "--state", layout.state]
-    server = Server("ours", command, _environment(repo, library), port, log_path)
+def _listening(server: Server, start_seconds: float) -> Server:
+    """The server once it accepts connections; stopped if it does not within the time."""
     try:
         server.wait_listening(start_seconds)
     except BaseException:
         server.stop()
         raise
     return server
+
+
+def start_ours(repo: str, library: str, layout: stores.Layout, log_path: str,
+               start_seconds: float) -> Server:
+    port = free_port()
+    command = [PYTHON, "-m", "radicale_cvaicp.serve", "--store", layout.mail_root,
+               "--users", layout.users, "--host", "127.0.0.1", "--port", str(port),
+               "--state", layout.state]
+    return _listening(Server("ours", command, _environment(repo, library), port, log_path),
+                      start_seconds)
 
 
 def start_radicale(layout: stores.Layout, log_path: str, start_seconds: float) -> Server:
@@ -137,14 +142,8 @@ def start_radicale(layout: stores.Layout, log_path: str, start_seconds: float) -
         f.write(_RADICALE_CONFIG.format(port=port, users=layout.users, folder=layout.radicale))
     environment = dict(os.environ, TZ="UTC", PYTHONDONTWRITEBYTECODE="1")
     environment.pop("PYTHONPATH", None)
-    server = Server("radicale", [PYTHON, "-m", "radicale", "--config", config], environment,
-                    port, log_path)
-    try:
-        server.wait_listening(start_seconds)
-    except BaseException:
-        server.stop()
-        raise
-    return server
+    return _listening(Server("radicale", [PYTHON, "-m", "radicale", "--config", config],
+                             environment, port, log_path), start_seconds)
 
 
 if __name__ == "__main__":
