@@ -40,9 +40,13 @@ class Event:
     duration: bool = False  # DURATION instead of DTEND
 
     def starts(self) -> list[dt.datetime]:
-        horizon = dt.datetime.now(UTC) + 365 * DAY
+        # The store keeps the instances that begin before 00:00 UTC of the day after the 365th
+        # day from today's (UTC): the whole of that day, whatever the time of the run.
+        today = dt.datetime.now(UTC).date()
+        horizon = dt.datetime.combine(today + 366 * DAY, dt.time(), UTC)
         rule = rrulestr(self.rule, dtstart=self.start) if self.rule else None
-        return rule.between(self.start, horizon, inc=True) if rule else [self.start]
+        return [s for s in rule.between(self.start, horizon, inc=True)
+                if s < horizon] if rule else [self.start]
 
     def occurrences(self) -> list[tuple[int, int, str]]:
         """(start, finish, summary) of each appointment the store should hold, in time order."""
