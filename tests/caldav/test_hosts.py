@@ -75,10 +75,11 @@ class HostsTest(unittest.TestCase):
         self.assertEqual([], [p.name for p in self.calendar.iterdir()
                               if p.suffix.upper() in ('.BLK', '.TMP')])
 
-    @staticmethod
-    def while_held(host: Host, change) -> None:
+    def while_held(self, host: Host, change) -> None:
         """The change, begun while the host holds the period; the host lets go after a moment,
-        longer than one-second waits would wait before taking a period over."""
+        longer than one-second waits would wait before taking a period over. Meanwhile another
+        user is served: the host lets go only after that user's answer, so a request held up
+        behind the waiting change would never end."""
         host.start()
         done, failures = threading.Event(), []
 
@@ -91,7 +92,12 @@ class HostsTest(unittest.TestCase):
 
         worker = threading.Thread(target=work)
         worker.start()
-        done.wait(3)
+        done.wait(1.5)
+        response, _ = self.request('PROPFIND', '/example/ben/calendar/', '', 'ben@example',
+                                   Depth='0')
+        self.assertEqual(207, response.status)
+        self.assertFalse(done.is_set(), 'the change did not wait for the host')
+        done.wait(1.5)
         host.release()
         worker.join(60)
         if failures:
@@ -127,9 +133,9 @@ class HostsTest(unittest.TestCase):
         self.assertNotIn(self.line, self.period_file())
         self.assert_store_whole(harness.master_id('client@example'))
 
-    def request(self, method: str, path: str, body: str, **headers: str):
+    def request(self, method: str, path: str, body: str, user='anna@example', **headers: str):
         link = http.client.HTTPConnection('127.0.0.1', self.server.port, timeout=60)
-        login = base64.b64encode(b'anna@example:' + harness.PASSWORDS['anna@example'].encode())
+        login = base64.b64encode(('%s:%s' % (user, harness.PASSWORDS[user])).encode())
         link.request(method, path, body.encode(), {'Authorization': 'Basic ' + login.decode(),
                                                    **headers})
         response = link.getresponse()
