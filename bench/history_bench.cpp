@@ -55,9 +55,10 @@ int ReadHeaderBlocks() {
 }
 
 int32_t IndexedItems(const cv::StoreIndex& index) {
-    cv::XmlNode root;
-    int32_t count = -1;
-    if (!index.FolderIndex.DocumentElement(&root) || !root.ChildCount(&count)) return -1;
+    cv::XmlNode root, child;
+    if (!index.FolderIndex.DocumentElement(&root)) return -1;
+    int32_t count = 0;
+    for (bool more = root.FirstChild(&child); more; more = child.NextSibling(&child)) ++count;
     return count;
 }
 

@@ -21,6 +21,13 @@
 
 namespace {
 std::string g_calendar;
+
+int32_t ChildCount(const cv::XmlNode& node) {
+    cv::XmlNode child;
+    int32_t count = 0;
+    for (bool more = node.FirstChild(&child); more; more = child.NextSibling(&child)) ++count;
+    return count;
+}
 }  // namespace
 
 // The fuzz folder as a mail root with the mailbox po\MAILROOT\anna and its Calendar folder,
@@ -61,8 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     item.FinishTime = 1110200400;
     cv::XmlNode element = cv::BuildCalendarElement(document, cv::XmlNode(), item);
     FUZZ_CHECK(!element.IsNull());
-    int32_t children = 0;
-    FUZZ_CHECK(element.ChildCount(&children) && children >= 3);
+    const int32_t children = ChildCount(element);
+    FUZZ_CHECK(children >= 3);
     std::string id;
     FUZZ_CHECK(element.Attribute("ID", &id) && id == "item.eml");
     // The element as XML text loads as a document of its own, with the same children.
@@ -73,8 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(cv::XmlDocument::Create(&copy));
     FUZZ_CHECK(copy.LoadText(xml.c_str(), &parse_error) == cv::XmlLoadResult::kLoaded);
     cv::XmlNode root;
-    int32_t copied = 0;
-    FUZZ_CHECK(copy.DocumentElement(&root) && root.ChildCount(&copied) && copied == children);
+    FUZZ_CHECK(copy.DocumentElement(&root) && ChildCount(root) == children);
     // And so does the index file it is saved in.
     const std::string index_path = g_calendar + "\\_index.xml";
     FUZZ_CHECK(cv::SaveIndexDocument(document, index_path.c_str()) == 1);

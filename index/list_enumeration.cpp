@@ -56,6 +56,14 @@ bool ApplyStylesheet(StoreIndex& index, const char* stylesheet) {
            index.FolderIndex.TransformInto(sheet, &index.SortedIndex);
 }
 
+// The child at a position: a walk from the first child. A listing steps from the node it handed
+// out last, so this runs only when a listing resumes somewhere else.
+bool ChildAtPosition(const XmlNode& parent, int32_t position, XmlNode* child) {
+    bool more = parent.FirstChild(child);
+    for (int32_t i = 0; more && i < position; ++i) more = child->NextSibling(child);
+    return more;
+}
+
 void CopyText(char* field, size_t size, const std::string& text) {
     size_t length = text.size() < size ? text.size() : size - 1;
     std::memcpy(field, text.data(), length);
@@ -75,7 +83,7 @@ int32_t NextItem(ListItem* item) {
     if (!stepped && (g_cached_position == position - 1 && !last.IsNull())) {
         return EndListing(index);  // the last child was handed out: the end
     }
-    if (!stepped && !root.ChildAt(position, &child)) return EndListing(index);
+    if (!stepped && !ChildAtPosition(root, position, &child)) return EndListing(index);
     last = child;
     g_cached_position = position;
 

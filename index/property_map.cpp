@@ -131,13 +131,10 @@ bool ReadIndexField(const IndexNodeSlot& item, const char* element, std::string*
 
 // The first child element of that name.
 bool FindChild(const XmlNode& parent, const char* name, XmlNode* child) {
-    int32_t count = 0;
-    if (!parent.ChildCount(&count)) return false;
-    for (int32_t i = 0; i < count; ++i) {
-        XmlNode node;
+    XmlNode node;
+    for (bool more = parent.FirstChild(&node); more; more = node.NextSibling(&node)) {
         std::string node_name;
-        if (parent.ChildAt(i, &node) && node.Type() == XmlNodeType::kElement &&
-            node.Name(&node_name) && node_name == name) {
+        if (node.Type() == XmlNodeType::kElement && node.Name(&node_name) && node_name == name) {
             *child = node;
             return true;
         }
@@ -351,18 +348,16 @@ int SetCalendarProperty(StoreIndex* folder, IndexNodeSlot* item, const char* nam
 }
 
 bool FindIndexItem(const StoreIndex& folder, const char* id, IndexNodeSlot* item) {
-    XmlNode root;
-    int32_t count = 0;
+    XmlNode root, node;
     if (id == nullptr || folder.FolderIndex.IsNull() ||
-        !folder.FolderIndex.DocumentElement(&root) || !root.ChildCount(&count)) {
+        !folder.FolderIndex.DocumentElement(&root)) {
         return false;
     }
-    for (int32_t i = 0; i < count; ++i) {
-        XmlNode node;
+    for (bool more = root.FirstChild(&node); more; more = node.NextSibling(&node)) {
         std::string node_name;
         std::string node_id;
-        if (root.ChildAt(i, &node) && node.Type() == XmlNodeType::kElement &&
-            node.Name(&node_name) && node_name == "ELEMENT" && node.Attribute("ID", &node_id) &&
+        if (node.Type() == XmlNodeType::kElement && node.Name(&node_name) &&
+            node_name == "ELEMENT" && node.Attribute("ID", &node_id) &&
             CompareNoCase(node_id.c_str(), id) == 0) {
             item->IndexNode = node;
             return true;

@@ -98,10 +98,10 @@ class XmlNode {
 
     // The value of an element's attribute.
     bool Attribute(const char* name, std::string* value, XmlError* error = nullptr) const;
-    bool ChildCount(int32_t* count, XmlError* error = nullptr) const;
-    // The child at a 0-based position.
-    bool ChildAt(int32_t index, XmlNode* child, XmlError* error = nullptr) const;
-    // The node after this one under the same parent: a walk over many children in constant steps.
+    // The first child, and the node after this one under the same parent. The children are
+    // walked with these two only, in constant steps: there is no access by position, which costs
+    // a walk from the first child in both DOMs and made walks of large indexes quadratic.
+    bool FirstChild(XmlNode* child, XmlError* error = nullptr) const;
     bool NextSibling(XmlNode* next, XmlError* error = nullptr) const;
     // The text of the first child element with that name.
     bool ChildElementText(const char* name, std::string* text, XmlError* error = nullptr) const;

@@ -519,21 +519,9 @@ bool XmlNode::Attribute(const char* name, std::string* value, XmlError* error) c
     return true;
 }
 
-bool XmlNode::ChildCount(int32_t* count, XmlError* error) const {
+bool XmlNode::FirstChild(XmlNode* child, XmlError* error) const {
     if (IsNull()) return Fail(error, "No node");
-    int32_t n = 0;
-    for (xmlNodePtr child = state_->Resolve()->children; child != nullptr; child = child->next) {
-        ++n;
-    }
-    *count = n;
-    return true;
-}
-
-bool XmlNode::ChildAt(int32_t index, XmlNode* child, XmlError* error) const {
-    if (IsNull()) return Fail(error, "No node");
-    if (index < 0) return Absent(error);
     xmlNodePtr node = state_->Resolve()->children;
-    for (int32_t i = 0; node != nullptr && i < index; ++i) node = node->next;
     if (node == nullptr) return Absent(error);
     XmlAccess::SetNode(child, state_->document, node);
     return true;

@@ -360,30 +360,14 @@ bool XmlNode::Attribute(const char* name, std::string* value, XmlError* error) c
     return found ? true : Absent(error);
 }
 
-bool XmlNode::ChildCount(int32_t* count, XmlError* error) const {
+bool XmlNode::FirstChild(XmlNode* child, XmlError* error) const {
     IXMLDOMNode* node = XmlAccess::Get(*this);
     if (node == nullptr) return Fail(E_POINTER, error, kNoNode);
-    ComRef<IXMLDOMNodeList> children;
-    HRESULT hr = node->get_childNodes(children.out());
+    ComRef<IXMLDOMNode> first;
+    HRESULT hr = node->get_firstChild(first.out());
     if (FAILED(hr)) return Fail(hr, error);
-    LONG length = 0;
-    hr = children->get_length(&length);
-    if (FAILED(hr)) return Fail(hr, error);
-    *count = length;
-    return true;
-}
-
-bool XmlNode::ChildAt(int32_t index, XmlNode* child, XmlError* error) const {
-    IXMLDOMNode* node = XmlAccess::Get(*this);
-    if (node == nullptr) return Fail(E_POINTER, error, kNoNode);
-    ComRef<IXMLDOMNodeList> children;
-    HRESULT hr = node->get_childNodes(children.out());
-    if (FAILED(hr)) return Fail(hr, error);
-    ComRef<IXMLDOMNode> item;
-    hr = children->get_item(index, item.out());
-    if (FAILED(hr)) return Fail(hr, error);
-    if (item.get() == nullptr) return Absent(error);
-    XmlAccess::Set(child, item.release());
+    if (first.get() == nullptr) return Absent(error);
+    XmlAccess::Set(child, first.release());
     return true;
 }
 
@@ -399,12 +383,9 @@ bool XmlNode::NextSibling(XmlNode* next, XmlError* error) const {
 }
 
 bool XmlNode::ChildElementText(const char* name, std::string* text, XmlError* error) const {
-    int32_t count = 0;
-    if (!ChildCount(&count, error)) return false;
-    for (int32_t i = 0; i < count; ++i) {
-        XmlNode child;
+    XmlNode child;
+    for (bool more = FirstChild(&child); more; more = child.NextSibling(&child)) {
         std::string child_name;
-        if (!ChildAt(i, &child, error)) return false;
         if (child.Type() != XmlNodeType::kElement) continue;
         if (!child.Name(&child_name, error)) return false;
         if (child_name == name) return child.Text(text, error);

@@ -33,15 +33,12 @@ std::string Shape(const XmlNode& node) {
     if (node.Type() != XmlNodeType::kElement) return "?";
     node.Name(&name);
     if (node.Attribute("ID", &id)) name += "[ID=" + id + "]";
-    int32_t count = 0;
-    node.ChildCount(&count);
     std::string children;
     bool only_text = true;
-    for (int32_t i = 0; i < count; ++i) {
-        XmlNode child;
-        node.ChildAt(i, &child);
+    XmlNode child;
+    for (bool more = node.FirstChild(&child); more; more = child.NextSibling(&child)) {
         only_text = only_text && child.Type() == XmlNodeType::kText;
-        children += (i > 0 ? "," : "") + Shape(child);
+        children += (children.empty() ? "" : ",") + Shape(child);
     }
     if (only_text && node.Text(&text)) return name + "=\"" + text + "\"";
     return name + "(" + children + ")";
@@ -54,12 +51,10 @@ std::string Shape(const XmlDocument& document) {
 
 Children ChildrenOf(const XmlNode& element) {
     Children children;
-    int32_t count = 0;
-    element.ChildCount(&count);
-    for (int32_t i = 0; i < count; ++i) {
-        XmlNode child;
+    XmlNode child;
+    for (bool more = element.FirstChild(&child); more; more = child.NextSibling(&child)) {
         std::string name, text;
-        if (!element.ChildAt(i, &child) || child.Type() != XmlNodeType::kElement) continue;
+        if (child.Type() != XmlNodeType::kElement) continue;
         child.Name(&name);
         child.Text(&text);
         children.emplace_back(name, text);
@@ -71,7 +66,7 @@ std::vector<std::string> IdsOf(const XmlDocument& document, bool sorted) {
     std::vector<std::string> ids;
     XmlNode root, child;
     if (document.IsNull() || !document.DocumentElement(&root)) return ids;
-    for (bool more = root.ChildAt(0, &child); more; more = child.NextSibling(&child)) {
+    for (bool more = root.FirstChild(&child); more; more = child.NextSibling(&child)) {
         std::string id;
         child.Attribute("ID", &id);
         ids.push_back(id);

@@ -308,13 +308,11 @@ int PropsList(Context& context, const CommandLine&) {
 }
 
 int32_t CountItems(const cv::XmlDocument& document) {
-    cv::XmlNode root;
-    int32_t count = 0;
-    if (!document.DocumentElement(&root) || !root.ChildCount(&count)) return 0;
+    cv::XmlNode root, child;
+    if (!document.DocumentElement(&root)) return 0;
     int32_t items = 0;
-    for (int32_t i = 0; i < count; ++i) {
-        cv::XmlNode child;
-        if (root.ChildAt(i, &child) && child.Type() == cv::XmlNodeType::kElement) ++items;
+    for (bool more = root.FirstChild(&child); more; more = child.NextSibling(&child)) {
+        if (child.Type() == cv::XmlNodeType::kElement) ++items;
     }
     return items;
 }
