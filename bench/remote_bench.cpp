@@ -1,5 +1,5 @@
 // AppointmentGet in remote mode, through cvadmind on the loopback interface, beside two plain TCP
-// request-reply exchanges of the same sizes with a small server thread that answers fixed-size
+// request-reply exchanges of the same sizes with a small server process that answers fixed-size
 // replies. A remote call on a set-up connection is two exchanges: a PING that tests the
 // connection, then the EXEC that runs the export. The sizes are those of the real exchanges,
 // taken from a conversation with the service before the measurement.
@@ -17,7 +17,9 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -26,7 +28,6 @@
 #include <iostream>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "bench/bench_store.h"
 #include "bench/paired_timing.h"
@@ -97,16 +98,17 @@ bool MeasureExchanges(uint16_t port, const AppointmentRequest& record, Exchange 
 }
 
 // Answers each request of the given sizes, in turn, with a reply of the given size, until the
-// client leaves.
+// client leaves: a process of its own, as cvadmind is, so that both sides of the ratio pay for
+// waking another process wherever the system has put it.
 class EchoServer {
   public:
     explicit EchoServer(const Exchange (&sizes)[2]) : sizes_{sizes[0], sizes[1]} {}
     ~EchoServer() {
-        if (listener_ >= 0) {
-            shutdown(listener_, SHUT_RDWR);
-            close(listener_);
+        if (listener_ >= 0) close(listener_);
+        if (child_ > 0) {
+            kill(child_, SIGTERM);  // it may still wait for a client that never came
+            waitpid(child_, nullptr, 0);
         }
-        if (thread_.joinable()) thread_.join();
     }
 
     bool Start() {
@@ -121,21 +123,27 @@ class EchoServer {
             return false;
         }
         port_ = ntohs(local.sin_port);
-        thread_ = std::thread([this] { Serve(); });
-        return true;
+        // Everything the child needs is made before the fork: the benchmark has other threads,
+        // and the child may not allocate.
+        std::string request(cv::kRemoteBufferSize, '\0');
+        const std::string replies[] = {std::string(sizes_[0].reply, 'r'),
+                                       std::string(sizes_[1].reply, 'r')};
+        child_ = fork();
+        if (child_ == 0) {
+            Serve(&request[0], replies);
+            _exit(0);
+        }
+        return child_ > 0;
     }
 
     uint16_t port() const { return port_; }
 
   private:
-    void Serve() {
+    void Serve(char* request, const std::string (&replies)[2]) {
         int client = accept(listener_, nullptr, nullptr);
         if (client < 0) return;
-        std::string request(cv::kRemoteBufferSize, '\0');
-        const std::string replies[] = {std::string(sizes_[0].reply, 'r'),
-                                       std::string(sizes_[1].reply, 'r')};
         for (int k = 0;; k ^= 1) {
-            if (!ReceiveBytes(client, sizes_[k].request, &request[0]) ||
+            if (!ReceiveBytes(client, sizes_[k].request, request) ||
                 !SendBytes(client, replies[k])) {
                 break;
             }
@@ -146,7 +154,7 @@ class EchoServer {
     Exchange sizes_[2];
     int listener_ = -1;
     uint16_t port_ = 0;
-    std::thread thread_;
+    pid_t child_ = -1;
 };
 
 // The baseline of one remote call: two exchanges of the measured sizes.

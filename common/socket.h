@@ -31,13 +31,6 @@ bool SetSendTimeout(SocketHandle socket, uint32_t milliseconds);
 int SendOnce(SocketHandle socket, const void* data, size_t size);
 int ReceiveOnce(SocketHandle socket, void* buffer, size_t size);
 
-// Looks for bytes to read, again and again without sleeping, for up to `microseconds`; true as
-// soon as some have come. A thread that expects an answer within microseconds takes it this way
-// without going to sleep: a sleeping thread's processor may go idle, and waking it again costs
-// more than the answer took to come (tens of microseconds on a virtual machine). A receive that
-// follows still waits as long as it must.
-bool AwaitReadable(SocketHandle socket, uint32_t microseconds);
-
 // Sends everything, continuing partial sends. False when a send fails.
 bool SendAll(SocketHandle socket, const void* data, size_t size);
 

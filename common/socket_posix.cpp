@@ -5,12 +5,10 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 
 namespace cv {
@@ -75,16 +73,6 @@ int SendOnce(SocketHandle socket, const void* data, size_t size) {
         sent = send(static_cast<int>(socket), data, size, MSG_NOSIGNAL);
     } while (sent < 0 && errno == EINTR);
     return sent < 0 ? -1 : static_cast<int>(sent);
-}
-
-bool AwaitReadable(SocketHandle socket, uint32_t microseconds) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::microseconds(microseconds);
-    struct pollfd wanted = {static_cast<int>(socket), POLLIN, 0};
-    do {
-        if (poll(&wanted, 1, 0) > 0) return true;  // readable, closed or failed: recv tells which
-    } while (std::chrono::steady_clock::now() < deadline);
-    return false;
 }
 
 int ReceiveOnce(SocketHandle socket, void* buffer, size_t size) {

@@ -67,24 +67,6 @@ int SendOnce(SocketHandle socket, const void* data, size_t size) {
     return sent == SOCKET_ERROR ? -1 : sent;
 }
 
-bool AwaitReadable(SocketHandle socket, uint32_t microseconds) {
-    // The performance counter, not the C++ clocks: those would pull the threads library into the
-    // DLL, which has a runtime of its own for that.
-    LARGE_INTEGER frequency, now, deadline;
-    if (!QueryPerformanceFrequency(&frequency) || !QueryPerformanceCounter(&now)) return false;
-    deadline.QuadPart = now.QuadPart + frequency.QuadPart * microseconds / 1000000;
-    do {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(AsSocket(socket), &readable);
-        timeval no_wait = {0, 0};
-        // Readable, closed or failed: the receive tells which.
-        if (select(0, &readable, nullptr, nullptr, &no_wait) != 0) return true;
-        QueryPerformanceCounter(&now);
-    } while (now.QuadPart < deadline.QuadPart);
-    return false;
-}
-
 int ReceiveOnce(SocketHandle socket, void* buffer, size_t size) {
     int chunk = size > 0x40000000 ? 0x40000000 : static_cast<int>(size);
     int got = recv(AsSocket(socket), static_cast<char*>(buffer), chunk, 0);

@@ -14,11 +14,8 @@ namespace {
 RemoteChannel g_channel = {"", "", "", kNoSocket};
 
 constexpr uint32_t kRemoteReceiveTimeout = 60000;  // milliseconds, each receive
-// How long a request looks for its reply before it sleeps in the receive: long enough for the
-// service on this machine or a near one to answer, so the thread is still awake when it does.
-constexpr uint32_t kReplySpinMicroseconds = 100;
-constexpr size_t kShortBufferSize = 2048;  // AUTH, LOAD and PING exchanges
-constexpr size_t kHostValueSize = 256;     // "Address", "Credentials", "Authentication Protocol"
+constexpr size_t kShortBufferSize = 2048;          // AUTH, LOAD and PING exchanges
+constexpr size_t kHostValueSize = 256;  // "Address", "Credentials", "Authentication Protocol"
 constexpr const char* kPingText = "<DATA><METHOD>PING</METHOD></DATA>";
 constexpr const char* kQuitText = "<DATA><METHOD>QUIT</METHOD></DATA>";
 
@@ -148,7 +145,6 @@ int SendRemoteRequest(const char* request, char* reply, size_t capacity) {
     size_t length = std::strlen(request);
     if (socket == kNoSocket || length == 0 || !SendAll(socket, request, length)) return 0;
     size_t used = 0;
-    AwaitReadable(socket, kReplySpinMicroseconds);
     int got = ReceiveOnce(socket, reply, capacity - 1);
     if (got <= 0) return 0;
     used = static_cast<size_t>(got);

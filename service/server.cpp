@@ -31,9 +31,6 @@ void Server::Log(const std::string& line) {
 
 namespace {
 
-// How long a connection's thread looks for the next request before it sleeps in the receive.
-constexpr uint32_t kNextRequestSpinMicroseconds = 100;
-
 // The errors a listening socket meets, by their POSIX and their Windows Sockets numbers.
 std::string ListenErrorText(int error) {
     static const struct {
@@ -208,9 +205,6 @@ bool Server::ReadRequest(cv::SocketHandle client, std::string* request, uint32_t
         if (timeout != *timeout_set && cv::SetReceiveTimeout(client, timeout)) {
             *timeout_set = timeout;
         }
-        // A host's calls come in pairs (a PING, then its EXEC) microseconds apart: the thread
-        // looks for the next request for a moment before it sleeps.
-        if (first) cv::AwaitReadable(client, kNextRequestSpinMicroseconds);
         int got = cv::ReceiveOnce(client, buffer, sizeof buffer);
         if (got <= 0) return false;
         request->append(buffer, static_cast<size_t>(got));
