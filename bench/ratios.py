@@ -76,9 +76,15 @@ def base_name(name):
     return "/".join(parts)
 
 
+# A result file named NAME.one-processor.json holds a run pinned to one processor: its rows are
+# shown again, marked so.
+PINNED = ".one-processor.json"
+
+
 def load(paths):
     runs = {}
     for path in paths:
+        suffix = PINNED if path.endswith(PINNED) else ""
         try:
             with open(path) as f:
                 data = json.load(f)
@@ -87,7 +93,7 @@ def load(paths):
             continue
         for run in data.get("benchmarks", []):
             if run.get("run_type", "iteration") == "iteration":
-                runs[base_name(run["name"])] = run
+                runs[base_name(run["name"]) + suffix] = run
     return runs
 
 
@@ -116,10 +122,18 @@ def measured(runs, name, what):
     return run
 
 
+def variants(runs, name, what):
+    """The runs of a row: as measured, then pinned to one processor where that was run too."""
+    yield name, what
+    if name + PINNED in runs:
+        yield name + PINNED, what + ", 1 cpu"
+
+
 def main(paths):
     runs = load(paths)
     print(f"  {'ratio':<56} {'value':>6}  {'target':<7} {'':<5}  operation / baseline (medians)")
-    for name, what, limit in PAIRED:
+    for name, what, limit in [(n, w, lim) for base, label, lim in PAIRED
+                              for n, w in variants(runs, base, label)]:
         run = measured(runs, name, what)
         if run is None:
             continue
@@ -137,7 +151,8 @@ def main(paths):
         held = value < limit if below else value <= limit
         sign = "<" if below else "<="
         print(f"  {what:<56} {value:6.4g}  {sign} {limit:<4g} {'ok' if held else 'ABOVE':<5}")
-    for name, counter, what, limit, sides in TAILS:
+    for name, counter, what, limit, sides in [(n, c, w, lim, sd) for base, c, label, lim, sd in TAILS
+                                              for n, w in variants(runs, base, label)]:
         run = runs.get(name)
         if run is None or run.get("error_occurred"):
             continue  # already listed with its error above
@@ -146,7 +161,8 @@ def main(paths):
             continue
         detail = f"{run[sides[0]]:.4g} us / {run[sides[1]]:.4g} us" if sides else ""
         row(what, run[counter], limit, detail)
-    for name, counter, what in SHOWN:
+    for name, counter, what in [(n, c, w) for base, c, label in SHOWN
+                                for n, w in variants(runs, base, label)]:
         run = runs.get(name)
         if run is not None and counter in run:
             print(f"  {what:<56} {run[counter]:6.4g}  {'(no limit)':<13}  {run.get('label', '')}")
