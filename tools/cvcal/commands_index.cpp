@@ -48,10 +48,19 @@ class AttachedStore {
     AttachedStore& operator=(const AttachedStore&) = delete;
 };
 
+cv::StoreIndex* g_kept_to_the_end = nullptr;  // see FolderIndex::KeepToTheEnd
+
 // A calendar folder's index record, released when the command ends.
 struct FolderIndex {
     FolderIndex() : record(std::make_unique<cv::StoreIndex>()) {}
-    ~FolderIndex() { cv::StoreIndex_Close(record.get()); }
+    ~FolderIndex() {
+        if (record) cv::StoreIndex_Close(record.get());
+    }
+    // Leaves the record to the end of the process. A command that ends with the index open need
+    // not free it: a mailbox's index is hundreds of thousands of nodes, each freed on its own,
+    // and the system takes the whole heap back at once. (Kept where a pointer still reaches it,
+    // so that a leak checker does not take it for lost.)
+    void KeepToTheEnd() { g_kept_to_the_end = record.release(); }
     std::unique_ptr<cv::StoreIndex> record;
 };
 
@@ -322,13 +331,18 @@ int Reindex(Context& context, const CommandLine& line) {
     FolderIndex index;
     cv::CalendarIndexOpenReport report;
     if (!OpenIndex(context, line, index.record.get(), &report)) return kExitRefused;
-    int saved = cv::StoreIndex_Save(index.record.get());
+    // A rebuild saves the index it made, and is clean when that worked: writing the same
+    // document again would double the command's work.
+    const bool saved_by_rebuild =
+        report.opening == cv::CalendarIndexOpening::kRebuilt && index.record->Dirty == 0;
+    int saved = saved_by_rebuild ? 1 : cv::StoreIndex_Save(index.record.get());
     context.output.Field("folder", Output::Text(ShownPath(index.record->FolderPath)));
     context.output.Field("opened", Output::Text(OpeningName(report.opening)));
     context.output.Field("dirty_markers_removed", Output::Number(report.dirty_markers));
     context.output.Field("reindex_mode", Output::Number(cv::CalendarReIndexMode()));
     context.output.Field("items", Output::Number(CountItems(index.record->FolderIndex)));
     context.output.Field("saved", Output::Bool(saved != 0));
+    index.KeepToTheEnd();
     return saved ? kExitOk : kExitRefused;
 }
 
