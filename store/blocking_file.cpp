@@ -1,5 +1,6 @@
 #include "store/blocking_file.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #include "common/file_helpers.h"
@@ -109,16 +110,40 @@ int DeleteBlockingFile(const PeriodPaths& paths) {
     }
 }
 
-// A writer that finds the period taken says that it waits: it writes a byte into the blocking
-// file, whose owner sees it by the file's size when it lets go. The file is only opened, never
-// made, so a mark that comes too late leaves no blocking file behind; it is opened so that the
-// owner may still delete it, and a mark that fails leaves only one turn unfair. Writers that know
-// nothing of marks see the file exist, as they always did, and ignore its size.
-void MarkWaitedFor(const PeriodPaths& paths) {
-    int64_t size = 0;
-    if (FileSizeByName(paths.blocking, &size) && size > 0) return;  // marked already
+// A writer that finds the period taken says that it waits: it writes into the blocking file when
+// it began to wait, unless a writer that began earlier has written its own time there already.
+// The owner sees by the file's size that it is waited for when it lets go (GiveWay), and the
+// waiters see by the time in it whether one of them has waited longer (see LockPeriod). The
+// file is only opened, never made, so a mark that comes too late leaves no blocking file behind;
+// it is opened so that the owner may still delete it. Two waiters that mark at once may leave
+// the later time: a mark is only a courtesy, and one that is lost leaves one turn unfair.
+// Writers that know nothing of marks see the file exist, as they always did, and ignore its size.
+//
+// The time is the system's millisecond counter, as ten digits; a mark that is not such a number
+// (an older writer's single byte) counts as no time. Returns the time of the earliest waiter
+// known, this writer's own when it is the earliest.
+constexpr size_t kMarkDigits = 10;
+
+uint32_t MarkWaitedFor(const PeriodPaths& paths, uint32_t since) {
+    char text[kMarkDigits + 1] = "";
     File file;
-    if (file.Open(paths.blocking, File::Mode::kWriteExisting)) file.Write("w", 1);
+    int64_t got = file.Open(paths.blocking, File::Mode::kRead) ? file.Read(text, kMarkDigits) : 0;
+    file.Close();
+    bool marked = got == static_cast<int64_t>(kMarkDigits);
+    uint64_t earliest = 0;
+    for (size_t i = 0; marked && i < kMarkDigits; ++i) {
+        marked = text[i] >= '0' && text[i] <= '9';
+        earliest = earliest * 10 + static_cast<uint64_t>(text[i] - '0');
+    }
+    marked = marked && earliest <= UINT32_MAX;
+    // Differences, not values: the counter wraps every 49 days.
+    if (marked && static_cast<int32_t>(static_cast<uint32_t>(earliest) - since) <= 0) {
+        return static_cast<uint32_t>(earliest);
+    }
+    char mark[kMarkDigits + 1];
+    std::snprintf(mark, sizeof mark, "%010u", since);
+    if (file.Open(paths.blocking, File::Mode::kWriteExisting)) file.Write(mark, kMarkDigits);
+    return since;
 }
 
 // The owner of a period that another writer waits for steps aside once it has let go of it: its
@@ -139,6 +164,7 @@ void GiveWay(const PeriodPaths& paths) {
 int LockPeriod(const PeriodPaths& paths) {
     WaitCounter counter;
     FolderWatch watch;
+    const uint32_t since = MonotonicMilliseconds();
     for (bool watching = false;;) {
         if (CreateNewFile(paths.blocking)) return 1;
         if (IsHopeless(LastSystemError())) return 0;
@@ -149,9 +175,14 @@ int LockPeriod(const PeriodPaths& paths) {
             watch.Start(paths.blocking);
             continue;
         }
-        MarkWaitedFor(paths);
+        const uint32_t earliest = MarkWaitedFor(paths, since);
         counter.Sleep(&watch);
         if (counter.seconds() > WriteWait()) break;
+        // Woken with the period free, a writer that another has waited longer for lets that one
+        // take it first: the waiters all wake at the same change, and whichever ran first would
+        // win it, so under a busy processor one writer could lose turn after turn. A moment only:
+        // a writer that has died meanwhile costs the others no more than that.
+        if (earliest != since && !EntryExists(paths.blocking)) SleepMilliseconds(1);
     }
     // The owner has held the period longer than any writer should: take it to be dead.
     if (!DeleteBlockingFile(paths)) return 0;

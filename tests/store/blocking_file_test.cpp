@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <thread>
 
@@ -73,6 +74,45 @@ TEST_F(BlockingFileTest, AWaitingWriterMarksTheBlockingFileAndHasThePeriodOnItsR
     EXPECT_EQ(1, UnlockPeriod(paths_));
     waiter.join();
     EXPECT_EQ("", ReadFileOrEmpty(File(".BLK")));
+    EXPECT_EQ(1, UnlockPeriod(paths_));
+}
+
+// The mark tells when the earliest waiter began to wait: a waiter writes its own time over a mark
+// that is later or no time at all (an older writer's byte), and leaves an earlier one. Released
+// with an earlier waiter marked that never comes, the waiter still has the period.
+TEST_F(BlockingFileTest, TheMarkKeepsTheEarliestWaitersTime) {
+    store_.registry().SetWaits(60);
+    ASSERT_EQ(1, LockPeriod(paths_));
+    std::thread waiter([&] { EXPECT_EQ(1, LockPeriod(paths_)); });
+    auto time_mark = [](uint32_t ms) {
+        char mark[16];
+        std::snprintf(mark, sizeof mark, "%010u", ms);
+        return std::string(mark);
+    };
+    const std::string later = time_mark(MonotonicMilliseconds() + 60000);
+    for (const std::string& foreign : {std::string("w"), later}) {  // no time; a later one
+        ASSERT_TRUE(WriteFileBytes(File(".BLK"), foreign));
+        std::string mark = foreign;
+        for (int ms = 0; mark == foreign && ms < 10000; ++ms) {
+            SleepMilliseconds(1);
+            mark = ReadFileOrEmpty(File(".BLK"));
+        }
+        EXPECT_EQ(10u, mark.size()) << foreign;
+        EXPECT_LT(mark, later) << foreign;
+    }
+    const std::string earlier = time_mark(MonotonicMilliseconds() - 60000);
+    // The waiter looks every millisecond. A look that falls between this write's truncation and
+    // its bytes sees no mark and writes its own: a mark is only a courtesy, so the write is tried
+    // again; a waiter that wrote over earlier marks would never leave one.
+    bool kept = false;
+    for (int attempt = 0; attempt < 20 && !kept; ++attempt) {
+        ASSERT_TRUE(WriteFileBytes(File(".BLK"), earlier));
+        SleepMilliseconds(50);
+        kept = ReadFileOrEmpty(File(".BLK")) == earlier;
+    }
+    EXPECT_TRUE(kept);
+    EXPECT_EQ(1, UnlockPeriod(paths_));
+    waiter.join();
     EXPECT_EQ(1, UnlockPeriod(paths_));
 }
 
