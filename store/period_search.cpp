@@ -10,7 +10,8 @@
 // piece and viewing it costs far more than reading the file; but a piece whose id matches holds a
 // tab with the id's bytes right after it, so the text is searched for that first: a tab, and at a
 // fixed distance after it one byte of the id (the anchor) in one of the forms it matches. Only the
-// lines around what that finds are cut and viewed, exactly as every piece would be.
+// lines around what that finds are cut and viewed, exactly as every piece would be. The search
+// goes from the end back, so the first line that holds the id is the last one, and ends it.
 
 namespace cv {
 namespace {
@@ -61,23 +62,25 @@ class Search {
   public:
     Search(std::string_view text, const Needle& needle) : text_(text), needle_(needle) {}
 
-    // A tab at `tab` with a form of the anchor at the anchor's distance.
-    void Consider(size_t tab) {
-        if (tab < resume_ || text_.size() - tab - 1 < needle_.length) return;
-        if (!MatchesId(text_.substr(tab + 1, needle_.length), needle_.id)) return;
+    // A tab at `tab` with a form of the anchor at the anchor's distance. True once the line
+    // around it holds a piece with the id: the search goes from the end of the text, so that
+    // piece's line is the last one with the id, and the search is over.
+    bool Decide(size_t tab) {
+        if (tab >= decided_from_ || text_.size() - tab - 1 < needle_.length) return false;
+        if (!MatchesId(text_.substr(tab + 1, needle_.length), needle_.id)) return false;
         // The id is there: the line around it decides.
         size_t begin = tab;
         while (begin > 0 && text_[begin - 1] != '\n') --begin;
         size_t end = text_.find('\n', tab + 1 + needle_.length);
         bool broken = end != std::string_view::npos;
         if (!broken) end = text_.size();
-        resume_ = end + 1;
+        decided_from_ = begin;
         if (end - begin <= kLineSize - 2) {
             // A line this short is one piece: the line without its CR LF or LF.
             size_t length = end - begin;
             if (broken && length > 0 && text_[end - 1] == '\r') --length;
             Check(text_.substr(begin, length));
-            return;
+            return found_;
         }
         // A longer line comes in several pieces: each is cut as the reader cuts it.
         for (size_t at = begin; at < text_.size() && at <= end;) {
@@ -85,19 +88,21 @@ class Search {
             at += CutPiece(text_.substr(at), &piece);
             Check(piece);
         }
+        return found_;
     }
 
-    // Every place in [from, to) where a tab has a form of the anchor at its distance.
-    void ConsiderEach(size_t from, size_t to) {
+    // The places before `to`, from the last one back, where a tab has a form of the anchor at its
+    // distance, until one decides.
+    bool DecideEachBefore(size_t to) {
         const char* data = text_.data();
-        for (size_t p = from; p < to; ++p) {
-            const void* tab = std::memchr(data + p, '\t', to - p);
-            if (tab == nullptr) return;
-            p = static_cast<size_t>(static_cast<const char*>(tab) - data);
-            if (p + needle_.shift >= text_.size()) return;
+        for (size_t p = to; p-- > 0;) {
+            if (data[p] != '\t') continue;
             unsigned char anchor = static_cast<unsigned char>(data[p + needle_.shift]);
-            if (anchor == needle_.forms[0] || anchor == needle_.forms[1]) Consider(p);
+            if ((anchor == needle_.forms[0] || anchor == needle_.forms[1]) && Decide(p)) {
+                return true;
+            }
         }
+        return false;
     }
 
     void Check(std::string_view piece) {
@@ -113,7 +118,7 @@ class Search {
   private:
     std::string_view text_;
     const Needle& needle_;
-    size_t resume_ = 0;  // places before it lie in lines already decided
+    size_t decided_from_ = std::string_view::npos;  // places from it lie in lines decided
     bool found_ = false;
     std::string_view last_;
 };
@@ -128,25 +133,27 @@ void CheckEveryPiece(std::string_view text, Search* search) {
 }
 
 #ifdef CVAICP_SSE2
-// Sixteen places at a time: where the text holds a tab, and where it holds a form of the anchor
-// `shift` bytes further on. Returns where it stopped: the places left have no sixteen bytes
-// after their anchor to compare.
-CVAICP_SSE2_FUNCTION size_t ConsiderWide(std::string_view text, const Needle& needle,
-                                         Search* search) {
+// Sixteen places at a time, from the end of [0, to) back: where the text holds a tab, and where
+// it holds a form of the anchor `shift` bytes further on. Returns where it stopped: the search is
+// over when a place decided, and otherwise fewer than sixteen places are left before it.
+CVAICP_SSE2_FUNCTION size_t DecideWide(std::string_view text, size_t to, const Needle& needle,
+                                       Search* search) {
     const char* data = text.data();
     const __m128i tab = _mm_set1_epi8('\t');
     const __m128i form0 = _mm_set1_epi8(static_cast<char>(needle.forms[0]));
     const __m128i form1 = _mm_set1_epi8(static_cast<char>(needle.forms[1]));
-    size_t p = 0;
-    for (; p + needle.shift + 16 <= text.size(); p += 16) {
+    size_t p = to;
+    while (p >= 16) {
+        p -= 16;
         __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p));
         __m128i there = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p + needle.shift));
         __m128i anchor = _mm_or_si128(_mm_cmpeq_epi8(there, form0), _mm_cmpeq_epi8(there, form1));
         unsigned mask = static_cast<unsigned>(
             _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(here, tab), anchor)));
         while (mask) {
-            search->Consider(p + static_cast<size_t>(__builtin_ctz(mask)));
-            mask &= mask - 1;
+            const unsigned bit = 31u - static_cast<unsigned>(__builtin_clz(mask));
+            if (search->Decide(p + bit)) return 0;
+            mask &= ~(1u << bit);
         }
     }
     return p;
@@ -160,12 +167,13 @@ bool FindLastPieceWithId(std::string_view text, const char* id, std::string_view
     Search search(text, needle);
     if (needle.form_count == 0) {
         CheckEveryPiece(text, &search);
-    } else {
-        size_t from = 0;
+    } else if (text.size() > needle.shift) {
+        // The places whose anchor lies inside the text.
+        size_t to = text.size() - needle.shift;
 #ifdef CVAICP_SSE2
-        if (HasSse2()) from = ConsiderWide(text, needle, &search);
+        if (HasSse2()) to = DecideWide(text, to, needle, &search);
 #endif
-        search.ConsiderEach(from, text.size());
+        if (to > 0 && !search.found()) search.DecideEachBefore(to);
     }
     if (search.found()) *found = search.last();
     return search.found();
