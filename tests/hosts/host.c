@@ -3,11 +3,13 @@
  * GCC assumption protects). The store lives in a temporary folder that the registry names, and
  * every check reads what the calls left on disk with plain Win32 calls.
  *
- *   host stack | alloc MODE | com | cycles | threads     one battery (see each one's comment)
+ *   host stack | alloc MODE | com | cycles | threads | version   one battery (see each one's
+ *                                                                comment)
  *
  * A battery that a fault could kill runs its cases as children of this program (cv_run_resuming),
  * with the same subcommand and the case's number. */
 #include <windows.h>
+#include <winver.h>
 #include <objbase.h>
 #include <oleauto.h>
 #include <psapi.h>
@@ -1015,6 +1017,54 @@ static int Threads(int argc, char** argv) {
     return cv_host_exit();
 }
 
+/* What an operator reads in a file's properties: the version resource of the library and of both
+ * programs beside it, each naming the build's one version and its own file. */
+static int Version(int argc, char** argv) {
+    static const char* const files[] = {"CVAICP.DLL", "cvcal.exe", "cvadmind.exe"};
+    char folder[MAX_PATH], path[MAX_PATH];
+    (void)argc, (void)argv;
+    DWORD length = GetModuleFileNameA(NULL, folder, sizeof folder);
+    while (length > 0 && folder[length - 1] != '\\') length--;
+    folder[length] = '\0';
+    for (size_t i = 0; i < sizeof files / sizeof files[0]; i++) {
+        cv_context("the version resource of %s", files[i]);
+        snprintf(path, sizeof path, "%s%s", folder, files[i]);
+        DWORD ignored = 0, size = GetFileVersionInfoSizeA(path, &ignored);
+        char* info = size ? (char*)malloc(size) : NULL;
+        if (info == NULL || !GetFileVersionInfoA(path, 0, size, info)) {
+            cv_fail("%s: no version resource (error %lu)", files[i], GetLastError());
+            free(info);
+            continue;
+        }
+        VS_FIXEDFILEINFO* fixed = NULL;
+        UINT fixed_size = 0;
+        if (!VerQueryValueA(info, "\\", (void**)&fixed, &fixed_size) || fixed == NULL ||
+            fixed->dwFileVersionMS != (DWORD)(CV_VERSION_MAJOR << 16 | CV_VERSION_MINOR) ||
+            fixed->dwFileVersionLS != (DWORD)(CV_VERSION_PATCH << 16)) {
+            cv_fail("%s: the fixed file version is not %d.%d.%d.0", files[i], CV_VERSION_MAJOR,
+                    CV_VERSION_MINOR, CV_VERSION_PATCH);
+        }
+        static const char* const texts[][2] = {{"FileVersion", CV_VERSION_TEXT},
+                                               {"ProductVersion", CV_VERSION_TEXT},
+                                               {"OriginalFilename", NULL},
+                                               {"CompanyName", "Corvane"}};
+        for (size_t k = 0; k < sizeof texts / sizeof texts[0]; k++) {
+            char query[96];
+            const char* value = NULL;
+            UINT value_size = 0;
+            const char* wanted = texts[k][1] ? texts[k][1] : files[i];
+            snprintf(query, sizeof query, "\\StringFileInfo\\040904B0\\%s", texts[k][0]);
+            if (!VerQueryValueA(info, query, (void**)&value, &value_size) || value == NULL ||
+                strcmp(value, wanted) != 0) {
+                cv_fail("%s: %s is \"%s\", not \"%s\"", files[i], texts[k][0],
+                        value ? value : "(none)", wanted);
+            }
+        }
+        free(info);
+    }
+    return cv_host_exit();
+}
+
 int main(int argc, char** argv) {
     static const struct {
         const char* name;
@@ -1027,6 +1077,7 @@ int main(int argc, char** argv) {
         {"com", Com},
         {"cycles", Cycles},
         {"threads", Threads},
+        {"version", Version},
     };
     static char name[32] = "host ";
     setvbuf(stdout, NULL, _IONBF, 0);
@@ -1039,6 +1090,6 @@ int main(int argc, char** argv) {
         program_name = strncat(name, argv[1], 20);
         return batteries[i].run(argc - 1, argv + 1);
     }
-    fprintf(stderr, "usage: host stack|alloc MODE|com|cycles|threads [CASE [FROM]]\n");
+    fprintf(stderr, "usage: host stack|alloc MODE|com|cycles|threads|version [CASE [FROM]]\n");
     return 2;
 }

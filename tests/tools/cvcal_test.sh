@@ -135,6 +135,9 @@ expect json:0 'j["count"] == 2 and j["days"] == 3' list "${mb[@]}" --from 2026-1
 expect json:0 'j["busy_days"] == [9]' freebusy "${mb[@]}" --month 2026-12
 expect json:0 'j["start"].endswith("+00:00")' get "${mb[@]}" --id e2 --period Y26M12D09
 expect json:0 'j["data_directory"] is None and j["apply_timeout"] == 0' config show
+# The library beside cvcal is of the same build; a file that is no library names no version.
+expect json:0 'j["library_version"] == j["version"] != ""' config show
+expect json:0 'j["library_version"] is None' --library "$work/r.reg" config show
 
 # Conventions: --version, global options after the command, the default registry file.
 expect - '^cvcal [0-9]' --version

@@ -12,6 +12,7 @@
 #include "common/text_helpers.h"
 #include "remote/channel.h"
 #include "tools/cvcal/command_line.h"
+#include "tools/cvcal/library_version.h"
 #include "tools/cvcal/registry_choice.h"
 #include "tools/cvcal/reg_text.h"
 
@@ -180,6 +181,13 @@ int Import(Context& context, const CommandLine& line) {
 
 int Show(Context& context, const CommandLine&) {
     char text[cv::kRegistryTextSize] = "";
+    // Which build this is, and which build the library is that the commands would load: after an
+    // upgrade the two should agree.
+    context.output.Field("version", Output::Text(CVAICP_VERSION));
+    context.output.Field("library", Output::Text(context.library.path()));
+    const std::string library_version = LibraryFileVersion(context.library.path());
+    context.output.Field("library_version",
+                         library_version.empty() ? Output::Null() : Output::Text(library_version));
     context.output.Field("registry", Output::Text(cv::RegistryLocation()));
     bool has_root = cv::GetRegistryString(cv::kStoreKey, "Mail Root", text);
     context.output.Field("mail_root", has_root ? Output::Text(text) : Output::Null());

@@ -246,6 +246,7 @@ int Run(const std::vector<std::string>& arguments) {
     ChooseRegistry(registry, RegistryUseOf(name));
     cv::HostThread thread;  // COM and sockets, for the library's sake
     ProviderLibrary library;
+    library.Choose(library_path);
     bool needs_library = !StartsWith(name, "config") && name != "period-name" &&
                          !WorksOnStoreDirectly(name) && !IsICalendarCommand(name);
     if (needs_library && !library.Load(library_path)) {

@@ -20,8 +20,12 @@ std::string DefaultLibraryPath() {
     return cv::ProviderLibraryBesideExecutable();
 }
 
-bool ProviderLibrary::Load(const std::string& path) {
+void ProviderLibrary::Choose(const std::string& path) {
     path_ = path.empty() ? DefaultLibraryPath() : path;
+}
+
+bool ProviderLibrary::Load(const std::string& path) {
+    Choose(path);
     if (!library_.Open(path_.c_str())) {
         error_ = "cannot load " + path_ + ": " + library_.Error();
         return false;

@@ -12,6 +12,9 @@ namespace cvcal {
 
 class ProviderLibrary {
   public:
+    // Names the library without loading it: the path given, or beside this executable when it
+    // is empty.
+    void Choose(const std::string& path);
     // Loads the library from the path given, or from beside this executable when it is empty.
     bool Load(const std::string& path);
     const std::string& error() const { return error_; }

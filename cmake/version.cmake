@@ -1,0 +1,42 @@
+# The product's one version: the project's version, and the commit it was built from as git
+# describes it ("1.0.0+g1a2b3c4d5e6f", "+...-dirty" for a tree with changes), or the project's
+# version alone outside a git checkout. It goes into every --version, into cvcal's config show,
+# and in the Windows build into the version resource of CVAICP.DLL, cvcal.exe and cvadmind.exe.
+set(CVAICP_VERSION_TEXT ${PROJECT_VERSION})
+find_package(Git QUIET)
+if(GIT_FOUND AND EXISTS ${CMAKE_SOURCE_DIR}/.git)
+    execute_process(COMMAND ${GIT_EXECUTABLE} describe --always --dirty --abbrev=12
+                    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+                    OUTPUT_VARIABLE git_description OUTPUT_STRIP_TRAILING_WHITESPACE
+                    ERROR_QUIET RESULT_VARIABLE git_result)
+    if(git_result EQUAL 0 AND NOT git_description STREQUAL "")
+        set(CVAICP_VERSION_TEXT "${PROJECT_VERSION}+g${git_description}")
+    endif()
+    # A new commit configures again, so that the description follows it.
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/.git/HEAD)
+    file(READ ${CMAKE_SOURCE_DIR}/.git/HEAD git_head)
+    if(git_head MATCHES "^ref: ([^\n]+)")
+        set(git_ref ${CMAKE_SOURCE_DIR}/.git/${CMAKE_MATCH_1})
+        if(EXISTS ${git_ref})
+            set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${git_ref})
+        endif()
+    endif()
+endif()
+
+# The version resource of a Windows binary: its description, and the file name it ships under.
+function(cv_version_resource target description file_name)
+    if(NOT WIN32)
+        return()
+    endif()
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "SHARED_LIBRARY")
+        set(CV_RC_FILE_TYPE VFT_DLL)
+    else()
+        set(CV_RC_FILE_TYPE VFT_APP)
+    endif()
+    set(CV_RC_DESCRIPTION ${description})
+    set(CV_RC_FILE_NAME ${file_name})
+    set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+    configure_file(${CMAKE_SOURCE_DIR}/cmake/version.rc.in ${rc} @ONLY)
+    target_sources(${target} PRIVATE ${rc})
+endfunction()
