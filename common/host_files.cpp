@@ -1,5 +1,7 @@
 #include "common/host_files.h"
 
+#include <cstdlib>
+
 #include "common/platform.h"
 #include "common/text_helpers.h"
 
@@ -44,6 +46,12 @@ bool WriteWholeFile(const char* path, const std::string& bytes) {
     if (!file.Open(path, File::Mode::kWriteTruncate)) return false;
     bool written = file.Write(bytes.data(), bytes.size());
     return file.Close() && written;
+}
+
+std::string DefaultRegistryFile() {
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] == '\0') return "";
+    return std::string(home) + "/.config/cvaicp/store.reg";
 }
 
 }  // namespace cv

@@ -18,4 +18,9 @@ int DeleteFolderTree(const char* folder, const char* pattern);
 // A whole string as a file (created or replaced); ReadWholeFile (file_helpers.h) is its pair.
 bool WriteWholeFile(const char* path, const std::string& bytes);
 
+// Where the native build's hosts (cvcal, cvadmind) keep the configuration when neither an option
+// nor CVAICP_REGISTRY names one: ~/.config/cvaicp/store.reg, as other tools keep a per-user
+// file; "" where there is no home folder.
+std::string DefaultRegistryFile();
+
 }  // namespace cv

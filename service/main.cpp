@@ -8,6 +8,7 @@
 
 #include "common/file_helpers.h"
 #include "common/host_files.h"
+#include "common/host_platform.h"
 #include "common/host_thread.h"
 #include "common/library_location.h"
 #include "common/platform.h"
@@ -20,8 +21,8 @@
 namespace {
 
 const char kUsage[] =
-    "usage: cvadmind --config FILE [--listen ADDRESS:PORT] [--port-file FILE]\n"
-    "                [--credentials-file FILE] [--quiet]\n"
+    "usage: cvadmind --config FILE [--registry FILE] [--listen ADDRESS:PORT]\n"
+    "                [--port-file FILE] [--credentials-file FILE] [--quiet]\n"
     "\n"
     "Serves the provider's remote calls: clients authenticate with the credentials and protocol\n"
     "of the configuration, load a library it allows, and run that library's calendar exports on\n"
@@ -29,6 +30,9 @@ const char kUsage[] =
     "\n"
     "  --config FILE      settings: credentials or credentials-file (required), protocol\n"
     "                     (PLAIN), library, listen, idle-timeout, max-connections\n"
+    "  --registry FILE    natively, the .reg file of the store served (else $CVAICP_REGISTRY,\n"
+    "                     else ~/.config/cvaicp/store.reg, as for cvcal); the Windows build\n"
+    "                     reads the registry itself and refuses it\n"
     "  --listen A:P       overrides the configuration's listen address (default 127.0.0.1:8081;\n"
     "                     port 0 takes any free port)\n"
     "  --port-file FILE   writes the port it listens on into FILE once it is listening\n"
@@ -37,8 +41,8 @@ const char kUsage[] =
     "  --quiet            no log lines on standard error\n"
     "  --version          print the version\n"
     "\n"
-    "The store served is the one the registry configures (natively the .reg file named by\n"
-    "CVAICP_REGISTRY). Natively, the configuration and the credentials file must be readable\n"
+    "The store served is the one the registry configures. Natively, the configuration and the "
+    "credentials file must be readable\n"
     "by their owner alone (chmod 600): cvadmind refuses to start otherwise. Exit status: 0\n"
     "stopped on request, 2 wrong arguments or settings.\n";
 
@@ -63,7 +67,8 @@ void WarnAboutStore(const cvadmind::ServiceConfig& config) {
     if (cv::RegistryIsFile()) {
         const char* registry = std::getenv("CVAICP_REGISTRY");
         if (registry == nullptr || registry[0] == '\0') {
-            Warn("CVAICP_REGISTRY is not set: the library has no configuration and no store");
+            Warn("no registry file (--registry FILE, CVAICP_REGISTRY or " +
+                 cv::DefaultRegistryFile() + "): the library has no configuration and no store");
         } else if (!cv::EntryExists(registry)) {
             Warn(std::string("CVAICP_REGISTRY names ") + registry + ", which is not there");
         }
@@ -78,7 +83,7 @@ void WarnAboutStore(const cvadmind::ServiceConfig& config) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string config_path, listen, port_file, credentials_file;
+    std::string config_path, registry, listen, port_file, credentials_file;
     bool quiet = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -88,6 +93,9 @@ int main(int argc, char** argv) {
         };
         if (a == "--config") {
             config_path = value();
+        } else if (a == "--registry") {
+            registry = value();
+            if (registry.empty()) return Fail("--registry: a file is required");
         } else if (a == "--listen") {
             listen = value();
         } else if (a == "--port-file") {
@@ -107,6 +115,22 @@ int main(int argc, char** argv) {
         }
     }
     if (config_path.empty()) return Fail("--config: required (see --help)");
+    // The configuration is chosen before anything reads it: the library reads it at its load.
+    if (!registry.empty()) {
+        if (!cv::RegistryIsFile()) {
+            return Fail("--registry: the Windows build reads the registry itself, not a file");
+        }
+        if (!cv::EntryExists(registry.c_str()))
+            return Fail("--registry: " + registry + " not found");
+        cv::SetProcessEnvironment("CVAICP_REGISTRY", registry.c_str());
+    } else if (cv::RegistryIsFile()) {
+        const char* variable = std::getenv("CVAICP_REGISTRY");
+        const std::string fallback = cv::DefaultRegistryFile();
+        if ((variable == nullptr || variable[0] == '\0') && !fallback.empty() &&
+            cv::EntryExists(fallback.c_str())) {
+            cv::SetProcessEnvironment("CVAICP_REGISTRY", fallback.c_str());
+        }
+    }
     cvadmind::ServiceConfig config;
     std::string error;
     // Credentials given apart from the file take the place of the file's.

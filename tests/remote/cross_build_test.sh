@@ -46,7 +46,7 @@ printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\C
     "$work/store" >"$work/server.reg"
 (umask 077 && printf 'credentials = cross\nprotocol = PLAIN\nlibrary = CVAICP.DLL %s\n' \
     "$root/build/native/lib/libcvaicp.so" >"$work/cvadmind.conf")
-CVAICP_REGISTRY="$work/server.reg" "$root/build/native/bin/cvadmind" --config "$work/cvadmind.conf" \
+"$root/build/native/bin/cvadmind" --registry "$work/server.reg" --config "$work/cvadmind.conf" \
     --listen 127.0.0.1:0 --port-file "$work/port" --quiet &
 services+=($!)
 client_reg "$work/client.reg" native "$(await_port "$work/port")"

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "common/file_helpers.h"
+#include "common/host_files.h"
 #include "common/platform.h"
 #include "common/registry.h"
 #include "common/registry_writer.h"
@@ -51,9 +52,7 @@ void CheckFile(const std::string& path, const std::string& origin, RegistryUse u
 }  // namespace
 
 std::string DefaultRegistryPath() {
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || home[0] == '\0') return "";
-    return std::string(home) + "/.config/cvaicp/store.reg";
+    return cv::DefaultRegistryFile();
 }
 
 void ChooseRegistry(const std::string& given, RegistryUse use) {
