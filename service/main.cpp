@@ -1,11 +1,14 @@
 // cvadmind: our remote admin service. Clients (the provider library in remote mode) authenticate,
 // load the provider library by an allowed name, and have its exports run on this machine's store.
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "common/civil_time.h"
 #include "common/file_helpers.h"
 #include "common/host_files.h"
 #include "common/host_platform.h"
@@ -50,6 +53,17 @@ cvadmind::Server* g_server = nullptr;
 
 void StopServer() {
     if (g_server) g_server->Stop();
+}
+
+// A log line: when it happened (UTC, to the millisecond), then what. Several clients are served at
+// once, so each line of a connection also names the client's address (server.cpp).
+void LogLine(const std::string& line) {
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
+    const cv::CivilTime t = cv::UtcCivilTime(ms / 1000);
+    std::fprintf(stderr, "cvadmind: %04lld-%02d-%02dT%02d:%02d:%02d.%03dZ %s\n",
+                 static_cast<long long>(t.year), t.month, t.day, t.hour, t.minute, t.second,
+                 static_cast<int>(ms % 1000), line.c_str());
 }
 
 int Fail(const std::string& message) {
@@ -160,10 +174,7 @@ int main(int argc, char** argv) {
 
     cv::HostThread host;
     if (!host.ok()) return Fail("cannot initialise COM and Windows Sockets");
-    auto log = [](const std::string& line) {
-        std::fprintf(stderr, "cvadmind: %s\n", line.c_str());
-    };
-    cvadmind::Server server(config, quiet ? std::function<void(const std::string&)>() : log);
+    cvadmind::Server server(config, quiet ? std::function<void(const std::string&)>() : LogLine);
     if (!server.Listen(&error)) return Fail(error);
     if (!port_file.empty()) {
         if (!cv::WriteWholeFile(port_file.c_str(), std::to_string(server.port()) + "\n")) {
@@ -171,13 +182,12 @@ int main(int argc, char** argv) {
         }
     }
     if (!quiet) {
-        std::fprintf(stderr, "cvadmind: listening on %s:%u\n", config.listen_address.c_str(),
-                     server.port());
+        LogLine("listening on " + config.listen_address + ":" + std::to_string(server.port()));
     }
     g_server = &server;
     cv::OnStopRequest(StopServer);
     server.Run();
     g_server = nullptr;
-    if (!quiet) std::fprintf(stderr, "cvadmind: stopped\n");
+    if (!quiet) LogLine("stopped");
     return 0;
 }

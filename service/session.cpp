@@ -252,6 +252,7 @@ std::string Session::Exec(const std::string& request) {
     if (texts_fit) {
         std::lock_guard<std::mutex> hold(libraries_.exec_guard());
         result = served->call(entry, records[0].data(), records[1].data());
+        event_ = function + " answered " + std::to_string(result);
     } else {
         event_ = "EXEC of " + function + ": a text does not fit its field in this build's form";
     }

@@ -159,6 +159,9 @@ TEST_F(SessionTest, ExecRunsOnlyTheServedExports) {
           "<DATA></DATA>", "</DATA>", "not even framed</DATA>"}) {
         EXPECT_TRUE(Refused(Ask(request))) << request;
     }
+    // What an operator reads in the log: the operation that ran and its answer.
+    EXPECT_FALSE(Refused(Ask(ExecRequest("AppointmentGet", record))));
+    EXPECT_EQ("AppointmentGet answered 0", session_.event());
 }
 
 TEST_F(SessionTest, EveryRecordMustHaveExactlyItsSize) {
