@@ -134,8 +134,9 @@ int main(int argc, char** argv) {
         if (!cv::RegistryIsFile()) {
             return Fail("--registry: the Windows build reads the registry itself, not a file");
         }
-        if (!cv::EntryExists(registry.c_str()))
+        if (!cv::EntryExists(registry.c_str())) {
             return Fail("--registry: " + registry + " not found");
+        }
         cv::SetProcessEnvironment("CVAICP_REGISTRY", registry.c_str());
     } else if (cv::RegistryIsFile()) {
         const char* variable = std::getenv("CVAICP_REGISTRY");

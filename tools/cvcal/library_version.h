@@ -10,7 +10,4 @@ namespace cvcal {
 // another build, or no library at all).
 std::string LibraryFileVersion(const std::string& path);
 
-// The mark's own finding, shared by both builds: the text after "CVAICP-VERSION " up to the NUL.
-std::string VersionMarkIn(const std::string& bytes);
-
 }  // namespace cvcal
