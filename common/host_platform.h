@@ -33,6 +33,9 @@ const char* NullDevicePath();
 
 // The system's folder for temporary files, without a trailing separator.
 std::string TemporaryFolder();
+// A path as it reads from any working folder (a service starts in the system's folder, not the
+// one it was installed from); the path itself when it cannot be made absolute.
+std::string AbsolutePath(const std::string& path);
 // Sets (or, with a null value, removes) a variable of the process's environment.
 bool SetProcessEnvironment(const char* name, const char* value);
 

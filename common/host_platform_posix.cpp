@@ -58,6 +58,13 @@ std::string TemporaryFolder() {
     return result;
 }
 
+std::string AbsolutePath(const std::string& path) {
+    if (path.empty() || path[0] == '/') return path;
+    char here[4096];
+    if (getcwd(here, sizeof here) == nullptr) return path;
+    return std::string(here) + "/" + path;
+}
+
 bool SetProcessEnvironment(const char* name, const char* value) {
     return (value ? setenv(name, value, 1) : unsetenv(name)) == 0;
 }

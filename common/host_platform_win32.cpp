@@ -39,6 +39,13 @@ std::string TemporaryFolder() {
     return result;
 }
 
+std::string AbsolutePath(const std::string& path) {
+    char buffer[MAX_PATH + 1];
+    DWORD length = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
+    if (length == 0 || length >= sizeof buffer) return path;
+    return std::string(buffer, length);
+}
+
 bool SetProcessEnvironment(const char* name, const char* value) {
     // Both the system's copy and the C runtime's, so that getenv sees the change too.
     std::string assignment = std::string(name) + "=" + (value ? value : "");

@@ -118,6 +118,9 @@ bool LoadServiceConfig(const std::string& path, ServiceConfig* config, std::stri
             ok = ParseNumber(value, 1, 3600, &config->idle_timeout_seconds);
         } else if (name == "max-connections") {
             ok = ParseNumber(value, 1, 4096, &config->max_connections);
+        } else if (name == "log-file") {
+            config->log_file = value;
+            ok = !value.empty();
         } else {
             *error = where + "unknown setting '" + name + "'";
             return false;

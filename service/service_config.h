@@ -9,6 +9,9 @@
 //   idle-timeout = 60                  seconds a client may take for one request
 //   max-connections = 64               clients served at once; at the limit a newcomer takes
 //                                      the place of a stranger (admission.h says which)
+//   log-file = /var/log/cvadmind.log   log lines are appended here too (as a Windows service,
+//                                      where nobody sees standard error: cvadmind.log beside
+//                                      the configuration when not set)
 #pragma once
 
 #include <cstdint>
@@ -29,6 +32,7 @@ struct ServiceConfig {
     std::vector<Library> libraries;
     uint32_t idle_timeout_seconds = 60;
     uint32_t max_connections = 64;
+    std::string log_file;  // empty: none
 };
 
 // Reads the file; false with a one-line reason for a file that cannot be read, that other users
