@@ -36,6 +36,8 @@ if(GIT_FOUND AND EXISTS ${CMAKE_SOURCE_DIR}/.git)
         endif()
     endif()
 endif()
+# The same text for scripts that package or compare what this folder built (./run dist).
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/version.txt CONTENT "${CVAICP_VERSION_TEXT}\n")
 
 # The version resource of a Windows binary: its description, and the file name it ships under.
 function(cv_version_resource target description file_name)
