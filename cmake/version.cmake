@@ -36,6 +36,12 @@ if(GIT_FOUND AND EXISTS ${CMAKE_SOURCE_DIR}/.git)
         endif()
     endif()
 endif()
+# A folder built to match another one (./run test builds the library twice and compares the
+# bytes) takes that folder's text, whatever the tree's state is when it is configured.
+set(CVAICP_VERSION_OVERRIDE "" CACHE STRING "Version text to build in instead of git's")
+if(NOT CVAICP_VERSION_OVERRIDE STREQUAL "")
+    set(CVAICP_VERSION_TEXT ${CVAICP_VERSION_OVERRIDE})
+endif()
 # The same text for scripts that package or compare what this folder built (./run dist).
 file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/version.txt CONTENT "${CVAICP_VERSION_TEXT}\n")
 
