@@ -12,16 +12,38 @@ if(GIT_FOUND AND EXISTS ${CMAKE_SOURCE_DIR}/.git)
     if(git_result EQUAL 0 AND NOT git_description STREQUAL "")
         set(CVAICP_VERSION_TEXT "${PROJECT_VERSION}+g${git_description}")
     endif()
-    # A new commit configures again, so that the description follows it.
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/.git/HEAD)
-    file(READ ${CMAKE_SOURCE_DIR}/.git/HEAD git_head)
-    if(git_head MATCHES "^ref: ([^\n]+)")
-        set(git_ref ${CMAKE_SOURCE_DIR}/.git/${CMAKE_MATCH_1})
-        if(EXISTS ${git_ref})
-            set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${git_ref})
+    # A new commit configures again, so that the description follows it. In a worktree .git is a
+    # file naming the real folder, so git itself says where HEAD and the branch's ref are.
+    execute_process(COMMAND ${GIT_EXECUTABLE} rev-parse --git-path HEAD
+                    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+                    OUTPUT_VARIABLE git_head_file OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    if(NOT git_head_file STREQUAL "")
+        get_filename_component(git_head_file ${git_head_file} ABSOLUTE BASE_DIR ${CMAKE_SOURCE_DIR})
+    endif()
+    if(git_head_file AND EXISTS "${git_head_file}")
+        set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${git_head_file})
+        file(READ ${git_head_file} git_head)
+        if(git_head MATCHES "^ref: ([^\n]+)")
+            execute_process(COMMAND ${GIT_EXECUTABLE} rev-parse --git-path ${CMAKE_MATCH_1}
+                            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+                            OUTPUT_VARIABLE git_ref OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+            if(NOT git_ref STREQUAL "")
+                get_filename_component(git_ref ${git_ref} ABSOLUTE BASE_DIR ${CMAKE_SOURCE_DIR})
+            endif()
+            if(git_ref AND EXISTS "${git_ref}")
+                set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${git_ref})
+            endif()
         endif()
     endif()
 endif()
+# A folder built to match another one (./run test builds the library twice and compares the
+# bytes) takes that folder's text, whatever the tree's state is when it is configured.
+set(CVAICP_VERSION_OVERRIDE "" CACHE STRING "Version text to build in instead of git's")
+if(NOT CVAICP_VERSION_OVERRIDE STREQUAL "")
+    set(CVAICP_VERSION_TEXT ${CVAICP_VERSION_OVERRIDE})
+endif()
+# The same text for scripts that package or compare what this folder built (./run dist).
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/version.txt CONTENT "${CVAICP_VERSION_TEXT}\n")
 
 # The version resource of a Windows binary: its description, and the file name it ships under.
 function(cv_version_resource target description file_name)
