@@ -12,13 +12,22 @@ if(GIT_FOUND AND EXISTS ${CMAKE_SOURCE_DIR}/.git)
     if(git_result EQUAL 0 AND NOT git_description STREQUAL "")
         set(CVAICP_VERSION_TEXT "${PROJECT_VERSION}+g${git_description}")
     endif()
-    # A new commit configures again, so that the description follows it.
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/.git/HEAD)
-    file(READ ${CMAKE_SOURCE_DIR}/.git/HEAD git_head)
-    if(git_head MATCHES "^ref: ([^\n]+)")
-        set(git_ref ${CMAKE_SOURCE_DIR}/.git/${CMAKE_MATCH_1})
-        if(EXISTS ${git_ref})
-            set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${git_ref})
+    # A new commit configures again, so that the description follows it. In a worktree .git is
+    # a file naming the real folder, and the branch's ref lives in the shared one: git says where.
+    execute_process(COMMAND ${GIT_EXECUTABLE} rev-parse --path-format=absolute --git-path HEAD
+                    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+                    OUTPUT_VARIABLE git_head_file OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    if(EXISTS "${git_head_file}")
+        set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${git_head_file})
+        file(READ ${git_head_file} git_head)
+        if(git_head MATCHES "^ref: ([^\n]+)")
+            execute_process(COMMAND ${GIT_EXECUTABLE} rev-parse --path-format=absolute
+                                    --git-path ${CMAKE_MATCH_1}
+                            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+                            OUTPUT_VARIABLE git_ref OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+            if(EXISTS "${git_ref}")
+                set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${git_ref})
+            endif()
         endif()
     endif()
 endif()
