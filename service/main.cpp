@@ -19,6 +19,7 @@
 #include "common/registry_writer.h"
 #include "remote/channel.h"
 #include "common/stop_signal.h"
+#include "service/config_help.h"
 #include "service/server.h"
 
 namespace {
@@ -43,11 +44,11 @@ const char kUsage[] =
     "                     input) instead of the configuration's\n"
     "  --quiet            no log lines on standard error\n"
     "  --version          print the version\n"
+    "  --help-config      print every setting of the configuration file, with its default\n"
     "\n"
-    "The store served is the one the registry configures. Natively, the configuration and the "
-    "credentials file must be readable\n"
-    "by their owner alone (chmod 600): cvadmind refuses to start otherwise. Exit status: 0\n"
-    "stopped on request, 2 wrong arguments or settings.\n";
+    "The store served is the one the registry configures. Natively, the configuration and the\n"
+    "credentials file must be readable by their owner alone (chmod 600): cvadmind refuses to\n"
+    "start otherwise.\n";
 
 cvadmind::Server* g_server = nullptr;
 
@@ -123,6 +124,10 @@ int main(int argc, char** argv) {
             return 0;
         } else if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
+            std::fputs(cvadmind::kHelpSections, stdout);
+            return 0;
+        } else if (a == "--help-config") {
+            std::fputs(cvadmind::kConfigHelp, stdout);
             return 0;
         } else {
             return Fail(a + ": unknown argument (see --help)");
