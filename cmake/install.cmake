@@ -19,26 +19,24 @@ if(NOT WIN32)
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 endif()
 
-# Man pages made from the programs' --help and --version (help2man runs the built programs,
-# so only a native build makes them).
-find_program(CV_HELP2MAN help2man)
-if(CV_HELP2MAN AND NOT CMAKE_CROSSCOMPILING)
-    set(cv_man_pages)
-    foreach(program cvcal cvadmind)
-        if(program STREQUAL cvcal)
-            set(what "command-line host of the calendar provider library")
-        else()
-            set(what "remote admin service of the calendar provider")
-        endif()
-        set(page ${CMAKE_BINARY_DIR}/man/${program}.1)
-        add_custom_command(OUTPUT ${page}
-            COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
-            COMMAND ${CV_HELP2MAN} --no-info --no-discard-stderr --name=${what}
-                --output=${page} $<TARGET_FILE:${program}>
-            DEPENDS ${program}
-            COMMENT "man page of ${program}")
-        list(APPEND cv_man_pages ${page})
+# Man pages made from the built programs' help texts (tools/man/make_man_pages.py): cvcal.1, a
+# page per cvcal command, cvadmind.8 and cvadmind.conf.5. The list of commands is cvcal's own, so
+# the pages are a folder whose contents the build learns only when it runs; only a native build
+# can run the programs.
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_Interpreter_FOUND AND NOT CMAKE_CROSSCOMPILING)
+    set(cv_man_dir ${CMAKE_BINARY_DIR}/man)
+    set(cv_man_script ${CMAKE_SOURCE_DIR}/tools/man/make_man_pages.py)
+    add_custom_command(OUTPUT ${cv_man_dir}/pages.txt
+        COMMAND ${Python3_EXECUTABLE} ${cv_man_script} --cvcal $<TARGET_FILE:cvcal>
+            --cvadmind $<TARGET_FILE:cvadmind> --version ${CVAICP_VERSION_TEXT} --out ${cv_man_dir}
+        DEPENDS cvcal cvadmind ${cv_man_script}
+        COMMENT "man pages of cvcal and cvadmind")
+    add_custom_target(man_pages ALL DEPENDS ${cv_man_dir}/pages.txt)
+    foreach(section 1 5 8)
+        install(DIRECTORY ${cv_man_dir}/ DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section}
+            FILES_MATCHING PATTERN "*.${section}")
     endforeach()
-    add_custom_target(man_pages ALL DEPENDS ${cv_man_pages})
-    install(FILES ${cv_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+elseif(NOT CMAKE_CROSSCOMPILING)
+    message(STATUS "No Python 3: the man pages are not made")
 endif()
