@@ -19,6 +19,7 @@
 #include "common/registry_writer.h"
 #include "remote/channel.h"
 #include "common/stop_signal.h"
+#include "service/config_help.h"
 #include "service/server.h"
 #include "service/service_control.h"
 #include "service/service_log.h"
@@ -56,12 +57,11 @@ const char kUsage[] =
     "  --remove-service   Windows: removes the service NAME (stop it first)\n"
     "  --service-name NAME  the service's name for the two above (default cvadmind)\n"
     "  --version          print the version\n"
+    "  --help-config      print every setting of the configuration file, with its default\n"
     "\n"
-    "The store served is the one the registry configures. Natively, the configuration and the "
-    "credentials file must be readable\n"
-    "by their owner alone (chmod 600): cvadmind refuses to start otherwise. Exit status: 0\n"
-    "stopped on request, 2 wrong arguments or settings (a service reports 2 to the service\n"
-    "manager as its own error code).\n";
+    "The store served is the one the registry configures. Natively, the configuration and the\n"
+    "credentials file must be readable by their owner alone (chmod 600): cvadmind refuses to\n"
+    "start otherwise.\n";
 
 cvadmind::Server* g_server = nullptr;
 
@@ -256,6 +256,10 @@ int ParseArguments(int argc, char** argv, Options* options) {
             return 0;
         } else if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
+            std::fputs(cvadmind::kHelpSections, stdout);
+            return 0;
+        } else if (a == "--help-config") {
+            std::fputs(cvadmind::kConfigHelp, stdout);
             return 0;
         } else {
             return fail(a + ": unknown argument (see --help)");

@@ -82,6 +82,9 @@ struct Command {
     const char* name;
     const char* summary;
     const char* usage;  // the command's --help text, after its summary
+    // Whole command lines, one a line, each indented by two spaces: shown under "Examples:" in
+    // the command's help, and the man pages take them from there.
+    const char* examples;
     std::vector<OptionSpec> options;
     int (*run)(Context& context, const CommandLine& line);
 };

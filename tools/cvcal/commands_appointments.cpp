@@ -378,6 +378,10 @@ std::vector<Command> AppointmentCommands() {
          "the item file (Subject, X-Location, X-StartTime, X-FinishTime, Date, then the body).\n"
          "Without --id a unique id is made up; an id must be one file name (no / \\ : * ?).\n"
          "Exit 1 when the id is already in the period or has an item file.",
+         "  cvcal add --mailbox anna --postoffice example --start 2026-12-07T09:00 --end "
+         "2026-12-07T10:00 --subject \"Team sync\"\n"
+         "  cvcal add --mailbox anna --postoffice example --id review-1 --start 2026-12-08T14:00 "
+         "--end 2026-12-08T15:30 --location \"Room 4\" --body-file agenda.txt",
          {kMailbox,
           kPostoffice,
           kStart,
@@ -391,6 +395,9 @@ std::vector<Command> AppointmentCommands() {
          "show one appointment",
          "  --mailbox M --postoffice P --id ID (--period NAME | --start T --end T)\n"
          "Exit 1 when the period holds no such id.",
+         "  cvcal get --mailbox anna --postoffice example --id review-1 --period Y26M12D08\n"
+         "  cvcal --json get --mailbox anna --postoffice example --id review-1 --start "
+         "2026-12-08T14:00 --end 2026-12-08T15:30",
          {kMailbox, kPostoffice, kId, kPeriod, kStart, kEnd},
          Get},
         {"edit",
@@ -402,6 +409,11 @@ std::vector<Command> AppointmentCommands() {
          "the item file is renamed too. The item's X-StartTime and X-FinishTime follow the new\n"
          "times, and its Subject and X-Location the new texts. Exit 1 when the id is not in the\n"
          "period, or the new id is in use.",
+         "  cvcal edit --mailbox anna --postoffice example --id review-1 --period Y26M12D08 "
+         "--new-start 2026-12-08T16:00 --new-end 2026-12-08T17:00\n"
+         "  cvcal edit --mailbox anna --postoffice example --id review-1 --period Y26M12D08 "
+         "--new-start 2026-12-08T16:00 --new-end 2026-12-08T17:00 --new-id review-2 --subject "
+         "\"Review (moved)\"",
          {kMailbox,
           kPostoffice,
           kId,
@@ -419,6 +431,7 @@ std::vector<Command> AppointmentCommands() {
          "remove an appointment and its item file",
          "  --mailbox M --postoffice P --id ID (--period NAME | --start T --end T)\n"
          "Exit 1 when the period holds no such id (the item file is then left alone).",
+         "  cvcal remove --mailbox anna --postoffice example --id review-2 --period Y26M12D08",
          {kMailbox, kPostoffice, kId, kPeriod, kStart, kEnd},
          Remove},
         {"walk",
@@ -426,11 +439,15 @@ std::vector<Command> AppointmentCommands() {
          "  --mailbox M --postoffice P (--period NAME | --start T --end T)\n"
          "--start and --end name the period their local dates give (--start today --end today:\n"
          "today's own period file).",
+         "  cvcal walk --mailbox anna --postoffice example --period Y26M12D07\n"
+         "  cvcal walk --mailbox anna --postoffice example --start today --end today",
          {kMailbox, kPostoffice, kPeriod, kStart, kEnd},
          Walk},
         {"period-name",
          "the period file name for a start and an end",
          "  --start T --end T",
+         "  cvcal period-name --start 2026-12-07T09:00 --end 2026-12-07T10:00\n"
+         "  cvcal period-name --start 2026-12-07T09:00 --end 2026-12-09T09:00",
          {kStart, kEnd},
          PeriodName},
     };

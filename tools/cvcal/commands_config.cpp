@@ -216,11 +216,14 @@ std::vector<Command> ConfigCommands() {
         {"config set-root",
          "set the mail root (\"Mail Root\") the library reads at load",
          "  DIR\nNatively written into the --registry file, else into the Windows registry.",
+         "  cvcal config set-root /srv/mail\n"
+         "  cvcal --registry /etc/cvaicp/store.reg config set-root /srv/mail",
          {},
          SetRoot},
         {"config set-waits",
          "set the four blocking-file waits, in seconds",
          "  SECONDS",
+         "  cvcal config set-waits 30",
          {},
          SetWaits},
         {"config host",
@@ -231,6 +234,9 @@ std::vector<Command> ConfigCommands() {
          "line of F (- for standard input), out of sight of ps and the shell's history.\n"
          "Natively, a --registry file that holds credentials is kept readable by its owner\n"
          "alone (mode 600). The protocol known is PLAIN.",
+         "  cvcal config host far --address 10.0.0.5 --port 8081 --protocol PLAIN "
+         "--credentials-file secret.txt\n"
+         "  cvcal config host far --address far.example.org --credentials-file - < secret.txt",
          {{"address", true},
           {"port", true},
           {"credentials", true},
@@ -241,9 +247,16 @@ std::vector<Command> ConfigCommands() {
          "write the values of a .reg file into the registry (Windows build)",
          "  FILE\nThe Windows build keeps its configuration in the registry; this writes every\n"
          "value of FILE (as regedit exports it, or as cvcal writes it natively) into it.",
+         "  cvcal config import store.reg",
          {},
          Import},
-        {"config show", "show the store's configuration", "", {}, Show},
+        {"config show",
+         "show the store's configuration",
+         "",
+         "  cvcal config show\n"
+         "  cvcal --registry /etc/cvaicp/store.reg --json config show",
+         {},
+         Show},
     };
 }
 

@@ -41,6 +41,7 @@ std::vector<Command> FindCommands() {
          "  --mailbox M --postoffice P --id ID\n"
          "Looks the id up in every period file of the mailbox's Calendar folder (the local\n"
          "store only). Exit 1 when no period holds it.",
+         "  cvcal find --mailbox anna --postoffice example --id review-1",
          {{"mailbox", true}, {"postoffice", true}, {"id", true}},
          Find},
     };

@@ -217,6 +217,9 @@ std::vector<Command> ICalendarCommands() {
          "FILE - reads standard input. Exit 1 when an object was refused (no UID, no DTSTART,\n"
          "times beyond 2038, an id in use by another appointment, a period busy too long). The\n"
          "local store only.",
+         "  cvcal import meetings.ics --mailbox anna --postoffice example\n"
+         "  cvcal import - --mailbox anna --postoffice example --back 30 --horizon 730 < "
+         "meetings.ics",
          {mailbox, postoffice, horizon, back},
          Import},
         {"export",
@@ -226,6 +229,9 @@ std::vector<Command> ICalendarCommands() {
          "were imported (a recurring one when any of its instances may lie in the range, stored\n"
          "or not), other appointments as VEVENTs made from their lines and item files. To\n"
          "standard output unless --output is given. The local store only.",
+         "  cvcal export --mailbox anna --postoffice example --from today --to +30d --output "
+         "anna.ics\n"
+         "  cvcal export --mailbox anna --postoffice example > anna.ics",
          {mailbox, postoffice, {"from", true}, {"to", true}, {"output", true}},
          Export},
         {"roll",
@@ -237,6 +243,8 @@ std::vector<Command> ICalendarCommands() {
          "nothing. Run it daily (see README). Exit 1 when an object could not be rolled (a period\n"
          "busy, a file that could not be read or written); a later roll tries again. The local\n"
          "store only.",
+         "  cvcal roll --all\n"
+         "  cvcal roll --mailbox anna --postoffice example --horizon 730",
          {mailbox, postoffice, horizon, back, {"all", false}},
          Roll},
     };

@@ -380,6 +380,8 @@ std::vector<Command> IndexCommands() {
          "the item file (the text/plain and text/calendar parts of a multipart item). FILETIME\n"
          "values are shown as UTC time, seconds since 1970 and FILETIME ticks.\n"
          "Exit status 1 for an unknown name, a missing entry or a value that cannot be read.",
+         "  cvcal props get --mailbox anna --postoffice example --id review-1 --name PR_SUBJECT\n"
+         "  cvcal props get --mailbox anna --postoffice example --id review-1 --name pr_start_date",
          {kMailbox, kPostoffice, kId, kName},
          PropsGet},
         {"props set",
@@ -391,9 +393,19 @@ std::vector<Command> IndexCommands() {
          "(--file F: the file's bytes). Index fields are saved into _index.xml; PR_BODY and\n"
          "PR_BNP_vCalendar are written into the item file, which is replaced whole or not at all.\n"
          "CV_ITEM_CLASS lives beside the XML and is not saved.",
+         "  cvcal props set --mailbox anna --postoffice example --id review-1 --name PR_LOCATION "
+         "--value \"Room 5\"\n"
+         "  cvcal props set --mailbox anna --postoffice example --id review-1 --name PR_BODY "
+         "--file body.txt",
          {kMailbox, kPostoffice, kId, kName, {"value", true}, {"file", true}},
          PropsSet},
-        {"props list", "the known property names: element, types and source", "", {}, PropsList},
+        {"props list",
+         "the known property names: element, types and source",
+         "",
+         "  cvcal props list\n"
+         "  cvcal --json props list",
+         {},
+         PropsList},
         {"reindex",
          "open a mailbox's calendar index as the store layer does, and save it",
          "  --mailbox M --postoffice P\n"
@@ -401,6 +413,7 @@ std::vector<Command> IndexCommands() {
          "opens it: the folder's dirty markers (_*.DTY) are deleted, and it is rebuilt from the\n"
          "period files when _index.xml is missing, or when a marker was there and the registry\n"
          "value \"Calendar ReIndex Mode\" is not 0; otherwise _index.xml is loaded.",
+         "  cvcal reindex --mailbox anna --postoffice example",
          {kMailbox, kPostoffice},
          Reindex},
         {"index show",
@@ -409,6 +422,7 @@ std::vector<Command> IndexCommands() {
          "The index is opened as reindex opens it (dirty markers are consumed, and a missing "
          "index\n"
          "is rebuilt), but not saved again.",
+         "  cvcal index show --mailbox anna --postoffice example",
          {kMailbox, kPostoffice},
          IndexShow},
     };

@@ -156,21 +156,27 @@ std::vector<Command> ItemCommands() {
         {"item get",
          "print an item file (or write it to --file)",
          "  --mailbox M --postoffice P --id ID [--file F]",
+         "  cvcal item get --mailbox anna --postoffice example --id review-1\n"
+         "  cvcal item get --mailbox anna --postoffice example --id review-1 --file review-1.eml",
          {kMailbox, kPostoffice, kId, kFile},
          ItemGet},
         {"item put",
          "write an item file from --file (or standard input)",
          "  --mailbox M --postoffice P --id ID [--file F]",
+         "  cvcal item put --mailbox anna --postoffice example --id review-1 --file review-1.eml\n"
+         "  cvcal item put --mailbox anna --postoffice example --id review-1 < review-1.eml",
          {kMailbox, kPostoffice, kId, kFile},
          ItemPut},
         {"item size",
          "the size of an item file in bytes",
          "  --mailbox M --postoffice P --id ID",
+         "  cvcal item size --mailbox anna --postoffice example --id review-1",
          {kMailbox, kPostoffice, kId},
          ItemSize},
         {"item delete",
          "delete an item file",
          "  --mailbox M --postoffice P --id ID\nExit 1 when there is no such item file.",
+         "  cvcal item delete --mailbox anna --postoffice example --id review-1",
          {kMailbox, kPostoffice, kId},
          ItemDelete},
         {"freebusy",
@@ -178,6 +184,8 @@ std::vector<Command> ItemCommands() {
          "  --mailbox M --postoffice P --month YYYY-MM\n"
          "Days come from the day-level period files (named by local dates); appointments\n"
          "spanning days are not counted. Always read from the local store, never remotely.",
+         "  cvcal freebusy --mailbox anna --postoffice example --month 2026-12\n"
+         "  cvcal --json freebusy --mailbox anna --postoffice example --month 2026-12",
          {kMailbox, kPostoffice, {"month", true}},
          FreeBusy},
     };

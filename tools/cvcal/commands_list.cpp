@@ -167,6 +167,11 @@ std::vector<Command> ListCommands() {
          "--xsl applies a stylesheet to the index before listing (to sort or filter it; its\n"
          "order holds within each day; it may not read files or documents, include others, hold\n"
          "script or declare a DTD); --xml shows each item's XML element.",
+         "  cvcal list --mailbox anna --postoffice example --from today --to +7d\n"
+         "  cvcal --json list --mailbox anna --postoffice example --from 2026-12-01 --to "
+         "2026-12-31\n"
+         "  cvcal list --mailbox anna --postoffice example --from today --to +30d --xsl "
+         "by-subject.xsl --xml",
          {{"mailbox", true},
           {"postoffice", true},
           {"from", true},

@@ -46,6 +46,19 @@ const char kToolUsage[] =
     "  4  the remote host cannot be reached (address not resolved, nothing listening, no answer)\n"
     "Messages go to standard error, results to standard output.\n"
     "\n"
+    "Environment:\n"
+    "  CVAICP_REGISTRY  the configuration file when --registry is not given (native build)\n"
+    "\n"
+    "Files:\n"
+    "  ~/.config/cvaicp/store.reg  the configuration when neither --registry nor\n"
+    "                   CVAICP_REGISTRY names one; the first config set-root makes it\n"
+    "  libcvaicp.so     the provider library, beside cvcal or in ../lib (CVAICP.DLL on Windows)\n"
+    "\n"
+    "Examples:\n"
+    "  cvcal config set-root /srv/mail\n"
+    "  cvcal list --mailbox anna --postoffice example --from today --to +7d\n"
+    "  cvcal --host far --json walk --mailbox anna --postoffice example --period Y26M12D07\n"
+    "\n"
     "Commands:\n";
 
 const OptionSpec kGlobalOptions[] = {
@@ -72,6 +85,7 @@ void PrintToolUsage(FILE* to) {
 void PrintCommandUsage(const Command& c) {
     std::printf("usage: cvcal [global options] %s OPTIONS\n\n%s.\n\n%s\n", c.name, c.summary,
                 c.usage);
+    std::printf("\nExamples:\n%s\n", c.examples);
 }
 
 // Whether a command takes words besides its options: its usage begins with the word it takes
