@@ -3,32 +3,9 @@
 
 #include <windows.h>
 
+#include "common/host_files.h"
+
 namespace cv {
-namespace {
-
-// One argument quoted for CommandLineToArgvW's rules, so that the child sees it unchanged.
-std::string QuoteArgument(const std::string& argument) {
-    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
-    std::string quoted = "\"";
-    size_t backslashes = 0;
-    for (char c : argument) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == '"')
-            quoted.append(backslashes * 2 + 1, '\\');
-        else
-            quoted.append(backslashes, '\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(backslashes * 2, '\\');
-    quoted += '"';
-    return quoted;
-}
-
-}  // namespace
 
 ChildProcess::~ChildProcess() {
     if (handle_ != 0) Wait();

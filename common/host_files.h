@@ -23,4 +23,8 @@ bool WriteWholeFile(const char* path, const std::string& bytes);
 // file; "" where there is no home folder.
 std::string DefaultRegistryFile();
 
+// One argument quoted for the Windows command-line parser (CommandLineToArgvW's rules), so that
+// the program started with it, a child or a service, reads it back unchanged.
+std::string QuoteArgument(const std::string& argument);
+
 }  // namespace cv

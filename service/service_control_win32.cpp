@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "common/host_files.h"
+
 namespace cvadmind {
 namespace {
 
@@ -54,25 +56,6 @@ class ScHandle {
   private:
     SC_HANDLE handle_;
 };
-
-// One argument as the C runtime's command-line parser reads it back: quoted when it holds a
-// space, a tab or a quote, with the backslashes before a quote doubled.
-std::string Quoted(const std::string& argument) {
-    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
-    std::string out = "\"";
-    size_t backslashes = 0;
-    for (char c : argument) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-        backslashes = 0;
-        out += c;
-    }
-    out.append(backslashes * 2, '\\');
-    return out + "\"";
-}
 
 // The running service's state, shared by its main function and the manager's control thread.
 struct Running {
@@ -139,8 +122,8 @@ bool InstallService(const std::string& name, bool at_boot,
         *error = Explained("GetModuleFileName", GetLastError());
         return false;
     }
-    std::string command = Quoted(executable) + " --service " + Quoted(name);
-    for (const std::string& argument : arguments) command += " " + Quoted(argument);
+    std::string command = cv::QuoteArgument(executable) + " --service " + cv::QuoteArgument(name);
+    for (const std::string& argument : arguments) command += " " + cv::QuoteArgument(argument);
 
     ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
     if (!manager) {
