@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """Packs the Windows release zip from a win32 build folder: the three programs stripped of their
-debug sections (each one's debug information beside it, found through .gnu_debuglink), the
-registry template, an example cvadmind configuration, the operator's installation guide and
-SHA256SUMS over all of them.
+debug sections and symbol table (each one's debug information and symbols beside it, found
+through .gnu_debuglink), the registry template, an example cvadmind configuration, the
+operator's installation guide and SHA256SUMS over all of them.
 
 The zip is the same bytes for the same inputs: its members come in a fixed order with one fixed
 time (the commit's, SOURCE_DATE_EPOCH) and fixed permissions, and objcopy, which would stamp the
@@ -63,7 +63,8 @@ def section_names(objdump, image):
 
 
 def strip_program(objcopy, objdump, built, stage, name):
-    """Writes stage/name without debug sections and stage/name.debug with them, linked."""
+    """Writes stage/name without debug sections or symbols and stage/name.debug with them,
+    linked."""
     debug_name = name + ".debug"
     debug_path = os.path.join(stage, debug_name)
     stripped = os.path.join(stage, name)
@@ -73,7 +74,9 @@ def strip_program(objcopy, objdump, built, stage, name):
     run([objcopy, "--only-keep-debug", built, debug_path], env)
     # --add-gnu-debuglink records the name it is given (and the file's CRC): the name alone, so
     # objcopy runs where the debug file lies.
-    run([objcopy, "--strip-debug", "--add-gnu-debuglink=" + debug_name, os.path.abspath(built),
+    # --strip-all leaves the base relocations and the export table, which are sections of an
+    # image; the COFF symbols go, a third of an exe, since the debug file keeps them.
+    run([objcopy, "--strip-all", "--add-gnu-debuglink=" + debug_name, os.path.abspath(built),
          name], env, cwd=stage)
 
     sections = section_names(objdump, stripped)

@@ -13,6 +13,7 @@ wine_run() { "$root/cmake/wine-run" "$arch" "$@" 2>/dev/null | tr -d '\r'; }
 cvadmind=$root/build/$arch/bin/cvadmind.exe
 cleanup() {
     wine_run net stop "$name" >/dev/null
+    exec 9>&-
     wine_run "$cvadmind" --remove-service --service-name "$name" >/dev/null
     [ -n "${KEEP:-}" ] || rm -rf "$work"
 }
@@ -42,6 +43,10 @@ grep -q "installed already" <<<"$("$root/cmake/wine-run" "$arch" "$cvadmind" --i
     --service-name "$name" --config "$(windows_path "$work/cvadmind.conf")" 2>&1)"
 check $? "a second install names the cause"
 
+# Wine ends a prefix's services a few seconds after its last other process: a console held open
+# keeps the service up between the Wine commands, as a running Windows would, however slowly the
+# native client comes.
+exec 9> >("$root/cmake/wine-run" "$arch" cmd >/dev/null 2>&1)
 wine_run net start "$name" >/dev/null
 check $? "net start"
 grep -q "RUNNING" <<<"$(wine_run sc query "$name")"
