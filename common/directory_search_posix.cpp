@@ -1,11 +1,14 @@
 // POSIX side of the seam's directory search: readdir filtered by a Windows wildcard pattern.
 #include <dirent.h>
+#include <errno.h>
 #include <sys/stat.h>
 
 #include <cctype>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "common/platform.h"
 #include "common/seam_posix.h"
@@ -45,6 +48,9 @@ struct SearchState {
     std::string folder;
     std::string pattern;
     DirectorySearch::Detail detail = DirectorySearch::Detail::kFull;
+    bool from_kept = false;  // the matches come from the folder's kept listing, not readdir
+    std::vector<std::string> kept;
+    size_t next_kept = 0;
 };
 
 // The name and kind of an entry as readdir gave them; false where it did not tell the kind.
@@ -88,6 +94,9 @@ bool LookUpName(const SearchState& search, FindData* entry) {
 }
 
 bool NextMatch(SearchState* search, FindData* entry) {
+    while (search->from_kept && search->next_kept < search->kept.size()) {
+        if (FillEntry(*search, search->kept[search->next_kept++].c_str(), entry)) return Succeed();
+    }
     if (search->dir == nullptr) {  // the one entry a name without wildcards gave is all there is
         SetLastSystemError(kErrorNoMoreFiles);
         return false;
@@ -133,9 +142,38 @@ bool DirectorySearch::First(const char* pattern, FindData* entry, Detail detail)
         return false;
     }
     search->dir = nullptr;
-    if (search->pattern.find_first_of("*?") == std::string::npos && LookUpName(*search, entry)) {
+    if (search->pattern.find_first_of("*?") == std::string::npos) {
+        if (LookUpName(*search, entry)) {
+            state_ = search.release();
+            return Succeed();
+        }
+        // The look-up asked for the name in every letter case, as a search would: in a folder
+        // that is there, the answer stands, and the tens of thousands of names are not read again.
+        struct stat st;
+        if (errno == ENOENT &&
+            OnEntry(&search->folder, [&st](const char* name) { return stat(name, &st) == 0; }) &&
+            S_ISDIR(st.st_mode)) {
+            SetLastSystemError(kErrorFileNotFound);
+            return false;
+        }
+    }
+    // A search for a few names among many (the dirty markers of a calendar folder) takes them
+    // from the folder's listing when one is kept, rather than reading every entry again; each
+    // match is looked at for its details all the same. A search for every name reads the folder.
+    const bool every_name = search->pattern == "*" || search->pattern == "*.*";
+    if (!every_name && detail == DirectorySearch::Detail::kFull &&
+        KnownNamesMatching(
+            search->folder,
+            [&](const std::string& name) {
+                return WildcardMatch(search->pattern.c_str(), name.c_str());
+            },
+            &search->kept)) {
+        search->from_kept = true;
         state_ = search.release();
-        return Succeed();
+        if (NextMatch(static_cast<SearchState*>(state_), entry)) return true;
+        Close();
+        SetLastSystemError(kErrorFileNotFound);
+        return false;
     }
     OnEntry(&search->folder,
             [&](const char* name) { return (search->dir = opendir(name)) != nullptr; });

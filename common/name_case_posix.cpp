@@ -109,6 +109,29 @@ class WatchedListings {
         }
     }
 
+    // The kept entries of `folder` for which `match` holds; false when it has no kept listing.
+    bool Matching(const std::string& folder, const std::function<bool(const std::string&)>& match,
+                  std::vector<std::string>* names) {
+        std::lock_guard<std::mutex> hold(guard_);
+        if (queue_ < 0) return false;
+        try {
+            Drain();
+            auto kept = by_folder_.find(folder);
+            if (kept == by_folder_.end()) return false;
+            std::vector<std::string> found;
+            for (const auto& folded : kept->second.names) {
+                for (const std::string& name : folded.second) {
+                    if (match(name)) found.push_back(name);
+                }
+            }
+            names->swap(found);
+            return true;
+        } catch (...) {
+            Forget();
+            throw;
+        }
+    }
+
     ~WatchedListings() { ForgetInChild(); }
 
     // A child of fork() has a copy of the queue's descriptor, not the watches: it starts afresh.
@@ -330,6 +353,19 @@ bool KeptMatches(const std::string& native, Split* split, Found* found) {
 }
 
 }  // namespace
+
+bool KnownNamesMatching(const std::string& folder,
+                        const std::function<bool(const std::string&)>& match,
+                        std::vector<std::string>* names) {
+#if defined(__linux__)
+    return Listings().Matching(folder, match, names);
+#else
+    (void)folder;
+    (void)match;
+    (void)names;
+    return false;
+#endif
+}
 
 bool KnownName(const std::string& native, std::string* actual) {
     Split split;

@@ -3,7 +3,9 @@
 // system tells the two apart, so the seam looks for such a twin when the exact name is not there.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace cv {
 namespace posix {
@@ -32,6 +34,13 @@ bool KnownName(const std::string& native, std::string* actual);
 // that then needs no system call but the reading of the change queue. False when it is not known
 // without looking.
 bool KnownToExist(const std::string& native, bool* exists);
+
+// The entries of `folder` (a path with slashes) for which `match` holds, in no particular order,
+// when that folder's listing is kept in memory already; false when it is not, and *names is left
+// alone.
+bool KnownNamesMatching(const std::string& folder,
+                        const std::function<bool(const std::string&)>& match,
+                        std::vector<std::string>* names);
 
 }  // namespace posix
 }  // namespace cv
