@@ -95,41 +95,21 @@ class WatchedListings {
 
     // Like Find, but only from a listing that is kept already: false when there is none.
     bool FindKept(const std::string& folder, const std::string& folded, Found* found) {
-        std::lock_guard<std::mutex> hold(guard_);
-        if (queue_ < 0) return false;
-        try {
-            Drain();
-            auto kept = by_folder_.find(folder);
-            if (kept == by_folder_.end()) return false;
-            *found = Lookup(kept->second.names, folded);
-            return true;
-        } catch (...) {
-            Forget();
-            throw;
-        }
+        return WithKept(folder, [&](const FoldedNames& names) { *found = Lookup(names, folded); });
     }
 
     // The kept entries of `folder` for which `match` holds; false when it has no kept listing.
     bool Matching(const std::string& folder, const std::function<bool(const std::string&)>& match,
                   std::vector<std::string>* names) {
-        std::lock_guard<std::mutex> hold(guard_);
-        if (queue_ < 0) return false;
-        try {
-            Drain();
-            auto kept = by_folder_.find(folder);
-            if (kept == by_folder_.end()) return false;
+        return WithKept(folder, [&](const FoldedNames& kept) {
             std::vector<std::string> found;
-            for (const auto& folded : kept->second.names) {
+            for (const auto& folded : kept) {
                 for (const std::string& name : folded.second) {
                     if (match(name)) found.push_back(name);
                 }
             }
             names->swap(found);
-            return true;
-        } catch (...) {
-            Forget();
-            throw;
-        }
+        });
     }
 
     ~WatchedListings() { ForgetInChild(); }
@@ -147,6 +127,24 @@ class WatchedListings {
         int watch = -1;
         FoldedNames names;
     };
+
+    // Calls `use` on the folder's kept listing, brought up to date; false when there is none.
+    template <typename Use>
+    bool WithKept(const std::string& folder, Use use) {
+        std::lock_guard<std::mutex> hold(guard_);
+        if (queue_ < 0) return false;
+        try {
+            Drain();
+            auto kept = by_folder_.find(folder);
+            if (kept == by_folder_.end()) return false;
+            use(kept->second.names);
+            return true;
+        } catch (...) {
+            // A listing that missed a change must not stay: start afresh.
+            Forget();
+            throw;
+        }
+    }
 
     static constexpr size_t kKeptFolders = 64;
     static constexpr uint32_t kEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
