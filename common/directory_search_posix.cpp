@@ -48,8 +48,7 @@ struct SearchState {
     std::string folder;
     std::string pattern;
     DirectorySearch::Detail detail = DirectorySearch::Detail::kFull;
-    bool from_kept = false;  // the matches come from the folder's kept listing, not readdir
-    std::vector<std::string> kept;
+    std::vector<std::string> kept;  // matches from the folder's kept listing, before readdir's
     size_t next_kept = 0;
 };
 
@@ -94,7 +93,7 @@ bool LookUpName(const SearchState& search, FindData* entry) {
 }
 
 bool NextMatch(SearchState* search, FindData* entry) {
-    while (search->from_kept && search->next_kept < search->kept.size()) {
+    while (search->next_kept < search->kept.size()) {
         if (FillEntry(*search, search->kept[search->next_kept++].c_str(), entry)) return Succeed();
     }
     if (search->dir == nullptr) {  // the one entry a name without wildcards gave is all there is
@@ -161,26 +160,21 @@ bool DirectorySearch::First(const char* pattern, FindData* entry, Detail detail)
     // from the folder's listing when one is kept, rather than reading every entry again; each
     // match is looked at for its details all the same. A search for every name reads the folder.
     const bool every_name = search->pattern == "*" || search->pattern == "*.*";
-    if (!every_name && detail == DirectorySearch::Detail::kFull &&
-        KnownNamesMatching(
-            search->folder,
-            [&](const std::string& name) {
-                return WildcardMatch(search->pattern.c_str(), name.c_str());
-            },
-            &search->kept)) {
-        search->from_kept = true;
-        state_ = search.release();
-        if (NextMatch(static_cast<SearchState*>(state_), entry)) return true;
-        Close();
-        SetLastSystemError(kErrorFileNotFound);
-        return false;
-    }
-    OnEntry(&search->folder,
-            [&](const char* name) { return (search->dir = opendir(name)) != nullptr; });
-    if (search->dir == nullptr) {
-        SetLastSystemError(errno == ENOENT || errno == ENOTDIR ? kErrorPathNotFound
-                                                               : TranslateErrno(errno, native));
-        return false;
+    const bool kept = !every_name && detail == DirectorySearch::Detail::kFull &&
+                      KnownNamesMatching(
+                          search->folder,
+                          [&](const std::string& name) {
+                              return WildcardMatch(search->pattern.c_str(), name.c_str());
+                          },
+                          &search->kept);
+    if (!kept) {
+        OnEntry(&search->folder,
+                [&](const char* name) { return (search->dir = opendir(name)) != nullptr; });
+        if (search->dir == nullptr) {
+            SetLastSystemError(errno == ENOENT || errno == ENOTDIR ? kErrorPathNotFound
+                                                                   : TranslateErrno(errno, native));
+            return false;
+        }
     }
     state_ = search.release();
     if (NextMatch(static_cast<SearchState*>(state_), entry)) return true;
