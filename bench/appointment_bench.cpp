@@ -26,9 +26,9 @@
 #include "bench/bench_store.h"
 #include "bench/paired_timing.h"
 #include "common/file_helpers.h"
-#include "common/host_files.h"
-#include "common/platform.h"
+#include "host/host_files.h"
 #include "include/cvaicp.h"
+#include "platform/platform.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The baseline of appointment_bench: the file work that the blocking files require of a change or
 // a read of a period, done with the system's own calls and nothing more. baseline_posix.cpp does
 // it with open/read/write/rename, baseline_win32.cpp with the calls that the library's Win32 file
-// layer (common/file_*_win32.cpp) makes for the same steps, so that the library is held to the
+// layer (platform/file_*_win32.cpp) makes for the same steps, so that the library is held to the
 // same system in either build.
 #pragma once
 

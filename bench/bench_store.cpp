@@ -4,10 +4,10 @@
 #include <cstring>
 
 #include "common/file_helpers.h"
-#include "common/host_files.h"
-#include "common/platform.h"
-#include "common/registry.h"
-#include "common/registry_writer.h"
+#include "host/host_files.h"
+#include "host/registry_writer.h"
+#include "platform/platform.h"
+#include "platform/registry.h"
 
 namespace cvbench {
 

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/host_platform.h"
+#include "host/host_platform.h"
 #include "include/cvaicp.h"
 
 namespace cvbench {

@@ -31,9 +31,9 @@
 #include "bench/bench_store.h"
 #include "bench/paired_timing.h"
 #include "common/file_helpers.h"
-#include "common/host_files.h"
-#include "common/host_platform.h"
-#include "common/platform.h"
+#include "host/host_files.h"
+#include "host/host_platform.h"
+#include "platform/platform.h"
 
 namespace {
 

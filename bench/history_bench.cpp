@@ -24,12 +24,12 @@
 #include "bench/history_store.h"
 #include "bench/paired_timing.h"
 #include "common/file_helpers.h"
-#include "common/host_platform.h"
-#include "common/host_thread.h"
 #include "common/text_helpers.h"
+#include "host/host_platform.h"
+#include "host/host_thread.h"
 #include "include/cvaicp.h"
-#include "index/folder_scan.h"
 #include "index/store_index.h"
+#include "index_api/folder_scan.h"
 
 namespace {
 

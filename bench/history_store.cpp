@@ -4,9 +4,9 @@
 #include <map>
 
 #include "common/civil_time.h"
-#include "common/host_files.h"
+#include "host/host_files.h"
+#include "host/item_dates.h"
 #include "store/period_file.h"
-#include "common/item_dates.h"
 
 namespace cvbench {
 namespace {

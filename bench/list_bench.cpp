@@ -12,8 +12,8 @@
 #include "bench/bench_store.h"
 #include "bench/paired_timing.h"
 #include "common/file_helpers.h"
-#include "common/host_files.h"
-#include "common/host_thread.h"
+#include "host/host_files.h"
+#include "host/host_thread.h"
 #include "include/cvaicp.h"
 
 namespace {

@@ -28,8 +28,8 @@
 #include "bench/report_stream.h"
 #include "bench/service_child.h"
 #include "common/file_helpers.h"
-#include "common/host_files.h"
-#include "common/host_thread.h"
+#include "host/host_files.h"
+#include "host/host_thread.h"
 #include "include/cvaicp.h"
 #include "remote/channel.h"
 

@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "common/file_helpers.h"
-#include "common/host_files.h"
-#include "common/private_file.h"
+#include "host/host_files.h"
+#include "host/private_file.h"
 
 namespace cvbench {
 

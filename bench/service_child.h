@@ -6,7 +6,7 @@
 #include <string>
 
 #include "bench/bench_store.h"
-#include "common/host_platform.h"
+#include "host/host_platform.h"
 
 namespace cvbench {
 

@@ -8,7 +8,7 @@
 
 #include "bench/bench_store.h"
 #include "common/file_helpers.h"
-#include "common/host_files.h"
+#include "host/host_files.h"
 #include "include/cvaicp.h"
 
 namespace {

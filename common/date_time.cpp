@@ -6,8 +6,8 @@
 
 #include "common/civil_time.h"
 #include "common/delimited_text.h"
-#include "common/platform.h"
 #include "common/text_helpers.h"
+#include "platform/platform.h"
 
 namespace cv {
 namespace {

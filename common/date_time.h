@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <ctime>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 
 namespace cv {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 
 namespace cv {
 

@@ -10,7 +10,7 @@
 
 #include <atomic>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 
 namespace cv {
 

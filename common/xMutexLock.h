@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 
 namespace cv {
 

@@ -2,9 +2,9 @@
 
 #include <cstdlib>
 
-#include "common/host_files.h"
-#include "common/host_platform.h"
-#include "common/platform.h"
+#include "host/host_files.h"
+#include "host/host_platform.h"
+#include "platform/platform.h"
 
 namespace cv {
 namespace fuzzing {

@@ -8,15 +8,16 @@
 #include <string>
 
 #include "fuzz/fuzz_check.h"
-#include "common/host_platform.h"
-#include "common/platform.h"
-#include "common/registry.h"
-#include "common/registry_writer.h"
 #include "fuzz/fuzz_folder.h"
+#include "host/host_platform.h"
+#include "host/registry_writer.h"
+#include "include/cvaicp.h"
 #include "index/calendar_scan.h"
 #include "index/store_index.h"
 #include "index/xml_document.h"
-#include "include/cvaicp.h"
+#include "index_api/index_file.h"
+#include "platform/platform.h"
+#include "platform/registry.h"
 #include "provider/module_hooks.h"
 
 namespace {

@@ -13,7 +13,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "common/delimited_text.h"
-#include "common/platform.h"
+#include "platform/platform.h"
 #include "common/text_helpers.h"
 #include "fuzz/fuzz_folder.h"
 #include "store/period_file.h"

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "common/code_page.h"
 #include "icalendar/digest.h"
 #include "icalendar/span.h"
-#include "index/item_properties.h"
+#include "index_api/item_properties.h"
+#include "platform/code_page.h"
 
 namespace cvical {
 namespace {

@@ -11,10 +11,10 @@
 #include <optional>
 #include <set>
 
-#include "common/item_dates.h"
 #include "common/text_helpers.h"
+#include "host/item_dates.h"
 #include "icalendar/span.h"
-#include "index/item_properties.h"
+#include "index_api/item_properties.h"
 #include "store/appointments.h"
 #include "store/item_files.h"
 #include "store/period_batch.h"

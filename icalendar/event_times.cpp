@@ -4,7 +4,7 @@
 #include <climits>
 
 #include "common/civil_time.h"
-#include "common/item_dates.h"
+#include "host/item_dates.h"
 
 namespace cvical {
 

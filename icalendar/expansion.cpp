@@ -9,7 +9,7 @@
 #include <set>
 
 #include "common/civil_time.h"
-#include "common/item_dates.h"
+#include "host/item_dates.h"
 #include "icalendar/event_times.h"
 #include "icalendar/libical.h"
 #include "icalendar/objects.h"

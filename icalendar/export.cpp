@@ -3,8 +3,8 @@
 #include <set>
 #include <vector>
 
-#include "common/code_page.h"
-#include "index/item_properties.h"
+#include "platform/code_page.h"
+#include "index_api/item_properties.h"
 #include "icalendar/libical.h"
 #include "icalendar/objects.h"
 

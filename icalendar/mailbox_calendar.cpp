@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "common/file_helpers.h"
-#include "common/host_platform.h"
-#include "common/platform.h"
+#include "host/host_platform.h"
 #include "include/cvaicp.h"
+#include "platform/platform.h"
 #include "store/calendar_paths.h"
 #include "store/store_state.h"
 

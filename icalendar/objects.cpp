@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "common/civil_time.h"
-#include "common/item_dates.h"
 #include "common/text_helpers.h"
+#include "host/item_dates.h"
 
 namespace cvical {
 namespace {

@@ -8,10 +8,10 @@
 
 #include <cstdint>
 
+#include "include/cvaicp.h"
 #include "index/store_index.h"
 #include "index/xml_document.h"
-#include "common/platform.h"
-#include "include/cvaicp.h"
+#include "platform/platform.h"
 
 namespace cv {
 

@@ -7,10 +7,10 @@
 #include <new>
 
 #include "common/file_helpers.h"
-#include "common/registry.h"
 #include "common/text_helpers.h"
 #include "common/xMutexLock.h"
 #include "index/index_trace.h"
+#include "platform/registry.h"
 #include "store/store_state.h"
 
 namespace cv {

@@ -8,8 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/platform.h"
 #include "index/xml_document.h"
+#include "platform/platform.h"
 
 namespace cv {
 
@@ -62,26 +62,6 @@ int CreateIndexDocument(StoreIndex* index);
 // Appends an empty root element "BASEELEMENT". 0 when the document refuses it (it has a root).
 int CreateIndexRoot(XmlDocument& document);
 
-// Writes the index document to FolderPath\_index.xml (creating the folder's last level) and
-// notes the file's stamp. 1 when written or when there is no path to write to. A LockHandle that
-// cannot be taken throws xMutexLock::Exception, and nothing is written.
-int StoreIndex_Save(StoreIndex* index);
-int SaveIndexDocument(XmlDocument& document, const char* path);
-
-// MS-DOS stamp of folder\_index.xml, 0 when it is not there.
-uint32_t GetIndexFileStamp(const char* folder);
-
-// Loads the file into the document. A missing file gives 0 silently; any other failure prints
-// its report.
-int LoadIndexDocument(XmlDocument& document, const char* path);
-
-// The index lock: a file that only one party can create. Taking it waits while it exists, and
-// takes over a lock that has stood for over a minute as abandoned.
-int LockIndexFile(const char* path);
-int UnlockIndexFile(const char* path);
-// 1 when folder\_index.xml exists, looked for while holding folder\_index.blk.
-int IndexFileExists(const char* folder);
-
 // Gives back the record's references (each once) and forgets the stamp; names and FolderPath stay.
 int StoreIndex_Release(StoreIndex* index);
 // StoreIndex_Release, and closes the LockHandle when there is one.
@@ -89,9 +69,5 @@ int StoreIndex_Close(StoreIndex* index);
 
 // "Public Folders Enabled", 1 when it cannot be read.
 uint32_t IsPublicFoldersEnabled();
-
-// How the index lock waits its one-second steps. Tests put a function here that does not sleep.
-using IndexLockSleep = void (*)(uint32_t milliseconds);
-void SetIndexLockSleep(IndexLockSleep sleep);
 
 }  // namespace cv

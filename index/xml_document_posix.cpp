@@ -12,7 +12,7 @@
 // network, and a stylesheet may neither read nor write files nor reach the network.
 #include "index/xml_document.h"
 
-#include "common/code_page.h"
+#include "platform/code_page.h"
 
 #include <algorithm>
 
@@ -34,7 +34,7 @@
 #include <mutex>
 #include <vector>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 
 namespace cv {
 namespace detail {

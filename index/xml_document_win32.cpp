@@ -5,7 +5,7 @@
 // system's conversions.
 #include "index/xml_document.h"
 
-#include "common/code_page.h"
+#include "platform/code_page.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -69,7 +69,7 @@ class ComRef {
 
 // A BSTR owned for the length of a call. Texts that are UTF-8 are read as such (items written
 // by cvcal, the CalDAV server or the native build), others in the ANSI code page, as the native
-// build reads them (common/code_page.h).
+// build reads them (platform/code_page.h).
 class Bstr {
   public:
     Bstr() = default;

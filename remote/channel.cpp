@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "common/platform.h"
-#include "common/registry.h"
 #include "common/text_helpers.h"
+#include "platform/platform.h"
+#include "platform/registry.h"
 
 namespace cv {
 namespace {

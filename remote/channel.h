@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/socket.h"
+#include "platform/socket.h"
 
 namespace cv {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "common/code_page.h"
+#include "platform/code_page.h"
 
 namespace cv {
 namespace {

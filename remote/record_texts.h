@@ -1,5 +1,5 @@
 // The text fields of the records that travel to a remote admin service, in the wire's code page
-// (common/code_page.h) whichever build sends them: a native client and a native service convert
+// (platform/code_page.h) whichever build sends them: a native client and a native service convert
 // them on the way out and in, so that a Windows peer reads the names it would have written.
 #pragma once
 

@@ -18,7 +18,7 @@
 #include <map>
 #include <mutex>
 
-#include "common/socket.h"
+#include "platform/socket.h"
 
 namespace cvadmind {
 

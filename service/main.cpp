@@ -10,19 +10,19 @@
 
 #include "common/civil_time.h"
 #include "common/file_helpers.h"
-#include "common/host_files.h"
-#include "common/host_platform.h"
-#include "common/host_thread.h"
-#include "common/library_location.h"
-#include "common/platform.h"
-#include "common/registry.h"
-#include "common/registry_writer.h"
+#include "host/host_files.h"
+#include "host/host_platform.h"
+#include "host/host_thread.h"
+#include "host/library_location.h"
+#include "host/registry_writer.h"
+#include "platform/platform.h"
+#include "platform/registry.h"
 #include "remote/channel.h"
-#include "common/stop_signal.h"
 #include "service/config_help.h"
 #include "service/server.h"
 #include "service/service_control.h"
 #include "service/service_log.h"
+#include "service/stop_signal.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <iterator>
 #include <thread>
 
-#include "common/host_thread.h"
-#include "common/socket_wait.h"
+#include "host/host_thread.h"
+#include "host/socket_wait.h"
 #include "remote/packing.h"
 
 namespace cvadmind {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "common/socket.h"
+#include "platform/socket.h"
 #include "service/admission.h"
 #include "service/service_config.h"
 #include "service/session.h"

@@ -5,7 +5,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "common/private_file.h"
+#include "host/private_file.h"
 
 namespace cvadmind {
 namespace {

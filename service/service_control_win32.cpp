@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "common/host_files.h"
+#include "host/host_files.h"
 
 namespace cvadmind {
 namespace {

@@ -9,8 +9,8 @@
 #include <mutex>
 #include <string>
 
-#include "common/platform.h"
-#include "common/host_platform.h"
+#include "host/host_platform.h"
+#include "platform/platform.h"
 #include "service/service_config.h"
 
 namespace cvadmind {

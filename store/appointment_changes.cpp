@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 #include "store/appointment_record.h"
 #include "store/appointments.h"
 #include "store/calendar_paths.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 #include "store/appointment_record.h"
 #include "store/appointments.h"
 #include "store/blocking_file.h"

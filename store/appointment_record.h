@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "include/cvaicp.h"
-#include "common/platform.h"
+#include "platform/platform.h"
 #include "store/calendar_paths.h"
 #include "store/period_file.h"
 

@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "common/file_helpers.h"
-#include "common/platform.h"
-#include "common/registry.h"
 #include "common/text_helpers.h"
+#include "platform/platform.h"
+#include "platform/registry.h"
 #include "store/calendar_paths.h"
 #include "store/store_state.h"
 

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "common/platform.h"
 #include "common/text_helpers.h"
+#include "platform/platform.h"
 #include "store/store_state.h"
 
 namespace cv {

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "common/delimited_text.h"
-#include "common/platform.h"
 #include "common/text_helpers.h"
+#include "platform/platform.h"
 #include "store/calendar_paths.h"
 
 namespace cv {

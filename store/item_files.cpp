@@ -1,8 +1,8 @@
 #include "store/item_files.h"
 
-#include "common/platform.h"
 #include "common/text_helpers.h"
 #include "include/cvaicp.h"
+#include "platform/platform.h"
 #include "store/calendar_paths.h"
 
 namespace cv {

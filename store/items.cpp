@@ -3,8 +3,8 @@
 #include <atomic>
 #include <cstring>
 
-#include "common/platform.h"
 #include "common/text_helpers.h"
+#include "platform/platform.h"
 #include "store/calendar_paths.h"
 
 namespace cv {

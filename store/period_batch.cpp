@@ -10,7 +10,7 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 #include "store/appointment_record.h"
 #include "store/calendar_paths.h"
 #include "store/period_change.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 #include "store/appointment_record.h"
 #include "store/blocking_file.h"
 #include "store/calendar_paths.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 
 namespace cv {
 

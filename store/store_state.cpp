@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "common/platform.h"
-#include "common/registry.h"
+#include "platform/platform.h"
+#include "platform/registry.h"
 
 namespace cv {
 namespace {

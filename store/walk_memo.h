@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 
 namespace cv {
 

@@ -3,7 +3,7 @@
 // battery (tests/hosts) checks the stack and the registers around each call.
 #include <gtest/gtest.h>
 
-#include "common/host_platform.h"
+#include "host/host_platform.h"
 #include "include/cvaicp_exports.h"
 
 namespace cv {

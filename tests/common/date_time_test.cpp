@@ -4,7 +4,7 @@
 // parent cannot change for a Windows child; there the checks run in a copy of this program that a
 // Unix helper starts with TZ set.
 #include "common/date_time.h"
-#include "common/item_dates.h"
+#include "host/item_dates.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,8 @@
 #include <cstring>
 #include <string>
 
-#include "common/platform.h"
-#include "common/host_platform.h"
+#include "host/host_platform.h"
+#include "platform/platform.h"
 #include "tests/support/test_store.h"
 
 namespace cv {

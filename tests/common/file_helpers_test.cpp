@@ -1,9 +1,9 @@
 #include "common/file_helpers.h"
-#include "common/host_files.h"
+#include "host/host_files.h"
 
 #include <gtest/gtest.h>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 #include "tests/support/test_store.h"
 
 namespace cv {

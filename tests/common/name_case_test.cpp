@@ -8,8 +8,8 @@
 #include <set>  // multiset
 #include <string>
 
-#include "common/platform.h"
-#include "common/host_platform.h"
+#include "host/host_platform.h"
+#include "platform/platform.h"
 #include "tests/support/test_store.h"
 
 namespace cv {

@@ -1,6 +1,6 @@
 // What the portable code relies on from the platform seam, pinned down in both builds.
-#include "common/platform.h"
-#include "common/host_platform.h"
+#include "host/host_platform.h"
+#include "platform/platform.h"
 
 #include <gtest/gtest.h>
 

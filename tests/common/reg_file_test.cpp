@@ -1,5 +1,5 @@
 // The .reg text format that configures the native build (and that cvcal writes).
-#include "common/reg_file.h"
+#include "platform/reg_file.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The four readers, against the real registry in the Windows build and the .reg file natively.
-#include "common/registry.h"
-#include "common/host_platform.h"
+#include "host/host_platform.h"
+#include "platform/registry.h"
 
 #include <gtest/gtest.h>
 

@@ -10,8 +10,8 @@
 #include <new>
 #include <string>
 
-#include "common/fault_injection.h"
-#include "common/platform.h"
+#include "platform/fault_injection.h"
+#include "platform/platform.h"
 #include "tests/support/test_store.h"
 
 namespace {

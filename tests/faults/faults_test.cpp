@@ -17,13 +17,14 @@
 #include <utility>
 #include <vector>
 
-#include "common/fault_injection.h"
+#include "platform/fault_injection.h"
 #include "common/file_helpers.h"
-#include "common/host_files.h"
-#include "common/platform.h"
-#include "common/registry.h"
+#include "host/host_files.h"
+#include "platform/platform.h"
+#include "platform/registry.h"
 #include "include/cvaicp.h"
-#include "index/calendar_folder_index.h"
+#include "index_api/calendar_folder_index.h"
+#include "index_api/index_file.h"
 #include "index/calendar_scan.h"
 #include "tests/faults/fault_sweep.h"
 #include "tests/index/index_test_support.h"

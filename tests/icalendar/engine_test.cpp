@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 #include "store/appointments.h"
 #include "tests/support/records.h"
 #include "tests/support/test_store.h"

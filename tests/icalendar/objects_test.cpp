@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "index/item_properties.h"
-#include "common/item_dates.h"
+#include "host/item_dates.h"
+#include "index_api/item_properties.h"
 
 namespace cvical {
 namespace {

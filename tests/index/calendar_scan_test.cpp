@@ -1,9 +1,9 @@
 // Calendar elements from item files, the range and full scans over period files, and opening a
 // calendar folder's index as the store layer does: dirty markers, the reindex mode, and whether
 // the index is rebuilt or loaded.
-#include "index/calendar_folder_index.h"
 #include "index/calendar_scan.h"
-#include "index/folder_scan.h"
+#include "index_api/calendar_folder_index.h"
+#include "index_api/folder_scan.h"
 
 #include <gtest/gtest.h>
 
@@ -16,9 +16,10 @@
 
 #include "common/date_time.h"
 #include "common/file_helpers.h"
-#include "common/host_platform.h"
-#include "common/platform.h"
-#include "common/registry.h"
+#include "host/host_platform.h"
+#include "index_api/index_file.h"
+#include "platform/platform.h"
+#include "platform/registry.h"
 #include "tests/index/index_test_support.h"
 #include "tests/provider/appointment_fixture.h"
 

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "common/host_thread.h"
+#include "host/host_thread.h"
 #include "tests/support/records.h"
 
 namespace cv {

@@ -1,8 +1,8 @@
 // An item's properties: the property map (names to index fields, the value conversions, reading
 // and writing through the index entry) and the body and vCalendar text of item files (the
 // single-part and multipart forms, and writes that leave the item file whole whenever they fail).
-#include "index/item_properties.h"
-#include "index/property_map.h"
+#include "index_api/item_properties.h"
+#include "index_api/property_map.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 #include "tests/index/index_test_support.h"
 #include "tests/support/test_store.h"
 

@@ -12,10 +12,11 @@
 #include <vector>
 
 #include "common/file_helpers.h"
-#include "common/platform.h"
-#include "common/registry.h"
 #include "index/calendar_scan.h"
-#include "index/folder_scan.h"
+#include "index_api/folder_scan.h"
+#include "index_api/index_file.h"
+#include "platform/platform.h"
+#include "platform/registry.h"
 #include "tests/index/index_test_support.h"
 #include "tests/support/records.h"
 #include "tests/support/test_store.h"

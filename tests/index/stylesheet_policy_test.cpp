@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "common/host_thread.h"
+#include "host/host_thread.h"
 #include "index/stylesheet_policy.h"
 
 namespace cv {

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 #include "tests/support/records.h"
 #include "tests/support/test_store.h"
 

@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "common/platform.h"
 #include "include/cvaicp.h"
+#include "platform/platform.h"
 #include "store/store_state.h"
 #include "tests/provider/appointment_fixture.h"
 

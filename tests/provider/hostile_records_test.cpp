@@ -7,8 +7,8 @@
 #include <initializer_list>
 #include <string>
 
-#include "common/registry.h"
 #include "include/cvaicp.h"
+#include "platform/registry.h"
 #include "provider/module_hooks.h"
 #include "tests/provider/appointment_fixture.h"
 

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/host_thread.h"
+#include "host/host_thread.h"
 #include "include/cvaicp.h"
 #include "store/store_state.h"
 #include "tests/provider/appointment_fixture.h"

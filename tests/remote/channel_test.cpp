@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "common/host_thread.h"
-#include "common/platform.h"
+#include "host/host_thread.h"
 #include "include/cvaicp.h"
+#include "platform/platform.h"
 #include "tests/remote/scripted_peer.h"
 #include "tests/support/records.h"
 #include "tests/support/test_store.h"

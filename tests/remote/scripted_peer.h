@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/socket.h"
+#include "platform/socket.h"
 namespace cv {
 namespace testing {
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "common/host_thread.h"
-#include "common/platform.h"
-#include "common/host_platform.h"
-#include "common/registry.h"
+#include "host/host_platform.h"
+#include "host/host_thread.h"
 #include "include/cvaicp.h"
+#include "platform/platform.h"
+#include "platform/registry.h"
 #include "remote/channel.h"
 #include "tests/support/hostile_stylesheets.h"
 #include "tests/support/records.h"

@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "common/host_platform.h"
-#include "common/host_thread.h"
-#include "common/socket.h"
+#include "host/host_platform.h"
+#include "host/host_thread.h"
+#include "platform/socket.h"
 #include "remote/channel.h"
 #include "tests/support/records.h"
 #include "tests/support/test_store.h"

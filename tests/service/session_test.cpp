@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "common/host_thread.h"
+#include "host/host_thread.h"
 #include "include/cvaicp_exports.h"
 #include "remote/channel.h"
 #include "tests/support/records.h"

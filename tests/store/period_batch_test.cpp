@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 #include "tests/support/records.h"
 #include "tests/support/test_store.h"
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/test_store.h"
 #include "common/delimited_text.h"
 #include "store/period_search.h"
+#include "tests/support/test_store.h"
 
 namespace cv {
 namespace {

@@ -16,10 +16,10 @@
 
 #include <gtest/gtest.h>
 
-#include "common/host_platform.h"
-#include "common/platform.h"
-#include "common/registry.h"
+#include "host/host_platform.h"
 #include "include/cvaicp.h"
+#include "platform/platform.h"
+#include "platform/registry.h"
 #include "tests/support/records.h"
 #include "tests/support/test_store.h"
 

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/socket.h"
+#include "platform/socket.h"
 #include "tests/remote/scripted_peer.h"
 #include "tests/support/test_store.h"
 

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "host/host_platform.h"
+#include "platform/platform.h"
 #include "provider/module_hooks.h"
-#include "common/platform.h"
-#include "common/host_platform.h"
 
 namespace cv {
 namespace testing {

@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "common/file_helpers.h"
-#include "common/host_files.h"
-#include "common/host_platform.h"
-#include "common/platform.h"
-#include "common/private_file.h"
-#include "common/registry.h"
-#include "common/registry_writer.h"
+#include "host/host_files.h"
+#include "host/host_platform.h"
+#include "host/private_file.h"
+#include "host/registry_writer.h"
+#include "platform/platform.h"
+#include "platform/registry.h"
 #include "provider/module_hooks.h"
 
 namespace cv {

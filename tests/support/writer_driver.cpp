@@ -26,10 +26,10 @@
 #include <utility>
 #include <vector>
 
-#include "common/host_platform.h"
-#include "common/platform.h"
-#include "common/registry_import.h"
+#include "host/host_platform.h"
+#include "host/registry_import.h"
 #include "include/cvaicp.h"
+#include "platform/platform.h"
 #include "tests/support/records.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 
 namespace cvcal {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "common/code_page.h"
+#include "platform/code_page.h"
 #include "store/calendar_paths.h"
 #include "tools/cvcal/remote_probe.h"
 #include "tools/cvcal/time_text.h"

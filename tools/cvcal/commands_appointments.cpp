@@ -5,10 +5,10 @@
 #include <cstring>
 #include <random>
 
-#include "common/code_page.h"
+#include "platform/code_page.h"
 #include "common/file_helpers.h"
-#include "common/item_dates.h"
-#include "common/platform.h"
+#include "host/item_dates.h"
+#include "platform/platform.h"
 #include "common/text_helpers.h"
 #include "store/calendar_paths.h"
 #include "store/period_file.h"

@@ -6,15 +6,15 @@
 
 #include "common/file_helpers.h"
 
-#include "common/reg_file.h"
-#include "common/registry.h"
-#include "common/registry_writer.h"
 #include "common/text_helpers.h"
+#include "host/registry_writer.h"
+#include "platform/reg_file.h"
+#include "platform/registry.h"
 #include "remote/channel.h"
 #include "tools/cvcal/command_line.h"
 #include "tools/cvcal/library_version.h"
-#include "tools/cvcal/registry_choice.h"
 #include "tools/cvcal/reg_text.h"
+#include "tools/cvcal/registry_choice.h"
 
 namespace cvcal {
 namespace {

@@ -6,10 +6,10 @@
 #include <iterator>
 
 #include "common/file_helpers.h"
-#include "common/host_files.h"
-#include "common/platform.h"
+#include "host/host_files.h"
 #include "icalendar/engine.h"
 #include "icalendar/objects.h"
+#include "platform/platform.h"
 #include "tools/cvcal/command_line.h"
 
 namespace cvcal {

@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "common/file_helpers.h"
-#include "common/host_files.h"
+#include "host/host_files.h"
 #include "tools/cvcal/command_line.h"
 #include "tools/cvcal/item_io.h"
 

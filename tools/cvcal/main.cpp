@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "common/console.h"
-#include "common/host_platform.h"
-#include "common/host_thread.h"
+#include "host/console.h"
+#include "host/host_platform.h"
+#include "host/host_thread.h"
 #include "tools/cvcal/command_line.h"
 #include "tools/cvcal/registry_choice.h"
 #include "tools/cvcal/remote_probe.h"

@@ -5,7 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "common/code_page.h"
+#include "platform/code_page.h"
 #include "tools/cvcal/time_text.h"
 
 namespace cvcal {

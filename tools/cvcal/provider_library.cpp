@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "common/library_location.h"
+#include "host/library_location.h"
 
 namespace cvcal {
 namespace {

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "common/platform.h"
-#include "common/host_platform.h"
+#include "host/host_platform.h"
 #include "include/cvaicp_exports.h"
+#include "platform/platform.h"
 
 namespace cvcal {
 

@@ -5,11 +5,11 @@
 #include <random>
 #include <vector>
 
-#include "common/private_file.h"
-#include "common/reg_file.h"
-#include "common/registry_writer.h"
 #include "common/file_helpers.h"
-#include "common/platform.h"
+#include "host/private_file.h"
+#include "host/registry_writer.h"
+#include "platform/platform.h"
+#include "platform/reg_file.h"
 
 namespace cvcal {
 namespace {

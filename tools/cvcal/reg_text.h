@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/registry.h"
+#include "platform/registry.h"
 
 namespace cvcal {
 

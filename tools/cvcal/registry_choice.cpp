@@ -4,11 +4,11 @@
 #include <filesystem>
 
 #include "common/file_helpers.h"
-#include "common/host_files.h"
-#include "common/platform.h"
-#include "common/registry.h"
-#include "common/registry_writer.h"
-#include "common/registry_import.h"
+#include "host/host_files.h"
+#include "host/registry_import.h"
+#include "host/registry_writer.h"
+#include "platform/platform.h"
+#include "platform/registry.h"
 #include "tools/cvcal/command_line.h"
 #include "tools/cvcal/reg_text.h"
 

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "common/registry.h"
-#include "common/registry_writer.h"
-#include "common/socket.h"
+#include "host/registry_writer.h"
+#include "platform/registry.h"
+#include "platform/socket.h"
 #include "remote/channel.h"
 #include "tools/cvcal/command_line.h"
 

@@ -4,10 +4,10 @@
 #include <random>
 
 #include "common/file_helpers.h"
-#include "common/host_platform.h"
-#include "common/platform.h"
-#include "common/registry.h"
-#include "common/registry_writer.h"
+#include "host/host_platform.h"
+#include "host/registry_writer.h"
+#include "platform/platform.h"
+#include "platform/registry.h"
 #include "store/calendar_paths.h"
 #include "tools/cvcal/command_line.h"
 

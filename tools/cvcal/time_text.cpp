@@ -1,8 +1,8 @@
 #include "tools/cvcal/time_text.h"
 
 #include "common/civil_time.h"
-#include "common/item_dates.h"
-#include "common/platform.h"
+#include "host/item_dates.h"
+#include "platform/platform.h"
 
 #include <cstdio>
 #include <cstdlib>

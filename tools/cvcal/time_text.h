@@ -1,6 +1,6 @@
 // Times as a person types and reads them: ISO 8601 ("2026-12-07T09:00", local unless it ends in
 // "Z" or an offset such as "+01:00"), seconds since 1970, or words relative to today ("today",
-// "tomorrow", "+7d". The period names and item header dates are common/item_dates.h.
+// "tomorrow", "+7d". The period names and item header dates are host/item_dates.h.
 #pragma once
 
 #include <cstdint>

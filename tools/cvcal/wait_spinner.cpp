@@ -8,7 +8,7 @@
 #include <exception>
 #include <thread>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 #include "tools/cvcal/store_check.h"
 
 namespace cvcal {

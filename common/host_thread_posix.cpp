@@ -1,8 +1,0 @@
-#include "common/host_thread.h"
-
-namespace cv {
-
-HostThread::HostThread() : ok_(true) {}
-HostThread::~HostThread() = default;
-
-}  // namespace cv

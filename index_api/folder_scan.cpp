@@ -1,0 +1,96 @@
+#include "index_api/folder_scan.h"
+
+#include "common/delimited_text.h"
+#include "common/file_helpers.h"
+#include "common/text_helpers.h"
+#include "common/xMutexLock.h"
+#include "index/calendar_scan.h"
+#include "index_api/index_file.h"
+#include "platform/platform.h"
+#include "store/calendar_paths.h"
+#include "store/period_file.h"
+
+namespace cv {
+namespace {
+
+bool IsMissing(uint32_t error) {
+    return error == kErrorFileNotFound || error == kErrorPathNotFound;
+}
+
+// The scan's result does not depend on the save; a lock that cannot be had leaves the file as
+// it was. The document is dirty until a save clears it, and one that lacks what could not be read
+// is not saved as the folder's index at all: it stays dirty, which tells the opening of the
+// folder's index that the folder still needs a scan.
+void SaveIndex(StoreIndex* index, bool unread) {
+    index->Dirty = 1;
+    if (unread) return;
+    try {
+        StoreIndex_Save(index);
+    } catch (const xMutexLock::Exception&) {
+    }
+}
+
+int ScanWholeFolder(StoreIndex* index) {
+    bool unread = false;
+    char pattern[kPathSize];
+    char index_file[kPathSize];
+    DirectorySearch search;
+    FindData entry;
+    bool named = FormatBounded(pattern, sizeof pattern, "%s\\Y*.CAL", index->FolderPath);
+    bool any = named && search.First(pattern, &entry, DirectorySearch::Detail::kName);
+    if (!any) {
+        const uint32_t why = LastSystemError();
+        if (named && !IsMissing(why)) {
+            // The folder could not be searched: nothing is known of its periods, and an index on
+            // disk is all there is to go by.
+            unread = true;
+            index->Dirty = 1;
+            if (FormatBounded(index_file, sizeof index_file, "%s\\_index.xml", index->FolderPath) &&
+                FileExists(index_file)) {
+                return 1;
+            }
+        }
+        // No period file: the calendar is empty, whatever an older index on disk still lists (the
+        // last removal deletes the last period file). Where there is no folder at all, nothing
+        // is written: reading a calendar does not make one.
+        CreateIndexRoot(index->FolderIndex);
+        if (named && why == kErrorFileNotFound) SaveIndex(index, unread);
+        return 1;
+    }
+    CreateIndexRoot(index->FolderIndex);
+    const TimeZoneInfo zone = GetTimeZoneInfo();
+    // Every item file is in this folder: each is then looked up by its own name.
+    FolderHandle folder;
+    folder.Open(index->FolderPath);
+    // The period files stay: they are the calendar itself, the index only mirrors them.
+    do {
+        if (entry.attributes & kAttributeDirectory) continue;
+        if (entry.name.empty() || entry.name[0] == '_' || entry.name[0] == '.') continue;
+        if (entry.name.find('.') >= kPeriodNameSize) continue;  // no period has such a name
+        char period[kPeriodNameSize];
+        if (!DelimitedField(entry.name.c_str(), ".", 1, period, sizeof period)) continue;
+        IndexPeriod(index, index->MailboxName, index->PostofficeName, period, nullptr, zone,
+                    &folder, &unread);
+    } while (search.Next(&entry));
+    if (LastSystemError() != kErrorNoMoreFiles) unread = true;  // the search broke off
+    search.Close();
+    SaveIndex(index, unread);
+    return 1;
+}
+
+}  // namespace
+
+int ScanCalendarIndex(StoreIndex* index, const ListContext* context) {
+    if (index == nullptr) return 0;
+    StoreIndex_SetPaths(index);
+    if (index->FolderIndex.IsNull() && !CreateIndexDocument(&index->FolderIndex)) return 0;
+    if (index->FolderIndex.IsNull()) return 0;
+    if (context == nullptr) return ScanWholeFolder(index);
+    CreateIndexRoot(index->FolderIndex);
+    bool unread = false;
+    ScanPeriodFiles(index, context, &unread);
+    SaveIndex(index, unread);
+    return 1;
+}
+
+}  // namespace cv

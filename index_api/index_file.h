@@ -1,0 +1,38 @@
+// The index file on disk: "_index.xml" in a folder's directory, its save, load and stamp, and
+// the lock file "_index.blk" that orders its writers. No export reaches these: the store layer's
+// own entry points (the folder index that cvcal and the tests open) use them, and the library
+// carries none of them.
+#pragma once
+
+#include <cstdint>
+
+#include "index/store_index.h"
+#include "index/xml_document.h"
+
+namespace cv {
+
+// Writes the index document to FolderPath\_index.xml (creating the folder's last level) and
+// notes the file's stamp. 1 when written or when there is no path to write to. A LockHandle that
+// cannot be taken throws xMutexLock::Exception, and nothing is written.
+int StoreIndex_Save(StoreIndex* index);
+int SaveIndexDocument(XmlDocument& document, const char* path);
+
+// MS-DOS stamp of folder\_index.xml, 0 when it is not there.
+uint32_t GetIndexFileStamp(const char* folder);
+
+// Loads the file into the document. A missing file gives 0 silently; any other failure prints
+// its report.
+int LoadIndexDocument(XmlDocument& document, const char* path);
+
+// The index lock: a file that only one party can create. Taking it waits while it exists, and
+// takes over a lock that has stood for over a minute as abandoned.
+int LockIndexFile(const char* path);
+int UnlockIndexFile(const char* path);
+// 1 when folder\_index.xml exists, looked for while holding folder\_index.blk.
+int IndexFileExists(const char* folder);
+
+// How the index lock waits its one-second steps. Tests put a function here that does not sleep.
+using IndexLockSleep = void (*)(uint32_t milliseconds);
+void SetIndexLockSleep(IndexLockSleep sleep);
+
+}  // namespace cv

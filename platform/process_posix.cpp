@@ -1,0 +1,19 @@
+// POSIX side of what the seam tells about the running process.
+#include <unistd.h>
+
+#include "platform/platform.h"
+
+namespace cv {
+
+std::string ExecutablePath() {
+    char buffer[4096];
+    ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0) return std::string();
+    return std::string(buffer, static_cast<size_t>(length));
+}
+
+uint32_t CurrentProcessId() {
+    return static_cast<uint32_t>(getpid());
+}
+
+}  // namespace cv
