@@ -13,7 +13,7 @@
 #include <windows.h>
 
 #include "provider/module_hooks.h"
-#include "platform/thread_runtime.h"
+#include "provider/thread_runtime.h"
 
 extern "C" BOOL WINAPI DllMainCRTStartup(HANDLE module, DWORD reason, LPVOID reserved);
 

@@ -5,7 +5,7 @@
 // The types are the toolchain's (pthread.h of mingw-w64), which the runtime was compiled against:
 // a mutex or condition is one pointer-sized word whose static initialisers are small negative
 // numbers, a once-control a long, a key an unsigned. Only what the runtime uses is here.
-#include "platform/thread_runtime.h"
+#include "provider/thread_runtime.h"
 
 #include <windows.h>
 
