@@ -355,8 +355,7 @@ void IndexPeriod(StoreIndex* index, const char* mailbox, const char* postoffice,
             const size_t length = std::min(std::strlen(line.id), sizeof item.ItemId - 1);
             std::memcpy(item.ItemId, line.id, length);
             item.ItemId[length] = '\0';
-            BuildCalendarElement(index->FolderIndex, index->IndexNode.IndexNode, item, unread,
-                                 &zone, folder);
+            BuildCalendarElement(index->FolderIndex, XmlNode(), item, unread, &zone, folder);
         },
         &failed, folder);
     if (failed) *unread = true;

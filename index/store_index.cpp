@@ -64,7 +64,6 @@ void IndexNodeSlot::SetClassNumber(int32_t number) {
 StoreIndex::~StoreIndex() {
     ReleaseGuarded(CurrentSortedIndexNode.IndexNode,
                    "StoreIndex->CurrentSortedIndexNode.IndexNode");
-    ReleaseGuarded(IndexNode.IndexNode, "StoreIndex->IndexNode");
     ReleaseGuarded(SortedIndex, "StoreIndex->SortedIndex");
     ReleaseGuarded(FolderIndex, "StoreIndex->FolderIndex");
 }
@@ -169,7 +168,6 @@ int StoreIndex_Release(StoreIndex* index) {
         DiagnosticTrace(kTraceWarning, text);
         return 0;
     }
-    ReleaseGuarded(index->IndexNode.IndexNode, "StoreIndex->IndexNode");
     ReleaseGuarded(index->CurrentSortedIndexNode.IndexNode,
                    "StoreIndex->CurrentSortedIndexNode.IndexNode");
     ReleaseGuarded(index->FolderIndex, "StoreIndex->FolderIndex");
@@ -180,10 +178,6 @@ int StoreIndex_Release(StoreIndex* index) {
 
 int StoreIndex_Close(StoreIndex* index) {
     StoreIndex_Release(index);
-    if (index != nullptr && index->LockHandle != nullptr) {
-        CloseMutexHandle(index->LockHandle);
-        index->LockHandle = nullptr;
-    }
     return 1;
 }
 

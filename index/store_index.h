@@ -27,8 +27,8 @@ struct IndexNodeSlot {
 
 struct StoreIndex {
     StoreIndex() = default;
-    // Gives back the references still held: the current node, the index node, the sorted view,
-    // the index document.
+    // Gives back the references still held: the current node, the sorted view, the index
+    // document.
     ~StoreIndex();
     StoreIndex(const StoreIndex&) = delete;
     StoreIndex& operator=(const StoreIndex&) = delete;
@@ -39,12 +39,9 @@ struct StoreIndex {
     XmlDocument FolderIndex;
     XmlDocument SortedIndex;  // the sorted view that the list enumeration makes and walks
     char FolderPath[kIndexTextSize] = {};
-    int32_t Dirty = 0;        // cleared by a successful save; nothing sets it
+    int32_t Dirty = 0;        // set by a scan that changed the index, cleared by a save
     uint32_t IndexStamp = 0;  // MS-DOS stamp of the last write of "_index.xml", 0 when unknown
-    IndexNodeSlot IndexNode;  // handed to the scan as the parent of new elements; never set
     IndexNodeSlot CurrentSortedIndexNode;
-    // Serialises writers of "_index.xml" when set; nothing in the provider sets it.
-    MutexHandle LockHandle = nullptr;
 };
 
 // The provider's one folder index, made when the library loads and gone when it unloads.
@@ -64,7 +61,7 @@ int CreateIndexRoot(XmlDocument& document);
 
 // Gives back the record's references (each once) and forgets the stamp; names and FolderPath stay.
 int StoreIndex_Release(StoreIndex* index);
-// StoreIndex_Release, and closes the LockHandle when there is one.
+// StoreIndex_Release, for a record that is done with: 1 always.
 int StoreIndex_Close(StoreIndex* index);
 
 // "Public Folders Enabled", 1 when it cannot be read.

@@ -3,7 +3,6 @@
 #include "common/delimited_text.h"
 #include "common/file_helpers.h"
 #include "common/text_helpers.h"
-#include "common/xMutexLock.h"
 #include "index/calendar_scan.h"
 #include "index_api/index_file.h"
 #include "platform/platform.h"
@@ -17,17 +16,13 @@ bool IsMissing(uint32_t error) {
     return error == kErrorFileNotFound || error == kErrorPathNotFound;
 }
 
-// The scan's result does not depend on the save; a lock that cannot be had leaves the file as
-// it was. The document is dirty until a save clears it, and one that lacks what could not be read
-// is not saved as the folder's index at all: it stays dirty, which tells the opening of the
-// folder's index that the folder still needs a scan.
+// The scan's result does not depend on the save. The document is dirty until a save clears it,
+// and one that lacks what could not be read is not saved as the folder's index at all: it stays
+// dirty, which tells the opening of the folder's index that the folder still needs a scan.
 void SaveIndex(StoreIndex* index, bool unread) {
     index->Dirty = 1;
     if (unread) return;
-    try {
-        StoreIndex_Save(index);
-    } catch (const xMutexLock::Exception&) {
-    }
+    StoreIndex_Save(index);
 }
 
 int ScanWholeFolder(StoreIndex* index) {

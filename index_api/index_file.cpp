@@ -7,7 +7,6 @@
 
 #include "common/file_helpers.h"
 #include "common/text_helpers.h"
-#include "common/xMutexLock.h"
 #include "index/index_trace.h"
 #include "index_api/index_file.h"
 
@@ -28,8 +27,6 @@ constexpr const char kLockFile[] = "\\_index.blk";
 constexpr uint32_t kLockStep = 1000;
 constexpr int kLockAttempts = 61;
 constexpr int kUnlockAttempts = 81;
-// A save waits for the index's mutex without limit.
-constexpr uint32_t kIndexLockWait = kWaitInfinite;
 
 void SleepStep(uint32_t milliseconds) {
     SleepMilliseconds(milliseconds);
@@ -80,7 +77,6 @@ int StoreIndex_Save(StoreIndex* index) {
         // A file name cut short would be another file: such a path is not written.
         if (FormatBounded(file, sizeof file, "%s%s", index->FolderPath, kIndexFile) &&
             TemporaryIndexPath(temporary, index->FolderPath)) {
-            xMutexLock lock(index->LockHandle, kIndexLockWait);
             // The document goes to a copy of its own that then takes the index's place in one
             // step: a save that fails part way leaves the index as it was, never a cut-off file
             // that no opening could load again (and that nothing would rebuild while it exists).

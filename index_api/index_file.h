@@ -12,8 +12,7 @@
 namespace cv {
 
 // Writes the index document to FolderPath\_index.xml (creating the folder's last level) and
-// notes the file's stamp. 1 when written or when there is no path to write to. A LockHandle that
-// cannot be taken throws xMutexLock::Exception, and nothing is written.
+// notes the file's stamp. 1 when written or when there is no path to write to.
 int StoreIndex_Save(StoreIndex* index);
 int SaveIndexDocument(XmlDocument& document, const char* path);
 

@@ -216,24 +216,6 @@ TEST_F(StoreIndexTest, ReleaseGivesEveryReferenceBackOnce) {
     EXPECT_EQ("BASEELEMENT(ELEMENT(START=\"42\"))", Shape(held));  // our own reference stands
 }
 
-TEST_F(StoreIndexTest, TheWriteTakesAndReleasesTheLockHandle) {
-    auto index = NamedIndex("Contacts");
-    ASSERT_EQ(1, StoreIndex_SetPaths(index.get()));
-    index->FolderIndex = SmallIndex();
-    index->LockHandle = CreateMutexHandle();
-    ASSERT_NE(nullptr, index->LockHandle);
-    ASSERT_EQ(1, StoreIndex_Save(index.get()));
-    WaitResult elsewhere = WaitResult::kFailed;
-    std::thread([&] {
-        elsewhere = WaitForMutex(index->LockHandle, 0);
-        if (elsewhere == WaitResult::kAcquired) ReleaseMutexHandle(index->LockHandle);
-    }).join();
-    EXPECT_EQ(WaitResult::kAcquired, elsewhere);
-    EXPECT_EQ(1, StoreIndex_Close(index.get()));
-    EXPECT_EQ(nullptr, index->LockHandle);
-    EXPECT_TRUE(index->FolderIndex.IsNull());
-}
-
 // The index lock's one-second steps, counted instead of slept; at a chosen step another party
 // lets go of the lock.
 int g_steps = 0;
