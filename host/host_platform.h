@@ -33,6 +33,9 @@ const char* NullDevicePath();
 
 // The system's folder for temporary files, without a trailing separator.
 std::string TemporaryFolder();
+// Makes a new, empty file there that only its owner may read, under a name no other file has,
+// which begins with `prefix`; its path in *path.
+bool MakeTemporaryFile(const char* prefix, std::string* path);
 // A path as it reads from any working folder (a service starts in the system's folder, not the
 // one it was installed from); the path itself when it cannot be made absolute.
 std::string AbsolutePath(const std::string& path);

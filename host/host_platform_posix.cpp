@@ -58,6 +58,15 @@ std::string TemporaryFolder() {
     return result;
 }
 
+bool MakeTemporaryFile(const char* prefix, std::string* path) {
+    std::string name = TemporaryFolder() + "/" + prefix + "XXXXXX";
+    const int fd = mkstemp(&name[0]);  // mode 600
+    if (fd < 0) return false;
+    close(fd);
+    *path = name;
+    return true;
+}
+
 std::string AbsolutePath(const std::string& path) {
     if (path.empty() || path[0] == '/') return path;
     char here[4096];

@@ -39,6 +39,14 @@ std::string TemporaryFolder() {
     return result;
 }
 
+bool MakeTemporaryFile(const char* prefix, std::string* path) {
+    // The user's temporary folder is the user's alone.
+    char name[MAX_PATH + 1];
+    if (GetTempFileNameA(TemporaryFolder().c_str(), prefix, 0, name) == 0) return false;
+    *path = name;
+    return true;
+}
+
 std::string AbsolutePath(const std::string& path) {
     char buffer[MAX_PATH + 1];
     DWORD length = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);

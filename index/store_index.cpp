@@ -2,26 +2,25 @@
 
 #include <atomic>
 #include <cctype>
-#include <cstdio>
 #include <cstring>
 #include <new>
 
+#include "common/diagnostics.h"
 #include "common/file_helpers.h"
 #include "common/text_helpers.h"
 #include "common/xMutexLock.h"
-#include "index/index_trace.h"
 #include "platform/registry.h"
 #include "store/store_state.h"
 
 namespace cv {
 namespace {
 
-// What the index prints on standard output.
+// What the index reports.
 constexpr const char kNoCom[] = "CoInitialize not called\n";
 constexpr const char kSetPathsWithoutRecord[] =
     "WARNING!: StoreIndex is NULL when passed to StoreIndex_SetPaths\n";
 constexpr const char kReleaseFailed[] = "FORCE_MSXML_SMART_POINTER_RELEASE Failed: %s\n";
-// What it hands to the diagnostic trace.
+// What it hands to the trace.
 constexpr const char kReleaseWithoutRecord[] =
     "StoreIndex_Release::WARNING!: StoreIndex is NULL when passed to StoreIndex_Release on folder "
     "%s\n";
@@ -45,7 +44,7 @@ void ReleaseGuarded(Reference& reference, const char* name) {
     try {
         reference.Reset();
     } catch (...) {
-        std::printf(kReleaseFailed, name);
+        Diagnose(kReleaseFailed, name);
     }
 }
 
@@ -79,7 +78,7 @@ uint32_t IsPublicFoldersEnabled() {
 
 int StoreIndex_SetPaths(StoreIndex* index) {
     if (index == nullptr) {
-        std::fputs(kSetPathsWithoutRecord, stdout);
+        Diagnose("%s", kSetPathsWithoutRecord);
         return 0;
     }
     if (index->FolderPath[0] != '\0') return 1;
@@ -138,7 +137,7 @@ int CreateIndexDocument(XmlDocument* document) {
     if (!document->IsNull()) return 1;
     if (!XmlDocument::Create(document)) {
         // The DOM needs COM on the calling thread, and only the host can start it there.
-        std::fputs(kNoCom, stdout);
+        Diagnose("%s", kNoCom);
         return 0;
     }
     return document->IsNull() ? 0 : 1;
@@ -163,9 +162,7 @@ int CreateIndexRoot(XmlDocument& document) {
 
 int StoreIndex_Release(StoreIndex* index) {
     if (index == nullptr) {
-        char text[sizeof kReleaseWithoutRecord + 16];
-        std::snprintf(text, sizeof text, kReleaseWithoutRecord, "");
-        DiagnosticTrace(kTraceWarning, text);
+        DiagnosticTrace(DiagnosticLevel::kTraceWarning, kReleaseWithoutRecord, "");
         return 0;
     }
     ReleaseGuarded(index->CurrentSortedIndexNode.IndexNode,

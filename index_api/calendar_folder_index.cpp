@@ -1,10 +1,10 @@
 #include "index_api/calendar_folder_index.h"
 
 #include <atomic>
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "common/diagnostics.h"
 #include "common/file_helpers.h"
 #include "common/text_helpers.h"
 #include "index/calendar_scan.h"
@@ -93,7 +93,7 @@ StoreIndex* OpenCalendarFolderIndex(StoreIndex* folder, bool reuse,
     // A document left from an earlier opening would take the scan's elements under its old root.
     folder->FolderIndex.Reset();
     if (!XmlDocument::Create(&folder->FolderIndex)) {
-        std::fputs(kNoDom, stdout);
+        Diagnose("%s", kNoDom);
         return nullptr;
     }
 

@@ -2,21 +2,20 @@
 // lock file "_index.blk". Only the store layer's own entry points save and load an index; the
 // list enumeration builds its index in memory.
 #include <atomic>
-#include <cstdio>
 #include <cstring>
 
+#include "common/diagnostics.h"
 #include "common/file_helpers.h"
 #include "common/text_helpers.h"
-#include "index/index_trace.h"
 #include "index_api/index_file.h"
 
 namespace cv {
 namespace {
 
-// What a save prints on standard output.
+// What a save reports.
 constexpr const char kSaveContext[] = "Context: Saving Index File to Folder\n";
 constexpr const char kUnknownError[] = "Error: Unknown Error\n";
-// What it hands to the diagnostic trace.
+// What it hands to the trace.
 constexpr const char kCommitFailed[] =
     "StoreIndex_Save::Error - Unable to commit index for folder %s\n";
 
@@ -34,11 +33,11 @@ void SleepStep(uint32_t milliseconds) {
 IndexLockSleep g_lock_sleep = SleepStep;
 
 void PrintComError(const XmlError& error) {
-    std::printf("Error:\n");
-    std::printf("Code = %08lx\n", static_cast<unsigned long>(error.code));
-    std::printf("Code meaning = %s\n", error.meaning.c_str());
-    std::printf("Source = %s\n", error.source.c_str());
-    std::printf("Error Description = %s\n", error.description.c_str());
+    Diagnose("Error:\n");
+    Diagnose("Code = %08lx\n", static_cast<unsigned long>(error.code));
+    Diagnose("Code meaning = %s\n", error.meaning.c_str());
+    Diagnose("Source = %s\n", error.source.c_str());
+    Diagnose("Error Description = %s\n", error.description.c_str());
 }
 
 // Where a save writes the document before it replaces "_index.xml": a name of this process and
@@ -56,11 +55,11 @@ int SaveIndexDocument(XmlDocument& document, const char* path) {
     try {
         XmlError error;
         if (document.Save(path, &error)) return 1;
-        std::fputs(kSaveContext, stdout);
+        Diagnose("%s", kSaveContext);
         PrintComError(error);
         return 0;
     } catch (...) {
-        std::fputs(kUnknownError, stdout);
+        Diagnose("%s", kUnknownError);
         return 0;
     }
 }
@@ -91,9 +90,7 @@ int StoreIndex_Save(StoreIndex* index) {
         index->Dirty = 0;
         return 1;
     }
-    char text[kIndexTextSize + 128];
-    std::snprintf(text, sizeof text, kCommitFailed, index->FolderPath);
-    DiagnosticTrace(kTraceError, text);
+    DiagnosticTrace(DiagnosticLevel::kTraceError, kCommitFailed, index->FolderPath);
     return 0;
 }
 
@@ -116,12 +113,11 @@ int LoadIndexDocument(XmlDocument& document, const char* path) {
                 // A missing file is no error worth a report. Not every DOM says "not found" for
                 // it, so the file is looked for as well.
                 if (parse_error.code == kXmlFileNotFound || !FileExists(path)) return 0;
-                std::printf("Error:\n");
-                std::printf("Code = 0x%x\n", static_cast<unsigned>(parse_error.code));
-                std::printf("Source = Line : %ld; Char : %ld\n",
-                            static_cast<long>(parse_error.line),
-                            static_cast<long>(parse_error.position));
-                std::printf("Error Description = %s\n", parse_error.reason.c_str());
+                Diagnose("Error:\n");
+                Diagnose("Code = 0x%x\n", static_cast<unsigned>(parse_error.code));
+                Diagnose("Source = Line : %ld; Char : %ld\n", static_cast<long>(parse_error.line),
+                         static_cast<long>(parse_error.position));
+                Diagnose("Error Description = %s\n", parse_error.reason.c_str());
                 return 0;
             case XmlLoadResult::kFailed:
                 PrintComError(error);

@@ -1,9 +1,9 @@
 #include "index_api/item_properties.h"
 
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "common/diagnostics.h"
 #include "common/file_helpers.h"
 #include "common/text_helpers.h"
 #include "platform/platform.h"
@@ -215,7 +215,7 @@ bool ItemPaths(const char* folder, const char* id, char* item, char* temporary) 
 }
 
 int UpdateFailed(const char* temporary) {
-    std::printf(kUpdateFailed, temporary);
+    Diagnose(kUpdateFailed, temporary);
     return 0;
 }
 

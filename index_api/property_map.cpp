@@ -1,12 +1,12 @@
 #include "index_api/property_map.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <string>
 
+#include "common/diagnostics.h"
 #include "common/text_helpers.h"
 #include "index_api/item_properties.h"
 
@@ -333,7 +333,7 @@ int SetCalendarProperty(StoreIndex* folder, IndexNodeSlot* item, const char* nam
         // A value too short for its type is refused; any other lands in the index unconverted.
         const size_t type_size = PropertyValueSize(field.PropertyType);
         if (!IsTextType(field.PropertyType) && size < type_size) return 0;
-        std::fputs(kNoConversion, stdout);
+        Diagnose("%s", kNoConversion);
         return WriteIndexField(folder->FolderIndex, item, field.ElementName, TextOf(value, size))
                    ? 1
                    : 0;

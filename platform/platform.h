@@ -294,4 +294,8 @@ bool ReleaseMutexHandle(MutexHandle handle);
 std::string ExecutablePath();
 
 uint32_t CurrentProcessId();
+
+// The value of a variable of the process's environment, NUL-terminated in `value`; false when the
+// variable is not set, is empty or does not fit `size`.
+bool EnvironmentValue(const char* name, char* value, size_t size);
 }  // namespace cv

@@ -15,4 +15,11 @@ std::string ExecutablePath() {
 uint32_t CurrentProcessId() {
     return GetCurrentProcessId();
 }
+
+bool EnvironmentValue(const char* name, char* value, size_t size) {
+    if (size == 0 || size > MAXDWORD) return false;
+    // The length without the NUL when it fits; the size it needs, NUL included, when not.
+    const DWORD length = GetEnvironmentVariableA(name, value, static_cast<DWORD>(size));
+    return length > 0 && length < size;
+}
 }  // namespace cv

@@ -1,9 +1,11 @@
 #include "remote/channel.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "common/diagnostics.h"
+#include "platform/platform.h"
+#include "platform/registry.h"
 #include "common/text_helpers.h"
 #include "platform/platform.h"
 #include "platform/registry.h"
@@ -118,8 +120,8 @@ int ConnectRemoteAdmin() {
     CloseRemoteChannel();
     g_channel.ChannelSocket = CreateTcpSocket();
     if (g_channel.ChannelSocket == kNoSocket) {
-        std::printf("Error connecting to remote admin: %d\n", LastSocketError());
-        std::fflush(stdout);
+        Diagnose("Error connecting to remote admin: %d\n", LastSocketError());
+        FlushDiagnostics();
         return 0;
     }
     char address[kHostValueSize];

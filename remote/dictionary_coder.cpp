@@ -1,8 +1,9 @@
 #include "remote/dictionary_coder.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
+
+#include "common/diagnostics.h"
 
 namespace cv {
 namespace {
@@ -192,7 +193,7 @@ bool DictDecompress(const void* stream, size_t length, void* out, size_t capacit
     unsigned previous_length = 1;
     for (; at + 2 <= length && table.count < kMaxEntries; at += 2) {
         const unsigned code = ReadCode(in + at);
-        if (code == 0xFFFF) std::fputs("Something wrong\n", stdout);
+        if (code == 0xFFFF) Diagnose("Something wrong\n");
         const unsigned count = static_cast<unsigned>(table.count);
         if (code > count || previous_length >= kMaxEntryLength) return false;
         unsigned written;
@@ -222,7 +223,7 @@ bool DictDecompress(const void* stream, size_t length, void* out, size_t capacit
     // Once it is full, code words only name entries.
     for (; at + 2 <= length; at += 2) {
         const unsigned code = ReadCode(in + at);
-        if (code == 0xFFFF) std::fputs("Something wrong\n", stdout);
+        if (code == 0xFFFF) Diagnose("Something wrong\n");
         if (code >= kMaxEntries) return false;
         if (code < kFirstFreeCode) {
             if (pos >= capacity) return false;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "common/diagnostics.h"
 #include "common/text_helpers.h"
 
 namespace cv {
@@ -34,13 +35,13 @@ int AddRequestParameter(char* request, int number, const void* data, size_t size
     char* packed = work.get();
     char* element = work.get() + kRemoteBufferSize;
     if (!PackParameter(data, size, packed, kRemoteBufferSize)) return 0;
-    if (packed[0] == '\0') std::fputs("Warning: Serialising returned empty buffer\n", stdout);
+    if (packed[0] == '\0') Diagnose("Warning: Serialising returned empty buffer\n");
     if (!FormatBounded(element, kRemoteBufferSize, "<PARAMETER%d SIZE=%d>%s</PARAMETER%d>", number,
                        static_cast<int>(size), packed, number)) {
         return 0;
     }
     if (std::strstr(request, kParametersEnd) == nullptr) {
-        std::printf("{%s}\n", request);
+        Diagnose("{%s}\n", request);
         return 1;
     }
     // The packed text is no longer needed: its buffer takes the copy the element is inserted

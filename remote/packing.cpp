@@ -2,11 +2,11 @@
 
 #include <climits>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include "common/diagnostics.h"
 #include "remote/base64.h"
 #include "remote/dictionary_coder.h"
 
@@ -17,17 +17,17 @@ int PackParameter(const void* data, size_t size, char* text, size_t capacity) {
     if (size > static_cast<size_t>(INT_MAX) / 2) return 0;
     std::unique_ptr<uint8_t[]> stream(new (std::nothrow) uint8_t[size > 0 ? 2 * size : 1]);
     if (!stream) return 0;
-    std::fputs("compressing...\n", stdout);
+    Diagnose("compressing...\n");
     const size_t stream_length = DictCompress(data, size, stream.get());
-    std::printf("Compressed size: %d\n", static_cast<int>(stream_length));
+    Diagnose("Compressed size: %d\n", static_cast<int>(stream_length));
     int text_length = Base64Encode(stream.get(), stream_length, text, capacity);
     if (text_length < 0) text_length = 0;  // Base64Encode left the text empty
-    std::printf("Result of base64 encoding: %s\nSize:%d\n", capacity > 0 ? text : "", text_length);
+    Diagnose("Result of base64 encoding: %s\nSize:%d\n", capacity > 0 ? text : "", text_length);
     return 1;
 }
 
 int UnpackParameter(const char* text, void* destination, size_t destination_size) {
-    std::fputs("decompressing\n", stdout);
+    Diagnose("decompressing\n");
     const size_t text_length = std::strlen(text);
     // The decoded stream is never longer than the text, and never more than the largest text a
     // reply can carry; the output is decoded aside so that a bad stream leaves the destination
@@ -39,10 +39,10 @@ int UnpackParameter(const char* text, void* destination, size_t destination_size
     if (!work) return 0;
     uint8_t* stream = work.get();
     uint8_t* decoded = work.get() + stream_capacity;
-    std::printf("B64Source length: %d parameter size=%d\n", static_cast<int>(text_length),
-                static_cast<int>(destination_size));
+    Diagnose("B64Source length: %d parameter size=%d\n", static_cast<int>(text_length),
+             static_cast<int>(destination_size));
     const int stream_length = Base64Decode(text, stream, stream_capacity);
-    std::printf("Decoded size=%d\n", stream_length);
+    Diagnose("Decoded size=%d\n", stream_length);
     if (stream_length < 0) return 0;
     size_t decoded_length = 0;
     if (stream_length >= 2) {
@@ -52,8 +52,8 @@ int UnpackParameter(const char* text, void* destination, size_t destination_size
         }
         std::memcpy(destination, decoded, decoded_length);
     }
-    std::printf("Uncompressed size=%d\n", static_cast<int>(decoded_length));
-    std::fputs("Freeing\n", stdout);
+    Diagnose("Uncompressed size=%d\n", static_cast<int>(decoded_length));
+    Diagnose("Freeing\n");
     return 1;
 }
 

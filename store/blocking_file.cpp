@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "common/diagnostics.h"
 #include "common/file_helpers.h"
 #include "common/text_helpers.h"
 #include "platform/platform.h"
@@ -103,8 +104,8 @@ int DeleteBlockingFile(const PeriodPaths& paths) {
         if (IsMissing(LastSystemError())) return 0;
         counter.Sleep();
         if (counter.seconds() > UnblockWait()) {
-            std::printf("Unable to remove blocking file %s\n", paths.blocking);
-            std::fflush(stdout);
+            Diagnose("Unable to remove blocking file %s\n", paths.blocking);
+            FlushDiagnostics();
             return 0;
         }
     }

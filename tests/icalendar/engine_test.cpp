@@ -13,6 +13,7 @@
 
 #include "platform/platform.h"
 #include "store/appointments.h"
+#include "tests/support/diagnostics.h"
 #include "tests/support/records.h"
 #include "tests/support/test_store.h"
 
@@ -153,13 +154,12 @@ TEST_F(EngineTest, ABusyPeriodChangesNothing) {
     const WalkedLines lines(calendar_);  // read before, so that no reader waits for the period
     ASSERT_TRUE(cv::MakeDirectory((folder_ + "\\Y26M12D28.BLK").c_str()));
     const auto before = Files();
-    ::testing::internal::CaptureStdout();  // the store names the blocking file it cannot remove
+    cv::testing::KeptDiagnostics quiet;  // the store names the blocking file it cannot remove
     EXPECT_EQ(PutOutcome::kBusy,
               PutObject(calendar_, Object(Calendar(Weekly(";COUNT=3", "Changed")), At(kNow)), "",
                         At(kNow), &lines)
                   .outcome);
     EXPECT_EQ(DeleteOutcome::kBusy, DeleteObject(calendar_, MasterId("weekly@example"), &lines));
-    ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(before, Files());
     cv::RemoveFolder((folder_ + "\\Y26M12D28.BLK").c_str());
 }

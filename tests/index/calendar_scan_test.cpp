@@ -22,6 +22,7 @@
 #include "platform/registry.h"
 #include "tests/index/index_test_support.h"
 #include "tests/provider/appointment_fixture.h"
+#include "tests/support/diagnostics.h"
 
 namespace cv {
 namespace {
@@ -438,9 +439,9 @@ TEST_F(CalendarFolderIndexTest, AnIndexHeldUnderAnotherCaseIsTheFoldersIndex) {
 
 TEST_F(CalendarFolderIndexTest, AnIndexThatCannotBeLoadedIsNone) {
     Put("_index.xml", "<BASEELEMENT><ELEMENT");
-    ::testing::internal::CaptureStdout();
+    testing::KeptDiagnostics kept;
     EXPECT_EQ("none", Open());
-    EXPECT_NE("", ::testing::internal::GetCapturedStdout());  // the parse report
+    EXPECT_NE("", kept.Take());  // the parse report
 }
 
 TEST_F(CalendarFolderIndexTest, NamesOutsideTheMailRootAreRefused) {

@@ -13,6 +13,7 @@
 
 #include "platform/platform.h"
 #include "tests/index/index_test_support.h"
+#include "tests/support/diagnostics.h"
 #include "tests/support/test_store.h"
 
 namespace cv {
@@ -217,9 +218,10 @@ TEST_F(IndexPropertyTest, ItemFileValuesGoThroughTheItemsFile) {
     // An entry without an item file has no such value, and gets none.
     ASSERT_TRUE(FindIndexItem(index_, "other", &item_));
     Get("PR_BODY", -1);
-    ::testing::internal::CaptureStdout();
-    EXPECT_EQ(0, Set("PR_BODY", TextBytes("x")));
-    ::testing::internal::GetCapturedStdout();
+    {
+        testing::KeptDiagnostics quiet;
+        EXPECT_EQ(0, Set("PR_BODY", TextBytes("x")));
+    }
     EXPECT_FALSE(testing::PathExists(folder_.Join("other")) ||
                  testing::PathExists(folder_.Join("_other")));
 }
@@ -346,9 +348,9 @@ class ItemFileTest : public ::testing::Test {
     }
     // The write's result; what it printed goes to printed_.
     int Write(const char* id, const char* element, const char* value) {
-        ::testing::internal::CaptureStdout();
+        testing::KeptDiagnostics kept;
         int result = WriteItemFileValue(folder_.path().c_str(), id, element, value);
-        printed_ = ::testing::internal::GetCapturedStdout();
+        printed_ = kept.Take();
         return result;
     }
     std::string Read(const char* id, const char* element, int expected = 1) {

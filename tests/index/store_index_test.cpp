@@ -18,6 +18,7 @@
 #include "platform/platform.h"
 #include "platform/registry.h"
 #include "tests/index/index_test_support.h"
+#include "tests/support/diagnostics.h"
 #include "tests/support/records.h"
 #include "tests/support/test_store.h"
 
@@ -93,10 +94,9 @@ TEST_F(StoreIndexTest, APathOnceSetStays) {
     testing::SetField(index->FolderName, "$FILEROOT/x");
     EXPECT_EQ(1, StoreIndex_SetPaths(index.get()));
     EXPECT_EQ(Root("MAILROOT\\anna\\Contacts"), index->FolderPath);
-    ::testing::internal::CaptureStdout();
+    testing::KeptDiagnostics kept;
     EXPECT_EQ(0, StoreIndex_SetPaths(nullptr));
-    EXPECT_EQ("WARNING!: StoreIndex is NULL when passed to StoreIndex_SetPaths\n",
-              ::testing::internal::GetCapturedStdout());
+    EXPECT_EQ("WARNING!: StoreIndex is NULL when passed to StoreIndex_SetPaths\n", kept.Take());
 }
 
 TEST_F(StoreIndexTest, ADocumentGetsOneRoot) {
@@ -120,9 +120,9 @@ TEST_F(StoreIndexTest, SavesIntoANewFolderAndLoadsBack) {
     EXPECT_FALSE(IsFolder(index->FolderPath));
     index->FolderIndex = SmallIndex();
     index->Dirty = 1;
-    ::testing::internal::CaptureStdout();
+    testing::KeptDiagnostics kept;
     ASSERT_EQ(1, StoreIndex_Save(index.get()));
-    EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
+    EXPECT_EQ("", kept.Take() + kept.TakeTrace());
     EXPECT_EQ(0, index->Dirty);
     EXPECT_NE(0u, index->IndexStamp);
     EXPECT_EQ(GetIndexFileStamp(index->FolderPath), index->IndexStamp);
@@ -157,9 +157,12 @@ TEST_F(StoreIndexTest, AFailedSaveOrLoadPrintsTheErrorReport) {
     index->FolderIndex = SmallIndex();
     index->Dirty = 1;
     index->IndexStamp = 77;
-    ::testing::internal::CaptureStdout();
+    testing::KeptDiagnostics kept;
     EXPECT_EQ(0, StoreIndex_Save(index.get()));
-    std::string printed = ::testing::internal::GetCapturedStdout();
+    std::string printed = kept.Take();
+    EXPECT_EQ("StoreIndex_Save::Error - Unable to commit index for folder " +
+                  std::string(index->FolderPath) + "\n",
+              kept.TakeTrace());
     std::vector<std::string> prefixes = {"Context: Saving Index File to Folder",
                                          "Error:",
                                          "Code = ",
@@ -177,14 +180,12 @@ TEST_F(StoreIndexTest, AFailedSaveOrLoadPrintsTheErrorReport) {
     ASSERT_EQ(1, CreateIndexDocument(&document));
     testing::TempFolder folder;
     std::string file = folder.Join("_index.xml");
-    ::testing::internal::CaptureStdout();
     EXPECT_EQ(0, LoadIndexDocument(document, file.c_str()));
     EXPECT_EQ(0, LoadIndexDocument(document, folder.Join("gone\\_index.xml").c_str()));
-    EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
+    EXPECT_EQ("", kept.Take());
     ASSERT_TRUE(testing::WriteFileBytes(file, "<BASEELEMENT>\n<ELEMENT>\n</BASEELEMENT>"));
-    ::testing::internal::CaptureStdout();
     EXPECT_EQ(0, LoadIndexDocument(document, file.c_str()));
-    printed = ::testing::internal::GetCapturedStdout();
+    printed = kept.Take();
 #if defined(_WIN32)  // Wine's DOM gives no position (the platform's does)
     const char* source = "Source = Line : ";
 #else
@@ -204,11 +205,15 @@ TEST_F(StoreIndexTest, ReleaseGivesEveryReferenceBackOnce) {
     ASSERT_TRUE(index->FolderIndex.DocumentElement(&held));
     index->CurrentSortedIndexNode.IndexNode = held;
     index->IndexStamp = 5;
-    ::testing::internal::CaptureStdout();
+    testing::KeptDiagnostics kept;
     EXPECT_EQ(1, StoreIndex_Release(index.get()));
     EXPECT_EQ(1, StoreIndex_Release(index.get()));
-    EXPECT_EQ(0, StoreIndex_Release(nullptr));  // a warning for the trace, nothing printed
-    EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
+    EXPECT_EQ(0, StoreIndex_Release(nullptr));  // a warning for the trace, no report
+    EXPECT_EQ("", kept.Take());
+    EXPECT_EQ(
+        "StoreIndex_Release::WARNING!: StoreIndex is NULL when passed to StoreIndex_Release on "
+        "folder \n",
+        kept.TakeTrace());
     EXPECT_TRUE(index->FolderIndex.IsNull() && index->SortedIndex.IsNull() &&
                 index->CurrentSortedIndexNode.IndexNode.IsNull());
     EXPECT_EQ(0u, index->IndexStamp);
@@ -277,9 +282,9 @@ TEST_F(StoreIndexTest, IndexesSavedByEitherBuildLoadInBoth) {
         std::replace(path.begin(), path.end(), '/', '\\');
         XmlDocument document;
         ASSERT_EQ(1, CreateIndexDocument(&document));
-        ::testing::internal::CaptureStdout();
+        testing::KeptDiagnostics kept;
         EXPECT_EQ(1, LoadIndexDocument(document, path.c_str())) << path;
-        EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
+        EXPECT_EQ("", kept.Take());
         EXPECT_EQ(kFixtureShape, Shape(document)) << name;
     }
 }
@@ -290,14 +295,14 @@ TEST_F(StoreIndexTest, AThreadWithoutComGetsNoDocument) {
     int created = -1, scanned = -1;
     auto index = NamedIndex("Contacts");
     ListContext context{};
-    ::testing::internal::CaptureStdout();
+    testing::KeptDiagnostics kept;
     std::thread([&] {
         XmlDocument document;
         created = CreateIndexDocument(&document);
         scanned = ScanCalendarIndex(index.get(), &context);
         StoreIndex_Release(index.get());  // on the thread that made them
     }).join();
-    const std::string said = ::testing::internal::GetCapturedStdout();
+    const std::string said = kept.Take();
 #if defined(_WIN32)
     EXPECT_EQ("0 0 CoInitialize not called\nCoInitialize not called\n",
 #else

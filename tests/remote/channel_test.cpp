@@ -13,6 +13,7 @@
 #include "include/cvaicp.h"
 #include "platform/platform.h"
 #include "tests/remote/scripted_peer.h"
+#include "tests/support/diagnostics.h"
 #include "tests/support/records.h"
 #include "tests/support/test_store.h"
 #include "tests/support/wire.h"
@@ -124,9 +125,11 @@ TEST_F(ChannelTest, NoHostMissingAddressOrOverlongNamesGiveNoConnection) {
     registry_.SetDword(Hive::kCurrentUser, kAdministrationKey, "ForceDefaultHost", 0);
     EXPECT_EQ(RemoteMode::kLocal, CheckRemoteMode(kProviderLibraryName));
     SetCurrentHostName("nowhere");
-    ::testing::internal::CaptureStdout();
-    EXPECT_EQ(RemoteMode::kUnreachable, CheckRemoteMode(kProviderLibraryName));
-    EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
+    {
+        KeptDiagnostics kept;
+        EXPECT_EQ(RemoteMode::kUnreachable, CheckRemoteMode(kProviderLibraryName));
+        EXPECT_EQ("", kept.Take());
+    }
     EXPECT_STREQ("", TheRemoteChannel().ConnectedHost);
 
     std::string key = std::string(kHostsKey) + "\\long";

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/diagnostics.h"
 #include "tests/support/wire.h"
 
 namespace cv {
@@ -24,17 +25,13 @@ struct Buffer {
 };
 
 int AddQuietly(Buffer& request, int number, const Bytes& data) {
-    ::testing::internal::CaptureStdout();
-    const int result = AddRequestParameter(request.get(), number, data.data(), data.size());
-    ::testing::internal::GetCapturedStdout();
-    return result;
+    testing::KeptDiagnostics quiet;
+    return AddRequestParameter(request.get(), number, data.data(), data.size());
 }
 
 int ReadQuietly(const std::string& reply, int number, void* destination, size_t size) {
-    ::testing::internal::CaptureStdout();
-    const int result = ReadReplyParameter(reply.c_str(), number, destination, size);
-    ::testing::internal::GetCapturedStdout();
-    return result;
+    testing::KeptDiagnostics quiet;
+    return ReadReplyParameter(reply.c_str(), number, destination, size);
 }
 
 Bytes RandomBytes(size_t size, uint32_t seed) {
@@ -78,18 +75,15 @@ TEST(Framing, RequestThatWouldNotFitIsRefusedWhole) {
 TEST(Framing, UnpackableParameterGoesOutEmptyAndAMissingListIsPrinted) {
     Buffer request;
     BuildExecRequest(request.get(), "AppointmentAdd");
-    ::testing::internal::CaptureStdout();
+    testing::KeptDiagnostics kept;
     EXPECT_EQ(1, AddRequestParameter(request.get(), 1, RandomBytes(16000, 3).data(), 16000));
-    EXPECT_NE(std::string::npos, ::testing::internal::GetCapturedStdout().find(
-                                     "Warning: Serialising returned empty buffer\n"));
+    EXPECT_NE(std::string::npos, kept.Take().find("Warning: Serialising returned empty buffer\n"));
     EXPECT_EQ(testing::ExecRequest("AppointmentAdd", "<PARAMETER1 SIZE=16000></PARAMETER1>"),
               request.str());
 
     std::strcpy(request.get(), "<DATA><METHOD>EXEC</METHOD></DATA>");
-    ::testing::internal::CaptureStdout();
     EXPECT_EQ(1, AddRequestParameter(request.get(), 1, "abc", 3));
-    EXPECT_NE(std::string::npos, ::testing::internal::GetCapturedStdout().find(
-                                     "{<DATA><METHOD>EXEC</METHOD></DATA>}\n"));
+    EXPECT_NE(std::string::npos, kept.Take().find("{<DATA><METHOD>EXEC</METHOD></DATA>}\n"));
     EXPECT_EQ("<DATA><METHOD>EXEC</METHOD></DATA>", request.str());
 }
 

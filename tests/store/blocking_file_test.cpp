@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "tests/support/diagnostics.h"
 #include "tests/support/records.h"
 #include "tests/support/test_store.h"
 
@@ -54,11 +55,11 @@ TEST_F(BlockingFileTest, LockUnlockAndBreakAStaleBlockingFile) {
     EXPECT_EQ(0, LockPeriod(Paths("nobody")));  // no Calendar folder: fails at once
     // A folder in the blocking file's place cannot be deleted as a file.
     ASSERT_TRUE(MakeDirectory(File(".BLK").c_str()));
-    ::testing::internal::CaptureStdout();
+    testing::KeptDiagnostics kept;
     EXPECT_EQ(0, LockPeriod(paths_));
     EXPECT_EQ(
         "Unable to remove blocking file " + store_.root() + "\\po\\MAILROOT\\mb\\Calendar\\P.BLK\n",
-        ::testing::internal::GetCapturedStdout());
+        kept.Take());
     RemoveFolder(File(".BLK").c_str());
 }
 

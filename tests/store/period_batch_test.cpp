@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tests/support/diagnostics.h"
 #include "tests/support/records.h"
 #include "tests/support/test_store.h"
 
@@ -145,9 +146,11 @@ TEST_F(PeriodBatchTest, APeriodThatCannotBeHadLeavesTheWholeBatchUndone) {
         if (row.blocked != nullptr) {
             ASSERT_TRUE(MakeDirectory(File(row.blocked).c_str()));
         }
-        ::testing::internal::CaptureStdout();  // the store names a blocking file it cannot remove
-        EXPECT_EQ(row.outcome, ChangeCalendarPeriods(Request(), batch, [&] { return row.commit; }));
-        ::testing::internal::GetCapturedStdout();
+        {
+            testing::KeptDiagnostics quiet;  // the store names a blocking file it cannot remove
+            EXPECT_EQ(row.outcome,
+                      ChangeCalendarPeriods(Request(), batch, [&] { return row.commit; }));
+        }
         EXPECT_EQ("9\t9\tx", ReadFileOrEmpty(File("B.CAL")));
         EXPECT_FALSE(PathExists(File("B.BLK")));
         if (row.blocked != nullptr) RemoveFolder(File(row.blocked).c_str());

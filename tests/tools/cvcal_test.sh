@@ -194,6 +194,14 @@ expect 1 'the library says: Warning: Unable to update message body for file' --v
     --id a1 --name PR_BODY --value new
 cmp -s "$work/a1.before" "$calendar/a1"
 check $? "the item file changed under a failed write"
+# Without --verbose the library's diagnostics are not shown; with it, the file that kept them goes.
+out=$(c props set "${mb[@]}" --id a1 --name PR_BODY --value new 2>&1)
+! grep -q 'Unable to update' <<<"$out"
+check $? "the library's diagnostics shown without --verbose: $out"
+mkdir "$work/tmp"
+TMPDIR=$work/tmp c --verbose props set "${mb[@]}" --id a1 --name PR_BODY --value new 2>/dev/null
+[ -z "$(ls -A "$work/tmp")" ]
+check $? "cvcal --verbose left $(ls "$work/tmp") behind"
 expect 2 '' reindex --mailbox .. --postoffice po
 expect 3 '' reindex --mailbox nobody --postoffice po
 

@@ -145,25 +145,19 @@ RegistryUse RegistryUseOf(const std::string& name) {
     return RegistryUse::kRead;
 }
 
-// The library prints its diagnostics on standard output; cvcal keeps its results apart from
-// them, and shows them (on standard error) only with --verbose.
-FILE* SetAsideLibraryDiagnostics(bool verbose) {
-    FILE* results = cv::SeparateLibraryDiagnostics();
-    if (results == stdout) return results;
+// The library would print its diagnostics on standard output, among cvcal's results: they go to
+// a file instead, in the static code and in the library loaded alike, and are shown (on standard
+// error) only with --verbose. Told before the library can say anything.
+void SetAsideLibraryDiagnostics(bool verbose) {
     if (verbose) {
         // Kept aside and shown at the end with a label, apart from cvcal's own messages.
         cv::KeepLibraryDiagnostics();
     } else {
-        std::fflush(stdout);
-        // Should the null device not open, the library's diagnostics are simply not written.
-        static_cast<void>(std::freopen(cv::NullDevicePath(), "w", stdout));
+        cv::DropLibraryDiagnostics();
     }
-    return results;
 }
 
 const char kDiagnosticsLabel[] = "cvcal: the library says: ";
-
-FILE* g_results = stdout;
 
 int Run(const std::vector<std::string>& arguments) {
     std::string registry, library_path, host;
@@ -257,6 +251,7 @@ int Run(const std::vector<std::string>& arguments) {
         std::string reason = LocalOnlyReason(name);
         if (!reason.empty()) throw UsageError("--host " + host + ": not used: " + reason);
     }
+    SetAsideLibraryDiagnostics(verbose);
     ChooseRegistry(registry, RegistryUseOf(name));
     cv::HostThread thread;  // COM and sockets, for the library's sake
     ProviderLibrary library;
@@ -274,8 +269,7 @@ int Run(const std::vector<std::string>& arguments) {
         CheckHostConfigured(host);
         library.SetCurrentHost(host.c_str());
     }
-    g_results = SetAsideLibraryDiagnostics(verbose);
-    Context context{library, json, Output(), g_results, host};
+    Context context{library, json, Output(), stdout, host};
     int status = command->run(context, line);
     context.output.Print(json, context.results);
     std::fflush(context.results);
@@ -288,8 +282,8 @@ int Fail(const std::vector<std::string>& arguments, int status, const std::strin
     cv::ShowKeptDiagnostics(kDiagnosticsLabel);
     std::fprintf(stderr, "cvcal: %s\n", message);
     if (std::find(arguments.begin(), arguments.end(), "--json") != arguments.end()) {
-        PrintJsonError(g_results, status, kind, message);
-        std::fflush(g_results);
+        PrintJsonError(stdout, status, kind, message);
+        std::fflush(stdout);
     }
     return status;
 }
