@@ -31,11 +31,15 @@ constexpr const char* KindOf() {
     return "int32";
 }
 
+// clang-format takes the stringized name at the start of a braced list for a directive and
+// breaks these two macros apart; they are kept as written.
+// clang-format off
 #define CV_FIELD(Record, Name)                                                    \
     Field {                                                                       \
         #Name, KindOf<decltype(Record::Name)>(), sizeof(Record::Name),            \
             offsetof(Record, Name)                                                \
     }
+// clang-format on
 
 struct Record {
     const char* name;
@@ -55,27 +59,31 @@ const Field kAppointmentItemRequest[] = {
     CV_FIELD(AppointmentItemRequest, DataLength),
 };
 const Field kFreeBusyRequest[] = {
-    CV_FIELD(FreeBusyRequest, Mailbox),    CV_FIELD(FreeBusyRequest, Postoffice),
-    CV_FIELD(FreeBusyRequest, NamePrefix), CV_FIELD(FreeBusyRequest, BusyDays),
+    CV_FIELD(FreeBusyRequest, Mailbox),        CV_FIELD(FreeBusyRequest, Postoffice),
+    CV_FIELD(FreeBusyRequest, NamePrefix),     CV_FIELD(FreeBusyRequest, BusyDays),
     CV_FIELD(FreeBusyRequest, BusyDaysLength),
 };
 const Field kListContext[] = {
-    CV_FIELD(ListContext, Reserved),   CV_FIELD(ListContext, RangeStart),
-    CV_FIELD(ListContext, RangeEnd),   CV_FIELD(ListContext, Postoffice),
-    CV_FIELD(ListContext, Mailbox),    CV_FIELD(ListContext, Stylesheet),
+    CV_FIELD(ListContext, Reserved),  CV_FIELD(ListContext, RangeStart),
+    CV_FIELD(ListContext, RangeEnd),  CV_FIELD(ListContext, Postoffice),
+    CV_FIELD(ListContext, Mailbox),   CV_FIELD(ListContext, Stylesheet),
     CV_FIELD(ListContext, Reserved2),
 };
 const Field kListItem[] = {
-    CV_FIELD(ListItem, Mailbox),   CV_FIELD(ListItem, Postoffice), CV_FIELD(ListItem, StartTime),
-    CV_FIELD(ListItem, FinishTime), CV_FIELD(ListItem, ItemId),    CV_FIELD(ListItem, ItemXml),
+    CV_FIELD(ListItem, Mailbox),       CV_FIELD(ListItem, Postoffice),
+    CV_FIELD(ListItem, StartTime),     CV_FIELD(ListItem, FinishTime),
+    CV_FIELD(ListItem, ItemId),        CV_FIELD(ListItem, ItemXml),
     CV_FIELD(ListItem, ItemXmlLength),
 };
 
+// clang-format off
 #define CV_RECORD(Name) \
     Record { #Name, sizeof(Name), k##Name, sizeof k##Name / sizeof k##Name[0] }
+// clang-format on
 const Record kRecords[] = {
-    CV_RECORD(AppointmentRequest), CV_RECORD(AppointmentItemRequest), CV_RECORD(FreeBusyRequest),
-    CV_RECORD(ListContext),        CV_RECORD(ListItem),
+    CV_RECORD(AppointmentRequest), CV_RECORD(AppointmentItemRequest),
+    CV_RECORD(FreeBusyRequest),    CV_RECORD(ListContext),
+    CV_RECORD(ListItem),
 };
 
 // The name of an argument's record in the export table, as the binding knows it.
@@ -108,9 +116,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: binding_layout VERSION\n");
         return 2;
     }
-    std::printf("\"\"\"The records and exports of include/cvaicp.h and include/cvaicp_exports.h, as "
-                "the compiler\nsees them: written by python/binding_layout.cpp, never by hand "
-                "(the test python_layout\ncompares).\"\"\"\n\n");
+    std::printf(
+        "\"\"\"The records and exports of include/cvaicp.h and include/cvaicp_exports.h, as "
+        "the compiler\nsees them: written by python/binding_layout.cpp, never by hand "
+        "(the test python_layout\ncompares).\"\"\"\n\n");
     std::printf("VERSION = \"%s\"\n\n", argv[1]);
     std::printf("# name: (size, [(field, kind, size, offset), ...])\nRECORDS = {\n");
     for (const Record& record : kRecords) {
@@ -127,11 +136,11 @@ int main(int argc, char** argv) {
     }
     std::printf("}\n\n# name: [argument record, ...], in ordinal order\nEXPORTS = {\n");
 #define CV_EXPORT_ROW(Name, Ordinal, Arguments, First, FirstBack, Second, SecondBack, Forwarded) \
-    {                                                                                             \
+    {                                                                                            \
         const char* names[2] = {ArgumentName<First>(), ArgumentName<Second>()};                  \
         std::printf("    \"%s\": [", #Name);                                                     \
-        for (int i = 0; i < Arguments; ++i) std::printf("%s\"%s\"", i ? ", " : "", names[i]);   \
-        std::printf("],\n");                                                                      \
+        for (int i = 0; i < Arguments; ++i) std::printf("%s\"%s\"", i ? ", " : "", names[i]);    \
+        std::printf("],\n");                                                                     \
     }
     CVAICP_EXPORTS(CV_EXPORT_ROW)
 #undef CV_EXPORT_ROW

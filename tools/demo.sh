@@ -46,6 +46,13 @@ box() {
         run "$@" --mailbox "$mailbox" --postoffice example
     fi
 }
+# listing FOLDER: the names of its files, one a line and indented, in the order ls gives them.
+listing() {
+    local f
+    for f in "$1"/*; do
+        if [ -e "$f" ]; then printf '     %s\n' "${f##*/}"; fi
+    done
+}
 
 say "A new store: the mail root and short waits go into $where"
 run config set-root "$root"
@@ -138,7 +145,7 @@ box --host far add --id carol-call --subject "Call with anna" \
     --start 2026-12-09T16:00Z --end 2026-12-09T16:30Z
 box --host far walk --period Y26M12D09
 printf '   on the second store, written by the service:\n'
-(cd "$remote/example/MAILROOT/carol/Calendar" && ls -1 | sed 's/^/     /')
+listing "$remote/example/MAILROOT/carol/Calendar"
 kill "$service"
 wait "$service" 2>/dev/null || true
 trap - EXIT
@@ -147,7 +154,7 @@ sed 's/^/     /' "$demo/cvadmind.log"
 printf '   (cvcal'"'"'s messages of these calls are in %s)\n' "$demo/messages.log"
 
 say "What is on disk"
-(cd "$demo/store/example/MAILROOT/anna/Calendar" && ls -1 | sed 's/^/     /')
+listing "$demo/store/example/MAILROOT/anna/Calendar"
 
 printf '\n%sSummary%s: %d appointments added for 2 mailboxes, 1 read, 1 edited, 1 duplicate refused,\n' \
     "$bold" "$plain" "$added"

@@ -6,7 +6,7 @@
 set -uo pipefail
 root=$1 arch=$2
 work=$(mktemp -d)
-name=cvadmind-test
+name="cvadmind-test"
 # net and sc are found by Wine, not in a build folder: the prefix is named here.
 export WINEPREFIX=${WINEPREFIX:-$root/build/$arch/wineprefix}
 wine_run() { "$root/cmake/wine-run" "$arch" "$@" 2>/dev/null | tr -d '\r'; }

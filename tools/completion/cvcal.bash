@@ -17,17 +17,17 @@ _cvcal() {
     local program=${COMP_WORDS[0]} command="" i
     case $prev in
         --registry | --library | --file | --body-file | --xsl | --credentials-file | --output)
-            COMPREPLY=($(compgen -f -- "$cur"))
+            mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return
             ;;
         --host)
-            COMPREPLY=($(compgen -W "$(_cvcal_hosts)" -- "$cur"))
+            mapfile -t COMPREPLY < <(compgen -W "$(_cvcal_hosts)" -- "$cur")
             return
             ;;
         --mailbox | --postoffice | --id | --period | --start | --end | --from | --to | \
             --month | --subject | --location | --address | --port | --protocol | --name | --value | \
             --horizon | --back)
-            [ "$prev" = --protocol ] && COMPREPLY=($(compgen -W PLAIN -- "$cur"))
+            [ "$prev" = --protocol ] && mapfile -t COMPREPLY < <(compgen -W PLAIN -- "$cur")
             return
             ;;
     esac
@@ -42,8 +42,8 @@ _cvcal() {
                         if ((i + 1 < COMP_CWORD)); then
                             command="$command ${COMP_WORDS[i + 1]}"
                         else
-                            COMPREPLY=($(compgen -W "$("$program" --help 2>/dev/null |
-                                awk -v g="$command" '$1 == g { print $2 }')" -- "$cur"))
+                            mapfile -t COMPREPLY < <(compgen -W "$("$program" --help 2>/dev/null |
+                                awk -v g="$command" '$1 == g { print $2 }')" -- "$cur")
                             return
                         fi
                         ;;
@@ -55,35 +55,36 @@ _cvcal() {
     local globals="--registry --library --host --json --verbose --help --version"
     if [ -z "$command" ]; then
         if [[ $cur == -* ]]; then
-            COMPREPLY=($(compgen -W "$globals" -- "$cur"))
+            mapfile -t COMPREPLY < <(compgen -W "$globals" -- "$cur")
         else
-            COMPREPLY=($(compgen -W "$("$program" --help 2>/dev/null |
+            mapfile -t COMPREPLY < <(compgen -W "$("$program" --help 2>/dev/null |
                 awk '/^Commands:/ { on = 1; next } on && /^  [a-z]/ { print $1 }' | sort -u)" \
-                -- "$cur"))
+                -- "$cur")
         fi
         return
     fi
     # import reads a file named without an option.
     if [ "$command" = import ] && [[ $cur != -* ]]; then
-        COMPREPLY=($(compgen -f -- "$cur"))
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
         return
     fi
+    # $command is one word or two ("config host"), each an argument of its own: split on purpose.
     # shellcheck disable=SC2086
-    COMPREPLY=($(compgen -W "$("$program" $command --help 2>/dev/null | grep -o -- '--[a-z-]*' |
-        sort -u) $globals" -- "$cur"))
+    mapfile -t COMPREPLY < <(compgen -W "$("$program" $command --help 2>/dev/null |
+        grep -o -- '--[a-z-]*' | sort -u) $globals" -- "$cur")
 }
 
 _cvadmind() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
     case $prev in
         --config | --port-file | --credentials-file)
-            COMPREPLY=($(compgen -f -- "$cur"))
+            mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return
             ;;
         --listen) return ;;
     esac
-    COMPREPLY=($(compgen -W "--config --listen --port-file --credentials-file --quiet --help
-        --version" -- "$cur"))
+    mapfile -t COMPREPLY < <(compgen -W "--config --listen --port-file --credentials-file --quiet
+        --help --version" -- "$cur")
 }
 
 complete -F _cvcal cvcal
