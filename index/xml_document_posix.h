@@ -83,7 +83,7 @@ void MakeRoom(std::vector<xmlNodePtr>* list, size_t more);
 // into a neighbour (xmlAddChild would merge adjacent texts and free the node).
 void LinkLastChild(xmlNodePtr parent, xmlNodePtr node);
 
-// ---- Texts (xml_text_posix.cpp): this build's code page is UTF-8 (see common/code_page.h) -----
+// ---- Texts (xml_text_posix.cpp): this build's code page is UTF-8 (platform/code_page.h) -------
 
 std::string ToDomText(const char* text);
 
