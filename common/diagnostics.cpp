@@ -7,8 +7,8 @@
 #include <memory>
 #include <new>
 
-#include "platform/platform.h"
 #include "common/spin_lock.h"
+#include "platform/platform.h"
 
 namespace cv {
 namespace {

@@ -4,8 +4,6 @@
 #include <string>
 
 #include "common/diagnostics.h"
-#include "platform/platform.h"
-#include "platform/registry.h"
 #include "common/text_helpers.h"
 #include "platform/platform.h"
 #include "platform/registry.h"
