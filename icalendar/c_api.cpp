@@ -104,8 +104,9 @@ char* OnCalendar(cvical_calendar* calendar, Call call) {
         }
         std::lock_guard<std::mutex> turn(calendar->turn);
         std::string answer;
+        const int64_t began = cvical::MonotonicNs();
         Status status = call(*calendar->catalogue, &answer);
-        cvical::ReturnFreeMemory();
+        cvical::ReturnFreeMemory(cvical::MonotonicNs() - began);
         return Copy(status.ok() ? answer : Failure(status.kind, status.message));
     } catch (const std::bad_alloc&) {
         return nullptr;

@@ -38,6 +38,16 @@ class CatalogueLines : public LineLookup {
         return lines;
     }
 
+    // From the files the sweep has seen, which a change has just brought up to date.
+    bool OccurrenceItems(const std::string& id, std::vector<std::string>* names) const override {
+        const std::string key = FoldCase(id);
+        Statement read(db_, "SELECT real FROM files WHERE name >= ?1 AND name < ?2 ORDER BY real");
+        read.Bind(1, key + "-").Bind(2, key + ".");
+        names->clear();
+        while (read.Step()) names->push_back(read.Text(0));
+        return read.ok();
+    }
+
   private:
     Database& db_;
 };

@@ -158,7 +158,11 @@ StoredObject ReadStored(const MailboxCalendar& calendar, const std::string& mast
         }
     }
     std::vector<std::string> listed;
-    if (names == nullptr) listed = calendar.ItemNamesBeginning(master_id + "-");
+    // A search of the folder reads every name in it, the item of every appointment of the
+    // mailbox: a caller that keeps the folder's names tells them instead.
+    if (names == nullptr && !lines.OccurrenceItems(master_id, &listed)) {
+        listed = calendar.ItemNamesBeginning(master_id + "-");
+    }
     auto note = [&](const std::string& name) {
         StoredAppointment& a = stored.occurrences[Folded(name)];
         if (a.id.empty()) a.id = name;

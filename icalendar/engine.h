@@ -33,6 +33,14 @@ class LineLookup {
     // The lines of the appointment `id` and of every appointment whose id is `id` followed by
     // "-" (an object's occurrences), letter case ignored; in any order.
     virtual std::vector<StoredLine> ObjectLines(const std::string& id) const = 0;
+    // The item files named as occurrences of `id` (its id, "-" and more, letter case ignored), as
+    // the caller last saw the Calendar folder, sorted; false when it keeps no such record, and
+    // the folder is searched instead.
+    virtual bool OccurrenceItems(const std::string& id, std::vector<std::string>* names) const {
+        (void)id;
+        (void)names;
+        return false;
+    }
 };
 
 // Every line of a calendar, read once by walking its period files: for a caller that puts many

@@ -9,6 +9,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <climits>
 #include <set>
 
 namespace cvical {
@@ -170,10 +172,25 @@ int64_t WallClockNs() {
     return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-void ReturnFreeMemory() {
+int64_t MonotonicNs() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+void ReturnFreeMemory(int64_t call_ns) {
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 33)
     constexpr size_t kWorthReturning = 8 << 20;
+    constexpr int64_t kLongCallNs = 20 * 1000000;
+    constexpr int64_t kCountEveryNs = 1000000000;
+    static std::atomic<int64_t> counted{INT64_MIN / 2};
+    const int64_t now = MonotonicNs();
+    int64_t last = counted.load(std::memory_order_relaxed);
+    if (call_ns < kLongCallNs && now - last < kCountEveryNs) return;
+    if (!counted.compare_exchange_strong(last, now, std::memory_order_relaxed)) return;
     if (mallinfo2().fordblks >= kWorthReturning) malloc_trim(0);
+#else
+    (void)call_ns;
 #endif
 }
 
