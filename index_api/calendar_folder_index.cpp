@@ -101,9 +101,12 @@ StoreIndex* OpenCalendarFolderIndex(StoreIndex* folder, bool reuse,
     if (!FormatBounded(index_file, sizeof index_file, "%s\\_index.xml", folder->FolderPath)) {
         return nullptr;
     }
+    // Store names compare without regard to case: "_INDEX.XML" is "_index.xml". Asked before the
+    // markers are searched for: a look-up that misses keeps the folder's listing, from which
+    // that search then takes its few names instead of reading every name of the folder again.
+    const bool index_there = FileExists(index_file);
     report->dirty_markers = RemoveDirtyMarkers(folder->FolderPath);
-    // Store names compare without regard to case: "_INDEX.XML" is "_index.xml".
-    const bool due = report->dirty_markers > 0 || !FileExists(index_file);
+    const bool due = report->dirty_markers > 0 || !index_there;
     if (due && (!IndexFileExists(folder->FolderPath) || CalendarReIndexMode() != 0)) {
         folder->Dirty = 0;
         if (!ScanCalendarIndex(folder, nullptr)) return nullptr;

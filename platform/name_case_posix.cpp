@@ -11,6 +11,7 @@
 #include <sys/inotify.h>
 #endif
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -25,6 +26,10 @@ namespace {
 // the text helpers, so it keeps this one-line fold of its own.
 constexpr char FoldLetter(char c) {
     return static_cast<char>(c + (static_cast<unsigned char>(c - 'A') < 26 ? 'a' - 'A' : 0));
+}
+
+constexpr bool IsLetter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
 std::string Folded(const char* name) {
@@ -312,6 +317,9 @@ bool FindCaseTwin(const std::string& native, std::string* actual) {
 
 bool HasOtherCaseTwin(const std::string& native) {
     Split split = SplitPath(native);
+    // A name without letters has no other case, and asking would read the folder when its
+    // listing is not kept: every name of a mailbox's Calendar folder.
+    if (std::none_of(split.name.begin(), split.name.end(), IsLetter)) return false;
     Found found;
     return MatchesInFolder(split.folder.empty() ? "." : split.folder, split.name.c_str(), &found) &&
            found.count > 1;

@@ -44,7 +44,9 @@ bool FolderReadable(const std::string& folder) {
 // taken for a period file, an item the index lists, or a blocking file.
 bool FolderWritable(const std::string& folder) {
     std::random_device random;
-    std::string probe = folder + "\\.cvcal-probe-" + std::to_string(random());
+    // A name without letters, which no entry can match in another case: making it does not
+    // have the folder read (natively, every name of a Calendar folder) to look for such a twin.
+    std::string probe = folder + "\\.~" + std::to_string(random());
     if (!cv::CreateNewFile(probe.c_str())) return false;
     cv::RemoveFile(probe.c_str());
     return true;
