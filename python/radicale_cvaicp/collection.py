@@ -6,7 +6,8 @@ import json
 import os
 import time
 import xml.etree.ElementTree as ET
-from typing import TYPE_CHECKING, Dict, Iterable, Iterator, Mapping, Optional, Tuple, Union
+from typing import (TYPE_CHECKING, Dict, Iterable, Iterator, List, Mapping, Optional, Tuple,
+                    Union)
 
 from radicale import item as radicale_item
 from radicale import storage
@@ -187,15 +188,27 @@ class CalendarCollection(Collection):
         return {s.href: s for s in self._answer(self.calendar.get, list(hrefs))}
 
     def get_all(self) -> Iterator[radicale_item.Item]:
-        return iter(_Batch(self, self._answer(self.calendar.list)).items)
+        return self._items(self._answer(self.calendar.list))
+
+    def _items(self, found: List[icalendar.Listed]) -> Iterator[ListedItem]:
+        """The items of a listing, made a batch at a time as Radicale takes them: a listing of
+        50,000 objects then never holds 50,000 items at once (each some kilobyte), which Radicale
+        answers one after the other and lets go of."""
+        for at in range(0, len(found), _Batch.SIZE):
+            yield from _Batch(self, found[at:at + _Batch.SIZE]).items
 
     def get_multi(self, hrefs: Iterable[str]
                   ) -> Iterator[Tuple[str, Optional[radicale_item.Item]]]:
         hrefs = list(hrefs)
-        found = {i.href: i for i in _Batch(self, self._answer(
-            self.calendar.find, [h for h in hrefs if safe_href(h)])).items}
-        for href in hrefs:
-            yield href, found.get(href)
+        listed = {f.href: f for f in self._answer(
+            self.calendar.find, [h for h in hrefs if safe_href(h)])}
+        # In the order asked, a batch at a time (see _items).
+        for at in range(0, len(hrefs), _Batch.SIZE):
+            asked = hrefs[at:at + _Batch.SIZE]
+            batch = _Batch(self, [listed[h] for h in dict.fromkeys(asked) if h in listed])
+            found = {i.href: i for i in batch.items}
+            for href in asked:
+                yield href, found.get(href)
 
     def get_filtered(self, filters: Iterable[ET.Element]
                      ) -> Iterator[Tuple[radicale_item.Item, bool]]:
