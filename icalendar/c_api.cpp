@@ -12,6 +12,7 @@
 #include "icalendar/cvaicp_icalendar.h"
 #include "icalendar/folder_view.h"
 #include "icalendar/json_text.h"
+#include "platform/platform.h"
 
 using nlohmann::json;
 
@@ -104,9 +105,9 @@ char* OnCalendar(cvical_calendar* calendar, Call call) {
         }
         std::lock_guard<std::mutex> turn(calendar->turn);
         std::string answer;
-        const int64_t began = cvical::MonotonicNs();
+        const uint32_t began = cv::MonotonicMilliseconds();
         Status status = call(*calendar->catalogue, &answer);
-        cvical::ReturnFreeMemory(cvical::MonotonicNs() - began);
+        cvical::ReturnFreeMemory(cv::MonotonicMilliseconds() - began);
         return Copy(status.ok() ? answer : Failure(status.kind, status.message));
     } catch (const std::bad_alloc&) {
         return nullptr;

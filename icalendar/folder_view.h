@@ -79,14 +79,11 @@ bool MakeFolder(const std::string& path);
 int64_t WallClockNs();
 
 // Gives the system back the heap's free pages when many are free, after a call that took
-// `call_ns`. A sweep of 50,000 objects frees tens of megabytes in small blocks that the allocator
-// would otherwise keep for the life of the door, whose later requests need a fraction of it.
-// Counting the free memory walks every free block of the heap, a millisecond and more in a door
-// that has served for a while: it is counted after a long call, the kind that frees much, and
+// `call_ms` milliseconds. A sweep of 50,000 objects frees tens of megabytes in small blocks that
+// the allocator would otherwise keep for the life of the door, whose later requests need a fraction
+// of it. Counting the free memory walks every free block of the heap, a millisecond and more in a
+// door that has served for a while: it is counted after a long call, the kind that frees much, and
 // otherwise at most once a second.
-void ReturnFreeMemory(int64_t call_ns);
-
-// A clock for durations, in nanoseconds.
-int64_t MonotonicNs();
+void ReturnFreeMemory(uint32_t call_ms);
 
 }  // namespace cvical

@@ -10,8 +10,9 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <climits>
 #include <set>
+
+#include "platform/platform.h"
 
 namespace cvical {
 namespace {
@@ -172,25 +173,24 @@ int64_t WallClockNs() {
     return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-int64_t MonotonicNs() {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-void ReturnFreeMemory(int64_t call_ns) {
+void ReturnFreeMemory(uint32_t call_ms) {
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 33)
     constexpr size_t kWorthReturning = 8 << 20;
-    constexpr int64_t kLongCallNs = 20 * 1000000;
-    constexpr int64_t kCountEveryNs = 1000000000;
-    static std::atomic<int64_t> counted{INT64_MIN / 2};
-    const int64_t now = MonotonicNs();
-    int64_t last = counted.load(std::memory_order_relaxed);
-    if (call_ns < kLongCallNs && now - last < kCountEveryNs) return;
+    constexpr uint32_t kLongCallMs = 20;
+    constexpr uint32_t kCountEveryMs = 1000;
+    static std::atomic<bool> ever{false};
+    static std::atomic<uint32_t> counted{0};
+    const uint32_t now = cv::MonotonicMilliseconds();
+    uint32_t last = counted.load(std::memory_order_relaxed);
+    if (call_ms < kLongCallMs && ever.load(std::memory_order_relaxed) &&
+        now - last < kCountEveryMs) {
+        return;
+    }
     if (!counted.compare_exchange_strong(last, now, std::memory_order_relaxed)) return;
+    ever.store(true, std::memory_order_relaxed);
     if (mallinfo2().fordblks >= kWorthReturning) malloc_trim(0);
 #else
-    (void)call_ns;
+    (void)call_ms;
 #endif
 }
 

@@ -140,6 +140,17 @@ void CheckEveryPiece(std::string_view text, Search* search) {
 }
 
 #ifdef CVAICP_SSE2
+// The places marked in `mask` (bit i: place `from` + i), from the last one back, until one
+// decides.
+inline bool DecideMarked(unsigned mask, size_t from, Search* search) {
+    while (mask) {
+        const unsigned bit = 31u - static_cast<unsigned>(__builtin_clz(mask));
+        if (search->Decide(from + bit)) return true;
+        mask &= ~(1u << bit);
+    }
+    return false;
+}
+
 // Sixteen places at a time, from the end of [0, to) back: where the text holds a tab, and where
 // it holds a form of the anchor `shift` bytes further on. Returns where it stopped: the search is
 // over when a place decided, and otherwise fewer than sixteen places are left before it.
@@ -157,11 +168,7 @@ CVAICP_SSE2_FUNCTION size_t DecideWide(std::string_view text, size_t to, const N
         __m128i anchor = _mm_or_si128(_mm_cmpeq_epi8(there, form0), _mm_cmpeq_epi8(there, form1));
         unsigned mask = static_cast<unsigned>(
             _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(here, tab), anchor)));
-        while (mask) {
-            const unsigned bit = 31u - static_cast<unsigned>(__builtin_clz(mask));
-            if (search->Decide(p + bit)) return 0;
-            mask &= ~(1u << bit);
-        }
+        if (DecideMarked(mask, p, search)) return 0;
     }
     return p;
 }
@@ -183,11 +190,7 @@ CVAICP_AVX2_FUNCTION size_t DecideWider(std::string_view text, size_t to, const 
             _mm256_or_si256(_mm256_cmpeq_epi8(there, form0), _mm256_cmpeq_epi8(there, form1));
         unsigned mask = static_cast<unsigned>(
             _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(here, tab), anchor)));
-        while (mask) {
-            const unsigned bit = 31u - static_cast<unsigned>(__builtin_clz(mask));
-            if (search->Decide(p + bit)) return 0;
-            mask &= ~(1u << bit);
-        }
+        if (DecideMarked(mask, p, search)) return 0;
     }
     return p;
 }
