@@ -271,7 +271,7 @@ Status Catalogue::InRange(int64_t start, int64_t end, std::vector<ListedObject>*
     Status ready = Ready();
     if (!ready.ok()) return ready;
     Statement near(db_,
-                   "SELECT o.href, o.etag, o.uid, o.modified, o.exact, o.span_start, o.span_end "
+                   "SELECT o.href, o.etag, o.uid, o.modified, o.exact, o.seen_start, o.seen_end "
                    "FROM spans s "
                    "JOIN objects o ON o.rowid = s.id WHERE s.start <= ?2 AND s.end >= ?1 "
                    "ORDER BY o.href");

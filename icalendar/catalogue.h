@@ -37,7 +37,7 @@ struct ListedObject {
     std::string uid;
     int64_t modified = 0;
     // Set by InRange for an object whose span is the time a client's filter sees (a host's
-    // appointment): the door can decide for itself whether it meets a range.
+    // appointment, a plain UTC event): the door can decide for itself whether it meets a range.
     bool exact = false;
     int64_t start = 0;
     int64_t finish = 0;

@@ -26,9 +26,13 @@ struct ObjectRow {
     int64_t span_start = 0;
     int64_t span_end = 0;  // kOpenEnd for an endless rule
     bool recurring = false;
-    // A host's appointment: its text is a VEVENT made of its master line in UTC, so its span is
-    // exactly the time a client's time-range filter sees.
+    // The object's text is one VEVENT whose DTSTART and DTEND are plain UTC times or dates that
+    // its master line holds, nothing recurring (a host's appointment, or a plain event so
+    // written): [seen_start, seen_end) is then exactly the time a client's time-range filter
+    // sees (a date's midnight in UTC; the line holds local days).
     bool exact = false;
+    int64_t seen_start = 0;
+    int64_t seen_end = 0;
     int64_t modified = 0;  // the master item's last write, seconds since 1970
 };
 

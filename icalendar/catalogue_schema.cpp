@@ -22,7 +22,8 @@ CREATE INDEX IF NOT EXISTS appointments_file ON appointments(file);
 CREATE TABLE IF NOT EXISTS objects(
     master_id TEXT PRIMARY KEY, id TEXT NOT NULL, href TEXT NOT NULL UNIQUE, uid TEXT NOT NULL,
     etag TEXT NOT NULL, span_start INTEGER NOT NULL, span_end INTEGER NOT NULL,
-    recurring INTEGER NOT NULL, exact INTEGER NOT NULL, modified INTEGER NOT NULL);
+    recurring INTEGER NOT NULL, exact INTEGER NOT NULL, seen_start INTEGER NOT NULL,
+    seen_end INTEGER NOT NULL, modified INTEGER NOT NULL);
 CREATE INDEX IF NOT EXISTS objects_uid ON objects(uid);
 CREATE VIRTUAL TABLE IF NOT EXISTS spans USING rtree_i32(id, start, end);
 CREATE TABLE IF NOT EXISTS changes(revision INTEGER NOT NULL, href TEXT NOT NULL);

@@ -9,7 +9,7 @@
 namespace cvical {
 
 // Bumped with every change of the tables: a database of another version is built anew.
-constexpr int64_t kSchemaVersion = 2;
+constexpr int64_t kSchemaVersion = 3;
 
 // Makes the tables that are missing (all of them in a new file). False on failure.
 bool CreateSchema(Database& db);

@@ -92,10 +92,10 @@ class Catalogue::Sweeper {
           drop_span_(db, "DELETE FROM spans WHERE id = ?1"),
           drop_object_(db, "DELETE FROM objects WHERE master_id = ?1"),
           href_taken_(db, "SELECT 1 FROM objects WHERE href = ?1"),
-          put_object_(
-              db,
-              "INSERT INTO objects(master_id, id, href, uid, etag, span_start, span_end, "
-              "recurring, exact, modified) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)"),
+          put_object_(db,
+                      "INSERT INTO objects(master_id, id, href, uid, etag, span_start, span_end, "
+                      "recurring, exact, seen_start, seen_end, modified) "
+                      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)"),
           put_span_(db, "INSERT INTO spans(id, start, end) VALUES(?1, ?2, ?3)") {}
 
     bool LoadRows(std::unordered_map<std::string, FileRow>* rows) {
@@ -364,7 +364,9 @@ class Catalogue::Sweeper {
                    .Bind(7, row->span_end)
                    .Bind(8, static_cast<int64_t>(row->recurring))
                    .Bind(9, static_cast<int64_t>(row->exact))
-                   .Bind(10, row->modified)
+                   .Bind(10, row->seen_start)
+                   .Bind(11, row->seen_end)
+                   .Bind(12, row->modified)
                    .Run() &&
                put_span_.Bind(1, db_.LastInsertRow())
                    .Bind(2, static_cast<int64_t>(Clamp(row->span_start)))

@@ -58,8 +58,9 @@ CVICAL_API char* cvical_get(cvical_calendar* calendar, const char* hrefs);
 /* The name of the object of a UID: {"href": NAME} or {"href": null} */
 CVICAL_API char* cvical_find_uid(cvical_calendar* calendar, const char* uid);
 /* The objects whose instances may meet [start, end) (seconds since 1970), without their texts:
- * a superset, each range widened by the largest zone offset, for the host's own filter. A host's
- * appointment, whose VEVENT is its line's times in UTC (DTSTART and DTEND), also has
+ * a superset, each range widened by the largest zone offset, for the host's own filter. An object
+ * whose one VEVENT has just a DTSTART and a DTEND in UTC or as dates (then their midnights in
+ * UTC), as its line holds them (a host's appointment, or a plain event sent so), also has
  * "span": [START, FINISH], and meets a range exactly when START < end and start < FINISH. */
 CVICAL_API char* cvical_in_range(cvical_calendar* calendar, int64_t start, int64_t end);
 /* The current token and the names changed since `token` ("" for every name):

@@ -30,7 +30,7 @@ class Listed(NamedTuple):
     etag: str
     uid: str
     modified: int
-    span: Optional[List[int]] = None  # in_range: a host's appointment's exact times
+    span: Optional[List[int]] = None  # in_range: a plain event's exact times
 
 
 class Stored(NamedTuple):

@@ -219,8 +219,9 @@ class CalendarCollection(Collection):
         near = self._answer(self.calendar.in_range, max(start, _FIRST), min(end, _LAST))
         for found, item in zip(near, _Batch(self, near).items):
             if simple and found.span is not None:
-                # A host's appointment is a VEVENT of its line's DTSTART and DTEND in UTC, which
-                # meets the range as Radicale's filter would find: no text need be read for it.
+                # A VEVENT of its line's DTSTART and DTEND in UTC (or dates) and nothing recurring
+                # (a host's appointment, most clients' single events) meets the range as
+                # Radicale's filter would find: no text need be parsed for it.
                 if found.span[0] < end and start < found.span[1]:
                     yield item, True
             else:

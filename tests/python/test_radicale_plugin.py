@@ -111,20 +111,37 @@ class RadicalePluginTest(StoreTest):
             "DTSTART:20270116T090000Z\r\nDTEND:20270116T100000Z\r\nRRULE:FREQ=YEARLY")
         calendar.upload("y1.ics", radicale_item.Item(collection_path="po/anna/calendar",
                                                      text=yearly))
-        for day, found in (("20270301", ["h1.ics"]), ("20270228", []), ("20290116", ["y1.ics"]),
-                           ("20290117", []), ("20261207", ["e1.ics"])):
+        all_day = EVENT.replace("UID:e1", "UID:d1").replace(
+            "DTSTART:20261207T090000Z\r\nDTEND:20261207T100000Z",
+            "DTSTART;VALUE=DATE:20270302\r\nDTEND;VALUE=DATE:20270303")
+        calendar.upload("d1.ics", radicale_item.Item(collection_path="po/anna/calendar",
+                                                     text=all_day))
+        days = [(d + "T000000Z", d + "T235959Z", found) for d, found in (
+            ("20270301", ["h1.ics"]), ("20270228", []), ("20290116", ["y1.ics"]),
+            ("20290117", []), ("20261207", ["e1.ics"]))]
+        # e1 (09:00 to 10:00) is plain UTC and d1 a plain date, which a filter reads as UTC
+        # midnights: the storage decides both itself, to the second.
+        edges = [("20261207T100000Z", "20261207T110000Z", []),
+                 ("20261207T095959Z", "20261207T110000Z", ["e1.ics"]),
+                 ("20261207T080000Z", "20261207T090000Z", []),
+                 ("20270301T120000Z", "20270302T000000Z", []),
+                 ("20270302T235959Z", "20270304T000000Z", ["d1.ics"]),
+                 ("20270303T000000Z", "20270304T000000Z", [])]
+        for start, end, found in days + edges:
             f = ET.fromstring(
                 '<C:filter xmlns:C="urn:ietf:params:xml:ns:caldav"><C:comp-filter name="VCALENDAR">'
-                '<C:comp-filter name="VEVENT"><C:time-range start="%sT000000Z" end="%sT235959Z"/>'
-                '</C:comp-filter></C:comp-filter></C:filter>' % (day, day))
-            # As Radicale takes them: those the storage matched itself (a host's appointment,
-            # whose times it knows exactly), and those its filter matches.
-            given = calendar.get_filtered([f])
+                '<C:comp-filter name="VEVENT"><C:time-range start="%s" end="%s"/>'
+                '</C:comp-filter></C:comp-filter></C:filter>' % (start, end))
+            # As Radicale takes them: those the storage matched itself (whose times it knows
+            # exactly), and those its filter matches.
+            given = list(calendar.get_filtered([f]))
             matched = [i.href for i, known in given
                        if known or radicale_item.filter.comp_match(i, f[0])]
-            self.assertEqual(found, matched, day)
-            for i in (i for i, known in calendar.get_filtered([f]) if known):
-                self.assertTrue(radicale_item.filter.comp_match(i, f[0]), (day, i.href))
+            self.assertEqual(found, matched, start)
+            for i, known in given:
+                self.assertEqual(i.href != "y1.ics", known, (start, i.href))
+                if known:
+                    self.assertTrue(radicale_item.filter.comp_match(i, f[0]), (start, i.href))
         # Collections are the mail server's: a new one is refused, an existing one is kept.
         for refused in (lambda: storage.create_collection("/po/zed/calendar/"),
                         lambda: storage.create_collection("/po/anna/calendar/", items=[item]),
@@ -134,7 +151,8 @@ class RadicalePluginTest(StoreTest):
         storage.create_collection("/po/anna/calendar/", props={"D:displayname": "Mine"})
         self.assertEqual("Mine", calendar.get_meta("D:displayname"))
         calendar.delete("e1.ics")
-        self.assertEqual(["h1.ics", "y1.ics"], sorted(i.href for i in calendar.get_all()))
+        self.assertEqual(["d1.ics", "h1.ics", "y1.ics"],
+                         sorted(i.href for i in calendar.get_all()))
 
     def test_a_listing_of_every_etag_reads_no_text(self) -> None:
         application = self.serving()
