@@ -163,35 +163,52 @@ Status Catalogue::List(std::vector<ListedObject>* objects) {
 class Catalogue::ObjectReader {
   public:
     ObjectReader(Database& db, const std::string& folder)
-        : row_(db,
-               "SELECT o.href, o.etag, o.uid, o.modified, f.real, f.mtime_ns, f.size, "
-               "f.inode FROM objects o LEFT JOIN files f ON f.name = o.master_id "
-               "WHERE o.master_id = ?1"),
+        : by_key_(db, RowQuery("o.master_id").c_str()),
+          by_href_(db, RowQuery("o.href").c_str()),
           first_(db,
                  "SELECT id, period, start, finish FROM appointments WHERE key = ?1 "
                  "ORDER BY start LIMIT 1"),
           folder_(folder) {}
 
-    // The object of a key with its text, read from its item; false when it has none.
-    // *current: whether the item is the one the catalogue described (its etag is of that text).
+    // The object of a key, or of a name, with its text, read from its item; false when there is
+    // none. *current: whether the item is the one the catalogue described (its etag is of that
+    // text). *key: the object's key.
     bool Read(const std::string& key, StoredObject* object, bool* current) {
-        const bool found = Row(key, object, current);
+        std::string found_key;
+        return Read(by_key_, key, object, current, &found_key);
+    }
+    bool ReadNamed(const std::string& href, StoredObject* object, bool* current, std::string* key) {
+        return Read(by_href_, href, object, current, key);
+    }
+
+    bool ok() const { return by_key_.ok() && by_href_.ok() && first_.ok(); }
+
+  private:
+    static std::string RowQuery(const char* column) {
+        return std::string(
+                   "SELECT o.href, o.etag, o.uid, o.modified, f.real, f.mtime_ns, f.size, "
+                   "f.inode, o.master_id FROM objects o LEFT JOIN files f "
+                   "ON f.name = o.master_id WHERE ") +
+               column + " = ?1";
+    }
+
+    bool Read(Statement& row, const std::string& value, StoredObject* object, bool* current,
+              std::string* key) {
+        const bool found = Row(row, value, object, current, key);
         // Left open, a statement would hold its read snapshot into the writes that may follow.
-        row_.Reset();
+        row.Reset();
         first_.Reset();
         return found;
     }
 
-  private:
-    bool Row(const std::string& key, StoredObject* object, bool* current) {
-        if (!row_.Bind(1, key).Step()) return false;
-        static_cast<ListedObject&>(*object) = Listed(row_);
-        const std::string real = row_.Text(4);
-        const FileSignature known{row_.Int(5), row_.IsNull(6) ? -1 : row_.Int(6),
-                                  static_cast<uint64_t>(row_.Int(7))};
-        if (!first_.Bind(1, key).Step()) return false;
-        const StoredLine line{first_.Text(0), first_.Text(1), static_cast<int32_t>(first_.Int(2)),
-                              static_cast<int32_t>(first_.Int(3))};
+    bool Row(Statement& row, const std::string& value, StoredObject* object, bool* current,
+             std::string* key) {
+        if (!row.Bind(1, value).Step()) return false;
+        static_cast<ListedObject&>(*object) = Listed(row);
+        const std::string real = row.Text(4);
+        const FileSignature known{row.Int(5), row.IsNull(6) ? -1 : row.Int(6),
+                                  static_cast<uint64_t>(row.Int(7))};
+        *key = row.Text(8);
         if (!opened_) {
             bool missing = false;
             open_ = view_.Open(folder_, &missing);
@@ -203,11 +220,19 @@ class Catalogue::ObjectReader {
         // The text must be the one its etag was made of: an item written since the last sweep
         // (in place, which only a full sweep sees) is swept before it is given out.
         *current = have ? read == known : real.empty();
-        object->text = ObjectText(item, line);
+        object->text = CalendarText(item);
+        if (object->text.empty()) {
+            // A host's appointment: its text is made from its master line.
+            if (!first_.Bind(1, *key).Step()) return false;
+            const StoredLine line{first_.Text(0), first_.Text(1),
+                                  static_cast<int32_t>(first_.Int(2)),
+                                  static_cast<int32_t>(first_.Int(3))};
+            object->text = ObjectText(item, line);
+        }
         return true;
     }
 
-    Statement row_, first_;
+    Statement by_key_, by_href_, first_;
     const std::string folder_;
     FolderView view_;
     bool opened_ = false, open_ = false;
@@ -222,6 +247,8 @@ Status Catalogue::Find(const std::vector<std::string>& hrefs, std::vector<Listed
     Status ready = Ready();
     if (!ready.ok()) return ready;
     Statement find(db_, "SELECT href, etag, uid, modified FROM objects WHERE href = ?1");
+    ReadSnapshot snapshot(db_);
+    snapshot.Begin();
     for (const std::string& href : hrefs) {
         if (find.Bind(1, href).Step()) objects->push_back(Listed(find));
         find.Reset();
@@ -232,30 +259,30 @@ Status Catalogue::Find(const std::vector<std::string>& hrefs, std::vector<Listed
 Status Catalogue::Get(const std::vector<std::string>& hrefs, std::vector<StoredObject>* objects) {
     Status ready = Ready();
     if (!ready.ok()) return ready;
-    Statement key_of(db_, "SELECT master_id FROM objects WHERE href = ?1");
     ObjectReader reader(db_, calendar_.folder());
+    // One read transaction for all the objects rather than one per statement: each costs the
+    // database's locks.
+    ReadSnapshot snapshot(db_);
+    snapshot.Begin();
     for (const std::string& href : hrefs) {
-        if (!key_of.Bind(1, href).Step()) {
-            key_of.Reset();
-            continue;
-        }
-        const std::string key = key_of.Text(0);
-        key_of.Reset();
         StoredObject object;
         bool current = true;
-        if (!reader.Read(key, &object, &current)) continue;
+        std::string key;
+        if (!reader.ReadNamed(href, &object, &current, &key)) continue;
         if (!current) {
             Statement real(db_, "SELECT real FROM files WHERE name = ?1");
             std::vector<std::string> names;
             if (real.Bind(1, key).Step()) names.push_back(real.Text(0));
-            real.Reset();  // a statement left open would hold its snapshot into the write
+            real.Reset();    // a statement left open would hold its snapshot into the write
+            snapshot.End();  // the sweep writes
             Status swept = SweepFolder(&names);
             if (!swept.ok()) return swept;
+            snapshot.Begin();
             if (!reader.Read(key, &object, &current) || object.href != href) continue;
         }
         objects->push_back(std::move(object));
     }
-    return key_of.ok() ? Status() : DatabaseFailure();
+    return reader.ok() ? Status() : DatabaseFailure();
 }
 
 Status Catalogue::FindUid(const std::string& uid, std::string* href, bool* found) {

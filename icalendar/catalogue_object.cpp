@@ -269,6 +269,10 @@ bool DescribeObject(const std::string& key, const std::vector<StoredLine>& lines
     return true;
 }
 
+std::string CalendarText(const std::string& item) {
+    return CalendarPart(item);
+}
+
 std::string ObjectText(const std::string& item, const StoredLine& master_line) {
     std::string text = CalendarPart(item);
     if (!text.empty()) return text;

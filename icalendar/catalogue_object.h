@@ -42,6 +42,9 @@ struct ObjectRow {
 bool DescribeObject(const std::string& key, const std::vector<StoredLine>& lines,
                     const std::string* item, int64_t item_mtime, ObjectRow* row);
 
+// The item's VCALENDAR part; empty for a host's appointment, which has none.
+std::string CalendarText(const std::string& item);
+
 // The text a client gets: the item's VCALENDAR part, or for an appointment made without one the
 // VEVENT that stands for it (made from its line and headers).
 std::string ObjectText(const std::string& item, const StoredLine& master_line);

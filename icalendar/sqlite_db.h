@@ -91,4 +91,24 @@ class Transaction {
     bool open_ = false;
 };
 
+// A read transaction over several statements, ended when it goes out of scope. Without one,
+// every statement is a transaction of its own and takes and gives back the database's locks.
+class ReadSnapshot {
+  public:
+    explicit ReadSnapshot(Database& db) : db_(db) {}
+    ~ReadSnapshot() { End(); }
+    ReadSnapshot(const ReadSnapshot&) = delete;
+    ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+
+    void Begin() { open_ = db_.Run("BEGIN"); }
+    void End() {
+        if (open_) db_.Run("COMMIT");
+        open_ = false;
+    }
+
+  private:
+    Database& db_;
+    bool open_ = false;
+};
+
 }  // namespace cvical

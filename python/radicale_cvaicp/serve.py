@@ -32,7 +32,7 @@ _CONFIG = """\
 hosts = {host}:{port}
 
 [auth]
-type = htpasswd
+type = radicale_cvaicp.auth
 htpasswd_filename = {users}
 htpasswd_encryption = bcrypt
 

@@ -1,6 +1,6 @@
 """The Radicale plugins: who may reach which collection, the calendar home, what the storage shows
-and refuses, listings that read no text, time ranges decided by Radicale's own filter, and users
-that do not wait for each other."""
+and refuses, listings that read no text, time ranges decided by Radicale's own filter, users
+that do not wait for each other, and logins remembered only while they hold."""
 import base64
 import io
 import os
@@ -11,11 +11,13 @@ from xml.etree import ElementTree as ET
 
 from support import StoreTest
 
+import bcrypt
 from radicale import config
 from radicale import item as radicale_item
+from radicale.auth import htpasswd
 
 from cvaicp import icalendar
-from radicale_cvaicp import Storage, door
+from radicale_cvaicp import Storage, auth, door
 from radicale_cvaicp.refusals import Refused
 from radicale_cvaicp.rights import Rights
 
@@ -57,6 +59,30 @@ class RadicalePluginTest(StoreTest):
                                    "rights": {"type": "radicale_cvaicp.rights"},
                                    "storage": {"type": "radicale_cvaicp"}}, "test")
         return door.serving(self.configuration)
+
+    def test_a_login_is_remembered_only_while_the_password_file_holds_it(self) -> None:
+        users = os.path.join(self.root, "users")
+
+        def write(password: bytes) -> None:
+            with open(users + ".new", "wb") as f:
+                f.write(b"anna@po:" + bcrypt.hashpw(password, bcrypt.gensalt(4)) + b"\n")
+            os.replace(users + ".new", users)  # as htpasswd and editors save it
+
+        write(b"old")
+        self.configuration.update({"auth": {"htpasswd_filename": users,
+                                            "htpasswd_encryption": "bcrypt"}}, "test")
+        checks = []
+        with mock.patch.object(htpasswd.Auth, "login", autospec=True,
+                               side_effect=lambda *a, original=htpasswd.Auth.login:
+                               checks.append(a[1:]) or original(*a)):
+            logins = auth.Auth(self.configuration)
+            self.assertEqual(["anna@po"] * 2, [logins.login("anna@po", "old") for _ in "12"])
+            self.assertEqual(1, len(checks))  # the second from memory
+            self.assertEqual(["", ""], [logins.login("anna@po", "guess") for _ in "12"])
+            self.assertEqual(3, len(checks))  # a failure is checked every time
+            write(b"new")
+            self.assertEqual(("", "anna@po"), (logins.login("anna@po", "old"),
+                                               logins.login("anna@po", "new")))
 
     def test_a_user_owns_exactly_its_calendar(self) -> None:
         rights = Rights(self.configuration)
