@@ -22,10 +22,9 @@ import defusedxml.ElementTree as DefusedET
 from defusedxml import DefusedXmlException
 from xml.etree.ElementTree import ParseError
 
-import radicale
 from radicale import httputils
 
-from . import refusals
+from . import application, refusals
 
 MAX_BODY_BYTES = 10 * 1000 * 1000
 XML_METHODS = {"PROPFIND", "PROPPATCH", "REPORT", "MKCALENDAR", "MKCOL"}
@@ -192,4 +191,4 @@ class Door:
 
 def serving(configuration, max_body_bytes: int = MAX_BODY_BYTES) -> Door:
     """Radicale's application for the configuration, behind the door."""
-    return Door(radicale.Application(configuration), configuration, max_body_bytes)
+    return Door(application.Application(configuration), configuration, max_body_bytes)

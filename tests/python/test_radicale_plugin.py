@@ -12,12 +12,13 @@ from xml.etree import ElementTree as ET
 from support import StoreTest
 
 import bcrypt
-from radicale import config
+import radicale
+from radicale import config, xmlutils
 from radicale import item as radicale_item
 from radicale.auth import htpasswd
 
 from cvaicp import icalendar
-from radicale_cvaicp import Storage, auth, door
+from radicale_cvaicp import Storage, application, auth, door, reports
 from radicale_cvaicp.refusals import Refused
 from radicale_cvaicp.rights import Rights
 
@@ -83,6 +84,17 @@ class RadicalePluginTest(StoreTest):
             write(b"new")
             self.assertEqual(("", "anna@po"), (logins.login("anna@po", "old"),
                                                logins.login("anna@po", "new")))
+
+    def test_answers_are_the_bytes_radicale_writes(self) -> None:
+        answer = ET.Element(xmlutils.make_clark("D:multistatus"))
+        response = ET.SubElement(answer, xmlutils.make_clark("D:response"))
+        ET.SubElement(response, xmlutils.make_clark("D:href")).text = "/a/b c/\u00e9\udcff.ics"
+        ET.SubElement(response, xmlutils.make_clark("C:calendar-data")).text = (
+            "BEGIN:VCALENDAR\r\n<&>\"'\u2028\U0001F600\r\n")
+        ET.SubElement(response, "{http://x.example/}odd",
+                      {"a": "1\"<", xmlutils.make_clark("CS:b"): "\n"})
+        self.assertEqual(radicale.Application(self.configuration)._xml_response(answer),
+                         application.Application(self.configuration)._xml_response(answer))
 
     def test_a_user_owns_exactly_its_calendar(self) -> None:
         rights = Rights(self.configuration)
@@ -179,6 +191,60 @@ class RadicalePluginTest(StoreTest):
         calendar.delete("e1.ics")
         self.assertEqual(["d1.ics", "h1.ics", "y1.ics"],
                          sorted(i.href for i in calendar.get_all()))
+
+    def test_reports_written_as_text_answer_what_radicale_answers(self) -> None:
+        application_ = self.serving()
+        for uid, times in (("e1", "DTSTART:20261207T090000Z\r\nDTEND:20261207T100000Z"),
+                           ("y1", "DTSTART:20250116T090000Z\r\nDTEND:20250116T100000Z\r\n"
+                                  "RRULE:FREQ=YEARLY"),
+                           ("d1", "DTSTART;VALUE=DATE:20261208\r\nDTEND;VALUE=DATE:20261209"),
+                           ("x&<1", "DTSTART:20261209T090000Z\r\nDTEND:20261209T100000Z")):
+            text = EVENT.replace("UID:e1", "UID:" + uid).replace(
+                "DTSTART:20261207T090000Z\r\nDTEND:20261207T100000Z", times).replace(
+                "SUMMARY:Sent", "SUMMARY:<b>&amp; \u00e9")
+            self.assertEqual(201, call(application_, "anna@po", "PUT",
+                                       "/po/anna/calendar/%s.ics" % uid, text)[0])
+        self.cvcal("add", "--mailbox", "anna", "--postoffice", "po", "--id", "h1", "--start",
+                   "2026-12-07T11:00Z", "--end", "2026-12-07T12:00Z")
+        prop = '<D:prop><D:getetag/><C:calendar-data/></D:prop>'
+        wrap = '<C:%s xmlns:D="DAV:" xmlns:C="urn:ietf:params:xml:ns:caldav">%s</C:%s>'
+        week = ('<C:filter><C:comp-filter name="VCALENDAR"><C:comp-filter name="VEVENT">'
+                '<C:time-range start="20261207T000000Z" end="20261214T000000Z"/>'
+                '</C:comp-filter></C:comp-filter></C:filter>')
+        names = ["e1.ics", "y1.ics", "gone.ics", "x%26%3C1.ics", "e1.ics", "h1.ics", "d1.ics"]
+        asked = [wrap % ("calendar-query", prop + week, "calendar-query"),
+                 wrap % ("calendar-query", '<D:prop><D:getetag/></D:prop>', "calendar-query"),
+                 wrap % ("calendar-query", prop + week.replace(  # meets nothing
+                     'start="20261207T000000Z" end="20261214T000000Z"',
+                     'start="20261207T100000Z" end="20261207T110000Z"'), "calendar-query"),
+                 wrap % ("calendar-multiget", prop + "".join(
+                     "<D:href>/po/anna/calendar/%s</D:href>" % n for n in names) +
+                     "<D:href>/po/ben/calendar/b.ics</D:href><D:href>/elsewhere</D:href>",
+                     "calendar-multiget"),
+                 wrap % ("calendar-multiget", "<D:prop><C:calendar-data/><D:getetag/></D:prop>"
+                         "<D:href>/po/anna/calendar/gone.ics</D:href>", "calendar-multiget")]
+
+        def responses(answer: str) -> list:
+            return sorted(ET.tostring(r) for r in ET.fromstring(answer))
+
+        written = []
+        with mock.patch.object(reports._Writer, "body", autospec=True,
+                               side_effect=reports._Writer.body) as body_:
+            ours = [call(application_, "anna@po", "REPORT", "/po/anna/calendar/", body, "1")
+                    for body in asked]
+            written.append(body_.call_count)
+        with mock.patch.object(reports.serving, "__enter__"):  # Radicale's own, as before
+            theirs = [call(application_, "anna@po", "REPORT", "/po/anna/calendar/", body, "1")
+                      for body in asked]
+        self.assertEqual([len(asked)], written)
+        for body, (status, answer), (their_status, their_answer) in zip(asked, ours, theirs):
+            self.assertEqual((their_status, responses(their_answer)), (status, responses(answer)))
+            if "multiget" not in body:  # whose order Radicale leaves to a set
+                self.assertEqual(their_answer, answer)
+        self.assertEqual(["/po/anna/calendar/d1.ics", "/po/anna/calendar/e1.ics",
+                          "/po/anna/calendar/h1.ics", "/po/anna/calendar/x%26%3C1.ics"],
+                         hrefs(ours[0][1]))
+        self.assertEqual(8, len(hrefs(ours[3][1])))  # once each, and two 404s from elsewhere
 
     def test_a_listing_of_every_etag_reads_no_text(self) -> None:
         application = self.serving()

@@ -1,0 +1,195 @@
+"""The two REPORTs that clients send most, answered without an element tree.
+
+A client that follows a calendar asks for the objects that changed by calendar-multiget, and for
+a week or a month by calendar-query, each time for their etags and texts. Radicale answers both
+by building an element per response, property and status and then serializing the tree, which
+for a hundred objects takes longer than reading them from the store. When a request asks only
+for getetag and calendar-data (without expand) of this storage's calendar, the answer is written
+here as text: the same responses, statuses and bytes per response as Radicale's (its own
+functions make the hrefs, and its filter decides whatever the catalogue cannot), in one string.
+Every other request, and every request through an application other than this package's, is
+Radicale's. Radicale's REPORT around this (rights, the storage's lock, a 400 for a bad filter)
+is unchanged: the answer goes back to it as an element that carries its bytes (Rendered)."""
+import posixpath
+import threading
+from http import client
+from typing import Iterable, List, Optional, Tuple
+from urllib.parse import unquote, urlparse
+from xml.etree import ElementTree as ET
+
+from radicale import pathutils, xmlutils
+from radicale.app import report
+
+from .paths import safe_href
+
+_MULTIGET, _QUERY = xmlutils.make_clark("C:calendar-multiget"), xmlutils.make_clark("C:calendar-query")
+_PROP, _HREF = xmlutils.make_clark("D:prop"), xmlutils.make_clark("D:href")
+_FILTER, _CARD_FILTER = xmlutils.make_clark("C:filter"), xmlutils.make_clark("CR:filter")
+_ETAG, _DATA = xmlutils.make_clark("D:getetag"), xmlutils.make_clark("C:calendar-data")
+_OK, _MISSING = xmlutils.make_response(200), xmlutils.make_response(404)
+_BATCH = 100
+
+_fallback = report.xml_report
+_serving = threading.local()
+
+
+class Rendered(ET.Element):
+    """A multistatus already written: the application sends its bytes as they are."""
+
+    def __init__(self, body: bytes) -> None:
+        super().__init__(xmlutils.make_clark("D:multistatus"))
+        self.body = body
+
+
+def _escaped(text: str) -> str:
+    # As the serializer escapes text: only what would end it.
+    if "&" in text:
+        text = text.replace("&", "&amp;")
+    if "<" in text:
+        text = text.replace("<", "&lt;")
+    if ">" in text:
+        text = text.replace(">", "&gt;")
+    return text
+
+
+class _Writer:
+    def __init__(self, base_prefix: str, props: List[str]) -> None:
+        self._base_prefix, self._props = base_prefix, props
+        self._pieces: List[str] = []
+        self.uses_caldav = False
+        self.wants_text = _DATA in props
+
+    def _href(self, path: str) -> str:
+        return "<href>%s</href>" % _escaped(xmlutils.make_href(self._base_prefix, path))
+
+    def missing(self, path: str) -> None:
+        self._pieces.append("<response>%s<status>%s</status></response>" % (
+            self._href(path), _MISSING))
+
+    def found(self, path: str, etag: str, text: str) -> None:
+        props = []
+        for tag in self._props:
+            if tag == _ETAG:
+                props.append("<getetag>%s</getetag>" % _escaped(etag) if etag else "<getetag />")
+            else:
+                self.uses_caldav = True
+                props.append("<C:calendar-data>%s</C:calendar-data>" % _escaped(text)
+                             if text else "<C:calendar-data />")
+        self._pieces.append("<response>%s<propstat><prop>%s</prop><status>%s</status>"
+                            "</propstat></response>" % (self._href(path), "".join(props), _OK))
+
+    def body(self, encoding: str) -> bytes:
+        declared = "<?xml version='1.0' encoding='%s'?>\n" % encoding
+        namespaces = ' xmlns="DAV:"' + (
+            ' xmlns:C="urn:ietf:params:xml:ns:caldav"' if self.uses_caldav else "")
+        if not self._pieces:
+            return (declared + "<multistatus%s />" % namespaces).encode(encoding,
+                                                                     "xmlcharrefreplace")
+        return (declared + "<multistatus%s>%s</multistatus>" % (
+            namespaces, "".join(self._pieces))).encode(encoding, "xmlcharrefreplace")
+
+
+def _plain_props(root: ET.Element) -> Optional[List[str]]:
+    """The asked properties when they are only getetag and calendar-data without expand or
+    other parts; else None."""
+    prop = root.find(_PROP)
+    if prop is None or len(prop) == 0:
+        return None
+    tags = [p.tag for p in prop]
+    if any(t not in (_ETAG, _DATA) for t in tags) or any(len(p) for p in prop):
+        return None
+    return tags
+
+
+def _multiget(base_prefix: str, root: ET.Element, collection, writer: _Writer,
+              unlock) -> bool:
+    names: List[str] = []
+    for element in root.findall(_HREF):
+        if element.text is None:
+            return False
+        href_path = pathutils.sanitize_path(unquote(urlparse(element.text).path))
+        if not (href_path + "/").startswith(base_prefix + "/"):
+            continue  # Radicale skips it too
+        reference = href_path[len(base_prefix):]
+        try:
+            name = pathutils.name_from_path(reference, collection)
+        except ValueError:
+            writer.missing(reference)
+            continue
+        if not name:
+            return False  # the collection itself: all of it, as Radicale lists it
+        names.append(name)
+    names = list(dict.fromkeys(names))
+    found = []
+    for at in range(0, len(names), _BATCH):
+        asked = names[at:at + _BATCH]
+        stored = collection.stored(n for n in asked if safe_href(n))
+        found.extend((n, stored.get(n)) for n in asked)
+    unlock()
+    for name, stored in found:
+        path = pathutils.unstrip_path(posixpath.join(collection.path, name))
+        if stored is None:
+            writer.missing(path)
+        else:
+            writer.found(path, stored.etag, stored.text)
+    return True
+
+
+def _query(base_prefix: str, root: ET.Element, collection, writer: _Writer, unlock) -> bool:
+    if root.findall(_CARD_FILTER):
+        return False
+    filters = root.findall(_FILTER)
+    retrieved: List[Tuple[object, bool]] = list(collection.get_filtered(filters))
+    unlock()
+    tag = collection.tag
+    for item, matched in retrieved:
+        if filters and not matched:
+            try:
+                if not all(report.test_filter(tag, item, f) for f in filters):
+                    continue
+            except ValueError as e:
+                raise ValueError("Failed to filter item %r from %r: %s" %
+                                 (item.href, collection.path, e)) from e
+            except Exception as e:
+                raise RuntimeError("Failed to filter item %r from %r: %s" %
+                                   (item.href, collection.path, e)) from e
+        text = item.serialize() if writer.wants_text else ""
+        path = pathutils.unstrip_path(posixpath.join(collection.path, item.href))
+        writer.found(path, item.etag, text)
+    return True
+
+
+def _xml_report(base_prefix, path, xml_request, collection, encoding, unlock_storage_fn):
+    from .collection import CalendarCollection  # which imports the package, and with it this
+
+    if (getattr(_serving, "on", False) and xml_request is not None and
+            xml_request.tag in (_MULTIGET, _QUERY) and
+            isinstance(collection, CalendarCollection)):
+        props = _plain_props(xml_request)
+        if props is not None:
+            writer = _Writer(base_prefix, props)
+            answer = _multiget if xml_request.tag == _MULTIGET else _query
+            if answer(base_prefix, xml_request, collection, writer, unlock_storage_fn):
+                return client.MULTI_STATUS, Rendered(writer.body(encoding))
+    return _fallback(base_prefix, path, xml_request, collection, encoding, unlock_storage_fn)
+
+
+class serving:
+    """While the application that sends Rendered answers serves a request."""
+
+    def __enter__(self) -> None:
+        _serving.on = True
+
+    def __exit__(self, *_) -> None:
+        _serving.on = False
+
+
+def install() -> None:
+    """Ahead of the REPORT installed so far (expand's), once."""
+    global _fallback
+    if report.xml_report is not _xml_report:
+        _fallback = report.xml_report
+        report.xml_report = _xml_report
+
+
+__all__: Iterable[str] = ["Rendered", "install", "serving"]
