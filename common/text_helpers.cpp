@@ -8,23 +8,27 @@
 namespace cv {
 
 const char* FindNoCase(const char* text, const char* pattern) {
-    if (text == nullptr || pattern == nullptr || pattern[0] == '\0') return nullptr;
-    size_t text_length = std::strlen(text);
-    size_t pattern_length = std::strlen(pattern);
-    if (pattern_length > text_length) return nullptr;
+    if (text == nullptr || pattern == nullptr) return nullptr;
+    const size_t at = FindNoCaseIn(text, pattern);
+    return at == std::string_view::npos ? nullptr : text + at;
+}
+
+size_t FindNoCaseIn(std::string_view text, std::string_view pattern) {
+    const size_t pattern_length = pattern.size();
+    if (pattern_length == 0 || pattern_length > text.size()) return std::string_view::npos;
     // The pattern's first letter is folded once rather than at every position of the text: the
     // index scan looks for two dozen header names in every header line it reads.
     const int first = std::tolower(static_cast<unsigned char>(pattern[0]));
-    for (size_t start = 0; start + pattern_length <= text_length; ++start) {
+    for (size_t start = 0; start + pattern_length <= text.size(); ++start) {
         if (std::tolower(static_cast<unsigned char>(text[start])) != first) continue;
         size_t i = 1;
         while (i < pattern_length && std::tolower(static_cast<unsigned char>(text[start + i])) ==
                                          std::tolower(static_cast<unsigned char>(pattern[i]))) {
             ++i;
         }
-        if (i == pattern_length) return text + start;
+        if (i == pattern_length) return start;
     }
-    return nullptr;
+    return std::string_view::npos;
 }
 
 int CopyBounded(char* dest, const char* src, size_t size) {

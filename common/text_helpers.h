@@ -3,12 +3,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace cv {
 
 // First occurrence of the pattern in the text, letters compared without regard to case; null for
 // an absent or empty pattern or one longer than the text.
 const char* FindNoCase(const char* text, const char* pattern);
+// The same over a text of known length: the offset of the match, or npos.
+size_t FindNoCaseIn(std::string_view text, std::string_view pattern);
 
 // Copies src into dest of the given size. Non-zero when it fit; otherwise dest holds the first
 // size - 1 characters and the result is 0.

@@ -1,6 +1,7 @@
 #include "index_api/item_properties.h"
 
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "common/diagnostics.h"
@@ -27,31 +28,37 @@ bool ReplaceStep(const char* from, const char* to) {
 ItemFileReplace g_replace = ReplaceStep;
 
 // A line of the message: its text, and the line break it ended with ("\r\n", "\n", or nothing at
-// the end of the file).
+// the end of the file). Both are views of the message, which outlives its ItemMessage.
 struct Line {
-    std::string text;
-    std::string ending;
+    std::string_view text;
+    std::string_view ending;
 };
+
+// What a search of a line's text as a C string sees: up to its first NUL.
+std::string_view AsCString(std::string_view text) {
+    return text.substr(0, text.find('\0'));
+}
 
 constexpr size_t kNone = static_cast<size_t>(-1);
 
 // A message taken apart into its lines, headers and parts.
 class ItemMessage {
   public:
-    explicit ItemMessage(const std::string& message) {
+    explicit ItemMessage(const std::string& text) {
+        const std::string_view message(text);
         size_t at = 0;
         while (at < message.size()) {
             size_t feed = message.find('\n', at);
             Line line;
-            if (feed == std::string::npos) {
+            if (feed == std::string_view::npos) {
                 line.text = message.substr(at);
                 at = message.size();
             } else {
                 line.text = message.substr(at, feed - at);
-                line.ending = "\n";
+                line.ending = message.substr(feed, 1);
                 if (!line.text.empty() && line.text.back() == '\r') {
-                    line.text.pop_back();
-                    line.ending = "\r\n";
+                    line.text.remove_suffix(1);
+                    line.ending = message.substr(feed - 1, 2);
                 }
                 at = feed + 1;
             }
@@ -63,22 +70,22 @@ class ItemMessage {
         bool boundary_seen = false;
         for (size_t i = 0; i < lines_.size(); ++i) {
             offset += lines_[i].text.size() + lines_[i].ending.size();
-            const char* text = lines_[i].text.c_str();
+            const std::string_view text = AsCString(lines_[i].text);
             if (lines_[i].text.empty()) {
                 body_start_ = i + 1;
                 body_offset_ = offset;
                 break;
             }
             headers_ = i + 1;
-            if (FindNoCase(text, "multipart/mixed") != nullptr) multipart_ = true;
-            const char* parameter = boundary_seen ? nullptr : FindNoCase(text, "boundary=\"");
-            if (parameter != nullptr) {
+            if (FindNoCaseIn(text, "multipart/mixed") != std::string_view::npos) multipart_ = true;
+            constexpr std::string_view kParameter = "boundary=\"";
+            const size_t parameter =
+                boundary_seen ? std::string_view::npos : FindNoCaseIn(text, kParameter);
+            if (parameter != std::string_view::npos) {
                 boundary_seen = true;
-                const char* start = parameter + std::strlen("boundary=\"");
-                const char* quote = std::strchr(start, '"');
-                size_t length =
-                    quote != nullptr ? static_cast<size_t>(quote - start) : std::strlen(start);
-                boundary_.assign(start, length < kMaxBoundary ? length : kMaxBoundary);
+                std::string_view value = text.substr(parameter + kParameter.size());
+                value = value.substr(0, value.find('"'));
+                boundary_.assign(value.substr(0, kMaxBoundary));
             }
         }
         if (!multipart_) boundary_.clear();
@@ -108,7 +115,10 @@ class ItemMessage {
             bool named = false;
             size_t k = at + 1;
             for (; k < lines_.size() && !lines_[k].text.empty() && !IsBoundaryLine(k); ++k) {
-                if (FindNoCase(lines_[k].text.c_str(), content_type) != nullptr) named = true;
+                if (FindNoCaseIn(AsCString(lines_[k].text), content_type) !=
+                    std::string_view::npos) {
+                    named = true;
+                }
             }
             if (k < lines_.size() && lines_[k].text.empty()) {
                 if (named) {
@@ -135,7 +145,7 @@ class ItemMessage {
 
   private:
     bool IsClosing(size_t i) const {
-        const std::string& text = lines_[i].text;
+        const std::string_view text = lines_[i].text;
         size_t found = text.find(boundary_);
         return text.compare(found + boundary_.size(), 2, "--") == 0;
     }
@@ -157,7 +167,7 @@ const char* ContentTypeOf(const char* element) {
 }
 
 void AppendLines(const ItemMessage& message, size_t from, size_t to, std::string* out) {
-    for (size_t i = from; i < to; ++i) *out += message.line(i).text + "\r\n";
+    for (size_t i = from; i < to; ++i) out->append(message.line(i).text).append("\r\n");
 }
 
 void AppendPartHeaders(const char* content_type, std::string* out) {
@@ -240,7 +250,7 @@ bool ItemMessageValue(const std::string& text, const char* element, std::string*
     ItemMessage::Part part = message.Find(content_type);
     if (part.header_end == kNone) return true;
     for (size_t i = part.header_end + 1; i < message.size() && !message.IsBoundaryLine(i); ++i) {
-        *value += message.line(i).text + message.line(i).ending;
+        value->append(message.line(i).text).append(message.line(i).ending);
     }
     return true;
 }
