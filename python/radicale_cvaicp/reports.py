@@ -10,11 +10,10 @@ functions make the hrefs, and its filter decides whatever the catalogue cannot),
 Every other request, and every request through an application other than this package's, is
 Radicale's. Radicale's REPORT around this (rights, the storage's lock, a 400 for a bad filter)
 is unchanged: the answer goes back to it as an element that carries its bytes (Rendered)."""
-import posixpath
 import threading
 from http import client
 from typing import Iterable, List, Optional, Tuple
-from urllib.parse import unquote, urlparse
+from urllib.parse import quote, unquote, urlparse
 from xml.etree import ElementTree as ET
 
 from radicale import pathutils, xmlutils
@@ -53,14 +52,18 @@ def _escaped(text: str) -> str:
 
 
 class _Writer:
-    def __init__(self, base_prefix: str, props: List[str]) -> None:
+    def __init__(self, base_prefix: str, props: List[str], collection) -> None:
         self._base_prefix, self._props = base_prefix, props
         self._pieces: List[str] = []
         self.uses_caldav = False
         self.wants_text = _DATA in props
+        # A member's path as Radicale makes it (unstrip_path of the collection's path joined
+        # with the name), without its checks of what is sane by construction.
+        self.members = pathutils.unstrip_path(collection.path, True)
 
     def _href(self, path: str) -> str:
-        return "<href>%s</href>" % _escaped(xmlutils.make_href(self._base_prefix, path))
+        # make_href, whose check of the path is sanitize_path's, which made it
+        return "<href>%s</href>" % _escaped(quote(self._base_prefix + path))
 
     def missing(self, path: str) -> None:
         self._pieces.append("<response>%s<status>%s</status></response>" % (
@@ -111,13 +114,16 @@ def _multiget(base_prefix: str, root: ET.Element, collection, writer: _Writer,
         if not (href_path + "/").startswith(base_prefix + "/"):
             continue  # Radicale skips it too
         reference = href_path[len(base_prefix):]
-        try:
-            name = pathutils.name_from_path(reference, collection)
-        except ValueError:
+        # name_from_path: a member's name, "" for the collection itself, else not ours (404)
+        if not (reference + "/").startswith(writer.members):
             writer.missing(reference)
             continue
+        name = reference[len(writer.members):]
         if not name:
             return False  # the collection itself: all of it, as Radicale lists it
+        if not pathutils.is_safe_path_component(name):
+            writer.missing(reference)
+            continue
         names.append(name)
     names = list(dict.fromkeys(names))
     found = []
@@ -127,7 +133,7 @@ def _multiget(base_prefix: str, root: ET.Element, collection, writer: _Writer,
         found.extend((n, stored.get(n)) for n in asked)
     unlock()
     for name, stored in found:
-        path = pathutils.unstrip_path(posixpath.join(collection.path, name))
+        path = writer.members + name
         if stored is None:
             writer.missing(path)
         else:
@@ -154,8 +160,7 @@ def _query(base_prefix: str, root: ET.Element, collection, writer: _Writer, unlo
                 raise RuntimeError("Failed to filter item %r from %r: %s" %
                                    (item.href, collection.path, e)) from e
         text = item.serialize() if writer.wants_text else ""
-        path = pathutils.unstrip_path(posixpath.join(collection.path, item.href))
-        writer.found(path, item.etag, text)
+        writer.found(writer.members + item.href, item.etag, text)
     return True
 
 
@@ -167,7 +172,7 @@ def _xml_report(base_prefix, path, xml_request, collection, encoding, unlock_sto
             isinstance(collection, CalendarCollection)):
         props = _plain_props(xml_request)
         if props is not None:
-            writer = _Writer(base_prefix, props)
+            writer = _Writer(base_prefix, props, collection)
             answer = _multiget if xml_request.tag == _MULTIGET else _query
             if answer(base_prefix, xml_request, collection, writer, unlock_storage_fn):
                 return client.MULTI_STATUS, Rendered(writer.body(encoding))
