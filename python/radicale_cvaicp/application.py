@@ -21,6 +21,10 @@ class Application(radicale.Application):
         with reports.serving():
             return super().do_REPORT(environ, base_prefix, path, user)
 
+    def do_PROPFIND(self, environ, base_prefix, path, user):
+        with reports.serving():
+            return super().do_PROPFIND(environ, base_prefix, path, user)
+
     def _xml_response(self, xml_content: ET.Element) -> bytes:
         if isinstance(xml_content, reports.Rendered):
             return xml_content.body

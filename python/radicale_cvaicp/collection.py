@@ -187,6 +187,9 @@ class CalendarCollection(Collection):
     def stored(self, hrefs: Iterable[str]) -> Dict[str, icalendar.Stored]:
         return {s.href: s for s in self._answer(self.calendar.get, list(hrefs))}
 
+    def listed(self, hrefs: Iterable[str]) -> Dict[str, icalendar.Listed]:
+        return {f.href: f for f in self._answer(self.calendar.find, list(hrefs))}
+
     def get_all(self) -> Iterator[radicale_item.Item]:
         return self._items(self._answer(self.calendar.list))
 

@@ -1,16 +1,19 @@
-"""The two REPORTs that clients send most, answered without an element tree.
+"""The REPORTs that clients send most, answered without an element tree.
 
-A client that follows a calendar asks for the objects that changed by calendar-multiget, and for
-a week or a month by calendar-query, each time for their etags and texts. Radicale answers both
-by building an element per response, property and status and then serializing the tree, which
-for a hundred objects takes longer than reading them from the store. When a request asks only
-for getetag and calendar-data (without expand) of this storage's calendar, the answer is written
-here as text: the same responses, statuses and bytes per response as Radicale's (its own
-functions make the hrefs, and its filter decides whatever the catalogue cannot), in one string.
-Every other request, and every request through an application other than this package's, is
-Radicale's. Radicale's REPORT around this (rights, the storage's lock, a 400 for a bad filter)
-is unchanged: the answer goes back to it as an element that carries its bytes (Rendered)."""
+A client that follows a calendar asks what changed by sync-collection, fetches those objects by
+calendar-multiget, and asks for a week or a month by calendar-query, each time for etags and
+often texts. Radicale answers each by building an element per response, property and status and
+then serializing the tree: for a hundred objects that takes longer than reading them from the
+store, and a first sync of 50,000 objects holds 50,000 responses' elements at once. When a
+request asks only for getetag, getcontenttype and calendar-data (without expand) of this
+storage's calendar, the answer is written here as text: the same responses, statuses and bytes
+per response as Radicale's (its own functions make the hrefs, and its filter decides whatever
+the catalogue cannot), a hundred objects read at a time. Every other request, and every request
+through an application other than this package's, is Radicale's. Radicale's REPORT around this
+(rights, the storage's lock, a 400 for a bad filter) is unchanged: the answer goes back to it as
+an element that carries its bytes (Rendered)."""
 import threading
+import types
 from http import client
 from typing import Iterable, List, Optional, Tuple
 from urllib.parse import quote, unquote, urlparse
@@ -18,13 +21,18 @@ from xml.etree import ElementTree as ET
 
 from radicale import pathutils, xmlutils
 from radicale.app import report
+from radicale.log import logger
 
 from .paths import safe_href
 
 _MULTIGET, _QUERY = xmlutils.make_clark("C:calendar-multiget"), xmlutils.make_clark("C:calendar-query")
+_SYNC, _TOKEN = xmlutils.make_clark("D:sync-collection"), xmlutils.make_clark("D:sync-token")
 _PROP, _HREF = xmlutils.make_clark("D:prop"), xmlutils.make_clark("D:href")
 _FILTER, _CARD_FILTER = xmlutils.make_clark("C:filter"), xmlutils.make_clark("CR:filter")
 _ETAG, _DATA = xmlutils.make_clark("D:getetag"), xmlutils.make_clark("C:calendar-data")
+_TYPE = xmlutils.make_clark("D:getcontenttype")
+# What this storage's items are (ListedItem): every object a VCALENDAR of VEVENTs.
+_ITEM_KIND = types.SimpleNamespace(name="VCALENDAR", component_name="VEVENT")
 _OK, _MISSING = xmlutils.make_response(200), xmlutils.make_response(404)
 _BATCH = 100
 
@@ -52,9 +60,10 @@ def _escaped(text: str) -> str:
 
 
 class _Writer:
-    def __init__(self, base_prefix: str, props: List[str], collection) -> None:
+    def __init__(self, base_prefix: str, props: List[str], collection, encoding: str) -> None:
         self._base_prefix, self._props = base_prefix, props
         self._pieces: List[str] = []
+        self._content_type = xmlutils.get_content_type(_ITEM_KIND, encoding)
         self.uses_caldav = False
         self.wants_text = _DATA in props
         # A member's path as Radicale makes it (unstrip_path of the collection's path joined
@@ -74,12 +83,17 @@ class _Writer:
         for tag in self._props:
             if tag == _ETAG:
                 props.append("<getetag>%s</getetag>" % _escaped(etag) if etag else "<getetag />")
+            elif tag == _TYPE:
+                props.append("<getcontenttype>%s</getcontenttype>" % _escaped(self._content_type))
             else:
                 self.uses_caldav = True
                 props.append("<C:calendar-data>%s</C:calendar-data>" % _escaped(text)
                              if text else "<C:calendar-data />")
         self._pieces.append("<response>%s<propstat><prop>%s</prop><status>%s</status>"
                             "</propstat></response>" % (self._href(path), "".join(props), _OK))
+
+    def sync_token(self, token: str) -> None:
+        self._pieces.append("<sync-token>%s</sync-token>" % _escaped(token))
 
     def body(self, encoding: str) -> bytes:
         declared = "<?xml version='1.0' encoding='%s'?>\n" % encoding
@@ -93,13 +107,13 @@ class _Writer:
 
 
 def _plain_props(root: ET.Element) -> Optional[List[str]]:
-    """The asked properties when they are only getetag and calendar-data without expand or
-    other parts; else None."""
+    """The asked properties when they are only getetag, getcontenttype and calendar-data
+    without expand or other parts; else None."""
     prop = root.find(_PROP)
     if prop is None or len(prop) == 0:
         return None
     tags = [p.tag for p in prop]
-    if any(t not in (_ETAG, _DATA) for t in tags) or any(len(p) for p in prop):
+    if any(t not in (_ETAG, _TYPE, _DATA) for t in tags) or any(len(p) for p in prop):
         return None
     return tags
 
@@ -125,19 +139,40 @@ def _multiget(base_prefix: str, root: ET.Element, collection, writer: _Writer,
             writer.missing(reference)
             continue
         names.append(name)
-    names = list(dict.fromkeys(names))
-    found = []
+    _members(list(dict.fromkeys(names)), collection, writer)
+    unlock()
+    return True
+
+
+def _members(names: List[str], collection, writer: _Writer) -> None:
+    """The responses for these members, read a batch at a time, and only their etags unless
+    their texts are asked for."""
     for at in range(0, len(names), _BATCH):
         asked = names[at:at + _BATCH]
-        stored = collection.stored(n for n in asked if safe_href(n))
-        found.extend((n, stored.get(n)) for n in asked)
+        safe = [n for n in asked if safe_href(n)]
+        found = collection.stored(safe) if writer.wants_text else collection.listed(safe)
+        for name in asked:
+            got = found.get(name)
+            if got is None:
+                writer.missing(writer.members + name)
+            else:
+                writer.found(writer.members + name, got.etag, getattr(got, "text", ""))
+
+
+def _sync(base_prefix: str, root: ET.Element, collection, writer: _Writer, unlock):
+    element = root.find(_TOKEN)
+    old = element.text.strip() if element is not None and element.text else ""
+    try:
+        token, names = collection.sync(old)
+    except ValueError as e:
+        logger.warning("Client provided invalid sync token %r: %s", old, e, exc_info=True)
+        return client.FORBIDDEN, xmlutils.webdav_error("D:valid-sync-token")
+    writer.sync_token(token)
+    names = list(names)
+    if not all(pathutils.is_safe_path_component(n) for n in names):
+        return None  # Radicale answers those 404 under their paths
+    _members(names, collection, writer)
     unlock()
-    for name, stored in found:
-        path = writer.members + name
-        if stored is None:
-            writer.missing(path)
-        else:
-            writer.found(path, stored.etag, stored.text)
     return True
 
 
@@ -167,15 +202,18 @@ def _query(base_prefix: str, root: ET.Element, collection, writer: _Writer, unlo
 def _xml_report(base_prefix, path, xml_request, collection, encoding, unlock_storage_fn):
     from .collection import CalendarCollection  # which imports the package, and with it this
 
-    if (getattr(_serving, "on", False) and xml_request is not None and
-            xml_request.tag in (_MULTIGET, _QUERY) and
+    if (serving_on() and xml_request is not None and
+            xml_request.tag in (_MULTIGET, _QUERY, _SYNC) and
             isinstance(collection, CalendarCollection)):
         props = _plain_props(xml_request)
         if props is not None:
-            writer = _Writer(base_prefix, props, collection)
-            answer = _multiget if xml_request.tag == _MULTIGET else _query
-            if answer(base_prefix, xml_request, collection, writer, unlock_storage_fn):
+            writer = _Writer(base_prefix, props, collection, encoding)
+            answer = {_MULTIGET: _multiget, _QUERY: _query, _SYNC: _sync}[xml_request.tag]
+            done = answer(base_prefix, xml_request, collection, writer, unlock_storage_fn)
+            if done is True:
                 return client.MULTI_STATUS, Rendered(writer.body(encoding))
+            if done:
+                return done  # a refusal, as Radicale's
     return _fallback(base_prefix, path, xml_request, collection, encoding, unlock_storage_fn)
 
 
@@ -189,6 +227,10 @@ class serving:
         _serving.on = False
 
 
+def serving_on() -> bool:
+    return getattr(_serving, "on", False)
+
+
 def install() -> None:
     """Ahead of the REPORT installed so far (expand's), once."""
     global _fallback
@@ -197,4 +239,4 @@ def install() -> None:
         report.xml_report = _xml_report
 
 
-__all__: Iterable[str] = ["Rendered", "install", "serving"]
+__all__: Iterable[str] = ["Rendered", "install", "serving", "serving_on"]

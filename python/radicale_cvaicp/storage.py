@@ -13,7 +13,7 @@ from cvaicp import icalendar
 from cvaicp.registry import find_no_case, mail_root
 
 from .collection import CalendarCollection, Collection
-from . import expand, home, mkcalendar, path_cache, reports, time_ranges
+from . import expand, home, mkcalendar, path_cache, propfind, reports, time_ranges
 from .paths import CALENDAR, Place, split
 from .refusals import Refused
 from .rwlock import ReadWriteLock
@@ -45,6 +45,7 @@ class Storage(storage.BaseStorage):
         mkcalendar.install()
         expand.install(self.expansion_seconds)
         reports.install()  # ahead of expand's, which it leaves every expansion to
+        propfind.install()
         time_ranges.install(self.expansion_seconds)
         path_cache.install()
 

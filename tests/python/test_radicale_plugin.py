@@ -18,7 +18,7 @@ from radicale import item as radicale_item
 from radicale.auth import htpasswd
 
 from cvaicp import icalendar
-from radicale_cvaicp import Storage, application, auth, door, reports
+from radicale_cvaicp import Storage, application, auth, door, propfind, reports
 from radicale_cvaicp.refusals import Refused
 from radicale_cvaicp.rights import Rights
 
@@ -222,7 +222,16 @@ class RadicalePluginTest(StoreTest):
                      "<D:href>/po/ben/calendar/b.ics</D:href><D:href>/elsewhere</D:href>",
                      "calendar-multiget"),
                  wrap % ("calendar-multiget", "<D:prop><C:calendar-data/><D:getetag/></D:prop>"
-                         "<D:href>/po/anna/calendar/gone.ics</D:href>", "calendar-multiget")]
+                         "<D:href>/po/anna/calendar/gone.ics</D:href>", "calendar-multiget"),
+                 wrap % ("calendar-multiget", "<D:prop><D:getcontenttype/><D:getetag/></D:prop>"
+                         "<D:href>/po/anna/calendar/d1.ics</D:href>", "calendar-multiget")]
+        sync = ('<D:sync-collection xmlns:D="DAV:"><D:sync-token>%s</D:sync-token>'
+                '<D:sync-level>1</D:sync-level><D:prop><D:getetag/><D:getcontenttype/></D:prop>'
+                '</D:sync-collection>')
+        first = call(application_, "anna@po", "REPORT", "/po/anna/calendar/", sync % "", "1")
+        token = ET.fromstring(first[1]).find("{DAV:}sync-token").text
+        self.assertEqual(200, call(application_, "anna@po", "DELETE", "/po/anna/calendar/y1.ics")[0])
+        asked += [sync % "", sync % token, sync % (token + "x")]
 
         def responses(answer: str) -> list:
             return sorted(ET.tostring(r) for r in ET.fromstring(answer))
@@ -232,7 +241,7 @@ class RadicalePluginTest(StoreTest):
                                side_effect=reports._Writer.body) as body_:
             ours = [call(application_, "anna@po", "REPORT", "/po/anna/calendar/", body, "1")
                     for body in asked]
-            written.append(body_.call_count)
+            written.append(body_.call_count + 1)  # and the refused token's by Radicale's own
         with mock.patch.object(reports.serving, "__enter__"):  # Radicale's own, as before
             theirs = [call(application_, "anna@po", "REPORT", "/po/anna/calendar/", body, "1")
                       for body in asked]
@@ -245,6 +254,34 @@ class RadicalePluginTest(StoreTest):
                           "/po/anna/calendar/h1.ics", "/po/anna/calendar/x%26%3C1.ics"],
                          hrefs(ours[0][1]))
         self.assertEqual(8, len(hrefs(ours[3][1])))  # once each, and two 404s from elsewhere
+        self.assertEqual((403, ["/po/anna/calendar/y1.ics"]), (ours[-1][0], hrefs(ours[-2][1])))
+
+    def test_propfinds_written_in_chunks_are_the_bytes_radicale_writes(self) -> None:
+        application_ = self.serving()
+        for n in range(4):
+            self.assertEqual(201, call(application_, "anna@po", "PUT", "/po/anna/calendar/%d.ics"
+                                       % n, EVENT.replace("UID:e1", "UID:e%d" % n))[0])
+        asked = [HOME, '<D:propfind xmlns:D="DAV:" xmlns:C="urn:ietf:params:xml:ns:caldav" '
+                 'xmlns:X="http://x.example/"><D:prop><D:getetag/><D:resourcetype/>'
+                 '<C:supported-calendar-component-set/><D:getcontenttype/><D:displayname/>'
+                 '<D:current-user-privilege-set/><X:odd/></D:prop></D:propfind>',
+                 '<D:propfind xmlns:D="DAV:" xmlns:C="urn:ietf:params:xml:ns:caldav"><D:prop>'
+                 '<D:getetag/><D:resourcetype/><C:supported-calendar-component-set/>'
+                 '<D:getcontenttype/><D:displayname/><D:current-user-privilege-set/>'
+                 '<D:sync-token/><D:owner/></D:prop></D:propfind>',
+                 '<D:propfind xmlns:D="DAV:"><D:allprop/></D:propfind>']
+        places = ["/", "/anna@po/", "/po/anna/", "/po/anna/calendar/", "/po/anna/calendar/3.ics"]
+
+        def answers() -> list:
+            return [call(application_, "anna@po", "PROPFIND", place, body, depth)
+                    for body in asked for place in places for depth in "01"]
+
+        with mock.patch.object(propfind, "_CHUNK", 2):
+            ours = answers()
+        with mock.patch.object(reports.serving, "__enter__"):
+            theirs = answers()
+        self.assertEqual(theirs, ours)
+        self.assertIn("calendar/3.ics", ours[2 * 3 + 1][1])  # in a last chunk of one
 
     def test_a_listing_of_every_etag_reads_no_text(self) -> None:
         application = self.serving()
