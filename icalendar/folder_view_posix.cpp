@@ -93,18 +93,21 @@ bool FolderView::Read(const std::string& name, std::string* bytes, FileSignature
     bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     if (ok) {
         *signature = SignatureOf(st);
-        // One byte more than the size, so that the read that meets the end needs no room made.
+        // One byte more than the size: a read of a regular file that comes back short has met
+        // its end, so a file that has not grown since the stat takes one read.
         bytes->resize(static_cast<size_t>(st.st_size) + 1);
         size_t at = 0;
         while (ok) {
             if (at == bytes->size()) bytes->resize(at + 4096 + at / 2);  // grown since the stat
-            ssize_t got = read(fd, &(*bytes)[at], bytes->size() - at);
+            const size_t room = bytes->size() - at;
+            ssize_t got = read(fd, &(*bytes)[at], room);
             if (got < 0 && errno == EINTR) continue;
             if (got <= 0) {
                 ok = got == 0;
                 break;
             }
             at += static_cast<size_t>(got);
+            if (static_cast<size_t>(got) < room) break;
         }
         bytes->resize(at);
     }

@@ -31,6 +31,18 @@ void AppendJsonString(std::string* out, std::string_view text) {
     out->reserve(out->size() + text.size() + 2);
     *out += '"';
     for (size_t i = 0; i < text.size();) {
+        // A run of characters that stand for themselves goes in whole: most of a text is.
+        size_t plain = i;
+        while (plain < text.size()) {
+            const uint8_t p = static_cast<uint8_t>(text[plain]);
+            if (p < 0x20 || p >= 0x80 || p == '"' || p == '\\') break;
+            ++plain;
+        }
+        if (plain > i) {
+            out->append(text.data() + i, plain - i);
+            i = plain;
+            continue;
+        }
         const uint8_t c = static_cast<uint8_t>(text[i]);
         if (c >= 0x80) {
             const size_t length = SequenceLength(text.substr(i));
@@ -52,12 +64,10 @@ void AppendJsonString(std::string* out, std::string_view text) {
             *out += "\\r";
         } else if (c == '\t') {
             *out += "\\t";
-        } else if (c < 0x20) {
+        } else {
             *out += "\\u00";
             *out += kHex[c >> 4];
             *out += kHex[c & 15];
-        } else {
-            *out += static_cast<char>(c);
         }
         ++i;
     }

@@ -41,6 +41,7 @@ class Storage(storage.BaseStorage):
         self._calendars: Dict[Tuple[str, str], icalendar.Calendar] = {}
         self._locks: Dict[str, ReadWriteLock] = {}
         self._locks_lock = threading.Lock()
+        self._known_root: Optional[tuple] = None
         home.install()
         mkcalendar.install()
         expand.install(self.expansion_seconds)
@@ -68,10 +69,21 @@ class Storage(storage.BaseStorage):
     # Where things are ------------------------------------------------------------------------
 
     def _root(self) -> str:
-        root = mail_root()
-        if root is None:
+        # The .reg file is read again only when it has changed: a request looks for the root
+        # a few times, and the file holds more than the root.
+        path = os.environ.get("CVAICP_REGISTRY") or ""
+        try:
+            st = os.stat(path)
+            signature = (path, st.st_ino, st.st_size, st.st_mtime_ns)
+        except OSError:
+            signature = None
+        known = self._known_root
+        if signature is None or known is None or known[0] != signature:
+            known = (signature, mail_root())
+            self._known_root = known
+        if known[1] is None:
             raise RuntimeError("no mail root: $CVAICP_REGISTRY names no .reg file with one")
-        return root
+        return known[1]
 
     def _postoffice_folder(self, postoffice: str) -> str:
         return find_no_case(self._root(), postoffice)
