@@ -120,13 +120,15 @@ def _plain_props(root: ET.Element) -> Optional[List[str]]:
 
 def _multiget(base_prefix: str, root: ET.Element, collection, writer: _Writer,
               unlock) -> bool:
+    path = pathutils.unstrip_path(collection.path, True)
     names: List[str] = []
     for element in root.findall(_HREF):
         if element.text is None:
             return False
         href_path = pathutils.sanitize_path(unquote(urlparse(element.text).path))
         if not (href_path + "/").startswith(base_prefix + "/"):
-            continue  # Radicale skips it too
+            logger.warning("Skipping invalid path %r in REPORT request on %r", href_path, path)
+            continue  # as Radicale does
         reference = href_path[len(base_prefix):]
         # name_from_path: a member's name, "" for the collection itself, else not ours (404)
         if not (reference + "/").startswith(writer.members):
