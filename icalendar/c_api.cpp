@@ -187,10 +187,10 @@ char* cvical_refresh(cvical_calendar* calendar) {
     });
 }
 
-char* cvical_list(cvical_calendar* calendar) {
-    return OnCalendar(calendar, [](cvical::Catalogue& c, std::string* answer) {
+char* cvical_list(cvical_calendar* calendar, const char* after, uint32_t limit) {
+    return OnCalendar(calendar, [&](cvical::Catalogue& c, std::string* answer) {
         std::vector<cvical::ListedObject> objects;
-        Status status = c.List(&objects);
+        Status status = c.List(Argument(after), limit, &objects);
         *answer = Objects(objects);
         return status;
     });

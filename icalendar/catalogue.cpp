@@ -150,12 +150,16 @@ Status Catalogue::RollIfDue() {
     return status;
 }
 
-Status Catalogue::List(std::vector<ListedObject>* objects) {
+Status Catalogue::List(const std::string& after, size_t limit, std::vector<ListedObject>* objects) {
     Status ready = Ready();
     if (!ready.ok()) return ready;
-    Statement all(db_, "SELECT href, etag, uid, modified FROM objects");
-    while (all.Step()) objects->push_back(Listed(all));
-    return all.ok() ? Status() : DatabaseFailure();
+    // The names' unique index gives the order, and each page starts where the last one ended.
+    Statement page(db_,
+                   "SELECT href, etag, uid, modified FROM objects WHERE href > ?1 "
+                   "ORDER BY href LIMIT ?2");
+    page.Bind(1, after).Bind(2, limit == 0 ? int64_t{-1} : static_cast<int64_t>(limit));
+    while (page.Step()) objects->push_back(Listed(page));
+    return page.ok() ? Status() : DatabaseFailure();
 }
 
 // Reads objects with their texts: its statements are prepared once, and the folder opened once,

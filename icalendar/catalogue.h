@@ -69,7 +69,10 @@ class Catalogue {
     const std::string& token() const { return token_; }
     int64_t modified() const { return modified_; }
 
-    Status List(std::vector<ListedObject>* objects);
+    // A page of the objects in the byte order of their names: those after `after` ("" from the
+    // first), at most `limit` (0: all). A caller pages through a large calendar so that neither
+    // side ever holds every object at once.
+    Status List(const std::string& after, size_t limit, std::vector<ListedObject>* objects);
     // The objects of these names: Find without their texts, Get with them.
     Status Find(const std::vector<std::string>& hrefs, std::vector<ListedObject>* objects);
     Status Get(const std::vector<std::string>& hrefs, std::vector<StoredObject>* objects);

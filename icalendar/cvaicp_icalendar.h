@@ -49,8 +49,11 @@ CVICAL_API void cvical_free(char* answer);
  * below answer from the catalogue as it stands: a host calls this once per request.
  *     {"token": SYNC-TOKEN, "modified": SECONDS} */
 CVICAL_API char* cvical_refresh(cvical_calendar* calendar);
-/* Every object, without its text, in no order: {"objects": [OBJECT, ...]} */
-CVICAL_API char* cvical_list(cvical_calendar* calendar);
+/* The objects, without their texts, in the byte order of their names: those whose names sort
+ * after `after` ("" or null for the first), at most `limit` of them (0 for all):
+ *     {"objects": [OBJECT, ...]}
+ * A host lists a large calendar a page at a time, each page after the last one's last name. */
+CVICAL_API char* cvical_list(cvical_calendar* calendar, const char* after, uint32_t limit);
 /* The objects of these names (a JSON array of texts), names that hold none left out: without
  * their texts, {"objects": [OBJECT, ...]}; with them, {"objects": [OBJECT + text, ...]}. */
 CVICAL_API char* cvical_find(cvical_calendar* calendar, const char* hrefs);

@@ -4,12 +4,12 @@ icalendar/cvaicp_icalendar.h): every call answers a JSON text, a failure include
     library = cvaicp.icalendar.Library()
     calendar = library.open("example", "anna", state="/var/lib/door")
     calendar.refresh()
-    for listed in calendar.list(): ...
+    for page in calendar.pages(): ...
 """
 import ctypes
 import json
 import os
-from typing import Iterable, List, NamedTuple, Optional, Tuple
+from typing import Iterable, Iterator, List, NamedTuple, Optional, Tuple
 
 _HERE = os.path.dirname(os.path.abspath(__file__))
 DEFAULT_PATH = os.path.join(_HERE, "..", "..", "build", "native", "lib",
@@ -54,7 +54,7 @@ _FUNCTIONS = {
     "cvical_close": ([_HANDLE], None),
     "cvical_free": ([ctypes.c_void_p], None),
     "cvical_refresh": ([_HANDLE], ctypes.c_void_p),
-    "cvical_list": ([_HANDLE], ctypes.c_void_p),
+    "cvical_list": ([_HANDLE, _TEXT, ctypes.c_uint32], ctypes.c_void_p),
     "cvical_find": ([_HANDLE, _TEXT], ctypes.c_void_p),
     "cvical_get": ([_HANDLE, _TEXT], ctypes.c_void_p),
     "cvical_find_uid": ([_HANDLE, _TEXT], ctypes.c_void_p),
@@ -128,8 +128,23 @@ class Calendar:
         found = self._call("cvical_refresh")
         return found["token"], found["modified"]
 
-    def list(self) -> List[Listed]:
-        return [Listed(**o) for o in self._call("cvical_list")["objects"]]
+    def list(self, after: str = "", limit: int = 0) -> List[Listed]:
+        """The objects in the order of their names' bytes: those after `after`, at most `limit`
+        (0: all)."""
+        return [Listed(**o) for o in self._call("cvical_list", _bytes(after), limit)["objects"]]
+
+    def pages(self, size: int = 500) -> Iterator[List[Listed]]:
+        """Every object, `size` at a time: a calendar of 50,000 objects is never held whole,
+        neither as the answer's text nor as its objects. An object stored or removed meanwhile
+        may or may not be listed, as in a walk of a folder; every other one is listed once."""
+        after = ""
+        while True:
+            page = self.list(after, size)
+            if page:
+                yield page
+            if len(page) < size:
+                return
+            after = page[-1].href
 
     def find(self, hrefs: Iterable[str]) -> List[Listed]:
         names = json.dumps(list(hrefs), ensure_ascii=False)

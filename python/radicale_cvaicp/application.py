@@ -53,5 +53,5 @@ class Application(radicale.Application):
         if logger.isEnabledFor(logging.DEBUG):
             logger.debug("Response content:\n%s", xmlutils.pretty_xml(xml_content))
         text = ET.tostring(xml_content, encoding="unicode")
-        return ("<?xml version='1.0' encoding='%s'?>\n%s" % (self._encoding, text)).encode(
-            self._encoding, "xmlcharrefreplace")
+        return (reports.declaration(self._encoding) + text).encode(self._encoding,
+                                                                   "xmlcharrefreplace")

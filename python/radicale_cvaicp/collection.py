@@ -6,7 +6,7 @@ import json
 import os
 import time
 import xml.etree.ElementTree as ET
-from typing import (TYPE_CHECKING, Dict, Iterable, Iterator, List, Mapping, Optional, Tuple,
+from typing import (TYPE_CHECKING, Dict, Iterable, Iterator, Mapping, Optional, Tuple,
                     Union)
 
 from radicale import item as radicale_item
@@ -191,14 +191,16 @@ class CalendarCollection(Collection):
         return {f.href: f for f in self._answer(self.calendar.find, list(hrefs))}
 
     def get_all(self) -> Iterator[radicale_item.Item]:
-        return self._items(self._answer(self.calendar.list))
-
-    def _items(self, found: List[icalendar.Listed]) -> Iterator[ListedItem]:
-        """The items of a listing, made a batch at a time as Radicale takes them: a listing of
-        50,000 objects then never holds 50,000 items at once (each some kilobyte), which Radicale
-        answers one after the other and lets go of."""
-        for at in range(0, len(found), _Batch.SIZE):
-            yield from _Batch(self, found[at:at + _Batch.SIZE]).items
+        """The items listed a page at a time and made a batch at a time, as Radicale takes them:
+        a listing of 50,000 objects then never holds 50,000 items (each some kilobyte), nor the
+        objects' names and etags, which Radicale answers one after the other and lets go of."""
+        pages = self.calendar.pages(_Batch.SIZE * 5)
+        while True:
+            page = self._answer(next, pages, None)
+            if page is None:
+                return
+            for at in range(0, len(page), _Batch.SIZE):
+                yield from _Batch(self, page[at:at + _Batch.SIZE]).items
 
     def get_multi(self, hrefs: Iterable[str]
                   ) -> Iterator[Tuple[str, Optional[radicale_item.Item]]]:

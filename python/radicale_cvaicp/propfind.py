@@ -10,13 +10,13 @@ asked for is in a namespace Radicale registers (any other would be numbered anew
 so other requests, allprop and propname (which add the collections' own properties) are answered
 by Radicale's PROPFIND as they were."""
 import re
-from typing import Dict, List, Optional
+from typing import Dict, Optional
 from xml.etree import ElementTree as ET
 
 from radicale import xmlutils
 from radicale.app import propfind
 
-from .reports import Rendered, serving_on
+from .reports import MultistatusText, serving_on
 
 _CHUNK = 256
 _PROP = xmlutils.make_clark("D:prop")
@@ -42,7 +42,7 @@ def _xml_propfind(base_prefix, path, xml_request, allowed_items, user, encoding)
     props = [p.tag for p in xml_request[0]]
     if xmlutils.make_clark("D:current-user-principal") in props and not user:
         return None  # as Radicale asks for a login
-    pieces: List[str] = []
+    answer = MultistatusText(encoding)
     declared: Dict[str, str] = {}
     chunk = ET.Element(xmlutils.make_clark("D:multistatus"))
 
@@ -51,7 +51,7 @@ def _xml_propfind(base_prefix, path, xml_request, allowed_items, user, encoding)
         start = text.index(">") + 1
         declared.update((prefix or "", uri) for prefix, uri in
                         _DECLARATION.findall(text[:start]))
-        pieces.append(text[start:-len("</multistatus>")])
+        answer.write(text[start:-len("</multistatus>")])
         chunk.clear()
 
     for item, permission in allowed_items:
@@ -61,14 +61,8 @@ def _xml_propfind(base_prefix, path, xml_request, allowed_items, user, encoding)
             write_chunk()
     if len(chunk):
         write_chunk()
-    declarations = "".join(' xmlns%s="%s"' % (":" + prefix if prefix else "", uri)
-                           for prefix, uri in sorted(declared.items()))
-    declaration = "<?xml version='1.0' encoding='%s'?>\n" % encoding
-    if not pieces:
-        text = declaration + '<multistatus xmlns="DAV:" />'
-    else:
-        text = "%s<multistatus%s>%s</multistatus>" % (declaration, declarations, "".join(pieces))
-    return Rendered(text.encode(encoding, "xmlcharrefreplace"))
+    return answer.rendered("".join(' xmlns%s="%s"' % (":" + prefix if prefix else "", uri)
+                                   for prefix, uri in sorted(declared.items())))
 
 
 def install() -> None:

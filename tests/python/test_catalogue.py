@@ -89,7 +89,9 @@ class CatalogueTest(StoreTest):
                     db.execute("UPDATE meta SET value = value - 31000000000 WHERE key = 'swept'")
             calendar.refresh()
             self.assertEqual(want, summaries(calendar), what)
-            etags = {o.href: o.etag for o in calendar.list()}
+            listed = calendar.list()
+            self.assertEqual(listed, [o for page in calendar.pages(2) for o in page], what)
+            etags = {o.href: o.etag for o in listed}
             token, changed = calendar.sync(token)
             self.assertEqual({h for h in set(etags) | set(before)
                               if etags.get(h) != before.get(h)}, set(changed), what)

@@ -237,8 +237,9 @@ class RadicalePluginTest(StoreTest):
             return sorted(ET.tostring(r) for r in ET.fromstring(answer))
 
         written = []
-        with mock.patch.object(reports._Writer, "body", autospec=True,
-                               side_effect=reports._Writer.body) as body_:
+        with mock.patch.object(reports._Writer, "rendered", autospec=True,
+                               side_effect=reports._Writer.rendered) as body_, \
+                mock.patch.object(reports.MultistatusText, "_PENDING", 300):
             ours = [call(application_, "anna@po", "REPORT", "/po/anna/calendar/", body, "1")
                     for body in asked]
             written.append(body_.call_count + 1)  # and the refused token's by Radicale's own
@@ -276,7 +277,8 @@ class RadicalePluginTest(StoreTest):
             return [call(application_, "anna@po", "PROPFIND", place, body, depth)
                     for body in asked for place in places for depth in "01"]
 
-        with mock.patch.object(propfind, "_CHUNK", 2):
+        with mock.patch.object(propfind, "_CHUNK", 2), \
+                mock.patch.object(reports.MultistatusText, "_PENDING", 300):
             ours = answers()
         with mock.patch.object(reports.serving, "__enter__"):
             theirs = answers()
