@@ -95,14 +95,10 @@ constexpr HeaderRow kShortTimeRows[] = {
     Row("X-FinishTime: ", "FINISHTIME"),
 };
 
-bool AppendTextChild(XmlDocument& document, XmlNode& element, const char* name, const char* text) {
-    return document.AppendTextElement(&element, name, text);
-}
-
-bool AppendNumberChild(XmlDocument& document, XmlNode& element, const char* name, long number) {
+bool AppendNumberChild(ScanOutput* output, const char* name, long number) {
     char text[32];
     *std::to_chars(text, text + sizeof text - 1, number).ptr = '\0';
-    return AppendTextChild(document, element, name, text);
+    return output->Value(name, text);
 }
 
 // A failed conversion gives an empty text, never an earlier value.
@@ -231,8 +227,7 @@ class FoldedLine {
 // Tests one header line against every row, in order; each row that matches adds its child.
 class HeaderScan {
   public:
-    HeaderScan(XmlDocument& document, XmlNode& element, const TimeZoneInfo& zone)
-        : document_(document), element_(element), zone_(zone) {}
+    HeaderScan(ScanOutput* output, const TimeZoneInfo& zone) : output_(output), zone_(zone) {}
 
     // A header line of `length` bytes, without its line break.
     void Line(const char* text, size_t length) {
@@ -270,7 +265,7 @@ class HeaderScan {
         }
         for (const HeaderRow& row : kShortTimeRows) {
             if (line.StartsWith(row)) {
-                AppendNumberChild(document_, element_, row.element,
+                AppendNumberChild(output_, row.element,
                                   ParseShortDateToTime(text + row.length, zone_));
             }
         }
@@ -287,9 +282,7 @@ class HeaderScan {
     static constexpr HeaderRow kReceived = Row("Received: ", "RECEIVED");
     static constexpr HeaderRow kDueBy = Row("X-CVDueBy: ", "DUEBY");
 
-    bool Add(const char* name, const char* text) {
-        return AppendTextChild(document_, element_, name, text);
-    }
+    bool Add(const char* name, const char* text) { return output_->Value(name, text); }
 
     void From(const char* line) {
         if (std::strlen(line) >= kMaxFromLine) {
@@ -301,8 +294,7 @@ class HeaderScan {
         Add("FROM", sender.c_str());
     }
 
-    XmlDocument& document_;
-    XmlNode& element_;
+    ScanOutput* output_;
     const TimeZoneInfo& zone_;
     bool received_ = false;
 };
@@ -329,9 +321,9 @@ bool ReadHeaders(File* file, HeaderScan* scan) {
 
 }  // namespace
 
-void IndexPeriod(StoreIndex* index, const char* mailbox, const char* postoffice, const char* period,
-                 const Range* range, const TimeZoneInfo& zone, const FolderHandle* folder,
-                 bool* unread) {
+void IndexPeriod(ScanOutput* output, const char* mailbox, const char* postoffice,
+                 const char* period, const Range* range, const TimeZoneInfo& zone,
+                 const FolderHandle* folder, bool* unread) {
     AppointmentRequest request;
     std::memset(&request, 0, sizeof request);
     if (!CopyBounded(request.Mailbox, mailbox, sizeof request.Mailbox) ||
@@ -355,65 +347,91 @@ void IndexPeriod(StoreIndex* index, const char* mailbox, const char* postoffice,
             const size_t length = std::min(std::strlen(line.id), sizeof item.ItemId - 1);
             std::memcpy(item.ItemId, line.id, length);
             item.ItemId[length] = '\0';
-            BuildCalendarElement(index->FolderIndex, XmlNode(), item, unread, &zone, folder);
+            BuildCalendarElement(output, item, unread, zone, folder);
         },
         &failed, folder);
     if (failed) *unread = true;
 }
 
-XmlNode BuildCalendarElement(XmlDocument& document, const XmlNode& parent, const ListItem& item,
-                             bool* unread, const TimeZoneInfo* zone, const FolderHandle* folder) {
-    bool unused;
-    if (unread == nullptr) unread = &unused;
-    TimeZoneInfo taken;
-    if (zone == nullptr) {
-        taken = GetTimeZoneInfo();
-        zone = &taken;
-    }
-    XmlNode target = parent;
-    if (target.IsNull() && !document.DocumentElement(&target)) return XmlNode();
-    const char* id = FieldText(item.ItemId, sizeof item.ItemId);
-    if (id == nullptr) return XmlNode();
-
-    XmlNode element;
+bool DocumentOutput::Begin(const char* id) {
     XmlNode id_attribute;
-    if (!document.CreateNode(XmlNodeType::kElement, "ELEMENT", &element) ||
-        !document.CreateNode(XmlNodeType::kAttribute, "ID", &id_attribute) ||
-        !id_attribute.SetText(id) || !element.SetAttributeNode(id_attribute)) {
-        *unread = true;  // the document refused it: the appointment is missing from it
-        return XmlNode();
+    element_ = XmlNode();
+    return document_.CreateNode(XmlNodeType::kElement, "ELEMENT", &element_) &&
+           document_.CreateNode(XmlNodeType::kAttribute, "ID", &id_attribute) &&
+           id_attribute.SetText(id) && element_.SetAttributeNode(id_attribute);
+}
+
+bool DocumentOutput::Value(const char* name, const char* text) {
+    return document_.AppendTextElement(&element_, name, text);
+}
+
+bool DocumentOutput::Keep() {
+    // The document element is looked up once, for the first element kept.
+    const bool kept =
+        (!parent_.IsNull() || document_.DocumentElement(&parent_)) && parent_.AppendChild(element_);
+    kept_ = kept ? element_ : XmlNode();
+    element_ = XmlNode();
+    return kept;
+}
+
+bool BuildCalendarElement(ScanOutput* output, const ListItem& item, bool* unread,
+                          const TimeZoneInfo& zone, const FolderHandle* folder) {
+    const char* id = FieldText(item.ItemId, sizeof item.ItemId);
+    if (id == nullptr) return false;
+    if (!output->Begin(id)) {
+        *unread = true;  // the output refused it: the appointment is missing from it
+        output->Drop();
+        return false;
     }
 
     // Only a name that stays inside the mailbox's Calendar folder names an item file.
     char path[kPathSize];
     bool named = HasValidMailbox(item) && IsPathComponent(item.ItemId, sizeof item.ItemId) &&
                  CalendarFilePath(path, sizeof path, item.Postoffice, item.Mailbox, id);
-    if (!named) return XmlNode();
     File file;
-    if (!file.Open(path, File::Mode::kRead, folder)) {
+    if (!named || !file.Open(path, File::Mode::kRead, folder)) {
         // An appointment without an item file has no element; one whose item file is there but
         // cannot be read leaves the scan short of it.
-        if (!IsMissing(LastSystemError())) *unread = true;
-        return XmlNode();
+        if (named && !IsMissing(LastSystemError())) *unread = true;
+        output->Drop();
+        return false;
     }
     // The stamp of the file whose headers are read, taken from the open file: looked up by its
     // name, the file was opened twice for every appointment of a scan.
     FileTime written = 0;
     uint32_t stamp = file.LastWriteTime(&written) ? FileTimeToDosStamp(written) : 0;
-    if (!AppendNumberChild(document, element, "START", item.StartTime) ||
-        !AppendNumberChild(document, element, "END", item.FinishTime) ||
-        !AppendNumberChild(document, element, "MODIFIEDDATE", static_cast<int32_t>(stamp))) {
+    if (!AppendNumberChild(output, "START", item.StartTime) ||
+        !AppendNumberChild(output, "END", item.FinishTime) ||
+        !AppendNumberChild(output, "MODIFIEDDATE", static_cast<int32_t>(stamp))) {
         *unread = true;
-        return XmlNode();
+        output->Drop();
+        return false;
     }
-    HeaderScan scan(document, element, *zone);
+    HeaderScan scan(output, zone);
     if (!ReadHeaders(&file, &scan)) *unread = true;
     file.Close();
-    if (!target.AppendChild(element)) {
+    if (!output->Keep()) {
         *unread = true;
+        return false;
+    }
+    return true;
+}
+
+XmlNode BuildCalendarElement(XmlDocument& document, const XmlNode& parent, const ListItem& item,
+                             bool* unread, const TimeZoneInfo* zone, const FolderHandle* folder) {
+    bool unused;
+    TimeZoneInfo taken;
+    if (zone == nullptr) {
+        taken = GetTimeZoneInfo();
+        zone = &taken;
+    }
+    XmlNode root;
+    if (parent.IsNull() && !document.DocumentElement(&root)) return XmlNode();
+    DocumentOutput output(document, parent);
+    if (!BuildCalendarElement(&output, item, unread != nullptr ? unread : &unused, *zone, folder)) {
         return XmlNode();
     }
-    return element;
+    return output.kept();
 }
 
 const char* ItemHeaderOf(const char* element) {
@@ -448,8 +466,9 @@ int ScanPeriodFiles(StoreIndex* index, const ListContext* context, bool* unread)
     std::snprintf(periods[count++], kPeriodNameSize, "Y%02dM%02dD%02d", yy, month, day);
     const Range range{context->RangeStart, context->RangeEnd};
     const TimeZoneInfo zone = GetTimeZoneInfo();
+    DocumentOutput output(index->FolderIndex, XmlNode());
     for (int i = 0; i < count; ++i) {
-        IndexPeriod(index, mailbox, postoffice, periods[i], &range, zone, nullptr, unread);
+        IndexPeriod(&output, mailbox, postoffice, periods[i], &range, zone, nullptr, unread);
     }
     return 1;
 }

@@ -26,13 +26,51 @@ struct Range {
     int32_t end;
 };
 
+// Where a scan puts the element it makes of an appointment: "ELEMENT" with the ID attribute, and a
+// child element of text for each value. A document, or a file written as the scan goes
+// (folder_scan.cpp in the store layer).
+class ScanOutput {
+  public:
+    virtual ~ScanOutput() = default;
+    // A new element for the appointment; false when it cannot be made.
+    virtual bool Begin(const char* id) = 0;
+    // A child of the element begun.
+    virtual bool Value(const char* name, const char* text) = 0;
+    // Puts the element begun into the output: false when it could not be put there.
+    virtual bool Keep() = 0;
+    // Drops the element begun.
+    virtual void Drop() = 0;
+    // The output cannot take the scan at all: the scan stops.
+    virtual bool Refused() const { return false; }
+};
+
+// The output into a document: each element kept is appended to `parent`, or with a null parent
+// to the document element.
+class DocumentOutput : public ScanOutput {
+  public:
+    DocumentOutput(XmlDocument& document, const XmlNode& parent)
+        : document_(document), parent_(parent) {}
+    bool Begin(const char* id) override;
+    bool Value(const char* name, const char* text) override;
+    bool Keep() override;
+    void Drop() override { element_ = XmlNode(); }
+    // The element last kept.
+    const XmlNode& kept() const { return kept_; }
+
+  private:
+    XmlDocument& document_;
+    XmlNode parent_;
+    XmlNode element_;
+    XmlNode kept_;
+};
+
 // Reads one period file and builds an element for each appointment, inside the range when one
 // is given, converting the item headers' dates by `zone`, a snapshot of the machine's zone that a
 // scan takes once. `folder`, where given, is the Calendar folder held open for the item files.
 // `unread` is set when the period file or an appointment's files could not be read.
-void IndexPeriod(StoreIndex* index, const char* mailbox, const char* postoffice, const char* period,
-                 const Range* range, const TimeZoneInfo& zone, const FolderHandle* folder,
-                 bool* unread);
+void IndexPeriod(ScanOutput* output, const char* mailbox, const char* postoffice,
+                 const char* period, const Range* range, const TimeZoneInfo& zone,
+                 const FolderHandle* folder, bool* unread);
 
 // The range scan proper: the period files named after the local date of RangeStart (the whole
 // span, the year, the month, the day), keeping the appointments that lie wholly inside the range.
@@ -54,5 +92,8 @@ int ScanPeriodFiles(StoreIndex* index, const ListContext* context, bool* unread 
 XmlNode BuildCalendarElement(XmlDocument& document, const XmlNode& parent, const ListItem& item,
                              bool* unread = nullptr, const TimeZoneInfo* zone = nullptr,
                              const FolderHandle* folder = nullptr);
+// The same element, put into the output: false when there is none.
+bool BuildCalendarElement(ScanOutput* output, const ListItem& item, bool* unread,
+                          const TimeZoneInfo& zone, const FolderHandle* folder);
 
 }  // namespace cv

@@ -25,8 +25,6 @@ constexpr const char kReleaseWithoutRecord[] =
     "StoreIndex_Release::WARNING!: StoreIndex is NULL when passed to StoreIndex_Release on folder "
     "%s\n";
 
-constexpr const char kRootName[] = "BASEELEMENT";
-
 // The provider's index is made when the module loads and never destroyed: a destructor would give
 // back its XML objects while the module unloads, under the loader lock and perhaps after the host's
 // last CoUninitialize has unloaded the XML engine. Listings give their objects back when they end
@@ -152,7 +150,7 @@ int CreateIndexRoot(XmlDocument& document) {
         XmlNode document_node;
         XmlNode root;
         if (!document.AsNode(&document_node)) return 0;
-        if (!document.CreateNode(XmlNodeType::kElement, kRootName, &root)) return 0;
+        if (!document.CreateNode(XmlNodeType::kElement, kIndexRootName, &root)) return 0;
         if (!document_node.AppendChild(root)) return 0;  // a second root is refused
         return root.IsNull() ? 0 : 1;
     } catch (...) {

@@ -56,6 +56,8 @@ int StoreIndex_SetPaths(StoreIndex* index);
 int CreateIndexDocument(XmlDocument* document);
 int CreateIndexDocument(StoreIndex* index);
 
+// The index document's root element.
+constexpr const char kIndexRootName[] = "BASEELEMENT";
 // Appends an empty root element "BASEELEMENT". 0 when the document refuses it (it has a root).
 int CreateIndexRoot(XmlDocument& document);
 

@@ -116,6 +116,31 @@ inline const xmlChar* AsXmlChars(const std::string& text) {
 // node come as they are.
 std::string NodeText(xmlNodePtr node);
 
+// ---- Saving (xml_writer_posix.cpp, xml_stream_posix.cpp) --------------------------------------
+
+// How a saved text carries each byte: as it is, as a character reference, or not at all by the
+// plain writers (beyond ASCII: libxml2 escapes those in ways not worth copying).
+enum ByteClass : unsigned char { kAsIs, kEscaped, kForeign };
+struct ByteClasses {
+    ByteClass of[256];
+};
+// libxml2's escapes for UTF-8 output: in texts &, <, > and CR; in attribute values also the quote,
+// LF and tab.
+constexpr ByteClasses MakeByteClasses(bool attribute) {
+    ByteClasses classes{};
+    for (int c = 0; c < 256; ++c) {
+        const bool escaped = c == '&' || c == '<' || c == '>' || c == '\r' ||
+                             (attribute && (c == '"' || c == '\n' || c == '\t'));
+        classes.of[c] = c >= 0x80 ? kForeign : escaped ? kEscaped : kAsIs;
+    }
+    return classes;
+}
+constexpr ByteClasses kTextBytes = MakeByteClasses(false);
+constexpr ByteClasses kAttributeBytes = MakeByteClasses(true);
+
+// The reference that stands for an escaped byte in a saved text.
+const char* EscapeOf(unsigned char c);
+
 // ---- Errors (xml_errors_posix.cpp) -------------------------------------------------------------
 
 constexpr uint32_t kUnspecifiedError = 0x80004005u;  // E_FAIL

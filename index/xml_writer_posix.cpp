@@ -14,31 +14,16 @@
 namespace cv {
 namespace {
 
+using detail::ByteClasses;
 using detail::ErrorCapture;
 using detail::Fail;
+using detail::kAsIs;
+using detail::kAttributeBytes;
+using detail::kForeign;
+using detail::kTextBytes;
 
 // Deeper trees, which only a transform could make, go to libxml2's dump, which does not recurse.
 constexpr int kMaxPlainDepth = 256;
-
-// How the plain writer treats each byte of a text: as it is, as a character reference, or as the
-// sign of a tree it does not write (beyond ASCII: libxml2 escapes those in ways not worth copying).
-enum ByteClass : unsigned char { kAsIs, kEscaped, kForeign };
-struct ByteClasses {
-    ByteClass of[256];
-};
-// libxml2's escapes for UTF-8 output: in texts &, <, > and CR; in attribute values also the quote,
-// LF and tab.
-constexpr ByteClasses MakeByteClasses(bool attribute) {
-    ByteClasses classes{};
-    for (int c = 0; c < 256; ++c) {
-        const bool escaped = c == '&' || c == '<' || c == '>' || c == '\r' ||
-                             (attribute && (c == '"' || c == '\n' || c == '\t'));
-        classes.of[c] = c >= 0x80 ? kForeign : escaped ? kEscaped : kAsIs;
-    }
-    return classes;
-}
-constexpr ByteClasses kTextBytes = MakeByteClasses(false);
-constexpr ByteClasses kAttributeBytes = MakeByteClasses(true);
 
 // Writes a plain document as libxml2's formatted dump would: the declaration, two spaces of
 // indentation per level, an element's content on one line once it holds text. A plain document
@@ -85,6 +70,10 @@ class PlainTreeWriter {
     void Put(const char (&text)[N]) {
         Put(text, N - 1);
     }
+    void PutEscape(unsigned char c) {
+        const char* reference = detail::EscapeOf(c);
+        Put(reference, std::strlen(reference));
+    }
     void Indent(int level) {
         static const char kSpaces[] =
             "                                                            ";
@@ -129,29 +118,7 @@ class PlainTreeWriter {
             p += run;
             if (*p == '\0') return true;
             if (classes.of[*p] == kForeign) return false;
-            switch (*p++) {
-                case '&':
-                    Put("&amp;");
-                    break;
-                case '<':
-                    Put("&lt;");
-                    break;
-                case '>':
-                    Put("&gt;");
-                    break;
-                case '\r':
-                    Put("&#13;");
-                    break;
-                case '"':
-                    Put("&quot;");
-                    break;
-                case '\n':
-                    Put("&#10;");
-                    break;
-                default:
-                    Put("&#9;");
-                    break;  // the tab
-            }
+            PutEscape(*p++);
         }
     }
 
@@ -244,6 +211,25 @@ class PlainTreeWriter {
 };
 
 }  // namespace
+
+const char* detail::EscapeOf(unsigned char c) {
+    switch (c) {
+        case '&':
+            return "&amp;";
+        case '<':
+            return "&lt;";
+        case '>':
+            return "&gt;";
+        case '\r':
+            return "&#13;";
+        case '"':
+            return "&quot;";
+        case '\n':
+            return "&#10;";
+        default:
+            return "&#9;";  // the tab
+    }
+}
 
 bool XmlDocument::Save(const char* path, XmlError* error) const {
     if (IsNull()) return Fail(error, "No document");

@@ -75,8 +75,8 @@ void ForgetCalendarReIndexMode() {
     g_mode_read.store(false);
 }
 
-StoreIndex* OpenCalendarFolderIndex(StoreIndex* folder, bool reuse,
-                                    CalendarIndexOpenReport* report) {
+StoreIndex* OpenCalendarFolderIndex(StoreIndex* folder, bool reuse, CalendarIndexOpenReport* report,
+                                    CalendarIndexUse use) {
     CalendarIndexOpenReport ignored;
     if (report == nullptr) report = &ignored;
     *report = CalendarIndexOpenReport();
@@ -109,6 +109,13 @@ StoreIndex* OpenCalendarFolderIndex(StoreIndex* folder, bool reuse,
     const bool due = report->dirty_markers > 0 || !index_there;
     if (due && (!IndexFileExists(folder->FolderPath) || CalendarReIndexMode() != 0)) {
         folder->Dirty = 0;
+        int32_t written = 0;
+        if (use == CalendarIndexUse::kFile && ScanCalendarIndexToFile(folder, &written)) {
+            SetFileTimes(index_file, CurrentFileTime());
+            report->opening = CalendarIndexOpening::kRebuilt;
+            report->written_items = written;
+            return folder;
+        }
         if (!ScanCalendarIndex(folder, nullptr)) return nullptr;
         // The markers are gone, but the rebuilt index has not replaced the one on disk (it could
         // not be written, or the scan could not read the whole folder): the folder is marked

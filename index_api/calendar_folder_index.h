@@ -27,6 +27,15 @@ enum class CalendarIndexOpening {
 struct CalendarIndexOpenReport {
     CalendarIndexOpening opening = CalendarIndexOpening::kNone;
     int dirty_markers = 0;  // dirty markers deleted
+    // A rebuild written to "_index.xml" without a document (CalendarIndexUse::kFile): the elements
+    // it wrote. -1 otherwise.
+    int32_t written_items = -1;
+};
+
+// What the caller does with the index it opens.
+enum class CalendarIndexUse {
+    kDocument,  // reads or changes the record's document
+    kFile,      // wants "_index.xml" up to date: a rebuild may leave the record without a document
 };
 
 // Opens the index of the calendar folder that the record names (its postoffice, mailbox and
@@ -35,8 +44,10 @@ struct CalendarIndexOpenReport {
 // deleted, and the index is rebuilt by the full scan when it is due (a marker was deleted, or
 // there is no "_index.xml") and either the index file cannot be confirmed under the index lock or
 // the reindex mode is not 0; in every other case "_index.xml" is loaded. The record, or null when
-// there is no index to use. A rebuilt or loaded index starts from a fresh document.
+// there is no index to use. A rebuilt or loaded index starts from a fresh document; with kFile, a
+// rebuild that could write the file as it scanned leaves that document without a root.
 StoreIndex* OpenCalendarFolderIndex(StoreIndex* folder, bool reuse,
-                                    CalendarIndexOpenReport* report = nullptr);
+                                    CalendarIndexOpenReport* report = nullptr,
+                                    CalendarIndexUse use = CalendarIndexUse::kDocument);
 
 }  // namespace cv

@@ -4,6 +4,7 @@
 #include "common/file_helpers.h"
 #include "common/text_helpers.h"
 #include "index/calendar_scan.h"
+#include "index/xml_stream.h"
 #include "index_api/index_file.h"
 #include "platform/platform.h"
 #include "store/calendar_paths.h"
@@ -23,6 +24,31 @@ void SaveIndex(StoreIndex* index, bool unread) {
     index->Dirty = 1;
     if (unread) return;
     StoreIndex_Save(index);
+}
+
+// Indexes every period file of the search, from the entry found last, into the output: until the
+// search ends, or the output refuses the scan. The period files stay: they are the calendar
+// itself, the index only mirrors them.
+void IndexPeriods(const StoreIndex& index, DirectorySearch* search, FindData* entry,
+                  ScanOutput* output, bool* unread) {
+    const TimeZoneInfo zone = GetTimeZoneInfo();
+    // Every item file is in this folder: each is then looked up by its own name.
+    FolderHandle folder;
+    folder.Open(index.FolderPath);
+    do {
+        if (entry->attributes & kAttributeDirectory) continue;
+        if (entry->name.empty() || entry->name[0] == '_' || entry->name[0] == '.') continue;
+        if (entry->name.find('.') >= kPeriodNameSize) continue;  // no period has such a name
+        char period[kPeriodNameSize];
+        if (!DelimitedField(entry->name.c_str(), ".", 1, period, sizeof period)) continue;
+        IndexPeriod(output, index.MailboxName, index.PostofficeName, period, nullptr, zone, &folder,
+                    unread);
+        if (output->Refused()) break;
+    } while (search->Next(entry));
+    if (!output->Refused() && LastSystemError() != kErrorNoMoreFiles) {
+        *unread = true;  // the search broke off
+    }
+    search->Close();
 }
 
 int ScanWholeFolder(StoreIndex* index) {
@@ -53,27 +79,61 @@ int ScanWholeFolder(StoreIndex* index) {
         return 1;
     }
     CreateIndexRoot(index->FolderIndex);
-    const TimeZoneInfo zone = GetTimeZoneInfo();
-    // Every item file is in this folder: each is then looked up by its own name.
-    FolderHandle folder;
-    folder.Open(index->FolderPath);
-    // The period files stay: they are the calendar itself, the index only mirrors them.
-    do {
-        if (entry.attributes & kAttributeDirectory) continue;
-        if (entry.name.empty() || entry.name[0] == '_' || entry.name[0] == '.') continue;
-        if (entry.name.find('.') >= kPeriodNameSize) continue;  // no period has such a name
-        char period[kPeriodNameSize];
-        if (!DelimitedField(entry.name.c_str(), ".", 1, period, sizeof period)) continue;
-        IndexPeriod(index, index->MailboxName, index->PostofficeName, period, nullptr, zone,
-                    &folder, &unread);
-    } while (search.Next(&entry));
-    if (LastSystemError() != kErrorNoMoreFiles) unread = true;  // the search broke off
-    search.Close();
+    DocumentOutput output(index->FolderIndex, XmlNode());
+    IndexPeriods(*index, &search, &entry, &output, &unread);
     SaveIndex(index, unread);
     return 1;
 }
 
+// The stream's side of a scan. A text the stream refuses stops the scan: the file cannot be the
+// index, and a document is scanned instead.
+class StreamOutput : public ScanOutput {
+  public:
+    explicit StreamOutput(XmlStreamFile* stream) : stream_(*stream) {}
+    bool Begin(const char* id) override { return stream_.BeginElement("ELEMENT", "ID", id); }
+    bool Value(const char* name, const char* text) override {
+        return stream_.TextChild(name, text);
+    }
+    bool Keep() override {
+        stream_.EndElement(true);
+        ++kept_;
+        return true;
+    }
+    void Drop() override { stream_.EndElement(false); }
+    bool Refused() const override { return stream_.refused(); }
+    int32_t kept() const { return kept_; }
+
+  private:
+    XmlStreamFile& stream_;
+    int32_t kept_ = 0;
+};
+
 }  // namespace
+
+int ScanCalendarIndexToFile(StoreIndex* index, int32_t* items) {
+    if (index == nullptr || !XmlStreamFile::Streams()) return 0;
+    StoreIndex_SetPaths(index);
+    char pattern[kPathSize];
+    DirectorySearch search;
+    FindData entry;
+    // A folder without period files, or one that cannot be searched, is the document scan's to
+    // handle: it has next to nothing to write.
+    if (!FormatBounded(pattern, sizeof pattern, "%s\\Y*.CAL", index->FolderPath) ||
+        !search.First(pattern, &entry, DirectorySearch::Detail::kName)) {
+        return 0;
+    }
+    int32_t kept = 0;
+    const int saved = StoreIndex_SaveStreamed(index, [&](XmlStreamFile* stream) {
+        StreamOutput output(stream);
+        bool unread = false;
+        IndexPeriods(*index, &search, &entry, &output, &unread);
+        kept = output.kept();
+        // A folder not read whole is not the index: the document scan decides what happens.
+        return !unread;
+    });
+    if (saved != 0) *items = kept;
+    return saved;
+}
 
 int ScanCalendarIndex(StoreIndex* index, const ListContext* context) {
     if (index == nullptr) return 0;

@@ -3,6 +3,8 @@
 // memory, calendar_scan.h).
 #pragma once
 
+#include <cstdint>
+
 #include "include/cvaicp.h"
 #include "index/store_index.h"
 
@@ -13,5 +15,12 @@ namespace cv {
 // folder, saved when there was any; a folder without period files but with "_index.xml" is left
 // alone. 0 only when no document could be had.
 int ScanCalendarIndex(StoreIndex* index, const ListContext* context);
+
+// The whole-folder scan written to "_index.xml" as it goes, leaving the record's document alone:
+// the same file, without the document that a large calendar's index would be. 1 when the file was
+// written, with `items` set to the elements it holds. 0, having changed nothing, where this build
+// or the folder's texts do not allow it, where the folder has no period file or could not be read
+// whole, and when the file could not be written: ScanCalendarIndex then does the work as ever.
+int ScanCalendarIndexToFile(StoreIndex* index, int32_t* items);
 
 }  // namespace cv

@@ -94,6 +94,35 @@ int StoreIndex_Save(StoreIndex* index) {
     return 0;
 }
 
+int StoreIndex_SaveStreamed(StoreIndex* index, const std::function<bool(XmlStreamFile*)>& write) {
+    if (index == nullptr || index->FolderPath[0] == '\0') return 0;
+    char file[kIndexTextSize];
+    char temporary[kIndexTextSize];
+    if (!FormatBounded(file, sizeof file, "%s%s", index->FolderPath, kIndexFile) ||
+        !TemporaryIndexPath(temporary, index->FolderPath)) {
+        return 0;
+    }
+    MakeDirectory(index->FolderPath);
+    bool written = false;
+    {
+        XmlStreamFile stream;
+        if (!stream.Open(temporary, kIndexRootName)) {
+            RemoveFile(temporary);  // where the open made the file before it failed
+            return 0;
+        }
+        written = write(&stream) && stream.Finish();
+    }
+    // As in StoreIndex_Save, the copy takes the index's place in one step.
+    written = written && ReplaceFileWith(temporary, file);
+    if (!written) {
+        RemoveFile(temporary);
+        return 0;
+    }
+    index->IndexStamp = GetIndexFileStamp(index->FolderPath);
+    index->Dirty = 0;
+    return 1;
+}
+
 uint32_t GetIndexFileStamp(const char* folder) {
     char file[kIndexTextSize];
     if (!FormatBounded(file, sizeof file, "%s%s", folder, kIndexFile)) return 0;

@@ -5,9 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "index/store_index.h"
 #include "index/xml_document.h"
+#include "index/xml_stream.h"
 
 namespace cv {
 
@@ -15,6 +17,13 @@ namespace cv {
 // notes the file's stamp. 1 when written or when there is no path to write to.
 int StoreIndex_Save(StoreIndex* index);
 int SaveIndexDocument(XmlDocument& document, const char* path);
+
+// Writes FolderPath\_index.xml as StoreIndex_Save does, but from `write`, which makes the
+// document's elements in the stream, instead of from the record's document; notes the file's
+// stamp. 0, with the index on disk as it was and nothing reported, when this build does not
+// stream, when `write` gives false, or when the file could not be written: the caller saves a
+// document then.
+int StoreIndex_SaveStreamed(StoreIndex* index, const std::function<bool(XmlStreamFile*)>& write);
 
 // MS-DOS stamp of folder\_index.xml, 0 when it is not there.
 uint32_t GetIndexFileStamp(const char* folder);

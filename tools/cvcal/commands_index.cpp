@@ -99,9 +99,10 @@ const char* OpeningName(cv::CalendarIndexOpening opening) {
 
 // Opens the calendar folder's index by the store's rule; false (and said why) when there is none.
 bool OpenIndex(Context& context, const CommandLine& line, cv::StoreIndex* index,
-               cv::CalendarIndexOpenReport* report) {
+               cv::CalendarIndexOpenReport* report,
+               cv::CalendarIndexUse use = cv::CalendarIndexUse::kDocument) {
     if (!NameCalendar(context, line, index)) return false;
-    if (cv::OpenCalendarFolderIndex(index, false, report) == nullptr) {
+    if (cv::OpenCalendarFolderIndex(index, false, report, use) == nullptr) {
         throw Failure(kExitRefused, "the calendar index could not be opened");
     }
     return true;
@@ -331,7 +332,11 @@ int Reindex(Context& context, const CommandLine& line) {
     AttachedStore store;
     FolderIndex index;
     cv::CalendarIndexOpenReport report;
-    if (!OpenIndex(context, line, index.record.get(), &report)) return kExitRefused;
+    // Only the file is wanted: a rebuild writes it as it scans, where it can, instead of
+    // building the document of a whole calendar to save it once.
+    if (!OpenIndex(context, line, index.record.get(), &report, cv::CalendarIndexUse::kFile)) {
+        return kExitRefused;
+    }
     // A rebuild saves the index it made, and is clean when that worked: writing the same
     // document again would double the command's work.
     const bool saved_by_rebuild =
@@ -341,7 +346,9 @@ int Reindex(Context& context, const CommandLine& line) {
     context.output.Field("opened", Output::Text(OpeningName(report.opening)));
     context.output.Field("dirty_markers_removed", Output::Number(report.dirty_markers));
     context.output.Field("reindex_mode", Output::Number(cv::CalendarReIndexMode()));
-    context.output.Field("items", Output::Number(CountItems(index.record->FolderIndex)));
+    context.output.Field(
+        "items", Output::Number(report.written_items >= 0 ? report.written_items
+                                                          : CountItems(index.record->FolderIndex)));
     context.output.Field("saved", Output::Bool(saved != 0));
     index.KeepToTheEnd();
     return saved ? kExitOk : kExitRefused;
