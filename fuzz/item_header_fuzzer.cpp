@@ -1,10 +1,12 @@
 // The index element built from an item file's headers: any bytes in an item file give an element
 // with its three fixed children followed by what the headers feed, and the index document that
-// holds it saves and loads back, whatever the header values carry.
+// holds it saves and loads back, whatever the header values carry. The folder's scan written as it
+// goes gives the same file as the document's save, or steps aside.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "fuzz/fuzz_check.h"
@@ -15,6 +17,10 @@
 #include "index/calendar_scan.h"
 #include "index/store_index.h"
 #include "index/xml_document.h"
+#include "common/file_helpers.h"
+#include "common/text_helpers.h"
+#include "host/host_files.h"
+#include "index_api/folder_scan.h"
 #include "index_api/index_file.h"
 #include "platform/platform.h"
 #include "platform/registry.h"
@@ -28,6 +34,14 @@ int32_t ChildCount(const cv::XmlNode& node) {
     int32_t count = 0;
     for (bool more = node.FirstChild(&child); more; more = child.NextSibling(&child)) ++count;
     return count;
+}
+
+std::unique_ptr<cv::StoreIndex> CalendarIndex() {
+    std::unique_ptr<cv::StoreIndex> index(new cv::StoreIndex);
+    cv::CopyBounded(index->PostofficeName, "po", sizeof index->PostofficeName);
+    cv::CopyBounded(index->MailboxName, "anna", sizeof index->MailboxName);
+    cv::CopyBounded(index->FolderName, "Calendar", sizeof index->FolderName);
+    return index;
 }
 }  // namespace
 
@@ -88,5 +102,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cv::XmlDocument loaded;
     FUZZ_CHECK(cv::XmlDocument::Create(&loaded));
     FUZZ_CHECK(loaded.Load(index_path.c_str(), &parse_error) == cv::XmlLoadResult::kLoaded);
+
+    // The item in a period file: the folder's scan into a document, saved, against the scan
+    // written as it goes.
+    FUZZ_CHECK(
+        cv::WriteWholeFile((g_calendar + "\\Y.CAL").c_str(), "1110196800\t1110200400\titem.eml"));
+    std::unique_ptr<cv::StoreIndex> scanned = CalendarIndex();
+    FUZZ_CHECK(cv::ScanCalendarIndex(scanned.get(), nullptr) == 1 && scanned->Dirty == 0);
+    cv::StoreIndex_Close(scanned.get());
+    std::string saved, streamed;
+    FUZZ_CHECK(cv::ReadWholeFile(index_path.c_str(), &saved));
+    std::unique_ptr<cv::StoreIndex> written = CalendarIndex();
+    int32_t items = 0;
+    if (cv::ScanCalendarIndexToFile(written.get(), &items) == 1) {
+        FUZZ_CHECK(items == 1 && cv::ReadWholeFile(index_path.c_str(), &streamed));
+        FUZZ_CHECK(streamed == saved);
+    }
+    cv::StoreIndex_Close(written.get());
     return 0;
 }
