@@ -92,8 +92,9 @@ bool RemoveFile(const char* path) {
     return RemoveEntry(path, unlink);
 }
 
-bool CopyFileTo(const char* from, const char* to, bool fail_if_exists) try {
-    if (Injected(fault::Operation::kCopy)) return false;
+namespace {
+
+bool CopyEntry(const char* from, const char* to, bool fail_if_exists) {
     std::string source = NativePath(from);
     std::string target = NativePath(to);
     int in = OpenEntry(&source, O_RDONLY);
@@ -133,6 +134,38 @@ bool CopyFileTo(const char* from, const char* to, bool fail_if_exists) try {
         return Fail(target);
     }
     return Succeed();
+}
+
+}  // namespace
+
+bool CopyFileTo(const char* from, const char* to, bool fail_if_exists) try {
+    if (Injected(fault::Operation::kCopy)) return false;
+    return CopyEntry(from, to, fail_if_exists);
+} catch (const std::bad_alloc&) {
+    return OutOfMemory();
+}
+
+bool CopyHeldFile(const char* from, std::string_view content, const char* to) try {
+    if (Injected(fault::Operation::kCopy)) return false;
+    std::string target = NativePath(to);
+    // Truncated as the copy would truncate it, its permissions staying; a missing target is made
+    // by the copy itself, with the source's permissions.
+    int out = OpenEntry(&target, O_WRONLY | O_TRUNC);
+    if (out < 0) return errno == ENOENT ? CopyEntry(from, to, false) : Fail(target);
+    bool written = true;
+    for (size_t done = 0; written && done < content.size();) {
+        ssize_t put = write(out, content.data() + done, content.size() - done);
+        if (put < 0 && errno == EINTR) continue;
+        written = put > 0;
+        if (written) done += static_cast<size_t>(put);
+    }
+    int saved = errno;
+    if (close(out) != 0) written = false;
+    if (!written) {
+        errno = saved;
+        return Fail(target);
+    }
+    return Succeed();
 } catch (const std::bad_alloc&) {
     return OutOfMemory();
 }
@@ -142,8 +175,14 @@ bool ReplaceFileWith(const char* from, const char* to) try {
     std::string source = NativePath(from);
     std::string target = NativePath(to);
     // A target held under another case is the one replaced: the folder must not end up with both.
+    // A folder whose listing is kept tells at once which that is.
+    std::string known;
     struct stat st;
-    if (lstat(target.c_str(), &st) != 0 && errno == ENOENT) target = posix::CreationName(target);
+    if (posix::KnownName(target, &known)) {
+        target = known;
+    } else if (lstat(target.c_str(), &st) != 0 && errno == ENOENT) {
+        target = posix::CreationName(target);
+    }
     auto replace = [&](const char* name) { return rename(name, target.c_str()) == 0; };
     return OnEntry(&source, replace) ? Succeed() : Fail(source);
 } catch (const std::bad_alloc&) {

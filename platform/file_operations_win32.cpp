@@ -27,6 +27,10 @@ bool CopyFileTo(const char* from, const char* to, bool fail_if_exists) {
     return CopyFileA(from, to, fail_if_exists ? TRUE : FALSE) != 0;
 }
 
+bool CopyHeldFile(const char* from, std::string_view, const char* to) {
+    return CopyFileTo(from, to, false);
+}
+
 bool ReplaceFileWith(const char* from, const char* to) {
     if (Injected(fault::Operation::kReplace)) return false;
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
@@ -63,4 +67,9 @@ bool FileSizeByName(const char* path, int64_t* size) {
     *size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     return true;
 }
+
+// The system looks every name up without regard to case: there is nothing to keep.
+HeldNamesScope::HeldNamesScope() = default;
+HeldNamesScope::~HeldNamesScope() = default;
+
 }  // namespace cv

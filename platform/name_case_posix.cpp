@@ -1,6 +1,8 @@
 // Case-blind look-ups of store file names on a file system that tells letter cases apart.
 #include "platform/name_case_posix.h"
 
+#include "platform/platform.h"
+
 #include <dirent.h>
 #include <errno.h>
 #include <limits.h>
@@ -41,18 +43,21 @@ std::string Folded(const char* name) {
 // The entries of one folder: for each name folded to lower case, the entries that fold to it.
 using FoldedNames = std::unordered_map<std::string, std::set<std::string>>;
 
-// What a folder holds for one folded name: the smallest such entry, and how many there are.
+// What a folder holds for one folded name: the smallest such entry, how many there are, and
+// whether the name asked for is among them as it is.
 struct Found {
     std::string smallest;
     size_t count = 0;
+    bool exact = false;
 };
 
-Found Lookup(const FoldedNames& names, const std::string& folded) {
+Found Lookup(const FoldedNames& names, const std::string& folded, const std::string& name) {
     Found found;
     auto match = names.find(folded);
     if (match != names.end() && !match->second.empty()) {
         found.smallest = *match->second.begin();
         found.count = match->second.size();
+        found.exact = match->second.count(name) != 0;
     }
     return found;
 }
@@ -73,6 +78,11 @@ bool ReadListing(const std::string& folder, FoldedNames* names) {
     return errno == 0;
 }
 
+// The calling thread's HeldNamesScope: how deep it is, and whether a look-up within it has read
+// the change queue already.
+thread_local int t_held_depth = 0;
+thread_local bool t_held_read = false;
+
 #if defined(__linux__)
 // A search reads the whole folder, and a mailbox's Calendar folder holds an item file per
 // appointment. So the folders looked up are watched (inotify): each is read once, and its listing
@@ -85,7 +95,7 @@ class WatchedListings {
   public:
     // The matches of `folded` in `folder`, from its kept listing (made now when there is none).
     // False when the folder is not watched (it cannot be: the caller reads it itself), errno set.
-    bool Find(const std::string& folder, const std::string& folded, Found* found) {
+    bool Find(const std::string& folder, const std::string& name, Found* found) {
         std::lock_guard<std::mutex> hold(guard_);
         if (!Open()) return false;
         try {
@@ -93,7 +103,7 @@ class WatchedListings {
             auto kept = by_folder_.find(folder);
             if (kept == by_folder_.end()) kept = Watch(folder);
             if (kept == by_folder_.end()) return false;
-            *found = Lookup(kept->second.names, folded);
+            *found = Lookup(kept->second.names, Folded(name.c_str()), name);
             return true;
         } catch (...) {
             // A listing that missed a change must not stay: start afresh.
@@ -102,9 +112,14 @@ class WatchedListings {
         }
     }
 
-    // Like Find, but only from a listing that is kept already: false when there is none.
-    bool FindKept(const std::string& folder, const std::string& folded, Found* found) {
-        return WithKept(folder, [&](const FoldedNames& names) { *found = Lookup(names, folded); });
+    // Like Find, but only from a listing that is kept already: false when there is none. With
+    // `held`, inside a HeldNamesScope whose thread has read the queue already, it is not read
+    // again.
+    bool FindKept(const std::string& folder, const std::string& name, bool held, Found* found) {
+        return WithKept(
+            folder,
+            [&](const FoldedNames& names) { *found = Lookup(names, Folded(name.c_str()), name); },
+            held && t_held_read);
     }
 
     // The kept entries of `folder` for which `match` holds; false when it has no kept listing.
@@ -139,11 +154,11 @@ class WatchedListings {
 
     // Calls `use` on the folder's kept listing, brought up to date; false when there is none.
     template <typename Use>
-    bool WithKept(const std::string& folder, Use use) {
+    bool WithKept(const std::string& folder, Use use, bool read_already = false) {
         std::lock_guard<std::mutex> hold(guard_);
         if (queue_ < 0) return false;
         try {
-            Drain();
+            if (!read_already) Drain();
             auto kept = by_folder_.find(folder);
             if (kept == by_folder_.end()) return false;
             use(kept->second.names);
@@ -191,6 +206,7 @@ class WatchedListings {
 
     // Applies every change reported so far.
     void Drain() {
+        if (t_held_depth > 0) t_held_read = true;
         alignas(struct inotify_event) char buffer[8192];
         for (;;) {
             ssize_t got = read(queue_, buffer, sizeof buffer);
@@ -257,14 +273,13 @@ WatchedListings& Listings() {
 
 // The folder's entries that match `name` without regard to case; false when the folder cannot
 // be read (errno tells why).
-bool MatchesInFolder(const std::string& folder, const char* name, Found* found) {
-    const std::string folded = Folded(name);
+bool MatchesInFolder(const std::string& folder, const std::string& name, Found* found) {
 #if defined(__linux__)
-    if (Listings().Find(folder, folded, found)) return true;
+    if (Listings().Find(folder, name, found)) return true;
 #endif
     FoldedNames names;
     if (!ReadListing(folder, &names)) return false;
-    *found = Lookup(names, folded);
+    *found = Lookup(names, Folded(name.c_str()), name);
     return true;
 }
 
@@ -301,10 +316,10 @@ bool FindCaseTwin(const std::string& native, std::string* actual) {
     if (split.name.empty() || split.name == "." || split.name == "..") return false;
     std::string folder;
     Found found;
-    if (!MatchesInFolder(split.folder.empty() ? "." : split.folder, split.name.c_str(), &found)) {
+    if (!MatchesInFolder(split.folder.empty() ? "." : split.folder, split.name, &found)) {
         // The folder itself may be held under another case.
         if (errno != ENOENT || !ActualFolder(split.folder, &folder) || folder == split.folder ||
-            !MatchesInFolder(folder, split.name.c_str(), &found)) {
+            !MatchesInFolder(folder, split.name, &found)) {
             return false;
         }
     } else {
@@ -321,7 +336,7 @@ bool HasOtherCaseTwin(const std::string& native) {
     // listing is not kept: every name of a mailbox's Calendar folder.
     if (std::none_of(split.name.begin(), split.name.end(), IsLetter)) return false;
     Found found;
-    return MatchesInFolder(split.folder.empty() ? "." : split.folder, split.name.c_str(), &found) &&
+    return MatchesInFolder(split.folder.empty() ? "." : split.folder, split.name, &found) &&
            found.count > 1;
 }
 
@@ -329,7 +344,7 @@ std::string CreationName(const std::string& native) {
     Split split = SplitPath(native);
     const std::string& folder = split.folder.empty() ? std::string(".") : split.folder;
     Found found;
-    if (MatchesInFolder(folder, split.name.c_str(), &found)) {
+    if (MatchesInFolder(folder, split.name, &found)) {
         return found.count > 0 ? Join(split.folder, found.smallest) : native;
     }
     // The folder itself may be held under another case; a new name goes into it as given.
@@ -338,7 +353,7 @@ std::string CreationName(const std::string& native) {
         actual == split.folder) {
         return native;
     }
-    if (MatchesInFolder(actual, split.name.c_str(), &found) && found.count > 0) {
+    if (MatchesInFolder(actual, split.name, &found) && found.count > 0) {
         return Join(actual, found.smallest);
     }
     return Join(actual, split.name);
@@ -347,15 +362,16 @@ std::string CreationName(const std::string& native) {
 namespace {
 
 // The matches of a path's name in its folder's kept listing; false when there is none to ask.
-bool KeptMatches(const std::string& native, Split* split, Found* found) {
+bool KeptMatches(const std::string& native, bool held, Split* split, Found* found) {
 #if defined(__linux__)
     *split = SplitPath(native);
     if (split->folder.empty() || split->name.empty() || split->name == "." || split->name == "..") {
         return false;
     }
-    return Listings().FindKept(split->folder, Folded(split->name.c_str()), found);
+    return Listings().FindKept(split->folder, split->name, held, found);
 #else
     (void)native;
+    (void)held;
     (void)split;
     (void)found;
     return false;
@@ -380,18 +396,28 @@ bool KnownNamesMatching(const std::string& folder,
 bool KnownName(const std::string& native, std::string* actual) {
     Split split;
     Found found;
-    if (!KeptMatches(native, &split, &found)) return false;
-    *actual = found.count == 0 ? native : Join(split.folder, found.smallest);
+    if (!KeptMatches(native, true, &split, &found)) return false;
+    // The name itself, when it is there, as a call on the exact name finds it first.
+    *actual = found.count == 0 || found.exact ? native : Join(split.folder, found.smallest);
     return true;
 }
 
 bool KnownToExist(const std::string& native, bool* exists) {
     Split split;
     Found found;
-    if (!KeptMatches(native, &split, &found)) return false;
+    if (!KeptMatches(native, false, &split, &found)) return false;
     *exists = found.count > 0;
     return true;
 }
 
 }  // namespace posix
+
+HeldNamesScope::HeldNamesScope() {
+    if (posix::t_held_depth++ == 0) posix::t_held_read = false;
+}
+
+HeldNamesScope::~HeldNamesScope() {
+    --posix::t_held_depth;
+}
+
 }  // namespace cv

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace cv {
 
@@ -158,6 +159,12 @@ bool CreateNewFile(const char* path);
 bool RemoveFile(const char* path);
 // Copies a file, replacing the target unless fail_if_exists is set.
 bool CopyFileTo(const char* from, const char* to, bool fail_if_exists);
+// CopyFileTo(from, to, false), for a caller that holds every byte of `from` in `content` and
+// knows the file unchanged since it read them (it holds the file against every writer). Where a
+// copy is the bytes alone and a replaced target keeps its own permissions (POSIX), an existing
+// target takes them from there, without reading the file again; a target made new, and every copy
+// on Windows (whose copy also carries the file's times and attributes), is copied from the file.
+bool CopyHeldFile(const char* from, std::string_view content, const char* to);
 // Renames a file over an existing target in one atomic step (the target is never missing).
 bool ReplaceFileWith(const char* from, const char* to);
 // Creates one directory level; fails when it exists already.
@@ -244,6 +251,20 @@ class FolderWatch {
   private:
     static constexpr intptr_t kNone = -1;
     intptr_t handle_ = kNone;
+};
+
+// A writer that holds names of a folder against every other writer (a period's blocking file
+// holds its period file, temporary copy and backup) marks the span with this scope: within it, the
+// name under which a file it makes or replaces goes (the name given, or a case twin already
+// there) is taken from what the system reported up to the scope's first look-up, not asked again
+// each time. Whether an entry exists is always asked afresh. Where names are looked up by the
+// system itself (Windows), the scope does nothing. Scopes nest; each is the calling thread's.
+class HeldNamesScope {
+  public:
+    HeldNamesScope();
+    ~HeldNamesScope();
+    HeldNamesScope(const HeldNamesScope&) = delete;
+    HeldNamesScope& operator=(const HeldNamesScope&) = delete;
 };
 
 // A thread-local slot holding one 32-bit value per thread, 0 for a thread that never set it.

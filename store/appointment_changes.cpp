@@ -53,7 +53,7 @@ int32_t AddAppointment(const AppointmentRequest& request) {
     if (!whole) return 0;
     if (!duplicate) writer.Add(request.StartTime, request.FinishTime, request.ItemId);
     // A duplicate still rewrites the file, so that it is normalised and backed up as any change.
-    int32_t committed = period.Commit(writer);
+    int32_t committed = period.Commit(writer, &reader);
     return committed && !duplicate ? 1 : 0;
 }
 
@@ -79,9 +79,9 @@ int32_t RemoveAppointment(const AppointmentRequest& request) {
     if (found && writer.lines() == 0) {
         // The period is empty now: its file goes while the period is still blocked, so that a
         // writer coming next starts a new file rather than losing its line to a late delete.
-        committed = period.Commit(CommitAction::kDelete);
+        committed = period.Commit(CommitAction::kDelete, &reader);
     } else {
-        committed = period.Commit(writer);
+        committed = period.Commit(writer, &reader);
     }
     MarkCalendarChanged(paths);
     return found && committed ? 1 : 0;
@@ -106,7 +106,7 @@ int32_t EditAppointment(const AppointmentRequest& old_request,
             }
         });
     if (!whole) return 0;
-    int32_t committed = period.Commit(writer);
+    int32_t committed = period.Commit(writer, &reader);
     if (committed) MarkCalendarChanged(paths);
     return committed;
 }

@@ -213,8 +213,13 @@ void WaitWhileLocked(const PeriodPaths& paths) {
     }
 }
 
-int CommitPeriod(const PeriodPaths& paths, CommitAction action) {
-    CopyFileTo(paths.period, paths.backup, false);  // no period file yet: no new backup
+int CommitPeriod(const PeriodPaths& paths, CommitAction action, const std::string_view* content) {
+    // No period file yet: no new backup.
+    if (content != nullptr) {
+        CopyHeldFile(paths.period, *content, paths.backup);
+    } else {
+        CopyFileTo(paths.period, paths.backup, false);
+    }
     bool applied;
     if (action == CommitAction::kReplace) {
         applied = RetryForApply([&] { return ReplaceFileWith(paths.temporary, paths.period); });

@@ -17,6 +17,8 @@
 // Every operation takes the period's paths, composed once by BuildCalendarPaths.
 #pragma once
 
+#include <string_view>
+
 #include "store/calendar_paths.h"
 
 namespace cv {
@@ -45,7 +47,10 @@ enum class CommitAction {
 // replaces the period file with the temporary copy in one atomic step (or deletes it), retrying for
 // "Apply Timeout" while the system refuses, and releases the blocking file. The period file is
 // never missing in between. 1 when the change is in place; 0 when it was dropped, in which case the
-// period file keeps its old content and the temporary copy is gone.
-int CommitPeriod(const PeriodPaths& paths, CommitAction action = CommitAction::kReplace);
+// period file keeps its old content and the temporary copy is gone. `content`, where given, is
+// every byte of the period file as the writer read it under the blocking file: the backup is
+// made from it (CopyHeldFile).
+int CommitPeriod(const PeriodPaths& paths, CommitAction action = CommitAction::kReplace,
+                 const std::string_view* content = nullptr);
 
 }  // namespace cv

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "platform/platform.h"
@@ -31,28 +32,39 @@ class HeldPeriod {
     // Takes the period, making the Calendar folder when the blocking file cannot be made for want
     // of it.
     bool Take() {
+        // Once the period is taken, no other writer makes, replaces or removes its files: the
+        // names they go under need not be looked up afresh for each of them. The scope begins
+        // before the blocking file is made, so that the look-up that follows its making (for a
+        // twin of it under another case) counts as the fresh one.
+        names_.emplace();
         held_ = LockPeriod(paths_) != 0;
         if (!held_ && LastSystemError() == kErrorPathNotFound) {
             MakeCalendarFolder(paths_);
             held_ = LockPeriod(paths_) != 0;
         }
+        if (!held_) names_.reset();
         return held_;
     }
 
     // Writes the new content as the temporary copy and puts it in place. On a failed write
-    // nothing changes: the copy is removed and the period released.
-    int32_t Commit(const PeriodFileWriter& writer) {
+    // nothing changes: the copy is removed and the period released. `read`, where given, read the
+    // period file whole under the blocking file: the backup is written from what it holds.
+    int32_t Commit(const PeriodFileWriter& writer, const PeriodFileReader* read = nullptr) {
         if (!writer.WriteTo(paths_.temporary)) return 0;
-        return Commit(CommitAction::kReplace);
+        return Commit(CommitAction::kReplace, read);
     }
-    int32_t Commit(CommitAction action) {
+    int32_t Commit(CommitAction action, const PeriodFileReader* read = nullptr) {
         held_ = false;
-        return CommitPeriod(paths_, action);
+        const int32_t committed =
+            CommitPeriod(paths_, action, read != nullptr ? read->whole() : nullptr);
+        names_.reset();
+        return committed;
     }
 
   private:
     const PeriodPaths& paths_;
     bool held_ = false;
+    std::optional<HeldNamesScope> names_;  // declared last: it ends after the period is given back
 };
 
 // Takes the period and opens its file. False when the period cannot be had or its file cannot be

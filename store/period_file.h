@@ -88,6 +88,9 @@ class PeriodFileReader {
     bool ReadRest(std::string_view* rest);
     // True when a read failed: what was read is not the whole file.
     bool failed() const { return failed_; }
+    // Every byte of the file, where ReadRest read it from the start to the end; null otherwise.
+    // Valid until the reader opens or reads again.
+    const std::string_view* whole() const { return has_whole_ ? &whole_ : nullptr; }
     // The byte offset of the next piece.
     uint64_t position() const { return position_; }
     // Lets go of the file: Windows does not replace a file that is still open.
@@ -108,6 +111,8 @@ class PeriodFileReader {
     uint64_t position_ = 0;
     bool at_end_ = false;
     bool failed_ = false;
+    bool has_whole_ = false;
+    std::string_view whole_;
 };
 
 // Builds the new content of a period file: lines joined by CR LF, none after the last.

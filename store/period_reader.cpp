@@ -13,13 +13,13 @@ PeriodFileReader::PeriodFileReader(Purpose purpose)
 bool PeriodFileReader::Open(const char* path, const FolderHandle* folder) {
     start_ = end_ = 0;
     position_ = 0;
-    at_end_ = failed_ = false;
+    at_end_ = failed_ = has_whole_ = false;
     return file_.Open(path, mode_, folder);
 }
 
 bool PeriodFileReader::SeekTo(uint64_t offset) {
     start_ = end_ = 0;
-    at_end_ = false;
+    at_end_ = has_whole_ = false;
     if (!file_.Seek(static_cast<int64_t>(offset))) {
         failed_ = true;
         return false;
@@ -77,6 +77,8 @@ bool PeriodFileReader::Next(std::string_view* line) {
 bool PeriodFileReader::ReadRest(std::string_view* rest) {
     while (!at_end_) ReadMore();
     *rest = std::string_view(window_.get() + start_, end_ - start_);
+    has_whole_ = position_ == 0 && !failed_;
+    if (has_whole_) whole_ = *rest;
     position_ += end_ - start_;
     start_ = end_;
     return !failed_;

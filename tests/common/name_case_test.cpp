@@ -128,5 +128,26 @@ TEST_F(NameCaseTest, TheExactNameWinsAndANewNameIsKeptAsGiven) {
     EXPECT_EQ("line", ReadFileOrEmpty(Path("CALENDAR\\Y5.CAL")));
 }
 
+// A writer holding a period asks afresh whether an entry exists (that is what its waits rest
+// on), while the names of the files it makes or replaces may come from the listing as read last.
+TEST_F(NameCaseTest, AHeldScopeStillSeesEntriesComeAndGo) {
+    ASSERT_TRUE(WriteFileBytes(Path("TWIN.CAL"), "old"));
+    std::string other = Path("OTHER");
+    for (char& c : other) c = c == '\\' ? '/' : c;
+    {
+        HeldNamesScope held;
+        EXPECT_TRUE(EntryExists(Path("twin.cal").c_str()));
+        std::ofstream(other) << "made by another party";
+        EXPECT_TRUE(EntryExists(Path("other").c_str()));
+        EXPECT_TRUE(RemoveFile(Path("other").c_str()));
+        EXPECT_FALSE(EntryExists(Path("OTHER").c_str()));
+        EXPECT_TRUE(WriteFileBytes(Path("twin.cal"), "new"));
+        EXPECT_TRUE(WriteFileBytes(Path("Twin.Tmp"), "replacing"));
+        EXPECT_TRUE(ReplaceFileWith(Path("Twin.Tmp").c_str(), Path("twin.Cal").c_str()));
+    }
+    EXPECT_EQ(std::multiset<std::string>{"TWIN.CAL"}, Entries(false));
+    EXPECT_EQ("replacing", ReadFileOrEmpty(Path("TWIN.CAL")));
+}
+
 }  // namespace
 }  // namespace cv

@@ -58,24 +58,33 @@ const Change kChanges[] = {
 
 TEST_F(AppointmentsTest, ChangesRewriteThePeriodFile) {
     MakeCalendar();
-    for (const Change& c : kChanges) {
-        SCOPED_TRACE(std::string(1, c.call) + " " + c.id + " in " + (c.before ? c.before : "-"));
-        for (const char* name : {"Y09M03D15.CAL", "Y09M03D15.BAK", "_CHANGE.DTY"}) {
-            RemoveFile(PathOf(name).c_str());
-        }
-        if (c.before != nullptr) Put("Y09M03D15.CAL", c.before);
-        AppointmentRequest request = MakeRequest(c.id, c.start, c.finish);
-        AppointmentRequest edited = MakeRequest("n", c.start, c.finish, "Y09M04", "elsewhere");
-        EXPECT_EQ(c.result, c.call == 'a'   ? AppointmentAdd(&request)
-                            : c.call == 'r' ? AppointmentRemove(&request)
-                                            : AppointmentEdit(&request, &edited));
-        EXPECT_EQ(c.after != nullptr, Exists("Y09M03D15.CAL"));
-        EXPECT_EQ(c.after ? c.after : "", Contents("Y09M03D15.CAL"));
-        EXPECT_EQ(c.before != nullptr, Exists("Y09M03D15.BAK"));
-        EXPECT_EQ(c.before ? c.before : "", Contents("Y09M03D15.BAK"));
-        EXPECT_EQ(c.marked ? kMarker : "", Contents("_CHANGE.DTY"));
-        for (const char* left : {"Y09M03D15.TMP", "Y09M03D15.BLK", "Y09M04.CAL"}) {
-            EXPECT_FALSE(Exists(left)) << left;
+    // The backup is made anew, or an older one replaced.
+    for (const bool older_backup : {false, true}) {
+        for (const Change& c : kChanges) {
+            SCOPED_TRACE(std::string(1, c.call) + " " + c.id + " in " +
+                         (c.before ? c.before : "-") +
+                         (older_backup ? " over an older backup" : ""));
+            for (const char* name : {"Y09M03D15.CAL", "Y09M03D15.BAK", "_CHANGE.DTY"}) {
+                RemoveFile(PathOf(name).c_str());
+            }
+            if (c.before != nullptr) Put("Y09M03D15.CAL", c.before);
+            if (older_backup) Put("Y09M03D15.BAK", "older, and longer than any content before");
+            AppointmentRequest request = MakeRequest(c.id, c.start, c.finish);
+            AppointmentRequest edited = MakeRequest("n", c.start, c.finish, "Y09M04", "elsewhere");
+            EXPECT_EQ(c.result, c.call == 'a'   ? AppointmentAdd(&request)
+                                : c.call == 'r' ? AppointmentRemove(&request)
+                                                : AppointmentEdit(&request, &edited));
+            EXPECT_EQ(c.after != nullptr, Exists("Y09M03D15.CAL"));
+            EXPECT_EQ(c.after ? c.after : "", Contents("Y09M03D15.CAL"));
+            EXPECT_EQ(c.before != nullptr || older_backup, Exists("Y09M03D15.BAK"));
+            EXPECT_EQ(c.before       ? c.before
+                      : older_backup ? "older, and longer than any content before"
+                                     : "",
+                      Contents("Y09M03D15.BAK"));
+            EXPECT_EQ(c.marked ? kMarker : "", Contents("_CHANGE.DTY"));
+            for (const char* left : {"Y09M03D15.TMP", "Y09M03D15.BLK", "Y09M04.CAL"}) {
+                EXPECT_FALSE(Exists(left)) << left;
+            }
         }
     }
 }
