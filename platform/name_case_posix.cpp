@@ -1,8 +1,6 @@
 // Case-blind look-ups of store file names on a file system that tells letter cases apart.
 #include "platform/name_case_posix.h"
 
-#include "platform/platform.h"
-
 #include <dirent.h>
 #include <errno.h>
 #include <limits.h>
@@ -19,6 +17,8 @@
 #include <mutex>
 #include <set>
 #include <unordered_map>
+
+#include "platform/platform.h"
 
 namespace cv {
 namespace posix {
@@ -88,12 +88,13 @@ thread_local bool t_held_read = false;
 // appointment. So the folders looked up are watched (inotify): each is read once, and its listing
 // is then kept up to date from the changes the system reports, whoever makes them, so that a name
 // that is not there (every blocking file before it is made) costs one read of the change queue,
-// usually empty, rather than a reading of the folder. The queue is read before every answer, and
+// usually empty, rather than a reading of the folder. The queue is read before every answer (but
+// for the names that a writer in a HeldNamesScope makes or replaces, after its first), and
 // a folder is watched before it is read, so that no change is missed. A folder that goes or moves
 // loses its listing, and an overflowing queue all of them; the next look-up reads afresh.
 class WatchedListings {
   public:
-    // The matches of `folded` in `folder`, from its kept listing (made now when there is none).
+    // The matches of `name` in `folder`, from its kept listing (made now when there is none).
     // False when the folder is not watched (it cannot be: the caller reads it itself), errno set.
     bool Find(const std::string& folder, const std::string& name, Found* found) {
         std::lock_guard<std::mutex> hold(guard_);
