@@ -145,7 +145,8 @@ TEST_F(NameCaseTest, AHeldScopeStillSeesEntriesComeAndGo) {
         EXPECT_TRUE(WriteFileBytes(Path("Twin.Tmp"), "replacing"));
         EXPECT_TRUE(ReplaceFileWith(Path("Twin.Tmp").c_str(), Path("twin.Cal").c_str()));
     }
-    EXPECT_EQ(std::multiset<std::string>{"TWIN.CAL"}, Entries(false));
+    // One entry (whose case the system chose: Windows gives a replaced file the new name).
+    EXPECT_EQ(std::multiset<std::string>{"TWIN.CAL"}, Entries());
     EXPECT_EQ("replacing", ReadFileOrEmpty(Path("TWIN.CAL")));
 }
 
