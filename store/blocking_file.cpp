@@ -152,19 +152,10 @@ uint32_t MarkWaitedFor(const PeriodPaths& paths, uint32_t since) {
 // and one writer would keep the period for long runs of changes while the others waited ever
 // longer. It waits until another writer has the period (a waiter wakes at once where the folder is
 // watched, within a millisecond early in its wait where not), a few milliseconds at most: a waiter
-// that has died meanwhile costs no more than that. `watch`, started before the blocking file went,
-// ends the wait as soon as the waiter has made its own: on a busy processor the owner then sleeps
-// only while the waiter runs, not whole sleeps of the system's timer.
-constexpr uint32_t kGiveWayMilliseconds = 3;
-
-void GiveWay(const PeriodPaths& paths, FolderWatch* watch, bool watched) {
-    const uint32_t start = MonotonicMilliseconds();
-    // Each wake is a change in the folder (the first is the owner's own deletion); a busy folder
-    // ends the wait after a few of them.
-    for (int wakes = 0; wakes < 8; ++wakes) {
-        const uint32_t waited = MonotonicMilliseconds() - start;  // a difference: the clock wraps
-        if (waited >= kGiveWayMilliseconds) return;
-        watch->Wait(watched ? kGiveWayMilliseconds - waited : 1);
+// that has died meanwhile costs no more than that.
+void GiveWay(const PeriodPaths& paths) {
+    for (int step = 0; step < 3; ++step) {
+        SleepMilliseconds(1);
         if (EntryExists(paths.blocking)) return;
     }
 }
@@ -202,11 +193,8 @@ int LockPeriod(const PeriodPaths& paths) {
 int UnlockPeriod(const PeriodPaths& paths) {
     int64_t size = 0;
     const bool waited_for = FileSizeByName(paths.blocking, &size) && size > 0;
-    // Watched from before the file goes, so that the waiter's taking of the period is not missed.
-    FolderWatch watch;
-    const bool watched = waited_for && watch.Start(paths.blocking);
     if (!DeleteBlockingFile(paths)) return 0;
-    if (waited_for) GiveWay(paths, &watch, watched);
+    if (waited_for) GiveWay(paths);
     return 1;
 }
 
