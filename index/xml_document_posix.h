@@ -87,6 +87,10 @@ void LinkLastChild(xmlNodePtr parent, xmlNodePtr node);
 
 std::string ToDomText(const char* text);
 
+// Printable ASCII, tab, line feed and carriage return only: a text that every conversion into the
+// tree leaves as it is.
+bool IsPrintableAscii(const char* text);
+
 // A text on its way into the tree. Nearly every text the index stores is printable ASCII, which
 // the conversion to UTF-8 and the making of a carriable text both leave as it is: such a text is
 // used in place instead of being copied twice for every node of a folder scan.

@@ -25,15 +25,6 @@ bool IsPlainName(const char* name) {
     return true;
 }
 
-// The texts that a document keeps as they are given (see DomText): the rest it converts.
-bool IsPlainText(const char* text) {
-    for (; *text != '\0'; ++text) {
-        const unsigned char c = static_cast<unsigned char>(*text);
-        if ((c < 0x20 || c > 0x7E) && c != '\t' && c != '\n' && c != '\r') return false;
-    }
-    return true;
-}
-
 void AppendEscaped(std::string* out, const char* text, const detail::ByteClasses& classes) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
     for (;;) {
@@ -92,7 +83,8 @@ bool XmlStreamFile::Open(const char* path, const char* root) {
 bool XmlStreamFile::BeginElement(const char* name, const char* attribute, const char* value) {
     State& s = *state_;
     if (s.in_element) EndElement(false);
-    if (!IsPlainName(name) || !IsPlainName(attribute) || !IsPlainText(value)) return s.Refuse();
+    if (!IsPlainName(name) || !IsPlainName(attribute) || !detail::IsPrintableAscii(value))
+        return s.Refuse();
     s.element_at = s.out.size();
     s.in_element = true;
     s.element_children = false;
@@ -106,7 +98,7 @@ bool XmlStreamFile::BeginElement(const char* name, const char* attribute, const 
 bool XmlStreamFile::TextChild(const char* name, const char* text) {
     State& s = *state_;
     if (!s.in_element) return false;
-    if (!IsPlainName(name) || !IsPlainText(text)) return s.Refuse();
+    if (!IsPlainName(name) || !detail::IsPrintableAscii(text)) return s.Refuse();
     if (!s.element_children) s.out.append(">\n");
     s.element_children = true;
     s.out.append("    <").append(name).append(">");

@@ -5,8 +5,6 @@
 
 namespace cv {
 namespace detail {
-namespace {
-
 bool IsPrintableAscii(const char* text) {
     for (; *text != '\0'; ++text) {
         const unsigned char c = static_cast<unsigned char>(*text);
@@ -14,6 +12,8 @@ bool IsPrintableAscii(const char* text) {
     }
     return true;
 }
+
+namespace {
 
 bool IsXmlSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
