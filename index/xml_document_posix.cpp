@@ -90,6 +90,20 @@ void LinkLastChild(xmlNodePtr parent, xmlNodePtr node) {
     parent->last = node;
 }
 
+// A name of ASCII letters, digits, '_', '-' and '.' that starts with a letter or '_', as every
+// name the store gives is, is valid without asking libxml2, which decodes it character by
+// character.
+bool IsPlainAsciiName(const char* name) {
+    auto letter = [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+    };
+    if (!letter(name[0])) return false;
+    for (const char* at = name + 1; *at != '\0'; ++at) {
+        if (!letter(*at) && !(*at >= '0' && *at <= '9') && *at != '-' && *at != '.') return false;
+    }
+    return true;
+}
+
 }  // namespace detail
 
 namespace {
@@ -111,22 +125,9 @@ using detail::XmlAccess;
 using detail::XmlDocumentState;
 using detail::XmlNodeState;
 
-// A name of ASCII letters, digits, '_', '-' and '.' that starts with a letter or '_', as every
-// name the store gives is, is valid without asking libxml2, which decodes it character by
-// character.
-bool IsPlainAsciiName(const xmlChar* name) {
-    auto letter = [](xmlChar c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
-    };
-    if (!letter(name[0])) return false;
-    for (const xmlChar* at = name + 1; *at != '\0'; ++at) {
-        if (!letter(*at) && !(*at >= '0' && *at <= '9') && *at != '-' && *at != '.') return false;
-    }
-    return true;
-}
-
 bool IsValidName(const xmlChar* name) {
-    return IsPlainAsciiName(name) || (name[0] != '\0' && xmlValidateName(name, 0) == 0);
+    return detail::IsPlainAsciiName(reinterpret_cast<const char*>(name)) ||
+           (name[0] != '\0' && xmlValidateName(name, 0) == 0);
 }
 
 // Parses a text into a new tree. Null when the text is refused, with the parse error filled.

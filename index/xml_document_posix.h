@@ -87,6 +87,10 @@ void LinkLastChild(xmlNodePtr parent, xmlNodePtr node);
 
 std::string ToDomText(const char* text);
 
+// A name of ASCII letters, digits, '_', '-' and '.' that starts with a letter or '_': a valid name
+// (xml_document_posix.cpp), as every name the store gives is.
+bool IsPlainAsciiName(const char* name);
+
 // Printable ASCII, tab, line feed and carriage return only: a text that every conversion into the
 // tree leaves as it is.
 bool IsPrintableAscii(const char* text);

@@ -13,18 +13,6 @@ namespace {
 
 constexpr size_t kFlushAt = 64 * 1024;
 
-// A name the writer takes as it is: ASCII letters, digits, '_', '-' and '.', not beginning with a
-// digit, '-' or '.'. Every name a folder index uses is one.
-bool IsPlainName(const char* name) {
-    if (name == nullptr || name[0] == '\0') return false;
-    for (const char* c = name; *c != '\0'; ++c) {
-        const bool letter = (*c >= 'A' && *c <= 'Z') || (*c >= 'a' && *c <= 'z') || *c == '_';
-        const bool more = (*c >= '0' && *c <= '9') || *c == '-' || *c == '.';
-        if (!letter && !(more && c != name)) return false;
-    }
-    return true;
-}
-
 void AppendEscaped(std::string* out, const char* text, const detail::ByteClasses& classes) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
     for (;;) {
@@ -69,7 +57,7 @@ XmlStreamFile::~XmlStreamFile() = default;
 
 bool XmlStreamFile::Open(const char* path, const char* root) {
     state_.reset(new State);
-    if (!IsPlainName(root)) return state_->Refuse();
+    if (!detail::IsPlainAsciiName(root)) return state_->Refuse();
     state_->root = root;
     if (!state_->file.Open(path, File::Mode::kWriteTruncate)) {
         state_->ok = false;
@@ -83,7 +71,8 @@ bool XmlStreamFile::Open(const char* path, const char* root) {
 bool XmlStreamFile::BeginElement(const char* name, const char* attribute, const char* value) {
     State& s = *state_;
     if (s.in_element) EndElement(false);
-    if (!IsPlainName(name) || !IsPlainName(attribute) || !detail::IsPrintableAscii(value))
+    if (!detail::IsPlainAsciiName(name) || !detail::IsPlainAsciiName(attribute) ||
+        !detail::IsPrintableAscii(value))
         return s.Refuse();
     s.element_at = s.out.size();
     s.in_element = true;
@@ -98,7 +87,7 @@ bool XmlStreamFile::BeginElement(const char* name, const char* attribute, const 
 bool XmlStreamFile::TextChild(const char* name, const char* text) {
     State& s = *state_;
     if (!s.in_element) return false;
-    if (!IsPlainName(name) || !detail::IsPrintableAscii(text)) return s.Refuse();
+    if (!detail::IsPlainAsciiName(name) || !detail::IsPrintableAscii(text)) return s.Refuse();
     if (!s.element_children) s.out.append(">\n");
     s.element_children = true;
     s.out.append("    <").append(name).append(">");
